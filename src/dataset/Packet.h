@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QVariant>
+
+#include "dataset_export.h"
+
+// Field types of our record sets. Flags are Text of size 1.
+enum class FieldType { Number, Text, DateTime };
+
+// Definition of one stored field as it travels in packets.
+// Calculated fields never travel.
+struct DATASET_EXPORT FieldDef
+{
+    QString name;
+    FieldType type = FieldType::Number;
+    int size = 0; // Text only: capacity in characters (1..PacketLimits::maxTextSize); 0 for the others
+
+    bool operator==(const FieldDef &) const = default;
+};
+
+// One row: one value per field, in field order.
+//   null          -> QVariant() (invalid)
+//   Number        -> double
+//   DateTime      -> double, days since 30/12/1899 with the time as fraction
+//   Text          -> QString, at most the field's size
+using Row = QList<QVariant>;
+
+namespace PacketLimits {
+inline constexpr int maxFields = 256;
+inline constexpr int maxTextSize = 65535;
+inline constexpr qsizetype maxRows = 10'000'000;
+inline constexpr qsizetype maxPacketBytes = 64 * 1024 * 1024;
+}
+
+// The whole content of a record set: field definitions and rows.
+struct DATASET_EXPORT DataPacket
+{
+    QList<FieldDef> fields;
+    QList<Row> rows;
+
+    QByteArray encode() const;
+    // Refuses anything malformed with EPacketError; never crashes on any input.
+    static DataPacket decode(const QByteArray &bytes);
+
+    bool operator==(const DataPacket &) const = default;
+};
+
+enum class ChangeKind { Inserted, Modified, Deleted };
+
+// One change-log entry.
+//   Inserted: original empty, current = new values
+//   Modified: original = values of the last merge, current = new values
+//   Deleted:  original = values of the last merge, current empty
+struct DATASET_EXPORT DeltaEntry
+{
+    ChangeKind kind = ChangeKind::Inserted;
+    Row original;
+    Row current;
+
+    bool operator==(const DeltaEntry &) const = default;
+};
+
+// A record set's change log, in the order the changes were first made.
+struct DATASET_EXPORT DeltaPacket
+{
+    QList<FieldDef> fields;
+    QList<DeltaEntry> entries;
+
+    QByteArray encode() const;
+    static DeltaPacket decode(const QByteArray &bytes);
+
+    bool operator==(const DeltaPacket &) const = default;
+};
+
+// Checks that a value fits a field (type, text size); throws EPacketError otherwise.
+DATASET_EXPORT void checkValue(const FieldDef &field, const QVariant &value);

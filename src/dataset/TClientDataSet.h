@@ -1,0 +1,143 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QVariant>
+
+#include <functional>
+#include <memory>
+
+#include "Exceptions.h"
+#include "Packet.h"
+#include "TField.h"
+#include "dataset_export.h"
+
+class TClientDataSet;
+using TDataSetNotifyEvent = std::function<void(TClientDataSet *dataSet)>;
+
+enum class TDataSetState { dsInactive, dsBrowse, dsEdit, dsInsert, dsCalcFields };
+
+enum TLocateOption { loCaseInsensitive = 0x1, loPartialKey = 0x2 };
+Q_DECLARE_FLAGS(TLocateOptions, TLocateOption)
+Q_DECLARE_OPERATORS_FOR_FLAGS(TLocateOptions)
+
+// In-memory record set with a current row, states, before/after events and a
+// change log. Rows stand in the order of the active index (or arrival order).
+//
+// Event order:
+//   Insert: BeforeInsert, row created (before the current row), AfterInsert, AfterScroll
+//   Append: as Insert, row created at the end
+//   Edit:   BeforeEdit, state edit, AfterEdit (on an empty record set Edit starts an Insert)
+//   Post:   BeforePost, row written (index order restored), AfterPost
+//   Cancel: BeforeCancel, changes discarded, AfterCancel
+//   Delete: BeforeDelete, row removed, AfterDelete, AfterScroll
+//           (deleting a row being inserted cancels the insert instead)
+//   Moves:  a pending edit is posted first (an untouched new row is cancelled),
+//           BeforeScroll, move, AfterScroll when the current row changed;
+//           First and Last run AfterScroll always, a successful Locate too.
+//   Fill (SetData/CreateDataSet): AfterOpen, then AfterScroll when not empty.
+// A before-event that throws (Abort or any error) leaves the record set exactly
+// as it was and the exception goes on to the caller.
+class DATASET_EXPORT TClientDataSet : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TClientDataSet(QObject *parent = nullptr);
+    ~TClientDataSet() override;
+
+    // ---- definition (while inactive) ----
+    // Text fields without a size get 20. Flags are Text of size 1.
+    TField *addField(const QString &name, FieldType type, int size = 0, bool calculated = false);
+    void addIndex(const QString &indexName, const QString &fieldName);
+    QString IndexName() const;
+    void setIndexName(const QString &indexName); // "" = arrival order; unknown name throws
+
+    const QList<TField *> &Fields() const;
+    int FieldCount() const;
+    TField *FieldByName(const QString &name) const; // throws EDatabaseError when missing
+    TField *FindField(const QString &name) const;   // nullptr when missing
+
+    // ---- content ----
+    void CreateDataSet();        // opens empty with the defined fields
+    void Close();
+    bool Active() const;
+    // Replaces all rows, leaves an empty change log, opens on the first row.
+    // With fields already defined, every stored field must be in the packet
+    // (extra packet fields are ignored); without, fields come from the packet.
+    void SetData(const QByteArray &packet);
+    void SetData(const DataPacket &packet);
+    QByteArray GetData() const;  // current content (posted rows) as a data packet
+    DataPacket data() const;
+    QByteArray GetDelta() const; // change log as a delta packet
+    DeltaPacket delta() const;
+    int ChangeCount() const;     // rows with pending changes (inserted, modified, deleted)
+    void MergeChangeLog();
+    void CancelUpdates();        // back to the last merged content
+    void EmptyDataSet();         // removes every row and empties the change log
+
+    // ---- state and row operations ----
+    TDataSetState State() const;
+    void Insert();
+    void Append();
+    void Edit();
+    void Post();
+    void Cancel();
+    void Delete();
+
+    // ---- navigation ----
+    void First();
+    void Last();
+    void Next();
+    void Prior();
+    bool Eof() const;
+    bool Bof() const;
+    bool IsEmpty() const;
+    int RecordCount() const;
+    int RecNo() const;           // 1-based in index order; 0 when empty
+    void setRecNo(int recNo);
+    bool Locate(const QString &fieldName, const QVariant &value, TLocateOptions options = {});
+
+    // ---- events (attach and detach at run time by assignment) ----
+    TDataSetNotifyEvent BeforeInsert, AfterInsert;
+    TDataSetNotifyEvent BeforeEdit, AfterEdit;
+    TDataSetNotifyEvent BeforePost, AfterPost;
+    TDataSetNotifyEvent BeforeCancel, AfterCancel;
+    TDataSetNotifyEvent BeforeDelete, AfterDelete;
+    TDataSetNotifyEvent BeforeScroll, AfterScroll;
+    TDataSetNotifyEvent AfterOpen;
+    TDataSetNotifyEvent OnCalcFields;
+
+    // ---- for views (grids): rows by 0-based position in index order ----
+    int currentRow() const;                     // -1 when empty
+    QVariant valueAt(int row, int fieldIndex) const;
+    // Field text of another row, through the get-text handler, without moving
+    // the current row or running any event.
+    QString displayTextAt(int row, TField *field) const;
+    QString textAt(int row, TField *field) const;
+
+    // Used by TField: the row a field reads (the current row, or the row a
+    // view or the calculate-fields pass is looking at).
+    QVariant fieldValue(const TField *field) const;
+    void setFieldValue(TField *field, const QVariant &value);
+    QVariant fieldOldValue(const TField *field) const;
+
+signals:
+    void rowAboutToBeInserted(int row);
+    void rowInserted(int row);
+    void rowAboutToBeRemoved(int row);
+    void rowRemoved(int row);
+    void rowChanged(int row);                 // values of a row changed in place
+    void rowAboutToBeMoved(int from, int to); // Qt's beginMoveRows convention for 'to'
+    void rowMoved(int from, int to);
+    void currentRowChanged(int row);
+    void aboutToReset();                      // content about to be replaced
+    void contentReset();
+    void stateChanged(TDataSetState state);
+    void fieldFocusRequested(TField *field);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QString>
+
+#include "data_export.h"
+
+namespace DataFiles {
+// Reads a file kept under ":/data/" (UTF-8); throws EDatabaseError when missing.
+PRU_DATA_EXPORT QString read(const QString &relativePath);
+}

@@ -154,6 +154,12 @@ public:
 
     DataSetModel *dataModel() const { return m_model; }
 
+    // While OnDrawColumnCell runs: the 0-based record-set row being drawn
+    // (read its values with dataSet()->textAt/displayTextAt/valueAt); -1 otherwise.
+    int DrawingRow() const { return m_drawingRow; }
+    // The 0-based row and the model index of a cell (for tests and tools).
+    QRect cellRect(int row, int column) const;
+
     TGridNotifyEvent OnEnter;
     TGridNotifyEvent OnExit;
     TGridNotifyEvent OnColEnter;
@@ -203,6 +209,7 @@ private:
     TDBGridOptions m_options = dgEditing | dgTitles | dgIndicator | dgColumnResize | dgColLines | dgRowLines | dgTabs
                                | dgConfirmDelete | dgCancelOnExit;
     int m_tag = 0;
+    int m_drawingRow = -1;
     int m_selectedColumn = 0;
     bool m_syncing = false;
     bool m_editTyped = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -8,6 +9,8 @@
 
 #include <functional>
 #include <memory>
+#include <unordered_map>
+#include <vector>
 
 #include "Exceptions.h"
 #include "Packet.h"
@@ -38,8 +41,14 @@ Q_DECLARE_OPERATORS_FOR_FLAGS(TLocateOptions)
 //           BeforeScroll, move, AfterScroll when the current row changed;
 //           First and Last run AfterScroll always, a successful Locate too.
 //   Fill (SetData/CreateDataSet): AfterOpen, then AfterScroll when not empty.
+//   EmptyDataSet, CancelUpdates, Close and a change of IndexName replace the
+//   content as a whole: they run no event, views get aboutToReset/contentReset.
 // A before-event that throws (Abort or any error) leaves the record set exactly
-// as it was and the exception goes on to the caller.
+// as it was and the exception goes on to the caller. An after-event that throws
+// lets its exception go on too, but the operation itself stands.
+// Calculated fields are filled by OnCalcFields for every row: on fill, after a
+// post and after every assignment to the row being edited. While it runs,
+// State() is dsCalcFields and the fields read the row being calculated.
 class DATASET_EXPORT TClientDataSet : public QObject
 {
     Q_OBJECT
@@ -111,6 +120,7 @@ public:
 
     // ---- for views (grids): rows by 0-based position in index order ----
     int currentRow() const;                     // -1 when empty
+    int rowCount() const;                       // rows a view shows, a row being inserted included
     QVariant valueAt(int row, int fieldIndex) const;
     // Field text of another row, through the get-text handler, without moving
     // the current row or running any event.
@@ -138,6 +148,74 @@ signals:
     void fieldFocusRequested(TField *field);
 
 private:
-    struct Private;
-    std::unique_ptr<Private> d;
+    struct Record
+    {
+        Row values;      // one slot per field, calculated ones included
+        quint64 id = 0;  // identity for the change log
+        qint64 seq = 0;  // arrival order; breaks ties under an index
+    };
+    struct Change
+    {
+        ChangeKind kind = ChangeKind::Inserted;
+        Row original;                     // values of the last merge (Modified, Deleted)
+        quint64 order = 0;                // when the row was first changed
+        Record *live = nullptr;           // Inserted, Modified: the row in m_rows
+        std::unique_ptr<Record> removed;  // Deleted: the row, kept for CancelUpdates
+    };
+    // What the fields read: the current row, a row a view asks about, or the
+    // row being calculated.
+    struct ReadTarget
+    {
+        Record *record = nullptr;
+        Row *values = nullptr;
+    };
+
+    QString displayName() const;
+    void checkActive() const;
+    void checkNotCalculating() const;
+    void checkBrowseMode();
+    void setState(TDataSetState state);
+    ReadTarget readTarget() const;
+    bool editing() const { return m_state == TDataSetState::dsEdit || m_state == TDataSetState::dsInsert; }
+    void runEvent(const TDataSetNotifyEvent &event);
+    void calculate(Record *record, Row &values);
+    void calculateAll();
+    QVariant convertForField(const TField *field, const QVariant &value) const;
+    Row storedValues(const Row &values) const;
+    QList<FieldDef> storedDefs() const;
+    bool lessInIndex(const Record *a, const Record *b) const;
+    int sortedPosition(const Record *record, int excluding) const;
+    void sortRows();
+    void moveRowTo(int from, int to);
+    void insertRow(bool append);
+    void moveTo(int row, bool always);
+    void discardEdit();
+    void resetContent(std::vector<std::unique_ptr<Record>> rows, const std::function<void()> &beforeInstall = {});
+    qint64 seqBefore(int position);
+    void renumberSeqs();
+    bool matches(const TField *field, const QVariant &stored, const QVariant &wanted, TLocateOptions options) const;
+    void renameFields();
+
+    QList<TField *> m_fields;
+    QHash<QString, TField *> m_fieldsByName; // by upper-case name
+    bool m_fieldsFromPacket = false;
+    QHash<QString, QString> m_indexes;       // upper-case index name -> field name
+    QString m_indexName;
+    TField *m_indexField = nullptr;
+
+    bool m_active = false;
+    TDataSetState m_state = TDataSetState::dsInactive;
+    std::vector<std::unique_ptr<Record>> m_rows; // in index (or arrival) order
+    int m_current = -1;
+    bool m_eof = true;
+    bool m_bof = true;
+    Row m_buffer;              // values of the row being edited or inserted
+    bool m_touched = false;    // a value was assigned since the insert began
+    int m_returnRow = -1;      // the row current before the insert, for its cancel
+    std::unordered_map<quint64, Change> m_changes; // by Record::id
+    quint64 m_nextId = 1;
+    quint64 m_changeOrder = 0;
+    qint64 m_maxSeq = 0;
+    int m_calculating = 0;
+    mutable ReadTarget m_override;
 };

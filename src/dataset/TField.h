@@ -5,6 +5,7 @@
 #include <QVariant>
 
 #include <functional>
+#include <optional>
 
 #include "Packet.h"
 #include "dataset_export.h"
@@ -81,10 +82,20 @@ public:
     // Asks whatever shows this field to put the input focus on its cell.
     void FocusControl();
 
+    // The text forms of numbers: the shortest plain decimal that reads back
+    // the same value ("15", "-3", "2.5"), never an exponent.
+    static QString formatNumber(double value);
+    // Reads that form (a '.' as decimal separator); nullopt when it is not a number.
+    static std::optional<double> parseNumber(const QString &text);
+
 signals:
     void focusRequested(TField *field);
 
 private:
+    friend class TClientDataSet;
+    [[noreturn]] void refuse(const QString &what) const;
+
+    int m_index = -1;
     TClientDataSet *m_dataSet;
     QString m_fieldName;
     FieldType m_type;

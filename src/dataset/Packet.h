@@ -33,6 +33,7 @@ inline constexpr int maxFields = 256;
 inline constexpr int maxTextSize = 65535;
 inline constexpr qsizetype maxRows = 10'000'000;
 inline constexpr qsizetype maxPacketBytes = 64 * 1024 * 1024;
+inline constexpr int maxFieldNameLength = 128; // characters
 }
 
 // The whole content of a record set: field definitions and rows.
@@ -76,4 +77,12 @@ struct DATASET_EXPORT DeltaPacket
 };
 
 // Checks that a value fits a field (type, text size); throws EPacketError otherwise.
+// Number and DateTime take any finite numeric QVariant (whole numbers up to 2^53
+// in magnitude); a DateTime lies between 01/01/0001 and 31/12/9999. Text takes
+// a QString of at most the field's size in characters (textLength) and without
+// lone surrogates. Null (QVariant()) fits every field.
 DATASET_EXPORT void checkValue(const FieldDef &field, const QVariant &value);
+
+// Length of a text as a Text field counts it: Unicode characters (code
+// points), so an accented letter or an emoji counts as one.
+DATASET_EXPORT qsizetype textLength(QStringView text);

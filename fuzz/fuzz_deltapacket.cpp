@@ -1,0 +1,36 @@
+// Feeds arbitrary bytes to the delta packet decoder. Every input must either
+// be refused with EPacketError or decode to a packet that encodes and decodes
+// back to itself; anything else (a crash, another exception, a packet that
+// changes on the way back) stops the fuzzer.
+#include <QByteArray>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "Exceptions.h"
+#include "Packet.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    // No copy: a read past the end is seen by AddressSanitizer.
+    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
+    DeltaPacket packet;
+    try {
+        packet = DeltaPacket::decode(bytes);
+    } catch (const EPacketError &) {
+        return 0;
+    }
+    try {
+        const QByteArray encoded = packet.encode();
+        const DeltaPacket back = DeltaPacket::decode(encoded);
+        if (!(back == packet) || back.encode() != encoded) {
+            std::fprintf(stderr, "delta packet changed on a round trip\n");
+            std::abort();
+        }
+    } catch (const EPacketError &e) {
+        std::fprintf(stderr, "a decoded delta packet was refused: %s\n", e.what());
+        std::abort();
+    }
+    return 0;
+}

@@ -1,0 +1,957 @@
+#include "Packet.h"
+
+#include "Exceptions.h"
+
+#include <QCborStreamReader>
+#include <QCborStreamWriter>
+#include <QMetaType>
+#include <QSet>
+#include <QStringDecoder>
+
+#include <cmath>
+#include <functional>
+#include <optional>
+
+using namespace Qt::StringLiterals;
+
+// Layout of both packets: docs/packets.md. Decoding walks the bytes with a
+// stream reader and never descends into anything the layout does not allow,
+// so nesting depth is bounded by construction; every declared length is
+// checked against the bytes that remain before anything is read or reserved.
+
+namespace {
+
+constexpr auto dataFormat = "pru.data"_L1;
+constexpr auto deltaFormat = "pru.delta"_L1;
+constexpr int packetVersion = 1;
+
+// Day counts of 01/01/0001 00:00 and of the end of 31/12/9999: date-times
+// outside this range cannot be shown or stored, and converting them to a
+// QDateTime would overflow.
+constexpr double minDateTime = -693593.0;
+constexpr double endDateTime = 2958466.0;
+
+// Whole numbers beyond 2^53 have no exact double; accepting them would
+// silently change the value.
+constexpr double maxExactInteger = 9007199254740992.0;
+constexpr quint64 maxExactIntegerU = Q_UINT64_C(9007199254740992);
+
+// Longest key or enumerated text of the layout ("datetime", "inserted"...), in bytes.
+constexpr qsizetype maxKeyBytes = 32;
+
+QString typeText(FieldType type)
+{
+    switch (type) {
+    case FieldType::Number:
+        return u"number"_s;
+    case FieldType::Text:
+        return u"text"_s;
+    case FieldType::DateTime:
+        return u"datetime"_s;
+    }
+    return u"?"_s;
+}
+
+QString kindText(ChangeKind kind)
+{
+    switch (kind) {
+    case ChangeKind::Inserted:
+        return u"inserted"_s;
+    case ChangeKind::Modified:
+        return u"modified"_s;
+    case ChangeKind::Deleted:
+        return u"deleted"_s;
+    }
+    return u"?"_s;
+}
+
+QString kindLabel(ChangeKind kind)
+{
+    switch (kind) {
+    case ChangeKind::Inserted:
+        return u"inclusão"_s;
+    case ChangeKind::Modified:
+        return u"alteração"_s;
+    case ChangeKind::Deleted:
+        return u"exclusão"_s;
+    }
+    return u"?"_s;
+}
+
+bool hasOriginal(ChangeKind kind) { return kind != ChangeKind::Inserted; }
+bool hasCurrent(ChangeKind kind) { return kind != ChangeKind::Deleted; }
+
+QString quoted(const QString &text) { return u"\""_s + text + u"\""_s; }
+
+// Counts code points (a lone surrogate counts as one); false when the text
+// holds a lone surrogate, which has no UTF-8 form and would come back changed.
+bool countCharacters(QStringView text, qsizetype *count)
+{
+    qsizetype n = 0;
+    bool wellFormed = true;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            ++i;
+        } else if (c.isSurrogate()) {
+            wellFormed = false;
+        }
+        ++n;
+    }
+    *count = n;
+    return wellFormed;
+}
+
+bool isNullValue(const QVariant &value)
+{
+    return !value.isValid() || value.typeId() == QMetaType::Nullptr;
+}
+
+QString describeValue(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::QString:
+        return u"um texto"_s;
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        return u"um número"_s;
+    case QMetaType::Bool:
+        return u"um valor lógico"_s;
+    default:
+        return u"um valor do tipo "_s + QString::fromLatin1(value.typeName());
+    }
+}
+
+// Reads a numeric QVariant as the double a packet carries.
+// Returns an empty text when it fits, or what is wrong with it.
+QString numberOf(const QVariant &value, double *out)
+{
+    switch (value.typeId()) {
+    case QMetaType::Double:
+    case QMetaType::Float:
+        *out = value.toDouble();
+        if (!std::isfinite(*out)) {
+            return u"número não finito (NaN ou infinito)"_s;
+        }
+        return {};
+    case QMetaType::Int:
+    case QMetaType::LongLong: {
+        const qlonglong v = value.toLongLong();
+        if (v > qlonglong(maxExactIntegerU) || v < -qlonglong(maxExactIntegerU)) {
+            return u"número inteiro %1 sem representação exata"_s.arg(v);
+        }
+        *out = double(v);
+        return {};
+    }
+    case QMetaType::UInt:
+    case QMetaType::ULongLong: {
+        const qulonglong v = value.toULongLong();
+        if (v > maxExactIntegerU) {
+            return u"número inteiro %1 sem representação exata"_s.arg(v);
+        }
+        *out = double(v);
+        return {};
+    }
+    default:
+        return u"esperado um número, recebido "_s + describeValue(value);
+    }
+}
+
+// Empty when the value fits the field, otherwise what is wrong with it.
+QString valueProblem(const FieldDef &field, const QVariant &value)
+{
+    if (isNullValue(value)) {
+        return {};
+    }
+    switch (field.type) {
+    case FieldType::Number: {
+        double d = 0;
+        return numberOf(value, &d);
+    }
+    case FieldType::DateTime: {
+        double d = 0;
+        if (value.typeId() == QMetaType::QString) {
+            return u"esperada uma data-hora (número de dias), recebido um texto"_s;
+        }
+        QString problem = numberOf(value, &d);
+        if (!problem.isEmpty()) {
+            return problem;
+        }
+        if (d < minDateTime || d >= endDateTime) {
+            return u"data-hora %1 fora do intervalo de 01/01/0001 a 31/12/9999"_s.arg(d, 0, 'g', 17);
+        }
+        return {};
+    }
+    case FieldType::Text: {
+        if (value.typeId() != QMetaType::QString) {
+            return u"esperado um texto, recebido "_s + describeValue(value);
+        }
+        qsizetype count = 0;
+        if (!countCharacters(value.toString(), &count)) {
+            return u"texto com caractere inválido (surrogate UTF-16 isolado)"_s;
+        }
+        if (count > field.size) {
+            return u"texto com %1 caracteres excede o tamanho %2 do campo"_s.arg(count).arg(field.size);
+        }
+        return {};
+    }
+    }
+    return u"tipo de campo desconhecido"_s;
+}
+
+// Empty when the definitions can travel, otherwise what is wrong with them.
+QString fieldsProblem(const QList<FieldDef> &fields)
+{
+    if (fields.size() > PacketLimits::maxFields) {
+        return u"%1 campos excedem o limite de %2"_s.arg(fields.size()).arg(PacketLimits::maxFields);
+    }
+    QSet<QString> seen;
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        const FieldDef &f = fields[i];
+        const QString where = u"campo %1"_s.arg(i + 1);
+        if (f.name.trimmed().isEmpty()) {
+            return where + u": nome vazio"_s;
+        }
+        qsizetype length = 0;
+        if (!countCharacters(f.name, &length)) {
+            return where + u": nome com caractere inválido"_s;
+        }
+        if (length > PacketLimits::maxFieldNameLength) {
+            return where + u": nome com mais de %1 caracteres"_s.arg(PacketLimits::maxFieldNameLength);
+        }
+        // Fields are looked up by name without regard to case.
+        const QString key = f.name.toUpper();
+        if (seen.contains(key)) {
+            return where + u": nome "_s + quoted(f.name) + u" repetido"_s;
+        }
+        seen.insert(key);
+        switch (f.type) {
+        case FieldType::Text:
+            if (f.size < 1 || f.size > PacketLimits::maxTextSize) {
+                return where + u" "_s + quoted(f.name) + u": tamanho %1 fora do intervalo de 1 a %2"_s.arg(f.size).arg(PacketLimits::maxTextSize);
+            }
+            break;
+        case FieldType::Number:
+        case FieldType::DateTime:
+            if (f.size != 0) {
+                return where + u" "_s + quoted(f.name) + u": tamanho %1 não se aplica ao tipo %2"_s.arg(f.size).arg(typeText(f.type));
+            }
+            break;
+        default:
+            return where + u" "_s + quoted(f.name) + u": tipo desconhecido"_s;
+        }
+    }
+    return {};
+}
+
+// Empty when the row fits the fields; `what` names the row in the text.
+QString rowProblem(const QList<FieldDef> &fields, const Row &row, const QString &what)
+{
+    if (row.size() != fields.size()) {
+        return what + u" tem %1 valores, mas o pacote tem %2 campos"_s.arg(row.size()).arg(fields.size());
+    }
+    for (qsizetype i = 0; i < row.size(); ++i) {
+        const QString problem = valueProblem(fields[i], row[i]);
+        if (!problem.isEmpty()) {
+            return what + u", campo "_s + quoted(fields[i].name) + u": "_s + problem;
+        }
+    }
+    return {};
+}
+
+QString entryProblem(const QList<FieldDef> &fields, const DeltaEntry &entry, qsizetype index)
+{
+    const QString what = u"entrada %1 (%2)"_s.arg(index + 1).arg(kindLabel(entry.kind));
+    if (entry.kind != ChangeKind::Inserted && entry.kind != ChangeKind::Modified && entry.kind != ChangeKind::Deleted) {
+        return u"entrada %1: tipo de alteração desconhecido"_s.arg(index + 1);
+    }
+    if (hasOriginal(entry.kind)) {
+        const QString problem = rowProblem(fields, entry.original, what + u", valores originais"_s);
+        if (!problem.isEmpty()) {
+            return problem;
+        }
+    } else if (!entry.original.isEmpty()) {
+        return what + u" não pode ter valores originais"_s;
+    }
+    if (hasCurrent(entry.kind)) {
+        const QString problem = rowProblem(fields, entry.current, what + u", valores novos"_s);
+        if (!problem.isEmpty()) {
+            return problem;
+        }
+    } else if (!entry.current.isEmpty()) {
+        return what + u" não pode ter valores novos"_s;
+    }
+    return {};
+}
+
+// ---------------------------------------------------------------- writing
+
+void writeValue(QCborStreamWriter &w, const QVariant &value)
+{
+    if (isNullValue(value)) {
+        w.appendNull();
+        return;
+    }
+    if (value.typeId() == QMetaType::QString) {
+        w.append(value.toString());
+        return;
+    }
+    double d = 0;
+    numberOf(value, &d); // already checked
+    // Whole numbers (keys, orders) go as integers: 1 to 9 bytes instead of 9.
+    // -0.0 stays a double so that its sign survives.
+    if (d == std::trunc(d) && std::fabs(d) <= maxExactInteger && !(d == 0 && std::signbit(d))) {
+        w.append(qint64(d));
+    } else {
+        w.append(d);
+    }
+}
+
+void writeRow(QCborStreamWriter &w, const Row &row)
+{
+    w.startArray(quint64(row.size()));
+    for (const QVariant &v : row) {
+        writeValue(w, v);
+    }
+    w.endArray();
+}
+
+void writeHeader(QCborStreamWriter &w, QLatin1StringView format, const QList<FieldDef> &fields)
+{
+    w.startMap(4);
+    w.append("format"_L1);
+    w.append(format);
+    w.append("version"_L1);
+    w.append(packetVersion);
+    w.append("fields"_L1);
+    w.startArray(quint64(fields.size()));
+    for (const FieldDef &f : fields) {
+        const bool text = f.type == FieldType::Text;
+        w.startMap(text ? 3 : 2);
+        w.append("name"_L1);
+        w.append(f.name);
+        w.append("type"_L1);
+        w.append(typeText(f.type));
+        if (text) {
+            w.append("size"_L1);
+            w.append(qint64(f.size));
+        }
+        w.endMap();
+    }
+    w.endArray();
+}
+
+void checkEncodedSize(const QByteArray &bytes, const QString &prefix)
+{
+    if (bytes.size() > PacketLimits::maxPacketBytes) {
+        throw EPacketError(prefix + u"o pacote teria %1 bytes, acima do limite de %2"_s.arg(bytes.size()).arg(PacketLimits::maxPacketBytes));
+    }
+}
+
+// ---------------------------------------------------------------- reading
+
+QString cborProblem(const QCborError &error)
+{
+    switch (error.c) {
+    case QCborError::EndOfFile:
+        return u"bytes truncados: o pacote termina antes do fim"_s;
+    case QCborError::InvalidUtf8String:
+        return u"texto com UTF-8 inválido"_s;
+    case QCborError::NestingTooDeep:
+        return u"aninhamento profundo demais"_s;
+    case QCborError::DataTooLarge:
+        return u"comprimento declarado grande demais"_s;
+    case QCborError::UnexpectedBreak:
+        return u"CBOR malformado: marcador de fim inesperado"_s;
+    default:
+        return u"CBOR malformado (código %1)"_s.arg(int(error.c));
+    }
+}
+
+QString cborTypeName(const QCborStreamReader &r)
+{
+    switch (r.type()) {
+    case QCborStreamReader::UnsignedInteger:
+    case QCborStreamReader::NegativeInteger:
+        return u"um número inteiro"_s;
+    case QCborStreamReader::ByteArray:
+        return u"uma sequência de bytes"_s;
+    case QCborStreamReader::String:
+        return u"um texto"_s;
+    case QCborStreamReader::Array:
+        return u"uma lista"_s;
+    case QCborStreamReader::Map:
+        return u"um mapa"_s;
+    case QCborStreamReader::Tag:
+        return u"uma etiqueta CBOR"_s;
+    case QCborStreamReader::SimpleType:
+        if (r.isNull()) {
+            return u"null"_s;
+        }
+        if (r.isBool()) {
+            return u"um valor lógico"_s;
+        }
+        return u"um valor simples CBOR"_s;
+    case QCborStreamReader::Float16:
+    case QCborStreamReader::Float:
+    case QCborStreamReader::Double:
+        return u"um número"_s;
+    case QCborStreamReader::Invalid:
+        break;
+    }
+    return u"um item inválido"_s;
+}
+
+class Decoder
+{
+public:
+    Decoder(const QByteArray &bytes, QString prefix)
+        : m_reader(bytes), m_size(bytes.size()), m_prefix(std::move(prefix))
+    {
+        if (bytes.isEmpty()) {
+            fail(u"pacote vazio"_s);
+        }
+        if (bytes.size() > PacketLimits::maxPacketBytes) {
+            fail(u"%1 bytes excedem o limite de %2"_s.arg(bytes.size()).arg(PacketLimits::maxPacketBytes));
+        }
+        check();
+    }
+
+    [[noreturn]] void fail(const QString &problem) const { throw EPacketError(m_prefix + problem); }
+
+    // A malformed item turns the reader invalid; say why.
+    void check()
+    {
+        const QCborError error = m_reader.lastError();
+        if (error.c != QCborError::NoError) {
+            fail(cborProblem(error));
+        }
+    }
+
+    // Bytes from the current item to the end; every element of a container
+    // or of a text takes at least one of them.
+    qint64 remaining() const { return m_size - m_reader.currentOffset(); }
+
+    bool atNull() const { return m_reader.isNull(); }
+
+    void skipNull()
+    {
+        m_reader.next();
+        checkAfterItem();
+    }
+
+    // After an item is consumed the reader stands on the next one, or at the
+    // end of its container, or, at the top, past the last byte.
+    void checkAfterItem()
+    {
+        const QCborError error = m_reader.lastError();
+        if (error.c != QCborError::NoError && !(error.c == QCborError::EndOfFile && atTopEnd())) {
+            fail(cborProblem(error));
+        }
+    }
+
+    bool atTopEnd() const { return m_reader.containerDepth() == 0 && m_reader.currentOffset() >= m_size; }
+
+    QString readText(qsizetype maxBytes, const QString &what)
+    {
+        if (!m_reader.isString()) {
+            fail(what + u": esperado um texto, recebido "_s + cborTypeName(m_reader));
+        }
+        QByteArray utf8;
+        for (;;) {
+            const qsizetype chunk = m_reader.currentStringChunkSize();
+            if (chunk < 0) {
+                check();
+                fail(what + u": texto malformado ou com comprimento declarado inválido"_s);
+            }
+            if (chunk > remaining()) {
+                fail(what + u": comprimento declarado maior que o pacote"_s);
+            }
+            if (utf8.size() + chunk > maxBytes) {
+                fail(what + u": texto longo demais"_s);
+            }
+            // Read as bytes and convert once: a chunk boundary may split a character.
+            const qsizetype at = utf8.size();
+            utf8.resize(at + chunk);
+            const auto result = m_reader.readStringChunk(utf8.data() + at, chunk);
+            if (result.status == QCborStreamReader::Error) {
+                check();
+                fail(what + u": texto malformado"_s);
+            }
+            if (result.status == QCborStreamReader::EndOfString) {
+                utf8.resize(at);
+                break;
+            }
+            utf8.resize(at + result.data);
+        }
+        checkAfterItem();
+        // A leading U+FEFF is part of the text, not a byte-order mark.
+        QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+        QString text = decode(utf8);
+        if (decode.hasError()) {
+            fail(what + u": texto com UTF-8 inválido"_s);
+        }
+        return text;
+    }
+
+    qint64 readInteger(const QString &what)
+    {
+        if (!m_reader.isUnsignedInteger() || m_reader.toUnsignedInteger() > quint64(std::numeric_limits<qint64>::max())) {
+            fail(what + u": esperado um número inteiro não negativo, recebido "_s + cborTypeName(m_reader));
+        }
+        const qint64 v = qint64(m_reader.toUnsignedInteger());
+        m_reader.next();
+        checkAfterItem();
+        return v;
+    }
+
+    // null, a number (integer or floating point) or a text; anything else is refused.
+    QVariant readValue(const QString &what)
+    {
+        switch (m_reader.type()) {
+        case QCborStreamReader::SimpleType:
+            if (!m_reader.isNull()) {
+                break;
+            }
+            skipNull();
+            return QVariant();
+        case QCborStreamReader::UnsignedInteger: {
+            const quint64 v = m_reader.toUnsignedInteger();
+            if (v > maxExactIntegerU) {
+                fail(what + u": número inteiro %1 sem representação exata"_s.arg(v));
+            }
+            m_reader.next();
+            checkAfterItem();
+            return QVariant(double(v));
+        }
+        case QCborStreamReader::NegativeInteger: {
+            // The value is -1 - n; Qt hands over n + 1, which wraps to 0 for the largest n.
+            const quint64 magnitude = quint64(m_reader.toNegativeInteger());
+            if (magnitude == 0 || magnitude > maxExactIntegerU) {
+                fail(what + u": número inteiro negativo sem representação exata"_s);
+            }
+            m_reader.next();
+            checkAfterItem();
+            return QVariant(-double(magnitude));
+        }
+        case QCborStreamReader::Float16:
+        case QCborStreamReader::Float:
+        case QCborStreamReader::Double: {
+            const double d = m_reader.isDouble() ? m_reader.toDouble()
+                             : m_reader.isFloat() ? double(m_reader.toFloat())
+                                                  : double(m_reader.toFloat16());
+            if (!std::isfinite(d)) {
+                fail(what + u": número não finito (NaN ou infinito)"_s);
+            }
+            m_reader.next();
+            checkAfterItem();
+            return QVariant(d);
+        }
+        case QCborStreamReader::String:
+            return QVariant(readText(4 * qsizetype(PacketLimits::maxTextSize), what));
+        default:
+            break;
+        }
+        fail(what + u": esperado null, número ou texto, recebido "_s + cborTypeName(m_reader));
+    }
+
+    // Calls onElement once per element; onElement consumes exactly one item.
+    void readArray(const QString &what, qsizetype maxCount, const std::function<void(qsizetype)> &onElement)
+    {
+        if (!m_reader.isArray()) {
+            fail(what + u": esperada uma lista, recebido "_s + cborTypeName(m_reader));
+        }
+        if (m_reader.isLengthKnown()) {
+            const quint64 declared = m_reader.length();
+            if (declared > quint64(remaining())) {
+                fail(what + u": lista declara %1 elementos, mais do que cabe no pacote"_s.arg(declared));
+            }
+            if (declared > quint64(maxCount)) {
+                fail(what + u": lista com %1 elementos excede o limite de %2"_s.arg(declared).arg(maxCount));
+            }
+        }
+        enter();
+        qsizetype count = 0;
+        while (m_reader.hasNext()) {
+            if (count >= maxCount) {
+                fail(what + u": lista com mais de %1 elementos"_s.arg(maxCount));
+            }
+            onElement(count);
+            ++count;
+        }
+        leave();
+    }
+
+    // Calls onKey for each key, standing on its value; onKey consumes the value.
+    // Keys are texts, each at most once.
+    void readMap(const QString &what, const std::function<void(const QString &)> &onKey)
+    {
+        if (!m_reader.isMap()) {
+            fail(what + u": esperado um mapa, recebido "_s + cborTypeName(m_reader));
+        }
+        constexpr qsizetype maxKeys = 8; // more than any map of the layout has
+        if (m_reader.isLengthKnown() && m_reader.length() > quint64(maxKeys)) {
+            fail(what + u": mapa com chaves demais"_s);
+        }
+        enter();
+        QStringList seen;
+        while (m_reader.hasNext()) {
+            if (seen.size() >= maxKeys) {
+                fail(what + u": mapa com chaves demais"_s);
+            }
+            const QString key = readText(maxKeyBytes, what + u": chave"_s);
+            if (seen.contains(key)) {
+                fail(what + u": chave "_s + quoted(key) + u" repetida"_s);
+            }
+            seen.append(key);
+            if (!m_reader.hasNext()) {
+                fail(what + u": chave "_s + quoted(key) + u" sem valor"_s);
+            }
+            onKey(key);
+        }
+        leave();
+    }
+
+    void finish()
+    {
+        if (m_reader.currentOffset() != m_size) {
+            fail(u"%1 bytes a mais depois do fim do pacote"_s.arg(m_size - m_reader.currentOffset()));
+        }
+    }
+
+private:
+    void enter()
+    {
+        if (!m_reader.enterContainer()) {
+            check();
+            fail(u"CBOR malformado"_s);
+        }
+        check();
+    }
+
+    void leave()
+    {
+        const QCborError before = m_reader.lastError();
+        if (before.c != QCborError::NoError) {
+            fail(cborProblem(before));
+        }
+        if (!m_reader.leaveContainer()) {
+            checkAfterItem();
+            if (!atTopEnd()) {
+                fail(u"CBOR malformado"_s);
+            }
+        }
+        checkAfterItem();
+    }
+
+    QCborStreamReader m_reader;
+    qint64 m_size;
+    QString m_prefix;
+};
+
+FieldType parseType(Decoder &d, const QString &text, const QString &what)
+{
+    if (text == "number"_L1) {
+        return FieldType::Number;
+    }
+    if (text == "text"_L1) {
+        return FieldType::Text;
+    }
+    if (text == "datetime"_L1) {
+        return FieldType::DateTime;
+    }
+    d.fail(what + u": tipo "_s + quoted(text) + u" desconhecido (esperado number, text ou datetime)"_s);
+}
+
+QList<FieldDef> readFields(Decoder &d)
+{
+    QList<FieldDef> fields;
+    d.readArray(u"fields"_s, PacketLimits::maxFields, [&](qsizetype index) {
+        const QString what = u"campo %1"_s.arg(index + 1);
+        FieldDef f;
+        bool haveName = false;
+        bool haveType = false;
+        std::optional<qint64> size;
+        d.readMap(what, [&](const QString &key) {
+            if (key == "name"_L1) {
+                f.name = d.readText(4 * qsizetype(PacketLimits::maxFieldNameLength), what + u": name"_s);
+                haveName = true;
+            } else if (key == "type"_L1) {
+                f.type = parseType(d, d.readText(maxKeyBytes, what + u": type"_s), what);
+                haveType = true;
+            } else if (key == "size"_L1) {
+                size = d.readInteger(what + u": size"_s);
+            } else {
+                d.fail(what + u": chave desconhecida "_s + quoted(key));
+            }
+        });
+        if (!haveName) {
+            d.fail(what + u": falta o nome (name)"_s);
+        }
+        if (!haveType) {
+            d.fail(what + u" "_s + quoted(f.name) + u": falta o tipo (type)"_s);
+        }
+        if (f.type == FieldType::Text) {
+            if (!size) {
+                d.fail(what + u" "_s + quoted(f.name) + u": campo de texto sem tamanho (size)"_s);
+            }
+            if (*size < 1 || *size > PacketLimits::maxTextSize) {
+                d.fail(what + u" "_s + quoted(f.name) + u": tamanho %1 fora do intervalo de 1 a %2"_s.arg(*size).arg(PacketLimits::maxTextSize));
+            }
+            f.size = int(*size);
+        } else if (size && *size != 0) {
+            d.fail(what + u" "_s + quoted(f.name) + u": tamanho %1 não se aplica ao tipo %2"_s.arg(*size).arg(typeText(f.type)));
+        }
+        fields.append(f);
+    });
+    const QString problem = fieldsProblem(fields);
+    if (!problem.isEmpty()) {
+        d.fail(problem);
+    }
+    return fields;
+}
+
+Row readRow(Decoder &d, const QString &what)
+{
+    Row row;
+    d.readArray(what, PacketLimits::maxFields, [&](qsizetype index) {
+        row.append(d.readValue(what + u", valor %1"_s.arg(index + 1)));
+    });
+    return row;
+}
+
+// Reads the top map; onContent reads the value of contentKey ("rows" or "entries").
+QList<FieldDef> readPacket(Decoder &d, QLatin1StringView expectedFormat, QLatin1StringView contentKey,
+                           const std::function<void()> &onContent)
+{
+    std::optional<QList<FieldDef>> fields;
+    bool haveFormat = false;
+    bool haveVersion = false;
+    bool haveContent = false;
+    d.readMap(u"pacote"_s, [&](const QString &key) {
+        if (key == "format"_L1) {
+            const QString format = d.readText(maxKeyBytes, u"format"_s);
+            if (format != expectedFormat) {
+                if (format == dataFormat || format == deltaFormat) {
+                    d.fail(u"formato "_s + quoted(format) + u" recebido onde se esperava "_s + quoted(expectedFormat));
+                }
+                d.fail(u"formato "_s + quoted(format) + u" desconhecido"_s);
+            }
+            haveFormat = true;
+        } else if (key == "version"_L1) {
+            const qint64 version = d.readInteger(u"version"_s);
+            if (version != packetVersion) {
+                d.fail(u"versão %1 não suportada (esperada %2)"_s.arg(version).arg(packetVersion));
+            }
+            haveVersion = true;
+        } else if (key == "fields"_L1) {
+            fields = readFields(d);
+        } else if (key == contentKey) {
+            onContent();
+            haveContent = true;
+        } else {
+            d.fail(u"chave desconhecida "_s + quoted(key));
+        }
+    });
+    d.finish();
+    if (!haveFormat) {
+        d.fail(u"falta o formato (format)"_s);
+    }
+    if (!haveVersion) {
+        d.fail(u"falta a versão (version)"_s);
+    }
+    if (!fields) {
+        d.fail(u"faltam os campos (fields)"_s);
+    }
+    if (!haveContent) {
+        d.fail(u"falta "_s + quoted(QString(contentKey)));
+    }
+    return *fields;
+}
+
+std::optional<ChangeKind> parseKind(const QString &text)
+{
+    for (ChangeKind k : {ChangeKind::Inserted, ChangeKind::Modified, ChangeKind::Deleted}) {
+        if (text == kindText(k)) {
+            return k;
+        }
+    }
+    return std::nullopt;
+}
+
+const QString dataErrorPrefix = u"Pacote de dados inválido: "_s;
+const QString deltaErrorPrefix = u"Pacote de alterações inválido: "_s;
+
+} // namespace
+
+QByteArray DataPacket::encode() const
+{
+    const QString prefix = u"Não foi possível gerar o pacote de dados: "_s;
+    QString problem = fieldsProblem(fields);
+    if (!problem.isEmpty()) {
+        throw EPacketError(prefix + problem);
+    }
+    if (rows.size() > PacketLimits::maxRows) {
+        throw EPacketError(prefix + u"%1 linhas excedem o limite de %2"_s.arg(rows.size()).arg(PacketLimits::maxRows));
+    }
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        problem = rowProblem(fields, rows[i], u"linha %1"_s.arg(i + 1));
+        if (!problem.isEmpty()) {
+            throw EPacketError(prefix + problem);
+        }
+    }
+
+    QByteArray bytes;
+    {
+        QCborStreamWriter w(&bytes);
+        writeHeader(w, dataFormat, fields);
+        w.append("rows"_L1);
+        w.startArray(quint64(rows.size()));
+        for (const Row &row : rows) {
+            writeRow(w, row);
+        }
+        w.endArray();
+        w.endMap();
+    }
+    checkEncodedSize(bytes, prefix);
+    return bytes;
+}
+
+DataPacket DataPacket::decode(const QByteArray &bytes)
+{
+    Decoder d(bytes, dataErrorPrefix);
+    DataPacket packet;
+    packet.fields = readPacket(d, dataFormat, "rows"_L1, [&] {
+        d.readArray(u"rows"_s, PacketLimits::maxRows, [&](qsizetype index) {
+            packet.rows.append(readRow(d, u"linha %1"_s.arg(index + 1)));
+        });
+    });
+    // Keys may come in any order, so rows are checked once the fields are known.
+    for (qsizetype i = 0; i < packet.rows.size(); ++i) {
+        const QString problem = rowProblem(packet.fields, packet.rows[i], u"linha %1"_s.arg(i + 1));
+        if (!problem.isEmpty()) {
+            d.fail(problem);
+        }
+    }
+    return packet;
+}
+
+QByteArray DeltaPacket::encode() const
+{
+    const QString prefix = u"Não foi possível gerar o pacote de alterações: "_s;
+    QString problem = fieldsProblem(fields);
+    if (!problem.isEmpty()) {
+        throw EPacketError(prefix + problem);
+    }
+    if (entries.size() > PacketLimits::maxRows) {
+        throw EPacketError(prefix + u"%1 entradas excedem o limite de %2"_s.arg(entries.size()).arg(PacketLimits::maxRows));
+    }
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        problem = entryProblem(fields, entries[i], i);
+        if (!problem.isEmpty()) {
+            throw EPacketError(prefix + problem);
+        }
+    }
+
+    QByteArray bytes;
+    {
+        QCborStreamWriter w(&bytes);
+        writeHeader(w, deltaFormat, fields);
+        w.append("entries"_L1);
+        w.startArray(quint64(entries.size()));
+        for (const DeltaEntry &e : entries) {
+            w.startMap(e.kind == ChangeKind::Modified ? 3 : 2);
+            w.append("kind"_L1);
+            w.append(kindText(e.kind));
+            if (hasOriginal(e.kind)) {
+                w.append("original"_L1);
+                writeRow(w, e.original);
+            }
+            if (hasCurrent(e.kind)) {
+                w.append("current"_L1);
+                writeRow(w, e.current);
+            }
+            w.endMap();
+        }
+        w.endArray();
+        w.endMap();
+    }
+    checkEncodedSize(bytes, prefix);
+    return bytes;
+}
+
+DeltaPacket DeltaPacket::decode(const QByteArray &bytes)
+{
+    Decoder d(bytes, deltaErrorPrefix);
+    DeltaPacket packet;
+    packet.fields = readPacket(d, deltaFormat, "entries"_L1, [&] {
+        d.readArray(u"entries"_s, PacketLimits::maxRows, [&](qsizetype index) {
+            const QString what = u"entrada %1"_s.arg(index + 1);
+            std::optional<ChangeKind> kind;
+            // Absent and null both mean "none"; only a list counts as values.
+            std::optional<Row> original;
+            std::optional<Row> current;
+            d.readMap(what, [&](const QString &key) {
+                if (key == "kind"_L1) {
+                    const QString text = d.readText(maxKeyBytes, what + u": kind"_s);
+                    kind = parseKind(text);
+                    if (!kind) {
+                        d.fail(what + u": tipo de alteração "_s + quoted(text) + u" desconhecido (esperado inserted, modified ou deleted)"_s);
+                    }
+                } else if (key == "original"_L1 || key == "current"_L1) {
+                    const bool isOriginal = key == "original"_L1;
+                    if (d.atNull()) {
+                        d.skipNull();
+                    } else {
+                        (isOriginal ? original : current) = readRow(d, what + (isOriginal ? u", valores originais"_s : u", valores novos"_s));
+                    }
+                } else {
+                    d.fail(what + u": chave desconhecida "_s + quoted(key));
+                }
+            });
+            if (!kind) {
+                d.fail(what + u": falta o tipo de alteração (kind)"_s);
+            }
+            const QString label = what + u" ("_s + kindLabel(*kind) + u")"_s;
+            if (hasOriginal(*kind) && !original) {
+                d.fail(label + u" sem valores originais"_s);
+            }
+            if (!hasOriginal(*kind) && original) {
+                d.fail(label + u" não pode ter valores originais"_s);
+            }
+            if (hasCurrent(*kind) && !current) {
+                d.fail(label + u" sem valores novos"_s);
+            }
+            if (!hasCurrent(*kind) && current) {
+                d.fail(label + u" não pode ter valores novos"_s);
+            }
+            packet.entries.append({*kind, original.value_or(Row()), current.value_or(Row())});
+        });
+    });
+    for (qsizetype i = 0; i < packet.entries.size(); ++i) {
+        const QString problem = entryProblem(packet.fields, packet.entries[i], i);
+        if (!problem.isEmpty()) {
+            d.fail(problem);
+        }
+    }
+    return packet;
+}
+
+qsizetype textLength(QStringView text)
+{
+    qsizetype count = 0;
+    countCharacters(text, &count);
+    return count;
+}
+
+void checkValue(const FieldDef &field, const QVariant &value)
+{
+    const QString problem = valueProblem(field, value);
+    if (!problem.isEmpty()) {
+        throw EPacketError(u"Valor inválido para o campo "_s + quoted(field.name) + u": "_s + problem);
+    }
+}

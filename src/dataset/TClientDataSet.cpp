@@ -31,6 +31,11 @@ private:
     F m_f;
 };
 
+bool isNullValue(const QVariant &value)
+{
+    return !value.isValid() || value.typeId() == QMetaType::Nullptr;
+}
+
 bool isNumeric(const QVariant &value)
 {
     switch (value.typeId()) {
@@ -305,9 +310,20 @@ void TClientDataSet::calculateAll()
     }
 }
 
+// Converts an assigned value to the field's own form, or refuses it; what is
+// accepted here always travels in a packet.
 QVariant TClientDataSet::convertForField(const TField *field, const QVariant &value) const
 {
-    if (!value.isValid()) {
+    QVariant converted = toFieldForm(field, value);
+    if (converted.isValid()) {
+        checkValue(field->def(), converted);
+    }
+    return converted;
+}
+
+QVariant TClientDataSet::toFieldForm(const TField *field, const QVariant &value) const
+{
+    if (isNullValue(value)) {
         return QVariant();
     }
     const QString &name = field->FieldName();
@@ -379,7 +395,7 @@ QVariant TClientDataSet::convertForField(const TField *field, const QVariant &va
         } else {
             throw EDatabaseError(u"Valor de tipo inválido para o campo de texto %1."_s.arg(name));
         }
-        if (text.size() > field->Size()) {
+        if (textLength(text) > field->Size()) {
             throw EDatabaseError(u"Texto longo demais para o campo %1 (máximo %2 caracteres)."_s.arg(name).arg(field->Size()));
         }
         return text;
@@ -674,7 +690,7 @@ void TClientDataSet::SetData(const DataPacket &packet)
         record->values = Row(slotCount);
         for (const Target &target : targets) {
             const QVariant &value = source.at(target.source);
-            if (!value.isValid()) {
+            if (isNullValue(value)) {
                 continue;
             }
             if (target.type == FieldType::Text) {
@@ -682,18 +698,20 @@ void TClientDataSet::SetData(const DataPacket &packet)
                     throw EDatabaseError(u"Valor que não é texto no campo %1, linha %2 do pacote de dados."_s.arg(target.name).arg(r + 1));
                 }
                 const QString text = value.toString();
-                if (text.size() > target.size) {
+                if (textLength(text) > target.size) {
                     throw EDatabaseError(u"Texto longo demais para o campo %1 (máximo %2 caracteres), linha %3 do pacote de dados."_s
                                              .arg(target.name)
                                              .arg(target.size)
                                              .arg(r + 1));
                 }
+                checkValue({target.name, target.type, target.size}, value);
                 record->values[target.slot] = text;
             } else {
                 const double number = value.toDouble();
                 if (!isNumeric(value) || !std::isfinite(number)) {
                     throw EDatabaseError(u"Valor inválido no campo %1, linha %2 do pacote de dados."_s.arg(target.name).arg(r + 1));
                 }
+                checkValue({target.name, target.type, 0}, value);
                 record->values[target.slot] = number;
             }
         }
@@ -1226,7 +1244,7 @@ bool TClientDataSet::Locate(const QString &fieldName, const QVariant &value, TLo
     checkBrowseMode();
 
     QVariant wanted;
-    if (value.isValid()) {
+    if (!isNullValue(value)) {
         if (field->DataType() == FieldType::Text) {
             wanted = isNumeric(value) ? TField::formatNumber(value.toDouble()) : value.toString();
         } else if (isNumeric(value)) {

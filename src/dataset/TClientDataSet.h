@@ -181,6 +181,7 @@ private:
     void calculate(Record *record, Row &values);
     void calculateAll();
     QVariant convertForField(const TField *field, const QVariant &value) const;
+    QVariant toFieldForm(const TField *field, const QVariant &value) const;
     Row storedValues(const Row &values) const;
     QList<FieldDef> storedDefs() const;
     bool lessInIndex(const Record *a, const Record *b) const;

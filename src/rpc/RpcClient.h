@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QCborArray>
+#include <QDeadlineTimer>
 #include <QString>
 #include <QTcpSocket>
 
+#include "Frame.h"
 #include "RpcReply.h"
 #include "rpc_export.h"
 
@@ -35,9 +37,21 @@ public:
     QString unitName() const;
     QString operatorName() const;
 
+    // Used when a caller passes a time limit of zero or less.
+    static constexpr int defaultTimeoutMs = 30'000;
+
 private:
+    enum class Outcome { Received, TimedOut, Lost, BadFrame };
+    // Sends one frame and waits for the next frame from the server.
+    Outcome exchange(const QByteArray &frame, int timeoutMs, RpcMessage *reply, QString *failure);
+    Outcome waitForWritten(const QDeadlineTimer &deadline);
+    Outcome waitForFrame(const QDeadlineTimer &deadline, QByteArray *payload);
+    QString outcomeText(Outcome outcome, int timeoutMs, const QString &detail) const;
+
     QTcpSocket m_socket;
+    FrameDecoder m_decoder;
     quint64 m_nextId = 1;
+    bool m_loggedIn = false;
     QString m_unitName;
     QString m_operatorName;
 };

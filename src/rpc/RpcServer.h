@@ -33,18 +33,43 @@ public:
 
 using SessionHandlerFactory = std::function<std::unique_ptr<SessionHandler>()>;
 
+class RpcAcceptorThread;
+
 // TCP server: each connection runs in a thread of its own with its own handler.
+// The listening socket lives in a thread of the server's own, so the thread
+// that owns an RpcServer needs no event loop (an in-process client may block
+// it with synchronous calls). The factory is called in each session's thread.
+// Use listen() and close() from one thread, never from a handler.
 class RPC_EXPORT RpcServer
 {
 public:
+    // Protections against clients that misbehave; see docs/protocol.md.
+    struct Limits
+    {
+        int loginTimeoutMs = 60'000;      // a connection must log in within this time
+        int incompleteFrameTimeoutMs = 30'000; // a started frame must progress within this time
+        int maxFailedLogins = 3;          // refused logins before the connection is closed
+        int maxSessions = 256;            // connections served at once; more are refused
+    };
+
     explicit RpcServer(SessionHandlerFactory factory);
     ~RpcServer();
+    RpcServer(const RpcServer &) = delete;
+    RpcServer &operator=(const RpcServer &) = delete;
+
+    // Applies to connections accepted by the next listen().
+    void setLimits(const Limits &limits) { m_limits = limits; }
+    Limits limits() const { return m_limits; }
+
     // Starts listening (port 0 picks a free one); returns false and sets *error.
     bool listen(const QHostAddress &address, quint16 port, QString *error);
+    bool isListening() const { return m_acceptor != nullptr; }
     quint16 port() const;
     void close(); // stops listening and ends every session, waiting for their threads
 
 private:
-    struct Impl;
-    std::unique_ptr<Impl> m_impl;
+    SessionHandlerFactory m_factory;
+    Limits m_limits;
+    std::unique_ptr<RpcAcceptorThread> m_acceptor;
+    quint16 m_port = 0;
 };

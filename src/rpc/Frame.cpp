@@ -1,0 +1,735 @@
+#include "Frame.h"
+
+#include <QCborStreamReader>
+#include <QCborStreamWriter>
+#include <QtEndian>
+
+#include <cmath>
+
+using namespace Qt::StringLiterals;
+
+// ---------------------------------------------------------------- frames
+
+QByteArray Frame::wrap(QByteArrayView payload)
+{
+    if (payload.size() > qsizetype(maxPayloadBytes)) {
+        return {};
+    }
+    QByteArray frame(headerBytes + payload.size(), Qt::Uninitialized);
+    qToBigEndian(quint32(payload.size()), frame.data());
+    std::copy(payload.begin(), payload.end(), frame.begin() + headerBytes);
+    return frame;
+}
+
+FrameDecoder::FrameDecoder(quint32 maxPayloadBytes)
+    : m_maxPayload(maxPayloadBytes)
+{
+}
+
+void FrameDecoder::feed(QByteArrayView bytes)
+{
+    if (hasError() || bytes.isEmpty()) {
+        return;
+    }
+    // Drop what was already handed out before the buffer grows again.
+    if (m_offset > 0 && m_offset >= m_buffer.size() / 2) {
+        m_buffer.remove(0, m_offset);
+        m_offset = 0;
+    }
+    m_buffer.append(bytes.data(), bytes.size());
+}
+
+FrameDecoder::Status FrameDecoder::next(QByteArray *payload)
+{
+    if (hasError()) {
+        return Status::Error;
+    }
+    const qsizetype available = m_buffer.size() - m_offset;
+    if (available < Frame::headerBytes) {
+        return Status::NeedMore;
+    }
+    const quint32 length = qFromBigEndian<quint32>(m_buffer.constData() + m_offset);
+    if (length > m_maxPayload) {
+        m_error = u"O quadro declara %1 bytes, acima do limite de %2 bytes."_s.arg(length).arg(m_maxPayload);
+        m_buffer.clear();
+        m_offset = 0;
+        return Status::Error;
+    }
+    if (available - Frame::headerBytes < qsizetype(length)) {
+        return Status::NeedMore;
+    }
+    *payload = m_buffer.mid(m_offset + Frame::headerBytes, length);
+    m_offset += Frame::headerBytes + qsizetype(length);
+    if (m_offset == m_buffer.size()) {
+        m_buffer.clear();
+        m_offset = 0;
+    }
+    return Status::Frame;
+}
+
+void FrameDecoder::clear()
+{
+    m_buffer.clear();
+    m_offset = 0;
+    m_error.clear();
+}
+
+// ---------------------------------------------------------------- values
+
+bool RpcWire::isWireValue(const QCborValue &value)
+{
+    switch (value.type()) {
+    case QCborValue::Null:
+    case QCborValue::Undefined: // sent as null
+    case QCborValue::Integer:
+    case QCborValue::String:
+    case QCborValue::ByteArray:
+        return true;
+    case QCborValue::Double:
+        return std::isfinite(value.toDouble());
+    default:
+        return false;
+    }
+}
+
+QCborValue RpcWire::normalized(const QCborValue &value)
+{
+    if (value.isInteger()) {
+        return QCborValue(double(value.toInteger()));
+    }
+    if (value.isUndefined()) {
+        return QCborValue(nullptr);
+    }
+    return value;
+}
+
+// ---------------------------------------------------------------- decoding
+
+namespace {
+
+const auto kType = u"type"_s;
+const auto kId = u"id"_s;
+const auto kMethod = u"method"_s;
+const auto kArgs = u"args"_s;
+const auto kServer = u"server"_s;
+const auto kOperator = u"operator"_s;
+const auto kPassword = u"password"_s;
+const auto kProtocol = u"protocol"_s;
+const auto kOk = u"ok"_s;
+const auto kValue = u"value"_s;
+const auto kError = u"error"_s;
+const auto kUnit = u"unit"_s;
+const auto kOperatorName = u"operatorName"_s;
+
+QString invalid(const QString &why)
+{
+    return u"Mensagem inválida: %1"_s.arg(why);
+}
+
+// What a message map held, before its type decides what it means.
+struct Fields
+{
+    std::optional<QString> type;
+    std::optional<quint64> id;
+    std::optional<QString> method;
+    std::optional<QCborArray> args;
+    std::optional<QString> server;
+    std::optional<QString> operatorCode;
+    std::optional<QString> password;
+    std::optional<quint64> protocol;
+    std::optional<bool> ok;
+    std::optional<QCborValue> value;
+    std::optional<QString> error;
+    std::optional<QString> unitName;
+    std::optional<QString> operatorName;
+};
+
+// Reads the message straight from the stream, checking each key's type as it
+// goes, so that no structure is built that the protocol has no use for.
+class Parser
+{
+public:
+    explicit Parser(QByteArrayView payload)
+        : m_size(payload.size())
+        , m_reader(reinterpret_cast<const quint8 *>(payload.data()), payload.size())
+    {
+    }
+
+    bool readMessage(Fields *fields);
+    QString error() const { return m_error; }
+
+private:
+    bool fail(const QString &why)
+    {
+        if (m_error.isEmpty()) {
+            m_error = invalid(why);
+        }
+        return false;
+    }
+    bool cborFailed()
+    {
+        return fail(u"CBOR malformado (%1)."_s.arg(m_reader.lastError().toString()));
+    }
+    bool readText(QString *text);
+    bool readBytes(QByteArray *bytes);
+    bool readUnsigned(quint64 *number, const QString &key);
+    bool readValue(QCborValue *value, const QString &what);
+    bool readArgs(QCborArray *args);
+    template<typename T>
+    bool readTextField(std::optional<T> *slot, const QString &key);
+    bool readField(const QString &key, Fields *fields);
+
+    qsizetype m_size;
+    QCborStreamReader m_reader;
+    QString m_error;
+};
+
+bool Parser::readText(QString *text)
+{
+    text->clear();
+    auto chunk = m_reader.readString();
+    while (chunk.status == QCborStreamReader::Ok) {
+        text->append(chunk.data);
+        chunk = m_reader.readString();
+    }
+    if (chunk.status == QCborStreamReader::Error) {
+        return cborFailed();
+    }
+    return true;
+}
+
+bool Parser::readBytes(QByteArray *bytes)
+{
+    bytes->clear();
+    auto chunk = m_reader.readByteArray();
+    while (chunk.status == QCborStreamReader::Ok) {
+        bytes->append(chunk.data);
+        chunk = m_reader.readByteArray();
+    }
+    if (chunk.status == QCborStreamReader::Error) {
+        return cborFailed();
+    }
+    return true;
+}
+
+bool Parser::readUnsigned(quint64 *number, const QString &key)
+{
+    if (!m_reader.isUnsignedInteger()) {
+        return fail(u"o campo \"%1\" deve ser um inteiro sem sinal."_s.arg(key));
+    }
+    *number = m_reader.toUnsignedInteger();
+    return m_reader.next() || cborFailed();
+}
+
+// One argument or result: null, a finite number, a text or a byte string.
+bool Parser::readValue(QCborValue *value, const QString &what)
+{
+    double number = 0;
+    switch (m_reader.type()) {
+    case QCborStreamReader::UnsignedInteger:
+        number = double(m_reader.toUnsignedInteger());
+        break;
+    case QCborStreamReader::NegativeInteger: {
+        // CBOR holds -1 - n; Qt hands out n + 1, where 0 stands for 2^64.
+        const auto magnitude = quint64(m_reader.toNegativeInteger());
+        number = magnitude == 0 ? -18446744073709551616.0 : -double(magnitude);
+        break;
+    }
+    case QCborStreamReader::Float16:
+        number = double(float(m_reader.toFloat16()));
+        break;
+    case QCborStreamReader::Float:
+        number = double(m_reader.toFloat());
+        break;
+    case QCborStreamReader::Double:
+        number = m_reader.toDouble();
+        break;
+    case QCborStreamReader::String: {
+        QString text;
+        if (!readText(&text)) {
+            return false;
+        }
+        *value = QCborValue(text);
+        return true;
+    }
+    case QCborStreamReader::ByteArray: {
+        QByteArray bytes;
+        if (!readBytes(&bytes)) {
+            return false;
+        }
+        *value = QCborValue(bytes);
+        return true;
+    }
+    case QCborStreamReader::SimpleType:
+        if (m_reader.toSimpleType() == QCborSimpleType::Null) {
+            *value = QCborValue(nullptr);
+            return m_reader.next() || cborFailed();
+        }
+        return fail(u"%1 só pode ser nulo, número, texto ou pacote."_s.arg(what));
+    case QCborStreamReader::Invalid:
+        return cborFailed();
+    default:
+        return fail(u"%1 só pode ser nulo, número, texto ou pacote."_s.arg(what));
+    }
+    if (!std::isfinite(number)) {
+        return fail(u"%1 é um número não finito."_s.arg(what));
+    }
+    *value = QCborValue(number);
+    return m_reader.next() || cborFailed();
+}
+
+bool Parser::readArgs(QCborArray *args)
+{
+    if (!m_reader.isArray()) {
+        return fail(u"o campo \"args\" deve ser uma lista."_s);
+    }
+    if (m_reader.isLengthKnown() && m_reader.length() > quint64(Frame::maxArguments)) {
+        return fail(u"mais de %1 argumentos."_s.arg(Frame::maxArguments));
+    }
+    if (!m_reader.enterContainer()) {
+        return cborFailed();
+    }
+    while (m_reader.hasNext()) {
+        if (args->size() == Frame::maxArguments) {
+            return fail(u"mais de %1 argumentos."_s.arg(Frame::maxArguments));
+        }
+        QCborValue value;
+        if (!readValue(&value, u"o argumento %1"_s.arg(args->size() + 1))) {
+            return false;
+        }
+        args->append(value);
+    }
+    if (m_reader.lastError() != QCborError::NoError) {
+        return cborFailed();
+    }
+    return m_reader.leaveContainer() || cborFailed();
+}
+
+template<typename T>
+bool Parser::readTextField(std::optional<T> *slot, const QString &key)
+{
+    if (!m_reader.isString()) {
+        return fail(u"o campo \"%1\" deve ser um texto."_s.arg(key));
+    }
+    QString text;
+    if (!readText(&text)) {
+        return false;
+    }
+    *slot = text;
+    return true;
+}
+
+bool Parser::readField(const QString &key, Fields *fields)
+{
+    if (m_reader.lastError() != QCborError::NoError || m_reader.type() == QCborStreamReader::Invalid) {
+        return cborFailed();
+    }
+    if (key == kType) {
+        return readTextField(&fields->type, key);
+    }
+    if (key == kId) {
+        quint64 id = 0;
+        if (!readUnsigned(&id, key)) {
+            return false;
+        }
+        fields->id = id;
+        return true;
+    }
+    if (key == kMethod) {
+        return readTextField(&fields->method, key);
+    }
+    if (key == kArgs) {
+        QCborArray args;
+        if (!readArgs(&args)) {
+            return false;
+        }
+        fields->args = args;
+        return true;
+    }
+    if (key == kServer) {
+        return readTextField(&fields->server, key);
+    }
+    if (key == kOperator) {
+        return readTextField(&fields->operatorCode, key);
+    }
+    if (key == kPassword) {
+        return readTextField(&fields->password, key);
+    }
+    if (key == kProtocol) {
+        quint64 protocol = 0;
+        if (!readUnsigned(&protocol, key)) {
+            return false;
+        }
+        fields->protocol = protocol;
+        return true;
+    }
+    if (key == kOk) {
+        if (!m_reader.isBool()) {
+            return fail(u"o campo \"ok\" deve ser verdadeiro ou falso."_s);
+        }
+        fields->ok = m_reader.toBool();
+        return m_reader.next() || cborFailed();
+    }
+    if (key == kValue) {
+        QCborValue value;
+        if (!readValue(&value, u"o valor da resposta"_s)) {
+            return false;
+        }
+        fields->value = value;
+        return true;
+    }
+    if (key == kError) {
+        return readTextField(&fields->error, key);
+    }
+    if (key == kUnit) {
+        return readTextField(&fields->unitName, key);
+    }
+    if (key == kOperatorName) {
+        return readTextField(&fields->operatorName, key);
+    }
+    // Keys of later versions are skipped; next() bounds the nesting it follows.
+    return m_reader.next() || cborFailed();
+}
+
+bool Parser::readMessage(Fields *fields)
+{
+    if (m_size == 0) {
+        return fail(u"quadro vazio."_s);
+    }
+    if (m_reader.lastError() != QCborError::NoError) {
+        return cborFailed();
+    }
+    if (!m_reader.isMap()) {
+        return fail(u"a mensagem deve ser um mapa CBOR."_s);
+    }
+    if (!m_reader.enterContainer()) {
+        return cborFailed();
+    }
+    QList<QString> seen;
+    while (m_reader.hasNext()) {
+        if (!m_reader.isString()) {
+            if (m_reader.lastError() != QCborError::NoError) {
+                return cborFailed();
+            }
+            return fail(u"as chaves do mapa devem ser textos."_s);
+        }
+        QString key;
+        if (!readText(&key)) {
+            return false;
+        }
+        if (seen.contains(key)) {
+            return fail(u"a chave \"%1\" aparece duas vezes."_s.arg(key.left(64)));
+        }
+        // Only the known keys are remembered: the others cannot repeat harmfully.
+        const bool known = key == kType || key == kId || key == kMethod || key == kArgs
+            || key == kServer || key == kOperator || key == kPassword || key == kProtocol
+            || key == kOk || key == kValue || key == kError || key == kUnit
+            || key == kOperatorName;
+        if (known) {
+            seen.append(key);
+        }
+        if (!m_reader.hasNext() && m_reader.lastError() == QCborError::NoError) {
+            return fail(u"a chave \"%1\" não tem valor."_s.arg(key.left(64)));
+        }
+        if (!readField(key, fields)) {
+            return false;
+        }
+    }
+    if (m_reader.lastError() != QCborError::NoError) {
+        return cborFailed();
+    }
+    if (!m_reader.leaveContainer()) {
+        return cborFailed();
+    }
+    if (m_reader.currentOffset() != m_size) {
+        return fail(u"há bytes depois do mapa da mensagem."_s);
+    }
+    return true;
+}
+
+RpcMessage interpret(const Fields &f)
+{
+    RpcMessage m;
+    auto missing = [&m](const QString &key) {
+        m.kind = RpcMessage::Kind::Invalid;
+        m.error = invalid(u"falta o campo \"%1\"."_s.arg(key));
+        return m;
+    };
+    if (!f.type) {
+        return missing(kType);
+    }
+    const QString &type = *f.type;
+    m.type = type;
+    if (type == u"login") {
+        if (f.ok) {
+            // A server's answer to a login.
+            m.kind = RpcMessage::Kind::LoginReply;
+            m.ok = *f.ok;
+            if (m.ok) {
+                m.unitName = f.unitName.value_or(QString());
+                m.operatorName = f.operatorName.value_or(QString());
+            } else if (!f.error) {
+                return missing(kError);
+            } else {
+                m.error = *f.error;
+            }
+            return m;
+        }
+        if (!f.server) {
+            return missing(kServer);
+        }
+        if (!f.operatorCode) {
+            return missing(kOperator);
+        }
+        if (!f.password) {
+            return missing(kPassword);
+        }
+        if (f.protocol && *f.protocol != quint64(Frame::protocolVersion)) {
+            m.error = u"Versão de protocolo %1 não suportada; este servidor fala a versão %2."_s
+                          .arg(*f.protocol)
+                          .arg(Frame::protocolVersion);
+            return m;
+        }
+        m.kind = RpcMessage::Kind::Login;
+        m.server = *f.server;
+        m.operatorCode = *f.operatorCode;
+        m.password = *f.password;
+        return m;
+    }
+    if (type == u"call") {
+        m.id = f.id; // kept even when the rest is wrong, so the failure can name the call
+        if (!f.id) {
+            return missing(kId);
+        }
+        if (!f.method) {
+            return missing(kMethod);
+        }
+        if (f.method->isEmpty() || f.method->size() > Frame::maxMethodNameLength) {
+            m.error = invalid(u"o nome do método deve ter de 1 a %1 caracteres."_s.arg(Frame::maxMethodNameLength));
+            return m;
+        }
+        if (!f.args) {
+            return missing(kArgs);
+        }
+        m.kind = RpcMessage::Kind::Call;
+        m.method = *f.method;
+        m.args = *f.args;
+        return m;
+    }
+    if (type == u"reply") {
+        m.id = f.id;
+        if (!f.id) {
+            return missing(kId);
+        }
+        if (!f.ok) {
+            return missing(kOk);
+        }
+        m.ok = *f.ok;
+        if (m.ok) {
+            if (!f.value) {
+                return missing(kValue);
+            }
+            m.value = *f.value;
+        } else {
+            if (!f.error) {
+                return missing(kError);
+            }
+            m.error = *f.error;
+        }
+        m.kind = RpcMessage::Kind::CallReply;
+        return m;
+    }
+    if (type == u"error") {
+        if (!f.error) {
+            return missing(kError);
+        }
+        m.kind = RpcMessage::Kind::Error;
+        m.error = *f.error;
+        return m;
+    }
+    m.error = invalid(u"tipo de mensagem desconhecido \"%1\"."_s.arg(type.left(64)));
+    return m;
+}
+
+} // namespace
+
+RpcMessage RpcWire::parse(QByteArrayView payload)
+{
+    Fields fields;
+    Parser parser(payload);
+    if (!parser.readMessage(&fields)) {
+        RpcMessage m;
+        m.type = fields.type.value_or(QString());
+        m.error = parser.error();
+        // A well-formed call with a readable id still gets an answer under that id.
+        if (fields.type && *fields.type == u"call") {
+            m.id = fields.id;
+        }
+        return m;
+    }
+    return interpret(fields);
+}
+
+// ---------------------------------------------------------------- encoding
+
+namespace {
+
+// Writes one message and wraps it into a frame.
+class FrameWriter
+{
+public:
+    FrameWriter()
+        : m_writer(&m_payload)
+    {
+    }
+
+    QCborStreamWriter &cbor() { return m_writer; }
+
+    void key(const QString &k) { m_writer.append(QStringView(k)); }
+
+    void text(const QString &k, const QString &v)
+    {
+        key(k);
+        m_writer.append(QStringView(v));
+    }
+
+    // Assumes isWireValue(value).
+    void value(const QCborValue &v)
+    {
+        switch (v.type()) {
+        case QCborValue::Integer:
+            m_writer.append(double(v.toInteger()));
+            break;
+        case QCborValue::Double:
+            m_writer.append(v.toDouble());
+            break;
+        case QCborValue::String:
+            m_writer.append(QStringView(v.toString()));
+            break;
+        case QCborValue::ByteArray:
+            m_writer.append(v.toByteArray());
+            break;
+        default:
+            m_writer.appendNull();
+            break;
+        }
+    }
+
+    QByteArray finish() { return Frame::wrap(m_payload); }
+
+private:
+    // The writer starts its array afresh, so the header is put in front at the end.
+    QByteArray m_payload;
+    QCborStreamWriter m_writer;
+};
+
+} // namespace
+
+QByteArray RpcWire::loginFrame(const QString &server, const QString &operatorCode, const QString &password)
+{
+    FrameWriter w;
+    w.cbor().startMap(5);
+    w.text(kType, u"login"_s);
+    w.key(kProtocol);
+    w.cbor().append(quint64(Frame::protocolVersion));
+    w.text(kServer, server);
+    w.text(kOperator, operatorCode);
+    w.text(kPassword, password);
+    w.cbor().endMap();
+    return w.finish();
+}
+
+QByteArray RpcWire::callFrame(quint64 id, const QString &method, const QCborArray &args)
+{
+    if (args.size() > Frame::maxArguments) {
+        return {};
+    }
+    for (const QCborValue &arg : args) {
+        if (!isWireValue(arg)) {
+            return {};
+        }
+    }
+    FrameWriter w;
+    w.cbor().startMap(4);
+    w.text(kType, u"call"_s);
+    w.key(kId);
+    w.cbor().append(id);
+    w.text(kMethod, method);
+    w.key(kArgs);
+    w.cbor().startArray(quint64(args.size()));
+    for (const QCborValue &arg : args) {
+        w.value(arg);
+    }
+    w.cbor().endArray();
+    w.cbor().endMap();
+    return w.finish();
+}
+
+QByteArray RpcWire::loginReplyFrame(const QString &unitName, const QString &operatorName)
+{
+    FrameWriter w;
+    w.cbor().startMap(4);
+    w.text(kType, u"login"_s);
+    w.key(kOk);
+    w.cbor().append(true);
+    w.text(kUnit, unitName);
+    w.text(kOperatorName, operatorName);
+    w.cbor().endMap();
+    return w.finish();
+}
+
+QByteArray RpcWire::loginFailureFrame(const QString &error)
+{
+    FrameWriter w;
+    w.cbor().startMap(3);
+    w.text(kType, u"login"_s);
+    w.key(kOk);
+    w.cbor().append(false);
+    w.text(kError, error);
+    w.cbor().endMap();
+    return w.finish();
+}
+
+QByteArray RpcWire::replyFrame(quint64 id, const QCborValue &value)
+{
+    if (!isWireValue(value)) {
+        return {};
+    }
+    FrameWriter w;
+    w.cbor().startMap(4);
+    w.text(kType, u"reply"_s);
+    w.key(kId);
+    w.cbor().append(id);
+    w.key(kOk);
+    w.cbor().append(true);
+    w.key(kValue);
+    w.value(value);
+    w.cbor().endMap();
+    return w.finish();
+}
+
+QByteArray RpcWire::failureFrame(quint64 id, const QString &error)
+{
+    FrameWriter w;
+    w.cbor().startMap(4);
+    w.text(kType, u"reply"_s);
+    w.key(kId);
+    w.cbor().append(id);
+    w.key(kOk);
+    w.cbor().append(false);
+    w.text(kError, error);
+    w.cbor().endMap();
+    return w.finish();
+}
+
+QByteArray RpcWire::errorFrame(const QString &error)
+{
+    FrameWriter w;
+    w.cbor().startMap(3);
+    w.text(kType, u"error"_s);
+    w.key(kOk);
+    w.cbor().append(false);
+    w.text(kError, error);
+    w.cbor().endMap();
+    return w.finish();
+}

@@ -1,0 +1,118 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QCborArray>
+#include <QCborValue>
+#include <QString>
+
+#include <optional>
+
+#include "rpc_export.h"
+
+// The wire format of the application server: frames and the messages they
+// carry (docs/protocol.md is the reference). This file depends on QtCore
+// only, so that the fuzzer can build it on its own.
+
+namespace Frame {
+// A frame is a 4-byte big-endian payload length followed by the payload, one
+// CBOR value. Anything longer is refused before a byte of it is buffered.
+inline constexpr quint32 maxPayloadBytes = 64 * 1024 * 1024;
+inline constexpr int headerBytes = 4;
+// More than this many arguments in one call is refused, which also bounds the
+// memory one frame can claim once decoded.
+inline constexpr int maxArguments = 64;
+inline constexpr int maxMethodNameLength = 256;
+inline constexpr int protocolVersion = 1;
+
+// Wraps a ready CBOR payload into a frame. Returns an empty array when the
+// payload is over the limit.
+RPC_EXPORT QByteArray wrap(QByteArrayView payload);
+} // namespace Frame
+
+// Cuts a byte stream into frames. Bytes are fed as they arrive; each call to
+// next() hands out one complete payload. Memory grows only with bytes that
+// actually arrived, never with a declared length, and a declared length over
+// the limit is an error as soon as its four bytes are in.
+class RPC_EXPORT FrameDecoder
+{
+public:
+    enum class Status { NeedMore, Frame, Error };
+
+    explicit FrameDecoder(quint32 maxPayloadBytes = Frame::maxPayloadBytes);
+
+    void feed(QByteArrayView bytes);
+    // Frame: *payload holds the next payload. NeedMore: no complete frame yet.
+    // Error: the stream cannot be cut any further (sticky); see errorString().
+    Status next(QByteArray *payload);
+
+    QString errorString() const { return m_error; }
+    bool hasError() const { return !m_error.isEmpty(); }
+    // True while some bytes of a frame wait for the rest.
+    bool hasPartialFrame() const { return m_buffer.size() > m_offset; }
+    qsizetype bufferedBytes() const { return m_buffer.size() - m_offset; }
+    void clear();
+
+private:
+    quint32 m_maxPayload;
+    QByteArray m_buffer;
+    qsizetype m_offset = 0; // start of the first unconsumed byte in m_buffer
+    QString m_error;
+};
+
+// One decoded message. Which members mean something depends on kind.
+struct RPC_EXPORT RpcMessage
+{
+    enum class Kind {
+        Invalid,    // not a message of this protocol; error says why
+        Login,      // client -> server
+        Call,       // client -> server
+        LoginReply, // server -> client
+        CallReply,  // server -> client
+        Error       // server -> client: a failure not tied to a call
+    };
+    Kind kind = Kind::Invalid;
+    QString type; // the "type" text as received, also for Invalid
+
+    // Call, CallReply; also Invalid when the message was a call whose id could be read.
+    std::optional<quint64> id;
+
+    // Login
+    QString server;
+    QString operatorCode;
+    QString password;
+
+    // Call
+    QString method;
+    QCborArray args; // each a wire value (see isWireValue), numbers as doubles
+
+    // LoginReply, CallReply, Error
+    bool ok = false;
+    QCborValue value;     // CallReply when ok: a wire value
+    QString error;        // failure text; for Invalid, why it was refused
+    QString unitName;     // LoginReply when ok
+    QString operatorName; // LoginReply when ok
+};
+
+namespace RpcWire {
+// Values that travel as arguments and results: null, a finite number, a text
+// or a byte string (an encoded data or delta packet).
+RPC_EXPORT bool isWireValue(const QCborValue &value);
+// The form every receiver hands on: integers become doubles, undefined becomes null.
+RPC_EXPORT QCborValue normalized(const QCborValue &value);
+
+// Decodes one payload. Never throws; anything that is not exactly one
+// well-formed message of the protocol comes back as Kind::Invalid.
+RPC_EXPORT RpcMessage parse(QByteArrayView payload);
+
+// Whole frames, ready to write. An empty result means the message does not fit
+// in a frame (over Frame::maxPayloadBytes) or carries a value that cannot travel.
+RPC_EXPORT QByteArray loginFrame(const QString &server, const QString &operatorCode,
+                                 const QString &password);
+RPC_EXPORT QByteArray callFrame(quint64 id, const QString &method, const QCborArray &args);
+RPC_EXPORT QByteArray loginReplyFrame(const QString &unitName, const QString &operatorName);
+RPC_EXPORT QByteArray loginFailureFrame(const QString &error);
+RPC_EXPORT QByteArray replyFrame(quint64 id, const QCborValue &value);
+RPC_EXPORT QByteArray failureFrame(quint64 id, const QString &error);
+RPC_EXPORT QByteArray errorFrame(const QString &error);
+} // namespace RpcWire

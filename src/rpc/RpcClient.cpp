@@ -1,0 +1,251 @@
+#include "RpcClient.h"
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+int effectiveTimeout(int timeoutMs)
+{
+    return timeoutMs > 0 ? timeoutMs : RpcClient::defaultTimeoutMs;
+}
+
+int remainingMs(const QDeadlineTimer &deadline)
+{
+    return int(qMax<qint64>(0, deadline.remainingTime()));
+}
+
+QString seconds(int ms)
+{
+    return QString::number(ms / 1000.0, 'g', 4).replace(u'.', u',');
+}
+
+} // namespace
+
+RpcClient::RpcClient() = default;
+
+RpcClient::~RpcClient()
+{
+    close();
+}
+
+bool RpcClient::open(const QString &host, quint16 port, const QString &serverName,
+                     const QString &operatorCode, const QString &password, int timeoutMs, QString *error)
+{
+    close();
+    timeoutMs = effectiveTimeout(timeoutMs);
+    auto fail = [this, error](const QString &why) {
+        close();
+        if (error) {
+            *error = why;
+        }
+        return false;
+    };
+
+    const QDeadlineTimer deadline(timeoutMs);
+    m_socket.connectToHost(host, port);
+    if (!m_socket.waitForConnected(remainingMs(deadline))) {
+        if (m_socket.error() == QAbstractSocket::SocketTimeoutError) {
+            return fail(u"O servidor de aplicação em %1:%2 não respondeu em %3 s."_s.arg(host).arg(port).arg(seconds(timeoutMs)));
+        }
+        return fail(u"Não foi possível conectar ao servidor de aplicação em %1:%2 (%3)."_s
+                        .arg(host)
+                        .arg(port)
+                        .arg(m_socket.errorString()));
+    }
+    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+
+    RpcMessage reply;
+    QString failure;
+    const Outcome outcome = exchange(RpcWire::loginFrame(serverName, operatorCode, password),
+                                     remainingMs(deadline), &reply, &failure);
+    if (outcome != Outcome::Received) {
+        return fail(failure);
+    }
+    if (reply.kind == RpcMessage::Kind::LoginReply) {
+        if (!reply.ok) {
+            return fail(reply.error.isEmpty() ? u"O servidor de aplicação recusou o login."_s : reply.error);
+        }
+        m_loggedIn = true;
+        m_unitName = reply.unitName;
+        m_operatorName = reply.operatorName;
+        return true;
+    }
+    if (reply.kind == RpcMessage::Kind::Error) {
+        return fail(reply.error);
+    }
+    return fail(u"Resposta inválida do servidor de aplicação ao login."_s);
+}
+
+void RpcClient::close()
+{
+    // Nothing is ever pending when a synchronous client closes: drop at once.
+    m_socket.abort();
+    m_decoder.clear();
+    m_loggedIn = false;
+    m_unitName.clear();
+    m_operatorName.clear();
+}
+
+bool RpcClient::isOpen() const
+{
+    return m_loggedIn && m_socket.state() == QAbstractSocket::ConnectedState;
+}
+
+RpcReply RpcClient::call(const QString &method, const QCborArray &args, int timeoutMs)
+{
+    if (!isOpen()) {
+        return RpcReply::failure(u"Não há conexão com o servidor de aplicação."_s);
+    }
+    timeoutMs = effectiveTimeout(timeoutMs);
+    // Mistakes of the caller fail the call only; the session stays usable.
+    if (method.isEmpty() || method.size() > Frame::maxMethodNameLength) {
+        return RpcReply::failure(u"Nome de método inválido: \"%1\"."_s.arg(method.left(64)));
+    }
+    if (args.size() > Frame::maxArguments) {
+        return RpcReply::failure(u"A chamada %1 tem mais de %2 argumentos."_s.arg(method).arg(Frame::maxArguments));
+    }
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (!RpcWire::isWireValue(args.at(i))) {
+            return RpcReply::failure(
+                u"O argumento %1 da chamada %2 não pode ser enviado: só nulo, número finito, texto ou pacote."_s
+                    .arg(i + 1)
+                    .arg(method));
+        }
+    }
+    const quint64 id = m_nextId++;
+    const QByteArray frame = RpcWire::callFrame(id, method, args);
+    if (frame.isEmpty()) {
+        return RpcReply::failure(
+            u"A chamada %1 excede o limite de %2 bytes por mensagem."_s.arg(method).arg(Frame::maxPayloadBytes));
+    }
+
+    RpcMessage reply;
+    QString failure;
+    if (exchange(frame, timeoutMs, &reply, &failure) != Outcome::Received) {
+        close();
+        return RpcReply::failure(failure);
+    }
+    if (reply.kind == RpcMessage::Kind::CallReply && reply.id == id) {
+        if (reply.ok) {
+            return RpcReply::success(RpcWire::normalized(reply.value));
+        }
+        return RpcReply::failure(reply.error.isEmpty()
+                                     ? u"O servidor de aplicação recusou a chamada %1 sem dizer o motivo."_s.arg(method)
+                                     : reply.error);
+    }
+    // Anything else means client and server no longer agree on the stream.
+    close();
+    if (reply.kind == RpcMessage::Kind::Error) {
+        return RpcReply::failure(reply.error);
+    }
+    if (reply.kind == RpcMessage::Kind::CallReply) {
+        return RpcReply::failure(u"Resposta inválida do servidor de aplicação: esperada a resposta %1, chegou a %2."_s
+                                     .arg(id)
+                                     .arg(reply.id.value_or(0)));
+    }
+    return RpcReply::failure(u"Resposta inválida do servidor de aplicação à chamada %1."_s.arg(method));
+}
+
+QString RpcClient::unitName() const
+{
+    return m_unitName;
+}
+
+QString RpcClient::operatorName() const
+{
+    return m_operatorName;
+}
+
+RpcClient::Outcome RpcClient::exchange(const QByteArray &frame, int timeoutMs, RpcMessage *reply, QString *failure)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    Outcome outcome = Outcome::Received;
+    QString detail;
+    // A frame that came in while idle (the server said why it is closing)
+    // is read as the answer, so its text reaches the user.
+    if (m_socket.state() == QAbstractSocket::ConnectedState) {
+        m_socket.write(frame);
+        outcome = waitForWritten(deadline);
+    }
+    QByteArray payload;
+    if (outcome == Outcome::Received || outcome == Outcome::Lost) {
+        const Outcome read = waitForFrame(deadline, &payload);
+        outcome = read == Outcome::Received || outcome == Outcome::Received ? read : outcome;
+        if (read == Outcome::BadFrame) {
+            detail = m_decoder.errorString();
+        }
+    }
+    if (outcome == Outcome::Received) {
+        *reply = RpcWire::parse(payload);
+        if (reply->kind == RpcMessage::Kind::Invalid) {
+            outcome = Outcome::BadFrame;
+            detail = reply->error;
+        }
+    }
+    if (outcome != Outcome::Received) {
+        *failure = outcomeText(outcome, timeoutMs, detail);
+    }
+    return outcome;
+}
+
+RpcClient::Outcome RpcClient::waitForWritten(const QDeadlineTimer &deadline)
+{
+    while (m_socket.bytesToWrite() > 0) {
+        if (m_socket.state() != QAbstractSocket::ConnectedState) {
+            return Outcome::Lost;
+        }
+        if (!m_socket.waitForBytesWritten(remainingMs(deadline))) {
+            return m_socket.error() == QAbstractSocket::SocketTimeoutError ? Outcome::TimedOut : Outcome::Lost;
+        }
+    }
+    return Outcome::Received;
+}
+
+RpcClient::Outcome RpcClient::waitForFrame(const QDeadlineTimer &deadline, QByteArray *payload)
+{
+    for (;;) {
+        switch (m_decoder.next(payload)) {
+        case FrameDecoder::Status::Frame:
+            return Outcome::Received;
+        case FrameDecoder::Status::Error:
+            return Outcome::BadFrame;
+        case FrameDecoder::Status::NeedMore:
+            break;
+        }
+        if (m_socket.bytesAvailable() > 0) {
+            m_decoder.feed(m_socket.readAll());
+            continue;
+        }
+        if (m_socket.state() != QAbstractSocket::ConnectedState) {
+            return Outcome::Lost;
+        }
+        if (deadline.hasExpired()) {
+            return Outcome::TimedOut;
+        }
+        if (!m_socket.waitForReadyRead(remainingMs(deadline))) {
+            if (m_socket.bytesAvailable() > 0) {
+                continue;
+            }
+            if (m_socket.error() == QAbstractSocket::SocketTimeoutError
+                && m_socket.state() == QAbstractSocket::ConnectedState) {
+                return Outcome::TimedOut;
+            }
+            return Outcome::Lost;
+        }
+    }
+}
+
+QString RpcClient::outcomeText(Outcome outcome, int timeoutMs, const QString &detail) const
+{
+    switch (outcome) {
+    case Outcome::TimedOut:
+        return u"O servidor de aplicação não respondeu em %1 s."_s.arg(seconds(timeoutMs));
+    case Outcome::Lost:
+        return u"A conexão com o servidor de aplicação foi perdida."_s;
+    case Outcome::BadFrame:
+        return u"Resposta inválida do servidor de aplicação: %1"_s.arg(detail);
+    case Outcome::Received:
+        break;
+    }
+    return {};
+}

@@ -1,0 +1,283 @@
+#include "RpcConnection.h"
+
+#include <QTcpSocket>
+#include <QThread>
+
+#include "Exceptions.h"
+#include "RpcLog.h"
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Bytes taken from the socket at a time: the decoder holds at most one frame
+// plus this much, however fast a client writes.
+constexpr qint64 readChunkBytes = 64 * 1024;
+// How long a closing connection may take to hand over its last frame.
+constexpr int closeGraceMs = 5'000;
+// A failure text from a handler is cut here, so the reply always fits a frame.
+constexpr qsizetype maxErrorLength = 16 * 1024;
+
+QString bounded(const QString &text)
+{
+    return text.size() > maxErrorLength ? text.left(maxErrorLength) + u"…"_s : text;
+}
+
+QString seconds(int ms)
+{
+    return QString::number(ms / 1000.0, 'g', 4).replace(u'.', u',');
+}
+
+} // namespace
+
+RpcConnection::RpcConnection(QTcpSocket *socket, SessionHandlerFactory factory, const RpcServer::Limits &limits)
+    : m_socket(socket)
+    , m_factory(std::move(factory))
+    , m_limits(limits)
+{
+    m_loginTimer.setSingleShot(true);
+    m_frameTimer.setSingleShot(true);
+    m_closeTimer.setSingleShot(true);
+    connect(&m_loginTimer, &QTimer::timeout, this, [this] {
+        closeAfterSending(RpcWire::errorFrame(
+            u"Nenhum login em %1 s; conexão encerrada pelo servidor de aplicação."_s.arg(seconds(m_limits.loginTimeoutMs))));
+    });
+    connect(&m_frameTimer, &QTimer::timeout, this, [this] {
+        closeAfterSending(RpcWire::errorFrame(
+            u"Quadro incompleto: nada chegou em %1 s; conexão encerrada pelo servidor de aplicação."_s.arg(
+                seconds(m_limits.incompleteFrameTimeoutMs))));
+    });
+    connect(&m_closeTimer, &QTimer::timeout, this, [this] {
+        m_socket->abort();
+        endSession();
+    });
+}
+
+RpcConnection::~RpcConnection() = default;
+
+void RpcConnection::start()
+{
+    connect(m_socket, &QTcpSocket::readyRead, this, &RpcConnection::onReadyRead);
+    connect(m_socket, &QTcpSocket::disconnected, this, &RpcConnection::endSession);
+    QString why;
+    try {
+        m_handler = m_factory();
+    } catch (const EDatabaseError &e) {
+        why = e.message();
+    } catch (const std::exception &e) {
+        why = QString::fromUtf8(e.what());
+    } catch (...) {
+        why = u"erro desconhecido"_s;
+    }
+    if (!m_handler) {
+        if (why.isEmpty()) {
+            why = u"nenhuma sessão foi criada"_s;
+        }
+        qCWarning(lcRpc) << "session not created:" << why;
+        closeAfterSending(RpcWire::errorFrame(bounded(u"O servidor de aplicação não pôde abrir a sessão: %1"_s.arg(why))));
+        return;
+    }
+    m_loginTimer.start(m_limits.loginTimeoutMs);
+}
+
+void RpcConnection::finish(bool serverStopping)
+{
+    m_loginTimer.stop();
+    m_frameTimer.stop();
+    m_closeTimer.stop();
+    if (m_socket->state() == QAbstractSocket::ConnectedState) {
+        if (serverStopping && !m_closing) {
+            m_socket->write(RpcWire::errorFrame(u"O servidor de aplicação foi encerrado."_s));
+        }
+        m_socket->disconnectFromHost();
+    }
+    if (m_socket->state() != QAbstractSocket::UnconnectedState) {
+        // Our own thread is ending: a short blocking wait lets the last frame out.
+        m_socket->waitForDisconnected(1000);
+    }
+    m_socket->abort();
+    m_handler.reset();
+}
+
+void RpcConnection::onReadyRead()
+{
+    while (m_socket->bytesAvailable() > 0) {
+        const QByteArray chunk = m_socket->read(readChunkBytes);
+        if (m_closing) {
+            continue; // read and dropped, so that closing does not reset the connection
+        }
+        m_decoder.feed(chunk);
+        QByteArray payload;
+        for (;;) {
+            const FrameDecoder::Status status = m_decoder.next(&payload);
+            if (status == FrameDecoder::Status::Frame) {
+                handlePayload(payload);
+                if (m_closing) {
+                    break;
+                }
+                continue;
+            }
+            if (status == FrameDecoder::Status::Error) {
+                qCInfo(lcRpc) << "bad frame:" << m_decoder.errorString();
+                closeAfterSending(RpcWire::errorFrame(m_decoder.errorString() + u" Conexão encerrada."_s));
+            }
+            break;
+        }
+    }
+    if (m_closing) {
+        return;
+    }
+    // A frame left halfway must keep coming; otherwise the connection ends.
+    if (m_decoder.hasPartialFrame()) {
+        m_frameTimer.start(m_limits.incompleteFrameTimeoutMs);
+    } else {
+        m_frameTimer.stop();
+    }
+}
+
+void RpcConnection::handlePayload(const QByteArray &payload)
+{
+    const RpcMessage message = RpcWire::parse(payload);
+    switch (message.kind) {
+    case RpcMessage::Kind::Login:
+        handleLogin(message);
+        return;
+    case RpcMessage::Kind::Call:
+        handleCall(message);
+        return;
+    case RpcMessage::Kind::Invalid:
+        qCInfo(lcRpc) << "bad message:" << message.error;
+        if (message.id) {
+            send(RpcWire::failureFrame(*message.id, message.error));
+        } else if (message.type == u"login") {
+            send(RpcWire::loginFailureFrame(message.error));
+        } else {
+            send(RpcWire::errorFrame(message.error));
+        }
+        return;
+    default:
+        send(RpcWire::errorFrame(
+            u"Mensagem inválida: o tipo \"%1\" é enviado pelo servidor, não pelo cliente."_s.arg(message.type)));
+        return;
+    }
+}
+
+void RpcConnection::handleLogin(const RpcMessage &message)
+{
+    if (m_loggedIn) {
+        send(RpcWire::loginFailureFrame(u"Esta sessão já fez login."_s));
+        return;
+    }
+    SessionHandler::LoginResult result;
+    QString failure;
+    try {
+        result = m_handler->login(message.server, message.operatorCode, message.password);
+    } catch (const EAbort &) {
+        failure = u"O login foi interrompido no servidor de aplicação."_s;
+    } catch (const EDatabaseError &e) {
+        failure = e.message();
+    } catch (const std::exception &e) {
+        failure = QString::fromUtf8(e.what());
+    } catch (...) {
+        qCWarning(lcRpc) << "login: unknown exception";
+        failure = u"Erro interno do servidor de aplicação durante o login."_s;
+    }
+    if (!failure.isEmpty()) {
+        send(RpcWire::loginFailureFrame(bounded(failure)));
+        return;
+    }
+    if (result.ok) {
+        m_loggedIn = true;
+        m_loginTimer.stop();
+        send(RpcWire::loginReplyFrame(bounded(result.unitName), bounded(result.operatorName)));
+        return;
+    }
+    ++m_failedLogins;
+    QString why = result.error.isEmpty() ? u"Operador ou senha inválidos."_s : bounded(result.error);
+    if (m_failedLogins >= m_limits.maxFailedLogins) {
+        why += u" Conexão encerrada após %1 tentativas sem sucesso."_s.arg(m_failedLogins);
+        closeAfterSending(RpcWire::loginFailureFrame(why));
+        return;
+    }
+    send(RpcWire::loginFailureFrame(why));
+}
+
+void RpcConnection::handleCall(const RpcMessage &message)
+{
+    const quint64 id = *message.id;
+    if (!m_loggedIn) {
+        send(RpcWire::failureFrame(id, u"Chamada recusada: a sessão ainda não fez login."_s));
+        return;
+    }
+    send(invoke(message));
+}
+
+// The connection boundary: whatever the handler throws becomes a failure reply.
+QByteArray RpcConnection::invoke(const RpcMessage &call)
+{
+    const quint64 id = *call.id;
+    QString failure;
+    try {
+        const QCborValue value = m_handler->call(call.method, call.args);
+        if (!RpcWire::isWireValue(value)) {
+            qCWarning(lcRpc) << "method" << call.method << "returned a value of type" << value.type();
+            return RpcWire::failureFrame(
+                id, u"O método %1 devolveu um valor que não pode ser enviado."_s.arg(call.method));
+        }
+        QByteArray frame = RpcWire::replyFrame(id, value);
+        if (frame.isEmpty()) {
+            return RpcWire::failureFrame(id, u"A resposta do método %1 excede o limite de %2 bytes por mensagem."_s
+                                                 .arg(call.method)
+                                                 .arg(Frame::maxPayloadBytes));
+        }
+        return frame;
+    } catch (const EAbort &) {
+        failure = u"A operação %1 foi interrompida no servidor de aplicação."_s.arg(call.method);
+    } catch (const EDatabaseError &e) {
+        failure = e.message();
+    } catch (const std::exception &e) {
+        failure = QString::fromUtf8(e.what());
+    } catch (...) {
+        qCWarning(lcRpc) << "method" << call.method << "threw an unknown exception";
+        failure = u"Erro interno do servidor de aplicação no método %1."_s.arg(call.method);
+    }
+    if (failure.isEmpty()) {
+        failure = u"O método %1 falhou no servidor de aplicação."_s.arg(call.method);
+    }
+    return RpcWire::failureFrame(id, bounded(failure));
+}
+
+void RpcConnection::send(const QByteArray &frame)
+{
+    if (m_socket->write(frame) < 0) {
+        qCInfo(lcRpc) << "write failed:" << m_socket->errorString();
+        m_socket->abort();
+        endSession();
+    }
+}
+
+void RpcConnection::closeAfterSending(const QByteArray &frame)
+{
+    if (m_closing) {
+        return;
+    }
+    m_closing = true;
+    m_loginTimer.stop();
+    m_frameTimer.stop();
+    m_decoder.clear();
+    m_socket->write(frame);
+    m_socket->disconnectFromHost();
+    if (m_socket->state() == QAbstractSocket::UnconnectedState) {
+        endSession();
+        return;
+    }
+    m_closeTimer.start(closeGraceMs);
+}
+
+void RpcConnection::endSession()
+{
+    m_loginTimer.stop();
+    m_frameTimer.stop();
+    m_closeTimer.stop();
+    QThread::currentThread()->quit();
+}

@@ -1,0 +1,61 @@
+#include "RpcServer.h"
+
+#include "RpcAcceptorThread.h"
+#include "RpcLog.h"
+
+using namespace Qt::StringLiterals;
+
+Q_LOGGING_CATEGORY(lcRpc, "pru.rpc", QtWarningMsg)
+
+RpcServer::RpcServer(SessionHandlerFactory factory)
+    : m_factory(std::move(factory))
+{
+}
+
+RpcServer::~RpcServer()
+{
+    close();
+}
+
+bool RpcServer::listen(const QHostAddress &address, quint16 port, QString *error)
+{
+    if (m_acceptor) {
+        if (error) {
+            *error = u"O servidor de aplicação já está escutando na porta %1."_s.arg(m_port);
+        }
+        return false;
+    }
+    if (!m_factory) {
+        if (error) {
+            *error = u"O servidor de aplicação não tem como criar sessões."_s;
+        }
+        return false;
+    }
+    auto acceptor = std::make_unique<RpcAcceptorThread>(m_factory, m_limits, address, port);
+    QString why;
+    if (!acceptor->startListening(&why)) {
+        if (error) {
+            *error = u"Não foi possível escutar em %1:%2: %3"_s.arg(address.toString()).arg(port).arg(why);
+        }
+        return false;
+    }
+    m_port = acceptor->port();
+    m_acceptor = std::move(acceptor);
+    return true;
+}
+
+quint16 RpcServer::port() const
+{
+    return m_port;
+}
+
+void RpcServer::close()
+{
+    if (!m_acceptor) {
+        return;
+    }
+    m_acceptor->quit();
+    m_acceptor->wait();
+    m_acceptor.reset();
+    m_port = 0;
+}

@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <optional>
@@ -248,42 +249,50 @@ QString fieldsProblem(const QList<FieldDef> &fields)
     return {};
 }
 
-// Empty when the row fits the fields; `what` names the row in the text.
-QString rowProblem(const QList<FieldDef> &fields, const Row &row, const QString &what)
+// Empty when the row fits the fields, otherwise the fault, worded to follow
+// the row's name (" tem 2 valores..." or ", campo ...: ..."); the name is only
+// put together by the caller when there is a fault.
+QString rowProblem(const QList<FieldDef> &fields, const Row &row)
 {
     if (row.size() != fields.size()) {
-        return what + u" tem %1 valores, mas o pacote tem %2 campos"_s.arg(row.size()).arg(fields.size());
+        return u" tem %1 valores, mas o pacote tem %2 campos"_s.arg(row.size()).arg(fields.size());
     }
     for (qsizetype i = 0; i < row.size(); ++i) {
         const QString problem = valueProblem(fields[i], row[i]);
         if (!problem.isEmpty()) {
-            return what + u", campo "_s + quoted(fields[i].name) + u": "_s + problem;
+            return u", campo "_s + quoted(fields[i].name) + u": "_s + problem;
         }
     }
     return {};
 }
 
+QString rowLabel(qsizetype index) { return u"linha %1"_s.arg(index + 1); }
+
+QString entryLabel(const DeltaEntry &entry, qsizetype index)
+{
+    return u"entrada %1 (%2)"_s.arg(index + 1).arg(kindLabel(entry.kind));
+}
+
 QString entryProblem(const QList<FieldDef> &fields, const DeltaEntry &entry, qsizetype index)
 {
-    const QString what = u"entrada %1 (%2)"_s.arg(index + 1).arg(kindLabel(entry.kind));
     if (entry.kind != ChangeKind::Inserted && entry.kind != ChangeKind::Modified && entry.kind != ChangeKind::Deleted) {
         return u"entrada %1: tipo de alteração desconhecido"_s.arg(index + 1);
     }
     if (hasOriginal(entry.kind)) {
-        const QString problem = rowProblem(fields, entry.original, what + u", valores originais"_s);
+        const QString problem = rowProblem(fields, entry.original);
         if (!problem.isEmpty()) {
-            return problem;
+            return entryLabel(entry, index) + u", valores originais"_s + problem;
         }
     } else if (!entry.original.isEmpty()) {
-        return what + u" não pode ter valores originais"_s;
+        return entryLabel(entry, index) + u" não pode ter valores originais"_s;
     }
     if (hasCurrent(entry.kind)) {
-        const QString problem = rowProblem(fields, entry.current, what + u", valores novos"_s);
+        const QString problem = rowProblem(fields, entry.current);
         if (!problem.isEmpty()) {
-            return problem;
+            return entryLabel(entry, index) + u", valores novos"_s + problem;
         }
     } else if (!entry.current.isEmpty()) {
-        return what + u" não pode ter valores novos"_s;
+        return entryLabel(entry, index) + u" não pode ter valores novos"_s;
     }
     return {};
 }
@@ -406,6 +415,34 @@ QString cborTypeName(const QCborStreamReader &r)
     return u"um item inválido"_s;
 }
 
+// Names the place of a fault for its message ("linha 3, valor 2"). Put into
+// words only when there is a fault, so that a valid packet formats no text.
+class Where
+{
+public:
+    Where() = default;
+    Where(const char16_t *label) : m_label(label) {}
+    Where(const Where *parent, const char16_t *label, qsizetype index = -1) : m_parent(parent), m_label(label), m_index(index) {}
+
+    QString text() const
+    {
+        QString own = m_label ? QString::fromUtf16(m_label) : QString();
+        if (m_index >= 0) {
+            own += u' ' + QString::number(m_index + 1);
+        }
+        const QString before = m_parent ? m_parent->text() : QString();
+        if (before.isEmpty()) {
+            return own;
+        }
+        return own.isEmpty() ? before : before + u", "_s + own;
+    }
+
+private:
+    const Where *m_parent = nullptr;
+    const char16_t *m_label = nullptr;
+    qsizetype m_index = -1;
+};
+
 class Decoder
 {
 public:
@@ -422,6 +459,11 @@ public:
     }
 
     [[noreturn]] void fail(const QString &problem) const { throw EPacketError(m_prefix + problem); }
+    [[noreturn]] void fail(const Where &where, const QString &problem) const
+    {
+        const QString place = where.text();
+        fail(place.isEmpty() ? problem : place + u": "_s + problem);
+    }
 
     // A malformed item turns the reader invalid; say why.
     void check()
@@ -456,23 +498,24 @@ public:
 
     bool atTopEnd() const { return m_reader.containerDepth() == 0 && m_reader.currentOffset() >= m_size; }
 
-    QString readText(qsizetype maxBytes, const QString &what)
+    QString readText(qsizetype maxBytes, const Where &where)
     {
         if (!m_reader.isString()) {
-            fail(what + u": esperado um texto, recebido "_s + cborTypeName(m_reader));
+            fail(where, u"esperado um texto, recebido "_s + cborTypeName(m_reader));
         }
-        QByteArray utf8;
+        QByteArray &utf8 = m_text; // reused: most texts are short
+        utf8.resize(0);
         for (;;) {
             const qsizetype chunk = m_reader.currentStringChunkSize();
             if (chunk < 0) {
                 check();
-                fail(what + u": texto malformado ou com comprimento declarado inválido"_s);
+                fail(where, u"texto malformado ou com comprimento declarado inválido"_s);
             }
             if (chunk > remaining()) {
-                fail(what + u": comprimento declarado maior que o pacote"_s);
+                fail(where, u"comprimento declarado maior que o pacote"_s);
             }
             if (utf8.size() + chunk > maxBytes) {
-                fail(what + u": texto longo demais"_s);
+                fail(where, u"texto longo demais"_s);
             }
             // Read as bytes and convert once: a chunk boundary may split a character.
             const qsizetype at = utf8.size();
@@ -480,7 +523,7 @@ public:
             const auto result = m_reader.readStringChunk(utf8.data() + at, chunk);
             if (result.status == QCborStreamReader::Error) {
                 check();
-                fail(what + u": texto malformado"_s);
+                fail(where, u"texto malformado"_s);
             }
             if (result.status == QCborStreamReader::EndOfString) {
                 utf8.resize(at);
@@ -489,19 +532,23 @@ public:
             utf8.resize(at + result.data);
         }
         checkAfterItem();
+        const bool ascii = std::all_of(utf8.cbegin(), utf8.cend(), [](char c) { return uchar(c) < 0x80; });
+        if (ascii) {
+            return QString::fromLatin1(utf8);
+        }
         // A leading U+FEFF is part of the text, not a byte-order mark.
         QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
         QString text = decode(utf8);
         if (decode.hasError()) {
-            fail(what + u": texto com UTF-8 inválido"_s);
+            fail(where, u"texto com UTF-8 inválido"_s);
         }
         return text;
     }
 
-    qint64 readInteger(const QString &what)
+    qint64 readInteger(const Where &where)
     {
         if (!m_reader.isUnsignedInteger() || m_reader.toUnsignedInteger() > quint64(std::numeric_limits<qint64>::max())) {
-            fail(what + u": esperado um número inteiro não negativo, recebido "_s + cborTypeName(m_reader));
+            fail(where, u"esperado um número inteiro não negativo, recebido "_s + cborTypeName(m_reader));
         }
         const qint64 v = qint64(m_reader.toUnsignedInteger());
         m_reader.next();
@@ -510,7 +557,7 @@ public:
     }
 
     // null, a number (integer or floating point) or a text; anything else is refused.
-    QVariant readValue(const QString &what)
+    QVariant readValue(const Where &where)
     {
         switch (m_reader.type()) {
         case QCborStreamReader::SimpleType:
@@ -522,7 +569,7 @@ public:
         case QCborStreamReader::UnsignedInteger: {
             const quint64 v = m_reader.toUnsignedInteger();
             if (v > maxExactIntegerU) {
-                fail(what + u": número inteiro %1 sem representação exata"_s.arg(v));
+                fail(where, u"número inteiro %1 sem representação exata"_s.arg(v));
             }
             m_reader.next();
             checkAfterItem();
@@ -532,7 +579,7 @@ public:
             // The value is -1 - n; Qt hands over n + 1, which wraps to 0 for the largest n.
             const quint64 magnitude = quint64(m_reader.toNegativeInteger());
             if (magnitude == 0 || magnitude > maxExactIntegerU) {
-                fail(what + u": número inteiro negativo sem representação exata"_s);
+                fail(where, u"número inteiro negativo sem representação exata"_s);
             }
             m_reader.next();
             checkAfterItem();
@@ -545,40 +592,41 @@ public:
                              : m_reader.isFloat() ? double(m_reader.toFloat())
                                                   : double(m_reader.toFloat16());
             if (!std::isfinite(d)) {
-                fail(what + u": número não finito (NaN ou infinito)"_s);
+                fail(where, u"número não finito (NaN ou infinito)"_s);
             }
             m_reader.next();
             checkAfterItem();
             return QVariant(d);
         }
         case QCborStreamReader::String:
-            return QVariant(readText(4 * qsizetype(PacketLimits::maxTextSize), what));
+            return QVariant(readText(4 * qsizetype(PacketLimits::maxTextSize), where));
         default:
             break;
         }
-        fail(what + u": esperado null, número ou texto, recebido "_s + cborTypeName(m_reader));
+        fail(where, u"esperado null, número ou texto, recebido "_s + cborTypeName(m_reader));
     }
 
     // Calls onElement once per element; onElement consumes exactly one item.
-    void readArray(const QString &what, qsizetype maxCount, const std::function<void(qsizetype)> &onElement)
+    template<typename OnElement>
+    void readArray(const Where &where, qsizetype maxCount, OnElement &&onElement)
     {
         if (!m_reader.isArray()) {
-            fail(what + u": esperada uma lista, recebido "_s + cborTypeName(m_reader));
+            fail(where, u"esperada uma lista, recebido "_s + cborTypeName(m_reader));
         }
         if (m_reader.isLengthKnown()) {
             const quint64 declared = m_reader.length();
             if (declared > quint64(remaining())) {
-                fail(what + u": lista declara %1 elementos, mais do que cabe no pacote"_s.arg(declared));
+                fail(where, u"lista declara %1 elementos, mais do que cabe no pacote"_s.arg(declared));
             }
             if (declared > quint64(maxCount)) {
-                fail(what + u": lista com %1 elementos excede o limite de %2"_s.arg(declared).arg(maxCount));
+                fail(where, u"lista com %1 elementos excede o limite de %2"_s.arg(declared).arg(maxCount));
             }
         }
         enter();
         qsizetype count = 0;
         while (m_reader.hasNext()) {
             if (count >= maxCount) {
-                fail(what + u": lista com mais de %1 elementos"_s.arg(maxCount));
+                fail(where, u"lista com mais de %1 elementos"_s.arg(maxCount));
             }
             onElement(count);
             ++count;
@@ -588,28 +636,28 @@ public:
 
     // Calls onKey for each key, standing on its value; onKey consumes the value.
     // Keys are texts, each at most once.
-    void readMap(const QString &what, const std::function<void(const QString &)> &onKey)
+    void readMap(const Where &where, const std::function<void(const QString &)> &onKey)
     {
         if (!m_reader.isMap()) {
-            fail(what + u": esperado um mapa, recebido "_s + cborTypeName(m_reader));
+            fail(where, u"esperado um mapa, recebido "_s + cborTypeName(m_reader));
         }
         constexpr qsizetype maxKeys = 8; // more than any map of the layout has
         if (m_reader.isLengthKnown() && m_reader.length() > quint64(maxKeys)) {
-            fail(what + u": mapa com chaves demais"_s);
+            fail(where, u"mapa com chaves demais"_s);
         }
         enter();
         QStringList seen;
         while (m_reader.hasNext()) {
             if (seen.size() >= maxKeys) {
-                fail(what + u": mapa com chaves demais"_s);
+                fail(where, u"mapa com chaves demais"_s);
             }
-            const QString key = readText(maxKeyBytes, what + u": chave"_s);
+            const QString key = readText(maxKeyBytes, Where(&where, u"chave"));
             if (seen.contains(key)) {
-                fail(what + u": chave "_s + quoted(key) + u" repetida"_s);
+                fail(where, u"chave "_s + quoted(key) + u" repetida"_s);
             }
             seen.append(key);
             if (!m_reader.hasNext()) {
-                fail(what + u": chave "_s + quoted(key) + u" sem valor"_s);
+                fail(where, u"chave "_s + quoted(key) + u" sem valor"_s);
             }
             onKey(key);
         }
@@ -651,9 +699,10 @@ private:
     QCborStreamReader m_reader;
     qint64 m_size;
     QString m_prefix;
+    QByteArray m_text;
 };
 
-FieldType parseType(Decoder &d, const QString &text, const QString &what)
+FieldType parseType(Decoder &d, const QString &text, const Where &where)
 {
     if (text == "number"_L1) {
         return FieldType::Number;
@@ -664,47 +713,48 @@ FieldType parseType(Decoder &d, const QString &text, const QString &what)
     if (text == "datetime"_L1) {
         return FieldType::DateTime;
     }
-    d.fail(what + u": tipo "_s + quoted(text) + u" desconhecido (esperado number, text ou datetime)"_s);
+    d.fail(where, u"tipo "_s + quoted(text) + u" desconhecido (esperado number, text ou datetime)"_s);
 }
 
 QList<FieldDef> readFields(Decoder &d)
 {
     QList<FieldDef> fields;
-    d.readArray(u"fields"_s, PacketLimits::maxFields, [&](qsizetype index) {
-        const QString what = u"campo %1"_s.arg(index + 1);
+    d.readArray(Where(u"fields"), PacketLimits::maxFields, [&](qsizetype index) {
+        const Where where(nullptr, u"campo", index);
         FieldDef f;
         bool haveName = false;
         bool haveType = false;
         std::optional<qint64> size;
-        d.readMap(what, [&](const QString &key) {
+        d.readMap(where, [&](const QString &key) {
             if (key == "name"_L1) {
-                f.name = d.readText(4 * qsizetype(PacketLimits::maxFieldNameLength), what + u": name"_s);
+                f.name = d.readText(4 * qsizetype(PacketLimits::maxFieldNameLength), Where(&where, u"name"));
                 haveName = true;
             } else if (key == "type"_L1) {
-                f.type = parseType(d, d.readText(maxKeyBytes, what + u": type"_s), what);
+                f.type = parseType(d, d.readText(maxKeyBytes, Where(&where, u"type")), where);
                 haveType = true;
             } else if (key == "size"_L1) {
-                size = d.readInteger(what + u": size"_s);
+                size = d.readInteger(Where(&where, u"size"));
             } else {
-                d.fail(what + u": chave desconhecida "_s + quoted(key));
+                d.fail(where, u"chave desconhecida "_s + quoted(key));
             }
         });
         if (!haveName) {
-            d.fail(what + u": falta o nome (name)"_s);
+            d.fail(where, u"falta o nome (name)"_s);
         }
+        const auto named = [&] { return where.text() + u" "_s + quoted(f.name) + u": "_s; };
         if (!haveType) {
-            d.fail(what + u" "_s + quoted(f.name) + u": falta o tipo (type)"_s);
+            d.fail(named() + u"falta o tipo (type)"_s);
         }
         if (f.type == FieldType::Text) {
             if (!size) {
-                d.fail(what + u" "_s + quoted(f.name) + u": campo de texto sem tamanho (size)"_s);
+                d.fail(named() + u"campo de texto sem tamanho (size)"_s);
             }
             if (*size < 1 || *size > PacketLimits::maxTextSize) {
-                d.fail(what + u" "_s + quoted(f.name) + u": tamanho %1 fora do intervalo de 1 a %2"_s.arg(*size).arg(PacketLimits::maxTextSize));
+                d.fail(named() + u"tamanho %1 fora do intervalo de 1 a %2"_s.arg(*size).arg(PacketLimits::maxTextSize));
             }
             f.size = int(*size);
         } else if (size && *size != 0) {
-            d.fail(what + u" "_s + quoted(f.name) + u": tamanho %1 não se aplica ao tipo %2"_s.arg(*size).arg(typeText(f.type)));
+            d.fail(named() + u"tamanho %1 não se aplica ao tipo %2"_s.arg(*size).arg(typeText(f.type)));
         }
         fields.append(f);
     });
@@ -715,11 +765,13 @@ QList<FieldDef> readFields(Decoder &d)
     return fields;
 }
 
-Row readRow(Decoder &d, const QString &what)
+Row readRow(Decoder &d, const Where &where, qsizetype expectedSize)
 {
     Row row;
-    d.readArray(what, PacketLimits::maxFields, [&](qsizetype index) {
-        row.append(d.readValue(what + u", valor %1"_s.arg(index + 1)));
+    // Reserve for the usual case only; a longer row is refused later anyway.
+    row.reserve(expectedSize);
+    d.readArray(where, PacketLimits::maxFields, [&](qsizetype index) {
+        row.append(d.readValue(Where(&where, u"valor", index)));
     });
     return row;
 }
@@ -732,9 +784,9 @@ QList<FieldDef> readPacket(Decoder &d, QLatin1StringView expectedFormat, QLatin1
     bool haveFormat = false;
     bool haveVersion = false;
     bool haveContent = false;
-    d.readMap(u"pacote"_s, [&](const QString &key) {
+    d.readMap(Where(), [&](const QString &key) {
         if (key == "format"_L1) {
-            const QString format = d.readText(maxKeyBytes, u"format"_s);
+            const QString format = d.readText(maxKeyBytes, Where(u"format"));
             if (format != expectedFormat) {
                 if (format == dataFormat || format == deltaFormat) {
                     d.fail(u"formato "_s + quoted(format) + u" recebido onde se esperava "_s + quoted(expectedFormat));
@@ -743,7 +795,7 @@ QList<FieldDef> readPacket(Decoder &d, QLatin1StringView expectedFormat, QLatin1
             }
             haveFormat = true;
         } else if (key == "version"_L1) {
-            const qint64 version = d.readInteger(u"version"_s);
+            const qint64 version = d.readInteger(Where(u"version"));
             if (version != packetVersion) {
                 d.fail(u"versão %1 não suportada (esperada %2)"_s.arg(version).arg(packetVersion));
             }
@@ -799,9 +851,9 @@ QByteArray DataPacket::encode() const
         throw EPacketError(prefix + u"%1 linhas excedem o limite de %2"_s.arg(rows.size()).arg(PacketLimits::maxRows));
     }
     for (qsizetype i = 0; i < rows.size(); ++i) {
-        problem = rowProblem(fields, rows[i], u"linha %1"_s.arg(i + 1));
+        problem = rowProblem(fields, rows[i]);
         if (!problem.isEmpty()) {
-            throw EPacketError(prefix + problem);
+            throw EPacketError(prefix + rowLabel(i) + problem);
         }
     }
 
@@ -826,15 +878,16 @@ DataPacket DataPacket::decode(const QByteArray &bytes)
     Decoder d(bytes, dataErrorPrefix);
     DataPacket packet;
     packet.fields = readPacket(d, dataFormat, "rows"_L1, [&] {
-        d.readArray(u"rows"_s, PacketLimits::maxRows, [&](qsizetype index) {
-            packet.rows.append(readRow(d, u"linha %1"_s.arg(index + 1)));
+        d.readArray(Where(u"rows"), PacketLimits::maxRows, [&](qsizetype index) {
+            const qsizetype sizeHint = packet.rows.isEmpty() ? 0 : packet.rows.constLast().size();
+            packet.rows.append(readRow(d, Where(nullptr, u"linha", index), sizeHint));
         });
     });
     // Keys may come in any order, so rows are checked once the fields are known.
     for (qsizetype i = 0; i < packet.rows.size(); ++i) {
-        const QString problem = rowProblem(packet.fields, packet.rows[i], u"linha %1"_s.arg(i + 1));
+        const QString problem = rowProblem(packet.fields, packet.rows[i]);
         if (!problem.isEmpty()) {
-            d.fail(problem);
+            d.fail(rowLabel(i) + problem);
         }
     }
     return packet;
@@ -889,45 +942,53 @@ DeltaPacket DeltaPacket::decode(const QByteArray &bytes)
     Decoder d(bytes, deltaErrorPrefix);
     DeltaPacket packet;
     packet.fields = readPacket(d, deltaFormat, "entries"_L1, [&] {
-        d.readArray(u"entries"_s, PacketLimits::maxRows, [&](qsizetype index) {
-            const QString what = u"entrada %1"_s.arg(index + 1);
+        qsizetype rowSize = 0; // the last row's size, to reserve for the next
+        d.readArray(Where(u"entries"), PacketLimits::maxRows, [&](qsizetype index) {
+            const Where where(nullptr, u"entrada", index);
             std::optional<ChangeKind> kind;
             // Absent and null both mean "none"; only a list counts as values.
             std::optional<Row> original;
             std::optional<Row> current;
-            d.readMap(what, [&](const QString &key) {
+            d.readMap(where, [&](const QString &key) {
                 if (key == "kind"_L1) {
-                    const QString text = d.readText(maxKeyBytes, what + u": kind"_s);
+                    const QString text = d.readText(maxKeyBytes, Where(&where, u"kind"));
                     kind = parseKind(text);
                     if (!kind) {
-                        d.fail(what + u": tipo de alteração "_s + quoted(text) + u" desconhecido (esperado inserted, modified ou deleted)"_s);
+                        d.fail(where, u"tipo de alteração "_s + quoted(text) + u" desconhecido (esperado inserted, modified ou deleted)"_s);
                     }
-                } else if (key == "original"_L1 || key == "current"_L1) {
-                    const bool isOriginal = key == "original"_L1;
+                } else if (key == "original"_L1) {
                     if (d.atNull()) {
                         d.skipNull();
                     } else {
-                        (isOriginal ? original : current) = readRow(d, what + (isOriginal ? u", valores originais"_s : u", valores novos"_s));
+                        original = readRow(d, Where(&where, u"valores originais"), rowSize);
+                        rowSize = original->size();
+                    }
+                } else if (key == "current"_L1) {
+                    if (d.atNull()) {
+                        d.skipNull();
+                    } else {
+                        current = readRow(d, Where(&where, u"valores novos"), rowSize);
+                        rowSize = current->size();
                     }
                 } else {
-                    d.fail(what + u": chave desconhecida "_s + quoted(key));
+                    d.fail(where, u"chave desconhecida "_s + quoted(key));
                 }
             });
             if (!kind) {
-                d.fail(what + u": falta o tipo de alteração (kind)"_s);
+                d.fail(where, u"falta o tipo de alteração (kind)"_s);
             }
-            const QString label = what + u" ("_s + kindLabel(*kind) + u")"_s;
+            const auto label = [&] { return where.text() + u" ("_s + kindLabel(*kind) + u")"_s; };
             if (hasOriginal(*kind) && !original) {
-                d.fail(label + u" sem valores originais"_s);
+                d.fail(label() + u" sem valores originais"_s);
             }
             if (!hasOriginal(*kind) && original) {
-                d.fail(label + u" não pode ter valores originais"_s);
+                d.fail(label() + u" não pode ter valores originais"_s);
             }
             if (hasCurrent(*kind) && !current) {
-                d.fail(label + u" sem valores novos"_s);
+                d.fail(label() + u" sem valores novos"_s);
             }
             if (!hasCurrent(*kind) && current) {
-                d.fail(label + u" não pode ter valores novos"_s);
+                d.fail(label() + u" não pode ter valores novos"_s);
             }
             packet.entries.append({*kind, original.value_or(Row()), current.value_or(Row())});
         });

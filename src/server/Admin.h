@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QDate>
+#include <QList>
+#include <QSqlDatabase>
+#include <QString>
+
+// The administrator's commands (pru_server --create-db, --demo, ...), kept
+// apart from the program so that tests and the benchmark can use them.
+namespace Admin {
+// Creates the schema or brings it to the latest version.
+void createDatabase(QSqlDatabase &db);
+
+void addUnit(QSqlDatabase &db, const QString &code, const QString &name);
+// Adds an operator, or changes the name, unit and password of an existing
+// one. Throws EDatabaseError on a bad value or an unknown unit.
+void addOperator(QSqlDatabase &db, const QString &code, const QString &name, const QString &unit,
+                 const QString &password);
+// Adds an operator group with its members (all must exist).
+void addGroup(QSqlDatabase &db, const QString &code, const QString &name, const QStringList &members);
+
+// Demonstration data: two units, operators (password "senha"), groups,
+// periodicities (one on request), processes with tasks and responsibles, a
+// process whose day is out of date, some executed occurrences. Refuses a
+// database that already holds units.
+void loadDemo(QSqlDatabase &db);
+
+// Marks one occurrence executed by operator at when (a day count).
+void markExecuted(QSqlDatabase &db, qint64 occurrence, const QString &operatorCode, double when);
+
+struct Occurrence
+{
+    qint64 number = 0;
+    qint64 process = 0;
+    qint64 task = 0;
+    QString unit;
+    QString processName;
+    QString taskName;
+    QString concludedBy;
+    double concludedAt = 0; // 0 when not concluded
+};
+QList<Occurrence> occurrences(QSqlDatabase &db, const QDate &day);
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QCborArray>
+#include <QCborValue>
+#include <QHash>
+#include <QSqlDatabase>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+
+#include "Database.h"
+#include "RpcServer.h"
+
+// What the sessions of one running server share.
+struct ServerState
+{
+    explicit ServerState(DatabaseConfig databaseConfig) : config(std::move(databaseConfig)) {}
+    const DatabaseConfig config;
+    // Day count of the last day this server generated; -1 before the first.
+    std::atomic<qint64> lastGeneratedDay{-1};
+};
+
+// The remote data module "PRU87000.rdmProcessoUnidade": one instance per
+// client connection, living in that connection's thread with its own database
+// connection. The business unit is always the logged-in operator's.
+class RdmProcessoUnidade : public SessionHandler
+{
+public:
+    static const QString serverName;
+
+    explicit RdmProcessoUnidade(std::shared_ptr<ServerState> state);
+    ~RdmProcessoUnidade() override;
+
+    LoginResult login(const QString &requestedServer, const QString &operatorCode, const QString &password) override;
+    QCborValue call(const QString &method, const QCborArray &args) override;
+
+    static SessionHandlerFactory factory(std::shared_ptr<ServerState> state);
+    static QStringList methodNames();
+
+    const QString &unit() const { return m_unit; }
+    const QString &operatorCode() const { return m_operator; }
+
+    // The remote methods, one handler each, chosen by name in one table.
+    QCborValue GetProcessos(const QCborArray &args);
+    QCborValue GetTarefas(const QCborArray &args);
+    QCborValue GetOperadores(const QCborArray &args);
+    QCborValue SetProcessos(const QCborArray &args);
+    QCborValue SetTarefas(const QCborArray &args);
+    QCborValue SetOperadores(const QCborArray &args);
+    QCborValue GetAtividades(const QCborArray &args);
+    QCborValue SetAtividades(const QCborArray &args);
+    QCborValue GetVerifTarefas(const QCborArray &args);
+    QCborValue RedefinirAtividadesDia(const QCborArray &args);
+    QCborValue GetDataServidor(const QCborArray &args);
+
+private:
+    QSqlDatabase &db();
+    // The unit of a process; throws when it is another unit's. Empty when the
+    // process does not exist.
+    QString checkProcessUnit(qint64 process);
+
+    std::shared_ptr<ServerState> m_state;
+    QString m_connectionName;
+    QSqlDatabase m_db;
+    bool m_loggedIn = false;
+    QString m_operator;
+    QString m_unit;
+};

@@ -1,0 +1,262 @@
+#include "ServerMain.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QSettings>
+#include <QTextStream>
+
+#include <cstdio>
+
+#include "Activities.h"
+#include "Admin.h"
+#include "Database.h"
+#include "DateTime.h"
+#include "RdmProcessoUnidade.h"
+#include "RpcServer.h"
+#include "ServerClock.h"
+#include "SignalWatcher.h"
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr quint16 defaultPort = 8787;
+
+void logLine(const QString &text)
+{
+    const QString line = u"pru_server: %1\n"_s.arg(text);
+    std::fputs(line.toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+}
+
+struct Settings
+{
+    QHostAddress address = QHostAddress::LocalHost;
+    QString addressText = u"127.0.0.1"_s;
+    quint16 port = defaultPort;
+    DatabaseConfig database;
+};
+
+// Configuration file first, command line over it.
+Settings readSettings(const QCommandLineParser &parser)
+{
+    Settings settings;
+    QString address = settings.addressText;
+    QString port;
+    QString sqlite;
+    QString pg;
+    if (parser.isSet(u"config"_s)) {
+        const QString file = parser.value(u"config"_s);
+        if (!QFileInfo::exists(file)) {
+            throw EDatabaseError(u"Arquivo de configuração não encontrado: %1"_s.arg(file));
+        }
+        QSettings ini(file, QSettings::IniFormat);
+        if (ini.status() != QSettings::NoError) {
+            throw EDatabaseError(u"Arquivo de configuração ilegível: %1"_s.arg(file));
+        }
+        address = ini.value(u"server/address"_s, address).toString();
+        port = ini.value(u"server/port"_s).toString();
+        sqlite = ini.value(u"database/sqlite"_s).toString();
+        pg = ini.value(u"database/postgresql"_s).toString();
+    }
+    if (parser.isSet(u"address"_s)) {
+        address = parser.value(u"address"_s);
+    }
+    if (parser.isSet(u"port"_s)) {
+        port = parser.value(u"port"_s);
+    }
+    if (parser.isSet(u"sqlite"_s)) {
+        sqlite = parser.value(u"sqlite"_s);
+        pg.clear();
+    }
+    if (parser.isSet(u"pg"_s)) {
+        pg = parser.value(u"pg"_s);
+    }
+    if (parser.isSet(u"sqlite"_s) && parser.isSet(u"pg"_s)) {
+        throw EDatabaseError(u"Informe --sqlite ou --pg, não ambos."_s);
+    }
+    if (!settings.address.setAddress(address)) {
+        if (address == u"localhost"_s) {
+            settings.address = QHostAddress::LocalHost;
+        } else {
+            throw EDatabaseError(u"Endereço inválido: %1"_s.arg(address));
+        }
+    }
+    settings.addressText = address;
+    if (!port.isEmpty()) {
+        bool ok = false;
+        const uint value = port.toUInt(&ok);
+        if (!ok || value > 65535) {
+            throw EDatabaseError(u"Porta inválida: %1"_s.arg(port));
+        }
+        settings.port = quint16(value);
+    }
+    if (!pg.isEmpty()) {
+        settings.database = DatabaseConfig::postgres(pg);
+    } else if (!sqlite.isEmpty()) {
+        settings.database = DatabaseConfig::sqlite(sqlite);
+    }
+    return settings;
+}
+
+QDate parseDay(const QString &text)
+{
+    if (text.isEmpty() || text == u"hoje"_s || text == u"today"_s) {
+        return ServerClock::today();
+    }
+    const QDate date = QDate::fromString(text, Qt::ISODate);
+    if (!date.isValid()) {
+        throw EDatabaseError(u"Data inválida (use AAAA-MM-DD): %1"_s.arg(text));
+    }
+    return date;
+}
+
+QString readPassword()
+{
+    QTextStream in(stdin);
+    return in.readLine();
+}
+
+int runAdmin(const QCommandLineParser &parser, const Settings &settings)
+{
+    ScopedConnection connection(settings.database, u"admin"_s);
+    QSqlDatabase &db = connection.db();
+    QTextStream out(stdout);
+    if (parser.isSet(u"create-db"_s)) {
+        const int before = Database::schemaVersion(db);
+        Admin::createDatabase(db);
+        out << u"Banco de dados na versão %1 (antes: %2): %3\n"_s.arg(Database::latestVersion()).arg(before).arg(settings.database.describe());
+    }
+    if (parser.isSet(u"demo"_s)) {
+        Admin::loadDemo(db);
+        out << u"Dados de demonstração carregados. Operador SUPERVISOR, senha \"senha\".\n"_s;
+    }
+    Database::migrate(db);
+    if (parser.isSet(u"add-unit"_s)) {
+        Admin::addUnit(db, parser.value(u"add-unit"_s), parser.value(u"name"_s));
+        out << u"Unidade %1 gravada.\n"_s.arg(parser.value(u"add-unit"_s));
+    }
+    if (parser.isSet(u"add-operator"_s)) {
+        const QString password = parser.isSet(u"password"_s) ? parser.value(u"password"_s) : readPassword();
+        Admin::addOperator(db, parser.value(u"add-operator"_s), parser.value(u"name"_s), parser.value(u"unit"_s), password);
+        out << u"Operador %1 gravado.\n"_s.arg(parser.value(u"add-operator"_s));
+    }
+    if (parser.isSet(u"generate-day"_s)) {
+        const QDate day = parseDay(parser.value(u"generate-day"_s));
+        const int created = Activities::generateDay(db, day);
+        if (created < 0) {
+            out << u"O dia %1 já tinha sido gerado; nada foi criado.\n"_s.arg(day.toString(Qt::ISODate));
+        } else {
+            out << u"Dia %1 gerado: %2 atividades.\n"_s.arg(day.toString(Qt::ISODate)).arg(created);
+        }
+    }
+    if (parser.isSet(u"mark-executed"_s)) {
+        bool ok = false;
+        const qint64 number = parser.value(u"mark-executed"_s).toLongLong(&ok);
+        if (!ok) {
+            throw EDatabaseError(u"Número de atividade inválido: %1"_s.arg(parser.value(u"mark-executed"_s)));
+        }
+        const QString op = parser.isSet(u"operator"_s) ? parser.value(u"operator"_s) : u"SUPERVISOR"_s;
+        Admin::markExecuted(db, number, op, ServerClock::nowDays());
+        out << u"Atividade %1 executada por %2.\n"_s.arg(number).arg(op);
+    }
+    if (parser.isSet(u"list-activities"_s)) {
+        const QDate day = parseDay(parser.value(u"list-activities"_s));
+        const QList<Admin::Occurrence> list = Admin::occurrences(db, day);
+        out << u"Atividades de %1:\n"_s.arg(day.toString(Qt::ISODate));
+        for (const Admin::Occurrence &o : list) {
+            const QString state = o.concludedAt > 0 && !o.concludedBy.trimmed().isEmpty()
+                ? u"executada por %1 em %2"_s.arg(o.concludedBy, DateTime::toQDateTime(o.concludedAt).toString(u"dd/MM/yyyy HH:mm"_s))
+                : u"pendente"_s;
+            out << u"%1\tunidade %2\tprocesso %3 (%4)\ttarefa %5 (%6)\t%7\n"_s.arg(o.number).arg(o.unit).arg(o.process).arg(o.processName)
+                       .arg(o.task).arg(o.taskName, state);
+        }
+    }
+    return 0;
+}
+
+int serve(QCoreApplication &app, const Settings &settings)
+{
+    auto state = std::make_shared<ServerState>(settings.database);
+    {
+        // Created or migrated on the first start; today's activities are
+        // generated before the first client arrives.
+        ScopedConnection connection(settings.database, u"startup"_s);
+        Database::migrate(connection.db());
+        Activities::ensureToday(connection.db(), state->lastGeneratedDay);
+    }
+    RpcServer server(RdmProcessoUnidade::factory(state));
+    QString error;
+    if (!server.listen(settings.address, settings.port, &error)) {
+        throw EDatabaseError(u"não foi possível escutar em %1:%2: %3"_s.arg(settings.addressText).arg(settings.port).arg(error));
+    }
+    logLine(u"iniciado: %1 em %2:%3, %4"_s.arg(RdmProcessoUnidade::serverName, settings.addressText)
+                .arg(server.port()).arg(settings.database.describe()));
+    SignalWatcher watcher;
+    int stopSignal = 0;
+    QObject::connect(&watcher, &SignalWatcher::stopRequested, &app, [&app, &stopSignal](int number) {
+        stopSignal = number;
+        app.quit();
+    });
+    const int rc = app.exec();
+    server.close();
+    logLine(u"encerrado (sinal %1)"_s.arg(stopSignal));
+    return rc;
+}
+
+} // namespace
+
+namespace ServerMain {
+
+int run(QCoreApplication &app)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        u"Servidor de aplicação de \"Processos da Unidade\" (PRU87000.rdmProcessoUnidade).\n"
+        "Sem comandos de administração, serve os clientes até receber SIGINT ou SIGTERM."_s);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({
+        {{u"c"_s, u"config"_s}, u"Arquivo de configuração (INI: [server] address, port; [database] sqlite, postgresql)."_s, u"arquivo"_s},
+        {u"address"_s, u"Endereço de escuta (padrão 127.0.0.1)."_s, u"endereço"_s},
+        {u"port"_s, u"Porta de escuta (padrão 8787; 0 escolhe uma livre)."_s, u"porta"_s},
+        {u"sqlite"_s, u"Arquivo SQLite (padrão pru87000.sqlite)."_s, u"arquivo"_s},
+        {u"pg"_s, u"Banco PostgreSQL: \"host=... port=... user=... dbname=... password=...\"."_s, u"opções"_s},
+        {u"create-db"_s, u"Cria o banco de dados ou o migra para a última versão e termina."_s},
+        {u"demo"_s, u"Carrega os dados de demonstração e termina."_s},
+        {u"add-unit"_s, u"Inclui ou altera uma unidade (com --name) e termina."_s, u"código"_s},
+        {u"add-operator"_s, u"Inclui ou altera um operador (com --name, --unit e --password; sem --password lê a senha da entrada padrão) e termina."_s, u"código"_s},
+        {u"name"_s, u"Nome, para --add-unit e --add-operator."_s, u"nome"_s},
+        {u"unit"_s, u"Unidade, para --add-operator."_s, u"código"_s},
+        {u"password"_s, u"Senha, para --add-operator."_s, u"senha"_s},
+        {u"generate-day"_s, u"Gera as atividades de um dia (AAAA-MM-DD ou \"hoje\") e termina."_s, u"data"_s},
+        {u"mark-executed"_s, u"Marca uma atividade (NRATIVIDADEDIA) como executada (com --operator) e termina."_s, u"número"_s},
+        {u"operator"_s, u"Operador que executou, para --mark-executed (padrão SUPERVISOR)."_s, u"código"_s},
+        {u"list-activities"_s, u"Lista as atividades de um dia (AAAA-MM-DD ou \"hoje\") e termina."_s, u"data"_s},
+    });
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty()) {
+        logLine(u"falha: argumento inesperado: %1"_s.arg(parser.positionalArguments().join(u' ')));
+        return 2;
+    }
+    const bool admin = parser.isSet(u"create-db"_s) || parser.isSet(u"demo"_s) || parser.isSet(u"add-unit"_s)
+        || parser.isSet(u"add-operator"_s) || parser.isSet(u"generate-day"_s) || parser.isSet(u"mark-executed"_s)
+        || parser.isSet(u"list-activities"_s);
+    try {
+        const Settings settings = readSettings(parser);
+        if (admin) {
+            return runAdmin(parser, settings);
+        }
+        return serve(app, settings);
+    } catch (const EDatabaseError &e) {
+        logLine(u"falha: %1"_s.arg(e.message()));
+        return 1;
+    } catch (const std::exception &e) {
+        logLine(u"falha: %1"_s.arg(QString::fromLocal8Bit(e.what())));
+        return 1;
+    }
+}
+
+}

@@ -1,0 +1,239 @@
+#include "LookupConnection.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QStringList>
+
+#include "Exceptions.h"
+#include "FrameworkServices.h"
+#include "SqliteParam.h"
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QString openedOptions; // options text the shared connection was opened from
+
+LookupSettings::Engine engineFromName(const QString &name)
+{
+    const QString n = name.toLower();
+    if (n == u"sqlite" || n == u"qsqlite" || n == u"sqlite3") {
+        return LookupSettings::Engine::SQLite;
+    }
+    if (n == u"postgresql" || n == u"postgres" || n == u"pg" || n == u"qpsql") {
+        return LookupSettings::Engine::PostgreSQL;
+    }
+    if (n == u"firebird" || n == u"interbase" || n == u"qibase") {
+        return LookupSettings::Engine::Firebird;
+    }
+    throw EDatabaseError(u"Banco de consultas: motor desconhecido \"%1\"."_s.arg(name));
+}
+
+} // namespace
+
+LookupSettings LookupSettings::parse(const QString &options)
+{
+    LookupSettings s;
+    QString rest = options.trimmed();
+    bool engineGiven = false;
+    // "DRIVER:..." prefix
+    static const QRegularExpression prefix(u"^(QSQLITE|QPSQL|QIBASE):"_s, QRegularExpression::CaseInsensitiveOption);
+    if (const auto m = prefix.match(rest); m.hasMatch()) {
+        s.engine = engineFromName(m.captured(1));
+        engineGiven = true;
+        rest = rest.mid(m.capturedLength()).trimmed();
+        if (s.engine == Engine::SQLite && !rest.contains(u'=')) {
+            s.file = rest;
+            rest.clear();
+        }
+    }
+    const QStringList tokens = rest.split(QRegularExpression(u"\\s+"_s), Qt::SkipEmptyParts);
+    for (const QString &token : tokens) {
+        const qsizetype eq = token.indexOf(u'=');
+        if (eq <= 0) {
+            throw EDatabaseError(u"Banco de consultas: opção inválida \"%1\" (esperado chave=valor)."_s.arg(token));
+        }
+        const QString key = token.left(eq).toLower();
+        const QString value = token.mid(eq + 1);
+        if (key == u"engine" || key == u"driver") {
+            s.engine = engineFromName(value);
+            engineGiven = true;
+        } else if (key == u"file") {
+            s.file = value;
+        } else if (key == u"host") {
+            s.host = value;
+        } else if (key == u"port") {
+            bool ok = false;
+            const int port = value.toInt(&ok);
+            if (!ok || port <= 0 || port > 65535) {
+                throw EDatabaseError(u"Banco de consultas: porta inválida \"%1\"."_s.arg(value));
+            }
+            s.port = port;
+        } else if (key == u"database" || key == u"dbname") {
+            s.database = value;
+        } else if (key == u"user") {
+            s.user = value;
+        } else if (key == u"password") {
+            s.password = value;
+        } else {
+            throw EDatabaseError(u"Banco de consultas: opção desconhecida \"%1\"."_s.arg(key));
+        }
+    }
+    if (!engineGiven && s.file.isEmpty() && !s.database.isEmpty()) {
+        throw EDatabaseError(u"Banco de consultas: informe o motor (engine=postgresql ou engine=firebird)."_s);
+    }
+    if (s.engine == Engine::SQLite && s.file.isEmpty()) {
+        throw EDatabaseError(u"Banco de consultas: arquivo SQLite não informado."_s);
+    }
+    if (s.engine != Engine::SQLite && s.database.isEmpty()) {
+        throw EDatabaseError(u"Banco de consultas: banco de dados não informado."_s);
+    }
+    return s;
+}
+
+QString LookupSettings::driverName() const
+{
+    switch (engine) {
+    case Engine::SQLite:
+        return u"QSQLITE"_s;
+    case Engine::PostgreSQL:
+        return u"QPSQL"_s;
+    case Engine::Firebird:
+        return u"QIBASE"_s;
+    }
+    return {};
+}
+
+QString LookupConnection::connectionName()
+{
+    return u"pru_lookup"_s;
+}
+
+QSqlDatabase LookupConnection::openNamed(const LookupSettings &settings, const QString &name)
+{
+    if (QSqlDatabase::contains(name)) {
+        {
+            QSqlDatabase old = QSqlDatabase::database(name, false);
+            old.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+    const QString driver = settings.driverName();
+    if (!QSqlDatabase::isDriverAvailable(driver)) {
+        throw EDatabaseError(u"Banco de consultas: o driver %1 não está instalado."_s.arg(driver));
+    }
+    QSqlDatabase db = QSqlDatabase::addDatabase(driver, name);
+    QString options;
+    switch (settings.engine) {
+    case LookupSettings::Engine::SQLite:
+        // Lookups never write: the file is opened read-only, and must exist
+        // (read-only mode does not create it).
+        if (!QFileInfo::exists(settings.file)) {
+            QSqlDatabase::removeDatabase(name);
+            throw EDatabaseError(u"Banco de consultas: arquivo não encontrado: %1"_s.arg(settings.file));
+        }
+        db.setDatabaseName(settings.file);
+        options = u"QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"_s;
+        break;
+    case LookupSettings::Engine::PostgreSQL:
+        db.setDatabaseName(settings.database);
+        options = u"connect_timeout=10"_s;
+        break;
+    case LookupSettings::Engine::Firebird:
+        db.setDatabaseName(settings.database);
+        // Texts travel as UTF-8 whatever the client's locale.
+        options = u"ISC_DPB_LC_CTYPE=UTF8"_s;
+        break;
+    }
+    db.setConnectOptions(options);
+    if (!settings.host.isEmpty()) {
+        db.setHostName(settings.host);
+    }
+    if (settings.port > 0) {
+        db.setPort(settings.port);
+    }
+    db.setUserName(settings.user);
+    db.setPassword(settings.password);
+    if (!db.open()) {
+        const QString error = db.lastError().text();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name);
+        throw EDatabaseError(u"Banco de consultas: não foi possível abrir (%1): %2"_s.arg(driver, error));
+    }
+    if (settings.engine == LookupSettings::Engine::SQLite) {
+        try {
+            SqliteParam::registerOn(db);
+        } catch (...) {
+            db.close();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(name);
+            throw;
+        }
+    }
+    return db;
+}
+
+QSqlDatabase LookupConnection::open(const LookupSettings &settings)
+{
+    openedOptions.clear();
+    QSqlDatabase db = openNamed(settings, connectionName());
+    // An explicit open stands until the host's options change.
+    openedOptions = LookupDatabaseOptions();
+    return db;
+}
+
+QSqlDatabase LookupConnection::database()
+{
+    const QString options = LookupDatabaseOptions();
+    if (isOpen() && (options.isEmpty() || options == openedOptions)) {
+        return QSqlDatabase::database(connectionName(), false);
+    }
+    if (options.isEmpty()) {
+        throw EDatabaseError(u"Banco de consultas não configurado."_s);
+    }
+    return open(LookupSettings::parse(options));
+}
+
+bool LookupConnection::isOpen()
+{
+    return QSqlDatabase::contains(connectionName()) && QSqlDatabase::database(connectionName(), false).isOpen();
+}
+
+void LookupConnection::close()
+{
+    openedOptions.clear();
+    if (QSqlDatabase::contains(connectionName())) {
+        {
+            QSqlDatabase db = QSqlDatabase::database(connectionName(), false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(connectionName());
+    }
+}
+
+TSqlDialect LookupConnection::dialectOf(const QSqlDatabase &database)
+{
+    const QString driver = database.driverName().toUpper();
+    if (driver == u"QIBASE") {
+        return TSqlDialect::InterBase;
+    }
+    if (driver == u"QOCI") {
+        return TSqlDialect::Oracle;
+    }
+    if (driver == u"QTDS") {
+        return TSqlDialect::MSSQL;
+    }
+    if (driver.startsWith(u"QODBC")) {
+        // An ODBC connection names its driver in the connection string.
+        const QString target = (database.databaseName() + u' ' + database.connectOptions()).toLower();
+        if (target.contains(u"sql server") || target.contains(u"sqlsrv") || target.contains(u"sqlncli")
+            || target.contains(u"freetds")) {
+            return TSqlDialect::MSSQL;
+        }
+        if (target.contains(u"oracle")) {
+            return TSqlDialect::Oracle;
+        }
+    }
+    return TSqlDialect::Default;
+}

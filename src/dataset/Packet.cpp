@@ -225,7 +225,7 @@ QString fieldsProblem(const QList<FieldDef> &fields)
             return where + u": nome com mais de %1 caracteres"_s.arg(PacketLimits::maxFieldNameLength);
         }
         // Fields are looked up by name without regard to case.
-        const QString key = f.name.toUpper();
+        const QString key = f.name.toCaseFolded();
         if (seen.contains(key)) {
             return where + u": nome "_s + quoted(f.name) + u" repetido"_s;
         }

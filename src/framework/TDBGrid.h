@@ -48,6 +48,7 @@ public:
     void setTag(int tag) { m_tag = tag; }
 
 private:
+    friend class TDBGrid;
     TDBGrid *m_grid;
     QString m_fieldName;
     QString m_title;
@@ -151,6 +152,12 @@ public:
     // True while a cell editor is open.
     bool EditorMode() const;
     void setEditorMode(bool on);
+    // Writes the open editor's text to its field (TField::setText) and closes
+    // the editor. False when the field refused the text (already shown).
+    // Commands call it first so that text still being typed is not lost.
+    bool commitEdit();
+    // Closes the open editor without writing its text.
+    void cancelEdit();
 
     DataSetModel *dataModel() const { return m_model; }
 
@@ -193,6 +200,7 @@ protected:
 private:
     friend class GridDelegate;
     friend class TDBGridColumns;
+    friend class DataSetModel;
     void rebuildColumns();
     void applyOptions();
     void syncFromDataSet();
@@ -201,6 +209,16 @@ private:
     void onFieldFocusRequested(TField *field);
     void deleteCurrentRow();
     void handleKey(QKeyEvent *event);
+    bool tryNavigate(const QModelIndex &target);
+    bool runColExit();
+    void selectColumn(int column, bool runColEnter);
+    bool commitText(const QModelIndex &index, const QString &text);
+    bool focusWithin() const;
+    void keyboardSearch(const QString &search) override;
+    void fireEditButton();
+    QRect editButtonRect(const QModelIndex &index) const;
+    void refreshEditorFromField();
+    void applyColumnGeometry();
 
     QPointer<TDataSource> m_dataSource;
     DataSetModel *m_model = nullptr;
@@ -212,6 +230,11 @@ private:
     int m_drawingRow = -1;
     int m_selectedColumn = 0;
     bool m_syncing = false;
-    bool m_editTyped = false;
+    bool m_editTyped = false;     // the user committed a cell of the row being inserted
+    bool m_committing = false;
+    bool m_resizingColumns = false;
+    QEvent *m_forwardedKey = nullptr; // a key the grid's handlers already saw, on its way to a new editor
+    bool m_focusInside = false;
+    bool m_colExitChecked = false; // the pending column change already passed OnColExit
     QList<QMetaObject::Connection> m_dataSetConnections;
 };

@@ -51,9 +51,11 @@ public:
     TMessages *msgPadrao = nullptr;
 
     virtual void FormCreate(QObject *sender);
+    // Runs once, when the dialog closes for the first time (nothing reads a closed dialog).
     virtual void FormDestroy(QObject *sender);
     virtual void FormShow(QObject *sender);
-    // Form-level keys (the dialog sees them before its controls). Esc closes by default.
+    // Form-level keys: those the focused control leaves to the dialog. A key
+    // set to 0 goes no further; Esc closes without confirming by default.
     virtual void FormKeyDown(QObject *sender, quint16 &key, Qt::KeyboardModifiers shift);
     // Default: accept.
     virtual void sbtConfirmaClick(QObject *sender);

@@ -1,0 +1,304 @@
+#include "FrameworkServices.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCborValue>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPainter>
+#include <QPointer>
+
+#include "Exceptions.h"
+#include "Guard.h"
+#include "ModalDialogs.h"
+
+using namespace Qt::StringLiterals;
+
+TModalResult showMessageBox(DialogKind kind, const QString &text, TMsgDlgType type, TMsgDlgButtons buttons,
+                            const QString &title, QWidget *parent);
+
+// ---- stopping an operation -------------------------------------------------
+
+void MensErro(const QString &text, bool showBox)
+{
+    if (showBox) {
+        showMessageBox(DialogKind::Error, text, mtError, mbOK, u"Erro"_s, nullptr);
+    }
+    Abort();
+}
+
+QVariant CheckResultServ(const RpcReply &reply, bool raise, int helpContext)
+{
+    Q_UNUSED(helpContext)
+    if (!reply.ok) {
+        const QString message = reply.error.isEmpty() ? u"O servidor de aplicação recusou a chamada."_s : reply.error;
+        if (raise) {
+            throw EDatabaseError(message);
+        }
+        MensErro(message, true);
+    }
+    const QCborValue &v = reply.value;
+    if (v.isByteArray()) {
+        return v.toByteArray();
+    }
+    if (v.isInteger()) {
+        return double(v.toInteger());
+    }
+    if (v.isDouble()) {
+        return v.toDouble();
+    }
+    if (v.isString()) {
+        return v.toString();
+    }
+    if (v.isBool()) {
+        return v.toBool();
+    }
+    if (v.isNull() || v.isUndefined()) {
+        return {};
+    }
+    return v.toVariant();
+}
+
+// ---- texts -----------------------------------------------------------------
+
+QString DateMask()
+{
+    // Qt input mask: digits required, '/' literal, '_' shows the untyped
+    // positions; the text read back has blanks there.
+    return u"99/99/9999;_"_s;
+}
+
+bool EmptyString(const QString &text)
+{
+    for (const QChar c : text) {
+        if (!c.isSpace()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+QString Ajusta(const QString &text, int width)
+{
+    // Codes are stored without surrounding blanks and compared exactly:
+    // trim, keep the case, cut to the field's width, never pad.
+    QString code = text.trimmed();
+    if (width >= 0 && code.size() > width) {
+        code.truncate(width);
+    }
+    return code;
+}
+
+// ---- widgets ---------------------------------------------------------------
+
+void RefreshGrid(QWidget *screen)
+{
+    if (!screen) {
+        return;
+    }
+    const auto views = screen->findChildren<QAbstractItemView *>();
+    for (QAbstractItemView *view : views) {
+        view->viewport()->update();
+    }
+}
+
+void SetChildEnabled(QWidget *container, bool enabled)
+{
+    if (!container) {
+        return;
+    }
+    const auto children = container->findChildren<QWidget *>();
+    for (QWidget *w : children) {
+        w->setEnabled(enabled);
+    }
+}
+
+// ---- busy indicator --------------------------------------------------------
+
+namespace {
+class BusyIndicator : public QLabel
+{
+public:
+    explicit BusyIndicator(QWidget *parent)
+        : QLabel(parent)
+    {
+        setObjectName(u"BusyIndicator"_s);
+        setText(u"Aguarde, processando..."_s);
+        setAlignment(Qt::AlignCenter);
+        setFrameShape(QFrame::Box);
+        setAutoFillBackground(true);
+        QPalette p = palette();
+        p.setColor(QPalette::Window, QColor(255, 255, 225));
+        p.setColor(QPalette::WindowText, Qt::black);
+        setPalette(p);
+        setMargin(12);
+        if (!parent) {
+            setWindowFlags(Qt::ToolTip | Qt::FramelessWindowHint);
+        }
+    }
+    int paints = 0;
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QLabel::paintEvent(event);
+        ++paints;
+    }
+};
+
+QPointer<BusyIndicator> g_busy;
+int g_busyDepth = 0;
+bool g_busyCursor = false;
+} // namespace
+
+void ActiveShowAvi(QWidget *mainWindow, int kind)
+{
+    Q_UNUSED(kind)
+    ++g_busyDepth;
+    if (g_busyDepth > 1) {
+        return;
+    }
+    QWidget *host = mainWindow ? mainWindow->window() : static_cast<QWidget *>(MainWindow());
+    if (!g_busy || g_busy->parentWidget() != host) {
+        delete g_busy;
+        g_busy = new BusyIndicator(host);
+    }
+    g_busy->adjustSize();
+    if (host) {
+        g_busy->move((host->width() - g_busy->width()) / 2, (host->height() - g_busy->height()) / 2);
+    }
+    g_busy->show();
+    g_busy->raise();
+    if (!g_busyCursor) {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        g_busyCursor = true;
+    }
+    // Painted now: the call that follows blocks the event loop.
+    g_busy->repaint();
+}
+
+void DeactiveShowAvi()
+{
+    if (g_busyDepth == 0) {
+        return;
+    }
+    --g_busyDepth;
+    if (g_busyDepth > 0) {
+        return;
+    }
+    if (g_busy) {
+        g_busy->hide();
+    }
+    if (g_busyCursor) {
+        QGuiApplication::restoreOverrideCursor();
+        g_busyCursor = false;
+    }
+}
+
+bool busyIndicatorVisible()
+{
+    return g_busy && g_busy->isVisible();
+}
+
+int busyIndicatorDepth()
+{
+    return g_busyDepth;
+}
+
+int busyIndicatorPaintCount()
+{
+    return g_busy ? g_busy->paints : 0;
+}
+
+// ---- session ---------------------------------------------------------------
+
+namespace {
+SessionInfo g_session;
+QPointer<QMainWindow> g_mainWindow;
+ChildWindowPresenter g_presenter;
+QString g_lookupOptions;
+} // namespace
+
+void setSession(const SessionInfo &s)
+{
+    g_session = s;
+}
+
+SessionInfo session()
+{
+    return g_session;
+}
+
+QString Operador()
+{
+    return g_session.operatorCode;
+}
+
+QString WebURL()
+{
+    return g_session.host;
+}
+
+int WebPort()
+{
+    return g_session.port;
+}
+
+void setMainWindow(QMainWindow *window)
+{
+    g_mainWindow = window;
+}
+
+QMainWindow *MainWindow()
+{
+    return g_mainWindow;
+}
+
+void setChildWindowPresenter(ChildWindowPresenter presenter)
+{
+    g_presenter = std::move(presenter);
+}
+
+void ShowChildWindow(QWidget *child)
+{
+    if (!child) {
+        return;
+    }
+    if (g_presenter) {
+        g_presenter(child);
+    } else {
+        child->show();
+        child->raise();
+        child->activateWindow();
+    }
+}
+
+void setLookupDatabaseOptions(const QString &options)
+{
+    g_lookupOptions = options;
+}
+
+QString LookupDatabaseOptions()
+{
+    return g_lookupOptions;
+}
+
+// ---- local cache -----------------------------------------------------------
+
+void AtualizaLocalCache(const QStringList &tables)
+{
+    LocalCache::instance()->notify(tables);
+}
+
+LocalCache *LocalCache::instance()
+{
+    static LocalCache cache;
+    return &cache;
+}
+
+void LocalCache::notify(const QStringList &tables)
+{
+    m_changed.append(tables);
+    emit tablesChanged(tables);
+}

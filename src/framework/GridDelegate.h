@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QPointer>
+#include <QStyledItemDelegate>
+
+#include <QLineEdit>
+class TDBGrid;
+
+// Paints a cell the default way, then hands it to the grid's draw event;
+// edits with a line edit that carries the field's edit mask; passes the
+// editor's keys through the grid's key events first.
+class GridDelegate : public QStyledItemDelegate
+{
+    Q_OBJECT
+public:
+    explicit GridDelegate(TDBGrid *grid);
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    void setEditorData(QWidget *editor, const QModelIndex &index) const override;
+    void setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const override;
+    void destroyEditor(QWidget *editor, const QModelIndex &index) const override;
+
+    QLineEdit *editor() const { return m_editor; }
+    QModelIndex editorIndex() const { return m_editorIndex; }
+    bool lastCommitFailed() const { return m_commitFailed; }
+
+protected:
+    bool eventFilter(QObject *object, QEvent *event) override;
+
+private:
+    TDBGrid *m_grid;
+    mutable QPointer<QLineEdit> m_editor;
+    mutable QPersistentModelIndex m_editorIndex;
+    mutable bool m_commitFailed = false;
+};

@@ -1,0 +1,1063 @@
+#include "TDBGrid.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPainter>
+#include <QStyle>
+
+#include "DataSetModel.h"
+#include "Guard.h"
+#include "GridDelegate.h"
+#include "GridKeys.h"
+#include "ModalDialogs.h"
+
+using namespace Qt::StringLiterals;
+
+namespace {
+constexpr int editButtonWidth = 17;
+
+bool isEditing(const TClientDataSet *ds)
+{
+    return ds && (ds->State() == TDataSetState::dsEdit || ds->State() == TDataSetState::dsInsert);
+}
+} // namespace
+
+// ---- TColumn -----------------------------------------------------------------
+
+TColumn::TColumn(TDBGrid *grid, const QString &fieldName)
+    : m_grid(grid)
+    , m_fieldName(fieldName)
+{
+}
+
+int TColumn::Index() const
+{
+    return m_grid->Columns()->indexOf(this);
+}
+
+void TColumn::setFieldName(const QString &name)
+{
+    m_fieldName = name;
+    m_grid->columnChanged(this);
+}
+
+TField *TColumn::Field() const
+{
+    TClientDataSet *ds = m_grid->dataSet();
+    return ds ? ds->FindField(m_fieldName) : nullptr;
+}
+
+QString TColumn::Title() const
+{
+    if (!m_title.isNull()) {
+        return m_title;
+    }
+    if (TField *f = Field()) {
+        return f->DisplayLabel();
+    }
+    return m_fieldName;
+}
+
+void TColumn::setTitle(const QString &title)
+{
+    m_title = title.isNull() ? u""_s : title;
+    m_grid->columnChanged(this);
+}
+
+int TColumn::Width() const
+{
+    if (m_width >= 0) {
+        return m_width;
+    }
+    const QFontMetrics fm(m_grid->font());
+    int chars = 10;
+    if (TField *f = Field()) {
+        chars = f->DisplayWidth();
+    }
+    const int dataWidth = chars * fm.averageCharWidth() + 8;
+    const int titleWidth = fm.horizontalAdvance(Title()) + 8;
+    return qMax(dataWidth, titleWidth);
+}
+
+void TColumn::setWidth(int pixels)
+{
+    m_width = qMax(0, pixels);
+    m_grid->columnChanged(this);
+}
+
+void TColumn::setAlignment(Qt::Alignment alignment)
+{
+    m_alignment = alignment;
+    m_grid->columnChanged(this);
+}
+
+void TColumn::setTitleAlignment(Qt::Alignment alignment)
+{
+    m_titleAlignment = alignment;
+    m_grid->columnChanged(this);
+}
+
+void TColumn::setButtonStyle(TColumnButtonStyle style)
+{
+    m_buttonStyle = style;
+    m_grid->columnChanged(this);
+}
+
+void TColumn::setVisible(bool visible)
+{
+    m_visible = visible;
+    m_grid->columnChanged(this);
+}
+
+// ---- TDBGridColumns ----------------------------------------------------------
+
+TColumn *TDBGridColumns::Items(int index) const
+{
+    if (index < 0 || index >= Count()) {
+        return nullptr;
+    }
+    return m_items[size_t(index)].get();
+}
+
+TColumn *TDBGridColumns::Add(const QString &fieldName)
+{
+    m_grid->m_model->beginColumnsChange();
+    if (!m_custom) {
+        // The first column added by code replaces the ones built from the fields.
+        m_items.clear();
+        m_custom = true;
+    }
+    m_items.push_back(std::make_unique<TColumn>(m_grid, fieldName));
+    TColumn *column = m_items.back().get();
+    m_grid->m_model->endColumnsChange();
+    return column;
+}
+
+TColumn *TDBGridColumns::findByFieldName(const QString &fieldName) const
+{
+    for (const auto &c : m_items) {
+        if (c->FieldName() == fieldName) {
+            return c.get();
+        }
+    }
+    return nullptr;
+}
+
+int TDBGridColumns::indexOf(const TColumn *column) const
+{
+    for (size_t i = 0; i < m_items.size(); ++i) {
+        if (m_items[i].get() == column) {
+            return int(i);
+        }
+    }
+    return -1;
+}
+
+void TDBGridColumns::Clear()
+{
+    m_grid->m_model->beginColumnsChange();
+    m_items.clear();
+    m_custom = false;
+    m_grid->rebuildColumns();
+    m_grid->m_model->endColumnsChange();
+}
+
+// ---- GridDelegate ------------------------------------------------------------
+
+GridDelegate::GridDelegate(TDBGrid *grid)
+    : QStyledItemDelegate(grid)
+    , m_grid(grid)
+{
+}
+
+void GridDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    QStyleOptionViewItem opt(option);
+    const bool focused = m_grid->focusWithin();
+    if (!focused && !(m_grid->Options() & dgAlwaysShowSelection)) {
+        opt.state &= ~QStyle::State_Selected;
+    }
+    QStyledItemDelegate::paint(painter, opt, index);
+
+    const bool selected = opt.state & QStyle::State_Selected;
+    const bool current = index == m_grid->currentIndex();
+    TColumn *column = m_grid->Columns()->Items(index.column());
+
+    if (current && column && column->ButtonStyle() == cbsEllipsis && m_editor.isNull()) {
+        QStyleOptionButton button;
+        button.rect = m_grid->editButtonRect(index).translated(-m_grid->visualRect(index).topLeft()
+                                                                + option.rect.topLeft());
+        button.text = u"..."_s;
+        button.state = QStyle::State_Enabled | QStyle::State_Raised;
+        button.palette = opt.palette;
+        m_grid->style()->drawControl(QStyle::CE_PushButton, &button, painter, m_grid);
+    }
+
+    if (!m_grid->OnDrawColumnCell) {
+        return;
+    }
+    const QPalette::ColorGroup cg = (opt.state & QStyle::State_Enabled)
+                                        ? (focused ? QPalette::Normal : QPalette::Inactive)
+                                        : QPalette::Disabled;
+    QColor background = opt.palette.color(cg, QPalette::Base);
+    const QVariant bgRole = index.data(Qt::BackgroundRole);
+    if (bgRole.canConvert<QBrush>()) {
+        background = bgRole.value<QBrush>().color();
+    }
+    if (selected) {
+        background = opt.palette.color(cg, QPalette::Highlight);
+    }
+    TGridDrawState state;
+    if (selected) {
+        state |= gdSelected;
+    }
+    if (current && focused) {
+        state |= gdFocused;
+    }
+    painter->save();
+    painter->setBrush(background);
+    painter->setPen(opt.palette.color(cg, selected ? QPalette::HighlightedText : QPalette::Text));
+    m_grid->m_drawingRow = index.row();
+    try {
+        m_grid->OnDrawColumnCell(m_grid, *painter, option.rect, index.column(), column, state);
+    } catch (const std::exception &e) {
+        // No dialog can open while painting; the cell keeps the default drawing.
+        qWarning("Grid %s: drawing a cell failed: %s", qUtf8Printable(m_grid->objectName()), e.what());
+    }
+    m_grid->m_drawingRow = -1;
+    painter->restore();
+}
+
+QWidget *GridDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &option,
+                                    const QModelIndex &index) const
+{
+    Q_UNUSED(option)
+    auto *editor = new QLineEdit(parent);
+    editor->setObjectName(u"gridEditor"_s);
+    editor->setFrame(false);
+    TColumn *column = m_grid->Columns()->Items(index.column());
+    if (TField *field = column ? column->Field() : nullptr) {
+        if (!field->EditMask().isEmpty()) {
+            editor->setInputMask(field->EditMask());
+        } else if (field->DataType() == FieldType::Text && field->Size() > 0) {
+            editor->setMaxLength(field->Size());
+        }
+        editor->setAlignment(column->Alignment() & Qt::AlignHorizontal_Mask);
+    }
+    m_editor = editor;
+    m_editorIndex = index;
+    m_commitFailed = false;
+    return editor;
+}
+
+void GridDelegate::setEditorData(QWidget *editor, const QModelIndex &index) const
+{
+    auto *le = qobject_cast<QLineEdit *>(editor);
+    if (!le) {
+        return;
+    }
+    const QString text = index.data(Qt::EditRole).toString();
+    le->setText(text);
+    le->setProperty("pruInitialText", le->text());
+    le->setModified(false);
+}
+
+void GridDelegate::setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const
+{
+    Q_UNUSED(model)
+    auto *le = qobject_cast<QLineEdit *>(editor);
+    if (!le || m_grid->m_committing) {
+        return;
+    }
+    // Opening and closing an editor without typing changes nothing.
+    if (!le->isModified() && le->text() == le->property("pruInitialText").toString()) {
+        m_commitFailed = false;
+        return;
+    }
+    m_commitFailed = !m_grid->commitText(index, le->text());
+    if (!m_commitFailed) {
+        le->setProperty("pruInitialText", le->text());
+        le->setModified(false);
+    }
+}
+
+void GridDelegate::destroyEditor(QWidget *editor, const QModelIndex &index) const
+{
+    if (editor == m_editor) {
+        m_editor = nullptr;
+        m_editorIndex = QModelIndex();
+    }
+    QStyledItemDelegate::destroyEditor(editor, index);
+}
+
+bool GridDelegate::eventFilter(QObject *object, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress && object == m_editor && event != m_grid->m_forwardedKey) {
+        auto *ke = static_cast<QKeyEvent *>(event);
+        quint16 vk = GridKeys::virtualKey(ke);
+        if (vk && m_grid->OnKeyDown) {
+            const bool ok = guarded(m_grid, [&] { m_grid->OnKeyDown(m_grid, vk, ke->modifiers()); });
+            if (!ok || vk == 0) {
+                return true;
+            }
+        }
+        QChar ch = GridKeys::typedChar(ke);
+        if (!ch.isNull() && m_grid->OnKeyPress) {
+            const QChar before = ch;
+            const bool ok = guarded(m_grid, [&] { m_grid->OnKeyPress(m_grid, ch); });
+            if (!ok || ch.isNull()) {
+                return true;
+            }
+            if (ch != before && ch.isPrint()) {
+                QKeyEvent replaced(QEvent::KeyPress, 0, ke->modifiers(), QString(ch));
+                m_grid->m_forwardedKey = &replaced;
+                QCoreApplication::sendEvent(m_editor, &replaced);
+                m_grid->m_forwardedKey = nullptr;
+                return true;
+            }
+        }
+        const Qt::KeyboardModifiers mods = ke->modifiers() & ~Qt::KeypadModifier;
+        if ((ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter) && (mods & Qt::ControlModifier)) {
+            m_grid->fireEditButton();
+            return true;
+        }
+        if (ke->key() == Qt::Key_Up || ke->key() == Qt::Key_Down || ke->key() == Qt::Key_PageUp
+            || ke->key() == Qt::Key_PageDown) {
+            // Rows move from the editor too: the typed text goes first.
+            if (!m_grid->commitEdit()) {
+                return true;
+            }
+            QAbstractItemView::CursorAction action = QAbstractItemView::MoveUp;
+            if (ke->key() == Qt::Key_Down) {
+                action = QAbstractItemView::MoveDown;
+            } else if (ke->key() == Qt::Key_PageUp) {
+                action = QAbstractItemView::MovePageUp;
+            } else if (ke->key() == Qt::Key_PageDown) {
+                action = QAbstractItemView::MovePageDown;
+            }
+            const QModelIndex target = m_grid->moveCursor(action, ke->modifiers());
+            if (target.isValid() && target != m_grid->currentIndex()) {
+                m_grid->selectionModel()->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect);
+            }
+            return true;
+        }
+        if (ke->key() == Qt::Key_Escape && m_editor) {
+            m_grid->cancelEdit();
+            return true;
+        }
+    }
+    return QStyledItemDelegate::eventFilter(object, event);
+}
+
+// ---- TDBGrid -----------------------------------------------------------------
+
+TDBGrid::TDBGrid(QWidget *parent)
+    : QTableView(parent)
+{
+    m_model = new DataSetModel(this);
+    setModel(m_model);
+    m_delegate = new GridDelegate(this);
+    setItemDelegate(m_delegate);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectItems);
+    setEditTriggers(QAbstractItemView::AnyKeyPressed | QAbstractItemView::EditKeyPressed);
+    setWordWrap(false);
+    setFocusPolicy(Qt::StrongFocus);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setSectionsMovable(false);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    verticalHeader()->setMinimumWidth(14);
+    verticalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    verticalHeader()->setHighlightSections(false);
+    connect(m_model, &DataSetModel::currentRowMayHaveChanged, this, [this] { syncFromDataSet(); });
+    connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this](int section, int, int newSize) {
+        if (m_resizingColumns) {
+            return;
+        }
+        if (TColumn *c = m_columns.Items(section)) {
+            c->m_width = newSize;
+        }
+    });
+    applyOptions();
+}
+
+TDBGrid::~TDBGrid()
+{
+    for (const auto &c : std::as_const(m_dataSetConnections)) {
+        disconnect(c);
+    }
+}
+
+TClientDataSet *TDBGrid::dataSet() const
+{
+    return m_model ? m_model->dataSet() : nullptr;
+}
+
+void TDBGrid::setDataSource(TDataSource *dataSource)
+{
+    for (const auto &c : std::as_const(m_dataSetConnections)) {
+        disconnect(c);
+    }
+    m_dataSetConnections.clear();
+    m_dataSource = dataSource;
+    auto attachDataSet = [this](TClientDataSet *ds) {
+        cancelEdit();
+        for (int i = 1; i < m_dataSetConnections.size(); ++i) {
+            disconnect(m_dataSetConnections[i]);
+        }
+        if (!m_dataSetConnections.isEmpty()) {
+            m_dataSetConnections.resize(1);
+        }
+        m_model->setDataSet(ds);
+        if (!ds) {
+            return;
+        }
+        m_dataSetConnections << connect(ds, &TClientDataSet::fieldFocusRequested, this,
+                                        [this](TField *field) { onFieldFocusRequested(field); });
+        m_dataSetConnections << connect(ds, &TClientDataSet::stateChanged, this, [this](TDataSetState state) {
+            if (state == TDataSetState::dsInsert) {
+                m_editTyped = false;
+            }
+            if (state != TDataSetState::dsEdit && state != TDataSetState::dsInsert && !m_committing) {
+                cancelEdit();
+            }
+            viewport()->update();
+        });
+        m_dataSetConnections << connect(ds, &TClientDataSet::rowChanged, this, [this](int row) {
+            if (!m_committing && m_delegate->editor() && m_delegate->editorIndex().row() == row) {
+                refreshEditorFromField();
+            }
+        });
+    };
+    if (dataSource) {
+        m_dataSetConnections << connect(dataSource, &TDataSource::dataSetChanged, this, attachDataSet);
+        attachDataSet(dataSource->DataSet());
+    } else {
+        attachDataSet(nullptr);
+    }
+}
+
+void TDBGrid::rebuildColumns()
+{
+    // Without columns added by code: one per visible field. The caller wraps
+    // this in a model reset.
+    m_columns.m_items.clear();
+    if (TClientDataSet *ds = dataSet()) {
+        for (TField *f : ds->Fields()) {
+            if (f->Visible()) {
+                m_columns.m_items.push_back(std::make_unique<TColumn>(this, f->FieldName()));
+            }
+        }
+    }
+    if (m_selectedColumn >= m_columns.Count()) {
+        m_selectedColumn = qMax(0, m_columns.Count() - 1);
+    }
+}
+
+void TDBGrid::applyColumnGeometry()
+{
+    m_resizingColumns = true;
+    for (int i = 0; i < m_columns.Count(); ++i) {
+        TColumn *c = m_columns.Items(i);
+        horizontalHeader()->resizeSection(i, c->Width());
+        setColumnHidden(i, !c->Visible());
+    }
+    m_resizingColumns = false;
+}
+
+void TDBGrid::columnChanged(TColumn *column)
+{
+    const int i = m_columns.indexOf(column);
+    if (i < 0) {
+        return;
+    }
+    m_resizingColumns = true;
+    horizontalHeader()->resizeSection(i, column->Width());
+    setColumnHidden(i, !column->Visible());
+    m_resizingColumns = false;
+    m_model->columnTitleChanged(i);
+    viewport()->update();
+}
+
+void TDBGrid::layoutChanged()
+{
+    applyColumnGeometry();
+    viewport()->update();
+}
+
+void TDBGrid::setOptions(TDBGridOptions options)
+{
+    m_options = options;
+    applyOptions();
+}
+
+void TDBGrid::setOption(TDBGridOption option, bool on)
+{
+    TDBGridOptions o = m_options;
+    o.setFlag(option, on);
+    setOptions(o);
+}
+
+void TDBGrid::applyOptions()
+{
+    horizontalHeader()->setVisible(m_options & dgTitles);
+    verticalHeader()->setVisible(m_options & dgIndicator);
+    horizontalHeader()->setSectionResizeMode((m_options & dgColumnResize) ? QHeaderView::Interactive
+                                                                          : QHeaderView::Fixed);
+    setShowGrid((m_options & dgColLines) || (m_options & dgRowLines));
+    setTabKeyNavigation(m_options & dgTabs);
+    setSelectionBehavior((m_options & dgRowSelect) ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
+    if (!(m_options & dgEditing) && m_delegate && m_delegate->editor()) {
+        commitEdit();
+    }
+    viewport()->update();
+}
+
+int TDBGrid::SelectedIndex() const
+{
+    return m_selectedColumn;
+}
+
+void TDBGrid::setSelectedIndex(int index)
+{
+    if (index < 0 || index >= m_columns.Count() || index == m_selectedColumn) {
+        return;
+    }
+    selectColumn(index, true);
+    syncFromDataSet();
+}
+
+TColumn *TDBGrid::SelectedColumn() const
+{
+    return m_columns.Items(m_selectedColumn);
+}
+
+TField *TDBGrid::SelectedField() const
+{
+    TColumn *c = SelectedColumn();
+    return c ? c->Field() : nullptr;
+}
+
+bool TDBGrid::EditorMode() const
+{
+    return m_delegate->editor() != nullptr;
+}
+
+void TDBGrid::setEditorMode(bool on)
+{
+    if (on) {
+        if (!EditorMode() && currentIndex().isValid()) {
+            edit(currentIndex(), QAbstractItemView::AllEditTriggers, nullptr);
+        }
+    } else {
+        commitEdit();
+    }
+}
+
+bool TDBGrid::commitEdit()
+{
+    QLineEdit *editor = m_delegate->editor();
+    if (!editor) {
+        return true;
+    }
+    commitData(editor);
+    if (m_delegate->lastCommitFailed()) {
+        return false;
+    }
+    if (m_delegate->editor() == editor) {
+        QTableView::closeEditor(editor, QAbstractItemDelegate::NoHint);
+    }
+    return true;
+}
+
+void TDBGrid::cancelEdit()
+{
+    if (!m_delegate) {
+        return;
+    }
+    if (QLineEdit *editor = m_delegate->editor()) {
+        QTableView::closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
+    }
+}
+
+void TDBGrid::refreshEditorFromField()
+{
+    QLineEdit *editor = m_delegate->editor();
+    if (!editor) {
+        return;
+    }
+    m_delegate->setEditorData(editor, m_delegate->editorIndex());
+}
+
+bool TDBGrid::commitText(const QModelIndex &index, const QString &text)
+{
+    m_committing = true;
+    const bool ok = guarded(this, [&] { m_model->setData(index, text, Qt::EditRole); });
+    m_committing = false;
+    TClientDataSet *ds = dataSet();
+    if (ok && ds && ds->State() == TDataSetState::dsInsert) {
+        m_editTyped = true;
+    }
+    viewport()->update();
+    return ok;
+}
+
+QRect TDBGrid::cellRect(int row, int column) const
+{
+    return visualRect(m_model->index(row, column));
+}
+
+QRect TDBGrid::editButtonRect(const QModelIndex &index) const
+{
+    TColumn *column = m_columns.Items(index.column());
+    if (!column || column->ButtonStyle() != cbsEllipsis || index != currentIndex()) {
+        return {};
+    }
+    const QRect r = visualRect(index);
+    return QRect(r.right() - editButtonWidth + 1, r.top(), editButtonWidth, r.height());
+}
+
+void TDBGrid::fireEditButton()
+{
+    if (!commitEdit()) {
+        return;
+    }
+    guarded(this, [this] {
+        if (OnEditButtonClick) {
+            OnEditButtonClick(this);
+        }
+    });
+    emit editButtonClicked();
+    viewport()->update();
+}
+
+bool TDBGrid::focusWithin() const
+{
+    if (hasFocus()) {
+        return true;
+    }
+    QWidget *fw = QApplication::focusWidget();
+    return fw && isAncestorOf(fw);
+}
+
+void TDBGrid::syncFromDataSet()
+{
+    TClientDataSet *ds = dataSet();
+    const int rows = m_model->rowCount();
+    const int cols = m_model->columnCount();
+    if (!ds || rows == 0 || cols == 0) {
+        if (currentIndex().isValid()) {
+            m_syncing = true;
+            selectionModel()->clearCurrentIndex();
+            selectionModel()->clearSelection();
+            m_syncing = false;
+        }
+        viewport()->update();
+        return;
+    }
+    const int row = ds->currentRow();
+    if (row < 0 || row >= rows) {
+        return;
+    }
+    const int col = qBound(0, m_selectedColumn, cols - 1);
+    const QModelIndex idx = m_model->index(row, col);
+    if (m_delegate->editor() && m_delegate->editorIndex().row() != row) {
+        cancelEdit();
+    }
+    if (idx != currentIndex() || !selectionModel()->isSelected(idx)) {
+        m_syncing = true;
+        QItemSelectionModel::SelectionFlags flags = QItemSelectionModel::ClearAndSelect;
+        if (m_options & dgRowSelect) {
+            flags |= QItemSelectionModel::Rows;
+        }
+        selectionModel()->setCurrentIndex(idx, flags);
+        m_syncing = false;
+    }
+    scrollTo(idx);
+    viewport()->update();
+}
+
+bool TDBGrid::moveToRow(int row)
+{
+    TClientDataSet *ds = dataSet();
+    if (!ds) {
+        return false;
+    }
+    // The row is followed through rows that a post or a cancelled insert shifts.
+    QPersistentModelIndex target(m_model->index(row, 0));
+    bool ok = guarded(this, [&] { ds->setRecNo(row + 1); });
+    if (ok && target.isValid() && ds->currentRow() != target.row()) {
+        ok = guarded(this, [&] { ds->setRecNo(target.row() + 1); });
+    }
+    syncFromDataSet();
+    return ok;
+}
+
+bool TDBGrid::runColExit()
+{
+    if (!OnColExit) {
+        return true;
+    }
+    return guarded(this, [this] { OnColExit(this); });
+}
+
+void TDBGrid::selectColumn(int column, bool runColEnter)
+{
+    m_selectedColumn = column;
+    if (runColEnter && OnColEnter) {
+        guarded(this, [this] { OnColEnter(this); });
+    }
+    viewport()->update();
+}
+
+bool TDBGrid::tryNavigate(const QModelIndex &target)
+{
+    if (!target.isValid()) {
+        return false;
+    }
+    if (!commitEdit()) {
+        return false;
+    }
+    m_colExitChecked = false;
+    if (target.column() != m_selectedColumn) {
+        if (!runColExit()) {
+            return false;
+        }
+        m_colExitChecked = true;
+    }
+    TClientDataSet *ds = dataSet();
+    if (ds && target.row() != ds->currentRow()) {
+        if (!moveToRow(target.row())) {
+            m_colExitChecked = false;
+            return false;
+        }
+    }
+    return true;
+}
+
+void TDBGrid::currentChanged(const QModelIndex &current, const QModelIndex &previous)
+{
+    QTableView::currentChanged(current, previous);
+    if (m_syncing || !current.isValid()) {
+        return;
+    }
+    if (current.column() != m_selectedColumn) {
+        if (!m_colExitChecked && !runColExit()) {
+            syncFromDataSet();
+            return;
+        }
+        m_colExitChecked = false;
+        selectColumn(current.column(), true);
+    }
+    m_colExitChecked = false;
+    TClientDataSet *ds = dataSet();
+    if (ds && current.row() != ds->currentRow()) {
+        moveToRow(current.row());
+    }
+}
+
+QModelIndex TDBGrid::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers)
+{
+    const QModelIndex target = QTableView::moveCursor(cursorAction, modifiers);
+    if (m_syncing || !target.isValid() || target == currentIndex()) {
+        return target;
+    }
+    if (!tryNavigate(target)) {
+        return currentIndex();
+    }
+    return target;
+}
+
+void TDBGrid::keyboardSearch(const QString &search)
+{
+    // Typing never jumps to a matching row: it edits the current cell.
+    Q_UNUSED(search)
+}
+
+bool TDBGrid::edit(const QModelIndex &index, EditTrigger trigger, QEvent *event)
+{
+    if (m_delegate->editor() || !index.isValid()) {
+        return QTableView::edit(index, trigger, event);
+    }
+    const bool wouldOpen = (m_model->flags(index) & Qt::ItemIsEditable)
+                           && (trigger == QAbstractItemView::AllEditTriggers || (editTriggers() & trigger));
+    if (!wouldOpen) {
+        return QTableView::edit(index, trigger, event);
+    }
+    if (trigger == QAbstractItemView::AnyKeyPressed && event && event->type() == QEvent::KeyPress) {
+        if (GridKeys::typedChar(static_cast<QKeyEvent *>(event)).isNull()
+            && static_cast<QKeyEvent *>(event)->key() != Qt::Key_Backspace) {
+            return false;
+        }
+    }
+    if (index != currentIndex()) {
+        return false;
+    }
+    TClientDataSet *ds = dataSet();
+    if (!ds || !ds->Active()) {
+        return false;
+    }
+    QModelIndex target = index;
+    if (ds->State() == TDataSetState::dsBrowse) {
+        // The record set goes into edit state before the editor opens, so a
+        // refusal (a before-edit rule) opens none.
+        if (!guarded(this, [&] { ds->Edit(); })) {
+            return false;
+        }
+        target = m_model->index(ds->currentRow(), m_selectedColumn);
+        if (!target.isValid()) {
+            return false;
+        }
+        if (target != currentIndex()) {
+            syncFromDataSet();
+        }
+    }
+    if (!isEditing(ds)) {
+        return false;
+    }
+    return QTableView::edit(target, trigger, event);
+}
+
+void TDBGrid::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint)
+{
+    if (editor != m_delegate->editor()) {
+        QTableView::closeEditor(editor, hint);
+        return;
+    }
+    if (m_delegate->lastCommitFailed() && hint != QAbstractItemDelegate::RevertModelCache) {
+        // The field refused the text: the editor stays with it for correction.
+        return;
+    }
+    if (hint == QAbstractItemDelegate::EditNextItem || hint == QAbstractItemDelegate::EditPreviousItem) {
+        QTableView::closeEditor(editor, QAbstractItemDelegate::NoHint);
+        const QModelIndex target =
+            moveCursor(hint == QAbstractItemDelegate::EditNextItem ? MoveNext : MovePrevious, Qt::NoModifier);
+        if (target.isValid() && target != currentIndex()) {
+            selectionModel()->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect);
+        }
+        return;
+    }
+    QTableView::closeEditor(editor, hint);
+}
+
+void TDBGrid::keyPressEvent(QKeyEvent *event)
+{
+    quint16 vk = GridKeys::virtualKey(event);
+    if (vk && OnKeyDown) {
+        const bool ok = guarded(this, [&] { OnKeyDown(this, vk, event->modifiers()); });
+        if (!ok || vk == 0) {
+            event->accept();
+            return;
+        }
+    }
+    QChar ch = GridKeys::typedChar(event);
+    if (!ch.isNull() && OnKeyPress) {
+        const QChar before = ch;
+        const bool ok = guarded(this, [&] { OnKeyPress(this, ch); });
+        if (!ok || ch.isNull()) {
+            event->accept();
+            return;
+        }
+        if (ch != before && ch.isPrint()) {
+            QKeyEvent replaced(QEvent::KeyPress, 0, event->modifiers(), QString(ch));
+            handleKey(&replaced);
+            event->accept();
+            return;
+        }
+    }
+    handleKey(event);
+}
+
+void TDBGrid::handleKey(QKeyEvent *event)
+{
+    TClientDataSet *ds = dataSet();
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    switch (event->key()) {
+    case Qt::Key_Insert:
+        if (mods == Qt::NoModifier && (m_options & dgEditing) && ds && ds->Active()) {
+            guarded(this, [ds] { ds->Insert(); });
+            event->accept();
+            return;
+        }
+        break;
+    case Qt::Key_Delete:
+        if (mods & Qt::ControlModifier) {
+            deleteCurrentRow();
+            event->accept();
+            return;
+        }
+        break;
+    case Qt::Key_Escape:
+        if (isEditing(ds)) {
+            guarded(this, [ds] { ds->Cancel(); });
+            event->accept();
+            return;
+        }
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (mods & Qt::ControlModifier) {
+            if (SelectedColumn() && SelectedColumn()->ButtonStyle() == cbsEllipsis) {
+                fireEditButton();
+            }
+        } else if (currentIndex().isValid() && (m_options & dgEditing)
+                   && (m_model->flags(currentIndex()) & Qt::ItemIsEditable)) {
+            // Enter opens the cell for typing; inside the editor it commits.
+            edit(currentIndex(), QAbstractItemView::AllEditTriggers, nullptr);
+        }
+        event->accept();
+        return;
+    default:
+        break;
+    }
+    // Typing into an empty grid starts a new row, as Edit does on an empty record set.
+    if (ds && ds->Active() && m_model->rowCount() == 0 && (m_options & dgEditing) && SelectedColumn()
+        && !SelectedColumn()->ReadOnly() && !GridKeys::typedChar(event).isNull()
+        && GridKeys::typedChar(event).isPrint()) {
+        if (!guarded(this, [ds] { ds->Edit(); })) {
+            event->accept();
+            return;
+        }
+        syncFromDataSet();
+    }
+    m_forwardedKey = event;
+    QTableView::keyPressEvent(event);
+    m_forwardedKey = nullptr;
+}
+
+void TDBGrid::deleteCurrentRow()
+{
+    TClientDataSet *ds = dataSet();
+    if (!ds || !ds->Active() || ds->IsEmpty()) {
+        return;
+    }
+    if (m_options & dgConfirmDelete) {
+        if (ModalDialogs::messageBox(u"Excluir o registro?"_s, mtConfirmation, mbYes | mbNo, {}, this) != mrYes) {
+            return;
+        }
+    }
+    guarded(this, [ds] { ds->Delete(); });
+}
+
+void TDBGrid::focusInEvent(QFocusEvent *event)
+{
+    QTableView::focusInEvent(event);
+    viewport()->update();
+    if (m_focusInside) {
+        return;
+    }
+    m_focusInside = true;
+    if (OnEnter) {
+        guarded(this, [this] { OnEnter(this); });
+    }
+}
+
+void TDBGrid::focusOutEvent(QFocusEvent *event)
+{
+    QTableView::focusOutEvent(event);
+    viewport()->update();
+    if (event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason) {
+        return;
+    }
+    QWidget *fw = QApplication::focusWidget();
+    if (fw && isAncestorOf(fw)) {
+        return; // to the grid's own editor
+    }
+    if (!m_focusInside) {
+        return;
+    }
+    m_focusInside = false;
+    if (OnExit) {
+        guarded(this, [this] { OnExit(this); });
+    }
+    TClientDataSet *ds = dataSet();
+    if ((m_options & dgCancelOnExit) && ds && ds->State() == TDataSetState::dsInsert && !m_editTyped) {
+        guarded(this, [ds] { ds->Cancel(); });
+    }
+}
+
+void TDBGrid::mousePressEvent(QMouseEvent *event)
+{
+    const QPoint pos = event->position().toPoint();
+    const QModelIndex idx = indexAt(pos);
+    if (event->button() == Qt::LeftButton) {
+        if (idx.isValid()) {
+            if (idx == currentIndex() && editButtonRect(idx).contains(pos)) {
+                fireEditButton();
+                event->accept();
+                return;
+            }
+            if (idx != currentIndex() && !tryNavigate(idx)) {
+                event->accept();
+                return;
+            }
+        } else if (m_model->rowCount() == 0) {
+            // An empty grid still lets the user choose a column.
+            const int col = columnAt(pos.x());
+            if (col >= 0 && col != m_selectedColumn && runColExit()) {
+                selectColumn(col, true);
+            }
+        }
+    }
+    QTableView::mousePressEvent(event);
+}
+
+void TDBGrid::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    const QPoint pos = event->position().toPoint();
+    const QModelIndex idx = indexAt(pos);
+    if (idx.isValid() && idx != currentIndex()) {
+        // The first press was refused or missed: nothing to double-click.
+        event->accept();
+        return;
+    }
+    if (idx.isValid() && editButtonRect(idx).contains(pos)) {
+        event->accept();
+        return;
+    }
+    if (!idx.isValid() && m_model->rowCount() > 0) {
+        event->accept();
+        return;
+    }
+    if (OnDblClick) {
+        guarded(this, [this] { OnDblClick(this); });
+    }
+    event->accept();
+}
+
+void TDBGrid::onFieldFocusRequested(TField *field)
+{
+    TColumn *column = nullptr;
+    for (int i = 0; i < m_columns.Count(); ++i) {
+        if (m_columns.Items(i)->Field() == field) {
+            column = m_columns.Items(i);
+            break;
+        }
+    }
+    if (!column || !isVisible()) {
+        return;
+    }
+    if (!hasFocus() && !focusWithin()) {
+        setFocus(Qt::OtherFocusReason);
+    }
+    const int index = column->Index();
+    if (index != m_selectedColumn) {
+        selectColumn(index, true);
+        syncFromDataSet();
+    }
+}
+
+void TDBGrid::paintEvent(QPaintEvent *event)
+{
+    QTableView::paintEvent(event);
+}
+
+void TDBGrid::showEvent(QShowEvent *event)
+{
+    QTableView::showEvent(event);
+    applyColumnGeometry();
+    syncFromDataSet();
+}

@@ -1,0 +1,131 @@
+#include "TNetConnection.h"
+
+#include <QCborValue>
+
+#include "Exceptions.h"
+#include "FrameworkServices.h"
+#include "RpcClient.h"
+
+using namespace Qt::StringLiterals;
+
+namespace {
+QCborValue toCbor(const QVariant &v)
+{
+    if (!v.isValid() || v.isNull()) {
+        return QCborValue(QCborValue::Null);
+    }
+    switch (v.metaType().id()) {
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        return QCborValue(v.toDouble());
+    case QMetaType::QString:
+        return QCborValue(v.toString());
+    case QMetaType::QByteArray:
+        return QCborValue(v.toByteArray());
+    case QMetaType::Bool:
+        return QCborValue(v.toBool());
+    default:
+        break;
+    }
+    throw EDatabaseError(u"Tipo de argumento não suportado numa chamada ao servidor: %1"_s
+                             .arg(QString::fromLatin1(v.typeName())));
+}
+} // namespace
+
+RpcReply TAppServer::call(const QString &method, const QVariantList &args)
+{
+    QCborArray array;
+    for (const QVariant &v : args) {
+        array.append(toCbor(v));
+    }
+    return m_connection->callRemote(method, array);
+}
+
+RpcReply TAppServer::call(const QString &method, const QCborArray &args)
+{
+    return m_connection->callRemote(method, args);
+}
+
+TNetConnection::TNetConnection(QObject *parent)
+    : QObject(parent)
+{
+}
+
+TNetConnection::~TNetConnection() = default;
+
+bool TNetConnection::Connected() const
+{
+    return m_client && m_client->isOpen();
+}
+
+void TNetConnection::setConnected(bool connected)
+{
+    if (connected) {
+        if (Connected()) {
+            return;
+        }
+        if (BeforeConnect) {
+            BeforeConnect(this);
+        }
+        if (m_host.isEmpty() || m_port <= 0 || m_port > 65535) {
+            throw EDatabaseError(u"Endereço do servidor de aplicação não informado (%1:%2)."_s.arg(m_host).arg(m_port));
+        }
+        auto client = std::make_unique<RpcClient>();
+        QString error;
+        const SessionInfo s = session();
+        if (!client->open(m_host, quint16(m_port), m_serverName, s.operatorCode, s.password, m_timeoutMs, &error)) {
+            throw EDatabaseError(u"Não foi possível conectar ao servidor de aplicação %1:%2 (%3): %4"_s
+                                     .arg(m_host)
+                                     .arg(m_port)
+                                     .arg(m_serverName, error));
+        }
+        m_client = std::move(client);
+        emit connectedChanged(true);
+        if (AfterConnect) {
+            AfterConnect(this);
+        }
+        return;
+    }
+    if (!m_client) {
+        return;
+    }
+    m_client->close();
+    m_client.reset();
+    emit connectedChanged(false);
+    if (AfterDisconnect) {
+        AfterDisconnect(this);
+    }
+}
+
+QString TNetConnection::unitName() const
+{
+    return m_client ? m_client->unitName() : QString();
+}
+
+QString TNetConnection::operatorName() const
+{
+    return m_client ? m_client->operatorName() : QString();
+}
+
+RpcReply TNetConnection::callRemote(const QString &method, const QCborArray &args)
+{
+    RpcReply reply;
+    if (!Connected()) {
+        reply = RpcReply::failure(u"Sem conexão com o servidor de aplicação %1:%2; a chamada %3 não foi feita."_s
+                                      .arg(m_host)
+                                      .arg(m_port)
+                                      .arg(method));
+    } else {
+        reply = m_client->call(method, args, m_timeoutMs);
+    }
+    if (!reply.ok && m_throwException) {
+        throw EDatabaseError(reply.error);
+    }
+    return reply;
+}

@@ -147,7 +147,7 @@ void RpcConnection::handlePayload(const QByteArray &payload)
         return;
     case RpcMessage::Kind::Invalid:
         qCInfo(lcRpc) << "bad message:" << message.error;
-        if (message.id) {
+        if (message.id && message.type == u"call") {
             send(RpcWire::failureFrame(*message.id, message.error));
         } else if (message.type == u"login") {
             send(RpcWire::loginFailureFrame(message.error));

@@ -192,6 +192,10 @@ void TestRpcMalformed::badFramesAreAnswered_data()
                                   << u"desconhecido"_s;
     QTest::newRow("server's type") << true << frameOf(QCborMap{{u"type"_s, u"error"_s}, {u"error"_s, u"x"_s}})
                                    << error << qint64(-1) << u"servidor"_s;
+    QTest::newRow("broken reply") << true << frameOf(QCborMap{{u"type"_s, u"reply"_s}, {u"id"_s, 5}, {u"ok"_s, true}})
+                                  << error << qint64(-1) << u"\"value\""_s;
+    QTest::newRow("a reply") << true << frameOf(QCborMap{{u"type"_s, u"reply"_s}, {u"id"_s, 5}, {u"ok"_s, true}, {u"value"_s, 1}})
+                             << error << qint64(-1) << u"servidor"_s;
     QTest::newRow("id as text") << true << frameOf(call(u"1"_s, u"echo"_s, QCborArray())) << error << qint64(-1)
                                 << u"\"id\""_s;
     QTest::newRow("method as number") << true << frameOf(call(5, 7, QCborArray())) << reply << qint64(5)

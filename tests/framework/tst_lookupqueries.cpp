@@ -235,6 +235,9 @@ void TestLookupQueries::createSchema(const QSqlDatabase &db, bool postgres)
     Q_UNUSED(postgres);
     QSqlDatabase target = db;
     Database::migrate(target);
+    if (Database::schemaVersion(target) != Database::latestVersion()) {
+        throw EDatabaseError(u"the server's migrations did not complete"_s);
+    }
 #else
     // The server's tables as far as the lookups see them.
     execOrThrow(db, u"CREATE TABLE OPERADOR (CDOPERADOR VARCHAR(12) NOT NULL PRIMARY KEY, "

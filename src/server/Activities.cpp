@@ -96,10 +96,16 @@ int generateDay(QSqlDatabase &db, const QDate &day)
 {
     const qint64 d = ServerClock::dayNumber(day);
     TransactionGuard guard(db);
-    if (Sql::scalar(db, u"SELECT 1 FROM GERACAOATIVIDADE WHERE DTATIVIDADE = ?"_s, {d}).isValid()) {
+    // Claiming the day first: a second server (or session) that generates
+    // the same day at once waits here and then finds it taken.
+    QSqlQuery claim = Sql::exec(db,
+        u"INSERT INTO GERACAOATIVIDADE (DTATIVIDADE, DTGERACAO) VALUES (?, ?) ON CONFLICT (DTATIVIDADE) DO NOTHING"_s,
+        {d, ServerClock::nowDays()});
+    const bool claimed = claim.numRowsAffected() > 0;
+    claim.finish();
+    if (!claimed) {
         return -1;
     }
-    Sql::exec(db, u"INSERT INTO GERACAOATIVIDADE (DTATIVIDADE, DTGERACAO) VALUES (?, ?)"_s, {d, ServerClock::nowDays()});
     const int created = insertOccurrences(db, dueTasks(db, day, 0), day);
     if (day == ServerClock::today()) {
         QList<qint64> processes;

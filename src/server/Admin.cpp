@@ -73,7 +73,7 @@ void addUnit(QSqlDatabase &db, const QString &code, const QString &name)
 }
 
 void addOperator(QSqlDatabase &db, const QString &code, const QString &name, const QString &unit,
-                 const QString &password)
+                 const QString &password, int iterations)
 {
     requireText(code, u"O código do operador"_s, 12);
     requireText(name, u"O nome do operador"_s, 40);
@@ -82,7 +82,7 @@ void addOperator(QSqlDatabase &db, const QString &code, const QString &name, con
         throw EDatabaseError(u"A senha do operador deve ser informada."_s);
     }
     // The slow hash runs before the write lock is taken.
-    const PasswordHash::Stored stored = PasswordHash::make(password);
+    const PasswordHash::Stored stored = PasswordHash::make(password, iterations);
     const QString salt = QString::fromLatin1(stored.salt.toBase64());
     const QString hash = QString::fromLatin1(stored.hash.toBase64());
     TransactionGuard guard(db);

@@ -5,6 +5,8 @@
 #include <QSqlDatabase>
 #include <QString>
 
+#include "PasswordHash.h"
+
 // The administrator's commands (pru_server --create-db, --demo, ...), kept
 // apart from the program so that tests and the benchmark can use them.
 namespace Admin {
@@ -14,8 +16,9 @@ void createDatabase(QSqlDatabase &db);
 void addUnit(QSqlDatabase &db, const QString &code, const QString &name);
 // Adds an operator, or changes the name, unit and password of an existing
 // one. Throws EDatabaseError on a bad value or an unknown unit.
+// iterations below the default serve tests only.
 void addOperator(QSqlDatabase &db, const QString &code, const QString &name, const QString &unit,
-                 const QString &password);
+                 const QString &password, int iterations = PasswordHash::defaultIterations);
 // Adds an operator group with its members (all must exist).
 void addGroup(QSqlDatabase &db, const QString &code, const QString &name, const QStringList &members);
 

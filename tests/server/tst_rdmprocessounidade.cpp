@@ -1,0 +1,704 @@
+// The remote module "PRU87000.rdmProcessoUnidade" through the real wire: a
+// server on a loopback port over a new database per test, on SQLite and on
+// PostgreSQL, called by clients that log in as operators of two units.
+
+#include <QTest>
+#include <QMutex>
+#include <QThread>
+
+#include "Catalogue.h"
+#include "Saves.h"
+#include "ServerTestSupport.h"
+
+using namespace ServerTest;
+
+class TestRdmProcessoUnidade : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { m_env.stop(); }
+
+    void login_data() { ENGINE_ROWS(); }
+    void login();
+    void getDataServidor_data() { ENGINE_ROWS(); }
+    void getDataServidor();
+    void processLifecycle_data() { ENGINE_ROWS(); }
+    void processLifecycle();
+    void processRules_data();
+    void processRules();
+    void processEditRules_data() { ENGINE_ROWS(); }
+    void processEditRules();
+    void conflictBetweenSessions_data() { ENGINE_ROWS(); }
+    void conflictBetweenSessions();
+    void badRowWritesNothing_data() { ENGINE_ROWS(); }
+    void badRowWritesNothing();
+    void otherUnitRefused_data() { ENGINE_ROWS(); }
+    void otherUnitRefused();
+    void tasksRoundTrip_data() { ENGINE_ROWS(); }
+    void tasksRoundTrip();
+    void taskRules_data();
+    void taskRules();
+    void operatorsRoundTrip_data() { ENGINE_ROWS(); }
+    void operatorsRoundTrip();
+    void operatorRules_data();
+    void operatorRules();
+    void badArguments_data();
+    void badArguments();
+    void concurrentWriters_data() { ENGINE_ROWS(); }
+    void concurrentWriters();
+
+private:
+    double newProcess(Client &client, const QString &name);
+    qint64 insertProcessDirect(const QString &unit, const QString &name, double start, const QVariant &end = {});
+    qint64 insertTaskDirect(qint64 process, const QString &name, const QString &periodicity, int order);
+    qint64 insertResponsibleDirect(qint64 process, qint64 task, const QString &op, const QString &group);
+    Row processRow(Client &client, double number);
+    DataPacket tasksOf(Client &client, double process);
+
+    Environment m_env;
+};
+
+double TestRdmProcessoUnidade::newProcess(Client &client, const QString &name)
+{
+    const QList<FieldDef> f = Fields::processos();
+    const RpcReply reply = client.call(u"SetProcessos"_s, packetArg(inserted(f, {makeRow(f, {
+        {u"NMPROCESSOFILIAL"_s, name}, {u"DTINIVIGENCIA"_s, today() + 1}, {u"IDSITUACAO"_s, u"S"_s},
+        {u"CDOPERATU"_s, u"SUPERVISOR"_s}})})));
+    if (!reply.ok) {
+        qWarning("SetProcessos failed: %s", qPrintable(reply.error));
+        return 0;
+    }
+    return reply.value.toDouble();
+}
+
+qint64 TestRdmProcessoUnidade::insertProcessDirect(const QString &unit, const QString &name, double start, const QVariant &end)
+{
+    return Sql::insertReturningKey(m_env.db(),
+        u"INSERT INTO PROCESSOFILIAL (CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA, DTFINVIGENCIA, CDOPERATU, DTATUALIZACAO, IDSITUACAO) "
+        "VALUES (?, ?, ?, ?, 'SUPERVISOR', ?, 'S') RETURNING NRPROCESSOFILIAL"_s,
+        {unit, name, start, end.isValid() ? end : Sql::nullNumber(), ServerClock::nowDays()});
+}
+
+qint64 TestRdmProcessoUnidade::insertTaskDirect(qint64 process, const QString &name, const QString &periodicity, int order)
+{
+    return Sql::insertReturningKey(m_env.db(),
+        u"INSERT INTO ATIVIDADEFILIAL (NRPROCESSOFILIAL, NMATIVIDADEFILIAL, CDPERIENTR, NRORDENAATIVIDADE, CDOPERATU) "
+        "VALUES (?, ?, ?, ?, 'SUPERVISOR') RETURNING NRATIVIDADEFILIAL"_s,
+        {process, name, Sql::textOrNull(periodicity), order});
+}
+
+qint64 TestRdmProcessoUnidade::insertResponsibleDirect(qint64 process, qint64 task, const QString &op, const QString &group)
+{
+    return Sql::insertReturningKey(m_env.db(),
+        u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDOPERADOR, CDGRUPOPER, IDEXECUTA, IDVALIDA, CDOPERATU) "
+        "VALUES (?, ?, ?, ?, 'S', 'N', 'SUPERVISOR') RETURNING NRRESPATIVFILIAL"_s,
+        {task, process, Sql::textOrNull(op), Sql::textOrNull(group)});
+}
+
+Row TestRdmProcessoUnidade::processRow(Client &client, double number)
+{
+    const DataPacket packet = dataOf(client.call(u"GetProcessos"_s));
+    for (const Row &row : packet.rows) {
+        if (row.at(0).toDouble() == number) {
+            return row;
+        }
+    }
+    return {};
+}
+
+DataPacket TestRdmProcessoUnidade::tasksOf(Client &client, double process)
+{
+    return dataOf(client.call(u"GetTarefas"_s, {process}));
+}
+
+// ----- login -------------------------------------------------------------------
+
+void TestRdmProcessoUnidade::login()
+{
+    START_ENGINE();
+    Client good;
+    QString error;
+    QVERIFY2(good.open(m_env.port(), u"SUPERVISOR"_s, u"senha"_s, &error), qPrintable(error));
+    QCOMPARE(good.rpc().unitName(), u"Loja Centro"_s);
+    QCOMPARE(good.rpc().operatorName(), u"Supervisor Centro"_s);
+
+    Client wrongPassword;
+    QVERIFY(!wrongPassword.open(m_env.port(), u"SUPERVISOR"_s, u"SENHA"_s, &error));
+    QVERIFY2(error.contains(u"Operador ou senha inválidos."_s), qPrintable(error));
+
+    Client unknown;
+    QVERIFY(!unknown.open(m_env.port(), u"NINGUEM"_s, u"senha"_s, &error));
+    QVERIFY2(error.contains(u"Operador ou senha inválidos."_s), qPrintable(error));
+
+    RpcClient otherModule;
+    QVERIFY(!otherModule.open(u"127.0.0.1"_s, m_env.port(), u"PRU99999.rdmOutro"_s, u"SUPERVISOR"_s, u"senha"_s,
+                              callTimeoutMs, &error));
+    QVERIFY2(error.contains(u"PRU99999.rdmOutro"_s), qPrintable(error));
+
+    // The refused clients did not disturb the one that logged in.
+    QVERIFY(good.call(u"GetDataServidor"_s).ok);
+}
+
+void TestRdmProcessoUnidade::getDataServidor()
+{
+    START_ENGINE();
+    auto client = m_env.login();
+    QVERIFY(client);
+    const RpcReply reply = client->call(u"GetDataServidor"_s);
+    QVERIFY2(reply.ok, qPrintable(reply.error));
+    QVERIFY(reply.value.isDouble());
+    QVERIFY(qAbs(reply.value.toDouble() - ServerClock::nowDays()) < 1.0 / 1440);
+}
+
+// ----- processes -----------------------------------------------------------------
+
+void TestRdmProcessoUnidade::processLifecycle()
+{
+    START_ENGINE();
+    auto client = m_env.login();
+    QVERIFY(client);
+    const QList<FieldDef> f = Fields::processos();
+
+    const double number = newProcess(*client, u"Abertura da loja"_s);
+    QVERIFY(number > 0);
+
+    const DataPacket packet = dataOf(client->call(u"GetProcessos"_s));
+    QCOMPARE(packet.fields, f);
+    QCOMPARE(packet.rows.size(), 1);
+    QCOMPARE(valueOf(packet, 0, u"NRPROCESSOFILIAL"_s).toDouble(), number);
+    QCOMPARE(valueOf(packet, 0, u"NMPROCESSOFILIAL"_s).toString(), u"Abertura da loja"_s);
+    QCOMPARE(valueOf(packet, 0, u"DTINIVIGENCIA"_s).toDouble(), today() + 1);
+    QVERIFY(valueOf(packet, 0, u"DTFINVIGENCIA"_s).isNull());
+    QCOMPARE(valueOf(packet, 0, u"CDOPERATU"_s).toString(), u"SUPERVISOR"_s);
+    QCOMPARE(valueOf(packet, 0, u"NMOPERADOR"_s).toString(), u"Supervisor Centro"_s);
+    QVERIFY(qAbs(valueOf(packet, 0, u"DTATUALIZACAO"_s).toDouble() - ServerClock::nowDays()) < 1.0 / 1440);
+    QCOMPARE(valueOf(packet, 0, u"IDSITUACAO"_s).toString(), u"S"_s);
+
+    // Another operator edits it: the server records who and when.
+    auto maria = m_env.login(u"MARIA"_s, u"segredo"_s);
+    QVERIFY(maria);
+    const Row original = packet.rows.at(0);
+    const Row current = withValues(f, original, {{u"NMPROCESSOFILIAL"_s, u"Abertura e conferência"_s},
+                                                 {u"DTFINVIGENCIA"_s, today() + 30}});
+    RpcReply reply = maria->call(u"SetProcessos"_s, packetArg(modified(f, original, current)));
+    QVERIFY2(reply.ok, qPrintable(reply.error));
+    QCOMPARE(reply.value.toDouble(), 0.0); // nothing inserted
+    Row stored = processRow(*client, number);
+    QCOMPARE(stored.at(1).toString(), u"Abertura e conferência"_s);
+    QCOMPARE(stored.at(3).toDouble(), today() + 30);
+    QCOMPARE(stored.at(4).toString(), u"MARIA"_s);
+    QCOMPARE(stored.at(5).toString(), u"Maria Souza"_s);
+
+    // The other unit never sees it.
+    auto gerente = m_env.login(u"GERENTE"_s);
+    QVERIFY(gerente);
+    QCOMPARE(dataOf(gerente->call(u"GetProcessos"_s)).rows.size(), 0);
+
+    reply = client->call(u"SetProcessos"_s, packetArg(deleted(f, stored)));
+    QVERIFY2(reply.ok, qPrintable(reply.error));
+    QCOMPARE(dataOf(client->call(u"GetProcessos"_s)).rows.size(), 0);
+}
+
+void TestRdmProcessoUnidade::processRules_data()
+{
+    QTest::addColumn<QString>("engine");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QVariant>("start");
+    QTest::addColumn<QVariant>("end");
+    QTest::addColumn<QString>("key"); // empty: accepted
+    const double t = today();
+    for (const QString &engine : {u"sqlite"_s, u"postgresql"_s}) {
+        auto row = [&](const char *tag) { return &(QTest::newRow(qPrintable(engine + u'/' + QLatin1StringView(tag))) << engine); };
+        *row("blank name") << u"   "_s << QVariant(t + 1) << QVariant() << u"NmProcessoNull"_s;
+        *row("blank name before dates") << QString() << QVariant() << QVariant(t - 5) << u"NmProcessoNull"_s;
+        *row("no start") << u"P"_s << QVariant() << QVariant() << u"DataIniVigNull"_s;
+        *row("start yesterday") << u"P"_s << QVariant(t - 1) << QVariant() << u"Data<Atual"_s;
+        *row("end yesterday") << u"P"_s << QVariant(t) << QVariant(t - 1) << u"Data<Atual"_s;
+        *row("end before start") << u"P"_s << QVariant(t + 5) << QVariant(t + 3) << u"DtFin>DtIni"_s;
+        *row("start today") << u"P"_s << QVariant(t) << QVariant() << QString();
+        *row("end equal to start") << u"P"_s << QVariant(t + 2) << QVariant(t + 2) << QString();
+    }
+}
+
+void TestRdmProcessoUnidade::processRules()
+{
+    START_ENGINE();
+    QFETCH(QString, name);
+    QFETCH(QVariant, start);
+    QFETCH(QVariant, end);
+    QFETCH(QString, key);
+    auto client = m_env.login();
+    QVERIFY(client);
+    const QList<FieldDef> f = Fields::processos();
+    const RpcReply reply = client->call(u"SetProcessos"_s, packetArg(inserted(f, {makeRow(f, {
+        {u"NMPROCESSOFILIAL"_s, name}, {u"DTINIVIGENCIA"_s, start}, {u"DTFINVIGENCIA"_s, end}})})));
+    if (key.isEmpty()) {
+        QVERIFY2(reply.ok, qPrintable(reply.error));
+        QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM PROCESSOFILIAL"_s), 1);
+    } else {
+        QVERIFY(!reply.ok);
+        QCOMPARE(reply.error, Catalogue::text(key));
+        QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM PROCESSOFILIAL"_s), 0);
+    }
+}
+
+void TestRdmProcessoUnidade::processEditRules()
+{
+    START_ENGINE();
+    auto client = m_env.login();
+    QVERIFY(client);
+    const QList<FieldDef> f = Fields::processos();
+    const double t = today();
+    const qint64 running = insertProcessDirect(u"0001"_s, u"Em vigor"_s, t - 5);
+    const qint64 ended = insertProcessDirect(u"0001"_s, u"Encerrado"_s, t - 10, t - 1);
+    const qint64 future = insertProcessDirect(u"0001"_s, u"Futuro"_s, t + 3);
+
+    // A start in the past stays as it is when only the name changes.
+    Row original = processRow(*client, double(running));
+    RpcReply reply = client->call(u"SetProcessos"_s, packetArg(modified(f, original,
+        withValues(f, original, {{u"NMPROCESSOFILIAL"_s, u"Em vigor (novo nome)"_s}}))));
+    QVERIFY2(reply.ok, qPrintable(reply.error));
+
+    // ... but the start of a process in force is not changed.
+    original = processRow(*client, double(running));
+    reply = client->call(u"SetProcessos"_s, packetArg(modified(f, original,
+        withValues(f, original, {{u"DTINIVIGENCIA"_s, t + 1}}))));
+    QCOMPARE(reply.error, Catalogue::text(u"DataIniInfNotAlt"_s));
+
+    // An ended process cannot be posted with its end in the past.
+    original = processRow(*client, double(ended));
+    reply = client->call(u"SetProcessos"_s, packetArg(modified(f, original,
+        withValues(f, original, {{u"NMPROCESSOFILIAL"_s, u"Outro nome"_s}}))));
+    QCOMPARE(reply.error, Catalogue::text(u"Data<Atual"_s));
+
+    // A process not yet in force may move its start, never into the past.
+    original = processRow(*client, double(future));
+    reply = client->call(u"SetProcessos"_s, packetArg(modified(f, original,
+        withValues(f, original, {{u"DTINIVIGENCIA"_s, t - 1}}))));
+    QCOMPARE(reply.error, Catalogue::text(u"Data<Atual"_s));
+    reply = client->call(u"SetProcessos"_s, packetArg(modified(f, original,
+        withValues(f, original, {{u"DTINIVIGENCIA"_s, t + 1}}))));
+    QVERIFY2(reply.ok, qPrintable(reply.error));
+    QCOMPARE(processRow(*client, double(future)).at(2).toDouble(), t + 1);
+}
+
+void TestRdmProcessoUnidade::conflictBetweenSessions()
+{
+    START_ENGINE();
+    auto first = m_env.login();
+    auto second = m_env.login(u"MARIA"_s, u"segredo"_s);
+    QVERIFY(first && second);
+    const QList<FieldDef> f = Fields::processos();
+    const double number = newProcess(*first, u"Compartilhado"_s);
+    QVERIFY(number > 0);
+
+    // Both read the same row.
+    const Row seenByFirst = processRow(*first, number);
+    const Row seenBySecond = processRow(*second, number);
+    QCOMPARE(seenByFirst, seenBySecond);
+
+    RpcReply reply = first->call(u"SetProcessos"_s, packetArg(modified(f, seenByFirst,
+        withValues(f, seenByFirst, {{u"NMPROCESSOFILIAL"_s, u"Nome do primeiro"_s}}))));
+    QVERIFY2(reply.ok, qPrintable(reply.error));
+
+    reply = second->call(u"SetProcessos"_s, packetArg(modified(f, seenBySecond,
+        withValues(f, seenBySecond, {{u"NMPROCESSOFILIAL"_s, u"Nome do segundo"_s}}))));
+    QVERIFY(!reply.ok);
+    QCOMPARE(reply.error, Saves::conflictChangedText());
+    reply = second->call(u"SetProcessos"_s, packetArg(deleted(f, seenBySecond)));
+    QCOMPARE(reply.error, Saves::conflictChangedText());
+    QCOMPARE(processRow(*first, number).at(1).toString(), u"Nome do primeiro"_s);
+
+    // The same for tasks, which carry no update stamp: their values decide.
+    const QList<FieldDef> tf = Fields::tarefas();
+    reply = first->call(u"SetTarefas"_s, packetArg(inserted(tf, {makeRow(tf, {
+        {u"NRATIVIDADEFILIAL"_s, -1.0}, {u"NRPROCESSOFILIAL"_s, number}, {u"NMATIVIDADEFILIAL"_s, u"Tarefa"_s},
+        {u"NRORDENAATIVIDADE"_s, 1.0}})})));
+    QVERIFY2(reply.ok, qPrintable(reply.error));
+    const Row task1 = tasksOf(*first, number).rows.value(0);
+    const Row task2 = tasksOf(*second, number).rows.value(0);
+    QVERIFY(!task1.isEmpty());
+    reply = first->call(u"SetTarefas"_s, packetArg(modified(tf, task1, withValues(tf, task1, {{u"NMATIVIDADEFILIAL"_s, u"Primeiro"_s}}))));
+    QVERIFY2(reply.ok, qPrintable(reply.error));
+    reply = second->call(u"SetTarefas"_s, packetArg(modified(tf, task2, withValues(tf, task2, {{u"NMATIVIDADEFILIAL"_s, u"Segundo"_s}}))));
+    QCOMPARE(reply.error, Saves::conflictChangedText());
+    QCOMPARE(valueOf(tasksOf(*first, number), 0, u"NMATIVIDADEFILIAL"_s).toString(), u"Primeiro"_s);
+
+    // A row deleted meanwhile is a conflict too.
+    const Row fresh = tasksOf(*first, number).rows.value(0);
+    reply = first->call(u"SetTarefas"_s, packetArg(deleted(tf, fresh)));
+    QVERIFY2(reply.ok, qPrintable(reply.error));
+    reply = second->call(u"SetTarefas"_s, packetArg(modified(tf, fresh, withValues(tf, fresh, {{u"NMATIVIDADEFILIAL"_s, u"Tarde"_s}}))));
+    QCOMPARE(reply.error, Saves::conflictDeletedText());
+}
+
+void TestRdmProcessoUnidade::badRowWritesNothing()
+{
+    START_ENGINE();
+    auto client = m_env.login();
+    QVERIFY(client);
+    const QList<FieldDef> f = Fields::processos();
+    const double number = newProcess(*client, u"Existente"_s);
+    const Row original = processRow(*client, number);
+
+    DeltaPacket delta = inserted(f, {
+        makeRow(f, {{u"NMPROCESSOFILIAL"_s, u"Bom"_s}, {u"DTINIVIGENCIA"_s, today() + 1}}),
+        makeRow(f, {{u"NMPROCESSOFILIAL"_s, u"Também bom"_s}, {u"DTINIVIGENCIA"_s, today() + 2}}),
+    });
+    delta.entries.append({ChangeKind::Modified, original, withValues(f, original, {{u"NMPROCESSOFILIAL"_s, u"Mudado"_s}})});
+    delta.entries.append({ChangeKind::Inserted, {}, makeRow(f, {{u"NMPROCESSOFILIAL"_s, u"Ruim"_s}, {u"DTINIVIGENCIA"_s, today() - 3}})});
+    const RpcReply reply = client->call(u"SetProcessos"_s, packetArg(delta));
+    QCOMPARE(reply.error, Catalogue::text(u"Data<Atual"_s));
+    QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM PROCESSOFILIAL"_s), 1);
+    QCOMPARE(processRow(*client, number), original);
+
+    // Tasks: one good row and one with a periodicity on request.
+    const QList<FieldDef> tf = Fields::tarefas();
+    const RpcReply tasks = client->call(u"SetTarefas"_s, packetArg(inserted(tf, {
+        makeRow(tf, {{u"NRATIVIDADEFILIAL"_s, -1.0}, {u"NRPROCESSOFILIAL"_s, number}, {u"NMATIVIDADEFILIAL"_s, u"A"_s},
+                     {u"CDPERIENTR"_s, u"DI"_s}, {u"NRORDENAATIVIDADE"_s, 1.0}}),
+        makeRow(tf, {{u"NRATIVIDADEFILIAL"_s, -2.0}, {u"NRPROCESSOFILIAL"_s, number}, {u"NMATIVIDADEFILIAL"_s, u"B"_s},
+                     {u"CDPERIENTR"_s, u"RQ"_s}, {u"NRORDENAATIVIDADE"_s, 2.0}}),
+    })));
+    QCOMPARE(tasks.error, Catalogue::text(u"CdPeriodicidadeInv"_s));
+    QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM ATIVIDADEFILIAL"_s), 0);
+}
+
+void TestRdmProcessoUnidade::otherUnitRefused()
+{
+    START_ENGINE();
+    auto owner = m_env.login();
+    auto intruder = m_env.login(u"GERENTE"_s);
+    QVERIFY(owner && intruder);
+    const QList<FieldDef> f = Fields::processos();
+    const double number = newProcess(*owner, u"Da Loja Centro"_s);
+    const Row original = processRow(*owner, number);
+    const qint64 task = insertTaskDirect(qint64(number), u"Tarefa"_s, u"DI"_s, 1);
+    insertResponsibleDirect(qint64(number), task, u"MARIA"_s, {});
+
+    // A forged delta that names the other unit's row by its real values.
+    RpcReply reply = intruder->call(u"SetProcessos"_s, packetArg(modified(f, original,
+        withValues(f, original, {{u"NMPROCESSOFILIAL"_s, u"Invadido"_s}}))));
+    QCOMPARE(reply.error, Saves::otherUnitText());
+    reply = intruder->call(u"SetProcessos"_s, packetArg(deleted(f, original)));
+    QCOMPARE(reply.error, Saves::otherUnitText());
+
+    const QList<FieldDef> tf = Fields::tarefas();
+    reply = intruder->call(u"SetTarefas"_s, packetArg(inserted(tf, {makeRow(tf, {
+        {u"NRPROCESSOFILIAL"_s, number}, {u"NMATIVIDADEFILIAL"_s, u"Intrusa"_s}, {u"NRORDENAATIVIDADE"_s, 9.0}})})));
+    QCOMPARE(reply.error, Saves::otherUnitText());
+    const Row taskRow = tasksOf(*owner, number).rows.value(0);
+    reply = intruder->call(u"SetTarefas"_s, packetArg(deleted(tf, taskRow)));
+    QCOMPARE(reply.error, Saves::otherUnitText());
+
+    const QList<FieldDef> of = Fields::operadores();
+    reply = intruder->call(u"SetOperadores"_s, packetArg(inserted(of, {makeRow(of, {
+        {u"NRATIVIDADEFILIAL"_s, double(task)}, {u"CDOPERADOR"_s, u"GERENTE"_s}, {u"IDEXECUTA"_s, u"S"_s},
+        {u"IDVALIDA"_s, u"S"_s}})})));
+    QCOMPARE(reply.error, Saves::otherUnitText());
+
+    // Reading is refused as well.
+    QCOMPARE(intruder->call(u"GetTarefas"_s, {number}).error, Saves::otherUnitText());
+    QCOMPARE(intruder->call(u"GetOperadores"_s, {double(task)}).error, Saves::otherUnitText());
+    const QString text = QString::number(qint64(number));
+    QCOMPARE(intruder->call(u"GetAtividades"_s, {text}).error, Saves::otherUnitText());
+    QCOMPARE(intruder->call(u"SetAtividades"_s, {text}).error, Saves::otherUnitText());
+    QCOMPARE(intruder->call(u"GetVerifTarefas"_s, {text, QString::number(task)}).error, Saves::otherUnitText());
+    QVERIFY(!intruder->call(u"RedefinirAtividadesDia"_s, {text, u"GERENTE"_s}).ok);
+
+    // Nothing changed.
+    QCOMPARE(processRow(*owner, number), original);
+    QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM ATIVIDADEFILIAL"_s), 1);
+    QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM RESPATIVFILIAL"_s), 1);
+}
+
+// ----- tasks -----------------------------------------------------------------------
+
+void TestRdmProcessoUnidade::tasksRoundTrip()
+{
+    START_ENGINE();
+    auto client = m_env.login();
+    QVERIFY(client);
+    const double number = newProcess(*client, u"Processo"_s);
+    const QList<FieldDef> tf = Fields::tarefas();
+    RpcReply reply = client->call(u"SetTarefas"_s, packetArg(inserted(tf, {
+        makeRow(tf, {{u"NRATIVIDADEFILIAL"_s, -1.0}, {u"NRPROCESSOFILIAL"_s, number}, {u"NMATIVIDADEFILIAL"_s, u"Segunda"_s},
+                     {u"CDTELAATIVIDADE"_s, u"cxa01000"_s}, {u"CDMODULOATIVIDADE"_s, u"cxa"_s}, {u"CDPERIENTR"_s, u"DI"_s},
+                     {u"NMPERIENTR"_s, u"Diária"_s}, {u"DSATIVIDADEFILIAL"_s, u"<b>Observação</b>"_s},
+                     {u"NRORDENAATIVIDADE"_s, 2.0}, {u"CDOPERATU"_s, u"SUPERVISOR"_s}}),
+        makeRow(tf, {{u"NRATIVIDADEFILIAL"_s, -2.0}, {u"NRPROCESSOFILIAL"_s, number}, {u"NMATIVIDADEFILIAL"_s, u"Primeira"_s},
+                     {u"NRORDENAATIVIDADE"_s, 1.0}}),
+    })));
+    QVERIFY2(reply.ok, qPrintable(reply.error));
+
+    DataPacket tasks = tasksOf(*client, number);
+    QCOMPARE(tasks.fields, tf);
+    QCOMPARE(tasks.rows.size(), 2);
+    QCOMPARE(valueOf(tasks, 0, u"NMATIVIDADEFILIAL"_s).toString(), u"Primeira"_s);
+    QCOMPARE(valueOf(tasks, 1, u"NMATIVIDADEFILIAL"_s).toString(), u"Segunda"_s);
+    QVERIFY(valueOf(tasks, 0, u"NRATIVIDADEFILIAL"_s).toDouble() > 0); // never a temporary key
+    QVERIFY(valueOf(tasks, 1, u"NRATIVIDADEFILIAL"_s).toDouble() > 0);
+    QCOMPARE(valueOf(tasks, 1, u"NRPROCESSOFILIAL"_s).toDouble(), number);
+    QCOMPARE(valueOf(tasks, 1, u"CDTELAATIVIDADE"_s).toString(), u"cxa01000"_s); // as typed
+    QCOMPARE(valueOf(tasks, 1, u"CDMODULOATIVIDADE"_s).toString(), u"CXA"_s);   // upper case
+    QCOMPARE(valueOf(tasks, 1, u"NMPERIENTR"_s).toString(), u"Diária"_s);
+    QCOMPARE(valueOf(tasks, 1, u"DSATIVIDADEFILIAL"_s).toString(), u"<b>Observação</b>"_s);
+    QCOMPARE(valueOf(tasks, 1, u"CDOPERATU"_s).toString(), u"SUPERVISOR"_s);
+    QVERIFY(valueOf(tasks, 0, u"CDPERIENTR"_s).isNull());
+    QVERIFY(valueOf(tasks, 0, u"NMPERIENTR"_s).isNull());
+
+    // Swapping the order of the two in one delta.
+    DeltaPacket reorder;
+    reorder.fields = tf;
+    reorder.entries.append({ChangeKind::Modified, tasks.rows.at(0), withValues(tf, tasks.rows.at(0), {{u"NRORDENAATIVIDADE"_s, 2.0}})});
+    reorder.entries.append({ChangeKind::Modified, tasks.rows.at(1), withValues(tf, tasks.rows.at(1), {{u"NRORDENAATIVIDADE"_s, 1.0}})});
+    reply = client->call(u"SetTarefas"_s, packetArg(reorder));
+    QVERIFY2(reply.ok, qPrintable(reply.error));
+    tasks = tasksOf(*client, number);
+    QCOMPARE(valueOf(tasks, 0, u"NMATIVIDADEFILIAL"_s).toString(), u"Segunda"_s);
+
+    // An unknown process number gives an empty list, not a failure.
+    const DataPacket none = tasksOf(*client, 987654.0);
+    QCOMPARE(none.fields, tf);
+    QCOMPARE(none.rows.size(), 0);
+}
+
+void TestRdmProcessoUnidade::taskRules_data()
+{
+    QTest::addColumn<QString>("engine");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("periodicity");
+    QTest::addColumn<double>("process"); // 0: the test's process
+    QTest::addColumn<QString>("expected"); // catalogue key, "!text" for a text of ours, empty: accepted
+    for (const QString &engine : {u"sqlite"_s, u"postgresql"_s}) {
+        auto row = [&](const char *tag) { return &(QTest::newRow(qPrintable(engine + u'/' + QLatin1StringView(tag))) << engine); };
+        *row("blank description") << u"  "_s << u"DI"_s << 0.0 << u"NmTarefaNull"_s;
+        *row("periodicity on request") << u"T"_s << u"RQ"_s << 0.0 << u"CdPeriodicidadeInv"_s;
+        *row("unknown periodicity") << u"T"_s << u"XX"_s << 0.0 << u"CdPeriodicidadeInv"_s;
+        *row("periodicity in lower case") << u"T"_s << u"di"_s << 0.0 << u"CdPeriodicidadeInv"_s;
+        *row("no periodicity") << u"T"_s << QString() << 0.0 << QString();
+        *row("process that does not exist") << u"T"_s << u"DI"_s << 555555.0 << u"!não existe"_s;
+        *row("temporary process key") << u"T"_s << u"DI"_s << -3.0 << u"!processo gravado"_s;
+    }
+}
+
+void TestRdmProcessoUnidade::taskRules()
+{
+    START_ENGINE();
+    QFETCH(QString, name);
+    QFETCH(QString, periodicity);
+    QFETCH(double, process);
+    QFETCH(QString, expected);
+    auto client = m_env.login();
+    QVERIFY(client);
+    const double number = newProcess(*client, u"Processo"_s);
+    const QList<FieldDef> tf = Fields::tarefas();
+    const RpcReply reply = client->call(u"SetTarefas"_s, packetArg(inserted(tf, {makeRow(tf, {
+        {u"NRATIVIDADEFILIAL"_s, -1.0}, {u"NRPROCESSOFILIAL"_s, process == 0 ? number : process},
+        {u"NMATIVIDADEFILIAL"_s, name}, {u"CDPERIENTR"_s, periodicity.isNull() ? QVariant() : QVariant(periodicity)},
+        {u"NRORDENAATIVIDADE"_s, 1.0}})})));
+    if (expected.isEmpty()) {
+        QVERIFY2(reply.ok, qPrintable(reply.error));
+        QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM ATIVIDADEFILIAL"_s), 1);
+        return;
+    }
+    QVERIFY(!reply.ok);
+    if (expected.startsWith(u'!')) {
+        QVERIFY2(reply.error.contains(expected.mid(1)), qPrintable(reply.error));
+    } else {
+        QCOMPARE(reply.error, Catalogue::text(expected));
+    }
+    QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM ATIVIDADEFILIAL"_s), 0);
+}
+
+// ----- responsible operators ----------------------------------------------------------
+
+void TestRdmProcessoUnidade::operatorsRoundTrip()
+{
+    START_ENGINE();
+    auto client = m_env.login();
+    QVERIFY(client);
+    const double number = newProcess(*client, u"Processo"_s);
+    const qint64 task = insertTaskDirect(qint64(number), u"Tarefa"_s, u"DI"_s, 1);
+    const QList<FieldDef> of = Fields::operadores();
+    RpcReply reply = client->call(u"SetOperadores"_s, packetArg(inserted(of, {
+        makeRow(of, {{u"NRRESPATIVFILIAL"_s, -1.0}, {u"NRATIVIDADEFILIAL"_s, double(task)}, {u"CDOPERADOR"_s, u"MARIA"_s},
+                     {u"NMOPERADOR"_s, u"Maria Souza"_s}, {u"CDGRUPOPER"_s, QString()}, {u"DSGRUPOPER"_s, QString()},
+                     {u"IDEXECUTA"_s, u"S"_s}, {u"IDVALIDA"_s, u"N"_s}, {u"CDOPERATU"_s, u"SUPERVISOR"_s},
+                     {u"NRPROCESSOFILIAL"_s, number}}),
+        makeRow(of, {{u"NRRESPATIVFILIAL"_s, -2.0}, {u"NRATIVIDADEFILIAL"_s, double(task)}, {u"CDGRUPOPER"_s, u"CX"_s},
+                     {u"IDEXECUTA"_s, u"N"_s}, {u"IDVALIDA"_s, u"S"_s}, {u"NRPROCESSOFILIAL"_s, number}}),
+    })));
+    QVERIFY2(reply.ok, qPrintable(reply.error));
+
+    DataPacket rows = dataOf(client->call(u"GetOperadores"_s, {double(task)}));
+    QCOMPARE(rows.fields, of);
+    QCOMPARE(rows.rows.size(), 2);
+    QVERIFY(valueOf(rows, 0, u"NRRESPATIVFILIAL"_s).toDouble() > 0);
+    QCOMPARE(valueOf(rows, 0, u"CDOPERADOR"_s).toString(), u"MARIA"_s);
+    QCOMPARE(valueOf(rows, 0, u"NMOPERADOR"_s).toString(), u"Maria Souza"_s);
+    QVERIFY(valueOf(rows, 0, u"CDGRUPOPER"_s).isNull());
+    QCOMPARE(valueOf(rows, 1, u"CDGRUPOPER"_s).toString(), u"CX"_s);
+    QCOMPARE(valueOf(rows, 1, u"DSGRUPOPER"_s).toString(), u"Caixas"_s);
+    QVERIFY(valueOf(rows, 1, u"CDOPERADOR"_s).isNull());
+    QCOMPARE(valueOf(rows, 1, u"IDVALIDA"_s).toString(), u"S"_s);
+    QCOMPARE(valueOf(rows, 1, u"NRPROCESSOFILIAL"_s).toDouble(), number);
+    QCOMPARE(valueOf(rows, 1, u"NRATIVIDADEFILIAL"_s).toDouble(), double(task));
+
+    // Toggle a flag, then delete the group row.
+    reply = client->call(u"SetOperadores"_s, packetArg(modified(of, rows.rows.at(0),
+        withValues(of, rows.rows.at(0), {{u"IDVALIDA"_s, u"S"_s}}))));
+    QVERIFY2(reply.ok, qPrintable(reply.error));
+    reply = client->call(u"SetOperadores"_s, packetArg(deleted(of, rows.rows.at(1))));
+    QVERIFY2(reply.ok, qPrintable(reply.error));
+    rows = dataOf(client->call(u"GetOperadores"_s, {double(task)}));
+    QCOMPARE(rows.rows.size(), 1);
+    QCOMPARE(valueOf(rows, 0, u"IDVALIDA"_s).toString(), u"S"_s);
+}
+
+void TestRdmProcessoUnidade::operatorRules_data()
+{
+    QTest::addColumn<QString>("engine");
+    QTest::addColumn<QString>("op");
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QString>("executes");
+    QTest::addColumn<double>("task"); // 0: the test's task
+    QTest::addColumn<QString>("expected");
+    for (const QString &engine : {u"sqlite"_s, u"postgresql"_s}) {
+        auto row = [&](const char *tag) { return &(QTest::newRow(qPrintable(engine + u'/' + QLatin1StringView(tag))) << engine); };
+        *row("neither operator nor group") << u"  "_s << QString() << u"S"_s << 0.0 << u"CdOpGrupopNull"_s;
+        *row("unknown operator") << u"NINGUEM"_s << QString() << u"S"_s << 0.0 << u"CdOperadorInv"_s;
+        *row("operator in other case") << u"maria"_s << QString() << u"S"_s << 0.0 << u"CdOperadorInv"_s;
+        *row("unknown group") << QString() << u"ZZ"_s << u"S"_s << 0.0 << u"CdGrupoperInv"_s;
+        *row("repeated operator") << u"SUPERVISOR"_s << QString() << u"S"_s << 0.0 << u"CdOperadorJaCad"_s;
+        *row("repeated group") << QString() << u"ES"_s << u"S"_s << 0.0 << u"CdGrupoperJaCad"_s;
+        *row("operator and group") << u"MARIA"_s << u"CX"_s << u"S"_s << 0.0 << u"!não os dois"_s;
+        *row("flag not S or N") << u"MARIA"_s << QString() << u"s"_s << 0.0 << u"!\"S\" ou \"N\""_s;
+        *row("temporary task key") << u"MARIA"_s << QString() << u"S"_s << -1.0 << u"!não existe"_s;
+        *row("operator accepted") << u"MARIA"_s << QString() << u"N"_s << 0.0 << QString();
+        *row("group accepted") << QString() << u"CX"_s << u"S"_s << 0.0 << QString();
+    }
+}
+
+void TestRdmProcessoUnidade::operatorRules()
+{
+    START_ENGINE();
+    QFETCH(QString, op);
+    QFETCH(QString, group);
+    QFETCH(QString, executes);
+    QFETCH(double, task);
+    QFETCH(QString, expected);
+    auto client = m_env.login();
+    QVERIFY(client);
+    const double number = newProcess(*client, u"Processo"_s);
+    const qint64 stored = insertTaskDirect(qint64(number), u"Tarefa"_s, u"DI"_s, 1);
+    insertResponsibleDirect(qint64(number), stored, u"SUPERVISOR"_s, {});
+    insertResponsibleDirect(qint64(number), stored, {}, u"ES"_s);
+    const QList<FieldDef> of = Fields::operadores();
+    const RpcReply reply = client->call(u"SetOperadores"_s, packetArg(inserted(of, {makeRow(of, {
+        {u"NRRESPATIVFILIAL"_s, -3.0}, {u"NRATIVIDADEFILIAL"_s, task == 0 ? double(stored) : task},
+        {u"CDOPERADOR"_s, op}, {u"CDGRUPOPER"_s, group}, {u"IDEXECUTA"_s, executes}, {u"IDVALIDA"_s, u"N"_s},
+        {u"NRPROCESSOFILIAL"_s, number}})})));
+    if (expected.isEmpty()) {
+        QVERIFY2(reply.ok, qPrintable(reply.error));
+        QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM RESPATIVFILIAL"_s), 3);
+        return;
+    }
+    QVERIFY(!reply.ok);
+    if (expected.startsWith(u'!')) {
+        QVERIFY2(reply.error.contains(expected.mid(1)), qPrintable(reply.error));
+    } else {
+        QCOMPARE(reply.error, Catalogue::text(expected));
+    }
+    QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM RESPATIVFILIAL"_s), 2);
+}
+
+// ----- arguments -------------------------------------------------------------------------
+
+void TestRdmProcessoUnidade::badArguments_data()
+{
+    QTest::addColumn<QString>("engine");
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QCborArray>("args");
+    QTest::addColumn<QString>("expected");
+    for (const QString &engine : {u"sqlite"_s, u"postgresql"_s}) {
+        auto row = [&](const char *tag) { return &(QTest::newRow(qPrintable(engine + u'/' + QLatin1StringView(tag))) << engine); };
+        *row("unknown method") << u"ApagaTudo"_s << QCborArray{} << u"Método desconhecido"_s;
+        *row("method in other case") << u"getprocessos"_s << QCborArray{} << u"Método desconhecido"_s;
+        *row("argument too many") << u"GetProcessos"_s << QCborArray{1.0} << u"espera 0"_s;
+        *row("argument missing") << u"GetTarefas"_s << QCborArray{} << u"espera 1"_s;
+        *row("text for a number") << u"GetTarefas"_s << QCborArray{u"1"_s} << u"deve ser um número"_s;
+        *row("fraction for a key") << u"GetOperadores"_s << QCborArray{1.5} << u"número inteiro"_s;
+        *row("number for a packet") << u"SetProcessos"_s << QCborArray{1.0} << u"pacote"_s;
+        *row("garbage packet") << u"SetTarefas"_s << QCborArray{QCborValue(QByteArray("\xff\x00garbage", 9))}
+                               << u"pacote de alterações inválido"_s;
+        *row("data packet for a delta") << u"SetOperadores"_s
+                                        << QCborArray{QCborValue(DataPacket{Fields::operadores(), {}}.encode())}
+                                        << u"pacote de alterações inválido"_s;
+        *row("number for a text key") << u"GetAtividades"_s << QCborArray{12.0} << u"deve ser um texto"_s;
+        *row("text key with letters") << u"SetAtividades"_s << QCborArray{u"12a"_s} << u"número inteiro escrito em texto"_s;
+        *row("text key with decimals") << u"GetVerifTarefas"_s << QCborArray{u"1"_s, u"2.0"_s} << u"número inteiro escrito em texto"_s;
+        *row("redefine for someone else") << u"RedefinirAtividadesDia"_s << QCborArray{u"1"_s, u"MARIA"_s} << u"não é o operador conectado"_s;
+    }
+}
+
+void TestRdmProcessoUnidade::badArguments()
+{
+    START_ENGINE();
+    QFETCH(QString, method);
+    QFETCH(QCborArray, args);
+    QFETCH(QString, expected);
+    auto client = m_env.login();
+    QVERIFY(client);
+    const RpcReply reply = client->call(method, args);
+    QVERIFY(!reply.ok);
+    QVERIFY2(reply.error.contains(expected), qPrintable(reply.error));
+    // The session goes on serving.
+    QVERIFY(client->call(u"GetDataServidor"_s).ok);
+}
+
+// ----- concurrency ----------------------------------------------------------------
+
+void TestRdmProcessoUnidade::concurrentWriters()
+{
+    START_ENGINE();
+    constexpr int clients = 6;
+    constexpr int each = 8;
+    std::atomic<int> failures{0};
+    QString firstError;
+    QMutex errorLock;
+    QList<QThread *> threads;
+    for (int c = 0; c < clients; ++c) {
+        threads << QThread::create([&, c] {
+            Client client;
+            QString error;
+            if (!client.open(m_env.port(), c % 2 ? u"MARIA"_s : u"SUPERVISOR"_s, c % 2 ? u"segredo"_s : u"senha"_s, &error)) {
+                ++failures;
+                return;
+            }
+            const QList<FieldDef> f = Fields::processos();
+            for (int i = 0; i < each; ++i) {
+                const RpcReply reply = client.call(u"SetProcessos"_s, packetArg(inserted(f, {makeRow(f, {
+                    {u"NMPROCESSOFILIAL"_s, u"P%1-%2"_s.arg(c).arg(i)}, {u"DTINIVIGENCIA"_s, today() + 1}})})));
+                if (!reply.ok) {
+                    ++failures;
+                    QMutexLocker lock(&errorLock);
+                    firstError = reply.error;
+                }
+            }
+        });
+    }
+    for (QThread *t : threads) {
+        t->start();
+    }
+    for (QThread *t : threads) {
+        QVERIFY(t->wait(120'000));
+        delete t;
+    }
+    QVERIFY2(failures.load() == 0, qPrintable(firstError));
+    QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM PROCESSOFILIAL"_s), clients * each);
+}
+
+QTEST_GUILESS_MAIN(TestRdmProcessoUnidade)
+#include "tst_rdmprocessounidade.moc"

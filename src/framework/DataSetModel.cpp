@@ -46,8 +46,8 @@ void DataSetModel::attach()
             return;
         }
         row = qBound(0, row, m_rows);
-        beginInsertRows({}, row, row);
         m_inserting = true;
+        beginInsertRows({}, row, row);
     });
     m_connections << connect(ds, &TClientDataSet::rowInserted, this, [this](int) {
         if (m_resetting) {
@@ -55,8 +55,8 @@ void DataSetModel::attach()
         }
         if (m_inserting) {
             ++m_rows;
-            m_inserting = false;
             endInsertRows();
+            m_inserting = false;
         } else {
             onAboutToReset();
             onReset();
@@ -72,8 +72,8 @@ void DataSetModel::attach()
         if (row < 0 || row >= m_rows) {
             return;
         }
-        beginRemoveRows({}, row, row);
         m_removing = true;
+        beginRemoveRows({}, row, row);
     });
     m_connections << connect(ds, &TClientDataSet::rowRemoved, this, [this](int) {
         if (m_resetting) {
@@ -81,8 +81,8 @@ void DataSetModel::attach()
         }
         if (m_removing) {
             --m_rows;
-            m_removing = false;
             endRemoveRows();
+            m_removing = false;
         } else {
             onAboutToReset();
             onReset();
@@ -101,15 +101,18 @@ void DataSetModel::attach()
         if (m_resetting) {
             return;
         }
-        m_moving = beginMoveRows({}, from, from, {}, to);
+        m_moving = true;
+        if (!beginMoveRows({}, from, from, {}, to)) {
+            m_moving = false;
+        }
     });
     m_connections << connect(ds, &TClientDataSet::rowMoved, this, [this](int from, int to) {
         if (m_resetting) {
             return;
         }
         if (m_moving) {
-            m_moving = false;
             endMoveRows();
+            m_moving = false;
         } else if (m_rows > 0 && columnCount() > 0) {
             // A move Qt counts as none (to the same place): values may still differ.
             const int first = qBound(0, qMin(from, to), m_rows - 1);

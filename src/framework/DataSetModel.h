@@ -34,6 +34,9 @@ public:
     void beginColumnsChange();
     void endColumnsChange();
     void columnTitleChanged(int column);
+    // True between a begin and an end of a row change: the view's own
+    // adjustments of its current index then are not the user's moves.
+    bool isChanging() const { return m_resetting || m_inserting || m_removing || m_moving || m_columnsChanging > 0; }
 
 signals:
     // After the model followed a change of the record set's rows or current row.

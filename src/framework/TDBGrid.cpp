@@ -645,6 +645,9 @@ bool TDBGrid::focusWithin() const
 
 void TDBGrid::syncFromDataSet()
 {
+    if (m_model->isChanging()) {
+        return; // the model says when it is done
+    }
     TClientDataSet *ds = dataSet();
     const int rows = m_model->rowCount();
     const int cols = m_model->columnCount();
@@ -741,7 +744,7 @@ bool TDBGrid::tryNavigate(const QModelIndex &target)
 void TDBGrid::currentChanged(const QModelIndex &current, const QModelIndex &previous)
 {
     QTableView::currentChanged(current, previous);
-    if (m_syncing || !current.isValid()) {
+    if (m_syncing || m_model->isChanging() || !current.isValid()) {
         return;
     }
     if (current.column() != m_selectedColumn) {

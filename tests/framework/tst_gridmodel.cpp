@@ -1,0 +1,203 @@
+#include <QAbstractItemModelTester>
+#include <QHeaderView>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "DataSetModel.h"
+#include "FrameworkTestData.h"
+#include "TDBGrid.h"
+
+// The grid's model follows the record set through Qt's precise row signals,
+// and stays consistent for QAbstractItemModelTester through every change.
+class TestGridModel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_ds = new TClientDataSet(this);
+        m_ds->setObjectName(u"cdsPessoas"_s);
+        definePeople(*m_ds);
+        m_ds->SetData(people(5));
+        m_dts = new TDataSource(this);
+        m_dts->setDataSet(m_ds);
+        m_grid = new TDBGrid;
+        m_grid->setDataSource(m_dts);
+        m_tester = new QAbstractItemModelTester(m_grid->model(), QAbstractItemModelTester::FailureReportingMode::QtTest,
+                                                this);
+    }
+    void cleanup()
+    {
+        delete m_tester;
+        delete m_grid;
+        delete m_dts;
+        delete m_ds;
+    }
+
+    void columnsComeFromTheFields()
+    {
+        QCOMPARE(m_grid->model()->columnCount(), 4);
+        QCOMPARE(m_grid->model()->rowCount(), 5);
+        QCOMPARE(m_grid->model()->headerData(1, Qt::Horizontal).toString(), u"NOME"_s);
+        QCOMPARE(m_grid->model()->index(2, 1).data().toString(), u"Carla"_s);
+    }
+
+    void insertIsOneRowInsertNotAReset()
+    {
+        QSignalSpy inserted(m_grid->model(), &QAbstractItemModel::rowsInserted);
+        QSignalSpy reset(m_grid->model(), &QAbstractItemModel::modelReset);
+        m_ds->setRecNo(3);
+        m_ds->Insert();
+        QCOMPARE(inserted.count(), 1);
+        QCOMPARE(inserted.at(0).at(1).toInt(), 2);
+        QCOMPARE(reset.count(), 0);
+        QCOMPARE(m_grid->model()->rowCount(), 6);
+        m_ds->FieldByName(u"NOME"_s)->setAsString(u"Nova"_s);
+        m_ds->FieldByName(u"CODIGO"_s)->setAsFloat(99);
+        m_ds->Post();
+        QCOMPARE(m_grid->model()->rowCount(), 6);
+        QCOMPARE(reset.count(), 0);
+    }
+
+    void cancelledInsertRemovesTheRow()
+    {
+        QSignalSpy removed(m_grid->model(), &QAbstractItemModel::rowsRemoved);
+        m_ds->Append();
+        QCOMPARE(m_grid->model()->rowCount(), 6);
+        m_ds->Cancel();
+        QCOMPARE(m_grid->model()->rowCount(), 5);
+        QCOMPARE(removed.count(), 1);
+    }
+
+    void deleteIsOneRowRemove()
+    {
+        QSignalSpy removed(m_grid->model(), &QAbstractItemModel::rowsRemoved);
+        QSignalSpy reset(m_grid->model(), &QAbstractItemModel::modelReset);
+        m_ds->setRecNo(2);
+        m_ds->Delete();
+        QCOMPARE(removed.count(), 1);
+        QCOMPARE(removed.at(0).at(1).toInt(), 1);
+        QCOMPARE(reset.count(), 0);
+        QCOMPARE(m_grid->model()->index(1, 1).data().toString(), u"Carla"_s);
+    }
+
+    void editChangesOneRow()
+    {
+        QSignalSpy changed(m_grid->model(), &QAbstractItemModel::dataChanged);
+        QSignalSpy reset(m_grid->model(), &QAbstractItemModel::modelReset);
+        m_ds->setRecNo(4);
+        m_ds->Edit();
+        m_ds->FieldByName(u"NOME"_s)->setAsString(u"Diego"_s);
+        m_ds->Post();
+        QVERIFY(changed.count() >= 1);
+        for (const auto &args : changed) {
+            QCOMPARE(args.at(0).value<QModelIndex>().row(), 3);
+        }
+        QCOMPARE(reset.count(), 0);
+        QCOMPARE(m_grid->model()->index(3, 1).data().toString(), u"Diego"_s);
+    }
+
+    void indexOrderMovesRows()
+    {
+        m_ds->addIndex(u"idxCodigo"_s, u"CODIGO"_s);
+        m_ds->setIndexName(u"idxCodigo"_s); // a reset: the whole order may change
+        QCOMPARE(m_grid->model()->index(0, 1).data().toString(), u"Ana"_s);
+        QSignalSpy moved(m_grid->model(), &QAbstractItemModel::rowsMoved);
+        QSignalSpy reset(m_grid->model(), &QAbstractItemModel::modelReset);
+        m_ds->First();
+        m_ds->Edit();
+        m_ds->FieldByName(u"CODIGO"_s)->setAsFloat(50);
+        m_ds->Post();
+        QCOMPARE(m_grid->model()->index(4, 1).data().toString(), u"Ana"_s);
+        QCOMPARE(m_grid->model()->index(0, 1).data().toString(), u"Bruno"_s);
+        QCOMPARE(moved.count(), 1);
+        QCOMPARE(reset.count(), 0);
+    }
+
+    void refillResets()
+    {
+        QSignalSpy reset(m_grid->model(), &QAbstractItemModel::modelReset);
+        m_ds->SetData(people(3));
+        QCOMPARE(reset.count(), 1);
+        QCOMPARE(m_grid->model()->rowCount(), 3);
+        m_ds->EmptyDataSet();
+        QCOMPARE(m_grid->model()->rowCount(), 0);
+        m_ds->Close();
+        QCOMPARE(m_grid->model()->rowCount(), 0);
+    }
+
+    void columnsAddedByCodeReplaceTheFieldColumns()
+    {
+        TColumn *c = m_grid->Columns()->Add(u"NOME"_s);
+        c->setTitle(u"Nome da pessoa"_s);
+        c->setWidth(120);
+        c->setReadOnly(true);
+        m_grid->Columns()->Add(u"CODIGO"_s)->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        QCOMPARE(m_grid->model()->columnCount(), 2);
+        QCOMPARE(m_grid->model()->headerData(0, Qt::Horizontal).toString(), u"Nome da pessoa"_s);
+        QCOMPARE(m_grid->horizontalHeader()->sectionSize(0), 120);
+        QVERIFY(!(m_grid->model()->flags(m_grid->model()->index(0, 0)) & Qt::ItemIsEditable));
+        QVERIFY(m_grid->model()->flags(m_grid->model()->index(0, 1)) & Qt::ItemIsEditable);
+        m_grid->setOption(dgEditing, false);
+        QVERIFY(!(m_grid->model()->flags(m_grid->model()->index(0, 1)) & Qt::ItemIsEditable));
+        QCOMPARE(m_grid->model()->index(0, 1).data(Qt::TextAlignmentRole).value<Qt::Alignment>(),
+                 Qt::AlignRight | Qt::AlignVCenter);
+        // The refill keeps the columns chosen by code.
+        m_ds->SetData(people(2));
+        QCOMPARE(m_grid->model()->columnCount(), 2);
+    }
+
+    void getTextIsWhatCellsShow()
+    {
+        TField *nome = m_ds->FieldByName(u"NOME"_s);
+        nome->OnGetText = [](TField *sender, QString &text, bool displayText) {
+            text = (displayText ? u"[%1]"_s : u"<%1>"_s).arg(sender->AsString());
+        };
+        const QModelIndex idx = m_grid->model()->index(1, 1);
+        QCOMPARE(idx.data(Qt::DisplayRole).toString(), u"[Bruno]"_s);
+        QCOMPARE(idx.data(Qt::EditRole).toString(), u"<Bruno>"_s);
+    }
+
+    void randomChangesKeepTheModelConsistent()
+    {
+        // A long mixed sequence; the tester checks every signal on the way.
+        for (int i = 0; i < 40; ++i) {
+            switch (i % 5) {
+            case 0:
+                m_ds->Append();
+                m_ds->FieldByName(u"CODIGO"_s)->setAsFloat(100 + i);
+                m_ds->FieldByName(u"NOME"_s)->setAsString(u"N%1"_s.arg(i));
+                m_ds->Post();
+                break;
+            case 1:
+                m_ds->First();
+                m_ds->Delete();
+                break;
+            case 2:
+                m_ds->Last();
+                m_ds->Edit();
+                m_ds->FieldByName(u"NOME"_s)->setAsString(u"E%1"_s.arg(i));
+                m_ds->Post();
+                break;
+            case 3:
+                m_ds->Insert();
+                m_ds->Cancel();
+                break;
+            case 4:
+                m_ds->CancelUpdates();
+                break;
+            }
+            QCOMPARE(m_grid->model()->rowCount(), m_ds->rowCount());
+        }
+    }
+
+private:
+    TClientDataSet *m_ds = nullptr;
+    TDataSource *m_dts = nullptr;
+    TDBGrid *m_grid = nullptr;
+    QAbstractItemModelTester *m_tester = nullptr;
+};
+
+QTEST_MAIN(TestGridModel)
+#include "tst_gridmodel.moc"

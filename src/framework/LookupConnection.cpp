@@ -123,16 +123,15 @@ QSqlDatabase LookupConnection::openNamed(const LookupSettings &settings, const Q
     if (!QSqlDatabase::isDriverAvailable(driver)) {
         throw EDatabaseError(u"Banco de consultas: o driver %1 não está instalado."_s.arg(driver));
     }
+    // Lookups never write: SQLite opens the file read-only, so it must exist
+    // (read-only mode does not create it).
+    if (settings.engine == LookupSettings::Engine::SQLite && !QFileInfo::exists(settings.file)) {
+        throw EDatabaseError(u"Banco de consultas: arquivo não encontrado: %1"_s.arg(settings.file));
+    }
     QSqlDatabase db = QSqlDatabase::addDatabase(driver, name);
     QString options;
     switch (settings.engine) {
     case LookupSettings::Engine::SQLite:
-        // Lookups never write: the file is opened read-only, and must exist
-        // (read-only mode does not create it).
-        if (!QFileInfo::exists(settings.file)) {
-            QSqlDatabase::removeDatabase(name);
-            throw EDatabaseError(u"Banco de consultas: arquivo não encontrado: %1"_s.arg(settings.file));
-        }
         db.setDatabaseName(settings.file);
         options = u"QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"_s;
         break;
@@ -214,7 +213,12 @@ void LookupConnection::close()
 
 TSqlDialect LookupConnection::dialectOf(const QSqlDatabase &database)
 {
-    const QString driver = database.driverName().toUpper();
+    return dialectFor(database.driverName(), database.databaseName() + u' ' + database.connectOptions());
+}
+
+TSqlDialect LookupConnection::dialectFor(const QString &driverName, const QString &connectionText)
+{
+    const QString driver = driverName.toUpper();
     if (driver == u"QIBASE") {
         return TSqlDialect::InterBase;
     }
@@ -226,7 +230,7 @@ TSqlDialect LookupConnection::dialectOf(const QSqlDatabase &database)
     }
     if (driver.startsWith(u"QODBC")) {
         // An ODBC connection names its driver in the connection string.
-        const QString target = (database.databaseName() + u' ' + database.connectOptions()).toLower();
+        const QString target = connectionText.toLower();
         if (target.contains(u"sql server") || target.contains(u"sqlsrv") || target.contains(u"sqlncli")
             || target.contains(u"freetds")) {
             return TSqlDialect::MSSQL;

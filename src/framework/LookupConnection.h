@@ -62,4 +62,7 @@ public:
     // InterBase text, Oracle (QOCI, or ODBC to Oracle) the Oracle text, SQL
     // Server (QTDS, or ODBC to SQL Server) the MSSQL text, any other the default.
     static TSqlDialect dialectOf(const QSqlDatabase &database);
+    // The same from a driver name and the connection's text (an ODBC
+    // connection string names its driver).
+    static TSqlDialect dialectFor(const QString &driverName, const QString &connectionText);
 };

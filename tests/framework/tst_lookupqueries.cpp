@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "Exceptions.h"
+#include "FrameworkServices.h"
 #include "LookupConnection.h"
 #include "LookupQueries.h"
 #include "SqliteParam.h"
@@ -149,6 +150,13 @@ private slots:
     void nothingFound();
     void parametersRepeatedAndReordered_data();
     void parametersRepeatedAndReordered();
+    void emptyTextBindsAsText_data();
+    void emptyTextBindsAsText();
+    void otherDialectTexts_data();
+    void otherDialectTexts();
+    void dialectOfConnections_data();
+    void dialectOfConnections();
+    void sharedConnectionFollowsHostOptions();
     void lookupConnectionRights_data();
     void lookupConnectionRights();
     void sqliteParamFunction();
@@ -827,6 +835,125 @@ void TestLookupQueries::parametersRepeatedAndReordered()
     plain.setSQL(TSqlDialect::InterBase, {u"SELECT NADA FROM LUGAR_NENHUM WHERE X = :X"_s});
     QVERIFY_THROWS_EXCEPTION(EDatabaseError, plain.Open());
     QVERIFY(!plain.Active());
+}
+
+void TestLookupQueries::emptyTextBindsAsText_data()
+{
+    addEngineRows();
+}
+
+void TestLookupQueries::emptyTextBindsAsText()
+{
+    QFETCH(QString, engine);
+    if (!useEngine(engine)) {
+        return;
+    }
+    // The screen passes "the empty text"; however the caller spells it, it
+    // reaches the database as '' and only an empty variant as NULL.
+    const QStringList text = {u"SELECT CASE WHEN P.PARAM IS NULL THEN 'N' ELSE 'V' END AS K FROM PARAM(:V) P"_s};
+    TADOIBQuery q;
+    q.setSQL(TSqlDialect::Default, text);
+    q.setSQL(TSqlDialect::InterBase, text);
+    const QList<QPair<QVariant, QString>> cases = {
+        {QVariant(QString()), u"V"_s}, {QVariant(u""_s), u"V"_s}, {QVariant(), u"N"_s}};
+    for (const auto &c : cases) {
+        q.Close();
+        q.ParamByName(u"V"_s)->setValue(c.first);
+        q.Open();
+        QCOMPARE(q.RecordCount(), 1);
+        QCOMPARE(q.FieldByName(u"K"_s)->AsString(), c.second);
+    }
+}
+
+void TestLookupQueries::otherDialectTexts_data()
+{
+    // The Oracle and MSSQL texts compare the parameters directly, which
+    // SQLite and PostgreSQL accept too; Firebird cannot type a bare
+    // parameter, which is why its texts go through PARAM.
+    addEngineRows({u"sqlite"_s, u"postgresql"_s});
+}
+
+void TestLookupQueries::otherDialectTexts()
+{
+    QFETCH(QString, engine);
+    if (!useEngine(engine)) {
+        return;
+    }
+    for (TSqlDialect dialect : {TSqlDialect::Oracle, TSqlDialect::MSSQL}) {
+        for (const Lookup &l : lookups()) {
+            QObject owner;
+            TADOIBQuery *q = LookupQueries::create(l.query, &owner);
+            q->setSQL(TSqlDialect::Default, q->SQL(dialect));
+            QCOMPARE(run(q, l, u""_s, u"T"_s), l.expected);
+            const Pair last = l.expected.last();
+            QCOMPARE(run(q, l, last.first, u""_s), (Rows{last}));
+            QCOMPARE(run(q, l, u"nada"_s, u""_s), Rows());
+        }
+    }
+}
+
+void TestLookupQueries::dialectOfConnections_data()
+{
+    QTest::addColumn<QString>("driver");
+    QTest::addColumn<QString>("database");
+    QTest::addColumn<int>("dialect");
+    QTest::newRow("sqlite") << u"QSQLITE"_s << u"x.db"_s << int(TSqlDialect::Default);
+    QTest::newRow("postgresql") << u"QPSQL"_s << u"pru"_s << int(TSqlDialect::Default);
+    QTest::newRow("firebird") << u"QIBASE"_s << u"/d/pru.fdb"_s << int(TSqlDialect::InterBase);
+    QTest::newRow("oracle") << u"QOCI"_s << u"pru"_s << int(TSqlDialect::Oracle);
+    QTest::newRow("tds") << u"QTDS"_s << u"pru"_s << int(TSqlDialect::MSSQL);
+    QTest::newRow("odbc sql server") << u"QODBC"_s << u"DRIVER={ODBC Driver 18 for SQL Server};SERVER=db"_s
+                                     << int(TSqlDialect::MSSQL);
+    QTest::newRow("odbc freetds") << u"QODBC"_s << u"DRIVER=FreeTDS;SERVER=db"_s << int(TSqlDialect::MSSQL);
+    QTest::newRow("odbc oracle") << u"QODBC"_s << u"DRIVER={Oracle in OraClient19};DBQ=pru"_s
+                                 << int(TSqlDialect::Oracle);
+    QTest::newRow("odbc other") << u"QODBC"_s << u"DRIVER={MariaDB};SERVER=db"_s << int(TSqlDialect::Default);
+}
+
+void TestLookupQueries::dialectOfConnections()
+{
+    QFETCH(QString, driver);
+    QFETCH(QString, database);
+    QFETCH(int, dialect);
+    QCOMPARE(int(LookupConnection::dialectFor(driver, database)), dialect);
+    if (!QSqlDatabase::isDriverAvailable(driver)) {
+        return;
+    }
+    const QString name = u"dialect_probe"_s;
+    TSqlDialect found = TSqlDialect::Default;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(driver, name);
+        db.setDatabaseName(database);
+        found = LookupConnection::dialectOf(db);
+    }
+    QSqlDatabase::removeDatabase(name);
+    QCOMPARE(int(found), dialect);
+}
+
+void TestLookupQueries::sharedConnectionFollowsHostOptions()
+{
+    const Engine sqlite = m_engines.value(u"sqlite"_s);
+    QVERIFY2(sqlite.ready, qPrintable(sqlite.reason));
+    LookupConnection::close();
+    m_current.clear();
+    setLookupDatabaseOptions(QString());
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError, LookupConnection::database());
+
+    // The host's options open it on first use, read-only with PARAM.
+    setLookupDatabaseOptions(u"QSQLITE:"_s + sqlite.settings.file);
+    QObject owner;
+    TADOIBQuery *q = LookupQueries::create(u"qryVdGrupoper"_s, &owner);
+    const Lookup l = lookupOf(u"qryVdGrupoper"_s);
+    QCOMPARE(run(q, l, u"02"_s, u""_s), (Rows{{u"02"_s, u"Gerência"_s}}));
+    QVERIFY(LookupConnection::isOpen());
+    QVERIFY(!QSqlQuery(LookupConnection::database()).exec(u"DELETE FROM GRUPOPER"_s));
+
+    // New options reopen it; a file that is not there is a clear error.
+    setLookupDatabaseOptions(u"engine=sqlite file="_s + m_dir.filePath(u"nao-existe.sqlite"_s));
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError, q->Open());
+    QVERIFY(!QFileInfo::exists(m_dir.filePath(u"nao-existe.sqlite"_s)));
+    setLookupDatabaseOptions(QString());
+    LookupConnection::close();
 }
 
 void TestLookupQueries::lookupConnectionRights_data()

@@ -1,0 +1,283 @@
+// The server's own pieces below the wire: schema migrations on each engine,
+// what the lookups rely on, password hashes, recurrences, the catalogue and
+// the PostgreSQL connection options.
+
+#include <QSqlRecord>
+#include <QTest>
+
+#include "Activities.h"
+#include "Catalogue.h"
+#include "PasswordHash.h"
+#include "ServerTestSupport.h"
+
+using namespace ServerTest;
+
+class TestServerDatabase : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void migrationsAreRepeatable_data() { ENGINE_ROWS(); }
+    void migrationsAreRepeatable();
+    void lookupColumns_data() { ENGINE_ROWS(); }
+    void lookupColumns();
+    void credentialsKeptApart_data() { ENGINE_ROWS(); }
+    void credentialsKeptApart();
+    void demoData_data() { ENGINE_ROWS(); }
+    void demoData();
+
+    void pbkdf2KnownAnswers_data();
+    void pbkdf2KnownAnswers();
+    void passwordVerify();
+    void fallsOn_data();
+    void fallsOn();
+    void catalogueTexts();
+    void pgOptions_data();
+    void pgOptions();
+
+private:
+    std::unique_ptr<TestDatabase> m_database;
+};
+
+#define OPEN_ENGINE()                                                                                                  \
+    QFETCH(QString, engine);                                                                                           \
+    QString why;                                                                                                       \
+    m_database = TestDatabase::create(engine, &why);                                                                   \
+    if (!m_database) {                                                                                                 \
+        if (engine == u"sqlite"_s || qEnvironmentVariableIntValue("PRU_REQUIRE_SERVERS") == 1) {                       \
+            QFAIL(qPrintable(why));                                                                                    \
+        }                                                                                                              \
+        QSKIP(qPrintable(why));                                                                                        \
+    }                                                                                                                  \
+    auto connection = std::make_unique<ScopedConnection>(m_database->config, u"test"_s);                               \
+    QSqlDatabase &db = connection->db()
+
+void TestServerDatabase::migrationsAreRepeatable()
+{
+    OPEN_ENGINE();
+    QCOMPARE(Database::schemaVersion(db), 0);
+    Database::migrate(db);
+    QCOMPARE(Database::schemaVersion(db), Database::latestVersion());
+    Database::migrate(db); // a second start changes nothing
+    QCOMPARE(Database::schemaVersion(db), Database::latestVersion());
+    QCOMPARE(Sql::scalar(db, u"SELECT COUNT(*) FROM VERSAOESQUEMA"_s).toInt(), Database::latestVersion());
+    if (Database::isSQLite(db)) {
+        QCOMPARE(Sql::scalar(db, u"PRAGMA journal_mode"_s).toString(), u"wal"_s);
+        QCOMPARE(Sql::scalar(db, u"PRAGMA foreign_keys"_s).toInt(), 1);
+    }
+    connection.reset();
+    m_database.reset();
+}
+
+void TestServerDatabase::lookupColumns()
+{
+    OPEN_ENGINE();
+    seed(db);
+    // The three lookup tables with the columns the screen's queries name.
+    QSqlQuery query = Sql::exec(db, u"SELECT CDPERIENTR, NMPERIENTR FROM PERIENTR WHERE IDTIPODIA <> 'R' ORDER BY CDPERIENTR"_s);
+    QStringList codes;
+    while (query.next()) {
+        codes << query.value(0).toString();
+    }
+    query.finish();
+    QCOMPARE(codes, (QStringList{u"DI"_s, u"NU"_s}));
+    QCOMPARE(Sql::scalar(db, u"SELECT NMOPERADOR FROM OPERADOR WHERE CDOPERADOR = 'MARIA'"_s).toString(), u"Maria Souza"_s);
+    QCOMPARE(Sql::scalar(db, u"SELECT DSGRUPOPER FROM GRUPOPER WHERE CDGRUPOPER = 'CX'"_s).toString(), u"Caixas"_s);
+    if (!Database::isSQLite(db)) {
+        // PostgreSQL provides PARAM itself; the lookup text runs as written.
+        query = Sql::exec(db, u"SELECT\n   CDOPERADOR,\n   NMOPERADOR\nFROM\n   OPERADOR,\n   PARAM(:CDOPERADOR) P,\n"
+                              "   PARAM(:TCDOPERADOR) P2\nWHERE \n(('T' = P2.PARAM) OR (CDOPERADOR = P.PARAM))\nORDER BY CDOPERADOR"_s,
+                          {u"MARIA"_s, QString()});
+        QVERIFY(query.next());
+        QCOMPARE(query.value(0).toString(), u"MARIA"_s);
+        QVERIFY(!query.next());
+        query.finish();
+        QCOMPARE(Sql::scalar(db, u"SELECT COUNT(*) FROM OPERADOR, PARAM('x') P, PARAM('T') P2 WHERE (('T' = P2.PARAM) OR (CDOPERADOR = P.PARAM))"_s).toInt(), 3);
+    }
+    connection.reset();
+    m_database.reset();
+}
+
+void TestServerDatabase::credentialsKeptApart()
+{
+    OPEN_ENGINE();
+    seed(db);
+    const QStringList columns = [&db] {
+        QStringList names;
+        const QSqlRecord record = db.record(Database::isSQLite(db) ? u"OPERADOR"_s : u"operador"_s);
+        for (int i = 0; i < record.count(); ++i) {
+            names << record.fieldName(i).toUpper();
+        }
+        return names;
+    }();
+    QCOMPARE(columns, (QStringList{u"CDOPERADOR"_s, u"NMOPERADOR"_s, u"CDUNIDADE"_s}));
+    QSqlQuery query = Sql::exec(db, u"SELECT DSSALT, DSHASH, NRITERACOES FROM OPERADORSENHA WHERE CDOPERADOR = 'MARIA'"_s);
+    QVERIFY(query.next());
+    PasswordHash::Stored stored{QByteArray::fromBase64(query.value(0).toString().toLatin1()),
+                                QByteArray::fromBase64(query.value(1).toString().toLatin1()), query.value(2).toInt()};
+    query.finish();
+    QCOMPARE(stored.salt.size(), PasswordHash::saltBytes);
+    QCOMPARE(stored.hash.size(), PasswordHash::hashBytes);
+    QVERIFY(PasswordHash::verify(u"segredo"_s, stored));
+    QVERIFY(!PasswordHash::verify(u"senha"_s, stored));
+    connection.reset();
+    m_database.reset();
+}
+
+void TestServerDatabase::demoData()
+{
+    OPEN_ENGINE();
+    Admin::loadDemo(db);
+    QCOMPARE(Sql::scalar(db, u"SELECT COUNT(*) FROM UNIDADE"_s).toInt(), 2);
+    QCOMPARE(Sql::scalar(db, u"SELECT COUNT(*) FROM PERIENTR WHERE IDTIPODIA = 'R'"_s).toInt(), 1);
+    QVERIFY(Sql::scalar(db, u"SELECT COUNT(*) FROM RESPATIVFILIAL"_s).toInt() > 5);
+    QCOMPARE(Sql::scalar(db, u"SELECT COUNT(*) FROM PROCESSOFILIAL WHERE IDSITUACAO = 'N'"_s).toInt(), 1);
+    QVERIFY(Sql::scalar(db, u"SELECT COUNT(*) FROM ATIVIDADEDIA WHERE CDOPERCONCL IS NOT NULL AND DTCONCLUSAO IS NOT NULL"_s).toInt() > 0);
+    QSqlQuery query = Sql::exec(db, u"SELECT s.DSSALT, s.DSHASH, s.NRITERACOES FROM OPERADORSENHA s WHERE s.CDOPERADOR = 'SUPERVISOR'"_s);
+    QVERIFY(query.next());
+    const PasswordHash::Stored stored{QByteArray::fromBase64(query.value(0).toString().toLatin1()),
+                                      QByteArray::fromBase64(query.value(1).toString().toLatin1()), query.value(2).toInt()};
+    query.finish();
+    QVERIFY(stored.iterations >= 100'000);
+    QVERIFY(PasswordHash::verify(u"senha"_s, stored));
+    // Loading twice is refused instead of doubling everything.
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError, Admin::loadDemo(db));
+    connection.reset();
+    m_database.reset();
+}
+
+void TestServerDatabase::pbkdf2KnownAnswers_data()
+{
+    // Published PBKDF2-HMAC-SHA256 test vectors.
+    QTest::addColumn<QByteArray>("password");
+    QTest::addColumn<QByteArray>("salt");
+    QTest::addColumn<int>("iterations");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("c=1") << QByteArray("password") << QByteArray("salt") << 1 << 32
+                         << QByteArray::fromHex("120fb6cffcf8b32c43e7225256c4f837a86548c92ccc35480805987cb70be17b");
+    QTest::newRow("c=2") << QByteArray("password") << QByteArray("salt") << 2 << 32
+                         << QByteArray::fromHex("ae4d0c95af6b46d32d0adff928f06dd02a303f8ef3c251dfd6e2d85a95474c43");
+    QTest::newRow("c=4096") << QByteArray("password") << QByteArray("salt") << 4096 << 32
+                            << QByteArray::fromHex("c5e478d59288c841aa530db6845c4c8d962893a001ce4e11a4963873aa98134a");
+    QTest::newRow("two blocks") << QByteArray("passwordPASSWORDpassword") << QByteArray("saltSALTsaltSALTsaltSALTsaltSALTsalt")
+                                << 4096 << 40
+                                << QByteArray::fromHex("348c89dbcbd32b2f32d814b8116e84cf2b17347ebc1800181c4e2a1fb8dd53e1c635518c7dac47e9");
+}
+
+void TestServerDatabase::pbkdf2KnownAnswers()
+{
+    QFETCH(QByteArray, password);
+    QFETCH(QByteArray, salt);
+    QFETCH(int, iterations);
+    QFETCH(int, length);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(PasswordHash::pbkdf2Sha256(password, salt, iterations, length).toHex(), expected.toHex());
+}
+
+void TestServerDatabase::passwordVerify()
+{
+    const PasswordHash::Stored a = PasswordHash::make(u"Çedilha ção"_s, 1000);
+    const PasswordHash::Stored b = PasswordHash::make(u"Çedilha ção"_s, 1000);
+    QVERIFY(a.salt != b.salt); // a salt of its own each time
+    QVERIFY(a.hash != b.hash);
+    QVERIFY(PasswordHash::verify(u"Çedilha ção"_s, a));
+    QVERIFY(!PasswordHash::verify(u"Cedilha cao"_s, a));
+    QVERIFY(!PasswordHash::verify(QString(), a));
+    PasswordHash::Stored broken = a;
+    broken.iterations = 0;
+    QVERIFY(!PasswordHash::verify(u"Çedilha ção"_s, broken));
+    QVERIFY(PasswordHash::constantTimeEquals("abc", "abc"));
+    QVERIFY(!PasswordHash::constantTimeEquals("abc", "abd"));
+    QVERIFY(!PasswordHash::constantTimeEquals("abc", "ab"));
+}
+
+void TestServerDatabase::fallsOn_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("weekDays");
+    QTest::addColumn<int>("monthDay");
+    QTest::addColumn<QDate>("date");
+    QTest::addColumn<bool>("falls");
+    const QDate monday(2025, 3, 10);
+    QTest::newRow("daily") << u"D"_s << QString() << 0 << monday << true;
+    QTest::newRow("working day, Monday") << u"U"_s << QString() << 0 << monday << true;
+    QTest::newRow("working day, Friday") << u"U"_s << QString() << 0 << monday.addDays(4) << true;
+    QTest::newRow("working day, Saturday") << u"U"_s << QString() << 0 << monday.addDays(5) << false;
+    QTest::newRow("weekly on Monday") << u"S"_s << u"NSNNNNN"_s << 0 << monday << true;
+    QTest::newRow("weekly on Monday, Tuesday") << u"S"_s << u"NSNNNNN"_s << 0 << monday.addDays(1) << false;
+    QTest::newRow("weekly on Sunday") << u"S"_s << u"SNNNNNN"_s << 0 << monday.addDays(6) << true;
+    QTest::newRow("weekly, marks too short") << u"S"_s << u"NS"_s << 0 << monday.addDays(6) << false;
+    QTest::newRow("monthly on the 10th") << u"M"_s << QString() << 10 << monday << true;
+    QTest::newRow("monthly on the 11th") << u"M"_s << QString() << 11 << monday << false;
+    QTest::newRow("monthly on the 31st in February") << u"M"_s << QString() << 31 << QDate(2025, 2, 28) << true;
+    QTest::newRow("monthly on the 31st, 30 April") << u"M"_s << QString() << 31 << QDate(2025, 4, 30) << true;
+    QTest::newRow("monthly on the 31st, 30 May") << u"M"_s << QString() << 31 << QDate(2025, 5, 30) << false;
+    QTest::newRow("monthly without a day") << u"M"_s << QString() << 0 << monday << false;
+    QTest::newRow("on request never") << u"R"_s << QString() << 0 << monday << false;
+    QTest::newRow("unknown kind never") << u"X"_s << QString() << 0 << monday << false;
+}
+
+void TestServerDatabase::fallsOn()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, weekDays);
+    QFETCH(int, monthDay);
+    QFETCH(QDate, date);
+    QFETCH(bool, falls);
+    QCOMPARE(Activities::fallsOn(kind, weekDays, monthDay, date), falls);
+}
+
+void TestServerDatabase::catalogueTexts()
+{
+    QCOMPARE(Catalogue::text(u"NmProcessoNull"_s), u"Informe o nome do processo."_s);
+    QCOMPARE(Catalogue::text(u"CdGrupoperJaCad"_s), u" Código de grupo de operadores informado já cadastrado"_s);
+    QCOMPARE(Catalogue::text(u"Data<Atual"_s), u"Data informada não pode ser menor que a data atual."_s);
+    QCOMPARE(Catalogue::text(u"PROC_N_EXC"_s),
+             u"O processo não pode ser excluído. O mesmo possui atividades que já foram executadas."_s);
+    QVERIFY(!Catalogue::contains(u"proc_n_exc"_s));
+}
+
+void TestServerDatabase::pgOptions_data()
+{
+    QTest::addColumn<QString>("options");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("database");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("extra");
+    QTest::newRow("plain") << u"host=127.0.0.1 port=5433 user=pru dbname=pru87000 password=x"_s << u"127.0.0.1"_s << 5433
+                           << u"pru"_s << u"pru87000"_s << u"x"_s << QString();
+    QTest::newRow("quoted") << u"host=db  password='a b\\'c' dbname=x sslmode=require"_s << u"db"_s << -1 << QString()
+                            << u"x"_s << u"a b'c"_s << u"sslmode=require"_s;
+}
+
+void TestServerDatabase::pgOptions()
+{
+    QFETCH(QString, options);
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    QFETCH(QString, user);
+    QFETCH(QString, database);
+    QFETCH(QString, password);
+    QFETCH(QString, extra);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QPSQL"_s, u"options"_s);
+        Database::applyPgOptions(db, options);
+        QCOMPARE(db.hostName(), host);
+        QCOMPARE(db.port(), port);
+        QCOMPARE(db.userName(), user);
+        QCOMPARE(db.databaseName(), database);
+        QCOMPARE(db.password(), password);
+        QCOMPARE(db.connectOptions(), extra);
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, Database::applyPgOptions(db, u"host"_s));
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, Database::applyPgOptions(db, u"port=abc"_s));
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, Database::applyPgOptions(db, u"password='open"_s));
+    }
+    QSqlDatabase::removeDatabase(u"options"_s);
+    QVERIFY(!DatabaseConfig::postgres(options).describe().contains(u"password"_s));
+}
+
+QTEST_GUILESS_MAIN(TestServerDatabase)
+#include "tst_serverdatabase.moc"

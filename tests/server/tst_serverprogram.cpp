@@ -1,0 +1,228 @@
+// The program pru_server as an administrator runs it: the administration
+// commands, serving clients on a port it reports, the configuration file,
+// one line on standard error per start, stop and failure, and a clean stop on
+// SIGTERM and SIGINT.
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+#include "ServerTestSupport.h"
+
+using namespace ServerTest;
+
+class TestServerProgram : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void administrationCommands();
+    void servesUntilSignalled_data();
+    void servesUntilSignalled();
+    void configurationFile();
+    void failuresAreReported_data();
+    void failuresAreReported();
+
+private:
+    struct Result
+    {
+        int exitCode = -1;
+        QString out;
+        QString err;
+    };
+    Result run(const QStringList &args, const QByteArray &input = {});
+    // Starts serving and returns the port from its start line.
+    quint16 startServing(QProcess &process, const QStringList &args, QString *startLine);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_file;
+};
+
+void TestServerProgram::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_file = m_dir->filePath(u"pru.sqlite"_s);
+}
+
+TestServerProgram::Result TestServerProgram::run(const QStringList &args, const QByteArray &input)
+{
+    QProcess process;
+    process.start(QStringLiteral(PRU_SERVER_BINARY), args);
+    Result result;
+    if (!process.waitForStarted(10'000)) {
+        return result;
+    }
+    if (!input.isEmpty()) {
+        process.write(input);
+    }
+    process.closeWriteChannel();
+    if (!process.waitForFinished(120'000)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = QString::fromUtf8(process.readAllStandardOutput());
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+quint16 TestServerProgram::startServing(QProcess &process, const QStringList &args, QString *startLine)
+{
+    process.start(QStringLiteral(PRU_SERVER_BINARY), args);
+    if (!process.waitForStarted(10'000)) {
+        return 0;
+    }
+    QString err;
+    static const QRegularExpression started(u"pru_server: iniciado: .* em [0-9.]+:(\\d+), (.*)"_s);
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 60'000) {
+        process.waitForReadyRead(500);
+        err += QString::fromUtf8(process.readAllStandardError());
+        const QRegularExpressionMatch match = started.match(err);
+        if (match.hasMatch()) {
+            *startLine = match.captured(0);
+            return quint16(match.captured(1).toUInt());
+        }
+        if (process.state() == QProcess::NotRunning) {
+            break;
+        }
+    }
+    qWarning("server did not start: %s", qPrintable(err));
+    return 0;
+}
+
+void TestServerProgram::administrationCommands()
+{
+    Result r = run({u"--sqlite"_s, m_file, u"--create-db"_s});
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.out.contains(u"versão %1"_s.arg(Database::latestVersion())), qPrintable(r.out));
+
+    r = run({u"--sqlite"_s, m_file, u"--add-unit"_s, u"0009"_s, u"--name"_s, u"Loja Sul"_s});
+    QCOMPARE(r.exitCode, 0);
+    // The password read from standard input never shows on a command line.
+    r = run({u"--sqlite"_s, m_file, u"--add-operator"_s, u"CAIXA1"_s, u"--name"_s, u"Caixa Um"_s, u"--unit"_s, u"0009"_s},
+            "segredo\n");
+    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+    r = run({u"--sqlite"_s, m_file, u"--demo"_s});
+    QVERIFY2(r.exitCode == 1 && r.err.contains(u"falha:"_s), qPrintable(r.err)); // the database already has units
+
+    ScopedConnection connection(DatabaseConfig::sqlite(m_file), u"check"_s);
+    QCOMPARE(Sql::scalar(connection.db(), u"SELECT NMOPERADOR FROM OPERADOR WHERE CDOPERADOR = 'CAIXA1'"_s).toString(), u"Caixa Um"_s);
+    const qint64 process = Sql::insertReturningKey(connection.db(),
+        u"INSERT INTO PROCESSOFILIAL (CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA) VALUES ('0009', 'P', ?) RETURNING NRPROCESSOFILIAL"_s,
+        {today() - 1});
+    Sql::exec(connection.db(), u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA) VALUES ('DI', 'Diária', 'D')"_s);
+    Sql::exec(connection.db(), u"INSERT INTO ATIVIDADEFILIAL (NRPROCESSOFILIAL, NMATIVIDADEFILIAL, CDPERIENTR, NRORDENAATIVIDADE) VALUES (?, 'T', 'DI', 1)"_s,
+              {process});
+
+    const QString day = ServerClock::today().toString(Qt::ISODate);
+    r = run({u"--sqlite"_s, m_file, u"--generate-day"_s, day});
+    QVERIFY2(r.exitCode == 0 && r.out.contains(u"1 atividades"_s), qPrintable(r.out + r.err));
+    r = run({u"--sqlite"_s, m_file, u"--generate-day"_s, day});
+    QVERIFY2(r.exitCode == 0 && r.out.contains(u"já tinha sido gerado"_s), qPrintable(r.out));
+    r = run({u"--sqlite"_s, m_file, u"--list-activities"_s, u"hoje"_s});
+    QCOMPARE(r.exitCode, 0);
+    const QString number = r.out.section(u'\n', 1, 1).section(u'\t', 0, 0);
+    QVERIFY2(!number.isEmpty(), qPrintable(r.out));
+    r = run({u"--sqlite"_s, m_file, u"--mark-executed"_s, number, u"--operator"_s, u"CAIXA1"_s});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+    r = run({u"--sqlite"_s, m_file, u"--list-activities"_s, day});
+    QVERIFY2(r.out.contains(u"executada por CAIXA1"_s), qPrintable(r.out));
+    r = run({u"--sqlite"_s, m_file, u"--mark-executed"_s, number, u"--operator"_s, u"CAIXA1"_s});
+    QVERIFY2(r.exitCode == 1 && r.err.contains(u"já foi executada"_s), qPrintable(r.err));
+}
+
+void TestServerProgram::servesUntilSignalled_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TestServerProgram::servesUntilSignalled()
+{
+    QFETCH(int, signalNumber);
+    QCOMPARE(run({u"--sqlite"_s, m_file, u"--demo"_s}).exitCode, 0);
+    QProcess server;
+    QString line;
+    const quint16 port = startServing(server, {u"--sqlite"_s, m_file, u"--port"_s, u"0"_s}, &line);
+    QVERIFY(port != 0);
+    QVERIFY2(line.contains(u"PRU87000.rdmProcessoUnidade"_s), qPrintable(line));
+
+    Client client;
+    QString error;
+    QVERIFY2(client.open(port, u"SUPERVISOR"_s, u"senha"_s, &error), qPrintable(error));
+    const DataPacket processes = dataOf(client.call(u"GetProcessos"_s));
+    QCOMPARE(processes.rows.size(), 5);
+
+    ::kill(pid_t(server.processId()), signalNumber);
+    QVERIFY(server.waitForFinished(30'000));
+    QCOMPARE(server.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(server.exitCode(), 0);
+    const QString err = QString::fromUtf8(server.readAllStandardError());
+    QVERIFY2(err.contains(u"pru_server: encerrado"_s), qPrintable(err));
+    QCOMPARE(err.count(u'\n'), 1); // one line for the stop; the start line was read before
+}
+
+void TestServerProgram::configurationFile()
+{
+    const QString ini = m_dir->filePath(u"pru_server.ini"_s);
+    {
+        QFile file(ini);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("[server]\naddress=127.0.0.1\nport=0\n[database]\nsqlite=%1\n").arg(m_file).toUtf8());
+    }
+    QProcess server;
+    QString line;
+    const quint16 port = startServing(server, {u"--config"_s, ini}, &line);
+    QVERIFY(port != 0);
+    QVERIFY2(line.contains(m_file), qPrintable(line));
+    // Created and migrated on the first start.
+    {
+        ScopedConnection connection(DatabaseConfig::sqlite(m_file), u"check"_s);
+        QCOMPARE(Database::schemaVersion(connection.db()), Database::latestVersion());
+        // Today is generated when the server starts, before any client.
+        QVERIFY(Sql::scalar(connection.db(), u"SELECT 1 FROM GERACAOATIVIDADE WHERE DTATIVIDADE = ?"_s, {qint64(today())}).isValid());
+    }
+    server.terminate();
+    QVERIFY(server.waitForFinished(30'000));
+    QCOMPARE(server.exitCode(), 0);
+}
+
+void TestServerProgram::failuresAreReported_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("bad port") << QStringList{u"--port"_s, u"porta"_s} << u"Porta inválida"_s;
+    QTest::newRow("bad address") << QStringList{u"--address"_s, u"não.é.endereço"_s} << u"Endereço inválido"_s;
+    QTest::newRow("missing config") << QStringList{u"--config"_s, u"/nao/existe.ini"_s} << u"configuração não encontrado"_s;
+    QTest::newRow("unwritable database") << QStringList{u"--sqlite"_s, u"/nao/existe/pru.sqlite"_s} << u"banco de dados"_s;
+    QTest::newRow("operator of an unknown unit")
+        << QStringList{u"--add-operator"_s, u"X"_s, u"--name"_s, u"X"_s, u"--unit"_s, u"9999"_s, u"--password"_s, u"p"_s}
+        << u"A unidade 9999 não existe"_s;
+    QTest::newRow("stray argument") << QStringList{u"servir"_s} << u"argumento inesperado"_s;
+}
+
+void TestServerProgram::failuresAreReported()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, expected);
+    if (!args.contains(u"--sqlite"_s) && !args.contains(u"--config"_s)) {
+        args << u"--sqlite"_s << m_file;
+    }
+    const Result r = run(args);
+    QVERIFY2(r.exitCode != 0, qPrintable(r.err));
+    QVERIFY2(r.err.startsWith(u"pru_server: falha: "_s), qPrintable(r.err));
+    QVERIFY2(r.err.contains(expected), qPrintable(r.err));
+    QCOMPARE(r.err.count(u'\n'), 1);
+}
+
+QTEST_GUILESS_MAIN(TestServerProgram)
+#include "tst_serverprogram.moc"

@@ -15,7 +15,9 @@ QList<FieldDef> operadores();
 QList<FieldDef> atividades();
 
 // One "?" each: the unit; the process number; the task number; the process
-// number; the task number.
+// number; the task number. The task and operator texts give the unit of the
+// owning process as an extra first column, with one row of nulls for a
+// parent without children.
 extern const QString selectProcessos;
 extern const QString selectTarefas;
 extern const QString selectOperadores;

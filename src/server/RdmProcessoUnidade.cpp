@@ -1,5 +1,6 @@
 #include "RdmProcessoUnidade.h"
 
+#include <QSqlError>
 #include <QSqlQuery>
 
 #include <cmath>
@@ -115,27 +116,53 @@ DeltaPacket deltaArg(const QString &method, const QCborArray &args, int index)
 
 // ----- replies ---------------------------------------------------------------
 
+Row rowAt(const QSqlQuery &query, const QList<FieldDef> &fields, int firstColumn)
+{
+    Row row;
+    row.reserve(fields.size());
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        const QVariant v = query.value(int(i) + firstColumn);
+        if (v.isNull()) {
+            row.append(QVariant());
+        } else if (fields.at(i).type == FieldType::Text) {
+            // Stored texts always fit; a longer one (SQLite does not
+            // enforce sizes) must not break the whole reply.
+            row.append(v.toString().left(fields.at(i).size));
+        } else {
+            row.append(v.toDouble());
+        }
+    }
+    return row;
+}
+
 DataPacket packetFrom(QSqlQuery &query, const QList<FieldDef> &fields)
 {
     DataPacket packet;
     packet.fields = fields;
     while (query.next()) {
-        Row row;
-        row.reserve(fields.size());
-        for (qsizetype i = 0; i < fields.size(); ++i) {
-            const QVariant v = query.value(int(i));
-            if (v.isNull()) {
-                row.append(QVariant());
-            } else if (fields.at(i).type == FieldType::Text) {
-                // Stored texts always fit; a longer one (SQLite does not
-                // enforce sizes) must not break the whole reply.
-                row.append(v.toString().left(fields.at(i).size));
-            } else {
-                row.append(v.toDouble());
-            }
-        }
-        packet.rows.append(row);
+        packet.rows.append(rowAt(query, fields, 0));
     }
+    query.finish();
+    return packet;
+}
+
+// Rows headed by the unit of their owner (see Fields): another unit's owner
+// is refused, the row of nulls of an owner without children is skipped.
+DataPacket ownedPacket(QSqlQuery &query, const QList<FieldDef> &fields, const QString &unit)
+{
+    DataPacket packet;
+    packet.fields = fields;
+    while (query.next()) {
+        if (query.value(0).toString() != unit) {
+            query.finish();
+            throw EDatabaseError(Saves::otherUnitText());
+        }
+        if (query.value(1).isNull()) {
+            continue;
+        }
+        packet.rows.append(rowAt(query, fields, 1));
+    }
+    query.finish();
     return packet;
 }
 
@@ -153,6 +180,7 @@ RdmProcessoUnidade::RdmProcessoUnidade(std::shared_ptr<ServerState> state)
 
 RdmProcessoUnidade::~RdmProcessoUnidade()
 {
+    m_statements.clear();
     if (!m_connectionName.isEmpty()) {
         m_db = QSqlDatabase();
         Database::remove(m_connectionName);
@@ -180,6 +208,21 @@ QSqlDatabase &RdmProcessoUnidade::db()
         m_connectionName = name;
     }
     return m_db;
+}
+
+QSqlQuery &RdmProcessoUnidade::statement(const QString &text, const QVariantList &values)
+{
+    auto it = m_statements.find(text);
+    if (it == m_statements.end()) {
+        QSqlQuery query(db());
+        query.setForwardOnly(true);
+        if (!query.prepare(text)) {
+            throw EServerFailure(u"Erro no banco de dados: %1"_s.arg(query.lastError().text()));
+        }
+        it = m_statements.insert(text, query);
+    }
+    Sql::rerun(*it, text, values);
+    return *it;
 }
 
 SessionHandler::LoginResult RdmProcessoUnidade::login(const QString &requestedServer, const QString &operatorCode,
@@ -252,6 +295,18 @@ QCborValue RdmProcessoUnidade::call(const QString &method, const QCborArray &arg
     if (!handler) {
         throw EDatabaseError(u"Método desconhecido: \"%1\"."_s.arg(method.left(80)));
     }
+    // No statement may stay open between calls: on SQLite an open one would
+    // pin this connection to an old snapshot of the database.
+    struct FinishStatements
+    {
+        QHash<QString, QSqlQuery> &statements;
+        ~FinishStatements()
+        {
+            for (QSqlQuery &query : statements) {
+                query.finish();
+            }
+        }
+    } finishStatements{m_statements};
     try {
         // The first call of a day generates that day's occurrences.
         Activities::ensureToday(db(), m_state->lastGeneratedDay);
@@ -264,7 +319,9 @@ QCborValue RdmProcessoUnidade::call(const QString &method, const QCborArray &arg
 
 QString RdmProcessoUnidade::checkProcessUnit(qint64 process)
 {
-    const QVariant unit = Sql::scalar(db(), u"SELECT CDUNIDADE FROM PROCESSOFILIAL WHERE NRPROCESSOFILIAL = ?"_s, {process});
+    QSqlQuery &query = statement(u"SELECT CDUNIDADE FROM PROCESSOFILIAL WHERE NRPROCESSOFILIAL = ?"_s, {process});
+    const QVariant unit = query.next() ? query.value(0) : QVariant();
+    query.finish();
     if (!unit.isValid()) {
         return {};
     }
@@ -277,35 +334,22 @@ QString RdmProcessoUnidade::checkProcessUnit(qint64 process)
 QCborValue RdmProcessoUnidade::GetProcessos(const QCborArray &args)
 {
     expectCount(u"GetProcessos"_s, args, 0);
-    QSqlQuery query = Sql::exec(db(), Fields::selectProcessos, {m_unit});
-    return reply(packetFrom(query, Fields::processos()));
+    return reply(packetFrom(statement(Fields::selectProcessos, {m_unit}), Fields::processos()));
 }
 
 QCborValue RdmProcessoUnidade::GetTarefas(const QCborArray &args)
 {
     expectCount(u"GetTarefas"_s, args, 1);
     const qint64 process = numberArg(u"GetTarefas"_s, args, 0, u"número do processo"_s);
-    DataPacket packet;
-    packet.fields = Fields::tarefas();
-    if (checkProcessUnit(process).isEmpty()) {
-        return reply(packet);
-    }
-    QSqlQuery query = Sql::exec(db(), Fields::selectTarefas, {process});
-    return reply(packetFrom(query, packet.fields));
+    // An unknown process number gives an empty list, like a process without tasks.
+    return reply(ownedPacket(statement(Fields::selectTarefas, {process}), Fields::tarefas(), m_unit));
 }
 
 QCborValue RdmProcessoUnidade::GetOperadores(const QCborArray &args)
 {
     expectCount(u"GetOperadores"_s, args, 1);
     const qint64 task = numberArg(u"GetOperadores"_s, args, 0, u"número da tarefa"_s);
-    DataPacket packet;
-    packet.fields = Fields::operadores();
-    const QVariant process = Sql::scalar(db(), u"SELECT NRPROCESSOFILIAL FROM ATIVIDADEFILIAL WHERE NRATIVIDADEFILIAL = ?"_s, {task});
-    if (!process.isValid() || checkProcessUnit(process.toLongLong()).isEmpty()) {
-        return reply(packet);
-    }
-    QSqlQuery query = Sql::exec(db(), Fields::selectOperadores, {task});
-    return reply(packetFrom(query, packet.fields));
+    return reply(ownedPacket(statement(Fields::selectOperadores, {task}), Fields::operadores(), m_unit));
 }
 
 QCborValue RdmProcessoUnidade::SetProcessos(const QCborArray &args)
@@ -340,8 +384,7 @@ QCborValue RdmProcessoUnidade::GetAtividades(const QCborArray &args)
     if (checkProcessUnit(process).isEmpty()) {
         return reply(packet);
     }
-    QSqlQuery query = Sql::exec(db(), Fields::selectAtividadesProcesso, {process});
-    return reply(packetFrom(query, packet.fields));
+    return reply(packetFrom(statement(Fields::selectAtividadesProcesso, {process}), packet.fields));
 }
 
 QCborValue RdmProcessoUnidade::SetAtividades(const QCborArray &args)
@@ -380,8 +423,7 @@ QCborValue RdmProcessoUnidade::GetVerifTarefas(const QCborArray &args)
     if (owner.toLongLong() != process) {
         throw EDatabaseError(u"A tarefa %1 não pertence ao processo %2."_s.arg(task).arg(process));
     }
-    QSqlQuery query = Sql::exec(db(), Fields::selectAtividadesTarefa, {task});
-    return reply(packetFrom(query, packet.fields));
+    return reply(packetFrom(statement(Fields::selectAtividadesTarefa, {task}), packet.fields));
 }
 
 QCborValue RdmProcessoUnidade::RedefinirAtividadesDia(const QCborArray &args)

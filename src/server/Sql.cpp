@@ -43,6 +43,16 @@ QSqlQuery exec(QSqlDatabase &db, const QString &text, const QVariantList &values
     return query;
 }
 
+void rerun(QSqlQuery &query, const QString &text, const QVariantList &values)
+{
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        query.bindValue(int(i), values.at(i));
+    }
+    if (!query.exec()) {
+        fail(query.lastError(), text);
+    }
+}
+
 QVariant scalar(QSqlDatabase &db, const QString &text, const QVariantList &values)
 {
     QSqlQuery query = exec(db, text, values);

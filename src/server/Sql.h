@@ -11,6 +11,8 @@
 namespace Sql {
 // Prepares and runs text with positional "?" values. Returns the active query.
 QSqlQuery exec(QSqlDatabase &db, const QString &text, const QVariantList &values = {});
+// Binds values to a query prepared once and runs it again.
+void rerun(QSqlQuery &query, const QString &text, const QVariantList &values);
 // Runs text and returns the first column of the first row, or an invalid
 // QVariant when there is no row.
 QVariant scalar(QSqlDatabase &db, const QString &text, const QVariantList &values = {});

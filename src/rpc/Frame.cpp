@@ -1,5 +1,6 @@
 #include "Frame.h"
 
+#include <QBuffer>
 #include <QCborStreamReader>
 #include <QCborStreamWriter>
 #include <QtEndian>
@@ -39,6 +40,15 @@ void FrameDecoder::feed(QByteArrayView bytes)
     m_buffer.append(bytes.data(), bytes.size());
 }
 
+void FrameDecoder::feed(QByteArray &&bytes)
+{
+    if (!hasError() && m_offset == 0 && m_buffer.isEmpty()) {
+        m_buffer = std::move(bytes);
+        return;
+    }
+    feed(QByteArrayView(bytes));
+}
+
 FrameDecoder::Status FrameDecoder::next(QByteArray *payload)
 {
     if (hasError()) {
@@ -58,8 +68,16 @@ FrameDecoder::Status FrameDecoder::next(QByteArray *payload)
     if (available - Frame::headerBytes < qsizetype(length)) {
         return Status::NeedMore;
     }
+    const qsizetype end = m_offset + Frame::headerBytes + qsizetype(length);
+    if (m_offset == 0 && end == m_buffer.size()) {
+        // The buffer is exactly this frame: hand it over instead of copying it.
+        *payload = std::move(m_buffer);
+        payload->remove(0, Frame::headerBytes);
+        m_buffer = QByteArray();
+        return Status::Frame;
+    }
     *payload = m_buffer.mid(m_offset + Frame::headerBytes, length);
-    m_offset += Frame::headerBytes + qsizetype(length);
+    m_offset = end;
     if (m_offset == m_buffer.size()) {
         m_buffer.clear();
         m_offset = 0;
@@ -574,13 +592,18 @@ RpcMessage RpcWire::parse(QByteArrayView payload)
 
 namespace {
 
-// Writes one message and wraps it into a frame.
+// Writes one message straight behind a 4-byte header that is filled in at
+// the end, so that a large packet is copied once, into the frame itself.
 class FrameWriter
 {
 public:
     FrameWriter()
-        : m_writer(&m_payload)
+        : m_frame(Frame::headerBytes, '\0')
+        , m_buffer(&m_frame)
+        , m_writer(&m_buffer)
     {
+        // Append: a write-only buffer would otherwise start the array afresh.
+        m_buffer.open(QIODevice::WriteOnly | QIODevice::Append);
     }
 
     QCborStreamWriter &cbor() { return m_writer; }
@@ -604,10 +627,8 @@ public:
             m_writer.append(v.toDouble());
             break;
         case QCborValue::String:
-            m_writer.append(QStringView(v.toString()));
-            break;
         case QCborValue::ByteArray:
-            m_writer.append(v.toByteArray());
+            v.toCbor(m_writer); // straight from the value's storage, no copy in between
             break;
         default:
             m_writer.appendNull();
@@ -615,11 +636,20 @@ public:
         }
     }
 
-    QByteArray finish() { return Frame::wrap(m_payload); }
+    QByteArray finish()
+    {
+        m_buffer.close();
+        const qsizetype payload = m_frame.size() - Frame::headerBytes;
+        if (payload > qsizetype(Frame::maxPayloadBytes)) {
+            return {};
+        }
+        qToBigEndian(quint32(payload), m_frame.data());
+        return std::move(m_frame);
+    }
 
 private:
-    // The writer starts its array afresh, so the header is put in front at the end.
-    QByteArray m_payload;
+    QByteArray m_frame;
+    QBuffer m_buffer;
     QCborStreamWriter m_writer;
 };
 

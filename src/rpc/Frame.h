@@ -42,6 +42,8 @@ public:
     explicit FrameDecoder(quint32 maxPayloadBytes = Frame::maxPayloadBytes);
 
     void feed(QByteArrayView bytes);
+    // Same, taking over the array when nothing is buffered (no copy).
+    void feed(QByteArray &&bytes);
     // Frame: *payload holds the next payload. NeedMore: no complete frame yet.
     // Error: the stream cannot be cut any further (sticky); see errorString().
     Status next(QByteArray *payload);

@@ -102,11 +102,11 @@ void RpcConnection::finish(bool serverStopping)
 void RpcConnection::onReadyRead()
 {
     while (m_socket->bytesAvailable() > 0) {
-        const QByteArray chunk = m_socket->read(readChunkBytes);
+        QByteArray chunk = m_socket->read(readChunkBytes);
         if (m_closing) {
             continue; // read and dropped, so that closing does not reset the connection
         }
-        m_decoder.feed(chunk);
+        m_decoder.feed(std::move(chunk));
         QByteArray payload;
         for (;;) {
             const FrameDecoder::Status status = m_decoder.next(&payload);

@@ -4,6 +4,7 @@
 
 #include <QTest>
 #include <QMutex>
+#include <QTcpSocket>
 #include <QThread>
 
 #include "Catalogue.h"
@@ -47,6 +48,8 @@ private slots:
     void badArguments();
     void concurrentWriters_data() { ENGINE_ROWS(); }
     void concurrentWriters();
+    void malformedPeersDoNotDisturbOthers_data() { ENGINE_ROWS(); }
+    void malformedPeersDoNotDisturbOthers();
 
 private:
     double newProcess(Client &client, const QString &name);
@@ -698,6 +701,44 @@ void TestRdmProcessoUnidade::concurrentWriters()
     }
     QVERIFY2(failures.load() == 0, qPrintable(firstError));
     QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM PROCESSOFILIAL"_s), clients * each);
+}
+
+void TestRdmProcessoUnidade::malformedPeersDoNotDisturbOthers()
+{
+    START_ENGINE();
+    auto client = m_env.login();
+    QVERIFY(client);
+    const double number = newProcess(*client, u"Processo"_s);
+
+    // An oversize length, a frame of garbage, a truncated frame: each peer
+    // is answered or dropped, and the logged-in client goes on.
+    const QList<QByteArray> attacks = {
+        QByteArray::fromHex("ffffffff"),
+        QByteArray::fromHex("00000004") + QByteArray("\xff\xfe\xfd\xfc", 4),
+        QByteArray::fromHex("00001000") + QByteArray(100, 'x'),
+    };
+    QList<QTcpSocket *> peers;
+    for (const QByteArray &bytes : attacks) {
+        auto *peer = new QTcpSocket(this);
+        peer->connectToHost(QHostAddress::LocalHost, m_env.port());
+        QVERIFY(peer->waitForConnected(5000));
+        peer->write(bytes);
+        QVERIFY(peer->waitForBytesWritten(5000));
+        peers << peer;
+    }
+    for (int i = 0; i < 3; ++i) {
+        const DataPacket tasks = tasksOf(*client, number);
+        QCOMPARE(tasks.fields, Fields::tarefas());
+    }
+    // The two complete faults get an answer or a closed connection.
+    for (int i = 0; i < 2; ++i) {
+        QTcpSocket *peer = peers.at(i);
+        QTRY_VERIFY_WITH_TIMEOUT(peer->bytesAvailable() > 0 || peer->state() != QAbstractSocket::ConnectedState
+                                     || peer->waitForReadyRead(100),
+                                 15'000);
+    }
+    qDeleteAll(peers);
+    QVERIFY(client->call(u"GetDataServidor"_s).ok);
 }
 
 QTEST_GUILESS_MAIN(TestRdmProcessoUnidade)

@@ -106,7 +106,11 @@ void cutIntoFrames(QByteArrayView stream, qsizetype piece, quint32 limit)
     QByteArray payload;
     while (!stream.isEmpty()) {
         const qsizetype n = qMin(piece, stream.size());
-        decoder.feed(stream.first(n));
+        if (n % 2 == 1) {
+            decoder.feed(QByteArray(stream.first(n).data(), n)); // the overload that takes over the array
+        } else {
+            decoder.feed(stream.first(n));
+        }
         stream = stream.sliced(n);
         for (;;) {
             const FrameDecoder::Status status = decoder.next(&payload);

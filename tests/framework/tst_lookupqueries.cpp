@@ -148,6 +148,8 @@ private slots:
     void oneCode();
     void nothingFound_data();
     void nothingFound();
+    void trailingBlanks_data();
+    void trailingBlanks();
     void parametersRepeatedAndReordered_data();
     void parametersRepeatedAndReordered();
     void emptyTextBindsAsText_data();
@@ -775,6 +777,33 @@ void TestLookupQueries::nothingFound()
     QCOMPARE(q->RecordCount(), 0);
     // Only ever a value: the tables are as they were.
     checkTablesIntact(engine);
+}
+
+void TestLookupQueries::trailingBlanks_data()
+{
+    addEngineRows();
+}
+
+void TestLookupQueries::trailingBlanks()
+{
+    QFETCH(QString, engine);
+    if (!useEngine(engine)) {
+        return;
+    }
+    // The query leaves the code as given. Whether a trailing blank matters
+    // is the engine's own comparison rule: SQLite and PostgreSQL compare
+    // texts exactly, Firebird ignores trailing blanks. The screen passes
+    // codes already normalised to their width, so both agree in use; the
+    // code that comes back is always the stored one, never padded.
+    QObject screen;
+    const Lookup l = lookupOf(u"qryVdOperador"_s);
+    TADOIBQuery *q = LookupQueries::create(l.query, &screen);
+    const Rows found = run(q, l, u"JOAO "_s, u""_s);
+    if (engine == u"firebird") {
+        QCOMPARE(found, (Rows{{u"JOAO"_s, u"João da Silva"_s}}));
+    } else {
+        QCOMPARE(found, Rows());
+    }
 }
 
 void TestLookupQueries::parametersRepeatedAndReordered_data()

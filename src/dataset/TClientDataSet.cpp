@@ -5,6 +5,9 @@
 #include <QMetaType>
 
 #include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
 #include <cmath>
 #include <exception>
 #include <unordered_set>
@@ -64,6 +67,78 @@ bool isBlankDate(const QString &text)
         }
     }
     return true;
+}
+
+// Order-preserving 64-bit key of an index or lookup value: null below every
+// number, -0 equal to 0.
+quint64 orderKey(const QVariant &value)
+{
+    if (!value.isValid()) {
+        return 0;
+    }
+    double d = value.toDouble();
+    if (d == 0) {
+        d = 0.0;
+    }
+    quint64 bits = 0;
+    std::memcpy(&bits, &d, sizeof bits);
+    return (bits >> 63) ? ~bits : bits | (quint64(1) << 63);
+}
+
+quint64 seqKey(qint64 seq)
+{
+    return quint64(seq) ^ (quint64(1) << 63);
+}
+
+// Stable LSD radix sort on T::key: linear time on contiguous memory, so that
+// ordering 100,000 rows costs ten times ordering 10,000.
+template<typename T>
+void radixSort(std::vector<T> &items)
+{
+    constexpr int bits = 11;
+    constexpr quint64 mask = (quint64(1) << bits) - 1;
+    constexpr int maxPasses = (64 + bits - 1) / bits;
+    if (items.size() < 2) {
+        return;
+    }
+    // Only the bits in which the keys differ need passes (whole numbers held
+    // as doubles differ in few of them).
+    quint64 differing = 0;
+    const quint64 first = items.front().key;
+    for (const T &item : items) {
+        differing |= item.key ^ first;
+    }
+    if (differing == 0) {
+        return;
+    }
+    const int low = std::countr_zero(differing);
+    const int passes = (63 - std::countl_zero(differing) - low) / bits + 1;
+    std::vector<std::array<size_t, size_t(1) << bits>> counts(static_cast<size_t>(passes));
+    for (const T &item : items) {
+        const quint64 key = item.key >> low;
+        for (int pass = 0; pass < passes; ++pass) {
+            ++counts[size_t(pass)][(key >> (pass * bits)) & mask];
+        }
+    }
+    static_assert(maxPasses >= 1);
+    std::vector<T> buffer(items.size());
+    for (int pass = 0; pass < passes; ++pass) {
+        const int shift = low + pass * bits;
+        auto &count = counts[size_t(pass)];
+        if (count[(items.front().key >> shift) & mask] == items.size()) {
+            continue; // every key has the same digit here
+        }
+        size_t total = 0;
+        for (size_t &c : count) {
+            const size_t here = c;
+            c = total;
+            total += here;
+        }
+        for (const T &item : items) {
+            buffer[count[(item.key >> shift) & mask]++] = item;
+        }
+        items.swap(buffer);
+    }
 }
 
 QString typeName(FieldType type)
@@ -174,10 +249,12 @@ void TClientDataSet::setIndexName(const QString &indexName)
     checkNotCalculating();
     checkBrowseMode();
     Record *current = m_current >= 0 ? m_rows[size_t(m_current)].get() : nullptr;
+    // Without an index the rows already stand in arrival order.
+    const bool inArrivalOrder = m_indexField == nullptr;
     emit aboutToReset();
     m_indexName = indexName;
     m_indexField = field;
-    sortRows();
+    sortRows(inArrivalOrder);
     if (current) {
         for (size_t i = 0; i < m_rows.size(); ++i) {
             if (m_rows[i].get() == current) {
@@ -468,11 +545,50 @@ int TClientDataSet::sortedPosition(const Record *record, int excluding) const
     return lo;
 }
 
-void TClientDataSet::sortRows()
+void TClientDataSet::sortRows(bool inArrivalOrder)
 {
-    std::stable_sort(m_rows.begin(), m_rows.end(),
-                     [this](const std::unique_ptr<Record> &a, const std::unique_ptr<Record> &b) { return lessInIndex(a.get(), b.get()); });
-}
+    // The values of the index field, as a fill collected them, already carry
+    // everything the order needs.
+    if (m_indexField && size_t(m_indexField->m_index) < m_lookups.size()) {
+        Lookup &lookup = m_lookups[size_t(m_indexField->m_index)];
+        if (lookup.generation == m_generation && lookup.arrivalTies && lookup.entries.size() == m_rows.size()) {
+            if (!lookup.sorted) {
+                radixSort(lookup.entries);
+                lookup.sorted = true;
+            }
+            for (auto &row : m_rows) {
+                row.release();
+            }
+            for (size_t i = 0; i < m_rows.size(); ++i) {
+                m_rows[i].reset(lookup.entries[i].record);
+            }
+            return;
+        }
+    }
+    struct Item
+    {
+        quint64 key;
+        Record *record;
+    };
+    std::vector<Item> items;
+    items.reserve(m_rows.size());
+    for (auto &row : m_rows) {
+        items.push_back({seqKey(row->seq), row.release()});
+    }
+    if (!inArrivalOrder) {
+        radixSort(items);
+    }
+    if (m_indexField) {
+        const int slot = m_indexField->m_index;
+        for (Item &item : items) {
+            item.key = orderKey(item.record->values.at(slot));
+        }
+        radixSort(items);
+    }
+    for (size_t i = 0; i < items.size(); ++i) {
+        m_rows[i].reset(items[i].record);
+    }
+    }
 
 void TClientDataSet::moveRowTo(int from, int to)
 {
@@ -483,10 +599,12 @@ void TClientDataSet::moveRowTo(int from, int to)
     // lands, counted before the move.
     const int destination = to > from ? to + 1 : to;
     emit rowAboutToBeMoved(from, destination);
-    std::unique_ptr<Record> record = std::move(m_rows[size_t(from)]);
-    m_rows.erase(m_rows.begin() + from);
-    m_rows.insert(m_rows.begin() + to, std::move(record));
-    if (m_current == from) {
+    if (from < to) {
+        std::rotate(m_rows.begin() + from, m_rows.begin() + from + 1, m_rows.begin() + to + 1);
+    } else {
+        std::rotate(m_rows.begin() + to, m_rows.begin() + from, m_rows.begin() + from + 1);
+    }
+        if (m_current == from) {
         m_current = to;
     } else if (from < m_current && m_current <= to) {
         --m_current;
@@ -540,7 +658,8 @@ void TClientDataSet::renumberSeqs()
 
 // ---------------------------------------------------------------- content
 
-void TClientDataSet::resetContent(std::vector<std::unique_ptr<Record>> rows, const std::function<void()> &beforeInstall)
+void TClientDataSet::resetContent(std::vector<std::unique_ptr<Record>> rows, std::vector<Lookup> *lookups,
+                                  const std::function<void()> &beforeInstall)
 {
     const TDataSetState oldState = m_state;
     emit aboutToReset();
@@ -548,13 +667,21 @@ void TClientDataSet::resetContent(std::vector<std::unique_ptr<Record>> rows, con
         beforeInstall();
     }
     m_rows = std::move(rows);
-    sortRows();
-    m_changes.clear();
+        m_changes.clear();
     m_buffer.clear();
     m_touched = false;
     m_returnRow = -1;
     m_active = true;
     m_state = TDataSetState::dsBrowse;
+    ++m_generation;
+    m_lookups.clear();
+    if (lookups) {
+        m_lookups = std::move(*lookups);
+        for (Lookup &lookup : m_lookups) {
+            lookup.generation = m_generation;
+            lookup.arrivalTies = true;
+        }
+    }
     m_current = m_rows.empty() ? -1 : 0;
     m_eof = m_rows.empty();
     m_bof = true;
@@ -580,7 +707,7 @@ void TClientDataSet::CreateDataSet()
     if (m_fields.isEmpty()) {
         throw EDatabaseError(u"%1 não tem campos definidos."_s.arg(displayName()));
     }
-    resetContent({});
+    resetContent({}, nullptr);
     runEvent(AfterOpen);
 }
 
@@ -592,7 +719,9 @@ void TClientDataSet::Close()
     }
     emit aboutToReset();
     m_rows.clear();
-    m_changes.clear();
+    m_lookups.clear();
+    ++m_generation;
+        m_changes.clear();
     m_buffer.clear();
     m_touched = false;
     m_returnRow = -1;
@@ -678,10 +807,35 @@ void TClientDataSet::SetData(const DataPacket &packet)
         slotCount = int(m_fields.size());
     }
 
+    int indexSlot = -1;
+    if (recreate) {
+        if (!m_indexName.isEmpty()) {
+            const auto it = packetIndex.constFind(m_indexes.value(m_indexName.toUpper()).toUpper());
+            if (it != packetIndex.constEnd() && defs.at(*it).type == FieldType::Number) {
+                indexSlot = *it;
+            }
+        }
+    } else if (m_indexField) {
+        indexSlot = m_indexField->m_index;
+    }
+    struct Arrival
+    {
+        quint64 key;
+        qsizetype row;
+    };
+    std::vector<Arrival> order;
+    const qsizetype count = packet.rows.size();
+    std::vector<Lookup> lookups(static_cast<size_t>(slotCount));
+    for (const Target &target : targets) {
+        if (target.type == FieldType::Number) {
+            lookups[size_t(target.slot)].entries.reserve(size_t(count));
+        }
+    }
+    // Rows are built in arrival order, which keeps memory access sequential;
+    // an active index then orders the row pointers.
     std::vector<std::unique_ptr<Record>> rows;
-    rows.reserve(size_t(packet.rows.size()));
-    qint64 seq = 0;
-    for (qsizetype r = 0; r < packet.rows.size(); ++r) {
+    rows.reserve(size_t(count));
+    for (qsizetype r = 0; r < count; ++r) {
         const Row &source = packet.rows.at(r);
         if (source.size() != defs.size()) {
             throw EDatabaseError(u"A linha %1 do pacote de dados tem %2 valores para %3 campos."_s.arg(r + 1).arg(source.size()).arg(defs.size()));
@@ -691,6 +845,9 @@ void TClientDataSet::SetData(const DataPacket &packet)
         for (const Target &target : targets) {
             const QVariant &value = source.at(target.source);
             if (isNullValue(value)) {
+                if (target.type == FieldType::Number) {
+                    lookups[size_t(target.slot)].entries.push_back({orderKey(QVariant()), record.get()});
+                }
                 continue;
             }
             if (target.type == FieldType::Text) {
@@ -713,16 +870,31 @@ void TClientDataSet::SetData(const DataPacket &packet)
                 }
                 checkValue({target.name, target.type, 0}, value);
                 record->values[target.slot] = number;
+                if (target.type == FieldType::Number) {
+                    lookups[size_t(target.slot)].entries.push_back({orderKey(number), record.get()});
+                }
             }
         }
         record->id = m_nextId++;
-        seq += seqGap;
-        record->seq = seq;
+        record->seq = (r + 1) * seqGap;
+        if (indexSlot >= 0) {
+            order.push_back({orderKey(record->values.at(indexSlot)), r});
+        }
         rows.push_back(std::move(record));
     }
+    if (indexSlot >= 0) {
+        radixSort(order);
+        std::vector<std::unique_ptr<Record>> sorted;
+        sorted.reserve(rows.size());
+        for (const Arrival &arrival : order) {
+            sorted.push_back(std::move(rows[size_t(arrival.row)]));
+        }
+        rows.swap(sorted);
+    }
+    const qint64 seq = (packet.rows.size() + 1) * seqGap;
 
     // Everything is checked: from here on the content is replaced.
-    resetContent(std::move(rows), [&] {
+    resetContent(std::move(rows), &lookups, [&] {
         m_maxSeq = seq;
         if (!recreate) {
             return;
@@ -858,6 +1030,7 @@ void TClientDataSet::CancelUpdates()
         std::erase_if(m_rows, [&](const std::unique_ptr<Record> &record) { return inserted.count(record.get()) > 0; });
     }
     m_changes.clear();
+    ++m_generation; // before sorting: the collected values are stale now
     sortRows();
     m_current = m_rows.empty() ? -1 : 0;
     if (current) {
@@ -892,7 +1065,7 @@ void TClientDataSet::EmptyDataSet()
 {
     checkActive();
     checkNotCalculating();
-    resetContent({});
+    resetContent({}, nullptr);
 }
 
 // ---------------------------------------------------------------- row operations
@@ -931,7 +1104,7 @@ void TClientDataSet::insertRow(bool append)
     emit rowAboutToBeInserted(position);
     m_returnRow = append ? m_current : position;
     m_rows.insert(m_rows.begin() + position, std::move(record));
-    m_buffer = Row(m_fields.size());
+        m_buffer = Row(m_fields.size());
     m_current = position;
     m_eof = m_bof = false;
     m_state = TDataSetState::dsInsert;
@@ -995,7 +1168,8 @@ void TClientDataSet::Post()
         m_changes.emplace(record->id, std::move(change));
     }
     record->values = std::move(m_buffer);
-    m_buffer.clear();
+    ++m_generation;
+        m_buffer.clear();
     m_state = TDataSetState::dsBrowse;
     m_returnRow = -1;
 
@@ -1025,7 +1199,7 @@ void TClientDataSet::discardEdit()
         const int position = m_current;
         emit rowAboutToBeRemoved(position);
         m_rows.erase(m_rows.begin() + position);
-        m_buffer.clear();
+                m_buffer.clear();
         m_state = TDataSetState::dsBrowse;
         m_current = m_returnRow >= 0 && m_returnRow < int(m_rows.size()) ? m_returnRow : int(m_rows.size()) - 1;
         m_returnRow = -1;
@@ -1079,7 +1253,8 @@ void TClientDataSet::Delete()
     emit rowAboutToBeRemoved(position);
     std::unique_ptr<Record> record = std::move(m_rows[size_t(position)]);
     m_rows.erase(m_rows.begin() + position);
-    m_buffer.clear(); // an edit in progress goes with its row
+    ++m_generation;
+        m_buffer.clear(); // an edit in progress goes with its row
     m_state = TDataSetState::dsBrowse;
     const auto it = m_changes.find(record->id);
     if (it == m_changes.end()) {
@@ -1266,16 +1441,75 @@ bool TClientDataSet::Locate(const QString &fieldName, const QVariant &value, TLo
         }
     }
     const int slot = field->m_index;
-    for (size_t i = 0; i < m_rows.size(); ++i) {
-        if (matches(field, m_rows[i]->values.at(slot), wanted, options)) {
-            // The row's after-scroll runs even when it was current already:
-            // a reload made without it relies on this locate.
-            moveTo(int(i), true);
-            m_bof = m_eof = false;
-            return true;
+    int found = -1;
+    if (field->DataType() == FieldType::Number && !field->Calculated()) {
+        const std::vector<LookupEntry> &entries = lookup(slot).entries;
+        const quint64 key = orderKey(wanted);
+        auto it = std::lower_bound(entries.begin(), entries.end(), key, [](const LookupEntry &e, quint64 k) { return e.key < k; });
+        // Several rows may hold the value: the first in row order wins.
+        for (; it != entries.end() && it->key == key; ++it) {
+            const int position = positionOf(it->record);
+            if (found < 0 || position < found) {
+                found = position;
+            }
+        }
+    } else {
+        for (size_t i = 0; i < m_rows.size(); ++i) {
+            if (matches(field, m_rows[i]->values.at(slot), wanted, options)) {
+                found = int(i);
+                break;
+            }
         }
     }
-    return false;
+    if (found < 0) {
+        return false;
+    }
+    // The row's after-scroll runs even when it was current already: a reload
+    // made without it relies on this locate.
+    moveTo(found, true);
+    m_bof = m_eof = false;
+    return true;
+}
+
+TClientDataSet::Lookup &TClientDataSet::lookup(int slot)
+{
+    if (m_lookups.size() < size_t(m_fields.size())) {
+        m_lookups.resize(size_t(m_fields.size()));
+    }
+    Lookup &lookup = m_lookups[size_t(slot)];
+    if (lookup.generation != m_generation) {
+        lookup.entries.clear();
+        lookup.entries.reserve(m_rows.size());
+        for (size_t i = 0; i < m_rows.size(); ++i) {
+            if (!(m_state == TDataSetState::dsInsert && int(i) == m_current)) {
+                lookup.entries.push_back({orderKey(m_rows[i]->values.at(slot)), m_rows[i].get()});
+            }
+        }
+        lookup.sorted = false;
+        lookup.arrivalTies = m_indexField == nullptr;
+        lookup.generation = m_generation;
+    }
+    if (!lookup.sorted) {
+        radixSort(lookup.entries);
+        lookup.sorted = true;
+    }
+    return lookup;
+}
+
+// Rows always stand in index (or arrival) order outside an insert, so a
+// posted row is found by binary search.
+int TClientDataSet::positionOf(const Record *record) const
+{
+    const int position = sortedPosition(record, -1);
+    if (position < int(m_rows.size()) && m_rows[size_t(position)].get() == record) {
+        return position;
+    }
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        if (m_rows[i].get() == record) {
+            return int(i);
+        }
+    }
+    return -1;
 }
 
 // ---------------------------------------------------------------- views

@@ -186,12 +186,14 @@ private:
     QList<FieldDef> storedDefs() const;
     bool lessInIndex(const Record *a, const Record *b) const;
     int sortedPosition(const Record *record, int excluding) const;
-    void sortRows();
+    void sortRows(bool inArrivalOrder = false);
     void moveRowTo(int from, int to);
     void insertRow(bool append);
     void moveTo(int row, bool always);
     void discardEdit();
-    void resetContent(std::vector<std::unique_ptr<Record>> rows, const std::function<void()> &beforeInstall = {});
+    struct Lookup;
+    void resetContent(std::vector<std::unique_ptr<Record>> rows, std::vector<Lookup> *lookups,
+                      const std::function<void()> &beforeInstall = {});
     qint64 seqBefore(int position);
     void renumberSeqs();
     bool matches(const TField *field, const QVariant &stored, const QVariant &wanted, TLocateOptions options) const;
@@ -219,4 +221,25 @@ private:
     qint64 m_maxSeq = 0;
     int m_calculating = 0;
     mutable ReadTarget m_override;
+    // Locate on a stored number field: the posted rows by value, sorted on
+    // first use, so that a locate costs a binary search instead of a scan.
+    // Entries point at rows, so moves keep them valid; a post, a delete or a
+    // new content (m_generation) makes them stale.
+    struct LookupEntry
+    {
+        quint64 key;
+        Record *record;
+    };
+    struct Lookup
+    {
+        quint64 generation = 0;
+        bool sorted = false;
+        bool arrivalTies = false; // equal keys stand in arrival order (made by a fill)
+        std::vector<LookupEntry> entries;
+    };
+    Lookup &lookup(int slot);
+    int positionOf(const Record *record) const;
+    std::vector<Lookup> m_lookups; // by field slot
+    quint64 m_generation = 1;
+
 };

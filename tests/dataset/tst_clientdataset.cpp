@@ -200,6 +200,7 @@ private slots:
     void locateRunsAfterScrollOnCurrentRow();
     void detachedReloadThenLocateLoadsOnce();
     void recNoAndCounts();
+    void locateStaysRightThroughChanges();
 
     // change log
     void changeLogRules();
@@ -710,6 +711,56 @@ void TstClientDataSet::detachedReloadThenLocateLoadsOnce()
     QVERIFY(!ds.Locate(u"NRATIVIDADEFILIAL"_s, 77.0, loCaseInsensitive));
     QVERIFY(loads.isEmpty());
     QCOMPARE(ds.RecNo(), 1);
+}
+
+// Locate keeps its own view of the values; every change of rows, values or
+// order must show in what it finds.
+void TstClientDataSet::locateStaysRightThroughChanges()
+{
+    TClientDataSet ds;
+    defineTasks(ds);
+    // Keys 5, 7, 5 with orders 3, 1, 2: under the index the second 5 comes first.
+    ds.SetData(DataPacket{taskDefs(), {task(5, u"a"_s, 3.0), task(7, u"b"_s, 1.0), task(5, u"c"_s, 2.0)}});
+    QVERIFY(ds.Locate(u"NRATIVIDADEFILIAL"_s, 5));
+    QCOMPARE(name(ds), u"a"_s);
+    ds.setIndexName(u"idxPadrao"_s);
+    QVERIFY(ds.Locate(u"NRATIVIDADEFILIAL"_s, 5));
+    QCOMPARE(name(ds), u"c"_s);
+    QCOMPARE(ds.RecNo(), 2);
+
+    ds.Edit();
+    ds.FieldByName(u"NRATIVIDADEFILIAL"_s)->setAsFloat(9);
+    QVERIFY(ds.Locate(u"NRATIVIDADEFILIAL"_s, 5)); // posts first, then finds the other 5
+    QCOMPARE(name(ds), u"a"_s);
+    QVERIFY(ds.Locate(u"NRATIVIDADEFILIAL"_s, 9));
+    QCOMPARE(name(ds), u"c"_s);
+
+    ds.Delete();
+    QVERIFY(!ds.Locate(u"NRATIVIDADEFILIAL"_s, 9));
+    ds.Append();
+    ds.FieldByName(u"NRATIVIDADEFILIAL"_s)->setAsFloat(-1);
+    ds.FieldByName(u"NRORDENAATIVIDADE"_s)->setAsFloat(0);
+    ds.Post();
+    ds.Last();
+    QVERIFY(ds.Locate(u"NRATIVIDADEFILIAL"_s, -1));
+    QCOMPARE(ds.RecNo(), 1);
+
+    ds.CancelUpdates();
+    QVERIFY(!ds.Locate(u"NRATIVIDADEFILIAL"_s, -1));
+    QVERIFY(ds.Locate(u"NRATIVIDADEFILIAL"_s, 5));
+    QCOMPARE(name(ds), u"c"_s);
+
+    // The index made active again after a change orders by the new values.
+    ds.setIndexName(QString());
+    QCOMPARE(keysInOrder(ds), (QList<double>{5, 7, 5}));
+    ds.Edit();
+    ds.FieldByName(u"NRORDENAATIVIDADE"_s)->setAsFloat(0);
+    ds.Post();
+    ds.setIndexName(u"idxPadrao"_s);
+    QCOMPARE(ds.RecNo(), 1);
+    QCOMPARE(name(ds), u"c"_s);
+    QCOMPARE(keysInOrder(ds), (QList<double>{5, 7, 5}));
+    QCOMPARE(ds.displayTextAt(2, ds.FieldByName(u"NMATIVIDADEFILIAL"_s)), u"a"_s);
 }
 
 void TstClientDataSet::recNoAndCounts()

@@ -172,7 +172,7 @@ void loadDemo(QSqlDatabase &db)
         const qint64 e2 = insertTask(db, estoque, 2, u"Inventário geral"_s, u"EST09000"_s, u"EST"_s, u"FM"_s,
                                      u"Fechar o depósito durante a contagem."_s);
         const qint64 e3 = insertTask(db, estoque, 3, u"Pedido de reposição"_s, u"COM01000"_s, u"COM"_s, u"SG"_s, {});
-        const qint64 e4 = insertTask(db, estoque, 4, u"Auditoria externa"_s, {}, {}, u"RQ"_s, {});
+        const qint64 e4 = insertTask(db, estoque, 4, u"Conferência de notas fiscais"_s, u"FIS02000"_s, u"FIS"_s, u"M1"_s, {});
         insertResponsible(db, estoque, e1, {}, u"ES"_s, u"S"_s, u"N"_s);
         insertResponsible(db, estoque, e2, {}, u"ES"_s, u"S"_s, u"N"_s);
         insertResponsible(db, estoque, e2, u"SUPERVISOR"_s, {}, u"N"_s, u"S"_s);

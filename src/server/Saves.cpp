@@ -18,6 +18,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+// Marks, in the field lists below, the fields a delta must carry.
+constexpr int required = 1;
+
 [[noreturn]] void refuse(const QString &catalogueKey)
 {
     throw EDatabaseError(Catalogue::text(catalogueKey));
@@ -34,6 +37,9 @@ namespace {
 class Delta
 {
 public:
+    // expected: the stored fields of the level; those of size 1 or more
+    // (all but the server's own stamps) must be in any delta with entries,
+    // so that a missing field never reads as a value to be cleared.
     Delta(const DeltaPacket &packet, const QList<FieldDef> &expected)
         : m_packet(packet)
     {
@@ -43,6 +49,9 @@ public:
         for (const FieldDef &field : expected) {
             const int i = m_index.value(field.name, -1);
             if (i < 0) {
+                if (field.size > 0 && !packet.entries.isEmpty()) {
+                    refuseText(u"O pacote de alterações não traz o campo %1."_s.arg(field.name));
+                }
                 continue;
             }
             const FieldType got = packet.fields.at(i).type;
@@ -393,9 +402,9 @@ QString otherUnitText()
 qint64 setProcessos(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
 {
     const Delta delta(packet, {
-        {u"NRPROCESSOFILIAL"_s, FieldType::Number, 0}, {u"NMPROCESSOFILIAL"_s, FieldType::Text, 100},
-        {u"DTINIVIGENCIA"_s, FieldType::DateTime, 0}, {u"DTFINVIGENCIA"_s, FieldType::DateTime, 0},
-        {u"CDOPERATU"_s, FieldType::Text, 12}, {u"DTATUALIZACAO"_s, FieldType::DateTime, 0},
+        {u"NRPROCESSOFILIAL"_s, FieldType::Number, required}, {u"NMPROCESSOFILIAL"_s, FieldType::Text, required},
+        {u"DTINIVIGENCIA"_s, FieldType::DateTime, required}, {u"DTFINVIGENCIA"_s, FieldType::DateTime, required},
+        {u"CDOPERATU"_s, FieldType::Text, 0}, {u"DTATUALIZACAO"_s, FieldType::DateTime, 0},
     });
     const double today = ServerClock::todayDays();
     const double now = ServerClock::nowDays();
@@ -465,11 +474,11 @@ qint64 setProcessos(QSqlDatabase &db, const Session &session, const DeltaPacket 
 void setTarefas(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
 {
     const Delta delta(packet, {
-        {u"NRATIVIDADEFILIAL"_s, FieldType::Number, 0}, {u"NRPROCESSOFILIAL"_s, FieldType::Number, 0},
-        {u"NMATIVIDADEFILIAL"_s, FieldType::Text, 100}, {u"CDTELAATIVIDADE"_s, FieldType::Text, 30},
-        {u"CDMODULOATIVIDADE"_s, FieldType::Text, 3}, {u"CDPERIENTR"_s, FieldType::Text, 2},
-        {u"DSATIVIDADEFILIAL"_s, FieldType::Text, 4000}, {u"NRORDENAATIVIDADE"_s, FieldType::Number, 0},
-        {u"CDOPERATU"_s, FieldType::Text, 12},
+        {u"NRATIVIDADEFILIAL"_s, FieldType::Number, required}, {u"NRPROCESSOFILIAL"_s, FieldType::Number, required},
+        {u"NMATIVIDADEFILIAL"_s, FieldType::Text, required}, {u"CDTELAATIVIDADE"_s, FieldType::Text, required},
+        {u"CDMODULOATIVIDADE"_s, FieldType::Text, required}, {u"CDPERIENTR"_s, FieldType::Text, required},
+        {u"DSATIVIDADEFILIAL"_s, FieldType::Text, required}, {u"NRORDENAATIVIDADE"_s, FieldType::Number, required},
+        {u"CDOPERATU"_s, FieldType::Text, 0},
     });
     const double today = ServerClock::todayDays();
     const double now = ServerClock::nowDays();
@@ -554,10 +563,10 @@ void setTarefas(QSqlDatabase &db, const Session &session, const DeltaPacket &pac
 void setOperadores(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
 {
     const Delta delta(packet, {
-        {u"NRRESPATIVFILIAL"_s, FieldType::Number, 0}, {u"NRATIVIDADEFILIAL"_s, FieldType::Number, 0},
-        {u"CDOPERADOR"_s, FieldType::Text, 12}, {u"CDGRUPOPER"_s, FieldType::Text, 2},
-        {u"IDEXECUTA"_s, FieldType::Text, 1}, {u"IDVALIDA"_s, FieldType::Text, 1},
-        {u"CDOPERATU"_s, FieldType::Text, 12}, {u"NRPROCESSOFILIAL"_s, FieldType::Number, 0},
+        {u"NRRESPATIVFILIAL"_s, FieldType::Number, required}, {u"NRATIVIDADEFILIAL"_s, FieldType::Number, required},
+        {u"CDOPERADOR"_s, FieldType::Text, required}, {u"CDGRUPOPER"_s, FieldType::Text, required},
+        {u"IDEXECUTA"_s, FieldType::Text, required}, {u"IDVALIDA"_s, FieldType::Text, required},
+        {u"CDOPERATU"_s, FieldType::Text, 0}, {u"NRPROCESSOFILIAL"_s, FieldType::Number, 0},
     });
     const double now = ServerClock::nowDays();
     TransactionGuard guard(db);

@@ -34,6 +34,8 @@ private slots:
     void conflictBetweenSessions();
     void badRowWritesNothing_data() { ENGINE_ROWS(); }
     void badRowWritesNothing();
+    void deltaWithoutAFieldRefused_data() { ENGINE_ROWS(); }
+    void deltaWithoutAFieldRefused();
     void otherUnitRefused_data() { ENGINE_ROWS(); }
     void otherUnitRefused();
     void tasksRoundTrip_data() { ENGINE_ROWS(); }
@@ -366,6 +368,31 @@ void TestRdmProcessoUnidade::badRowWritesNothing()
     })));
     QCOMPARE(tasks.error, Catalogue::text(u"CdPeriodicidadeInv"_s));
     QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM ATIVIDADEFILIAL"_s), 0);
+}
+
+void TestRdmProcessoUnidade::deltaWithoutAFieldRefused()
+{
+    START_ENGINE();
+    auto client = m_env.login();
+    QVERIFY(client);
+    const QList<FieldDef> f = Fields::processos();
+    const double number = newProcess(*client, u"Com fim"_s);
+    Row original = processRow(*client, number);
+    QVERIFY(client->call(u"SetProcessos"_s, packetArg(modified(f, original,
+        withValues(f, original, {{u"DTFINVIGENCIA"_s, today() + 9}})))).ok);
+    original = processRow(*client, number);
+
+    // A delta without the end of validity must not read as "no end".
+    const int end = fieldIndex(f, u"DTFINVIGENCIA"_s);
+    QList<FieldDef> partial = f;
+    partial.removeAt(end);
+    Row before = original;
+    before.removeAt(end);
+    const Row after = withValues(partial, before, {{u"NMPROCESSOFILIAL"_s, u"Sem o campo"_s}});
+    const RpcReply reply = client->call(u"SetProcessos"_s, packetArg(modified(partial, before, after)));
+    QVERIFY(!reply.ok);
+    QVERIFY2(reply.error.contains(u"DTFINVIGENCIA"_s), qPrintable(reply.error));
+    QCOMPARE(processRow(*client, number), original);
 }
 
 void TestRdmProcessoUnidade::otherUnitRefused()

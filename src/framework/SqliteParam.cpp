@@ -1,6 +1,8 @@
 #include "SqliteParam.h"
 
 #include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QVariant>
 
 #include <sqlite3.h>
@@ -178,10 +180,26 @@ void registerOn(const QSqlDatabase &database)
     if (!db) {
         throw EDatabaseError(u"PARAM: a conexão SQLite não tem banco aberto."_s);
     }
+    // A driver built with its own copy of SQLite would hand out a handle our
+    // library must not touch; a differing version gives such a copy away.
+    {
+        QSqlQuery version(database);
+        if (!version.exec(u"SELECT sqlite_version()"_s) || !version.next()
+            || version.value(0).toString() != QString::fromLatin1(sqlite3_libversion())) {
+            throw EDatabaseError(u"PARAM: o driver SQLite do Qt não usa a biblioteca SQLite do sistema (%1)."_s
+                                     .arg(QString::fromLatin1(sqlite3_libversion())));
+        }
+    }
     const int rc = sqlite3_create_module_v2(db, "PARAM", &paramModule, nullptr, nullptr);
     if (rc != SQLITE_OK) {
         throw EDatabaseError(u"PARAM: falha ao registrar a função no SQLite: %1"_s
                                  .arg(QString::fromUtf8(sqlite3_errstr(rc))));
+    }
+    // And the connection sees it.
+    QSqlQuery check(database);
+    if (!check.exec(u"SELECT P.PARAM FROM PARAM('ok') P"_s) || !check.next()
+        || check.value(0).toString() != u"ok"_s) {
+        throw EDatabaseError(u"PARAM: a função não responde na conexão SQLite: %1"_s.arg(check.lastError().text()));
     }
 }
 

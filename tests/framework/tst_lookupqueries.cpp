@@ -148,6 +148,8 @@ private slots:
     void oneCode();
     void nothingFound_data();
     void nothingFound();
+    void paddedCharTrimmed_data();
+    void paddedCharTrimmed();
     void trailingBlanks_data();
     void trailingBlanks();
     void parametersRepeatedAndReordered_data();
@@ -777,6 +779,33 @@ void TestLookupQueries::nothingFound()
     QCOMPARE(q->RecordCount(), 0);
     // Only ever a value: the tables are as they were.
     checkTablesIntact(engine);
+}
+
+void TestLookupQueries::paddedCharTrimmed_data()
+{
+    addEngineRows();
+}
+
+void TestLookupQueries::paddedCharTrimmed()
+{
+    QFETCH(QString, engine);
+    if (!useEngine(engine)) {
+        return;
+    }
+    // CHAR(n) comes back blank-padded from Firebird and PostgreSQL; the
+    // screen sees the value without the padding, while a blank inside a
+    // VARCHAR value stays.
+    const QStringList text = {u"SELECT CAST(P.PARAM AS CHAR(6)) AS C, CAST(P.PARAM AS VARCHAR(6)) AS V, "
+                              "CAST(P2.PARAM AS VARCHAR(6)) AS W FROM PARAM(:X) P, PARAM(:Y) P2"_s};
+    TADOIBQuery q;
+    q.setSQL(TSqlDialect::Default, text);
+    q.setSQL(TSqlDialect::InterBase, text);
+    q.ParamByName(u"X"_s)->setValue(u"AB"_s);
+    q.ParamByName(u"Y"_s)->setValue(u" AB"_s);
+    q.Open();
+    QCOMPARE(q.FieldByName(u"C"_s)->AsString(), u"AB"_s);
+    QCOMPARE(q.FieldByName(u"V"_s)->AsString(), u"AB"_s);
+    QCOMPARE(q.FieldByName(u"W"_s)->AsString(), u" AB"_s);
 }
 
 void TestLookupQueries::trailingBlanks_data()

@@ -907,6 +907,7 @@ void TClientDataSet::SetData(const DataPacket &packet)
         m_indexField = nullptr;
         for (TField *field : old) {
             field->m_index = -1;
+            field->setObjectName(QString()); // no longer found by name
             field->deleteLater();
         }
         m_active = false; // fields are defined on a closed record set

@@ -170,6 +170,23 @@ private:
         Row *values = nullptr;
     };
 
+    // Locate on a stored number field: the posted rows by value, sorted on
+    // first use, so that a locate costs a binary search instead of a scan.
+    // Entries point at rows, so moves keep them valid; a post, a delete or a
+    // new content (m_generation) makes them stale.
+    struct LookupEntry
+    {
+        quint64 key;
+        Record *record;
+    };
+    struct Lookup
+    {
+        quint64 generation = 0;
+        bool sorted = false;
+        bool arrivalTies = false; // equal keys stand in arrival order (made by a fill)
+        std::vector<LookupEntry> entries;
+    };
+
     QString displayName() const;
     void checkActive() const;
     void checkNotCalculating() const;
@@ -191,13 +208,14 @@ private:
     void insertRow(bool append);
     void moveTo(int row, bool always);
     void discardEdit();
-    struct Lookup;
     void resetContent(std::vector<std::unique_ptr<Record>> rows, std::vector<Lookup> *lookups,
                       const std::function<void()> &beforeInstall = {});
     qint64 seqBefore(int position);
     void renumberSeqs();
     bool matches(const TField *field, const QVariant &stored, const QVariant &wanted, TLocateOptions options) const;
     void renameFields();
+    Lookup &lookup(int slot);
+    int positionOf(const Record *record) const;
 
     QList<TField *> m_fields;
     QHash<QString, TField *> m_fieldsByName; // by upper-case name
@@ -221,25 +239,6 @@ private:
     qint64 m_maxSeq = 0;
     int m_calculating = 0;
     mutable ReadTarget m_override;
-    // Locate on a stored number field: the posted rows by value, sorted on
-    // first use, so that a locate costs a binary search instead of a scan.
-    // Entries point at rows, so moves keep them valid; a post, a delete or a
-    // new content (m_generation) makes them stale.
-    struct LookupEntry
-    {
-        quint64 key;
-        Record *record;
-    };
-    struct Lookup
-    {
-        quint64 generation = 0;
-        bool sorted = false;
-        bool arrivalTies = false; // equal keys stand in arrival order (made by a fill)
-        std::vector<LookupEntry> entries;
-    };
-    Lookup &lookup(int slot);
-    int positionOf(const Record *record) const;
     std::vector<Lookup> m_lookups; // by field slot
-    quint64 m_generation = 1;
-
+    quint64 m_generation = 1;      // bumped by every post, delete and new content
 };

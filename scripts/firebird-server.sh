@@ -31,6 +31,10 @@ case "$cmd" in
     port=${3:?port}
     [ -n "$FBROOT" ] && [ -x /usr/sbin/firebird ] || { echo "Firebird server not installed" >&2; exit 3; }
     stop_server 2>/dev/null || true
+    # Another server on the port would answer in place of ours.
+    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+      echo "port $port is already in use" >&2; exit 1
+    fi
     rm -rf "$dir"; mkdir -p "$dir/conf" "$dir/lock" "$dir/tmp"
     cp /etc/firebird/3.0/plugins.conf /etc/firebird/3.0/fbintl.conf "$dir/conf/"
     cat >"$dir/conf/firebird.conf" <<CONF

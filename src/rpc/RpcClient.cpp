@@ -56,8 +56,8 @@ bool RpcClient::open(const QString &host, quint16 port, const QString &serverNam
 
     RpcMessage reply;
     QString failure;
-    const Outcome outcome = exchange(RpcWire::loginFrame(serverName, operatorCode, password),
-                                     remainingMs(deadline), &reply, &failure);
+    const Outcome outcome = exchange(RpcWire::loginFrame(serverName, operatorCode, password), deadline, timeoutMs,
+                                     &reply, &failure);
     if (outcome != Outcome::Received) {
         return fail(failure);
     }
@@ -121,7 +121,7 @@ RpcReply RpcClient::call(const QString &method, const QCborArray &args, int time
 
     RpcMessage reply;
     QString failure;
-    if (exchange(frame, timeoutMs, &reply, &failure) != Outcome::Received) {
+    if (exchange(frame, QDeadlineTimer(timeoutMs), timeoutMs, &reply, &failure) != Outcome::Received) {
         close();
         return RpcReply::failure(failure);
     }
@@ -156,9 +156,9 @@ QString RpcClient::operatorName() const
     return m_operatorName;
 }
 
-RpcClient::Outcome RpcClient::exchange(const QByteArray &frame, int timeoutMs, RpcMessage *reply, QString *failure)
+RpcClient::Outcome RpcClient::exchange(const QByteArray &frame, const QDeadlineTimer &deadline, int timeoutMs,
+                                      RpcMessage *reply, QString *failure)
 {
-    const QDeadlineTimer deadline(timeoutMs);
     Outcome outcome = Outcome::Received;
     QString detail;
     // A frame that came in while idle (the server said why it is closing)

@@ -42,8 +42,10 @@ public:
 
 private:
     enum class Outcome { Received, TimedOut, Lost, BadFrame };
-    // Sends one frame and waits for the next frame from the server.
-    Outcome exchange(const QByteArray &frame, int timeoutMs, RpcMessage *reply, QString *failure);
+    // Sends one frame and waits, until the deadline, for the next frame from
+    // the server; timeoutMs is the limit the failure text names.
+    Outcome exchange(const QByteArray &frame, const QDeadlineTimer &deadline, int timeoutMs, RpcMessage *reply,
+                     QString *failure);
     Outcome waitForWritten(const QDeadlineTimer &deadline);
     Outcome waitForFrame(const QDeadlineTimer &deadline, QByteArray *payload);
     QString outcomeText(Outcome outcome, int timeoutMs, const QString &detail) const;

@@ -120,6 +120,7 @@ private slots:
 
     void clientSurvivesBadServers_data();
     void clientSurvivesBadServers();
+    void loginWithoutAnswer();
 
 private:
     void startServer(const RpcServer::Limits &limits = {});
@@ -453,6 +454,20 @@ void TestRpcMalformed::clientSurvivesBadServers()
     QVERIFY2(reply.error.startsWith(message), qPrintable(reply.error));
     // A failure that says nothing about the stream leaves the session open.
     QCOMPARE(client.isOpen(), script == 6);
+}
+
+void TestRpcMalformed::loginWithoutAnswer()
+{
+    FakeServer fake([](QTcpSocket &socket, FrameDecoder &decoder) { FakeServer::next(socket, decoder); });
+    RpcClient client;
+    QString error;
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!client.open(u"127.0.0.1"_s, fake.port(), testModule, u"op"_s, u"x"_s, 500, &error));
+    QVERIFY(clock.elapsed() < 3000);
+    // The whole limit is named, not what was left of it after connecting.
+    QCOMPARE(error, u"O servidor de aplicação não respondeu em 0,5 s."_s);
+    QVERIFY(!client.isOpen());
 }
 
 QTEST_GUILESS_MAIN(TestRpcMalformed)

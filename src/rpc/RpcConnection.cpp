@@ -112,7 +112,7 @@ void RpcConnection::onReadyRead()
             const FrameDecoder::Status status = m_decoder.next(&payload);
             if (status == FrameDecoder::Status::Frame) {
                 handlePayload(payload);
-                if (m_closing) {
+                if (m_closing || m_socket->state() != QAbstractSocket::ConnectedState) {
                     break;
                 }
                 continue;
@@ -249,6 +249,9 @@ QByteArray RpcConnection::invoke(const RpcMessage &call)
 
 void RpcConnection::send(const QByteArray &frame)
 {
+    if (m_socket->state() != QAbstractSocket::ConnectedState) {
+        return; // the peer is gone; the session is ending
+    }
     if (m_socket->write(frame) < 0) {
         qCInfo(lcRpc) << "write failed:" << m_socket->errorString();
         m_socket->abort();
@@ -265,8 +268,10 @@ void RpcConnection::closeAfterSending(const QByteArray &frame)
     m_loginTimer.stop();
     m_frameTimer.stop();
     m_decoder.clear();
-    m_socket->write(frame);
-    m_socket->disconnectFromHost();
+    if (m_socket->state() == QAbstractSocket::ConnectedState) {
+        m_socket->write(frame);
+        m_socket->disconnectFromHost();
+    }
     if (m_socket->state() == QAbstractSocket::UnconnectedState) {
         endSession();
         return;

@@ -37,14 +37,18 @@ Q_DECLARE_OPERATORS_FOR_FLAGS(TLocateOptions)
 //   Cancel: BeforeCancel, changes discarded, AfterCancel
 //   Delete: BeforeDelete, row removed, AfterDelete, AfterScroll
 //           (deleting a row being inserted cancels the insert instead)
-//   Moves:  a pending edit is posted first (an untouched new row is cancelled),
-//           BeforeScroll, move, AfterScroll when the current row changed;
-//           First and Last run AfterScroll always, a successful Locate too.
+//   Moves:  a pending edit is posted first (a new row with nothing assigned
+//           since AfterInsert is cancelled instead), BeforeScroll, move,
+//           AfterScroll when the current row changed; First and Last run
+//           AfterScroll always, a successful Locate too. Next on the last row
+//           (Prior on the first) only sets Eof (Bof); a failed Locate runs nothing.
+//           The post before a move stands even if BeforeScroll then stops.
 //   Fill (SetData/CreateDataSet): AfterOpen, then AfterScroll when not empty.
 //   EmptyDataSet, CancelUpdates, Close and a change of IndexName replace the
 //   content as a whole: they run no event, views get aboutToReset/contentReset.
 // A before-event that throws (Abort or any error) leaves the record set exactly
-// as it was and the exception goes on to the caller. An after-event that throws
+// as it was (what the handler itself assigned to a row being edited stays in
+// it) and the exception goes on to the caller. An after-event that throws
 // lets its exception go on too, but the operation itself stands.
 // Calculated fields are filled by OnCalcFields for every row: on fill, after a
 // post and after every assignment to the row being edited. While it runs,
@@ -102,10 +106,12 @@ public:
     void Prior();
     bool Eof() const;
     bool Bof() const;
-    bool IsEmpty() const;
-    int RecordCount() const;
+    bool IsEmpty() const;        // no row at all, a row being inserted counts
+    int RecordCount() const;     // posted rows: a row being inserted is not counted
     int RecNo() const;           // 1-based in index order; 0 when empty
-    void setRecNo(int recNo);
+    void setRecNo(int recNo);    // out of range throws EDatabaseError
+    // Finds the first row (in index order) whose field equals value: numbers
+    // compare as numbers (value as double, int or text), texts as texts.
     bool Locate(const QString &fieldName, const QVariant &value, TLocateOptions options = {});
 
     // ---- events (attach and detach at run time by assignment) ----

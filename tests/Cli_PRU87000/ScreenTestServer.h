@@ -161,3 +161,30 @@ private:
     std::unique_ptr<RpcServer> m_server;
     quint16 m_port = 0;
 };
+
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
+
+// A modal dialog that a test did not answer would wait for ever: after a few
+// seconds it is closed and reported, so the test fails instead of hanging.
+class ModalWatchdog
+{
+public:
+    ModalWatchdog()
+    {
+        m_timer.setInterval(5000);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            if (QWidget *modal = QApplication::activeModalWidget()) {
+                m_unanswered << modal->objectName() + QStringLiteral(": ") + modal->windowTitle();
+                modal->close();
+            }
+        });
+        m_timer.start();
+    }
+    QStringList unanswered() const { return m_unanswered; }
+
+private:
+    QTimer m_timer;
+    QStringList m_unanswered;
+};

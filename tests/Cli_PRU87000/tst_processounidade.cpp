@@ -80,12 +80,14 @@ private:
     TfrmProcessoUnidade *open();
 
     std::unique_ptr<ScreenTestServer> m_server;
+    std::unique_ptr<ModalWatchdog> m_watchdog;
     QPointer<TfrmProcessoUnidade> m_screen;
 };
 
 void TestProcessoUnidade::init()
 {
     m_server = std::make_unique<ScreenTestServer>();
+    m_watchdog = std::make_unique<ModalWatchdog>();
     ModalDialogs::clearAnswers();
     ModalDialogs::clearShown();
 }
@@ -96,6 +98,9 @@ void TestProcessoUnidade::cleanup()
     delete m_screen.data();
     ModalDialogs::clearAnswers();
     m_server.reset();
+    const QStringList unanswered = m_watchdog->unanswered();
+    m_watchdog.reset();
+    QVERIFY2(unanswered.isEmpty(), qPrintable(unanswered.join(u", "_s)));
 }
 
 TfrmProcessoUnidade *TestProcessoUnidade::open()

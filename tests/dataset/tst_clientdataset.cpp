@@ -214,6 +214,7 @@ private slots:
     void indexNewRowStandsBeforeCurrentUntilPosted();
     void exchangingOrdersSwapsRows();
     void indexByName();
+    void sameIndexAgainKeepsRefusedEdit();
 
     // fill
     void setDataWithDefinedFields();
@@ -1047,6 +1048,25 @@ void TstClientDataSet::indexByName()
     ds.setIndexName(QString());
     QCOMPARE(keysInOrder(ds), (QList<double>{1, 2, 3}));
     QCOMPARE(mirror.resets, 2);
+}
+
+// After a refused post the row stays in edit; naming the active index again
+// (as the task ordering does in every case) must neither post nor move it.
+void TstClientDataSet::sameIndexAgainKeepsRefusedEdit()
+{
+    TClientDataSet ds;
+    defineTasks(ds);
+    ds.setIndexName(u"idxPadrao"_s);
+    ds.SetData(threeTasks());
+    ds.BeforePost = [](TClientDataSet *) { Abort(); };
+    ds.Edit();
+    ds.FieldByName(u"NRORDENAATIVIDADE"_s)->setAsFloat(9);
+    QVERIFY_THROWS_EXCEPTION(EAbort, ds.Post());
+    ds.setIndexName(u"idxPadrao"_s);
+    QCOMPARE(ds.State(), TDataSetState::dsEdit);
+    QCOMPARE(ds.RecNo(), 1);
+    QCOMPARE(ds.FieldByName(u"NRORDENAATIVIDADE"_s)->AsFloat(), 9.0);
+    QCOMPARE(ds.ChangeCount(), 0);
 }
 
 // ---------------------------------------------------------------- fill

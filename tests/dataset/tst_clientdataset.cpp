@@ -184,6 +184,7 @@ private slots:
     void stopInBeforeEventLeavesSetAsItWas();
     void failureInAfterEventKeepsTheOperation();
     void handlerMayDetachItselfAndReload();
+    void beforeInsertMayMoveFirst();
 
     // states and rows
     void editOnEmptySetInserts();
@@ -488,6 +489,38 @@ void TstClientDataSet::handlerMayDetachItselfAndReload()
     QCOMPARE(ds.RecordCount(), 3);
     QCOMPARE(ds.ChangeCount(), 0);
     QCOMPARE(seen, (QStringList{u"3"_s, u"3"_s})); // one from the reload, one from the delete
+}
+
+// The task rules move to the last row inside before-insert to number the new
+// task; the new row then stands before that row and gets the next order.
+void TstClientDataSet::beforeInsertMayMoveFirst()
+{
+    TClientDataSet ds;
+    defineTasks(ds);
+    ds.setIndexName(u"idxPadrao"_s);
+    ds.SetData(threeTasks());
+    EventLog log;
+    log.attach(ds);
+    int next = 0;
+    ds.BeforeInsert = [&](TClientDataSet *set) {
+        log.events << u"BeforeInsert"_s;
+        set->Last();
+        next = int(set->FieldByName(u"NRORDENAATIVIDADE"_s)->AsFloat()) + 1;
+    };
+    ds.AfterInsert = [&](TClientDataSet *set) {
+        log.events << u"AfterInsert"_s;
+        set->FieldByName(u"NRORDENAATIVIDADE"_s)->setAsFloat(next);
+        set->FieldByName(u"NRATIVIDADEFILIAL"_s)->setAsFloat(-(set->RecordCount() + 1));
+    };
+    ds.Insert();
+    QCOMPARE(log.events,
+             (QStringList{u"BeforeInsert"_s, u"BeforeScroll"_s, u"AfterScroll"_s, u"AfterInsert"_s, u"AfterScroll"_s}));
+    QCOMPARE(ds.RecNo(), 3);
+    QCOMPARE(key(ds), -4.0);
+    ds.FieldByName(u"NMATIVIDADEFILIAL"_s)->setAsString(u"Nova"_s);
+    ds.Post();
+    QCOMPARE(keysInOrder(ds), (QList<double>{10, 20, 30, -4}));
+    QCOMPARE(ds.FieldByName(u"NRORDENAATIVIDADE"_s)->AsFloat(), 6.0);
 }
 
 // ---------------------------------------------------------------- states and rows

@@ -19,6 +19,7 @@
 #include "FrameworkServices.h"
 #include "GridDefinitions.h"
 #include "Guard.h"
+#include "MessageFormat.h"
 #include "ModalDialogs.h"
 #include "RecordSetDefinitions.h"
 #include "ScreenIcons.h"
@@ -460,7 +461,7 @@ double TfrmProcessoUnidade::GetDataAtualServidor()
     const QString text = DateTime::toQDateTime(serverNow).toString(u"dd/MM/yyyy"_s);
     const QDate day = QDate::fromString(text, u"dd/MM/yyyy"_s);
     if (!value.isValid() || !day.isValid()) {
-        throw EDatabaseError(msgPadrao->Msg(u"DataInv"_s).arg(text.isEmpty() ? value.toString() : text));
+        throw EDatabaseError(formatMessage(msgPadrao->Msg(u"DataInv"_s), text.isEmpty() ? value.toString() : text));
     }
     return DateTime::fromDate(day.year(), day.month(), day.day());
 }

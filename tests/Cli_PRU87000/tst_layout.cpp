@@ -1,0 +1,427 @@
+// What the screen is made of before it talks to any server: its layout,
+// pictures, record-set fields, grid columns and message catalogue.
+
+#include <QAction>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QtTest>
+
+#include "DataFiles.h"
+#include "MessageFormat.h"
+#include "ScreenIcons.h"
+#include "ScreenImage.h"
+#include "TButtonFlat.h"
+#include "TDBNavigator.h"
+#include "TMessages.h"
+#include "TfrmProcessoUnidade.h"
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The check boxes as described: a white box with black top and left edges,
+// a light grey line one pixel beyond its right and bottom sides, olive
+// around; the checked one has a black tick inside.
+//   . olive   K black   W white   G grey 192
+const char *const kUnchecked[16] = {
+    "................", "................", "..KKKKKKKKKKKG..", "..KWWWWWWWWWWG..",
+    "..KWWWWWWWWWWG..", "..KWWWWWWWWWWG..", "..KWWWWWWWWWWG..", "..KWWWWWWWWWWG..",
+    "..KWWWWWWWWWWG..", "..KWWWWWWWWWWG..", "..KWWWWWWWWWWG..", "..KWWWWWWWWWWG..",
+    "..KWWWWWWWWWWG..", "..GGGGGGGGGGGG..", "................", "................"};
+const char *const kChecked[16] = {
+    "................", "................", "..KKKKKKKKKKKG..", "..KWWWWWWWWWWG..",
+    "..KWWWWWWWWWWG..", "..KWWWWWWWKWWG..", "..KWWWWWWKKWWG..", "..KWKWWWKKKWWG..",
+    "..KWKKWKKKWWWG..", "..KWKKKKKWWWWG..", "..KWWKKKWWWWWG..", "..KWWWKWWWWWWG..",
+    "..KWWWWWWWWWWG..", "..GGGGGGGGGGGG..", "................", "................"};
+
+QColor colourOf(char code)
+{
+    switch (code) {
+    case 'K':
+        return QColor(0, 0, 0);
+    case 'W':
+        return QColor(255, 255, 255);
+    case 'G':
+        return QColor(192, 192, 192);
+    default:
+        return QColor(128, 128, 0);
+    }
+}
+
+} // namespace
+
+class TestLayout : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void screenGeometry();
+    void orderingStrip();
+    void lowerGridsLook();
+    void redefineCommand();
+    void navigatorShowsProcessName();
+    void hiddenPictures();
+    void checkBoxPixels_data();
+    void checkBoxPixels();
+    void pictureInCellShowsBackground();
+    void recordSetFields_data();
+    void recordSetFields();
+    void gridColumns_data();
+    void gridColumns();
+    void gridOptions();
+    void catalogue();
+
+private:
+    // Built but not created: no server is involved in what is tested here.
+    TfrmProcessoUnidade *m_screen = nullptr;
+};
+
+void TestLayout::initTestCase()
+{
+    m_screen = new TfrmProcessoUnidade;
+    m_screen->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_screen));
+}
+
+void TestLayout::cleanupTestCase()
+{
+    delete m_screen;
+}
+
+void TestLayout::screenGeometry()
+{
+    TfrmProcessoUnidade *screen = m_screen;
+    QCOMPARE(screen->windowTitle(), u"Processos da Unidade"_s);
+    QCOMPARE(screen->lblCodTela->text(), u"PRU87000"_s);
+    QCOMPARE(screen->size(), QSize(846, 496));
+    QCOMPARE(screen->minimumSize(), QSize(846, 496));
+    QCOMPARE(screen->maximumSize(), QSize(846, 496));
+
+    auto rectIn = [screen](QWidget *widget) { return QRect(widget->mapTo(screen, QPoint(0, 0)), widget->size()); };
+    const QRect processes = rectIn(screen->panProcessos);
+    const QRect title = rectIn(screen->panTitulo);
+    const QRect tasks = rectIn(screen->panTarefas);
+    const QRect operators = rectIn(screen->panOperadores);
+
+    QCOMPARE(processes.height(), 192);
+    QCOMPARE(processes.width(), 846);
+    QCOMPARE(processes.left(), 0);
+    QCOMPARE(screen->dbgPadrao->parentWidget(), screen->panProcessos);
+    QCOMPARE(screen->dbgPadrao->height(), 192);
+
+    QCOMPARE(title.top(), processes.bottom() + 1);
+    QCOMPARE(title.height(), 25);
+    QCOMPARE(title.width(), 846);
+    QCOMPARE(screen->lblTarefas->text(), u"Tarefas"_s);
+    QCOMPARE(screen->lblOperadores->text(), u"Operadores"_s);
+    QCOMPARE(screen->lblTarefas->x(), 8);
+    QCOMPARE(screen->lblOperadores->x(), 400);
+    QVERIFY(screen->lblTarefas->font().bold());
+    QVERIFY(screen->lblOperadores->font().bold());
+
+    // Below the strip: tasks on the left, operators 408 pixels on the right.
+    QCOMPARE(tasks.top(), title.bottom() + 1);
+    QCOMPARE(operators.top(), tasks.top());
+    QCOMPARE(tasks.left(), 0);
+    QCOMPARE(operators.width(), 408);
+    QCOMPARE(operators.right(), 845);
+    QCOMPARE(tasks.right() + 1, operators.left());
+    QCOMPARE(tasks.bottom(), operators.bottom());
+    QCOMPARE(tasks.bottom(), rectIn(screen->Page()).bottom());
+    for (QFrame *panel : {screen->panTarefas, screen->panOperadores}) {
+        QCOMPARE(panel->frameShadow(), QFrame::Sunken);
+    }
+    QCOMPARE(screen->dbgTarefas->parentWidget(), screen->panTarefas);
+    QCOMPARE(screen->dbgOperadores->parentWidget(), screen->panOperadores);
+}
+
+void TestLayout::orderingStrip()
+{
+    TfrmProcessoUnidade *screen = m_screen;
+    QCOMPARE(screen->panSequencia->parentWidget(), screen->panTarefas);
+    QCOMPARE(screen->panSequencia->height(), 36);
+    // At the bottom of the task panel, under the grid.
+    QCOMPARE(screen->panSequencia->geometry().bottom(), screen->panTarefas->contentsRect().bottom() - 2);
+    QCOMPARE(screen->dbgTarefas->geometry().bottom() + 1, screen->panSequencia->y());
+    QCOMPARE(screen->lblSequencia->text(), u"Sequência"_s);
+    QVERIFY(screen->lblSequencia->font().bold());
+    for (TButtonFlat *button : {screen->sbtTarefaUp, screen->sbtTarefaDown}) {
+        QCOMPARE(button->size(), QSize(94, 25));
+        QCOMPARE(button->NumGlyphs(), 2);
+        QCOMPARE(button->Glyph().size(), QSize(32, 16));
+    }
+    QCOMPARE(screen->sbtTarefaDown->x(), screen->sbtTarefaUp->x() + 94);
+    QCOMPARE(screen->sbtTarefaDown->y(), screen->sbtTarefaUp->y());
+    // The enabled and the disabled pictures differ.
+    const QImage glyph = screen->sbtTarefaUp->Glyph().toImage();
+    QVERIFY(glyph.copy(0, 0, 16, 16) != glyph.copy(16, 0, 16, 16));
+}
+
+void TestLayout::lowerGridsLook()
+{
+    for (TDBGrid *grid : {m_screen->dbgTarefas, m_screen->dbgOperadores}) {
+        QCOMPARE(grid->palette().color(QPalette::Base), grid->palette().color(QPalette::ToolTipBase));
+        const QFont titles = grid->horizontalHeader()->font();
+        QCOMPARE(titles.pixelSize(), 11);
+        QVERIFY(!titles.bold());
+        QVERIFY(!titles.italic());
+    }
+}
+
+void TestLayout::redefineCommand()
+{
+    TfrmProcessoUnidade *screen = m_screen;
+    QCOMPARE(screen->sbtRedefinir->size(), QSize(29, 21));
+    QCOMPARE(screen->sbtRedefinir->toolTip(), u"Redefinir Atividades"_s);
+    QVERIFY(!screen->sbtRedefinir->isEnabled());
+    QVERIFY(screen->sbtRedefinir->parentWidget() == screen->panPadrao);
+    QCOMPARE(screen->mnuRedefinir->text(), u"&Redefinir Atividades"_s);
+    QCOMPARE(screen->mnuRedefinir->shortcut(), QKeySequence(Qt::Key_F6));
+    QVERIFY(!screen->mnuRedefinir->isEnabled());
+    QCOMPARE(screen->mnuManutencao->actions().indexOf(screen->mnuRedefinir), 5);
+    QCOMPARE(screen->mnuManutencao->actions().at(4), screen->mnuVerificar);
+    // Browsing at first: Confirm and Cancel off.
+    QVERIFY(!screen->sbtConfirmar->isEnabled());
+    QVERIFY(!screen->sbtCancelar->isEnabled());
+}
+
+void TestLayout::navigatorShowsProcessName()
+{
+    QCOMPARE(m_screen->navPadrao->fieldName(), u"NMPROCESSOFILIAL"_s);
+}
+
+void TestLayout::hiddenPictures()
+{
+    const QList<std::tuple<QString, QSize>> pictures = {
+        {u"imgObs"_s, QSize(16, 16)},       {u"imgChecked"_s, QSize(16, 16)}, {u"imgUnchecked"_s, QSize(16, 16)},
+        {u"imgOK"_s, QSize(16, 16)},        {u"imgRecalc"_s, QSize(20, 17)}};
+    for (const auto &[name, size] : pictures) {
+        auto *image = m_screen->findChild<ScreenImage *>(name);
+        QVERIFY2(image, qPrintable(name));
+        QVERIFY(image->isHidden());
+        QCOMPARE(image->Picture().size(), size);
+        const QImage &picture = image->Picture();
+        for (QPoint corner : {QPoint(0, 0), QPoint(size.width() - 1, 0), QPoint(0, size.height() - 1),
+                              QPoint(size.width() - 1, size.height() - 1)}) {
+            QCOMPARE(picture.pixelColor(corner), QColor(128, 128, 0));
+        }
+        // Something is drawn on the olive.
+        int drawn = 0;
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x) {
+                drawn += picture.pixelColor(x, y) != QColor(128, 128, 0) ? 1 : 0;
+            }
+        }
+        QVERIFY2(drawn > 20, qPrintable(name));
+    }
+    // The check boxes are 16-colour pictures; the note is true colour.
+    QVERIFY(m_screen->imgChecked->Picture().colorCount() <= 16);
+    QVERIFY(m_screen->imgChecked->Picture().colorCount() > 0);
+    QVERIFY(m_screen->imgUnchecked->Picture().colorCount() <= 16);
+    QCOMPARE(m_screen->imgObs->Picture().depth(), 32);
+    // The redefine button shows the lightning of the situation column.
+    QCOMPARE(m_screen->sbtRedefinir->Glyph().toImage().convertToFormat(QImage::Format_RGB32),
+             m_screen->imgRecalc->Picture().convertToFormat(QImage::Format_RGB32));
+}
+
+void TestLayout::checkBoxPixels_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("checked");
+    QTest::newRow("imgChecked") << u"imgChecked"_s << true;
+    QTest::newRow("imgUnchecked") << u"imgUnchecked"_s << false;
+}
+
+void TestLayout::checkBoxPixels()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, checked);
+    const QImage picture = m_screen->findChild<ScreenImage *>(name)->Picture();
+    const char *const *expected = checked ? kChecked : kUnchecked;
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 16; ++x) {
+            const QColor want = colourOf(expected[y][x]);
+            if (picture.pixelColor(x, y) != want) {
+                QFAIL(qPrintable(u"pixel (%1, %2) is %3, described %4"_s.arg(x).arg(y).arg(
+                    picture.pixelColor(x, y).name(), want.name())));
+            }
+        }
+    }
+}
+
+void TestLayout::pictureInCellShowsBackground()
+{
+    // A 50-pixel flag cell: the box 17 pixels in, at the top, on the cell's colour.
+    QImage cell(50, 20, QImage::Format_RGB32);
+    const QColor selection(0, 120, 215);
+    cell.fill(selection);
+    {
+        QPainter painter(&cell);
+        ScreenIcons::drawInCell(&painter, QRect(0, 0, 50, 20), (50 - 16) / 2, ScreenIcons::checked(), selection);
+    }
+    QCOMPARE(cell.pixelColor(17 + 2, 2), QColor(0, 0, 0));     // top-left corner of the box
+    QCOMPARE(cell.pixelColor(17 + 0, 0), selection);           // olive became the cell's colour
+    QCOMPARE(cell.pixelColor(17 + 15, 15), selection);
+    QCOMPARE(cell.pixelColor(17 + 13, 13), QColor(192, 192, 192));
+    QCOMPARE(cell.pixelColor(16, 2), selection);               // nothing left of the picture
+    QCOMPARE(cell.pixelColor(17 + 16, 2), selection);          // nor right of it
+}
+
+void TestLayout::recordSetFields_data()
+{
+    QTest::addColumn<QString>("dataSet");
+    QTest::addColumn<QString>("fields"); // name:type:size:label:visible
+    QTest::newRow("cdsProcessos")
+        << u"cdsProcessos"_s
+        << u"NRPROCESSOFILIAL:N:0:Código:1 NMPROCESSOFILIAL:T:100:Nome:1 DTINIVIGENCIA:D:0:DTINIVIGENCIA:0 "
+           "DTFINVIGENCIA:D:0:DTFINVIGENCIA:0 CDOPERATU:T:12:CDOPERATU:0 NMOPERADOR:T:40:NMOPERADOR:0 "
+           "DTATUALIZACAO:D:0:DTATUALIZACAO:0 IDSITUACAO:T:1:IDSITUACAO:0 ULTATU:T:200:ULTATU:0"_s;
+    QTest::newRow("cdsTarefas")
+        << u"cdsTarefas"_s
+        << u"NRATIVIDADEFILIAL:N:0:NRATIVIDADEFILIAL:0 NRPROCESSOFILIAL:N:0:NRPROCESSOFILIAL:0 "
+           "NMATIVIDADEFILIAL:T:100:Descrição:1 CDTELAATIVIDADE:T:30:Tela:1 CDMODULOATIVIDADE:T:3:Módulo:1 "
+           "CDPERIENTR:T:2:Periodicidade_(Código):1 NMPERIENTR:T:20:Periodicidade_(Nome):1 "
+           "DSATIVIDADEFILIAL:T:4000:DSATIVIDADEFILIAL:0 NRORDENAATIVIDADE:N:0:NRORDENAATIVIDADE:0 "
+           "CDOPERATU:T:12:CDOPERATU:0"_s;
+    QTest::newRow("cdsOperadores")
+        << u"cdsOperadores"_s
+        << u"NRRESPATIVFILIAL:N:0:NRRESPATIVFILIAL:0 NRATIVIDADEFILIAL:N:0:NRATIVIDADEFILIAL:0 "
+           "CDOPERADOR:T:12:Operador_(Código):1 NMOPERADOR:T:40:Operador_(Nome):1 "
+           "CDGRUPOPER:T:2:Grupo_de_Operadores_(Código):1 DSGRUPOPER:T:30:Grupo_de_Operadores_(Nome):1 "
+           "IDEXECUTA:T:1:IDEXECUTA:0 IDVALIDA:T:1:IDVALIDA:0 CDOPERATU:T:12:CDOPERATU:0 "
+           "NRPROCESSOFILIAL:N:0:NRPROCESSOFILIAL:0"_s;
+    QTest::newRow("cdsVdOperadores")
+        << u"cdsVdOperadores"_s
+        << u"NRRESPATIVFILIAL:N:0:NRRESPATIVFILIAL:1 NRATIVIDADEFILIAL:N:0:NRATIVIDADEFILIAL:1 "
+           "CDOPERADOR:T:12:Operador_(Código):1 NMOPERADOR:T:40:Operador_(Nome):1 "
+           "CDGRUPOPER:T:2:Grupo_de_Operadores_(Código):1 DSGRUPOPER:T:30:Grupo_de_Operadores_(Nome):1 "
+           "IDEXECUTA:T:1:IDEXECUTA:1 IDVALIDA:T:1:IDVALIDA:1"_s;
+    QTest::newRow("cdsAtividades") << u"cdsAtividades"_s
+                                   << u"CDOPERCONCL:T:12:CDOPERCONCL:1 DTCONCLUSAO:D:0:DTCONCLUSAO:1"_s;
+    QTest::newRow("cdsVerifTarefas") << u"cdsVerifTarefas"_s
+                                     << u"CDOPERCONCL:T:12:CDOPERCONCL:1 DTCONCLUSAO:D:0:DTCONCLUSAO:1"_s;
+}
+
+void TestLayout::recordSetFields()
+{
+    QFETCH(QString, dataSet);
+    QFETCH(QString, fields);
+    auto *records = m_screen->findChild<TClientDataSet *>(dataSet);
+    QVERIFY(records);
+    const QStringList expected = fields.split(u' ');
+    QCOMPARE(records->FieldCount(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) {
+        const QStringList parts = expected.at(i).split(u':');
+        TField *field = records->Fields().at(i);
+        QCOMPARE(field->FieldName(), parts.at(0));
+        const FieldType type = parts.at(1) == "N"_L1 ? FieldType::Number
+            : parts.at(1) == "T"_L1                  ? FieldType::Text
+                                                     : FieldType::DateTime;
+        QCOMPARE(field->DataType(), type);
+        if (type == FieldType::Text) {
+            QCOMPARE(field->Size(), parts.at(2).toInt());
+        }
+        QCOMPARE(field->DisplayLabel(), QString(parts.at(3)).replace(u'_', u' '));
+        QCOMPARE(field->Visible(), parts.at(4) == "1"_L1);
+        QCOMPARE(field->objectName(), dataSet + field->FieldName());
+    }
+    if (dataSet == "cdsProcessos"_L1) {
+        QVERIFY(records->FieldByName(u"ULTATU"_s)->Calculated());
+    }
+    if (dataSet == "cdsTarefas"_L1) {
+        QCOMPARE(records->IndexName(), u"idxPadrao"_s);
+    }
+    if (dataSet == "cdsVdOperadores"_L1) {
+        QCOMPARE(records->FieldByName(u"CDOPERADOR"_s)->DisplayWidth(), 15);
+    }
+}
+
+void TestLayout::gridColumns_data()
+{
+    QTest::addColumn<QString>("grid");
+    QTest::addColumn<QString>("columns"); // field|title|width|readOnly|alignment|titleAlignment|ellipsis
+    QTest::newRow("dbgPadrao") << u"dbgPadrao"_s
+                               << u"NMPROCESSOFILIAL|Nome|250|0|L|L|0;DTINIVIGENCIA|Início da Vigência|100|0|L|L|0;"
+                                  "DTFINVIGENCIA|Fim da Vigência|100|0|L|L|0;ULTATU|Última Atualização|250|1|L|L|0;"
+                                  "IDSITUACAO|Sit.|30|0|L|L|0"_s;
+    QTest::newRow("dbgTarefas") << u"dbgTarefas"_s
+                                << u"NRORDENAATIVIDADE|Ordem|37|1|L|L|0;NMATIVIDADEFILIAL|Descrição|125|0|L|L|0;"
+                                   "CDTELAATIVIDADE|Tela|69|0|L|L|0;CDMODULOATIVIDADE|Módulo|-|0|L|L|0;"
+                                   "CDPERIENTR|Periodicidade|90|0|L|L|1;DSATIVIDADEFILIAL|?|30|0|L|C|0"_s;
+    QTest::newRow("dbgOperadores") << u"dbgOperadores"_s
+                                   << u"CDOPERADOR|Operador|95|0|L|L|1;CDGRUPOPER|Grupo de Operador|109|0|L|L|1;"
+                                      "IDEXECUTA|Executa|50|0|C|C|0;IDVALIDA|Valida|50|0|C|C|0"_s;
+}
+
+void TestLayout::gridColumns()
+{
+    QFETCH(QString, grid);
+    QFETCH(QString, columns);
+    auto *target = m_screen->findChild<TDBGrid *>(grid);
+    QVERIFY(target);
+    const QStringList expected = columns.split(u';');
+    QCOMPARE(target->Columns()->Count(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) {
+        const QStringList parts = expected.at(i).split(u'|');
+        TColumn *column = target->Columns()->Items(i);
+        QCOMPARE(column->FieldName(), parts.at(0));
+        QCOMPARE(column->Title(), parts.at(1));
+        if (parts.at(2) != "-"_L1) {
+            QCOMPARE(column->Width(), parts.at(2).toInt());
+        }
+        QCOMPARE(column->ReadOnly(), parts.at(3) == "1"_L1);
+        const Qt::Alignment horizontal = parts.at(4) == "C"_L1 ? Qt::AlignHCenter : Qt::AlignLeft;
+        QCOMPARE(column->Alignment() & Qt::AlignHorizontal_Mask, horizontal);
+        const Qt::Alignment title = parts.at(5) == "C"_L1 ? Qt::AlignHCenter : Qt::AlignLeft;
+        QCOMPARE(column->TitleAlignment() & Qt::AlignHorizontal_Mask, title);
+        QCOMPARE(column->ButtonStyle() == cbsEllipsis, parts.at(6) == "1"_L1);
+    }
+}
+
+void TestLayout::gridOptions()
+{
+    const TDBGridOptions common = dgEditing | dgTitles | dgColumnResize | dgColLines | dgRowLines | dgTabs
+        | dgConfirmDelete | dgCancelOnExit;
+    QCOMPARE(m_screen->dbgTarefas->Options() & ~TDBGridOptions(dgAlwaysShowSelection), common);
+    QVERIFY(m_screen->dbgTarefas->Options().testFlag(dgAlwaysShowSelection));
+    QCOMPARE(m_screen->dbgOperadores->Options(), common);
+}
+
+void TestLayout::catalogue()
+{
+    TMessages *messages = m_screen->msgPadrao;
+    const QStringList lines = DataFiles::read(u"PRU87000.msg"_s).split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 25);
+    QCOMPARE(messages->Messages(), lines);
+    const QStringList keys = {u"Excl"_s, u"NmProcessoNull"_s, u"ExclProcesso"_s, u"NmTarefaNull"_s,
+                              u"Periodicidades"_s, u"CdPeriodicidadeInv"_s, u"GrupoOperadores"_s,
+                              u"CdGrupoperInv"_s, u"Operadores"_s, u"CdOperadorInv"_s, u"CdOpGrupopNull"_s,
+                              u"CdGrupoperJaCad"_s, u"CdOperadorJaCad"_s, u"DataFinVigInv"_s, u"DataIniVigInv"_s,
+                              u"DataIniVigNull"_s, u"Data<Atual"_s, u"DataInv"_s, u"DtFin>DtIni"_s,
+                              u"DataIniInfNotAlt"_s, u"ProcNaoVigNotAlt"_s, u"RedefSucess"_s, u"PROC_N_EXC"_s,
+                              u"PROC_C_ATIV"_s, u"TARE_N_EXC"_s};
+    for (int i = 0; i < keys.size(); ++i) {
+        QVERIFY(lines.at(i).startsWith(keys.at(i) + u'|'));
+        QVERIFY(messages->contains(keys.at(i)));
+    }
+    QCOMPARE(messages->Msg(u"Excl"_s), u"Confirma exclusão?"_s);
+    QCOMPARE(messages->Msg(u"CdGrupoperJaCad"_s), u" Código de grupo de operadores informado já cadastrado"_s);
+    QCOMPARE(formatMessage(messages->Msg(u"DataInv"_s), u"31/02/2027"_s), u"31/02/2027 não é uma data válida."_s);
+    QCOMPARE(formatMessage(u"%s de %s: 100%%"_s, {u"1"_s, u"2"_s}), u"1 de 2: 100%"_s);
+    QCOMPARE(formatMessage(u"%s e %s"_s, u"um"_s), u"um e "_s);
+    QVERIFY(!messages->contains(u"excl"_s));
+    QVERIFY(!messages->contains(u"Proc_n_exc"_s));
+    QVERIFY(!messages->Msg(u"ChaveInexistente"_s).trimmed().isEmpty());
+    // Canc lives in the base screen's own catalogue.
+    QVERIFY(!messages->contains(u"Canc"_s));
+    QVERIFY(!m_screen->BaseMessages()->Msg(u"Canc"_s).trimmed().isEmpty());
+    QVERIFY(m_screen->BaseMessages()->contains(u"Canc"_s));
+}
+
+QTEST_MAIN(TestLayout)
+#include "tst_layout.moc"

@@ -1,0 +1,139 @@
+// The module as the host sees it: the exported names, one screen however
+// often it is opened, a new one after the old one is gone, and a failed
+// opening that leaves nothing behind.
+
+#include <QLibrary>
+#include <QPointer>
+#include <QtTest>
+
+#include "ModalDialogs.h"
+#include "PRU87000.h"
+#include "ScreenTestServer.h"
+#include "TfrmProcessoUnidade.h"
+
+using namespace Qt::StringLiterals;
+
+class TestPackage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void exportsResolveByPlainName();
+    void nothingExistsBeforeTheFirstOpening();
+    void iniProcTwiceCreatesOneScreen();
+    void closedScreenIsCreatedAgain();
+    void failedOpeningLeavesNothing();
+
+private:
+    std::unique_ptr<ScreenTestServer> m_server;
+    std::unique_ptr<ModalWatchdog> m_watchdog;
+};
+
+void TestPackage::init()
+{
+    m_server = std::make_unique<ScreenTestServer>();
+    m_watchdog = std::make_unique<ModalWatchdog>();
+    ModalDialogs::clearAnswers();
+    ModalDialogs::clearShown();
+}
+
+void TestPackage::cleanup()
+{
+    if (frmProcessoUnidade) {
+        ModalDialogs::answerNext(u"OK"_s);
+        delete frmProcessoUnidade;
+    }
+    ModalDialogs::clearAnswers();
+    m_server.reset();
+    const QStringList unanswered = m_watchdog->unanswered();
+    m_watchdog.reset();
+    QVERIFY2(unanswered.isEmpty(), qPrintable(unanswered.join(u", "_s)));
+}
+
+void TestPackage::exportsResolveByPlainName()
+{
+    QLibrary module(QStringLiteral(PRU_MODULE_FILE));
+    module.setLoadHints(QLibrary::ResolveAllSymbolsHint);
+    QVERIFY2(module.load(), qPrintable(module.errorString()));
+    QCOMPARE(reinterpret_cast<void *>(module.resolve("IniProc")), reinterpret_cast<void *>(&IniProc));
+    QCOMPARE(reinterpret_cast<void *>(module.resolve("CriaProcessoUnidade")),
+             reinterpret_cast<void *>(&CriaProcessoUnidade));
+    QCOMPARE(reinterpret_cast<void *>(module.resolve("boIdCriado")), reinterpret_cast<void *>(&boIdCriado));
+    QCOMPARE(reinterpret_cast<void *>(module.resolve("frmProcessoUnidade")),
+             reinterpret_cast<void *>(&frmProcessoUnidade));
+    // Only the module's own names leave it.
+    QVERIFY(!module.resolve("_ZN19TfrmProcessoUnidade10FormCreateEP7QObject"));
+}
+
+void TestPackage::nothingExistsBeforeTheFirstOpening()
+{
+    QVERIFY(!boIdCriado);
+    QVERIFY(!frmProcessoUnidade);
+}
+
+void TestPackage::iniProcTwiceCreatesOneScreen()
+{
+    IniProc();
+    QVERIFY(boIdCriado);
+    QPointer<TfrmProcessoUnidade> first = frmProcessoUnidade;
+    QVERIFY(first);
+    QVERIFY(first->isVisible());
+    QVERIFY(!QGuiApplication::overrideCursor());
+    QCOMPARE(m_server->count(u"GetProcessos"_s), 1);
+
+    IniProc();
+    QCOMPARE(frmProcessoUnidade, first.data());
+    QVERIFY(boIdCriado);
+    QVERIFY(!QGuiApplication::overrideCursor());
+    // Showing again reloads nothing.
+    QCOMPARE(m_server->count(u"GetProcessos"_s), 1);
+    QCOMPARE(QApplication::topLevelWidgets().count(first.data()), 1);
+}
+
+void TestPackage::closedScreenIsCreatedAgain()
+{
+    CriaProcessoUnidade();
+    QPointer<TfrmProcessoUnidade> first = frmProcessoUnidade;
+    QVERIFY(first);
+    first->close();
+    QTRY_VERIFY(first.isNull());
+    QVERIFY(!frmProcessoUnidade);
+    QVERIFY(!boIdCriado);
+
+    CriaProcessoUnidade();
+    QVERIFY(frmProcessoUnidade);
+    QVERIFY(boIdCriado);
+    QVERIFY(frmProcessoUnidade->cdsProcessos->RecordCount() > 0);
+    QCOMPARE(m_server->count(u"GetProcessos"_s), 2);
+}
+
+void TestPackage::failedOpeningLeavesNothing()
+{
+    m_server->stop();
+    const int widgets = int(QApplication::topLevelWidgets().size());
+    ModalDialogs::answerNext(u"OK"_s);
+    IniProc();
+    // The error was shown, with the cursor back to normal, and nothing stays.
+    const QList<DialogRecord> shown = ModalDialogs::shown();
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown.first().kind, DialogKind::Error);
+    QVERIFY(!shown.first().text.isEmpty());
+    QVERIFY(!QGuiApplication::overrideCursor());
+    QVERIFY(!boIdCriado);
+    QVERIFY(!frmProcessoUnidade);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(int(QApplication::topLevelWidgets().size()), widgets);
+
+    // With the server back the next opening builds the screen.
+    m_server->start();
+    m_server->login(u"SUPERVISOR"_s);
+    IniProc();
+    QVERIFY(boIdCriado);
+    QVERIFY(frmProcessoUnidade);
+}
+
+QTEST_MAIN(TestPackage)
+#include "tst_package.moc"

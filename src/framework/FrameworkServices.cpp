@@ -64,9 +64,9 @@ QVariant CheckResultServ(const RpcReply &reply, bool raise, int helpContext)
 
 QString DateMask()
 {
-    // Qt input mask: digits required, '/' literal, '_' shows the untyped
-    // positions; the text read back has blanks there.
-    return u"99/99/9999;_"_s;
+    // Qt input mask: digits optional ("0"), so a partly typed date still
+    // reaches the field; the text read back has blanks where nothing was typed.
+    return u"00/00/0000;_"_s;
 }
 
 bool EmptyString(const QString &text)

@@ -24,6 +24,8 @@ public:
     QLineEdit *editor() const { return m_editor; }
     QModelIndex editorIndex() const { return m_editorIndex; }
     bool lastCommitFailed() const { return m_commitFailed; }
+    // What the editor holds, as the field receives it.
+    static QString editorText(const QLineEdit *editor);
 
 protected:
     bool eventFilter(QObject *object, QEvent *event) override;

@@ -260,8 +260,23 @@ void GridDelegate::setEditorData(QWidget *editor, const QModelIndex &index) cons
     }
     const QString text = index.data(Qt::EditRole).toString();
     le->setText(text);
-    le->setProperty("pruInitialText", le->text());
+    le->setProperty("pruInitialText", editorText(le));
     le->setModified(false);
+}
+
+QString GridDelegate::editorText(const QLineEdit *editor)
+{
+    if (editor->inputMask().isEmpty()) {
+        return editor->text();
+    }
+    // QLineEdit drops untyped positions at the end; the field expects the
+    // mask's full shape with blanks wherever nothing was typed.
+    const QString mask = editor->inputMask();
+    const qsizetype semicolon = mask.lastIndexOf(u';');
+    const QChar blank = (semicolon >= 0 && semicolon + 1 < mask.size()) ? mask.at(semicolon + 1) : QChar(u' ');
+    QString text = editor->displayText();
+    text.replace(blank, u' ');
+    return text;
 }
 
 void GridDelegate::setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const
@@ -272,13 +287,13 @@ void GridDelegate::setModelData(QWidget *editor, QAbstractItemModel *model, cons
         return;
     }
     // Opening and closing an editor without typing changes nothing.
-    if (!le->isModified() && le->text() == le->property("pruInitialText").toString()) {
+    if (!le->isModified() && editorText(le) == le->property("pruInitialText").toString()) {
         m_commitFailed = false;
         return;
     }
-    m_commitFailed = !m_grid->commitText(index, le->text());
+    m_commitFailed = !m_grid->commitText(index, editorText(le));
     if (!m_commitFailed) {
-        le->setProperty("pruInitialText", le->text());
+        le->setProperty("pruInitialText", editorText(le));
         le->setModified(false);
     }
 }
@@ -389,6 +404,11 @@ TDBGrid::~TDBGrid()
     for (const auto &c : std::as_const(m_dataSetConnections)) {
         disconnect(c);
     }
+    // The model reads the columns, which go before the view's own teardown.
+    m_model->disconnect(this);
+    setModel(nullptr);
+    delete m_model;
+    m_model = nullptr;
 }
 
 TClientDataSet *TDBGrid::dataSet() const

@@ -1,0 +1,442 @@
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPainter>
+#include <QSignalSpy>
+#include <QTest>
+#include <QVBoxLayout>
+
+#include "Exceptions.h"
+#include "FrameworkServices.h"
+#include "FrameworkTestData.h"
+#include "Guard.h"
+#include "TDBGrid.h"
+
+// The grid as a user drives it: keys to the window, clicks on cells; the
+// record set and the grid follow each other, and the screen's events can
+// refuse or swallow what the user does.
+class TestDBGrid : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        setErrorDisplay([this](const QString &text, QWidget *) { m_errors << text; });
+    }
+
+    void init()
+    {
+        resetDialogs();
+        m_errors.clear();
+        m_window = new QWidget;
+        auto *layout = new QVBoxLayout(m_window);
+        m_other = new QLineEdit(m_window);
+        m_other->setObjectName(u"outro"_s);
+        layout->addWidget(m_other);
+        m_ds = new TClientDataSet(m_window);
+        m_ds->setObjectName(u"cdsPessoas"_s);
+        definePeople(*m_ds);
+        m_ds->SetData(people(5));
+        m_dts = new TDataSource(m_window);
+        m_dts->setDataSet(m_ds);
+        m_grid = new TDBGrid(m_window);
+        m_grid->setObjectName(u"dbgPessoas"_s);
+        m_grid->setDataSource(m_dts);
+        layout->addWidget(m_grid);
+        m_window->resize(500, 300);
+        m_window->show();
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window));
+        m_grid->setFocus();
+        QTRY_VERIFY(m_grid->hasFocus());
+    }
+
+    void cleanup()
+    {
+        delete m_window;
+        QCOMPARE(ModalDialogs::pendingAnswers(), 0);
+    }
+
+    void gridFollowsTheRecordSet()
+    {
+        m_ds->setRecNo(3);
+        QCOMPARE(m_grid->currentIndex().row(), 2);
+        m_ds->Last();
+        QCOMPARE(m_grid->currentIndex().row(), 4);
+    }
+
+    void recordSetFollowsKeysAndClicks()
+    {
+        QCOMPARE(m_ds->RecNo(), 1);
+        key(Qt::Key_Down);
+        QCOMPARE(m_ds->RecNo(), 2);
+        key(Qt::Key_Down);
+        QCOMPARE(m_ds->RecNo(), 3);
+        QTest::mouseClick(m_grid->viewport(), Qt::LeftButton, {}, m_grid->cellRect(4, 1).center());
+        QCOMPARE(m_ds->RecNo(), 5);
+        QCOMPARE(m_grid->SelectedIndex(), 1);
+    }
+
+    void refusedMoveKeepsTheRow_data()
+    {
+        QTest::addColumn<bool>("withError");
+        QTest::newRow("silent stop") << false;
+        QTest::newRow("error") << true;
+    }
+    void refusedMoveKeepsTheRow()
+    {
+        QFETCH(bool, withError);
+        m_ds->BeforeScroll = [withError](TClientDataSet *) {
+            if (withError) {
+                throw EDatabaseError(u"Não pode sair desta linha."_s);
+            }
+            Abort();
+        };
+        key(Qt::Key_Down);
+        QCOMPARE(m_ds->RecNo(), 1);
+        QCOMPARE(m_grid->currentIndex().row(), 0);
+        QTest::mouseClick(m_grid->viewport(), Qt::LeftButton, {}, m_grid->cellRect(3, 0).center());
+        QCOMPARE(m_ds->RecNo(), 1);
+        QCOMPARE(m_grid->currentIndex().row(), 0);
+        QCOMPARE(m_errors.size(), withError ? 2 : 0);
+        m_ds->BeforeScroll = nullptr;
+        key(Qt::Key_Down);
+        QCOMPARE(m_ds->RecNo(), 2);
+    }
+
+    void columnExitRefusalKeepsTheColumn()
+    {
+        QStringList log;
+        m_grid->OnColExit = [&](QObject *sender) {
+            auto *g = static_cast<TDBGrid *>(sender);
+            log << u"exit %1"_s.arg(g->SelectedIndex());
+            if (g->SelectedField()->FieldName() == u"NOME"_s && m_ds->FieldByName(u"NOME"_s)->AsString() == u"Ana"_s) {
+                MensErro(u"Nome recusado"_s);
+            }
+        };
+        m_grid->OnColEnter = [&](QObject *sender) { log << u"enter %1"_s.arg(static_cast<TDBGrid *>(sender)->SelectedIndex()); };
+        ModalDialogs::answerNext(u"OK"_s);
+        key(Qt::Key_Right); // CODIGO -> NOME
+        QCOMPARE(m_grid->SelectedIndex(), 1);
+        key(Qt::Key_Right); // refused while on Ana
+        QCOMPARE(m_grid->SelectedIndex(), 1);
+        QCOMPARE(m_grid->currentIndex().column(), 1);
+        QCOMPARE(ModalDialogs::shown().size(), 1);
+        QCOMPARE(ModalDialogs::shown().at(0).text, u"Nome recusado"_s);
+        QCOMPARE(log, (QStringList{u"exit 0"_s, u"enter 1"_s, u"exit 1"_s}));
+        // A click on another column is refused the same way.
+        ModalDialogs::answerNext(u"OK"_s);
+        QTest::mouseClick(m_grid->viewport(), Qt::LeftButton, {}, m_grid->cellRect(0, 3).center());
+        QCOMPARE(m_grid->SelectedIndex(), 1);
+        key(Qt::Key_Down); // same column, another row: no column exit
+        QCOMPARE(m_ds->RecNo(), 2);
+        key(Qt::Key_Right);
+        QCOMPARE(m_grid->SelectedIndex(), 2);
+    }
+
+    void keyDownSetToZeroGoesNoFurther()
+    {
+        QList<quint16> seen;
+        m_grid->OnKeyDown = [&](QObject *, quint16 &k, Qt::KeyboardModifiers) {
+            seen << k;
+            if (k == 45 || k == 40) {
+                k = 0;
+            }
+        };
+        key(Qt::Key_Insert);
+        key(Qt::Key_Down);
+        QCOMPARE(m_ds->State(), TDataSetState::dsBrowse);
+        QCOMPARE(m_ds->RecNo(), 1);
+        key(Qt::Key_Backspace);
+        key(Qt::Key_Delete);
+        key(Qt::Key_Space);
+        key(Qt::Key_Tab);
+        key(Qt::Key_Return);
+        QCOMPARE(seen, (QList<quint16>{45, 40, 8, 46, 32, 9, 13}));
+        m_grid->OnKeyDown = nullptr;
+        key(Qt::Key_Insert);
+        QCOMPARE(m_ds->State(), TDataSetState::dsInsert);
+    }
+
+    void keyPressSetToZeroTypesNothing()
+    {
+        m_grid->setSelectedIndex(1);
+        m_grid->OnKeyPress = [](QObject *, QChar &c) {
+            if (c.isDigit()) {
+                c = QChar();
+            } else if (c.isLower()) {
+                c = c.toUpper();
+            }
+        };
+        key(Qt::Key_5);
+        QVERIFY(!m_grid->EditorMode());
+        QCOMPARE(m_ds->State(), TDataSetState::dsBrowse);
+        type(u"zx"_s);
+        QVERIFY(m_grid->EditorMode());
+        QCOMPARE(m_ds->State(), TDataSetState::dsEdit); // typing put the record set into edit state
+        type(u"9"_s);
+        key(Qt::Key_Return);
+        QTRY_VERIFY(!m_grid->EditorMode());
+        QCOMPARE(m_ds->FieldByName(u"NOME"_s)->AsString(), u"ZX"_s);
+    }
+
+    void typingRunsEditAndARefusalOpensNoEditor()
+    {
+        m_grid->setSelectedIndex(1);
+        m_ds->BeforeEdit = [](TClientDataSet *) { Abort(); };
+        type(u"a"_s);
+        QVERIFY(!m_grid->EditorMode());
+        QCOMPARE(m_ds->State(), TDataSetState::dsBrowse);
+        m_ds->BeforeEdit = nullptr;
+        type(u"a"_s);
+        QVERIFY(m_grid->EditorMode());
+    }
+
+    void cellsShowGetTextAndEditorsStartFromIt()
+    {
+        TField *nome = m_ds->FieldByName(u"NOME"_s);
+        nome->OnGetText = [](TField *f, QString &text, bool display) {
+            text = display ? u"Sr(a). %1"_s.arg(f->AsString()) : f->AsString().toLower();
+        };
+        QCOMPARE(m_grid->model()->index(0, 1).data().toString(), u"Sr(a). Ana"_s);
+        m_grid->setSelectedIndex(1);
+        key(Qt::Key_F2);
+        QVERIFY(m_grid->EditorMode());
+        auto *editor = m_grid->findChild<QLineEdit *>(u"gridEditor"_s);
+        QVERIFY(editor);
+        QCOMPARE(editor->text(), u"ana"_s);
+        key(Qt::Key_Escape); // cell edit cancelled
+        QVERIFY(!m_grid->EditorMode());
+        QCOMPARE(nome->AsString(), u"Ana"_s);
+        key(Qt::Key_Escape); // then the row's edit
+        QCOMPARE(m_ds->State(), TDataSetState::dsBrowse);
+    }
+
+    void typedTextGoesThroughSetText()
+    {
+        QStringList received;
+        TField *nome = m_ds->FieldByName(u"NOME"_s);
+        nome->OnSetText = [&](TField *f, const QString &text) {
+            received << text;
+            f->setAsString(text.trimmed().toUpper());
+        };
+        m_grid->setSelectedIndex(1);
+        type(u"beto"_s);
+        key(Qt::Key_Tab); // commits and moves on
+        QTRY_COMPARE(received, QStringList{u"beto"_s});
+        QCOMPARE(nome->AsString(), u"BETO"_s);
+        QCOMPARE(m_grid->SelectedIndex(), 2);
+        QCOMPARE(m_ds->State(), TDataSetState::dsEdit);
+    }
+
+    void refusedTextKeepsTheEditor()
+    {
+        TField *nome = m_ds->FieldByName(u"NOME"_s);
+        nome->OnSetText = [](TField *, const QString &text) {
+            if (text == u"x"_s) {
+                throw EDatabaseError(u"Texto inválido"_s);
+            }
+        };
+        m_grid->setSelectedIndex(1);
+        type(u"x"_s);
+        key(Qt::Key_Return);
+        QCOMPARE(m_errors, QStringList{u"Texto inválido"_s});
+        QVERIFY(m_grid->EditorMode());
+        QVERIFY(!m_grid->commitEdit());
+    }
+
+    void editMaskBecomesTheInputMask()
+    {
+        QString received;
+        TField *data = m_ds->FieldByName(u"NASCIMENTO"_s);
+        data->setEditMask(DateMask());
+        data->OnSetText = [&](TField *, const QString &text) { received = text; };
+        m_grid->setSelectedIndex(2);
+        type(u"0612"_s);
+        auto *editor = m_grid->findChild<QLineEdit *>(u"gridEditor"_s);
+        QVERIFY(editor);
+        QCOMPARE(editor->inputMask(), DateMask());
+        key(Qt::Key_Return);
+        // Day, slash, month, slash, year, with blanks where nothing was typed.
+        QTRY_COMPARE(received, u"06/12/    "_s);
+    }
+
+    void focusControlMovesFocusToTheCell()
+    {
+        m_other->setFocus();
+        QTRY_VERIFY(m_other->hasFocus());
+        m_ds->FieldByName(u"ATIVO"_s)->FocusControl();
+        QTRY_VERIFY(m_grid->hasFocus());
+        QCOMPARE(m_grid->SelectedIndex(), 3);
+        QCOMPARE(m_grid->SelectedField()->FieldName(), u"ATIVO"_s);
+    }
+
+    void drawEventRunsAfterTheDefaultDrawing()
+    {
+        struct Call
+        {
+            int dataCol;
+            QString field;
+            QRect rect;
+            QColor brush;
+            int row;
+            TGridDrawState state;
+        };
+        QList<Call> calls;
+        m_grid->OnDrawColumnCell = [&](QObject *sender, QPainter &painter, const QRect &rect, int dataCol,
+                                       TColumn *column, TGridDrawState state) {
+            auto *g = static_cast<TDBGrid *>(sender);
+            calls.append({dataCol, column->FieldName(), rect, painter.brush().color(), g->DrawingRow(), state});
+            if (column->FieldName() == u"ATIVO"_s) {
+                painter.fillRect(rect, Qt::red);
+            }
+        };
+        m_grid->viewport()->repaint();
+        QVERIFY(calls.size() >= 20);
+        bool sawCurrent = false;
+        for (const Call &c : std::as_const(calls)) {
+            QCOMPARE(c.rect, m_grid->cellRect(c.row, c.dataCol));
+            QCOMPARE(c.field, m_grid->Columns()->Items(c.dataCol)->FieldName());
+            if (c.row == 0 && c.dataCol == 0) {
+                sawCurrent = true;
+                QVERIFY(c.state & gdSelected);
+                QVERIFY(c.state & gdFocused);
+                QCOMPARE(c.brush, m_grid->palette().color(QPalette::Active, QPalette::Highlight));
+            } else {
+                QVERIFY(!(c.state & gdSelected));
+            }
+        }
+        QVERIFY(sawCurrent);
+        QCOMPARE(m_grid->DrawingRow(), -1);
+        // What the handler painted is on screen.
+        const QImage image = m_grid->viewport()->grab().toImage();
+        const QPoint p = m_grid->cellRect(1, 3).center();
+        QCOMPARE(image.pixelColor(p), QColor(Qt::red));
+    }
+
+    void ellipsisButtonRunsTheEvent()
+    {
+        int clicks = 0;
+        m_grid->OnEditButtonClick = [&](QObject *) { ++clicks; };
+        m_grid->Columns()->Add(u"CODIGO"_s);
+        m_grid->Columns()->Add(u"NOME"_s)->setButtonStyle(cbsEllipsis);
+        m_grid->setSelectedIndex(1);
+        const QRect cell = m_grid->cellRect(0, 1);
+        QTest::mouseClick(m_grid->viewport(), Qt::LeftButton, {}, QPoint(cell.right() - 4, cell.center().y()));
+        QCOMPARE(clicks, 1);
+        QTest::keyClick(m_window->windowHandle(), Qt::Key_Return, Qt::ControlModifier);
+        QCOMPARE(clicks, 2);
+        // A click in the middle of the cell is not the button.
+        QTest::mouseClick(m_grid->viewport(), Qt::LeftButton, {}, cell.center());
+        QCOMPARE(clicks, 2);
+    }
+
+    void doubleClickRunsTheEvent()
+    {
+        int clicks = 0;
+        m_grid->OnDblClick = [&](QObject *) { ++clicks; };
+        const QPoint p = m_grid->cellRect(2, 1).center();
+        QTest::mouseClick(m_grid->viewport(), Qt::LeftButton, {}, p);
+        QTest::mouseDClick(m_grid->viewport(), Qt::LeftButton, {}, p);
+        QCOMPARE(clicks, 1);
+        QCOMPARE(m_ds->RecNo(), 3);
+    }
+
+    void enterRunsOnceWhenFocusComesIn()
+    {
+        int enters = 0;
+        m_grid->OnEnter = [&](QObject *) { ++enters; };
+        m_other->setFocus();
+        QTRY_VERIFY(m_other->hasFocus());
+        m_grid->setFocus();
+        QTRY_VERIFY(m_grid->hasFocus());
+        QCOMPARE(enters, 1);
+        m_grid->setSelectedIndex(1);
+        type(u"q"_s); // the editor takes the focus and gives it back
+        key(Qt::Key_Return);
+        QTRY_VERIFY(m_grid->hasFocus());
+        QCOMPARE(enters, 1);
+    }
+
+    void cancelOnExitDropsAnUntouchedNewRow()
+    {
+        key(Qt::Key_Insert);
+        QCOMPARE(m_ds->State(), TDataSetState::dsInsert);
+        QCOMPARE(m_grid->model()->rowCount(), 6);
+        m_other->setFocus();
+        QTRY_COMPARE(m_ds->State(), TDataSetState::dsBrowse);
+        QCOMPARE(m_grid->model()->rowCount(), 5);
+
+        // A row the user typed into stays.
+        m_grid->setFocus();
+        QTRY_VERIFY(m_grid->hasFocus());
+        key(Qt::Key_Insert);
+        m_grid->setSelectedIndex(1);
+        type(u"novo"_s);
+        key(Qt::Key_Return);
+        m_other->setFocus();
+        QTRY_VERIFY(m_other->hasFocus());
+        QCOMPARE(m_ds->State(), TDataSetState::dsInsert);
+        QCOMPARE(m_ds->FieldByName(u"NOME"_s)->AsString(), u"novo"_s);
+    }
+
+    void ctrlDeleteAsksFirst()
+    {
+        ModalDialogs::answerNext(u"Não"_s);
+        QTest::keyClick(m_window->windowHandle(), Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(m_ds->RecordCount(), 5);
+        QCOMPARE(ModalDialogs::shown().size(), 1);
+        QCOMPARE(ModalDialogs::shown().at(0).type, mtConfirmation);
+        ModalDialogs::answerNext(u"Sim"_s);
+        QTest::keyClick(m_window->windowHandle(), Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(m_ds->RecordCount(), 4);
+        m_grid->setOption(dgConfirmDelete, false);
+        QTest::keyClick(m_window->windowHandle(), Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(m_ds->RecordCount(), 3);
+    }
+
+    void typingIntoAnEmptyGridStartsARow()
+    {
+        m_ds->EmptyDataSet();
+        QCOMPARE(m_grid->model()->rowCount(), 0);
+        m_grid->setSelectedIndex(1);
+        type(u"primeira"_s);
+        QCOMPARE(m_ds->State(), TDataSetState::dsInsert);
+        key(Qt::Key_Return);
+        QTRY_COMPARE(m_ds->FieldByName(u"NOME"_s)->AsString(), u"primeira"_s);
+    }
+
+    void optionsApplyAtRunTime()
+    {
+        m_grid->setOption(dgTitles, false);
+        QVERIFY(m_grid->horizontalHeader()->isHidden());
+        m_grid->setOption(dgTitles, true);
+        QVERIFY(!m_grid->horizontalHeader()->isHidden());
+        m_grid->setOption(dgEditing, false);
+        m_grid->setSelectedIndex(1);
+        type(u"a"_s);
+        QVERIFY(!m_grid->EditorMode());
+        QCOMPARE(m_ds->State(), TDataSetState::dsBrowse);
+        m_grid->setTag(7);
+        QCOMPARE(m_grid->Tag(), 7);
+    }
+
+private:
+    void key(Qt::Key k) { QTest::keyClick(m_window->windowHandle(), k); }
+    void type(const QString &text)
+    {
+        for (const QChar c : text) {
+            QTest::keyClick(m_window->windowHandle(), c.toLatin1());
+        }
+    }
+
+    QWidget *m_window = nullptr;
+    QLineEdit *m_other = nullptr;
+    TClientDataSet *m_ds = nullptr;
+    TDataSource *m_dts = nullptr;
+    TDBGrid *m_grid = nullptr;
+    QStringList m_errors;
+};
+
+QTEST_MAIN(TestDBGrid)
+#include "tst_dbgrid.moc"

@@ -19,6 +19,7 @@
 #include "FrameworkServices.h"
 #include "GridDefinitions.h"
 #include "Guard.h"
+#include "LookupQueries.h"
 #include "MessageFormat.h"
 #include "ModalDialogs.h"
 #include "RecordSetDefinitions.h"
@@ -171,6 +172,14 @@ void TfrmProcessoUnidade::buildRecordSets()
     dtsOperadores = new TDataSource(this);
     dtsOperadores->setObjectName(u"dtsOperadores"_s);
     dtsOperadores->setDataSet(cdsOperadores);
+
+    const LookupQueries::LookupQuerySet lookups = LookupQueries::createAll(this);
+    qryVdPeridiocidade = lookups.qryVdPeridiocidade;
+    qryVdOperador = lookups.qryVdOperador;
+    qryVdGrupoper = lookups.qryVdGrupoper;
+    dtsVdPeridiocidade = lookups.dtsVdPeridiocidade;
+    dtsVdOperador = lookups.dtsVdOperador;
+    dtsVdGrupoper = lookups.dtsVdGrupoper;
 }
 
 TDBGrid *TfrmProcessoUnidade::makeLowerGrid(const QString &name, TDataSource *source, QWidget *parent)

@@ -14,6 +14,7 @@ class TButtonFlat;
 class TDataSource;
 class TField;
 class TNetConnection;
+class TADOIBQuery;
 class ScreenImage;
 
 // "Processos da Unidade": processes of the unit, the tasks of the current
@@ -42,6 +43,13 @@ public:
     TField *cdsProcessosDTFINVIGENCIA = nullptr;
     TDataSource *dtsTarefas = nullptr;
     TDataSource *dtsOperadores = nullptr;
+    // Code lookups straight against the database, and what their search lists show.
+    TADOIBQuery *qryVdPeridiocidade = nullptr;
+    TADOIBQuery *qryVdOperador = nullptr;
+    TADOIBQuery *qryVdGrupoper = nullptr;
+    TDataSource *dtsVdPeridiocidade = nullptr;
+    TDataSource *dtsVdOperador = nullptr;
+    TDataSource *dtsVdGrupoper = nullptr;
     TDBGrid *dbgTarefas = nullptr;
     TDBGrid *dbgOperadores = nullptr;
     QFrame *panProcessos = nullptr;

@@ -14,6 +14,7 @@
 #include "ScreenImage.h"
 #include "TButtonFlat.h"
 #include "TDBNavigator.h"
+#include "TDataSource.h"
 #include "TMessages.h"
 #include "TfrmProcessoUnidade.h"
 
@@ -75,6 +76,7 @@ private slots:
     void gridColumns();
     void gridOptions();
     void catalogue();
+    void componentsByName();
 
 private:
     // Built but not created: no server is involved in what is tested here.
@@ -421,6 +423,27 @@ void TestLayout::catalogue()
     QVERIFY(!messages->contains(u"Canc"_s));
     QVERIFY(!m_screen->BaseMessages()->Msg(u"Canc"_s).trimmed().isEmpty());
     QVERIFY(m_screen->BaseMessages()->contains(u"Canc"_s));
+}
+
+void TestLayout::componentsByName()
+{
+    // Handlers and tools find every component by its name.
+    const QStringList names = {
+        u"netProcessoUnidade"_s, u"cdsProcessos"_s, u"cdsTarefas"_s, u"cdsOperadores"_s, u"cdsVdOperadores"_s,
+        u"cdsAtividades"_s, u"cdsVerifTarefas"_s, u"dtsPadrao"_s, u"dtsTarefas"_s, u"dtsOperadores"_s,
+        u"dtsVdPeridiocidade"_s, u"dtsVdOperador"_s, u"dtsVdGrupoper"_s, u"qryVdPeridiocidade"_s,
+        u"qryVdOperador"_s, u"qryVdGrupoper"_s, u"dbgPadrao"_s, u"dbgTarefas"_s, u"dbgOperadores"_s,
+        u"panTitulo"_s, u"panTarefas"_s, u"panSequencia"_s, u"panOperadores"_s, u"sbtTarefaUp"_s,
+        u"sbtTarefaDown"_s, u"sbtRedefinir"_s, u"mnuRedefinir"_s, u"msgPadrao"_s, u"imgObs"_s,
+        u"cdsProcessosDTINIVIGENCIA"_s, u"cdsProcessosDTFINVIGENCIA"_s};
+    for (const QString &name : names) {
+        QVERIFY2(m_screen->findChild<QObject *>(name), qPrintable(name));
+    }
+    QCOMPARE(m_screen->dtsPadrao->DataSet(), m_screen->cdsProcessos);
+    QCOMPARE(m_screen->dtsTarefas->DataSet(), m_screen->cdsTarefas);
+    QCOMPARE(m_screen->dtsOperadores->DataSet(), m_screen->cdsOperadores);
+    QCOMPARE(m_screen->dbgTarefas->DataSource(), m_screen->dtsTarefas);
+    QCOMPARE(m_screen->dbgOperadores->DataSource(), m_screen->dtsOperadores);
 }
 
 QTEST_MAIN(TestLayout)

@@ -66,6 +66,9 @@ private slots:
     void atualizaRepositions_data();
     void atualizaRepositions();
     void atualizaWithVanishedRowStaysOnFirst();
+    void detachedLoadLoadsNothingBelow_data();
+    void detachedLoadLoadsNothingBelow();
+    void failedLoadKeepsContent();
     void saveWithNothingPendingSendsNothing();
     void failedDeleteWhileBrowsingBringsRowBack();
     void failedSaveWhileEditingKeepsChanges();
@@ -275,6 +278,51 @@ void TestProcessoUnidade::atualizaWithVanishedRowStaysOnFirst()
     screen->cdsProcessos->Post();
     screen->Atualiza(screen->cdsProcessos, 0);
     QCOMPARE(screen->cdsProcessos->RecNo(), 1);
+}
+
+void TestProcessoUnidade::detachedLoadLoadsNothingBelow_data()
+{
+    QTest::addColumn<bool>("detach");
+    QTest::addColumn<QStringList>("expectedCalls");
+    QTest::newRow("attached") << false << QStringList({u"GetProcessos"_s, u"GetTarefas"_s, u"GetOperadores"_s});
+    QTest::newRow("detached") << true << QStringList({u"GetProcessos"_s});
+}
+
+void TestProcessoUnidade::detachedLoadLoadsNothingBelow()
+{
+    QFETCH(bool, detach);
+    QFETCH(QStringList, expectedCalls);
+    TfrmProcessoUnidade *screen = open();
+    m_server->clearCalls();
+    screen->GetProcessos(detach);
+    QCOMPARE(m_server->calls(), expectedCalls);
+    QVERIFY(bool(screen->cdsProcessos->AfterScroll));
+
+    m_server->clearCalls();
+    screen->GetTarefas(current(screen->cdsProcessos, u"NRPROCESSOFILIAL"_s), detach);
+    expectedCalls = detach ? QStringList({u"GetTarefas"_s}) : QStringList({u"GetTarefas"_s, u"GetOperadores"_s});
+    QCOMPARE(m_server->calls(), expectedCalls);
+    QVERIFY(bool(screen->cdsTarefas->AfterScroll));
+}
+
+void TestProcessoUnidade::failedLoadKeepsContent()
+{
+    TfrmProcessoUnidade *screen = open();
+    const DataPacket before = screen->cdsProcessos->data();
+    const DataPacket tasksBefore = screen->cdsTarefas->data();
+    m_server->setOverride(u"GetProcessos"_s, [](const QCborArray &, SessionHandler &) -> QCborValue {
+        throw EDatabaseError(u"Recusado pelo teste."_s);
+    });
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError, screen->GetProcessos(true));
+    QCOMPARE(screen->cdsProcessos->data(), before);
+    QCOMPARE(screen->cdsTarefas->data(), tasksBefore);
+    QVERIFY(bool(screen->cdsProcessos->AfterScroll));
+    QCOMPARE(busyIndicatorDepth(), 0);
+    // A reply that is not a packet is refused the same way.
+    m_server->setOverride(u"GetTarefas"_s, [](const QCborArray &, SessionHandler &) { return QCborValue(42); });
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError, screen->GetTarefas(current(screen->cdsProcessos, u"NRPROCESSOFILIAL"_s), true));
+    QCOMPARE(screen->cdsTarefas->data(), tasksBefore);
+    QVERIFY(bool(screen->cdsTarefas->AfterScroll));
 }
 
 void TestProcessoUnidade::saveWithNothingPendingSendsNothing()

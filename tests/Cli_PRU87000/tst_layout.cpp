@@ -11,6 +11,7 @@
 #include "DataFiles.h"
 #include "MessageFormat.h"
 #include "ScreenIcons.h"
+#include "ScreenPicture.h"
 #include "ScreenImage.h"
 #include "TButtonFlat.h"
 #include "TDBNavigator.h"
@@ -77,6 +78,7 @@ private slots:
     void gridOptions();
     void catalogue();
     void componentsByName();
+    void pictureOfTheScreen();
 
 private:
     // Built but not created: no server is involved in what is tested here.
@@ -444,6 +446,25 @@ void TestLayout::componentsByName()
     QCOMPARE(m_screen->dtsOperadores->DataSet(), m_screen->cdsOperadores);
     QCOMPARE(m_screen->dbgTarefas->DataSource(), m_screen->dtsTarefas);
     QCOMPARE(m_screen->dbgOperadores->DataSource(), m_screen->dtsOperadores);
+}
+
+void TestLayout::pictureOfTheScreen()
+{
+    const QImage picture = m_screen->grab().toImage();
+    const int inset = 1 + 2 + m_screen->dbgOperadores->frameWidth();
+    const ScreenPictureGeometry g = measureScreenPicture(
+        picture, m_screen->dbgOperadores->palette().color(QPalette::ToolTipBase),
+        m_screen->palette().color(QPalette::Window), inset);
+    QVERIFY2(g.problem.isEmpty(), qPrintable(g.problem));
+    QCOMPARE(g.screenLeft, 0);
+    QCOMPARE(g.screenRight - g.screenLeft + 1, 846);
+    QCOMPARE(g.screenRight - g.operatorsLeft + 1, 408);
+    QCOMPARE(g.lowerTop, m_screen->panTarefas->mapTo(m_screen, QPoint(0, 0)).y());
+    QCOMPARE(g.lowerTop, m_screen->panProcessos->mapTo(m_screen, QPoint(0, 0)).y() + 192 + 25);
+    QVERIFY(g.lineAboveStrip);
+    QVERIFY(g.stripBlankRows > 0);
+    QVERIFY2(g.tasksInkLeft >= 8 && g.tasksInkLeft <= 10, qPrintable(QString::number(g.tasksInkLeft)));
+    QVERIFY2(g.operatorsInkLeft >= 400 && g.operatorsInkLeft <= 402, qPrintable(QString::number(g.operatorsInkLeft)));
 }
 
 QTEST_MAIN(TestLayout)

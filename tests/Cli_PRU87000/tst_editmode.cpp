@@ -30,6 +30,7 @@ private slots:
     void emptyRecordSetAllowsOnlyIncludeAndVerify_data();
     void emptyRecordSetAllowsOnlyIncludeAndVerify();
     void redefineOnlyOnProcessGridForSituationN();
+    void redefineRegeneratesThenTells();
     void whileOneGridEditsTheOthersAreDisabled();
     void orderingButtonsFollowTheTaskGrid();
     void deleteAsksByGrid_data();
@@ -217,6 +218,30 @@ void TestEditMode::redefineOnlyOnProcessGridForSituationN()
     QVERIFY(!screen->mnuRedefinir->isEnabled());
     screen->sbtCancelar->click();
     QVERIFY(screen->sbtRedefinir->isEnabled());
+}
+
+void TestEditMode::redefineRegeneratesThenTells()
+{
+    TfrmProcessoUnidade *screen = open();
+    setSituation(2, u"N"_s);
+    QVERIFY(enter(screen->dbgPadrao));
+    screen->sbtVerificar->click();
+    QTest::keyClick(screen->dbgPadrao, Qt::Key_Down);
+    const double process = screen->cdsProcessos->FieldByName(u"NRPROCESSOFILIAL"_s)->AsFloat();
+    QVERIFY(screen->sbtRedefinir->isEnabled());
+    m_server->clearCalls();
+    ModalDialogs::clearShown();
+    ModalDialogs::answerNext(u"OK"_s);
+    screen->sbtRedefinir->click();
+    QCOMPARE(m_server->calls().mid(0, 2), QStringList({u"RedefinirAtividadesDia"_s, u"GetProcessos"_s}));
+    QCOMPARE(screen->cdsProcessos->FieldByName(u"NRPROCESSOFILIAL"_s)->AsFloat(), process);
+    const QList<DialogRecord> shown = ModalDialogs::shown();
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown.first().type, mtInformation);
+    QCOMPARE(shown.first().text, screen->msgPadrao->Msg(u"RedefSucess"_s));
+    // The server now reports the process up to date: nothing left to redefine.
+    QCOMPARE(screen->cdsProcessos->FieldByName(u"IDSITUACAO"_s)->AsString(), u"S"_s);
+    QVERIFY(!screen->sbtRedefinir->isEnabled());
 }
 
 void TestEditMode::whileOneGridEditsTheOthersAreDisabled()

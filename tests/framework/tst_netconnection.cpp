@@ -1,0 +1,197 @@
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QTest>
+#include <QThread>
+
+#include <atomic>
+
+#include "Exceptions.h"
+#include "FrameworkServices.h"
+#include "FrameworkTestData.h"
+#include "RpcServer.h"
+#include "TNetConnection.h"
+
+namespace {
+const QString remoteModule = u"PRU87000.rdmProcessoUnidade"_s;
+std::atomic<int> g_busySeenByServer{-1};
+
+// A remote module with a few methods; logs in "op" with "secret".
+class Handler : public SessionHandler
+{
+public:
+    LoginResult login(const QString &serverName, const QString &operatorCode, const QString &password) override
+    {
+        if (serverName != remoteModule) {
+            return {false, u"Módulo remoto desconhecido: %1"_s.arg(serverName), {}, {}};
+        }
+        if (operatorCode == u"op" && password == u"secret") {
+            return {true, {}, u"Unidade Centro"_s, u"Operador de Teste"_s};
+        }
+        return {false, u"Operador ou senha inválidos."_s, {}, {}};
+    }
+    QCborValue call(const QString &method, const QCborArray &args) override
+    {
+        if (method == u"types") {
+            QStringList names;
+            for (const QCborValue &a : args) {
+                names << (a.isDouble() || a.isInteger() ? u"number"_s
+                          : a.isString()                ? u"text:"_s + a.toString()
+                          : a.isByteArray()             ? u"bytes:%1"_s.arg(a.toByteArray().size())
+                          : a.isNull()                  ? u"null"_s
+                                                        : u"other"_s);
+            }
+            return names.join(u',');
+        }
+        if (method == u"slow") {
+            QThread::msleep(static_cast<unsigned long>(args.at(0).toDouble()));
+            return u"done"_s;
+        }
+        if (method == u"busy") {
+            // The user-interface thread is blocked in the call: reading is safe.
+            g_busySeenByServer = busyIndicatorVisible() ? 1 : 0;
+            return 1.0;
+        }
+        throw EDatabaseError(u"Método desconhecido: %1"_s.arg(method));
+    }
+};
+} // namespace
+
+// The connection screens use: before-connect, login with the session, calls by
+// name, failures as replies or as errors, a time limit that ends a dead call.
+class TestNetConnection : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        resetDialogs();
+        m_server = std::make_unique<RpcServer>([] { return std::make_unique<Handler>(); });
+        QString error;
+        QVERIFY2(m_server->listen(QHostAddress::LocalHost, 0, &error), qPrintable(error));
+        setSession({u"op"_s, u"secret"_s, u"127.0.0.1"_s, m_server->port()});
+        m_net = std::make_unique<TNetConnection>();
+        m_net->setObjectName(u"netProcessoUnidade"_s);
+        m_net->setServerName(remoteModule);
+        m_net->BeforeConnect = [](QObject *sender) {
+            auto *net = static_cast<TNetConnection *>(sender);
+            net->setHost(WebURL());
+            net->setPort(WebPort());
+        };
+    }
+    void cleanup()
+    {
+        m_net.reset();
+        m_server.reset();
+    }
+
+    void beforeConnectGivesTheAddress()
+    {
+        QVERIFY(!m_net->Connected());
+        m_net->setConnected(true);
+        QVERIFY(m_net->Connected());
+        QCOMPARE(m_net->Host(), u"127.0.0.1"_s);
+        QCOMPARE(m_net->Port(), int(m_server->port()));
+        QCOMPARE(m_net->unitName(), u"Unidade Centro"_s);
+        m_net->setConnected(false);
+        QVERIFY(!m_net->Connected());
+        m_net->setConnected(false); // closing twice is harmless
+    }
+
+    void refusedLoginIsAClearError()
+    {
+        setSession({u"op"_s, u"errada"_s, u"127.0.0.1"_s, m_server->port()});
+        try {
+            m_net->setConnected(true);
+            QFAIL("connected with a wrong password");
+        } catch (const EDatabaseError &e) {
+            QVERIFY2(e.message().contains(u"Operador ou senha inválidos."_s), qPrintable(e.message()));
+        }
+        QVERIFY(!m_net->Connected());
+    }
+
+    void missingAddressIsAClearError()
+    {
+        m_net->BeforeConnect = nullptr;
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, m_net->setConnected(true));
+    }
+
+    void argumentsTravelByKind()
+    {
+        m_net->Open();
+        m_net->setThrowException(false);
+        const RpcReply reply = m_net->AppServer()->call(
+            u"types"_s, QVariantList{3, 2.5, u"abc"_s, QByteArray("xyz"), QVariant()});
+        QVERIFY2(reply.ok, qPrintable(reply.error));
+        QCOMPARE(CheckResultServ(reply, true, 0).toString(), u"number,number,text:abc,bytes:3,null"_s);
+    }
+
+    void failuresComeBackAsRepliesWhenNotThrowing()
+    {
+        m_net->Open();
+        m_net->setThrowException(false);
+        const RpcReply reply = m_net->AppServer()->call(u"naoExiste"_s);
+        QVERIFY(!reply.ok);
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, CheckResultServ(reply, true, 0));
+        QVERIFY(m_net->Connected()); // a refused call does not end the session
+
+        m_net->setThrowException(true);
+        try {
+            m_net->AppServer()->call(u"naoExiste"_s);
+            QFAIL("no exception");
+        } catch (const EDatabaseError &e) {
+            QCOMPARE(e.message(), u"Método desconhecido: naoExiste"_s);
+        }
+    }
+
+    void timeLimitEndsADeadCall()
+    {
+        m_net->Open();
+        m_net->setThrowException(false);
+        m_net->setTimeout(300);
+        QElapsedTimer clock;
+        clock.start();
+        const RpcReply reply = m_net->AppServer()->call(u"slow"_s, QVariantList{3000});
+        QVERIFY(!reply.ok);
+        QVERIFY(!reply.error.isEmpty());
+        QVERIFY2(clock.elapsed() < 2500, "the call waited past its time limit");
+        QVERIFY(!m_net->Connected());
+        m_net->setConnected(false); // nothing to disconnect: no error
+    }
+
+    void stoppedServerGivesAClearError()
+    {
+        m_net->Open();
+        m_net->setThrowException(false);
+        m_server->close();
+        const RpcReply reply = m_net->AppServer()->call(u"types"_s);
+        QVERIFY(!reply.ok);
+        QVERIFY(!reply.error.isEmpty());
+        QVERIFY(!m_net->Connected());
+        const RpcReply again = m_net->AppServer()->call(u"types"_s);
+        QVERIFY(!again.ok);
+        QVERIFY2(again.error.contains(u"Sem conexão"_s), qPrintable(again.error));
+    }
+
+    void busyIndicatorShowsDuringACall()
+    {
+        QMainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        m_net->Open();
+        g_busySeenByServer = -1;
+        {
+            BusyIndicatorScope busy(&window);
+            CheckResultServ(m_net->AppServer()->call(u"busy"_s), true, 0);
+        }
+        QCOMPARE(g_busySeenByServer.load(), 1);
+        QVERIFY(!busyIndicatorVisible());
+    }
+
+private:
+    std::unique_ptr<RpcServer> m_server;
+    std::unique_ptr<TNetConnection> m_net;
+};
+
+QTEST_MAIN(TestNetConnection)
+#include "tst_netconnection.moc"

@@ -93,8 +93,9 @@ double directMicros(QSqlDatabase &db, const QString &text, qint64 key, int runs)
     qint64 sink = 0;
     for (int i = 0; i < runs; ++i) {
         Sql::rerun(query, text, {key});
+        const int columns = query.record().count();
         while (query.next()) {
-            for (int c = 0; c < query.record().count(); ++c) {
+            for (int c = 0; c < columns; ++c) {
                 sink += query.value(c).isNull() ? 0 : 1;
             }
         }

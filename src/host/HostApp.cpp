@@ -1,0 +1,126 @@
+#include "HostApp.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QTimer>
+
+#include <cstdio>
+
+#include "FrameworkServices.h"
+#include "Guard.h"
+#include "HostMainWindow.h"
+#include "HostOptions.h"
+#include "LoginDialog.h"
+
+using namespace Qt::StringLiterals;
+
+namespace {
+void printLine(FILE *stream, const QString &text)
+{
+    std::fputs(qUtf8Printable(text + u'\n'), stream);
+    std::fflush(stream);
+}
+
+// Lets every queued event, layout and paint run: the picture shows the
+// screen as a person would see it once it settled.
+void settle(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+}
+} // namespace
+
+int runHost(QApplication &app, const QStringList &arguments)
+{
+    Q_UNUSED(app)
+    QApplication::setApplicationDisplayName(u"Sistema da Unidade"_s);
+    HostOptions options;
+    QString error;
+    if (!parseHostOptions(arguments, &options, &error)) {
+        const bool help = arguments.contains(u"--help"_s) || arguments.contains(u"-h"_s);
+        printLine(help ? stdout : stderr, error);
+        return help ? 0 : 2;
+    }
+    const bool batch = !options.screenshot.isEmpty();
+    if (batch) {
+        // No one to answer a box: errors go to the terminal.
+        setErrorDisplay([](const QString &text, QWidget *) { printLine(stderr, u"Erro: "_s + text); });
+    }
+    if (!options.lookupDb.isEmpty()) {
+        setLookupDatabaseOptions(options.lookupDb);
+    }
+
+    HostMainWindow window;
+    setMainWindow(&window);
+    setChildWindowPresenter([&window](QWidget *child) { window.presentChild(child); });
+    window.modules().setSearchPath(options.modulePath);
+
+    LoginResult login;
+    QString host = options.serverHost;
+    int port = options.serverPort;
+    QString operatorCode = options.operatorCode;
+    QString password = options.password;
+    if (options.hasCredentials()) {
+        login = checkLogin(host, port, operatorCode, password, options.loginModule);
+    } else if (batch) {
+        printLine(stderr, u"--screenshot precisa de --server, --operator e --password."_s);
+        return 2;
+    }
+    if (!login.ok) {
+        if (batch) {
+            printLine(stderr, login.error);
+            return 1;
+        }
+        LoginDialog dialog(options.loginModule);
+        if (!host.isEmpty()) {
+            dialog.setServer(u"%1:%2"_s.arg(host).arg(port));
+        }
+        dialog.setOperator(operatorCode);
+        dialog.setMessage(login.error);
+        if (dialog.exec() != QDialog::Accepted) {
+            return 0;
+        }
+        login = dialog.result();
+        host = dialog.host();
+        port = dialog.port();
+        operatorCode = dialog.operatorCode();
+        password = dialog.password();
+    }
+    setSession({operatorCode, password, host, port});
+    window.setSessionText(u"Operador: %1 (%2)   Unidade: %3   Servidor: %4:%5"_s.arg(operatorCode, login.operatorName,
+                                                                                      login.unitName, host)
+                              .arg(port));
+    window.show();
+
+    int openFailures = 0;
+    for (const QString &screen : std::as_const(options.open)) {
+        if (!window.openScreen(screen)) {
+            ++openFailures;
+        }
+    }
+
+    if (batch) {
+        settle(600);
+        QString path = options.screenshot;
+        const QImage image = window.grab().toImage();
+        const bool saved = image.save(path, "PNG");
+        if (!saved) {
+            printLine(stderr, u"Não foi possível salvar a imagem em %1"_s.arg(path));
+        } else {
+            printLine(stdout, u"Imagem da janela principal salva em %1 (%2x%3)"_s.arg(QFileInfo(path).absoluteFilePath())
+                                  .arg(image.width())
+                                  .arg(image.height()));
+        }
+        window.close(); // screens run their own clean-up
+        settle(50);
+        return saved && openFailures == 0 ? 0 : 1;
+    }
+    return QApplication::exec();
+}

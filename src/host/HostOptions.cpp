@@ -1,0 +1,71 @@
+#include "HostOptions.h"
+
+#include <QCommandLineParser>
+
+using namespace Qt::StringLiterals;
+
+bool parseServerAddress(const QString &text, QString *host, int *port, QString *error)
+{
+    const QString t = text.trimmed();
+    const qsizetype colon = t.lastIndexOf(u':');
+    if (colon <= 0 || colon == t.size() - 1) {
+        *error = u"Endereço do servidor inválido: \"%1\" (use máquina:porta, por exemplo 127.0.0.1:8123)."_s.arg(t);
+        return false;
+    }
+    bool ok = false;
+    const int p = t.mid(colon + 1).toInt(&ok);
+    if (!ok || p <= 0 || p > 65535) {
+        *error = u"Porta do servidor inválida: \"%1\" (de 1 a 65535)."_s.arg(t.mid(colon + 1));
+        return false;
+    }
+    QString h = t.left(colon);
+    if (h.startsWith(u'[') && h.endsWith(u']')) {
+        h = h.mid(1, h.size() - 2); // [::1]:8123
+    }
+    *host = h;
+    *port = p;
+    return true;
+}
+
+bool parseHostOptions(const QStringList &arguments, HostOptions *options, QString *error)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(u"Aplicação hospedeira das telas do sistema."_s);
+    parser.addHelpOption();
+    const QCommandLineOption server(u"server"_s, u"Servidor de aplicação (máquina:porta)."_s, u"host:port"_s);
+    const QCommandLineOption op(u"operator"_s, u"Código do operador."_s, u"code"_s);
+    const QCommandLineOption password(u"password"_s, u"Senha do operador."_s, u"password"_s);
+    const QCommandLineOption open(u"open"_s, u"Abre uma tela ao iniciar: caminho do módulo ou código (PRU87000)."_s,
+                                  u"module"_s);
+    const QCommandLineOption lookup(u"lookup-db"_s, u"Conexão do banco de consultas."_s, u"options"_s);
+    const QCommandLineOption shot(u"screenshot"_s, u"Salva a imagem da janela principal em PNG e encerra."_s,
+                                  u"file.png"_s);
+    const QCommandLineOption loginModule(u"login-module"_s, u"Módulo remoto usado para validar o login."_s,
+                                         u"name"_s, u"PRU87000.rdmProcessoUnidade"_s);
+    const QCommandLineOption moduleDir(u"module-dir"_s, u"Pasta onde procurar os módulos das telas."_s, u"dir"_s);
+    parser.addOptions({server, op, password, open, lookup, shot, loginModule, moduleDir});
+    if (!parser.parse(arguments)) {
+        *error = parser.errorText();
+        return false;
+    }
+    if (parser.isSet(u"help"_s)) {
+        *error = parser.helpText();
+        return false;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        *error = u"Argumento desconhecido: %1"_s.arg(parser.positionalArguments().join(u' '));
+        return false;
+    }
+    if (parser.isSet(server)
+        && !parseServerAddress(parser.value(server), &options->serverHost, &options->serverPort, error)) {
+        return false;
+    }
+    options->operatorCode = parser.value(op);
+    options->password = parser.value(password);
+    options->open = parser.values(open);
+    options->lookupDb = parser.value(lookup);
+    options->screenshot = parser.value(shot);
+    options->loginModule = parser.value(loginModule);
+    options->modulePath = parser.values(moduleDir);
+    return true;
+}

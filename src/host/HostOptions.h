@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What the host was told on its command line.
+struct HostOptions
+{
+    QString serverHost;      // --server host:port
+    int serverPort = 0;
+    QString operatorCode;    // --operator
+    QString password;        // --password
+    QStringList open;        // --open <module path or screen code>, in order
+    QString lookupDb;        // --lookup-db <connection options>
+    QString screenshot;      // --screenshot <file.png>: save the main window and exit
+    QString loginModule;     // --login-module: the remote module a login opens a session with
+    QStringList modulePath;  // --module-dir: where screen codes are looked up (besides the defaults)
+
+    bool hasCredentials() const { return !serverHost.isEmpty() && serverPort > 0 && !operatorCode.isEmpty(); }
+};
+
+// Parses host:port. False with *error set when it is not one.
+bool parseServerAddress(const QString &text, QString *host, int *port, QString *error);
+
+// Parses the command line; false with *error set on a bad option.
+bool parseHostOptions(const QStringList &arguments, HostOptions *options, QString *error);

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+// What a successful login tells the host.
+struct LoginResult
+{
+    bool ok = false;
+    QString error;
+    QString unitName;
+    QString operatorName;
+};
+
+// Checks the operator and password with the application server by opening
+// (and closing) a session with the given remote module.
+LoginResult checkLogin(const QString &host, int port, const QString &operatorCode, const QString &password,
+                       const QString &remoteModule, int timeoutMs = 15000);

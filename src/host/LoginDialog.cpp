@@ -1,0 +1,102 @@
+#include "LoginDialog.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "HostOptions.h"
+
+using namespace Qt::StringLiterals;
+
+LoginDialog::LoginDialog(const QString &remoteModule, QWidget *parent)
+    : QDialog(parent)
+    , m_remoteModule(remoteModule)
+{
+    setObjectName(u"dlgLogin"_s);
+    setWindowTitle(u"Entrar no sistema"_s);
+    m_server = new QLineEdit(this);
+    m_server->setObjectName(u"edtServidor"_s);
+    m_server->setPlaceholderText(u"máquina:porta"_s);
+    m_operator = new QLineEdit(this);
+    m_operator->setObjectName(u"edtOperador"_s);
+    m_operator->setMaxLength(12);
+    m_password = new QLineEdit(this);
+    m_password->setObjectName(u"edtSenha"_s);
+    m_password->setEchoMode(QLineEdit::Password);
+    m_message = new QLabel(this);
+    m_message->setObjectName(u"lblMensagem"_s);
+    m_message->setWordWrap(true);
+    m_message->setStyleSheet(u"color: #a00000"_s);
+
+    auto *form = new QFormLayout;
+    form->addRow(u"Servidor:"_s, m_server);
+    form->addRow(u"Operador:"_s, m_operator);
+    form->addRow(u"Senha:"_s, m_password);
+
+    auto *buttons = new QDialogButtonBox(this);
+    QPushButton *ok = buttons->addButton(u"OK"_s, QDialogButtonBox::AcceptRole);
+    ok->setObjectName(u"OK"_s);
+    ok->setDefault(true);
+    QPushButton *cancel = buttons->addButton(u"Cancelar"_s, QDialogButtonBox::RejectRole);
+    cancel->setObjectName(u"Cancelar"_s);
+    connect(buttons, &QDialogButtonBox::accepted, this, &LoginDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &LoginDialog::reject);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(m_message);
+    layout->addWidget(buttons);
+    setMinimumWidth(360);
+}
+
+void LoginDialog::setServer(const QString &hostAndPort)
+{
+    m_server->setText(hostAndPort);
+}
+
+void LoginDialog::setOperator(const QString &code)
+{
+    m_operator->setText(code);
+    if (!code.isEmpty()) {
+        m_password->setFocus();
+    }
+}
+
+void LoginDialog::setMessage(const QString &text)
+{
+    m_message->setText(text);
+}
+
+QString LoginDialog::operatorCode() const
+{
+    return m_operator->text().trimmed();
+}
+
+QString LoginDialog::password() const
+{
+    return m_password->text();
+}
+
+void LoginDialog::accept()
+{
+    QString error;
+    if (!parseServerAddress(m_server->text(), &m_host, &m_port, &error)) {
+        setMessage(error);
+        m_server->setFocus();
+        return;
+    }
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    m_result = checkLogin(m_host, m_port, operatorCode(), password(), m_remoteModule);
+    QGuiApplication::restoreOverrideCursor();
+    if (!m_result.ok) {
+        setMessage(m_result.error);
+        m_password->selectAll();
+        m_password->setFocus();
+        return;
+    }
+    QDialog::accept();
+}

@@ -1,0 +1,233 @@
+#include <QImage>
+#include <QLibrary>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "FrameworkServices.h"
+#include "Guard.h"
+#include "HostMainWindow.h"
+#include "HostOptions.h"
+#include "LoginCheck.h"
+#include "ModalDialogs.h"
+#include "RpcServer.h"
+
+using namespace Qt::StringLiterals;
+
+namespace {
+const QString testRemoteModule = u"Teste.rdmHost"_s;
+
+class LoginHandler : public SessionHandler
+{
+public:
+    LoginResult login(const QString &serverName, const QString &op, const QString &password) override
+    {
+        if (serverName == testRemoteModule && op == u"op" && password == u"secret") {
+            return {true, {}, u"Unidade Teste"_s, u"Operador Teste"_s};
+        }
+        return {false, u"Operador ou senha inválidos."_s, {}, {}};
+    }
+    QCborValue call(const QString &, const QCborArray &) override { return {}; }
+};
+} // namespace
+
+// The host's own parts: options, login, modules opened through IniProc, and
+// the picture-and-exit mode of the program.
+class TestHost : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        m_server = std::make_unique<RpcServer>([] { return std::make_unique<LoginHandler>(); });
+        QString error;
+        QVERIFY2(m_server->listen(QHostAddress::LocalHost, 0, &error), qPrintable(error));
+    }
+    void cleanupTestCase() { m_server.reset(); }
+    void init()
+    {
+        ModalDialogs::clearAnswers();
+        ModalDialogs::clearShown();
+        m_errors.clear();
+        setErrorDisplay([this](const QString &text, QWidget *) { m_errors << text; });
+    }
+
+    void serverAddress_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::newRow("ip") << u"127.0.0.1:8123"_s << true << u"127.0.0.1"_s << 8123;
+        QTest::newRow("name") << u" servidor:80 "_s << true << u"servidor"_s << 80;
+        QTest::newRow("ipv6") << u"[::1]:9000"_s << true << u"::1"_s << 9000;
+        QTest::newRow("no port") << u"servidor"_s << false << QString() << 0;
+        QTest::newRow("empty port") << u"servidor:"_s << false << QString() << 0;
+        QTest::newRow("port too big") << u"servidor:70000"_s << false << QString() << 0;
+        QTest::newRow("port not a number") << u"servidor:abc"_s << false << QString() << 0;
+    }
+    void serverAddress()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, ok);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        QString h, error;
+        int p = 0;
+        QCOMPARE(parseServerAddress(text, &h, &p, &error), ok);
+        if (ok) {
+            QCOMPARE(h, host);
+            QCOMPARE(p, port);
+        } else {
+            QVERIFY(!error.isEmpty());
+        }
+    }
+
+    void commandLine()
+    {
+        HostOptions o;
+        QString error;
+        QVERIFY2(parseHostOptions({u"pru_host"_s, u"--server"_s, u"h:1"_s, u"--operator"_s, u"op"_s, u"--password"_s,
+                                   u"s"_s, u"--open"_s, u"PRU87000"_s, u"--lookup-db"_s, u"QSQLITE:/tmp/a.db"_s,
+                                   u"--screenshot"_s, u"/tmp/x.png"_s},
+                                  &o, &error),
+                 qPrintable(error));
+        QVERIFY(o.hasCredentials());
+        QCOMPARE(o.open, QStringList{u"PRU87000"_s});
+        QCOMPARE(o.lookupDb, u"QSQLITE:/tmp/a.db"_s);
+        QCOMPARE(o.screenshot, u"/tmp/x.png"_s);
+        QVERIFY(!parseHostOptions({u"pru_host"_s, u"--server"_s, u"semporta"_s}, &o, &error));
+        QVERIFY(!parseHostOptions({u"pru_host"_s, u"--nada"_s}, &o, &error));
+    }
+
+    void loginIsCheckedWithTheServer()
+    {
+        const int port = m_server->port();
+        LoginResult ok = checkLogin(u"127.0.0.1"_s, port, u"op"_s, u"secret"_s, testRemoteModule);
+        QVERIFY2(ok.ok, qPrintable(ok.error));
+        QCOMPARE(ok.unitName, u"Unidade Teste"_s);
+        LoginResult wrong = checkLogin(u"127.0.0.1"_s, port, u"op"_s, u"errada"_s, testRemoteModule);
+        QVERIFY(!wrong.ok);
+        QVERIFY2(wrong.error.contains(u"Operador ou senha inválidos."_s), qPrintable(wrong.error));
+        LoginResult noOperator = checkLogin(u"127.0.0.1"_s, port, u" "_s, u"x"_s, testRemoteModule);
+        QVERIFY(!noOperator.ok);
+    }
+
+    void modulesOpenTheirScreenInTheWorkspace()
+    {
+        HostMainWindow window;
+        setMainWindow(&window);
+        setChildWindowPresenter([&window](QWidget *child) { window.presentChild(child); });
+        window.modules().setSearchPath({QStringLiteral(PRU_TEST_MODULE_DIR)});
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        const QString path = window.modules().resolve(u"PRUTEST1"_s);
+        QVERIFY2(path.endsWith(u"libPRUTEST1.so"_s), qPrintable(path));
+        QVERIFY(window.openScreen(u"PRUTEST1"_s));
+        QVERIFY(window.openScreen(path)); // by path: the same module, the same screen
+        QCOMPARE(window.modules().loadedModules().size(), 1);
+        QCOMPARE(window.workspace()->subWindowList().size(), 1);
+        QMdiSubWindow *sub = window.workspace()->subWindowList().first();
+        QCOMPARE(sub->windowTitle(), u"Tela de Teste"_s);
+        QCOMPARE(sub->widget()->objectName(), u"frmTeste"_s);
+
+        QLibrary lib(path);
+        QVERIFY(lib.load());
+        auto *opened = reinterpret_cast<int *>(lib.resolve("testModuleOpened"));
+        QVERIFY(opened);
+        QCOMPARE(*opened, 2);
+
+        // Closing the main window closes the screens first.
+        window.close();
+        QTRY_COMPARE(window.workspace()->subWindowList().size(), 0);
+        QVERIFY(m_errors.isEmpty());
+        setMainWindow(nullptr);
+        setChildWindowPresenter({});
+    }
+
+    void moduleFailuresAreClear()
+    {
+        HostMainWindow window;
+        window.modules().setSearchPath({QStringLiteral(PRU_TEST_MODULE_DIR)});
+        QVERIFY(!window.openScreen(u"PRU99999"_s));
+        QCOMPARE(m_errors.size(), 1);
+        QVERIFY2(m_errors.last().contains(u"Módulo não encontrado"_s), qPrintable(m_errors.last()));
+        QVERIFY(!window.openScreen(u"PRUTEST2"_s));
+        QVERIFY2(m_errors.last().contains(u"IniProc"_s), qPrintable(m_errors.last()));
+        QVERIFY(!window.openScreen(u"/nao/existe/libX.so"_s));
+        QCOMPARE(m_errors.size(), 3);
+    }
+
+    void failingScreenCreationIsShownOnce()
+    {
+        HostMainWindow window;
+        setMainWindow(&window);
+        setChildWindowPresenter([&window](QWidget *child) { window.presentChild(child); });
+        window.modules().setSearchPath({QStringLiteral(PRU_TEST_MODULE_DIR)});
+        qputenv("PRU_TESTMODULE_FAIL", "1");
+        QVERIFY(!window.openScreen(u"PRUTEST1"_s));
+        qunsetenv("PRU_TESTMODULE_FAIL");
+        QCOMPARE(m_errors, QStringList{u"Falha ao criar a tela de teste."_s});
+        QCOMPARE(window.workspace()->subWindowList().size(), 0);
+        setMainWindow(nullptr);
+        setChildWindowPresenter({});
+    }
+
+    void screenshotOptionSavesAPicture()
+    {
+        QTemporaryDir dir;
+        const QString png = dir.filePath(u"host.png"_s);
+        QProcess host;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+        host.setProcessEnvironment(env);
+        host.start(QStringLiteral(PRU_HOST_EXE),
+                   {u"--server"_s, u"127.0.0.1:%1"_s.arg(m_server->port()), u"--operator"_s, u"op"_s,
+                    u"--password"_s, u"secret"_s, u"--login-module"_s, testRemoteModule, u"--module-dir"_s,
+                    QStringLiteral(PRU_TEST_MODULE_DIR), u"--open"_s, u"PRUTEST1"_s, u"--screenshot"_s, png});
+        QVERIFY(host.waitForFinished(60000));
+        const QString out = QString::fromUtf8(host.readAllStandardOutput());
+        const QString err = QString::fromUtf8(host.readAllStandardError());
+        QVERIFY2(host.exitCode() == 0, qPrintable(out + err));
+        QVERIFY2(out.contains(png), qPrintable(out));
+        QImage image(png);
+        QVERIFY(!image.isNull());
+        QVERIFY(image.width() >= 400 && image.height() >= 250);
+        // Not a blank picture: the workspace and the child window differ in colour.
+        QSet<QRgb> colours;
+        for (int y = 0; y < image.height(); y += 7) {
+            for (int x = 0; x < image.width(); x += 7) {
+                colours.insert(image.pixel(x, y));
+            }
+        }
+        QVERIFY(colours.size() > 3);
+    }
+
+    void screenshotWithAWrongPasswordFails()
+    {
+        QTemporaryDir dir;
+        QProcess host;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+        host.setProcessEnvironment(env);
+        host.start(QStringLiteral(PRU_HOST_EXE),
+                   {u"--server"_s, u"127.0.0.1:%1"_s.arg(m_server->port()), u"--operator"_s, u"op"_s,
+                    u"--password"_s, u"errada"_s, u"--login-module"_s, testRemoteModule, u"--screenshot"_s,
+                    dir.filePath(u"x.png"_s)});
+        QVERIFY(host.waitForFinished(60000));
+        QCOMPARE(host.exitCode(), 1);
+        QVERIFY(QString::fromUtf8(host.readAllStandardError()).contains(u"Operador ou senha inválidos."_s));
+        QVERIFY(!QFile::exists(dir.filePath(u"x.png"_s)));
+    }
+
+private:
+    std::unique_ptr<RpcServer> m_server;
+    QStringList m_errors;
+};
+
+QTEST_MAIN(TestHost)
+#include "tst_host.moc"

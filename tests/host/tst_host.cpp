@@ -196,6 +196,9 @@ private slots:
         QVERIFY2(out.contains(png), qPrintable(out));
         QImage image(png);
         QVERIFY(!image.isNull());
+        if (qEnvironmentVariableIsSet("PRU_KEEP_SCREENSHOT")) { // to look at it by eye
+            image.save(qEnvironmentVariable("PRU_KEEP_SCREENSHOT"));
+        }
         QVERIFY(image.width() >= 400 && image.height() >= 250);
         // Not a blank picture: the workspace and the child window differ in colour.
         QSet<QRgb> colours;

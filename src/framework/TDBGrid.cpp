@@ -249,6 +249,12 @@ QWidget *GridDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem 
     m_editor = editor;
     m_editorIndex = index;
     m_commitFailed = false;
+    connect(editor, &QLineEdit::textEdited, m_grid, [grid = m_grid] {
+        TClientDataSet *ds = grid->dataSet();
+        if (ds && ds->State() == TDataSetState::dsBrowse && !guarded(grid, [ds] { ds->Edit(); })) {
+            grid->cancelEdit(); // the row refused to change
+        }
+    });
     return editor;
 }
 
@@ -824,9 +830,10 @@ bool TDBGrid::edit(const QModelIndex &index, EditTrigger trigger, QEvent *event)
         return false;
     }
     QModelIndex target = index;
-    if (ds->State() == TDataSetState::dsBrowse) {
-        // The record set goes into edit state before the editor opens, so a
-        // refusal (a before-edit rule) opens none.
+    const bool typing = trigger == QAbstractItemView::AnyKeyPressed;
+    if (typing && ds->State() == TDataSetState::dsBrowse) {
+        // A typed key changes the row: the record set goes into edit state
+        // before the editor opens, so a refusal (a before-edit rule) opens none.
         if (!guarded(this, [&] { ds->Edit(); })) {
             return false;
         }
@@ -837,10 +844,11 @@ bool TDBGrid::edit(const QModelIndex &index, EditTrigger trigger, QEvent *event)
         if (target != currentIndex()) {
             syncFromDataSet();
         }
+        if (!isEditing(ds)) {
+            return false;
+        }
     }
-    if (!isEditing(ds)) {
-        return false;
-    }
+    // Opened without typing (F2): the row goes into edit state at the first change.
     return QTableView::edit(target, trigger, event);
 }
 
@@ -926,11 +934,8 @@ void TDBGrid::handleKey(QKeyEvent *event)
             if (SelectedColumn() && SelectedColumn()->ButtonStyle() == cbsEllipsis) {
                 fireEditButton();
             }
-        } else if (currentIndex().isValid() && (m_options & dgEditing)
-                   && (m_model->flags(currentIndex()) & Qt::ItemIsEditable)) {
-            // Enter opens the cell for typing; inside the editor it commits.
-            edit(currentIndex(), QAbstractItemView::AllEditTriggers, nullptr);
         }
+        // Enter commits inside an editor; on a cell it only passes.
         event->accept();
         return;
     default:

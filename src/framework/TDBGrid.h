@@ -149,6 +149,10 @@ public:
     int Tag() const { return m_tag; }
     void setTag(int tag) { m_tag = tag; }
 
+    // True while the grid or its cell editor holds the input focus (use it,
+    // not hasFocus(), to ask whether the user is in the grid).
+    bool Focused() const { return focusWithin(); }
+
     // True while a cell editor is open.
     bool EditorMode() const;
     void setEditorMode(bool on);

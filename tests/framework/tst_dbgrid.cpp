@@ -212,6 +212,24 @@ private slots:
         QCOMPARE(m_ds->State(), TDataSetState::dsBrowse);
     }
 
+    void anEditorOpenedWithoutTypingChangesNothingUntilTyping()
+    {
+        m_grid->setSelectedIndex(1);
+        key(Qt::Key_Return); // on a cell Enter opens nothing
+        QVERIFY(!m_grid->EditorMode());
+        key(Qt::Key_F2);
+        QVERIFY(m_grid->EditorMode());
+        QVERIFY(m_grid->Focused());
+        QVERIFY(!m_grid->hasFocus()); // the editor has it
+        QCOMPARE(m_ds->State(), TDataSetState::dsBrowse);
+        key(Qt::Key_End);
+        QCOMPARE(m_ds->State(), TDataSetState::dsBrowse);
+        type(u"x"_s);
+        QCOMPARE(m_ds->State(), TDataSetState::dsEdit);
+        key(Qt::Key_Return);
+        QTRY_COMPARE(m_ds->FieldByName(u"NOME"_s)->AsString(), u"Anax"_s);
+    }
+
     void typedTextGoesThroughSetText()
     {
         QStringList received;

@@ -1,6 +1,7 @@
 #include "HostOptions.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 
 using namespace Qt::StringLiterals;
 
@@ -38,12 +39,14 @@ bool parseHostOptions(const QStringList &arguments, HostOptions *options, QStrin
     const QCommandLineOption open(u"open"_s, u"Abre uma tela ao iniciar: caminho do módulo ou código (PRU87000)."_s,
                                   u"module"_s);
     const QCommandLineOption lookup(u"lookup-db"_s, u"Conexão do banco de consultas."_s, u"options"_s);
+    const QCommandLineOption database(u"database"_s, u"Arquivo SQLite do banco de consultas (atalho de --lookup-db)."_s,
+                                      u"file"_s);
     const QCommandLineOption shot(u"screenshot"_s, u"Salva a imagem da janela principal em PNG e encerra."_s,
                                   u"file.png"_s);
     const QCommandLineOption loginModule(u"login-module"_s, u"Módulo remoto usado para validar o login."_s,
                                          u"name"_s, u"PRU87000.rdmProcessoUnidade"_s);
     const QCommandLineOption moduleDir(u"module-dir"_s, u"Pasta onde procurar os módulos das telas."_s, u"dir"_s);
-    parser.addOptions({server, op, password, open, lookup, shot, loginModule, moduleDir});
+    parser.addOptions({server, op, password, open, lookup, database, shot, loginModule, moduleDir});
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
         return false;
@@ -64,6 +67,9 @@ bool parseHostOptions(const QStringList &arguments, HostOptions *options, QStrin
     options->password = parser.value(password);
     options->open = parser.values(open);
     options->lookupDb = parser.value(lookup);
+    if (options->lookupDb.isEmpty() && parser.isSet(database)) {
+        options->lookupDb = u"QSQLITE:"_s + QFileInfo(parser.value(database)).absoluteFilePath();
+    }
     options->screenshot = parser.value(shot);
     options->loginModule = parser.value(loginModule);
     options->modulePath = parser.values(moduleDir);

@@ -11,7 +11,7 @@ struct HostOptions
     QString operatorCode;    // --operator
     QString password;        // --password
     QStringList open;        // --open <module path or screen code>, in order
-    QString lookupDb;        // --lookup-db <connection options>
+    QString lookupDb;        // --lookup-db <connection options>, or from --database <SQLite file>
     QString screenshot;      // --screenshot <file.png>: save the main window and exit
     QString loginModule;     // --login-module: the remote module a login opens a session with
     QStringList modulePath;  // --module-dir: where screen codes are looked up (besides the defaults)

@@ -99,6 +99,9 @@ private slots:
         QCOMPARE(o.open, QStringList{u"PRU87000"_s});
         QCOMPARE(o.lookupDb, u"QSQLITE:/tmp/a.db"_s);
         QCOMPARE(o.screenshot, u"/tmp/x.png"_s);
+        HostOptions withFile;
+        QVERIFY(parseHostOptions({u"pru_host"_s, u"--database"_s, u"/var/pru.sqlite"_s}, &withFile, &error));
+        QCOMPARE(withFile.lookupDb, u"QSQLITE:/var/pru.sqlite"_s);
         QVERIFY(!parseHostOptions({u"pru_host"_s, u"--server"_s, u"semporta"_s}, &o, &error));
         QVERIFY(!parseHostOptions({u"pru_host"_s, u"--nada"_s}, &o, &error));
     }

@@ -185,7 +185,8 @@ void GridDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, 
     const bool current = index == m_grid->currentIndex();
     TColumn *column = m_grid->Columns()->Items(index.column());
 
-    if (current && column && column->ButtonStyle() == cbsEllipsis && m_editor.isNull()) {
+    // The ellipsis button belongs to the cell the user is in: the current cell of a focused grid.
+    if (current && focused && column && column->ButtonStyle() == cbsEllipsis && m_editor.isNull()) {
         QStyleOptionButton button;
         button.rect = m_grid->editButtonRect(index).translated(-m_grid->visualRect(index).topLeft()
                                                                 + option.rect.topLeft());

@@ -20,6 +20,9 @@ public:
     void setEditorData(QWidget *editor, const QModelIndex &index) const override;
     void setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const override;
     void destroyEditor(QWidget *editor, const QModelIndex &index) const override;
+    // An editor leaves the ellipsis button of its cell uncovered.
+    void updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option,
+                              const QModelIndex &index) const override;
 
     QLineEdit *editor() const { return m_editor; }
     QModelIndex editorIndex() const { return m_editorIndex; }

@@ -186,7 +186,7 @@ void GridDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, 
     TColumn *column = m_grid->Columns()->Items(index.column());
 
     // The ellipsis button belongs to the cell the user is in: the current cell of a focused grid.
-    if (current && focused && column && column->ButtonStyle() == cbsEllipsis && m_editor.isNull()) {
+    if (current && focused && column && column->ButtonStyle() == cbsEllipsis) {
         QStyleOptionButton button;
         button.rect = m_grid->editButtonRect(index).translated(-m_grid->visualRect(index).topLeft()
                                                                 + option.rect.topLeft());
@@ -302,6 +302,18 @@ void GridDelegate::setModelData(QWidget *editor, QAbstractItemModel *model, cons
     if (!m_commitFailed) {
         le->setProperty("pruInitialText", editorText(le));
         le->setModified(false);
+    }
+}
+
+void GridDelegate::updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option,
+                                        const QModelIndex &index) const
+{
+    QStyledItemDelegate::updateEditorGeometry(editor, option, index);
+    TColumn *column = m_grid->Columns()->Items(index.column());
+    if (column && column->ButtonStyle() == cbsEllipsis) {
+        QRect r = editor->geometry();
+        r.setWidth(qMax(0, r.width() - editButtonWidth));
+        editor->setGeometry(r);
     }
 }
 

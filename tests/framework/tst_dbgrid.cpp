@@ -347,6 +347,17 @@ private slots:
         // A click in the middle of the cell is not the button.
         QTest::mouseClick(m_grid->viewport(), Qt::LeftButton, {}, cell.center());
         QCOMPARE(clicks, 2);
+        // While typing, the button stays uncovered; pressing it hands the text over first.
+        QString nameAtClick;
+        m_grid->OnEditButtonClick = [&](QObject *) {
+            ++clicks;
+            nameAtClick = m_ds->FieldByName(u"NOME"_s)->AsString();
+        };
+        type(u"lu"_s);
+        QVERIFY(m_grid->EditorMode());
+        QTest::mouseClick(m_grid->viewport(), Qt::LeftButton, {}, QPoint(cell.right() - 4, cell.center().y()));
+        QCOMPARE(clicks, 3);
+        QCOMPARE(nameAtClick, u"lu"_s);
     }
 
     void doubleClickRunsTheEvent()

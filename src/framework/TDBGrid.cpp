@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMdiSubWindow>
 #include <QPainter>
 #include <QStyle>
 
@@ -17,6 +18,17 @@ using namespace Qt::StringLiterals;
 
 namespace {
 constexpr int editButtonWidth = 17;
+
+// The form a widget belongs to: its MDI child window, or its top-level window.
+const QWidget *formOf(const QWidget *w)
+{
+    for (; w; w = w->parentWidget()) {
+        if (w->isWindow() || qobject_cast<const QMdiSubWindow *>(w)) {
+            return w;
+        }
+    }
+    return nullptr;
+}
 
 bool isEditing(const TClientDataSet *ds)
 {
@@ -1006,6 +1018,9 @@ void TDBGrid::focusOutEvent(QFocusEvent *event)
     QWidget *fw = QApplication::focusWidget();
     if (fw && isAncestorOf(fw)) {
         return; // to the grid's own editor
+    }
+    if (!fw || formOf(fw) != formOf(this)) {
+        return; // another form became active: the grid stays this form's current control
     }
     if (!m_focusInside) {
         return;

@@ -1,5 +1,8 @@
+#include <QAbstractItemModelTester>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
@@ -43,6 +46,8 @@ private slots:
         m_grid->setObjectName(u"dbgPessoas"_s);
         m_grid->setDataSource(m_dts);
         layout->addWidget(m_grid);
+        // Every change the user drives keeps the model consistent.
+        new QAbstractItemModelTester(m_grid->model(), QAbstractItemModelTester::FailureReportingMode::QtTest, m_window);
         m_window->resize(500, 300);
         m_window->show();
         m_window->activateWindow();
@@ -407,6 +412,39 @@ private slots:
         QTRY_VERIFY(m_other->hasFocus());
         QCOMPARE(m_ds->State(), TDataSetState::dsInsert);
         QCOMPARE(m_ds->FieldByName(u"NOME"_s)->AsString(), u"novo"_s);
+    }
+
+    void anotherChildWindowTakingFocusIsNoExit()
+    {
+        QMdiArea area;
+        area.resize(800, 500);
+        auto *form = new QWidget;
+        auto *formLayout = new QVBoxLayout(form);
+        TClientDataSet ds;
+        definePeople(ds);
+        ds.SetData(people(2));
+        TDataSource dts;
+        dts.setDataSet(&ds);
+        auto *grid = new TDBGrid(form);
+        grid->setDataSource(&dts);
+        formLayout->addWidget(grid);
+        auto *otherForm = new QLineEdit;
+        QMdiSubWindow *sub = area.addSubWindow(form);
+        QMdiSubWindow *otherSub = area.addSubWindow(otherForm);
+        int exits = 0;
+        grid->OnExit = [&](QObject *) { ++exits; };
+        area.show();
+        area.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&area));
+        area.setActiveSubWindow(sub);
+        grid->setFocus();
+        QTRY_VERIFY(grid->hasFocus());
+        ds.Insert();
+        area.setActiveSubWindow(otherSub);
+        otherForm->setFocus();
+        QTRY_VERIFY(otherForm->hasFocus());
+        QCOMPARE(exits, 0);
+        QCOMPARE(ds.State(), TDataSetState::dsInsert); // the new row waits for the user's return
     }
 
     void ctrlDeleteAsksFirst()

@@ -419,6 +419,7 @@ TDBGrid::TDBGrid(QWidget *parent)
     verticalHeader()->setDefaultAlignment(Qt::AlignCenter);
     verticalHeader()->setHighlightSections(false);
     connect(m_model, &DataSetModel::currentRowMayHaveChanged, this, [this] { syncFromDataSet(); });
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) { focusMovedTo(now); });
     connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this](int section, int, int newSize) {
         if (m_resizingColumns) {
             return;
@@ -1012,20 +1013,18 @@ void TDBGrid::focusOutEvent(QFocusEvent *event)
 {
     QTableView::focusOutEvent(event);
     viewport()->update();
-    if (event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason) {
-        return;
-    }
-    QWidget *fw = QApplication::focusWidget();
-    if (fw && isAncestorOf(fw)) {
-        return; // to the grid's own editor
-    }
-    if (!fw || formOf(fw) != formOf(this)) {
-        return; // another form became active: the grid stays this form's current control
-    }
-    if (!m_focusInside) {
+}
+
+// The user left the grid when the focus went to another control of the same
+// form. Focus going to another form (a dialog, another child window) leaves
+// the grid its form's current control: no exit.
+void TDBGrid::focusMovedTo(QWidget *now)
+{
+    if (!m_focusInside || !now || now == this || isAncestorOf(now) || formOf(now) != formOf(this)) {
         return;
     }
     m_focusInside = false;
+    viewport()->update();
     if (OnExit) {
         guarded(this, [this] { OnExit(this); });
     }

@@ -223,6 +223,7 @@ private:
     QRect editButtonRect(const QModelIndex &index) const;
     void refreshEditorFromField();
     void applyColumnGeometry();
+    void focusMovedTo(QWidget *now);
 
     QPointer<TDataSource> m_dataSource;
     DataSetModel *m_model = nullptr;

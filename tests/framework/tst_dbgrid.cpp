@@ -445,6 +445,16 @@ private slots:
         QTRY_VERIFY(otherForm->hasFocus());
         QCOMPARE(exits, 0);
         QCOMPARE(ds.State(), TDataSetState::dsInsert); // the new row waits for the user's return
+
+        // Back in the first form, the user moves to another of its controls: that is an exit.
+        auto *sibling = new QLineEdit(form);
+        formLayout->addWidget(sibling);
+        sibling->show();
+        area.setActiveSubWindow(sub);
+        sibling->setFocus();
+        QTRY_VERIFY(sibling->hasFocus());
+        QCOMPARE(exits, 1);
+        QCOMPARE(ds.State(), TDataSetState::dsBrowse); // the untouched new row is gone
     }
 
     void ctrlDeleteAsksFirst()

@@ -22,13 +22,21 @@ struct ScreenPictureGeometry
     int operatorsInkLeft = -1; // leftmost dark pixel of "Operadores", from screenLeft
     int stripBlankRows = 0;   // rows of plain background in the title strip above the ink
     bool lineAboveStrip = false; // the row just above the strip is not plain background (the process grid)
+    int processHeight = -1;   // height of the process grid, from its base area, titles and frame
     QString problem;          // why nothing was found
 };
 
 // inset: pixels between a lower panel's edge and its grid's tooltip-coloured
 // area (bevel, border and the grid's own frame).
+struct ProcessGridLook
+{
+    QColor base;         // the grid's background
+    int frame = -1;      // its frame width
+    int titleHeight = 0; // the height of its title row
+};
+
 inline ScreenPictureGeometry measureScreenPicture(const QImage &source, const QColor &tooltip, const QColor &window,
-                                                  int inset)
+                                                  int inset, const ProcessGridLook &process = {})
 {
     ScreenPictureGeometry g;
     const QImage image = source.convertToFormat(QImage::Format_RGB32);
@@ -129,6 +137,17 @@ inline ScreenPictureGeometry measureScreenPicture(const QImage &source, const QC
                 break;
             }
         }
+    }
+    // The process grid: its empty base area, right of the last column, runs
+    // from under its titles down to its bottom frame.
+    if (process.frame >= 0 && stripTop - 1 - process.frame >= 0) {
+        const int x = g.screenRight - process.frame - 3;
+        int y0 = stripTop - 1 - process.frame;
+        int run = 0;
+        while (y0 - run >= 0 && image.pixelColor(x, y0 - run) == process.base) {
+            ++run;
+        }
+        g.processHeight = run + process.titleHeight + 2 * process.frame;
     }
     return g;
 }

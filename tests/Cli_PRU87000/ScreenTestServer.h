@@ -125,6 +125,7 @@ public:
     }
 
     quint16 port() const { return m_port; }
+    QString databaseFile() const { return m_config.sqliteFile; }
     const DatabaseConfig &config() const { return m_config; }
 
 private:

@@ -454,7 +454,9 @@ void TestLayout::pictureOfTheScreen()
     const int inset = 1 + 2 + m_screen->dbgOperadores->frameWidth();
     const ScreenPictureGeometry g = measureScreenPicture(
         picture, m_screen->dbgOperadores->palette().color(QPalette::ToolTipBase),
-        m_screen->palette().color(QPalette::Window), inset);
+        m_screen->palette().color(QPalette::Window), inset,
+        {m_screen->dbgPadrao->palette().color(QPalette::Base), m_screen->dbgPadrao->frameWidth(),
+         m_screen->dbgPadrao->horizontalHeader()->height()});
     QVERIFY2(g.problem.isEmpty(), qPrintable(g.problem));
     QCOMPARE(g.screenLeft, 0);
     QCOMPARE(g.screenRight - g.screenLeft + 1, 846);
@@ -462,6 +464,7 @@ void TestLayout::pictureOfTheScreen()
     QCOMPARE(g.lowerTop, m_screen->panTarefas->mapTo(m_screen, QPoint(0, 0)).y());
     QCOMPARE(g.lowerTop, m_screen->panProcessos->mapTo(m_screen, QPoint(0, 0)).y() + 192 + 25);
     QVERIFY(g.lineAboveStrip);
+    QCOMPARE(g.processHeight, 192);
     QVERIFY(g.stripBlankRows > 0);
     QVERIFY2(g.tasksInkLeft >= 8 && g.tasksInkLeft <= 10, qPrintable(QString::number(g.tasksInkLeft)));
     QVERIFY2(g.operatorsInkLeft >= 400 && g.operatorsInkLeft <= 402, qPrintable(QString::number(g.operatorsInkLeft)));

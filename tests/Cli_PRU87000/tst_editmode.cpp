@@ -3,6 +3,7 @@
 // grid that holds the focus.
 
 #include <QAction>
+#include <QLineEdit>
 #include <QPointer>
 #include <QSqlQuery>
 #include <QtTest>
@@ -85,11 +86,17 @@ TfrmProcessoUnidade *TestEditMode::open()
 // Moves the focus into a grid as a click or Tab would; false when it did not get there.
 bool TestEditMode::enter(TDBGrid *target)
 {
-    if (QWidget *focused = QApplication::focusWidget(); focused && focused != target) {
-        focused->clearFocus();
-    } else if (focused == target) {
-        target->clearFocus();
+    // The user comes from some other control of the screen (a small edit
+    // box the test adds), as a click or Tab would bring him.
+    auto *elsewhere = m_screen->findChild<QLineEdit *>(u"testElsewhere"_s);
+    if (!elsewhere) {
+        elsewhere = new QLineEdit(m_screen);
+        elsewhere->setObjectName(u"testElsewhere"_s);
+        elsewhere->setGeometry(0, 0, 4, 4);
+        elsewhere->show();
     }
+    elsewhere->setFocus(Qt::TabFocusReason);
+    QCoreApplication::processEvents();
     target->setFocus(Qt::TabFocusReason);
     QCoreApplication::processEvents();
     return m_screen->currentGrid() == target && target->hasFocus();

@@ -1000,6 +1000,11 @@ void TDBGrid::focusInEvent(QFocusEvent *event)
 {
     QTableView::focusInEvent(event);
     viewport()->update();
+    if (m_leavePending) {
+        // Taken away to nowhere and given back: the user left and came back.
+        m_leavePending = false;
+        leaveGrid();
+    }
     if (m_focusInside) {
         return;
     }
@@ -1013,6 +1018,12 @@ void TDBGrid::focusOutEvent(QFocusEvent *event)
 {
     QTableView::focusOutEvent(event);
     viewport()->update();
+    // The focus taken away to nowhere: whether the user left is known when it
+    // lands (another child window taking over passes through nowhere too).
+    if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason
+        && !QApplication::focusWidget() && m_focusInside) {
+        m_leavePending = true;
+    }
 }
 
 // The user left the grid when the focus went to another control of the same
@@ -1020,7 +1031,19 @@ void TDBGrid::focusOutEvent(QFocusEvent *event)
 // the grid its form's current control: no exit.
 void TDBGrid::focusMovedTo(QWidget *now)
 {
-    if (!m_focusInside || !now || now == this || isAncestorOf(now) || formOf(now) != formOf(this)) {
+    if (!now || now == this || isAncestorOf(now)) {
+        return;
+    }
+    const bool sameForm = formOf(now) == formOf(this);
+    m_leavePending = false;
+    if (sameForm) {
+        leaveGrid();
+    }
+}
+
+void TDBGrid::leaveGrid()
+{
+    if (!m_focusInside) {
         return;
     }
     m_focusInside = false;

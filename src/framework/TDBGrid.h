@@ -224,6 +224,7 @@ private:
     void refreshEditorFromField();
     void applyColumnGeometry();
     void focusMovedTo(QWidget *now);
+    void leaveGrid();
 
     QPointer<TDataSource> m_dataSource;
     DataSetModel *m_model = nullptr;
@@ -240,6 +241,7 @@ private:
     bool m_resizingColumns = false;
     QEvent *m_forwardedKey = nullptr; // a key the grid's handlers already saw, on its way to a new editor
     bool m_focusInside = false;
+    bool m_leavePending = false;
     bool m_colExitChecked = false; // the pending column change already passed OnColExit
     QList<QMetaObject::Connection> m_dataSetConnections;
 };

@@ -390,6 +390,10 @@ private slots:
         key(Qt::Key_Return);
         QTRY_VERIFY(m_grid->hasFocus());
         QCOMPARE(enters, 1);
+        // Focus taken away to nowhere and given back counts as leaving and entering.
+        m_grid->clearFocus();
+        m_grid->setFocus();
+        QTRY_COMPARE(enters, 2);
     }
 
     void cancelOnExitDropsAnUntouchedNewRow()

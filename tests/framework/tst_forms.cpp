@@ -4,6 +4,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QPainter>
 #include <QTest>
 
 #include <stdexcept>
@@ -94,6 +95,26 @@ private slots:
         }
         QVERIFY(form.BaseMessages()->contains(u"Canc"_s));
         QVERIFY(!form.BaseMessages()->Msg(u"Canc"_s).startsWith(u"Mensagem não cadastrada"_s));
+    }
+
+    void twoStateGlyphGivesTheDisabledPicture()
+    {
+        QPixmap glyph(32, 16);
+        glyph.fill(Qt::green);
+        {
+            QPainter p(&glyph);
+            p.fillRect(16, 0, 16, 16, Qt::gray);
+            p.fillRect(0, 0, 2, 2, QColor(128, 128, 0)); // olive: transparent
+        }
+        TButtonFlat button;
+        button.setTransparentColor(QColor(128, 128, 0));
+        button.setGlyph(glyph, 2);
+        QCOMPARE(button.iconSize(), QSize(16, 16));
+        const QImage normal = button.icon().pixmap(16, 16, QIcon::Normal).toImage();
+        const QImage disabled = button.icon().pixmap(16, 16, QIcon::Disabled).toImage();
+        QCOMPARE(normal.pixelColor(8, 8), QColor(Qt::green));
+        QCOMPARE(disabled.pixelColor(8, 8), QColor(Qt::gray));
+        QCOMPARE(normal.pixelColor(0, 0).alpha(), 0);
     }
 
     void maintenanceMenuTakesASixthItem()

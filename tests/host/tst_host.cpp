@@ -1,4 +1,6 @@
 #include <QImage>
+#include <QLabel>
+#include <QLineEdit>
 #include <QLibrary>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -11,6 +13,7 @@
 #include "HostMainWindow.h"
 #include "HostOptions.h"
 #include "LoginCheck.h"
+#include "LoginDialog.h"
 #include "ModalDialogs.h"
 #include "RpcServer.h"
 
@@ -117,6 +120,31 @@ private slots:
         QVERIFY2(wrong.error.contains(u"Operador ou senha inválidos."_s), qPrintable(wrong.error));
         LoginResult noOperator = checkLogin(u"127.0.0.1"_s, port, u" "_s, u"x"_s, testRemoteModule);
         QVERIFY(!noOperator.ok);
+    }
+
+    void loginDialogStaysOpenUntilTheServerAccepts()
+    {
+        LoginDialog dialog(testRemoteModule);
+        dialog.setServer(u"semporta"_s);
+        dialog.setOperator(u"op"_s);
+        dialog.findChild<QLineEdit *>(u"edtSenha"_s)->setText(u"secret"_s);
+        dialog.accept();
+        QCOMPARE(dialog.result().ok, false);
+        QVERIFY(dialog.findChild<QLabel *>(u"lblMensagem"_s)->text().contains(u"inválido"_s));
+        QCOMPARE(dialog.QDialog::result(), int(QDialog::Rejected));
+
+        dialog.setServer(u"127.0.0.1:%1"_s.arg(m_server->port()));
+        dialog.findChild<QLineEdit *>(u"edtSenha"_s)->setText(u"errada"_s);
+        dialog.accept();
+        QVERIFY(dialog.findChild<QLabel *>(u"lblMensagem"_s)->text().contains(u"Operador ou senha inválidos."_s));
+
+        dialog.findChild<QLineEdit *>(u"edtSenha"_s)->setText(u"secret"_s);
+        dialog.accept();
+        QVERIFY(dialog.result().ok);
+        QCOMPARE(dialog.QDialog::result(), int(QDialog::Accepted));
+        QCOMPARE(dialog.host(), u"127.0.0.1"_s);
+        QCOMPARE(dialog.port(), int(m_server->port()));
+        QCOMPARE(dialog.result().operatorName, u"Operador Teste"_s);
     }
 
     void modulesOpenTheirScreenInTheWorkspace()

@@ -352,6 +352,33 @@ void TfrmProcessoUnidade::attachTarefasAfterScroll()
     cdsTarefas->AfterScroll = [this](TClientDataSet *dataSet) { cdsTarefasAfterScroll(dataSet); };
 }
 
+void TfrmProcessoUnidade::attachTarefasGetText(bool attach)
+{
+    TField *field = cdsTarefas->FieldByName(u"CDPERIENTR"_s);
+    if (attach) {
+        field->OnGetText = [this](TField *f, QString &text, bool display) { cdsTarefasCDPERIENTRGetText(f, text, display); };
+    } else {
+        field->OnGetText = nullptr;
+    }
+}
+
+void TfrmProcessoUnidade::attachOperadoresGetText(bool attach)
+{
+    TField *operatorCode = cdsOperadores->FieldByName(u"CDOPERADOR"_s);
+    TField *groupCode = cdsOperadores->FieldByName(u"CDGRUPOPER"_s);
+    if (attach) {
+        operatorCode->OnGetText = [this](TField *f, QString &text, bool display) {
+            cdsOperadoresCDOPERADORGetText(f, text, display);
+        };
+        groupCode->OnGetText = [this](TField *f, QString &text, bool display) {
+            cdsOperadoresCDGRUPOPERGetText(f, text, display);
+        };
+    } else {
+        operatorCode->OnGetText = nullptr;
+        groupCode->OnGetText = nullptr;
+    }
+}
+
 void TfrmProcessoUnidade::bindEvents()
 {
     netProcessoUnidade->BeforeConnect = [this](QObject *sender) { netProcessoUnidadeBeforeConnect(sender); };
@@ -365,6 +392,12 @@ void TfrmProcessoUnidade::bindEvents()
     cdsProcessos->BeforeDelete = [this](TClientDataSet *ds) { cdsProcessosBeforeDelete(ds); };
     cdsProcessos->AfterDelete = [this](TClientDataSet *ds) { cdsProcessosAfterDelete(ds); };
     cdsProcessos->OnCalcFields = [this](TClientDataSet *ds) { cdsProcessosCalcFields(ds); };
+    cdsProcessosDTINIVIGENCIA->OnSetText = [this](TField *f, const QString &text) {
+        cdsProcessosDTINIVIGENCIASetText(f, text);
+    };
+    cdsProcessosDTFINVIGENCIA->OnSetText = [this](TField *f, const QString &text) {
+        cdsProcessosDTFINVIGENCIASetText(f, text);
+    };
     attachProcessosAfterScroll();
 
     cdsTarefas->AfterOpen = [this](TClientDataSet *ds) { cdsTarefasAfterOpen(ds); };
@@ -377,6 +410,8 @@ void TfrmProcessoUnidade::bindEvents()
     cdsTarefas->BeforeDelete = [this](TClientDataSet *ds) { cdsTarefasBeforeDelete(ds); };
     cdsTarefas->AfterDelete = [this](TClientDataSet *ds) { cdsTarefasAfterDelete(ds); };
     attachTarefasAfterScroll();
+    attachTarefasGetText(true);
+    attachOperadoresGetText(true);
 
     // The working copy carries the operator handlers too; they always act on
     // cdsOperadores and its grid, whichever record set fired them.
@@ -922,6 +957,17 @@ void TfrmProcessoUnidade::ValidaProcessos()
     }
 }
 
+void TfrmProcessoUnidade::cdsProcessosDTINIVIGENCIASetText(TField *sender, const QString &text)
+{
+    // The field's own reading of the typed date until the validity rules take over.
+    sender->setAsString(text);
+}
+
+void TfrmProcessoUnidade::cdsProcessosDTFINVIGENCIASetText(TField *sender, const QString &text)
+{
+    sender->setAsString(text);
+}
+
 void TfrmProcessoUnidade::cdsProcessosAfterCancel(TClientDataSet *dataSet)
 {
     Q_UNUSED(dataSet);
@@ -1028,12 +1074,20 @@ void TfrmProcessoUnidade::cdsTarefasBeforeInsert(TClientDataSet *dataSet)
         Abort();
     }
     Habilita(true);
-    if (isEmptySet(cdsTarefas)) {
-        nrProxOrdem = 1;
-    } else {
-        cdsTarefas->Last();
-        nrProxOrdem = qint32(cdsTarefas->FieldByName(u"NRORDENAATIVIDADE"_s)->AsFloat()) + 1;
-        cdsTarefas->FieldByName(u"NMATIVIDADEFILIAL"_s)->FocusControl();
+    attachTarefasGetText(false);
+    try {
+        if (isEmptySet(cdsTarefas)) {
+            nrProxOrdem = 1;
+        } else {
+            // The move loads the last task's operators; the new row empties them.
+            cdsTarefas->Last();
+            nrProxOrdem = qint32(cdsTarefas->FieldByName(u"NRORDENAATIVIDADE"_s)->AsFloat()) + 1;
+            cdsTarefas->FieldByName(u"NMATIVIDADEFILIAL"_s)->FocusControl();
+        }
+    } catch (...) {
+        // No insert follows, so nothing else would attach the handler again.
+        attachTarefasGetText(true);
+        throw;
     }
 }
 
@@ -1043,6 +1097,7 @@ void TfrmProcessoUnidade::cdsTarefasAfterInsert(TClientDataSet *dataSet)
     cdsTarefas->FieldByName(u"NRORDENAATIVIDADE"_s)->setAsFloat(nrProxOrdem);
     // A temporary key until the server gives the real one; the count leaves the new row out.
     cdsTarefas->FieldByName(u"NRATIVIDADEFILIAL"_s)->setAsFloat(-double(cdsTarefas->RecordCount() + 1));
+    attachTarefasGetText(true);
     emptyRecordSet(cdsOperadores);
 }
 
@@ -1053,11 +1108,13 @@ void TfrmProcessoUnidade::cdsTarefasBeforeEdit(TClientDataSet *dataSet)
         Abort();
     }
     Habilita(true);
+    attachTarefasGetText(false);
 }
 
 void TfrmProcessoUnidade::cdsTarefasAfterEdit(TClientDataSet *dataSet)
 {
     Q_UNUSED(dataSet);
+    attachTarefasGetText(true);
 }
 
 void TfrmProcessoUnidade::cdsTarefasBeforePost(TClientDataSet *dataSet)
@@ -1080,6 +1137,14 @@ void TfrmProcessoUnidade::ValidaTarefas()
         description->FocusControl();
         MensErro(msgPadrao->Msg(u"NmTarefaNull"_s), true);
     }
+}
+
+void TfrmProcessoUnidade::cdsTarefasCDPERIENTRGetText(TField *sender, QString &text, bool displayText)
+{
+    // The code as stored until the periodicity names are looked up.
+    Q_UNUSED(sender);
+    Q_UNUSED(text);
+    Q_UNUSED(displayText);
 }
 
 void TfrmProcessoUnidade::cdsTarefasAfterCancel(TClientDataSet *dataSet)
@@ -1166,6 +1231,7 @@ void TfrmProcessoUnidade::cdsOperadoresBeforeInsert(TClientDataSet *dataSet)
     }
     Habilita(true);
     cdsVdOperadores->SetData(cdsOperadores->GetData());
+    attachOperadoresGetText(false);
     if (!isEmptySet(cdsOperadores)) {
         cdsOperadores->FieldByName(u"CDOPERADOR"_s)->FocusControl();
     }
@@ -1177,6 +1243,7 @@ void TfrmProcessoUnidade::cdsOperadoresAfterInsert(TClientDataSet *dataSet)
     cdsOperadores->FieldByName(u"IDEXECUTA"_s)->setAsString(u"N"_s);
     cdsOperadores->FieldByName(u"IDVALIDA"_s)->setAsString(u"N"_s);
     cdsOperadores->FieldByName(u"NRRESPATIVFILIAL"_s)->setAsFloat(-double(cdsOperadores->RecordCount() + 1));
+    attachOperadoresGetText(true);
     Habilita(true);
 }
 
@@ -1188,12 +1255,14 @@ void TfrmProcessoUnidade::cdsOperadoresBeforeEdit(TClientDataSet *dataSet)
     }
     Habilita(true);
     cdsVdOperadores->SetData(cdsOperadores->GetData());
+    attachOperadoresGetText(false);
 }
 
 void TfrmProcessoUnidade::cdsOperadoresAfterEdit(TClientDataSet *dataSet)
 {
     Q_UNUSED(dataSet);
     Habilita(true);
+    attachOperadoresGetText(true);
 }
 
 void TfrmProcessoUnidade::cdsOperadoresBeforePost(TClientDataSet *dataSet)
@@ -1214,6 +1283,21 @@ void TfrmProcessoUnidade::ValidaOperadores()
         operatorCode->FocusControl();
         MensErro(msgPadrao->Msg(u"CdOpGrupopNull"_s), true);
     }
+}
+
+void TfrmProcessoUnidade::cdsOperadoresCDOPERADORGetText(TField *sender, QString &text, bool displayText)
+{
+    // The code as stored until the operator names are looked up.
+    Q_UNUSED(sender);
+    Q_UNUSED(text);
+    Q_UNUSED(displayText);
+}
+
+void TfrmProcessoUnidade::cdsOperadoresCDGRUPOPERGetText(TField *sender, QString &text, bool displayText)
+{
+    Q_UNUSED(sender);
+    Q_UNUSED(text);
+    Q_UNUSED(displayText);
 }
 
 void TfrmProcessoUnidade::cdsOperadoresAfterCancel(TClientDataSet *dataSet)

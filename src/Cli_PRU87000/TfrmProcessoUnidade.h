@@ -120,6 +120,8 @@ public:
     void cdsProcessosAfterDelete(TClientDataSet *dataSet);
     void cdsProcessosCalcFields(TClientDataSet *dataSet);
     void ValidaProcessos();
+    void cdsProcessosDTINIVIGENCIASetText(TField *sender, const QString &text);
+    void cdsProcessosDTFINVIGENCIASetText(TField *sender, const QString &text);
     void dbgPadraoDrawColumnCell(QObject *sender, QPainter &painter, const QRect &rect, int dataCol,
                                  TColumn *column, TGridDrawState state);
     void dbgPadraoColEnter(QObject *sender);
@@ -139,6 +141,7 @@ public:
     void cdsTarefasBeforeDelete(TClientDataSet *dataSet);
     void cdsTarefasAfterDelete(TClientDataSet *dataSet);
     void ValidaTarefas();
+    void cdsTarefasCDPERIENTRGetText(TField *sender, QString &text, bool displayText);
     void dbgTarefasColEnter(QObject *sender);
     void dbgTarefasColExit(QObject *sender);
     void dbgTarefasDrawColumnCell(QObject *sender, QPainter &painter, const QRect &rect, int dataCol,
@@ -158,6 +161,8 @@ public:
     void cdsOperadoresAfterCancel(TClientDataSet *dataSet);
     void cdsOperadoresAfterDelete(TClientDataSet *dataSet);
     void ValidaOperadores();
+    void cdsOperadoresCDOPERADORGetText(TField *sender, QString &text, bool displayText);
+    void cdsOperadoresCDGRUPOPERGetText(TField *sender, QString &text, bool displayText);
     void dbgOperadoresColEnter(QObject *sender);
     void dbgOperadoresColExit(QObject *sender);
     void dbgOperadoresDrawColumnCell(QObject *sender, QPainter &painter, const QRect &rect, int dataCol,
@@ -177,6 +182,10 @@ public:
     // Attaches the after-scroll reactions again (the loads detach them).
     void attachProcessosAfterScroll();
     void attachTarefasAfterScroll();
+    // The code fields' get-text handlers, off while a row switches into
+    // inserting or editing.
+    void attachTarefasGetText(bool attach);
+    void attachOperadoresGetText(bool attach);
 
 private:
     void setEnabledStates(bool editing, TDBGrid *grid);

@@ -61,19 +61,42 @@ void showError(const QString &text, QWidget *parent)
     }
 }
 
+namespace {
+int g_guardDepth = 0;
+
+// When the outermost entry point ends with an error, no call is running any
+// more: a busy indicator still up was left by a path that skipped its clean-up.
+void endFailedEntryPoint()
+{
+    if (g_guardDepth == 0) {
+        while (busyIndicatorDepth() > 0) {
+            DeactiveShowAvi();
+        }
+    }
+}
+} // namespace
+
 bool guarded(QObject *context, const std::function<void()> &fn)
 {
+    QString error;
+    ++g_guardDepth;
     try {
         fn();
+        --g_guardDepth;
         return true;
     } catch (const EAbort &) {
         // The silent stop ends here.
     } catch (const EDatabaseError &e) {
-        showError(e.message(), widgetOf(context));
+        error = e.message();
     } catch (const std::exception &e) {
-        showError(QString::fromUtf8(e.what()), widgetOf(context));
+        error = QString::fromUtf8(e.what());
     } catch (...) {
-        showError(u"Erro inesperado."_s, widgetOf(context));
+        error = u"Erro inesperado."_s;
+    }
+    --g_guardDepth;
+    endFailedEntryPoint();
+    if (!error.isNull()) {
+        showError(error.isEmpty() ? u"Erro inesperado."_s : error, widgetOf(context));
     }
     return false;
 }

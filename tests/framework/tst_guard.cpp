@@ -103,6 +103,24 @@ private slots:
         QCOMPARE(m_shown, QStringList{u"no laço"_s});
     }
 
+    void busyIndicatorLeftUpIsTakenDownWhenTheEntryPointEnds()
+    {
+        QString visibleDuringError;
+        setErrorDisplay([&](const QString &text, QWidget *) {
+            visibleDuringError = busyIndicatorVisible() ? u"visível"_s : u"oculto"_s;
+            m_shown << text;
+        });
+        guarded(nullptr, [] {
+            ActiveShowAvi(nullptr, 1);
+            guarded(nullptr, [] { ActiveShowAvi(nullptr, 1); }); // an inner entry point keeps it up
+            QCOMPARE(busyIndicatorDepth(), 2);
+            throw EDatabaseError(u"a chamada falhou"_s); // and no clean-up ran
+        });
+        QCOMPARE(busyIndicatorDepth(), 0);
+        QVERIFY(!busyIndicatorVisible());
+        QCOMPARE(visibleDuringError, u"oculto"_s);
+    }
+
     void errorRestoresTheCursor()
     {
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);

@@ -28,6 +28,7 @@ private slots:
 
     void enteringAGridReturnsToBrowsing_data();
     void enteringAGridReturnsToBrowsing();
+    void outsideTheGridsNothingIsSwitched();
     void emptyRecordSetAllowsOnlyIncludeAndVerify_data();
     void emptyRecordSetAllowsOnlyIncludeAndVerify();
     void redefineOnlyOnProcessGridForSituationN();
@@ -164,6 +165,31 @@ void TestEditMode::enteringAGridReturnsToBrowsing()
         QVERIFY(grid(other)->isEnabled());
     }
     target->dataSet()->Cancel();
+}
+
+void TestEditMode::outsideTheGridsNothingIsSwitched()
+{
+    TfrmProcessoUnidade *screen = open();
+    QVERIFY(enter(screen->dbgTarefas));
+    auto *elsewhere = screen->findChild<QLineEdit *>(u"testElsewhere"_s);
+    elsewhere->setFocus(Qt::TabFocusReason);
+    QCoreApplication::processEvents();
+    QCOMPARE(screen->currentGrid(), nullptr);
+    // Habilita leaves every state as it was...
+    const bool include = screen->sbtIncluir->isEnabled();
+    screen->Habilita(true);
+    QCOMPARE(screen->sbtIncluir->isEnabled(), include);
+    QVERIFY(!screen->isEditing());
+    // ...and a command says why it does nothing, touching no record set.
+    ModalDialogs::clearShown();
+    ModalDialogs::answerNext(u"OK"_s);
+    screen->sbtIncluir->click();
+    QCOMPARE(ModalDialogs::shown().size(), 1);
+    QCOMPARE(ModalDialogs::shown().first().kind, DialogKind::Error);
+    for (TClientDataSet *records : {screen->cdsProcessos, screen->cdsTarefas, screen->cdsOperadores}) {
+        QCOMPARE(records->State(), TDataSetState::dsBrowse);
+        QCOMPARE(records->ChangeCount(), 0);
+    }
 }
 
 void TestEditMode::emptyRecordSetAllowsOnlyIncludeAndVerify_data()

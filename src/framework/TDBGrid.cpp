@@ -211,8 +211,9 @@ void GridDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, 
     if (!m_grid->OnDrawColumnCell) {
         return;
     }
+    // The colour group the default drawing used, so the brush matches what is on screen.
     const QPalette::ColorGroup cg = (opt.state & QStyle::State_Enabled)
-                                        ? (focused ? QPalette::Normal : QPalette::Inactive)
+                                        ? ((opt.state & QStyle::State_Active) ? QPalette::Normal : QPalette::Inactive)
                                         : QPalette::Disabled;
     QColor background = opt.palette.color(cg, QPalette::Base);
     const QVariant bgRole = index.data(Qt::BackgroundRole);

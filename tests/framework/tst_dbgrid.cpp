@@ -335,6 +335,21 @@ private slots:
         const QImage image = m_grid->viewport()->grab().toImage();
         const QPoint p = m_grid->cellRect(1, 3).center();
         QCOMPARE(image.pixelColor(p), QColor(Qt::red));
+
+        // The brush is the background the default drawing used: filling with it
+        // leaves the cell's background (here a selected cell) unchanged.
+        m_grid->OnDrawColumnCell = [](QObject *, QPainter &painter, const QRect &rect, int dataCol, TColumn *,
+                                      TGridDrawState) {
+            if (dataCol == 0) {
+                painter.fillRect(rect, painter.brush());
+            }
+        };
+        m_grid->viewport()->repaint();
+        const QImage filled = m_grid->viewport()->grab().toImage();
+        const QRect cell = m_grid->cellRect(0, 0);
+        const QColor background = filled.pixelColor(cell.topLeft() + QPoint(1, 1));
+        QCOMPARE(filled.pixelColor(cell.center()), background);
+        QCOMPARE(background, m_grid->palette().color(QPalette::Active, QPalette::Highlight));
     }
 
     void ellipsisButtonRunsTheEvent()

@@ -224,18 +224,18 @@ void TADOIBQuery::Open()
     };
     QList<Column> columns;
     if (!m_fieldSpecs.isEmpty()) {
-        for (const FieldSpec &spec : m_fieldSpecs) {
+        for (const FieldSpec &wanted : m_fieldSpecs) {
             int index = -1;
             for (int i = 0; i < record.count(); ++i) {
-                if (record.fieldName(i).compare(spec.name, Qt::CaseInsensitive) == 0) {
+                if (record.fieldName(i).compare(wanted.name, Qt::CaseInsensitive) == 0) {
                     index = i;
                     break;
                 }
             }
             if (index < 0) {
-                throw EDatabaseError(u"%1: a consulta não devolveu a coluna %2."_s.arg(objectName(), spec.name));
+                throw EDatabaseError(u"%1: a consulta não devolveu a coluna %2."_s.arg(objectName(), wanted.name));
             }
-            columns.append({index, {spec.name, spec.type, spec.type == FieldType::Text ? spec.size : 0},
+            columns.append({index, {wanted.name, wanted.type, wanted.type == FieldType::Text ? wanted.size : 0},
                             paddedColumn(driver, record.field(index))});
         }
     } else {
@@ -440,19 +440,19 @@ void TADOIBQuery::resetDataSet()
 
 void TADOIBQuery::applyFieldSpecs()
 {
-    for (const FieldSpec &spec : m_fieldSpecs) {
-        TField *field = m_data->FindField(spec.name);
+    for (const FieldSpec &wanted : m_fieldSpecs) {
+        TField *field = m_data->FindField(wanted.name);
         if (!field) {
             if (m_data->Active()) {
                 continue;
             }
-            field = m_data->addField(spec.name, spec.type, spec.type == FieldType::Text ? spec.size : 0);
+            field = m_data->addField(wanted.name, wanted.type, wanted.type == FieldType::Text ? wanted.size : 0);
         }
-        if (!spec.label.isEmpty()) {
-            field->setDisplayLabel(spec.label);
+        if (!wanted.label.isEmpty()) {
+            field->setDisplayLabel(wanted.label);
         }
-        if (spec.displayWidth > 0) {
-            field->setDisplayWidth(spec.displayWidth);
+        if (wanted.displayWidth > 0) {
+            field->setDisplayWidth(wanted.displayWidth);
         }
     }
 }

@@ -188,9 +188,11 @@ private:
     {
         return fail(u"CBOR malformado (%1)."_s.arg(m_reader.lastError().toString()));
     }
+    template<typename T>
+    bool readChunks(T *out, QCborStreamReader::StringResult<T> (QCborStreamReader::*readChunk)());
     bool readText(QString *text);
     bool readBytes(QByteArray *bytes);
-    bool readUnsigned(quint64 *number, const QString &key);
+    bool readUnsigned(std::optional<quint64> *slot, const QString &key);
     bool readValue(QCborValue *value, const QString &what);
     bool readArgs(QCborArray *args);
     template<typename T>
@@ -202,41 +204,44 @@ private:
     QString m_error;
 };
 
-bool Parser::readText(QString *text)
+// Text and byte strings may come in chunks; both are read the same way.
+template<typename T>
+bool Parser::readChunks(T *out, QCborStreamReader::StringResult<T> (QCborStreamReader::*readChunk)())
 {
-    text->clear();
-    auto chunk = m_reader.readString();
+    out->clear();
+    auto chunk = (m_reader.*readChunk)();
     while (chunk.status == QCborStreamReader::Ok) {
-        text->append(chunk.data);
-        chunk = m_reader.readString();
+        out->append(chunk.data);
+        chunk = (m_reader.*readChunk)();
     }
     if (chunk.status == QCborStreamReader::Error) {
         return cborFailed();
     }
     return true;
+}
+
+bool Parser::readText(QString *text)
+{
+    return readChunks(text, &QCborStreamReader::readString);
 }
 
 bool Parser::readBytes(QByteArray *bytes)
 {
-    bytes->clear();
-    auto chunk = m_reader.readByteArray();
-    while (chunk.status == QCborStreamReader::Ok) {
-        bytes->append(chunk.data);
-        chunk = m_reader.readByteArray();
-    }
-    if (chunk.status == QCborStreamReader::Error) {
-        return cborFailed();
-    }
-    return true;
+    return readChunks(bytes, &QCborStreamReader::readByteArray);
 }
 
-bool Parser::readUnsigned(quint64 *number, const QString &key)
+bool Parser::readUnsigned(std::optional<quint64> *slot, const QString &key)
 {
     if (!m_reader.isUnsignedInteger()) {
         return fail(u"o campo \"%1\" deve ser um inteiro sem sinal."_s.arg(key));
     }
-    *number = m_reader.toUnsignedInteger();
-    return m_reader.next() || cborFailed();
+    const quint64 number = m_reader.toUnsignedInteger();
+    if (!m_reader.next()) {
+        return cborFailed();
+    }
+    // Set only once read whole: a failed call's id must not be taken from half a message.
+    *slot = number;
+    return true;
 }
 
 // One argument or result: null, a finite number, a text or a byte string.
@@ -346,12 +351,7 @@ bool Parser::readField(const QString &key, Fields *fields)
         return readTextField(&fields->type, key);
     }
     if (key == kId) {
-        quint64 id = 0;
-        if (!readUnsigned(&id, key)) {
-            return false;
-        }
-        fields->id = id;
-        return true;
+        return readUnsigned(&fields->id, key);
     }
     if (key == kMethod) {
         return readTextField(&fields->method, key);
@@ -374,12 +374,7 @@ bool Parser::readField(const QString &key, Fields *fields)
         return readTextField(&fields->password, key);
     }
     if (key == kProtocol) {
-        quint64 protocol = 0;
-        if (!readUnsigned(&protocol, key)) {
-            return false;
-        }
-        fields->protocol = protocol;
-        return true;
+        return readUnsigned(&fields->protocol, key);
     }
     if (key == kOk) {
         if (!m_reader.isBool()) {
@@ -616,6 +611,18 @@ public:
         m_writer.append(QStringView(v));
     }
 
+    void number(const QString &k, quint64 v)
+    {
+        key(k);
+        m_writer.append(v);
+    }
+
+    void flag(const QString &k, bool v)
+    {
+        key(k);
+        m_writer.append(v);
+    }
+
     // Assumes isWireValue(value).
     void value(const QCborValue &v)
     {
@@ -660,8 +667,7 @@ QByteArray RpcWire::loginFrame(const QString &server, const QString &operatorCod
     FrameWriter w;
     w.cbor().startMap(5);
     w.text(kType, u"login"_s);
-    w.key(kProtocol);
-    w.cbor().append(quint64(Frame::protocolVersion));
+    w.number(kProtocol, quint64(Frame::protocolVersion));
     w.text(kServer, server);
     w.text(kOperator, operatorCode);
     w.text(kPassword, password);
@@ -682,8 +688,7 @@ QByteArray RpcWire::callFrame(quint64 id, const QString &method, const QCborArra
     FrameWriter w;
     w.cbor().startMap(4);
     w.text(kType, u"call"_s);
-    w.key(kId);
-    w.cbor().append(id);
+    w.number(kId, id);
     w.text(kMethod, method);
     w.key(kArgs);
     w.cbor().startArray(quint64(args.size()));
@@ -700,8 +705,7 @@ QByteArray RpcWire::loginReplyFrame(const QString &unitName, const QString &oper
     FrameWriter w;
     w.cbor().startMap(4);
     w.text(kType, u"login"_s);
-    w.key(kOk);
-    w.cbor().append(true);
+    w.flag(kOk, true);
     w.text(kUnit, unitName);
     w.text(kOperatorName, operatorName);
     w.cbor().endMap();
@@ -713,8 +717,7 @@ QByteArray RpcWire::loginFailureFrame(const QString &error)
     FrameWriter w;
     w.cbor().startMap(3);
     w.text(kType, u"login"_s);
-    w.key(kOk);
-    w.cbor().append(false);
+    w.flag(kOk, false);
     w.text(kError, error);
     w.cbor().endMap();
     return w.finish();
@@ -728,10 +731,8 @@ QByteArray RpcWire::replyFrame(quint64 id, const QCborValue &value)
     FrameWriter w;
     w.cbor().startMap(4);
     w.text(kType, u"reply"_s);
-    w.key(kId);
-    w.cbor().append(id);
-    w.key(kOk);
-    w.cbor().append(true);
+    w.number(kId, id);
+    w.flag(kOk, true);
     w.key(kValue);
     w.value(value);
     w.cbor().endMap();
@@ -743,10 +744,8 @@ QByteArray RpcWire::failureFrame(quint64 id, const QString &error)
     FrameWriter w;
     w.cbor().startMap(4);
     w.text(kType, u"reply"_s);
-    w.key(kId);
-    w.cbor().append(id);
-    w.key(kOk);
-    w.cbor().append(false);
+    w.number(kId, id);
+    w.flag(kOk, false);
     w.text(kError, error);
     w.cbor().endMap();
     return w.finish();
@@ -757,8 +756,7 @@ QByteArray RpcWire::errorFrame(const QString &error)
     FrameWriter w;
     w.cbor().startMap(3);
     w.text(kType, u"error"_s);
-    w.key(kOk);
-    w.cbor().append(false);
+    w.flag(kOk, false);
     w.text(kError, error);
     w.cbor().endMap();
     return w.finish();

@@ -1,6 +1,7 @@
 #include "Packet.h"
 
 #include "Exceptions.h"
+#include "NullValue.h"
 
 #include <QCborStreamReader>
 #include <QCborStreamWriter>
@@ -101,11 +102,6 @@ bool countCharacters(QStringView text, qsizetype *count)
     }
     *count = n;
     return wellFormed;
-}
-
-bool isNullValue(const QVariant &value)
-{
-    return !value.isValid() || value.typeId() == QMetaType::Nullptr;
 }
 
 QString describeValue(const QVariant &value)

@@ -1,6 +1,7 @@
 #include "TClientDataSet.h"
 
 #include "DateTime.h"
+#include "NullValue.h"
 
 #include <QMetaType>
 
@@ -33,11 +34,6 @@ public:
 private:
     F m_f;
 };
-
-bool isNullValue(const QVariant &value)
-{
-    return !value.isValid() || value.typeId() == QMetaType::Nullptr;
-}
 
 bool isNumeric(const QVariant &value)
 {

@@ -50,20 +50,7 @@ void DataSetModel::attach()
         beginInsertRows({}, row, row);
     });
     m_connections << connect(ds, &TClientDataSet::rowInserted, this, [this](int) {
-        if (m_resetting) {
-            return;
-        }
-        if (m_inserting) {
-            ++m_rows;
-            endInsertRows();
-            m_inserting = false;
-        } else {
-            onAboutToReset();
-            onReset();
-            return;
-        }
-        notifyIndicator();
-        emit currentRowMayHaveChanged();
+        finishRowChange(&m_inserting, 1, &DataSetModel::endInsertRows);
     });
     m_connections << connect(ds, &TClientDataSet::rowAboutToBeRemoved, this, [this](int row) {
         if (m_resetting) {
@@ -76,20 +63,7 @@ void DataSetModel::attach()
         beginRemoveRows({}, row, row);
     });
     m_connections << connect(ds, &TClientDataSet::rowRemoved, this, [this](int) {
-        if (m_resetting) {
-            return;
-        }
-        if (m_removing) {
-            --m_rows;
-            endRemoveRows();
-            m_removing = false;
-        } else {
-            onAboutToReset();
-            onReset();
-            return;
-        }
-        notifyIndicator();
-        emit currentRowMayHaveChanged();
+        finishRowChange(&m_removing, -1, &DataSetModel::endRemoveRows);
     });
     m_connections << connect(ds, &TClientDataSet::rowChanged, this, [this](int row) {
         if (m_resetting || row < 0 || row >= m_rows || columnCount() == 0) {
@@ -134,6 +108,25 @@ void DataSetModel::attach()
         m_rows = 0;
         endResetModel();
     });
+}
+
+// Ends the insertion or removal its about-to signal began. Without that
+// beginning the model cannot tell what changed, so it starts over.
+void DataSetModel::finishRowChange(bool *pending, int delta, void (QAbstractItemModel::*end)())
+{
+    if (m_resetting) {
+        return;
+    }
+    if (!*pending) {
+        onAboutToReset();
+        onReset();
+        return;
+    }
+    m_rows += delta;
+    (this->*end)();
+    *pending = false;
+    notifyIndicator();
+    emit currentRowMayHaveChanged();
 }
 
 void DataSetModel::onAboutToReset()

@@ -45,6 +45,7 @@ signals:
 private:
     void attach();
     void detach();
+    void finishRowChange(bool *pending, int delta, void (QAbstractItemModel::*end)());
     void onAboutToReset();
     void onReset();
     void notifyIndicator();

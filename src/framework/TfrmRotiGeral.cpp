@@ -33,19 +33,19 @@ TfrmRotiGeral::TfrmRotiGeral(QWidget *parent)
     panBotoes = new QFrame(panMenu);
     panBotoes->setObjectName(u"panBotoes"_s);
 
-    sbtConfirma = new TButtonFlat(panBotoes);
-    sbtConfirma->setObjectName(u"sbtConfirma"_s);
-    sbtConfirma->setText(u"Confirmar"_s);
-    sbtConfirma->setHint(u"Confirmar"_s);
-    sbtConfirma->setIcon(style()->standardIcon(QStyle::SP_DialogApplyButton));
-    sbtConfirma->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-
-    sbtFechar = new TButtonFlat(panBotoes);
-    sbtFechar->setObjectName(u"sbtFechar"_s);
-    sbtFechar->setText(u"Fechar"_s);
-    sbtFechar->setHint(u"Fechar sem confirmar"_s);
-    sbtFechar->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
-    sbtFechar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    // The side panel's buttons show their text beside the icon.
+    auto makeButton = [this](const QString &name, const QString &text, const QString &hint,
+                             QStyle::StandardPixmap icon) {
+        auto *button = new TButtonFlat(panBotoes);
+        button->setObjectName(name);
+        button->setText(text);
+        button->setHint(hint);
+        button->setIcon(style()->standardIcon(icon));
+        button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        return button;
+    };
+    sbtConfirma = makeButton(u"sbtConfirma"_s, u"Confirmar"_s, u"Confirmar"_s, QStyle::SP_DialogApplyButton);
+    sbtFechar = makeButton(u"sbtFechar"_s, u"Fechar"_s, u"Fechar sem confirmar"_s, QStyle::SP_DialogCloseButton);
 
     lblCodTela = new QLabel(panMenu);
     lblCodTela->setObjectName(u"lblCodTela"_s);

@@ -13,6 +13,16 @@
 
 using namespace ServerTest;
 
+namespace {
+
+// A data row of a rule table, once per engine: the tag names the engine too.
+QTestData &engineRow(const QString &engine, const char *tag)
+{
+    return QTest::newRow(qPrintable(engine + u'/' + QLatin1StringView(tag))) << engine;
+}
+
+} // namespace
+
 class TestRdmProcessoUnidade : public QObject
 {
     Q_OBJECT
@@ -214,15 +224,14 @@ void TestRdmProcessoUnidade::processRules_data()
     QTest::addColumn<QString>("key"); // empty: accepted
     const double t = today();
     for (const QString &engine : {u"sqlite"_s, u"postgresql"_s}) {
-        auto row = [&](const char *tag) { return &(QTest::newRow(qPrintable(engine + u'/' + QLatin1StringView(tag))) << engine); };
-        *row("blank name") << u"   "_s << QVariant(t + 1) << QVariant() << u"NmProcessoNull"_s;
-        *row("blank name before dates") << QString() << QVariant() << QVariant(t - 5) << u"NmProcessoNull"_s;
-        *row("no start") << u"P"_s << QVariant() << QVariant() << u"DataIniVigNull"_s;
-        *row("start yesterday") << u"P"_s << QVariant(t - 1) << QVariant() << u"Data<Atual"_s;
-        *row("end yesterday") << u"P"_s << QVariant(t) << QVariant(t - 1) << u"Data<Atual"_s;
-        *row("end before start") << u"P"_s << QVariant(t + 5) << QVariant(t + 3) << u"DtFin>DtIni"_s;
-        *row("start today") << u"P"_s << QVariant(t) << QVariant() << QString();
-        *row("end equal to start") << u"P"_s << QVariant(t + 2) << QVariant(t + 2) << QString();
+        engineRow(engine, "blank name") << u"   "_s << QVariant(t + 1) << QVariant() << u"NmProcessoNull"_s;
+        engineRow(engine, "blank name before dates") << QString() << QVariant() << QVariant(t - 5) << u"NmProcessoNull"_s;
+        engineRow(engine, "no start") << u"P"_s << QVariant() << QVariant() << u"DataIniVigNull"_s;
+        engineRow(engine, "start yesterday") << u"P"_s << QVariant(t - 1) << QVariant() << u"Data<Atual"_s;
+        engineRow(engine, "end yesterday") << u"P"_s << QVariant(t) << QVariant(t - 1) << u"Data<Atual"_s;
+        engineRow(engine, "end before start") << u"P"_s << QVariant(t + 5) << QVariant(t + 3) << u"DtFin>DtIni"_s;
+        engineRow(engine, "start today") << u"P"_s << QVariant(t) << QVariant() << QString();
+        engineRow(engine, "end equal to start") << u"P"_s << QVariant(t + 2) << QVariant(t + 2) << QString();
     }
 }
 
@@ -502,14 +511,13 @@ void TestRdmProcessoUnidade::taskRules_data()
     QTest::addColumn<double>("process"); // 0: the test's process
     QTest::addColumn<QString>("expected"); // catalogue key, "!text" for a text of ours, empty: accepted
     for (const QString &engine : {u"sqlite"_s, u"postgresql"_s}) {
-        auto row = [&](const char *tag) { return &(QTest::newRow(qPrintable(engine + u'/' + QLatin1StringView(tag))) << engine); };
-        *row("blank description") << u"  "_s << u"DI"_s << 0.0 << u"NmTarefaNull"_s;
-        *row("periodicity on request") << u"T"_s << u"RQ"_s << 0.0 << u"CdPeriodicidadeInv"_s;
-        *row("unknown periodicity") << u"T"_s << u"XX"_s << 0.0 << u"CdPeriodicidadeInv"_s;
-        *row("periodicity in lower case") << u"T"_s << u"di"_s << 0.0 << u"CdPeriodicidadeInv"_s;
-        *row("no periodicity") << u"T"_s << QString() << 0.0 << QString();
-        *row("process that does not exist") << u"T"_s << u"DI"_s << 555555.0 << u"!não existe"_s;
-        *row("temporary process key") << u"T"_s << u"DI"_s << -3.0 << u"!processo gravado"_s;
+        engineRow(engine, "blank description") << u"  "_s << u"DI"_s << 0.0 << u"NmTarefaNull"_s;
+        engineRow(engine, "periodicity on request") << u"T"_s << u"RQ"_s << 0.0 << u"CdPeriodicidadeInv"_s;
+        engineRow(engine, "unknown periodicity") << u"T"_s << u"XX"_s << 0.0 << u"CdPeriodicidadeInv"_s;
+        engineRow(engine, "periodicity in lower case") << u"T"_s << u"di"_s << 0.0 << u"CdPeriodicidadeInv"_s;
+        engineRow(engine, "no periodicity") << u"T"_s << QString() << 0.0 << QString();
+        engineRow(engine, "process that does not exist") << u"T"_s << u"DI"_s << 555555.0 << u"!não existe"_s;
+        engineRow(engine, "temporary process key") << u"T"_s << u"DI"_s << -3.0 << u"!processo gravado"_s;
     }
 }
 
@@ -596,18 +604,17 @@ void TestRdmProcessoUnidade::operatorRules_data()
     QTest::addColumn<double>("task"); // 0: the test's task
     QTest::addColumn<QString>("expected");
     for (const QString &engine : {u"sqlite"_s, u"postgresql"_s}) {
-        auto row = [&](const char *tag) { return &(QTest::newRow(qPrintable(engine + u'/' + QLatin1StringView(tag))) << engine); };
-        *row("neither operator nor group") << u"  "_s << QString() << u"S"_s << 0.0 << u"CdOpGrupopNull"_s;
-        *row("unknown operator") << u"NINGUEM"_s << QString() << u"S"_s << 0.0 << u"CdOperadorInv"_s;
-        *row("operator in other case") << u"maria"_s << QString() << u"S"_s << 0.0 << u"CdOperadorInv"_s;
-        *row("unknown group") << QString() << u"ZZ"_s << u"S"_s << 0.0 << u"CdGrupoperInv"_s;
-        *row("repeated operator") << u"SUPERVISOR"_s << QString() << u"S"_s << 0.0 << u"CdOperadorJaCad"_s;
-        *row("repeated group") << QString() << u"ES"_s << u"S"_s << 0.0 << u"CdGrupoperJaCad"_s;
-        *row("operator and group") << u"MARIA"_s << u"CX"_s << u"S"_s << 0.0 << u"!não os dois"_s;
-        *row("flag not S or N") << u"MARIA"_s << QString() << u"s"_s << 0.0 << u"!\"S\" ou \"N\""_s;
-        *row("temporary task key") << u"MARIA"_s << QString() << u"S"_s << -1.0 << u"!não existe"_s;
-        *row("operator accepted") << u"MARIA"_s << QString() << u"N"_s << 0.0 << QString();
-        *row("group accepted") << QString() << u"CX"_s << u"S"_s << 0.0 << QString();
+        engineRow(engine, "neither operator nor group") << u"  "_s << QString() << u"S"_s << 0.0 << u"CdOpGrupopNull"_s;
+        engineRow(engine, "unknown operator") << u"NINGUEM"_s << QString() << u"S"_s << 0.0 << u"CdOperadorInv"_s;
+        engineRow(engine, "operator in other case") << u"maria"_s << QString() << u"S"_s << 0.0 << u"CdOperadorInv"_s;
+        engineRow(engine, "unknown group") << QString() << u"ZZ"_s << u"S"_s << 0.0 << u"CdGrupoperInv"_s;
+        engineRow(engine, "repeated operator") << u"SUPERVISOR"_s << QString() << u"S"_s << 0.0 << u"CdOperadorJaCad"_s;
+        engineRow(engine, "repeated group") << QString() << u"ES"_s << u"S"_s << 0.0 << u"CdGrupoperJaCad"_s;
+        engineRow(engine, "operator and group") << u"MARIA"_s << u"CX"_s << u"S"_s << 0.0 << u"!não os dois"_s;
+        engineRow(engine, "flag not S or N") << u"MARIA"_s << QString() << u"s"_s << 0.0 << u"!\"S\" ou \"N\""_s;
+        engineRow(engine, "temporary task key") << u"MARIA"_s << QString() << u"S"_s << -1.0 << u"!não existe"_s;
+        engineRow(engine, "operator accepted") << u"MARIA"_s << QString() << u"N"_s << 0.0 << QString();
+        engineRow(engine, "group accepted") << QString() << u"CX"_s << u"S"_s << 0.0 << QString();
     }
 }
 
@@ -653,23 +660,22 @@ void TestRdmProcessoUnidade::badArguments_data()
     QTest::addColumn<QCborArray>("args");
     QTest::addColumn<QString>("expected");
     for (const QString &engine : {u"sqlite"_s, u"postgresql"_s}) {
-        auto row = [&](const char *tag) { return &(QTest::newRow(qPrintable(engine + u'/' + QLatin1StringView(tag))) << engine); };
-        *row("unknown method") << u"ApagaTudo"_s << QCborArray{} << u"Método desconhecido"_s;
-        *row("method in other case") << u"getprocessos"_s << QCborArray{} << u"Método desconhecido"_s;
-        *row("argument too many") << u"GetProcessos"_s << QCborArray{1.0} << u"espera 0"_s;
-        *row("argument missing") << u"GetTarefas"_s << QCborArray{} << u"espera 1"_s;
-        *row("text for a number") << u"GetTarefas"_s << QCborArray{u"1"_s} << u"deve ser um número"_s;
-        *row("fraction for a key") << u"GetOperadores"_s << QCborArray{1.5} << u"número inteiro"_s;
-        *row("number for a packet") << u"SetProcessos"_s << QCborArray{1.0} << u"pacote"_s;
-        *row("garbage packet") << u"SetTarefas"_s << QCborArray{QCborValue(QByteArray("\xff\x00garbage", 9))}
+        engineRow(engine, "unknown method") << u"ApagaTudo"_s << QCborArray{} << u"Método desconhecido"_s;
+        engineRow(engine, "method in other case") << u"getprocessos"_s << QCborArray{} << u"Método desconhecido"_s;
+        engineRow(engine, "argument too many") << u"GetProcessos"_s << QCborArray{1.0} << u"espera 0"_s;
+        engineRow(engine, "argument missing") << u"GetTarefas"_s << QCborArray{} << u"espera 1"_s;
+        engineRow(engine, "text for a number") << u"GetTarefas"_s << QCborArray{u"1"_s} << u"deve ser um número"_s;
+        engineRow(engine, "fraction for a key") << u"GetOperadores"_s << QCborArray{1.5} << u"número inteiro"_s;
+        engineRow(engine, "number for a packet") << u"SetProcessos"_s << QCborArray{1.0} << u"pacote"_s;
+        engineRow(engine, "garbage packet") << u"SetTarefas"_s << QCborArray{QCborValue(QByteArray("\xff\x00garbage", 9))}
                                << u"pacote de alterações inválido"_s;
-        *row("data packet for a delta") << u"SetOperadores"_s
+        engineRow(engine, "data packet for a delta") << u"SetOperadores"_s
                                         << QCborArray{QCborValue(DataPacket{Fields::operadores(), {}}.encode())}
                                         << u"pacote de alterações inválido"_s;
-        *row("number for a text key") << u"GetAtividades"_s << QCborArray{12.0} << u"deve ser um texto"_s;
-        *row("text key with letters") << u"SetAtividades"_s << QCborArray{u"12a"_s} << u"número inteiro escrito em texto"_s;
-        *row("text key with decimals") << u"GetVerifTarefas"_s << QCborArray{u"1"_s, u"2.0"_s} << u"número inteiro escrito em texto"_s;
-        *row("redefine for someone else") << u"RedefinirAtividadesDia"_s << QCborArray{u"1"_s, u"MARIA"_s} << u"não é o operador conectado"_s;
+        engineRow(engine, "number for a text key") << u"GetAtividades"_s << QCborArray{12.0} << u"deve ser um texto"_s;
+        engineRow(engine, "text key with letters") << u"SetAtividades"_s << QCborArray{u"12a"_s} << u"número inteiro escrito em texto"_s;
+        engineRow(engine, "text key with decimals") << u"GetVerifTarefas"_s << QCborArray{u"1"_s, u"2.0"_s} << u"número inteiro escrito em texto"_s;
+        engineRow(engine, "redefine for someone else") << u"RedefinirAtividadesDia"_s << QCborArray{u"1"_s, u"MARIA"_s} << u"não é o operador conectado"_s;
     }
 }
 

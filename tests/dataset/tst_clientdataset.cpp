@@ -50,6 +50,13 @@ DataPacket threeTasks()
     return {taskDefs(), {task(10, u"Conferir"_s, 1.0), task(20, u"Lançar"_s, 2.0), task(30, u"Arquivar"_s, 5.0)}};
 }
 
+// The task layout, loaded with the three tasks.
+void openThreeTasks(TClientDataSet &ds)
+{
+    defineTasks(ds);
+    ds.SetData(threeTasks());
+}
+
 QString name(TClientDataSet &ds)
 {
     return ds.FieldByName(u"NMATIVIDADEFILIAL"_s)->AsString();
@@ -439,8 +446,7 @@ void TstClientDataSet::stopInBeforeEventLeavesSetAsItWas()
 void TstClientDataSet::failureInAfterEventKeepsTheOperation()
 {
     TClientDataSet ds;
-    defineTasks(ds);
-    ds.SetData(threeTasks());
+    openThreeTasks(ds);
     EventLog log;
     log.attach(ds);
     log.stopIn = u"AfterPost"_s;
@@ -468,8 +474,7 @@ void TstClientDataSet::failureInAfterEventKeepsTheOperation()
 void TstClientDataSet::handlerMayDetachItselfAndReload()
 {
     TClientDataSet ds;
-    defineTasks(ds);
-    ds.SetData(threeTasks());
+    openThreeTasks(ds);
     int scrolls = 0;
     // Detaching the running handler must not destroy it under its own feet.
     ds.AfterScroll = [&](TClientDataSet *set) {
@@ -560,8 +565,7 @@ void TstClientDataSet::deleteOfLastRowLeavesEmptySet()
 void TstClientDataSet::deleteOfInsertedRowCancelsIt()
 {
     TClientDataSet ds;
-    defineTasks(ds);
-    ds.SetData(threeTasks());
+    openThreeTasks(ds);
     ds.Next();
     ds.Insert();
     ds.FieldByName(u"NMATIVIDADEFILIAL"_s)->setAsString(u"nova"_s);
@@ -579,8 +583,7 @@ void TstClientDataSet::deleteOfInsertedRowCancelsIt()
 void TstClientDataSet::movingWhileEditingPostsAndDropsUntouchedRow()
 {
     TClientDataSet ds;
-    defineTasks(ds);
-    ds.SetData(threeTasks());
+    openThreeTasks(ds);
     // Defaults set by after-insert do not make the row typed.
     ds.AfterInsert = [](TClientDataSet *set) { set->FieldByName(u"IDEXECUTA"_s)->setAsString(u"N"_s); };
     ds.Insert();
@@ -604,8 +607,7 @@ void TstClientDataSet::movingWhileEditingPostsAndDropsUntouchedRow()
 void TstClientDataSet::assigningInBrowseIsRefused()
 {
     TClientDataSet ds;
-    defineTasks(ds);
-    ds.SetData(threeTasks());
+    openThreeTasks(ds);
     TField *field = ds.FieldByName(u"NMATIVIDADEFILIAL"_s);
     try {
         field->setAsString(u"x"_s);
@@ -649,8 +651,7 @@ void TstClientDataSet::closedSetRefusesOperations()
 void TstClientDataSet::navigationFlags()
 {
     TClientDataSet ds;
-    defineTasks(ds);
-    ds.SetData(threeTasks());
+    openThreeTasks(ds);
     QVERIFY(ds.Bof());
     QVERIFY(!ds.Eof());
     QStringList names;
@@ -711,8 +712,7 @@ void TstClientDataSet::locate()
 void TstClientDataSet::locateRunsAfterScrollOnCurrentRow()
 {
     TClientDataSet ds;
-    defineTasks(ds);
-    ds.SetData(threeTasks());
+    openThreeTasks(ds);
     QStringList seen;
     ds.AfterScroll = [&](TClientDataSet *set) { seen << set->FieldByName(u"NMATIVIDADEFILIAL"_s)->AsString(); };
     QVERIFY(ds.Locate(u"NRATIVIDADEFILIAL"_s, 10));
@@ -821,8 +821,7 @@ void TstClientDataSet::recNoAndCounts()
 void TstClientDataSet::changeLogRules()
 {
     TClientDataSet ds;
-    defineTasks(ds);
-    ds.SetData(threeTasks());
+    openThreeTasks(ds);
     TField *nm = ds.FieldByName(u"NMATIVIDADEFILIAL"_s);
 
     // inserted, then modified: one insertion with its latest values
@@ -864,8 +863,7 @@ void TstClientDataSet::changeLogRules()
 void TstClientDataSet::changeLogOrderAndOriginals()
 {
     TClientDataSet ds;
-    defineTasks(ds);
-    ds.SetData(threeTasks());
+    openThreeTasks(ds);
     TField *nm = ds.FieldByName(u"NMATIVIDADEFILIAL"_s);
 
     ds.Last(); // 30: modified first
@@ -932,8 +930,7 @@ void TstClientDataSet::cancelUpdatesRestoresMergedContent()
 void TstClientDataSet::oldValue()
 {
     TClientDataSet ds;
-    defineTasks(ds);
-    ds.SetData(threeTasks());
+    openThreeTasks(ds);
     TField *nm = ds.FieldByName(u"NMATIVIDADEFILIAL"_s);
     QCOMPARE(nm->OldValue(), QVariant(u"Conferir"_s));
     ds.Edit();
@@ -958,8 +955,7 @@ void TstClientDataSet::oldValue()
 void TstClientDataSet::packetsShowPostedRowsOnly()
 {
     TClientDataSet ds;
-    defineTasks(ds);
-    ds.SetData(threeTasks());
+    openThreeTasks(ds);
     const DataPacket base = ds.data();
     ds.Edit();
     ds.FieldByName(u"NMATIVIDADEFILIAL"_s)->setAsString(u"não postado"_s);

@@ -34,6 +34,16 @@ public:
     }
     QCborValue call(const QString &, const QCborArray &) override { return {}; }
 };
+
+// The host program run on its own, on the offscreen platform.
+void startHost(QProcess &host, const QStringList &arguments)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    host.setProcessEnvironment(env);
+    host.start(QStringLiteral(PRU_HOST_EXE), arguments);
+}
+
 } // namespace
 
 // The host's own parts: options, login, modules opened through IniProc, and
@@ -213,13 +223,10 @@ private slots:
         QTemporaryDir dir;
         const QString png = dir.filePath(u"host.png"_s);
         QProcess host;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
-        host.setProcessEnvironment(env);
-        host.start(QStringLiteral(PRU_HOST_EXE),
-                   {u"--server"_s, u"127.0.0.1:%1"_s.arg(m_server->port()), u"--operator"_s, u"op"_s,
-                    u"--password"_s, u"secret"_s, u"--login-module"_s, testRemoteModule, u"--module-dir"_s,
-                    QStringLiteral(PRU_TEST_MODULE_DIR), u"--open"_s, u"PRUTEST1"_s, u"--screenshot"_s, png});
+        startHost(host,
+                  {u"--server"_s, u"127.0.0.1:%1"_s.arg(m_server->port()), u"--operator"_s, u"op"_s,
+                   u"--password"_s, u"secret"_s, u"--login-module"_s, testRemoteModule, u"--module-dir"_s,
+                   QStringLiteral(PRU_TEST_MODULE_DIR), u"--open"_s, u"PRUTEST1"_s, u"--screenshot"_s, png});
         QVERIFY(host.waitForFinished(60000));
         const QString out = QString::fromUtf8(host.readAllStandardOutput());
         const QString err = QString::fromUtf8(host.readAllStandardError());
@@ -245,13 +252,10 @@ private slots:
     {
         QTemporaryDir dir;
         QProcess host;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
-        host.setProcessEnvironment(env);
-        host.start(QStringLiteral(PRU_HOST_EXE),
-                   {u"--server"_s, u"127.0.0.1:%1"_s.arg(m_server->port()), u"--operator"_s, u"op"_s,
-                    u"--password"_s, u"errada"_s, u"--login-module"_s, testRemoteModule, u"--screenshot"_s,
-                    dir.filePath(u"x.png"_s)});
+        startHost(host,
+                  {u"--server"_s, u"127.0.0.1:%1"_s.arg(m_server->port()), u"--operator"_s, u"op"_s,
+                   u"--password"_s, u"errada"_s, u"--login-module"_s, testRemoteModule, u"--screenshot"_s,
+                   dir.filePath(u"x.png"_s)});
         QVERIFY(host.waitForFinished(60000));
         QCOMPARE(host.exitCode(), 1);
         QVERIFY(QString::fromUtf8(host.readAllStandardError()).contains(u"Operador ou senha inválidos."_s));

@@ -34,6 +34,15 @@ void commitEditors(QWidget *screen)
         }
     }
 }
+
+// A menu or toolbar command: typed text first, then the handler, under the guard.
+void runCommand(TfrmPadraoGrid *screen, void (TfrmPadraoGrid::*handler)(QObject *), QObject *sender)
+{
+    guarded(screen, [&] {
+        commitEditors(screen);
+        (screen->*handler)(sender);
+    });
+}
 } // namespace
 
 TfrmPadraoGrid::TfrmPadraoGrid(QWidget *parent)
@@ -175,12 +184,7 @@ QAction *TfrmPadraoGrid::makeAction(const QString &name, const QString &text, co
         addAction(action);
     }
     mnuManutencao->addAction(action);
-    connect(action, &QAction::triggered, this, [this, action, handler] {
-        guarded(this, [&] {
-            commitEditors(this);
-            (this->*handler)(action);
-        });
-    });
+    connect(action, &QAction::triggered, this, [this, action, handler] { runCommand(this, handler, action); });
     return action;
 }
 
@@ -193,12 +197,7 @@ TButtonFlat *TfrmPadraoGrid::makeButton(const QString &name, const QString &hint
     button->setHint(hint);
     button->setFixedSize(29, 21);
     m_toolBarLayout->addWidget(button);
-    connect(button, &QToolButton::clicked, this, [this, button, handler] {
-        guarded(this, [&] {
-            commitEditors(this);
-            (this->*handler)(button);
-        });
-    });
+    connect(button, &QToolButton::clicked, this, [this, button, handler] { runCommand(this, handler, button); });
     return button;
 }
 

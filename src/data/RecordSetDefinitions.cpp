@@ -23,14 +23,8 @@ namespace {
 
 FieldType fieldType(const QString &source, const QString &fieldName, const QString &text)
 {
-    if (text == "number"_L1) {
-        return FieldType::Number;
-    }
-    if (text == "text"_L1) {
-        return FieldType::Text;
-    }
-    if (text == "datetime"_L1) {
-        return FieldType::DateTime;
+    if (const std::optional<FieldType> type = fieldTypeFromName(text)) {
+        return *type;
     }
     fail(source, u"tipo \"%1\" desconhecido no campo %2"_s.arg(text, fieldName));
 }

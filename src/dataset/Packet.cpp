@@ -700,14 +700,8 @@ private:
 
 FieldType parseType(Decoder &d, const QString &text, const Where &where)
 {
-    if (text == "number"_L1) {
-        return FieldType::Number;
-    }
-    if (text == "text"_L1) {
-        return FieldType::Text;
-    }
-    if (text == "datetime"_L1) {
-        return FieldType::DateTime;
+    if (const std::optional<FieldType> type = fieldTypeFromName(text)) {
+        return *type;
     }
     d.fail(where, u"tipo "_s + quoted(text) + u" desconhecido (esperado number, text ou datetime)"_s);
 }
@@ -996,6 +990,16 @@ DeltaPacket DeltaPacket::decode(const QByteArray &bytes)
         }
     }
     return packet;
+}
+
+std::optional<FieldType> fieldTypeFromName(QStringView name)
+{
+    for (const FieldType type : {FieldType::Number, FieldType::Text, FieldType::DateTime}) {
+        if (name == typeText(type)) {
+            return type;
+        }
+    }
+    return std::nullopt;
 }
 
 qsizetype textLength(QStringView text)

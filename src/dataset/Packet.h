@@ -5,6 +5,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <optional>
+
 #include "dataset_export.h"
 
 // Field types of our record sets. Flags are Text of size 1.
@@ -82,6 +84,10 @@ struct DATASET_EXPORT DeltaPacket
 // a QString of at most the field's size in characters (textLength) and without
 // lone surrogates. Null (QVariant()) fits every field.
 DATASET_EXPORT void checkValue(const FieldDef &field, const QVariant &value);
+
+// The field type a name stands for, as packets and record-set definitions
+// write it ("number", "text", "datetime"); nullopt for any other text.
+DATASET_EXPORT std::optional<FieldType> fieldTypeFromName(QStringView name);
 
 // Length of a text as a Text field counts it: Unicode characters (code
 // points), so an accented letter or an emoji counts as one.

@@ -167,6 +167,8 @@ private:
 #include <QTimer>
 #include <QWidget>
 
+#include "ModalDialogs.h"
+
 // A modal dialog that a test did not answer would wait for ever: after a few
 // seconds it is closed and reported, so the test fails instead of hanging.
 class ModalWatchdog
@@ -189,3 +191,13 @@ private:
     QTimer m_timer;
     QStringList m_unanswered;
 };
+
+// What every screen test starts from: a fresh server, a watchdog over modal
+// dialogs, and no answers or shown dialogs left by an earlier test.
+inline void startScreenTest(std::unique_ptr<ScreenTestServer> &server, std::unique_ptr<ModalWatchdog> &watchdog)
+{
+    server = std::make_unique<ScreenTestServer>();
+    watchdog = std::make_unique<ModalWatchdog>();
+    ModalDialogs::clearAnswers();
+    ModalDialogs::clearShown();
+}

@@ -34,10 +34,7 @@ private:
 
 void TestPackage::init()
 {
-    m_server = std::make_unique<ScreenTestServer>();
-    m_watchdog = std::make_unique<ModalWatchdog>();
-    ModalDialogs::clearAnswers();
-    ModalDialogs::clearShown();
+    startScreenTest(m_server, m_watchdog);
 }
 
 void TestPackage::cleanup()

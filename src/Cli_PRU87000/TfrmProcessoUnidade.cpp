@@ -880,9 +880,8 @@ void TfrmProcessoUnidade::sbtTarefaUpClick(QObject *sender)
     Q_UNUSED(sender);
 }
 
-void TfrmProcessoUnidade::sbtTarefaDownClick(QObject *sender)
+void TfrmProcessoUnidade::sbtTarefaDownClick(QObject *)
 {
-    Q_UNUSED(sender);
 }
 
 // ---------------------------------------------------------------------------
@@ -1008,25 +1007,17 @@ void TfrmProcessoUnidade::cdsProcessosCalcFields(TClientDataSet *dataSet)
         ->setAsString(name + u" - "_s + DateTime::toQDateTime(when).toString(u"dd/MM/yyyy HH:mm:ss"_s));
 }
 
-void TfrmProcessoUnidade::dbgPadraoDrawColumnCell(QObject *sender, QPainter &painter, const QRect &rect, int dataCol,
-                                                  TColumn *column, TGridDrawState state)
+void TfrmProcessoUnidade::dbgPadraoDrawColumnCell(QObject *, QPainter &, const QRect &, int,
+                                                  TColumn *, TGridDrawState)
 {
-    Q_UNUSED(sender);
-    Q_UNUSED(painter);
-    Q_UNUSED(rect);
-    Q_UNUSED(dataCol);
-    Q_UNUSED(column);
-    Q_UNUSED(state);
 }
 
-void TfrmProcessoUnidade::dbgPadraoColEnter(QObject *sender)
+void TfrmProcessoUnidade::dbgPadraoColEnter(QObject *)
 {
-    Q_UNUSED(sender);
 }
 
-void TfrmProcessoUnidade::dbgPadraoColExit(QObject *sender)
+void TfrmProcessoUnidade::dbgPadraoColExit(QObject *)
 {
-    Q_UNUSED(sender);
 }
 
 void TfrmProcessoUnidade::dbgPadraoKeyDown(QObject *sender, quint16 &key, Qt::KeyboardModifiers shift)
@@ -1155,9 +1146,8 @@ void TfrmProcessoUnidade::cdsTarefasAfterCancel(TClientDataSet *dataSet)
     }
 }
 
-void TfrmProcessoUnidade::cdsTarefasBeforeDelete(TClientDataSet *dataSet)
+void TfrmProcessoUnidade::cdsTarefasBeforeDelete(TClientDataSet *)
 {
-    Q_UNUSED(dataSet);
 }
 
 void TfrmProcessoUnidade::cdsTarefasAfterDelete(TClientDataSet *dataSet)
@@ -1168,42 +1158,29 @@ void TfrmProcessoUnidade::cdsTarefasAfterDelete(TClientDataSet *dataSet)
     Atualiza(cdsProcessos, 0);
 }
 
-void TfrmProcessoUnidade::dbgTarefasColEnter(QObject *sender)
+void TfrmProcessoUnidade::dbgTarefasColEnter(QObject *)
 {
-    Q_UNUSED(sender);
 }
 
-void TfrmProcessoUnidade::dbgTarefasColExit(QObject *sender)
+void TfrmProcessoUnidade::dbgTarefasColExit(QObject *)
 {
-    Q_UNUSED(sender);
 }
 
-void TfrmProcessoUnidade::dbgTarefasDrawColumnCell(QObject *sender, QPainter &painter, const QRect &rect, int dataCol,
-                                                   TColumn *column, TGridDrawState state)
+void TfrmProcessoUnidade::dbgTarefasDrawColumnCell(QObject *, QPainter &, const QRect &, int,
+                                                   TColumn *, TGridDrawState)
 {
-    Q_UNUSED(sender);
-    Q_UNUSED(painter);
-    Q_UNUSED(rect);
-    Q_UNUSED(dataCol);
-    Q_UNUSED(column);
-    Q_UNUSED(state);
 }
 
-void TfrmProcessoUnidade::dbgTarefasEditButtonClick(QObject *sender)
+void TfrmProcessoUnidade::dbgTarefasEditButtonClick(QObject *)
 {
-    Q_UNUSED(sender);
 }
 
-void TfrmProcessoUnidade::dbgTarefasDblClick(QObject *sender)
+void TfrmProcessoUnidade::dbgTarefasDblClick(QObject *)
 {
-    Q_UNUSED(sender);
 }
 
-void TfrmProcessoUnidade::dbgTarefasKeyDown(QObject *sender, quint16 &key, Qt::KeyboardModifiers shift)
+void TfrmProcessoUnidade::dbgTarefasKeyDown(QObject *, quint16 &, Qt::KeyboardModifiers)
 {
-    Q_UNUSED(sender);
-    Q_UNUSED(key);
-    Q_UNUSED(shift);
 }
 
 // ---------------------------------------------------------------------------
@@ -1293,11 +1270,8 @@ void TfrmProcessoUnidade::cdsOperadoresCDOPERADORGetText(TField *sender, QString
     Q_UNUSED(displayText);
 }
 
-void TfrmProcessoUnidade::cdsOperadoresCDGRUPOPERGetText(TField *sender, QString &text, bool displayText)
+void TfrmProcessoUnidade::cdsOperadoresCDGRUPOPERGetText(TField *, QString &, bool)
 {
-    Q_UNUSED(sender);
-    Q_UNUSED(text);
-    Q_UNUSED(displayText);
 }
 
 void TfrmProcessoUnidade::cdsOperadoresAfterCancel(TClientDataSet *dataSet)
@@ -1322,46 +1296,31 @@ void TfrmProcessoUnidade::cdsOperadoresAfterDelete(TClientDataSet *dataSet)
     cdsTarefas->Locate(u"NRATIVIDADEFILIAL"_s, nrAtividade, loCaseInsensitive);
 }
 
-void TfrmProcessoUnidade::dbgOperadoresColEnter(QObject *sender)
+void TfrmProcessoUnidade::dbgOperadoresColEnter(QObject *)
 {
-    Q_UNUSED(sender);
 }
 
-void TfrmProcessoUnidade::dbgOperadoresColExit(QObject *sender)
+void TfrmProcessoUnidade::dbgOperadoresColExit(QObject *)
 {
-    Q_UNUSED(sender);
 }
 
-void TfrmProcessoUnidade::dbgOperadoresDrawColumnCell(QObject *sender, QPainter &painter, const QRect &rect,
-                                                      int dataCol, TColumn *column, TGridDrawState state)
+void TfrmProcessoUnidade::dbgOperadoresDrawColumnCell(QObject *, QPainter &, const QRect &,
+                                                      int, TColumn *, TGridDrawState)
 {
-    Q_UNUSED(sender);
-    Q_UNUSED(painter);
-    Q_UNUSED(rect);
-    Q_UNUSED(dataCol);
-    Q_UNUSED(column);
-    Q_UNUSED(state);
 }
 
-void TfrmProcessoUnidade::dbgOperadoresEditButtonClick(QObject *sender)
+void TfrmProcessoUnidade::dbgOperadoresEditButtonClick(QObject *)
 {
-    Q_UNUSED(sender);
 }
 
-void TfrmProcessoUnidade::dbgOperadoresDblClick(QObject *sender)
+void TfrmProcessoUnidade::dbgOperadoresDblClick(QObject *)
 {
-    Q_UNUSED(sender);
 }
 
-void TfrmProcessoUnidade::dbgOperadoresKeyDown(QObject *sender, quint16 &key, Qt::KeyboardModifiers shift)
+void TfrmProcessoUnidade::dbgOperadoresKeyDown(QObject *, quint16 &, Qt::KeyboardModifiers)
 {
-    Q_UNUSED(sender);
-    Q_UNUSED(key);
-    Q_UNUSED(shift);
 }
 
-void TfrmProcessoUnidade::dbgOperadoresKeyPress(QObject *sender, QChar &key)
+void TfrmProcessoUnidade::dbgOperadoresKeyPress(QObject *, QChar &)
 {
-    Q_UNUSED(sender);
-    Q_UNUSED(key);
 }

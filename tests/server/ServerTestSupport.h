@@ -195,6 +195,30 @@ public:
         return scalar(text, values).toInt();
     }
 
+    // Rows written straight into the database, as another screen or an
+    // earlier version would have left them.
+    qint64 insertProcess(const QString &unit, const QString &name, double start, const QVariant &end = {})
+    {
+        return Sql::insertReturningKey(db(),
+            u"INSERT INTO PROCESSOFILIAL (CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA, DTFINVIGENCIA, CDOPERATU, DTATUALIZACAO, IDSITUACAO) "
+            "VALUES (?, ?, ?, ?, 'SUPERVISOR', ?, 'S') RETURNING NRPROCESSOFILIAL"_s,
+            {unit, name, start, end.isValid() ? end : Sql::nullNumber(), ServerClock::nowDays()});
+    }
+    qint64 insertTask(qint64 process, const QString &name, const QString &periodicity, int order)
+    {
+        return Sql::insertReturningKey(db(),
+            u"INSERT INTO ATIVIDADEFILIAL (NRPROCESSOFILIAL, NMATIVIDADEFILIAL, CDPERIENTR, NRORDENAATIVIDADE, CDOPERATU) "
+            "VALUES (?, ?, ?, ?, 'SUPERVISOR') RETURNING NRATIVIDADEFILIAL"_s,
+            {process, name, Sql::textOrNull(periodicity), order});
+    }
+    qint64 insertResponsible(qint64 process, qint64 task, const QString &op, const QString &group)
+    {
+        return Sql::insertReturningKey(db(),
+            u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDOPERADOR, CDGRUPOPER, IDEXECUTA, IDVALIDA, CDOPERATU) "
+            "VALUES (?, ?, ?, ?, 'S', 'N', 'SUPERVISOR') RETURNING NRRESPATIVFILIAL"_s,
+            {task, process, Sql::textOrNull(op), Sql::textOrNull(group)});
+    }
+
 private:
     std::unique_ptr<TestDatabase> m_database;
     std::unique_ptr<ScopedConnection> m_direct;

@@ -46,26 +46,17 @@ private:
 
 qint64 TestActivities::process(const QString &name, double start, const QVariant &end)
 {
-    return Sql::insertReturningKey(m_env.db(),
-        u"INSERT INTO PROCESSOFILIAL (CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA, DTFINVIGENCIA, CDOPERATU, DTATUALIZACAO, IDSITUACAO) "
-        "VALUES ('0001', ?, ?, ?, 'SUPERVISOR', ?, 'S') RETURNING NRPROCESSOFILIAL"_s,
-        {name, start, end.isValid() ? end : Sql::nullNumber(), ServerClock::nowDays()});
+    return m_env.insertProcess(u"0001"_s, name, start, end);
 }
 
 qint64 TestActivities::task(qint64 process, const QString &name, const QString &periodicity, int order)
 {
-    return Sql::insertReturningKey(m_env.db(),
-        u"INSERT INTO ATIVIDADEFILIAL (NRPROCESSOFILIAL, NMATIVIDADEFILIAL, CDPERIENTR, NRORDENAATIVIDADE, CDOPERATU) "
-        "VALUES (?, ?, ?, ?, 'SUPERVISOR') RETURNING NRATIVIDADEFILIAL"_s,
-        {process, name, Sql::textOrNull(periodicity), order});
+    return m_env.insertTask(process, name, periodicity, order);
 }
 
 qint64 TestActivities::responsible(qint64 process, qint64 task, const QString &op, const QString &group)
 {
-    return Sql::insertReturningKey(m_env.db(),
-        u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDOPERADOR, CDGRUPOPER, IDEXECUTA, IDVALIDA, CDOPERATU) "
-        "VALUES (?, ?, ?, ?, 'S', 'N', 'SUPERVISOR') RETURNING NRRESPATIVFILIAL"_s,
-        {task, process, Sql::textOrNull(op), Sql::textOrNull(group)});
+    return m_env.insertResponsible(process, task, op, group);
 }
 
 qint64 TestActivities::occurrence(qint64 task, double day)

@@ -65,9 +65,6 @@ private slots:
 
 private:
     double newProcess(Client &client, const QString &name);
-    qint64 insertProcessDirect(const QString &unit, const QString &name, double start, const QVariant &end = {});
-    qint64 insertTaskDirect(qint64 process, const QString &name, const QString &periodicity, int order);
-    qint64 insertResponsibleDirect(qint64 process, qint64 task, const QString &op, const QString &group);
     Row processRow(Client &client, double number);
     DataPacket tasksOf(Client &client, double process);
 
@@ -85,30 +82,6 @@ double TestRdmProcessoUnidade::newProcess(Client &client, const QString &name)
         return 0;
     }
     return reply.value.toDouble();
-}
-
-qint64 TestRdmProcessoUnidade::insertProcessDirect(const QString &unit, const QString &name, double start, const QVariant &end)
-{
-    return Sql::insertReturningKey(m_env.db(),
-        u"INSERT INTO PROCESSOFILIAL (CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA, DTFINVIGENCIA, CDOPERATU, DTATUALIZACAO, IDSITUACAO) "
-        "VALUES (?, ?, ?, ?, 'SUPERVISOR', ?, 'S') RETURNING NRPROCESSOFILIAL"_s,
-        {unit, name, start, end.isValid() ? end : Sql::nullNumber(), ServerClock::nowDays()});
-}
-
-qint64 TestRdmProcessoUnidade::insertTaskDirect(qint64 process, const QString &name, const QString &periodicity, int order)
-{
-    return Sql::insertReturningKey(m_env.db(),
-        u"INSERT INTO ATIVIDADEFILIAL (NRPROCESSOFILIAL, NMATIVIDADEFILIAL, CDPERIENTR, NRORDENAATIVIDADE, CDOPERATU) "
-        "VALUES (?, ?, ?, ?, 'SUPERVISOR') RETURNING NRATIVIDADEFILIAL"_s,
-        {process, name, Sql::textOrNull(periodicity), order});
-}
-
-qint64 TestRdmProcessoUnidade::insertResponsibleDirect(qint64 process, qint64 task, const QString &op, const QString &group)
-{
-    return Sql::insertReturningKey(m_env.db(),
-        u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDOPERADOR, CDGRUPOPER, IDEXECUTA, IDVALIDA, CDOPERATU) "
-        "VALUES (?, ?, ?, ?, 'S', 'N', 'SUPERVISOR') RETURNING NRRESPATIVFILIAL"_s,
-        {task, process, Sql::textOrNull(op), Sql::textOrNull(group)});
 }
 
 Row TestRdmProcessoUnidade::processRow(Client &client, double number)
@@ -264,9 +237,9 @@ void TestRdmProcessoUnidade::processEditRules()
     QVERIFY(client);
     const QList<FieldDef> f = Fields::processos();
     const double t = today();
-    const qint64 running = insertProcessDirect(u"0001"_s, u"Em vigor"_s, t - 5);
-    const qint64 ended = insertProcessDirect(u"0001"_s, u"Encerrado"_s, t - 10, t - 1);
-    const qint64 future = insertProcessDirect(u"0001"_s, u"Futuro"_s, t + 3);
+    const qint64 running = m_env.insertProcess(u"0001"_s, u"Em vigor"_s, t - 5);
+    const qint64 ended = m_env.insertProcess(u"0001"_s, u"Encerrado"_s, t - 10, t - 1);
+    const qint64 future = m_env.insertProcess(u"0001"_s, u"Futuro"_s, t + 3);
 
     // A start in the past stays as it is when only the name changes.
     Row original = processRow(*client, double(running));
@@ -413,8 +386,8 @@ void TestRdmProcessoUnidade::otherUnitRefused()
     const QList<FieldDef> f = Fields::processos();
     const double number = newProcess(*owner, u"Da Loja Centro"_s);
     const Row original = processRow(*owner, number);
-    const qint64 task = insertTaskDirect(qint64(number), u"Tarefa"_s, u"DI"_s, 1);
-    insertResponsibleDirect(qint64(number), task, u"MARIA"_s, {});
+    const qint64 task = m_env.insertTask(qint64(number), u"Tarefa"_s, u"DI"_s, 1);
+    m_env.insertResponsible(qint64(number), task, u"MARIA"_s, {});
 
     // A forged delta that names the other unit's row by its real values.
     RpcReply reply = intruder->call(u"SetProcessos"_s, packetArg(modified(f, original,
@@ -558,7 +531,7 @@ void TestRdmProcessoUnidade::operatorsRoundTrip()
     auto client = m_env.login();
     QVERIFY(client);
     const double number = newProcess(*client, u"Processo"_s);
-    const qint64 task = insertTaskDirect(qint64(number), u"Tarefa"_s, u"DI"_s, 1);
+    const qint64 task = m_env.insertTask(qint64(number), u"Tarefa"_s, u"DI"_s, 1);
     const QList<FieldDef> of = Fields::operadores();
     RpcReply reply = client->call(u"SetOperadores"_s, packetArg(inserted(of, {
         makeRow(of, {{u"NRRESPATIVFILIAL"_s, -1.0}, {u"NRATIVIDADEFILIAL"_s, double(task)}, {u"CDOPERADOR"_s, u"MARIA"_s},
@@ -629,9 +602,9 @@ void TestRdmProcessoUnidade::operatorRules()
     auto client = m_env.login();
     QVERIFY(client);
     const double number = newProcess(*client, u"Processo"_s);
-    const qint64 stored = insertTaskDirect(qint64(number), u"Tarefa"_s, u"DI"_s, 1);
-    insertResponsibleDirect(qint64(number), stored, u"SUPERVISOR"_s, {});
-    insertResponsibleDirect(qint64(number), stored, {}, u"ES"_s);
+    const qint64 stored = m_env.insertTask(qint64(number), u"Tarefa"_s, u"DI"_s, 1);
+    m_env.insertResponsible(qint64(number), stored, u"SUPERVISOR"_s, {});
+    m_env.insertResponsible(qint64(number), stored, {}, u"ES"_s);
     const QList<FieldDef> of = Fields::operadores();
     const RpcReply reply = client->call(u"SetOperadores"_s, packetArg(inserted(of, {makeRow(of, {
         {u"NRRESPATIVFILIAL"_s, -3.0}, {u"NRATIVIDADEFILIAL"_s, task == 0 ? double(stored) : task},

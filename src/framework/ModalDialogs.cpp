@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
@@ -225,4 +226,14 @@ bool ModalDialogs::takeAnswer(DialogAnswer *answer)
 void ModalDialogs::record(const DialogRecord &rec)
 {
     records().append(rec);
+}
+
+OkCancelButtons makeOkCancelButtons(QWidget *parent)
+{
+    auto *box = new QDialogButtonBox(parent);
+    QPushButton *ok = box->addButton(u"OK"_s, QDialogButtonBox::AcceptRole);
+    ok->setObjectName(u"OK"_s);
+    QPushButton *cancel = box->addButton(u"Cancelar"_s, QDialogButtonBox::RejectRole);
+    cancel->setObjectName(u"Cancelar"_s);
+    return {box, ok, cancel};
 }

@@ -10,6 +10,8 @@
 #include "framework_export.h"
 
 class QDialog;
+class QDialogButtonBox;
+class QPushButton;
 class QWidget;
 
 // Kinds of message box.
@@ -61,6 +63,16 @@ struct DialogAnswer
 // the next one instead of waiting for a person. With no answer armed the
 // real dialog runs modally (a test may answer it with a timer and keys).
 // Every dialog opened is recorded, answered or not.
+// The "OK" and "Cancelar" pair of our own dialogs, named after their texts so
+// tests and the answer hook find them; the caller connects what they do.
+struct OkCancelButtons
+{
+    QDialogButtonBox *box;
+    QPushButton *ok;
+    QPushButton *cancel;
+};
+FRAMEWORK_EXPORT OkCancelButtons makeOkCancelButtons(QWidget *parent);
+
 class FRAMEWORK_EXPORT ModalDialogs
 {
 public:

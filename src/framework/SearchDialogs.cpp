@@ -95,11 +95,7 @@ public:
         m_list->onChoose = [this] { choose(); };
         connect(m_list, &QAbstractItemView::doubleClicked, this, [this] { choose(); });
 
-        auto *buttons = new QDialogButtonBox(this);
-        QPushButton *ok = buttons->addButton(u"OK"_s, QDialogButtonBox::AcceptRole);
-        ok->setObjectName(u"OK"_s);
-        QPushButton *cancel = buttons->addButton(u"Cancelar"_s, QDialogButtonBox::RejectRole);
-        cancel->setObjectName(u"Cancelar"_s);
+        auto [buttons, ok, cancel] = makeOkCancelButtons(this);
         connect(ok, &QPushButton::clicked, this, [this] { choose(); });
         connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
         ok->setAutoDefault(false);
@@ -204,12 +200,8 @@ public:
         auto *form = new QFormLayout;
         form->addRow(u"Campo:"_s, m_field);
         form->addRow(u"Valor:"_s, m_value);
-        auto *buttons = new QDialogButtonBox(this);
-        QPushButton *ok = buttons->addButton(u"OK"_s, QDialogButtonBox::AcceptRole);
-        ok->setObjectName(u"OK"_s);
+        auto [buttons, ok, cancel] = makeOkCancelButtons(this);
         ok->setDefault(true);
-        QPushButton *cancel = buttons->addButton(u"Cancelar"_s, QDialogButtonBox::RejectRole);
-        cancel->setObjectName(u"Cancelar"_s);
         connect(ok, &QPushButton::clicked, this, &QDialog::accept);
         connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
         auto *layout = new QVBoxLayout(this);

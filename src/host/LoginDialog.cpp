@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "HostOptions.h"
+#include "ModalDialogs.h"
 
 using namespace Qt::StringLiterals;
 
@@ -37,12 +38,8 @@ LoginDialog::LoginDialog(const QString &remoteModule, QWidget *parent)
     form->addRow(u"Operador:"_s, m_operator);
     form->addRow(u"Senha:"_s, m_password);
 
-    auto *buttons = new QDialogButtonBox(this);
-    QPushButton *ok = buttons->addButton(u"OK"_s, QDialogButtonBox::AcceptRole);
-    ok->setObjectName(u"OK"_s);
+    auto [buttons, ok, cancel] = makeOkCancelButtons(this);
     ok->setDefault(true);
-    QPushButton *cancel = buttons->addButton(u"Cancelar"_s, QDialogButtonBox::RejectRole);
-    cancel->setObjectName(u"Cancelar"_s);
     connect(buttons, &QDialogButtonBox::accepted, this, &LoginDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &LoginDialog::reject);
 

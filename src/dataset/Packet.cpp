@@ -830,13 +830,13 @@ const QString deltaErrorPrefix = u"Pacote de alterações inválido: "_s;
 
 } // namespace
 
+const QString dataEncodePrefix = u"Não foi possível gerar o pacote de dados: "_s;
+
 QByteArray DataPacket::encode() const
 {
-    const QString prefix = u"Não foi possível gerar o pacote de dados: "_s;
-    QString problem = fieldsProblem(fields);
-    if (!problem.isEmpty()) {
-        throw EPacketError(prefix + problem);
-    }
+    const QString &prefix = dataEncodePrefix;
+    checkFields(fields);
+    QString problem;
     if (rows.size() > PacketLimits::maxRows) {
         throw EPacketError(prefix + u"%1 linhas excedem o limite de %2"_s.arg(rows.size()).arg(PacketLimits::maxRows));
     }
@@ -1000,6 +1000,20 @@ std::optional<FieldType> fieldTypeFromName(QStringView name)
         }
     }
     return std::nullopt;
+}
+
+qsizetype wellFormedTextLength(QStringView text)
+{
+    qsizetype count = 0;
+    return countCharacters(text, &count) ? count : -1;
+}
+
+void checkFields(const QList<FieldDef> &fields)
+{
+    const QString problem = fieldsProblem(fields);
+    if (!problem.isEmpty()) {
+        throw EPacketError(dataEncodePrefix + problem);
+    }
 }
 
 qsizetype textLength(QStringView text)

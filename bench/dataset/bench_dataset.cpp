@@ -1,6 +1,7 @@
 // Record-set costs at 10,000 and 100,000 rows. Prints each figure and the
 // 100,000/10,000 ratio; no operation may grow faster than n log n, so every
-// ratio stays at 12 or below. Each figure is the best of a few runs, since
+// ratio stays at 12 or below. A straight copy of a record set is set against
+// its packet round trip. Each figure is the best of a few runs, since
 // these machines are shared and noisy; times are CPU time of the thread.
 
 #include <QCoreApplication>
@@ -71,6 +72,8 @@ struct Figures
     double locate = 0;
     double edits = 0;
     double deltaMerge = 0;
+    double copyByPacket = 0;
+    double copyDirect = 0;
 };
 
 Figures measure(int rows)
@@ -119,6 +122,16 @@ Figures measure(int rows)
             std::fprintf(stderr, "index order broken at row %d\n", row);
             std::exit(1);
         }
+    }
+
+    // The operators' working copy: the same rows into a second record set,
+    // through a packet and straight from the rows.
+    TClientDataSet copy;
+    f.copyByPacket = timed([&] { copy.Close(); }, [&] { copy.SetData(ds->GetData()); });
+    f.copyDirect = timed([&] { copy.Close(); }, [&] { copy.SetDataFrom(*ds); });
+    if (copy.data() != ds->data()) {
+        std::fprintf(stderr, "copy differs from its source\n");
+        std::exit(1);
     }
 
     QList<double> keys;
@@ -220,5 +233,18 @@ int main(int argc, char **argv)
     std::printf("%-36s %14.3f %14.3f %8.2f\n", "1,000 edits, then delta and merge", editsSmall, editsLarge, editsLarge / editsSmall);
     ok = ok && editsLarge / editsSmall <= 12;
     std::printf(ok ? "every ratio within n log n (<= 12)\n" : "A RATIO EXCEEDS 12\n");
+    const bool grows = ok;
+    // The copy is read in index order, which scatters its memory reads, so
+    // it is judged against the packet round trip of the same rows instead
+    // of by growth: it must stay clearly cheaper.
+    std::printf("\n%-36s %14s %14s %8s\n", "copy of a record set", "packet (ms)", "straight (ms)", "ratio");
+    for (const Figures *f : {&small, &large}) {
+        const double ratio = f->copyDirect / std::max(f->copyByPacket, 1e-6);
+        std::printf("%-36s %14.3f %14.3f %8.2f\n", f == &small ? "10,000 rows" : "100,000 rows", f->copyByPacket, f->copyDirect, ratio);
+        ok = ok && ratio < 0.5;
+    }
+    if (grows && !ok) {
+        std::printf("THE STRAIGHT COPY IS NOT UNDER HALF THE ROUND TRIP\n");
+    }
     return ok ? 0 : 1;
 }

@@ -1,5 +1,6 @@
 #include "Packet.h"
 
+#include "CborReader.h"
 #include "Exceptions.h"
 #include "NullValue.h"
 
@@ -7,7 +8,6 @@
 #include <QCborStreamWriter>
 #include <QMetaType>
 #include <QSet>
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <cmath>
@@ -359,24 +359,6 @@ void checkEncodedSize(const QByteArray &bytes, const QString &prefix)
 
 // ---------------------------------------------------------------- reading
 
-QString cborProblem(const QCborError &error)
-{
-    switch (error.c) {
-    case QCborError::EndOfFile:
-        return u"bytes truncados: o pacote termina antes do fim"_s;
-    case QCborError::InvalidUtf8String:
-        return u"texto com UTF-8 inválido"_s;
-    case QCborError::NestingTooDeep:
-        return u"aninhamento profundo demais"_s;
-    case QCborError::DataTooLarge:
-        return u"comprimento declarado grande demais"_s;
-    case QCborError::UnexpectedBreak:
-        return u"CBOR malformado: marcador de fim inesperado"_s;
-    default:
-        return u"CBOR malformado (código %1)"_s.arg(int(error.c));
-    }
-}
-
 QString cborTypeName(const QCborStreamReader &r)
 {
     switch (r.type()) {
@@ -442,8 +424,8 @@ private:
 class Decoder
 {
 public:
-    Decoder(const QByteArray &bytes, QString prefix)
-        : m_reader(bytes), m_size(bytes.size()), m_prefix(std::move(prefix))
+    explicit Decoder(const QByteArray &bytes)
+        : m_cbor(bytes), m_reader(m_cbor.stream())
     {
         if (bytes.isEmpty()) {
             fail(u"pacote vazio"_s);
@@ -451,94 +433,35 @@ public:
         if (bytes.size() > PacketLimits::maxPacketBytes) {
             fail(u"%1 bytes excedem o limite de %2"_s.arg(bytes.size()).arg(PacketLimits::maxPacketBytes));
         }
-        check();
+        m_cbor.check();
     }
 
-    [[noreturn]] void fail(const QString &problem) const { throw EPacketError(m_prefix + problem); }
+    // Every fault is the reader's one kind; decode() puts the packet's name in front.
+    [[noreturn]] void fail(const QString &problem) const { CborReader::fail(problem); }
     [[noreturn]] void fail(const Where &where, const QString &problem) const
     {
         const QString place = where.text();
         fail(place.isEmpty() ? problem : place + u": "_s + problem);
     }
 
-    // A malformed item turns the reader invalid; say why.
-    void check()
-    {
-        const QCborError error = m_reader.lastError();
-        if (error.c != QCborError::NoError) {
-            fail(cborProblem(error));
-        }
-    }
-
-    // Bytes from the current item to the end; every element of a container
-    // or of a text takes at least one of them.
-    qint64 remaining() const { return m_size - m_reader.currentOffset(); }
+    qint64 remaining() const { return m_cbor.remaining(); }
 
     bool atNull() const { return m_reader.isNull(); }
 
-    void skipNull()
-    {
-        m_reader.next();
-        checkAfterItem();
-    }
+    void skipNull() { m_cbor.next(); }
 
-    // After an item is consumed the reader stands on the next one, or at the
-    // end of its container, or, at the top, past the last byte.
-    void checkAfterItem()
-    {
-        const QCborError error = m_reader.lastError();
-        if (error.c != QCborError::NoError && !(error.c == QCborError::EndOfFile && atTopEnd())) {
-            fail(cborProblem(error));
-        }
-    }
-
-    bool atTopEnd() const { return m_reader.containerDepth() == 0 && m_reader.currentOffset() >= m_size; }
+    void checkAfterItem() { m_cbor.checkAfterItem(); }
 
     QString readText(qsizetype maxBytes, const Where &where)
     {
         if (!m_reader.isString()) {
             fail(where, u"esperado um texto, recebido "_s + cborTypeName(m_reader));
         }
-        QByteArray &utf8 = m_text; // reused: most texts are short
-        utf8.resize(0);
-        for (;;) {
-            const qsizetype chunk = m_reader.currentStringChunkSize();
-            if (chunk < 0) {
-                check();
-                fail(where, u"texto malformado ou com comprimento declarado inválido"_s);
-            }
-            if (chunk > remaining()) {
-                fail(where, u"comprimento declarado maior que o pacote"_s);
-            }
-            if (utf8.size() + chunk > maxBytes) {
-                fail(where, u"texto longo demais"_s);
-            }
-            // Read as bytes and convert once: a chunk boundary may split a character.
-            const qsizetype at = utf8.size();
-            utf8.resize(at + chunk);
-            const auto result = m_reader.readStringChunk(utf8.data() + at, chunk);
-            if (result.status == QCborStreamReader::Error) {
-                check();
-                fail(where, u"texto malformado"_s);
-            }
-            if (result.status == QCborStreamReader::EndOfString) {
-                utf8.resize(at);
-                break;
-            }
-            utf8.resize(at + result.data);
+        try {
+            return m_cbor.readText(maxBytes);
+        } catch (const EPacketError &e) {
+            fail(where, e.message());
         }
-        checkAfterItem();
-        const bool ascii = std::all_of(utf8.cbegin(), utf8.cend(), [](char c) { return uchar(c) < 0x80; });
-        if (ascii) {
-            return QString::fromLatin1(utf8);
-        }
-        // A leading U+FEFF is part of the text, not a byte-order mark.
-        QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-        QString text = decode(utf8);
-        if (decode.hasError()) {
-            fail(where, u"texto com UTF-8 inválido"_s);
-        }
-        return text;
     }
 
     qint64 readInteger(const Where &where)
@@ -662,41 +585,29 @@ public:
 
     void finish()
     {
-        if (m_reader.currentOffset() != m_size) {
-            fail(u"%1 bytes a mais depois do fim do pacote"_s.arg(m_size - m_reader.currentOffset()));
+        if (!m_cbor.atEnd()) {
+            fail(u"%1 bytes a mais depois do fim do pacote"_s.arg(m_cbor.remaining()));
         }
     }
 
 private:
-    void enter()
-    {
-        if (!m_reader.enterContainer()) {
-            check();
-            fail(u"CBOR malformado"_s);
-        }
-        check();
-    }
+    void enter() { m_cbor.enter(); }
+    void leave() { m_cbor.leave(); }
 
-    void leave()
-    {
-        const QCborError before = m_reader.lastError();
-        if (before.c != QCborError::NoError) {
-            fail(cborProblem(before));
-        }
-        if (!m_reader.leaveContainer()) {
-            checkAfterItem();
-            if (!atTopEnd()) {
-                fail(u"CBOR malformado"_s);
-            }
-        }
-        checkAfterItem();
-    }
-
-    QCborStreamReader m_reader;
-    qint64 m_size;
-    QString m_prefix;
-    QByteArray m_text;
+    CborReader m_cbor;
+    QCborStreamReader &m_reader;
 };
+
+// Decodes with prefix in front of any fault, so that every message names the packet.
+template<typename Read>
+auto decodeNamed(const QString &prefix, Read &&read)
+{
+    try {
+        return read();
+    } catch (const EPacketError &e) {
+        throw EPacketError(prefix + e.message());
+    }
+}
 
 FieldType parseType(Decoder &d, const QString &text, const Where &where)
 {
@@ -830,13 +741,13 @@ const QString deltaErrorPrefix = u"Pacote de alterações inválido: "_s;
 
 } // namespace
 
+const QString dataEncodePrefix = u"Não foi possível gerar o pacote de dados: "_s;
+
 QByteArray DataPacket::encode() const
 {
-    const QString prefix = u"Não foi possível gerar o pacote de dados: "_s;
-    QString problem = fieldsProblem(fields);
-    if (!problem.isEmpty()) {
-        throw EPacketError(prefix + problem);
-    }
+    const QString &prefix = dataEncodePrefix;
+    checkFields(fields);
+    QString problem;
     if (rows.size() > PacketLimits::maxRows) {
         throw EPacketError(prefix + u"%1 linhas excedem o limite de %2"_s.arg(rows.size()).arg(PacketLimits::maxRows));
     }
@@ -865,22 +776,24 @@ QByteArray DataPacket::encode() const
 
 DataPacket DataPacket::decode(const QByteArray &bytes)
 {
-    Decoder d(bytes, dataErrorPrefix);
-    DataPacket packet;
-    packet.fields = readPacket(d, dataFormat, "rows"_L1, [&] {
-        d.readArray(Where(u"rows"), PacketLimits::maxRows, [&](qsizetype index) {
-            const qsizetype sizeHint = packet.rows.isEmpty() ? 0 : packet.rows.constLast().size();
-            packet.rows.append(readRow(d, Where(nullptr, u"linha", index), sizeHint));
+    return decodeNamed(dataErrorPrefix, [&] {
+        Decoder d(bytes);
+        DataPacket packet;
+        packet.fields = readPacket(d, dataFormat, "rows"_L1, [&] {
+            d.readArray(Where(u"rows"), PacketLimits::maxRows, [&](qsizetype index) {
+                const qsizetype sizeHint = packet.rows.isEmpty() ? 0 : packet.rows.constLast().size();
+                packet.rows.append(readRow(d, Where(nullptr, u"linha", index), sizeHint));
+            });
         });
-    });
-    // Keys may come in any order, so rows are checked once the fields are known.
-    for (qsizetype i = 0; i < packet.rows.size(); ++i) {
-        const QString problem = rowProblem(packet.fields, packet.rows[i]);
-        if (!problem.isEmpty()) {
-            d.fail(rowLabel(i) + problem);
+        // Keys may come in any order, so rows are checked once the fields are known.
+        for (qsizetype i = 0; i < packet.rows.size(); ++i) {
+            const QString problem = rowProblem(packet.fields, packet.rows[i]);
+            if (!problem.isEmpty()) {
+                d.fail(rowLabel(i) + problem);
+            }
         }
-    }
-    return packet;
+        return packet;
+    });
 }
 
 QByteArray DeltaPacket::encode() const
@@ -929,67 +842,69 @@ QByteArray DeltaPacket::encode() const
 
 DeltaPacket DeltaPacket::decode(const QByteArray &bytes)
 {
-    Decoder d(bytes, deltaErrorPrefix);
-    DeltaPacket packet;
-    packet.fields = readPacket(d, deltaFormat, "entries"_L1, [&] {
-        qsizetype rowSize = 0; // the last row's size, to reserve for the next
-        d.readArray(Where(u"entries"), PacketLimits::maxRows, [&](qsizetype index) {
-            const Where where(nullptr, u"entrada", index);
-            std::optional<ChangeKind> kind;
-            // Absent and null both mean "none"; only a list counts as values.
-            std::optional<Row> original;
-            std::optional<Row> current;
-            d.readMap(where, [&](const QString &key) {
-                if (key == "kind"_L1) {
-                    const QString text = d.readText(maxKeyBytes, Where(&where, u"kind"));
-                    kind = parseKind(text);
-                    if (!kind) {
-                        d.fail(where, u"tipo de alteração "_s + quoted(text) + u" desconhecido (esperado inserted, modified ou deleted)"_s);
-                    }
-                } else if (key == "original"_L1) {
-                    if (d.atNull()) {
-                        d.skipNull();
+    return decodeNamed(deltaErrorPrefix, [&] {
+        Decoder d(bytes);
+        DeltaPacket packet;
+        packet.fields = readPacket(d, deltaFormat, "entries"_L1, [&] {
+            qsizetype rowSize = 0; // the last row's size, to reserve for the next
+            d.readArray(Where(u"entries"), PacketLimits::maxRows, [&](qsizetype index) {
+                const Where where(nullptr, u"entrada", index);
+                std::optional<ChangeKind> kind;
+                // Absent and null both mean "none"; only a list counts as values.
+                std::optional<Row> original;
+                std::optional<Row> current;
+                d.readMap(where, [&](const QString &key) {
+                    if (key == "kind"_L1) {
+                        const QString text = d.readText(maxKeyBytes, Where(&where, u"kind"));
+                        kind = parseKind(text);
+                        if (!kind) {
+                            d.fail(where, u"tipo de alteração "_s + quoted(text) + u" desconhecido (esperado inserted, modified ou deleted)"_s);
+                        }
+                    } else if (key == "original"_L1) {
+                        if (d.atNull()) {
+                            d.skipNull();
+                        } else {
+                            original = readRow(d, Where(&where, u"valores originais"), rowSize);
+                            rowSize = original->size();
+                        }
+                    } else if (key == "current"_L1) {
+                        if (d.atNull()) {
+                            d.skipNull();
+                        } else {
+                            current = readRow(d, Where(&where, u"valores novos"), rowSize);
+                            rowSize = current->size();
+                        }
                     } else {
-                        original = readRow(d, Where(&where, u"valores originais"), rowSize);
-                        rowSize = original->size();
+                        d.fail(where, u"chave desconhecida "_s + quoted(key));
                     }
-                } else if (key == "current"_L1) {
-                    if (d.atNull()) {
-                        d.skipNull();
-                    } else {
-                        current = readRow(d, Where(&where, u"valores novos"), rowSize);
-                        rowSize = current->size();
-                    }
-                } else {
-                    d.fail(where, u"chave desconhecida "_s + quoted(key));
+                });
+                if (!kind) {
+                    d.fail(where, u"falta o tipo de alteração (kind)"_s);
                 }
+                const auto label = [&] { return where.text() + u" ("_s + kindLabel(*kind) + u")"_s; };
+                if (hasOriginal(*kind) && !original) {
+                    d.fail(label() + u" sem valores originais"_s);
+                }
+                if (!hasOriginal(*kind) && original) {
+                    d.fail(label() + u" não pode ter valores originais"_s);
+                }
+                if (hasCurrent(*kind) && !current) {
+                    d.fail(label() + u" sem valores novos"_s);
+                }
+                if (!hasCurrent(*kind) && current) {
+                    d.fail(label() + u" não pode ter valores novos"_s);
+                }
+                packet.entries.append({*kind, original.value_or(Row()), current.value_or(Row())});
             });
-            if (!kind) {
-                d.fail(where, u"falta o tipo de alteração (kind)"_s);
-            }
-            const auto label = [&] { return where.text() + u" ("_s + kindLabel(*kind) + u")"_s; };
-            if (hasOriginal(*kind) && !original) {
-                d.fail(label() + u" sem valores originais"_s);
-            }
-            if (!hasOriginal(*kind) && original) {
-                d.fail(label() + u" não pode ter valores originais"_s);
-            }
-            if (hasCurrent(*kind) && !current) {
-                d.fail(label() + u" sem valores novos"_s);
-            }
-            if (!hasCurrent(*kind) && current) {
-                d.fail(label() + u" não pode ter valores novos"_s);
-            }
-            packet.entries.append({*kind, original.value_or(Row()), current.value_or(Row())});
         });
-    });
-    for (qsizetype i = 0; i < packet.entries.size(); ++i) {
-        const QString problem = entryProblem(packet.fields, packet.entries[i], i);
-        if (!problem.isEmpty()) {
-            d.fail(problem);
+        for (qsizetype i = 0; i < packet.entries.size(); ++i) {
+            const QString problem = entryProblem(packet.fields, packet.entries[i], i);
+            if (!problem.isEmpty()) {
+                d.fail(problem);
+            }
         }
-    }
-    return packet;
+        return packet;
+    });
 }
 
 std::optional<FieldType> fieldTypeFromName(QStringView name)
@@ -1000,6 +915,20 @@ std::optional<FieldType> fieldTypeFromName(QStringView name)
         }
     }
     return std::nullopt;
+}
+
+qsizetype wellFormedTextLength(QStringView text)
+{
+    qsizetype count = 0;
+    return countCharacters(text, &count) ? count : -1;
+}
+
+void checkFields(const QList<FieldDef> &fields)
+{
+    const QString problem = fieldsProblem(fields);
+    if (!problem.isEmpty()) {
+        throw EPacketError(dataEncodePrefix + problem);
+    }
 }
 
 qsizetype textLength(QStringView text)

@@ -89,6 +89,14 @@ DATASET_EXPORT void checkValue(const FieldDef &field, const QVariant &value);
 // write it ("number", "text", "datetime"); nullopt for any other text.
 DATASET_EXPORT std::optional<FieldType> fieldTypeFromName(QStringView name);
 
+// Length as textLength counts it, or -1 when the text holds a lone
+// surrogate, which has no UTF-8 form and could not travel in a packet.
+DATASET_EXPORT qsizetype wellFormedTextLength(QStringView text);
+
+// Refuses, as DataPacket::encode would, field definitions that cannot travel
+// in a packet (EPacketError).
+DATASET_EXPORT void checkFields(const QList<FieldDef> &fields);
+
 // Length of a text as a Text field counts it: Unicode characters (code
 // points), so an accented letter or an emoji counts as one.
 DATASET_EXPORT qsizetype textLength(QStringView text);

@@ -2,13 +2,11 @@
 
 #include "DateTime.h"
 #include "NullValue.h"
+#include "RadixSort.h"
 
 #include <QMetaType>
 
 #include <algorithm>
-#include <array>
-#include <bit>
-#include <cstring>
 #include <cmath>
 #include <exception>
 #include <unordered_set>
@@ -34,108 +32,6 @@ public:
 private:
     F m_f;
 };
-
-bool isNumeric(const QVariant &value)
-{
-    switch (value.typeId()) {
-    case QMetaType::Double:
-    case QMetaType::Float:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// Typed text that means "no date": blanks, or an empty input mask.
-bool isBlankDate(const QString &text)
-{
-    for (const QChar c : text) {
-        if (!c.isSpace() && c != u'/' && c != u':' && c != u'_') {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Order-preserving 64-bit key of an index or lookup value: null below every
-// number, -0 equal to 0.
-quint64 orderKey(const QVariant &value)
-{
-    if (!value.isValid()) {
-        return 0;
-    }
-    double d = value.toDouble();
-    if (d == 0) {
-        d = 0.0;
-    }
-    quint64 bits = 0;
-    std::memcpy(&bits, &d, sizeof bits);
-    return (bits >> 63) ? ~bits : bits | (quint64(1) << 63);
-}
-
-quint64 seqKey(qint64 seq)
-{
-    return quint64(seq) ^ (quint64(1) << 63);
-}
-
-// Stable LSD radix sort on T::key: linear time on contiguous memory, so that
-// ordering 100,000 rows costs ten times ordering 10,000.
-template<typename T>
-void radixSort(std::vector<T> &items)
-{
-    constexpr int bits = 11;
-    constexpr quint64 mask = (quint64(1) << bits) - 1;
-    constexpr int maxPasses = (64 + bits - 1) / bits;
-    if (items.size() < 2) {
-        return;
-    }
-    // Only the bits in which the keys differ need passes (whole numbers held
-    // as doubles differ in few of them).
-    quint64 differing = 0;
-    const quint64 first = items.front().key;
-    for (const T &item : items) {
-        differing |= item.key ^ first;
-    }
-    if (differing == 0) {
-        return;
-    }
-    const int low = std::countr_zero(differing);
-    const int passes = (63 - std::countl_zero(differing) - low) / bits + 1;
-    std::vector<std::array<size_t, size_t(1) << bits>> counts(static_cast<size_t>(passes));
-    for (const T &item : items) {
-        const quint64 key = item.key >> low;
-        for (int pass = 0; pass < passes; ++pass) {
-            ++counts[size_t(pass)][(key >> (pass * bits)) & mask];
-        }
-    }
-    static_assert(maxPasses >= 1);
-    std::vector<T> buffer(items.size());
-    for (int pass = 0; pass < passes; ++pass) {
-        const int shift = low + pass * bits;
-        auto &count = counts[size_t(pass)];
-        if (count[(items.front().key >> shift) & mask] == items.size()) {
-            continue; // every key has the same digit here
-        }
-        size_t total = 0;
-        for (size_t &c : count) {
-            const size_t here = c;
-            c = total;
-            total += here;
-        }
-        for (const T &item : items) {
-            buffer[count[(item.key >> shift) & mask]++] = item;
-        }
-        items.swap(buffer);
-    }
-}
 
 QString typeName(FieldType type)
 {
@@ -383,100 +279,6 @@ void TClientDataSet::calculateAll()
     }
 }
 
-// Converts an assigned value to the field's own form, or refuses it; what is
-// accepted here always travels in a packet.
-QVariant TClientDataSet::convertForField(const TField *field, const QVariant &value) const
-{
-    QVariant converted = toFieldForm(field, value);
-    if (converted.isValid()) {
-        checkValue(field->def(), converted);
-    }
-    return converted;
-}
-
-QVariant TClientDataSet::toFieldForm(const TField *field, const QVariant &value) const
-{
-    if (isNullValue(value)) {
-        return QVariant();
-    }
-    const QString &name = field->FieldName();
-    switch (field->DataType()) {
-    case FieldType::Number: {
-        double number = 0;
-        if (isNumeric(value)) {
-            number = value.toDouble();
-        } else if (value.typeId() == QMetaType::QString) {
-            const QString text = value.toString();
-            if (text.trimmed().isEmpty()) {
-                return QVariant();
-            }
-            const std::optional<double> parsed = TField::parseNumber(text);
-            if (!parsed) {
-                throw EDatabaseError(u"'%1' não é um número válido para o campo %2."_s.arg(text, name));
-            }
-            number = *parsed;
-        } else {
-            throw EDatabaseError(u"Valor de tipo inválido para o campo numérico %1."_s.arg(name));
-        }
-        if (!std::isfinite(number)) {
-            throw EDatabaseError(u"Número inválido para o campo %1."_s.arg(name));
-        }
-        return number;
-    }
-    case FieldType::DateTime: {
-        double days = 0;
-        if (isNumeric(value)) {
-            days = value.toDouble();
-        } else if (value.typeId() == QMetaType::QDateTime) {
-            days = DateTime::fromQDateTime(value.toDateTime());
-        } else if (value.typeId() == QMetaType::QDate) {
-            const QDate date = value.toDate();
-            if (!date.isValid()) {
-                throw EDatabaseError(u"Data inválida para o campo %1."_s.arg(name));
-            }
-            days = DateTime::fromDate(date.year(), date.month(), date.day());
-        } else if (value.typeId() == QMetaType::QString) {
-            const QString text = value.toString();
-            if (isBlankDate(text)) {
-                return QVariant();
-            }
-            const std::optional<double> parsed = DateTime::fromText(text);
-            if (!parsed) {
-                throw EDatabaseError(u"'%1' não é uma data válida para o campo %2."_s.arg(text, name));
-            }
-            days = *parsed;
-        } else {
-            throw EDatabaseError(u"Valor de tipo inválido para o campo de data %1."_s.arg(name));
-        }
-        if (!std::isfinite(days)) {
-            throw EDatabaseError(u"Data inválida para o campo %1."_s.arg(name));
-        }
-        return days;
-    }
-    case FieldType::Text: {
-        QString text;
-        if (value.typeId() == QMetaType::QString) {
-            text = value.toString();
-        } else if (isNumeric(value)) {
-            const double number = value.toDouble();
-            if (!std::isfinite(number)) {
-                throw EDatabaseError(u"Número inválido para o campo %1."_s.arg(name));
-            }
-            text = TField::formatNumber(number);
-        } else if (value.canConvert<QString>()) {
-            text = value.toString();
-        } else {
-            throw EDatabaseError(u"Valor de tipo inválido para o campo de texto %1."_s.arg(name));
-        }
-        if (textLength(text) > field->Size()) {
-            throw EDatabaseError(u"Texto longo demais para o campo %1 (máximo %2 caracteres)."_s.arg(name).arg(field->Size()));
-        }
-        return text;
-    }
-    }
-    return QVariant();
-}
-
 Row TClientDataSet::storedValues(const Row &values) const
 {
     Row row;
@@ -546,17 +348,12 @@ void TClientDataSet::sortRows(bool inArrivalOrder)
     // The values of the index field, as a fill collected them, already carry
     // everything the order needs.
     if (m_indexField && size_t(m_indexField->m_index) < m_lookups.size()) {
-        Lookup &lookup = m_lookups[size_t(m_indexField->m_index)];
-        if (lookup.generation == m_generation && lookup.arrivalTies && lookup.entries.size() == m_rows.size()) {
-            if (!lookup.sorted) {
-                radixSort(lookup.entries);
-                lookup.sorted = true;
-            }
+        if (const auto *entries = m_lookups[size_t(m_indexField->m_index)].arrivalOrdered(m_generation, m_rows.size())) {
             for (auto &row : m_rows) {
                 row.release();
             }
             for (size_t i = 0; i < m_rows.size(); ++i) {
-                m_rows[i].reset(lookup.entries[i].record);
+                m_rows[i].reset((*entries)[i].record);
             }
             return;
         }
@@ -584,7 +381,7 @@ void TClientDataSet::sortRows(bool inArrivalOrder)
     for (size_t i = 0; i < items.size(); ++i) {
         m_rows[i].reset(items[i].record);
     }
-    }
+}
 
 void TClientDataSet::moveRowTo(int from, int to)
 {
@@ -600,7 +397,7 @@ void TClientDataSet::moveRowTo(int from, int to)
     } else {
         std::rotate(m_rows.begin() + to, m_rows.begin() + from, m_rows.begin() + from + 1);
     }
-        if (m_current == from) {
+    if (m_current == from) {
         m_current = to;
     } else if (from < m_current && m_current <= to) {
         --m_current;
@@ -654,7 +451,7 @@ void TClientDataSet::renumberSeqs()
 
 // ---------------------------------------------------------------- content
 
-void TClientDataSet::resetContent(std::vector<std::unique_ptr<Record>> rows, std::vector<Lookup> *lookups,
+void TClientDataSet::resetContent(std::vector<std::unique_ptr<Record>> rows, std::vector<LocateIndex> *lookups,
                                   const std::function<void()> &beforeInstall)
 {
     const TDataSetState oldState = m_state;
@@ -663,7 +460,7 @@ void TClientDataSet::resetContent(std::vector<std::unique_ptr<Record>> rows, std
         beforeInstall();
     }
     m_rows = std::move(rows);
-        m_changes.clear();
+    m_changes.clear();
     m_buffer.clear();
     m_touched = false;
     m_returnRow = -1;
@@ -673,9 +470,8 @@ void TClientDataSet::resetContent(std::vector<std::unique_ptr<Record>> rows, std
     m_lookups.clear();
     if (lookups) {
         m_lookups = std::move(*lookups);
-        for (Lookup &lookup : m_lookups) {
-            lookup.generation = m_generation;
-            lookup.arrivalTies = true;
+        for (LocateIndex &lookup : m_lookups) {
+            lookup.adopt(m_generation);
         }
     }
     m_current = m_rows.empty() ? -1 : 0;
@@ -717,7 +513,7 @@ void TClientDataSet::Close()
     m_rows.clear();
     m_lookups.clear();
     ++m_generation;
-        m_changes.clear();
+    m_changes.clear();
     m_buffer.clear();
     m_touched = false;
     m_returnRow = -1;
@@ -737,18 +533,56 @@ bool TClientDataSet::Active() const
 
 void TClientDataSet::SetData(const QByteArray &packet)
 {
-    SetData(DataPacket::decode(packet));
+    // Decoding checked every value against the packet's own fields.
+    fillFromPacket(DataPacket::decode(packet), true);
 }
 
 void TClientDataSet::SetData(const DataPacket &packet)
 {
+    fillFromPacket(packet, false);
+}
+
+void TClientDataSet::SetDataFrom(const TClientDataSet &source)
+{
     checkNotCalculating();
-    const QList<FieldDef> &defs = packet.fields;
+    const QList<FieldDef> defs = source.storedDefs();
+    checkFields(defs); // what GetData would refuse to put in a packet
+    std::vector<int> sourceSlots; // the source's slot of each stored field
+    for (const TField *field : source.m_fields) {
+        if (!field->Calculated()) {
+            sourceSlots.push_back(field->m_index);
+        }
+    }
+    // A row being inserted is not posted, so GetData leaves it out.
+    std::vector<const Record *> rows;
+    rows.reserve(source.m_rows.size());
+    for (size_t i = 0; i < source.m_rows.size(); ++i) {
+        if (!(source.m_state == TDataSetState::dsInsert && int(i) == source.m_current)) {
+            rows.push_back(source.m_rows[i].get());
+        }
+    }
+    const FillPlan plan = planFill(defs, qsizetype(rows.size()));
+    // The source's values passed their own fields' checks; only a narrower
+    // text field here has something left to check.
+    fill(plan, [&](qsizetype r, Row &values) {
+        const Row &from = rows[size_t(r)]->values;
+        for (const FillTarget &target : plan.targets) {
+            const QVariant &value = from.at(sourceSlots[size_t(target.source)]);
+            if (target.type == FieldType::Text && value.isValid() && target.size < defs.at(target.source).size) {
+                TField::checkText(value.toString(), target.name, target.size, r);
+            }
+            values[target.slot] = value;
+        }
+    });
+}
+
+TClientDataSet::FillPlan TClientDataSet::planFill(const QList<FieldDef> &defs, qsizetype rowCount) const
+{
     if (defs.size() > PacketLimits::maxFields) {
         throw EDatabaseError(u"O pacote de dados tem campos demais (%1)."_s.arg(defs.size()));
     }
-    if (packet.rows.size() > PacketLimits::maxRows) {
-        throw EDatabaseError(u"O pacote de dados tem linhas demais (%1)."_s.arg(packet.rows.size()));
+    if (rowCount > PacketLimits::maxRows) {
+        throw EDatabaseError(u"O pacote de dados tem linhas demais (%1)."_s.arg(rowCount));
     }
     QHash<QString, int> packetIndex;
     for (int i = 0; i < defs.size(); ++i) {
@@ -765,54 +599,99 @@ void TClientDataSet::SetData(const DataPacket &packet)
         packetIndex.insert(def.name.toUpper(), i);
     }
 
+    FillPlan plan;
+    plan.defs = defs;
+    plan.rowCount = rowCount;
     // Fields made from an earlier packet follow the new one; fields defined
     // by the program stay, and the packet must carry each of them.
-    const bool recreate = m_fields.isEmpty() || (m_fieldsFromPacket && storedDefs() != defs);
-    struct Target
-    {
-        int slot;
-        int source;
-        FieldType type;
-        int size;
-        QString name;
-    };
-    std::vector<Target> targets;
-    int slotCount = 0;
-    if (recreate) {
+    plan.recreate = m_fields.isEmpty() || (m_fieldsFromPacket && storedDefs() != defs);
+    if (plan.recreate) {
         for (int i = 0; i < defs.size(); ++i) {
             const FieldDef &def = defs.at(i);
-            targets.push_back({i, i, def.type, def.type == FieldType::Text ? def.size : 0, def.name});
+            plan.targets.push_back({i, i, def.type, def.type == FieldType::Text ? def.size : 0, def.name});
         }
-        slotCount = int(defs.size());
-    } else {
-        for (const TField *field : std::as_const(m_fields)) {
-            if (field->Calculated()) {
-                continue;
-            }
-            const auto it = packetIndex.constFind(field->FieldName().toUpper());
-            if (it == packetIndex.constEnd()) {
-                throw EDatabaseError(u"O campo %1 de %2 não está no pacote de dados."_s.arg(field->FieldName(), displayName()));
-            }
-            const FieldDef &def = defs.at(*it);
-            if (def.type != field->DataType()) {
-                throw EDatabaseError(u"O campo %1 de %2 é do tipo %3, mas no pacote de dados é do tipo %4."_s.arg(
-                    field->FieldName(), displayName(), typeName(field->DataType()), typeName(def.type)));
-            }
-            targets.push_back({field->m_index, *it, field->DataType(), field->Size(), field->FieldName()});
-        }
-        slotCount = int(m_fields.size());
-    }
-
-    int indexSlot = -1;
-    if (recreate) {
+        plan.slotCount = int(defs.size());
         if (!m_indexName.isEmpty()) {
             const auto it = packetIndex.constFind(m_indexes.value(m_indexName.toUpper()).toUpper());
             if (it != packetIndex.constEnd() && defs.at(*it).type == FieldType::Number) {
-                indexSlot = *it;
+                plan.indexSlot = *it;
             }
         }
-    } else if (m_indexField) {
-        indexSlot = m_indexField->m_index;
+        return plan;
+    }
+    for (const TField *field : std::as_const(m_fields)) {
+        if (field->Calculated()) {
+            continue;
+        }
+        const auto it = packetIndex.constFind(field->FieldName().toUpper());
+        if (it == packetIndex.constEnd()) {
+            throw EDatabaseError(u"O campo %1 de %2 não está no pacote de dados."_s.arg(field->FieldName(), displayName()));
+        }
+        const FieldDef &def = defs.at(*it);
+        if (def.type != field->DataType()) {
+            throw EDatabaseError(u"O campo %1 de %2 é do tipo %3, mas no pacote de dados é do tipo %4."_s.arg(
+                field->FieldName(), displayName(), typeName(field->DataType()), typeName(def.type)));
+        }
+        plan.targets.push_back({field->m_index, *it, field->DataType(), field->Size(), field->FieldName()});
+    }
+    plan.slotCount = int(m_fields.size());
+    plan.indexSlot = m_indexField ? m_indexField->m_index : -1;
+    return plan;
+}
+
+void TClientDataSet::fillFromPacket(const DataPacket &packet, bool decoded)
+{
+    checkNotCalculating();
+    const QList<FieldDef> &defs = packet.fields;
+    const FillPlan plan = planFill(defs, packet.rows.size());
+    fill(plan, [&](qsizetype r, Row &values) {
+        const Row &source = packet.rows.at(r);
+        if (source.size() != defs.size()) {
+            throw EDatabaseError(u"A linha %1 do pacote de dados tem %2 valores para %3 campos."_s.arg(r + 1).arg(source.size()).arg(defs.size()));
+        }
+        for (const FillTarget &target : plan.targets) {
+            const QVariant &value = source.at(target.source);
+            if (isNullValue(value)) {
+                continue;
+            }
+            if (target.type == FieldType::Text) {
+                if (value.typeId() != QMetaType::QString) {
+                    throw EDatabaseError(u"Valor que não é texto no campo %1, linha %2 do pacote de dados."_s.arg(target.name).arg(r + 1));
+                }
+                // A decoded text fits its packet field already; counted again
+                // only when the field here is narrower.
+                if (!decoded || target.size < defs.at(target.source).size) {
+                    TField::checkText(value.toString(), target.name, target.size, r);
+                }
+                values[target.slot] = value;
+            } else {
+                const double number = value.toDouble();
+                if (!decoded) {
+                    if (!TField::isNumeric(value) || !std::isfinite(number)) {
+                        throw EDatabaseError(u"Valor inválido no campo %1, linha %2 do pacote de dados."_s.arg(target.name).arg(r + 1));
+                    }
+                    checkValue({target.name, target.type, 0}, value);
+                }
+                values[target.slot] = number;
+            }
+        }
+    });
+}
+
+// Builds the rows, then replaces the content: nothing changes until every row
+// has been read and checked.
+template<typename ReadRow>
+void TClientDataSet::fill(const FillPlan &plan, ReadRow &&readRow)
+{
+    std::vector<int> numberSlots;
+    for (const FillTarget &target : plan.targets) {
+        if (target.type == FieldType::Number) {
+            numberSlots.push_back(target.slot);
+        }
+    }
+    std::vector<LocateIndex> lookups(static_cast<size_t>(plan.slotCount));
+    for (const int slot : numberSlots) {
+        lookups[size_t(slot)].reserve(size_t(plan.rowCount));
     }
     struct Arrival
     {
@@ -820,65 +699,25 @@ void TClientDataSet::SetData(const DataPacket &packet)
         qsizetype row;
     };
     std::vector<Arrival> order;
-    const qsizetype count = packet.rows.size();
-    std::vector<Lookup> lookups(static_cast<size_t>(slotCount));
-    for (const Target &target : targets) {
-        if (target.type == FieldType::Number) {
-            lookups[size_t(target.slot)].entries.reserve(size_t(count));
-        }
-    }
     // Rows are built in arrival order, which keeps memory access sequential;
     // an active index then orders the row pointers.
     std::vector<std::unique_ptr<Record>> rows;
-    rows.reserve(size_t(count));
-    for (qsizetype r = 0; r < count; ++r) {
-        const Row &source = packet.rows.at(r);
-        if (source.size() != defs.size()) {
-            throw EDatabaseError(u"A linha %1 do pacote de dados tem %2 valores para %3 campos."_s.arg(r + 1).arg(source.size()).arg(defs.size()));
-        }
+    rows.reserve(size_t(plan.rowCount));
+    for (qsizetype r = 0; r < plan.rowCount; ++r) {
         auto record = std::make_unique<Record>();
-        record->values = Row(slotCount);
-        for (const Target &target : targets) {
-            const QVariant &value = source.at(target.source);
-            if (isNullValue(value)) {
-                if (target.type == FieldType::Number) {
-                    lookups[size_t(target.slot)].entries.push_back({orderKey(QVariant()), record.get()});
-                }
-                continue;
-            }
-            if (target.type == FieldType::Text) {
-                if (value.typeId() != QMetaType::QString) {
-                    throw EDatabaseError(u"Valor que não é texto no campo %1, linha %2 do pacote de dados."_s.arg(target.name).arg(r + 1));
-                }
-                const QString text = value.toString();
-                if (textLength(text) > target.size) {
-                    throw EDatabaseError(u"Texto longo demais para o campo %1 (máximo %2 caracteres), linha %3 do pacote de dados."_s
-                                             .arg(target.name)
-                                             .arg(target.size)
-                                             .arg(r + 1));
-                }
-                checkValue({target.name, target.type, target.size}, value);
-                record->values[target.slot] = text;
-            } else {
-                const double number = value.toDouble();
-                if (!isNumeric(value) || !std::isfinite(number)) {
-                    throw EDatabaseError(u"Valor inválido no campo %1, linha %2 do pacote de dados."_s.arg(target.name).arg(r + 1));
-                }
-                checkValue({target.name, target.type, 0}, value);
-                record->values[target.slot] = number;
-                if (target.type == FieldType::Number) {
-                    lookups[size_t(target.slot)].entries.push_back({orderKey(number), record.get()});
-                }
-            }
+        record->values = Row(plan.slotCount);
+        readRow(r, record->values);
+        for (const int slot : numberSlots) {
+            lookups[size_t(slot)].add(record->values.at(slot), record.get());
         }
         record->id = m_nextId++;
         record->seq = (r + 1) * seqGap;
-        if (indexSlot >= 0) {
-            order.push_back({orderKey(record->values.at(indexSlot)), r});
+        if (plan.indexSlot >= 0) {
+            order.push_back({orderKey(record->values.at(plan.indexSlot)), r});
         }
         rows.push_back(std::move(record));
     }
-    if (indexSlot >= 0) {
+    if (plan.indexSlot >= 0) {
         radixSort(order);
         std::vector<std::unique_ptr<Record>> sorted;
         sorted.reserve(rows.size());
@@ -887,12 +726,12 @@ void TClientDataSet::SetData(const DataPacket &packet)
         }
         rows.swap(sorted);
     }
-    const qint64 seq = (packet.rows.size() + 1) * seqGap;
+    const qint64 seq = (plan.rowCount + 1) * seqGap;
 
     // Everything is checked: from here on the content is replaced.
     resetContent(std::move(rows), &lookups, [&] {
         m_maxSeq = seq;
-        if (!recreate) {
+        if (!plan.recreate) {
             return;
         }
         // Views were told of the reset, so the old fields may go now; late
@@ -907,7 +746,7 @@ void TClientDataSet::SetData(const DataPacket &packet)
             field->deleteLater();
         }
         m_active = false; // fields are defined on a closed record set
-        for (const FieldDef &def : defs) {
+        for (const FieldDef &def : plan.defs) {
             addField(def.name, def.type, def.type == FieldType::Text ? def.size : 0);
         }
         m_fieldsFromPacket = true;
@@ -1101,7 +940,7 @@ void TClientDataSet::insertRow(bool append)
     emit rowAboutToBeInserted(position);
     m_returnRow = append ? m_current : position;
     m_rows.insert(m_rows.begin() + position, std::move(record));
-        m_buffer = Row(m_fields.size());
+    m_buffer = Row(m_fields.size());
     m_current = position;
     m_eof = m_bof = false;
     m_state = TDataSetState::dsInsert;
@@ -1166,7 +1005,7 @@ void TClientDataSet::Post()
     }
     record->values = std::move(m_buffer);
     ++m_generation;
-        m_buffer.clear();
+    m_buffer.clear();
     m_state = TDataSetState::dsBrowse;
     m_returnRow = -1;
 
@@ -1196,7 +1035,7 @@ void TClientDataSet::discardEdit()
         const int position = m_current;
         emit rowAboutToBeRemoved(position);
         m_rows.erase(m_rows.begin() + position);
-                m_buffer.clear();
+        m_buffer.clear();
         m_state = TDataSetState::dsBrowse;
         m_current = m_returnRow >= 0 && m_returnRow < int(m_rows.size()) ? m_returnRow : int(m_rows.size()) - 1;
         m_returnRow = -1;
@@ -1251,7 +1090,7 @@ void TClientDataSet::Delete()
     std::unique_ptr<Record> record = std::move(m_rows[size_t(position)]);
     m_rows.erase(m_rows.begin() + position);
     ++m_generation;
-        m_buffer.clear(); // an edit in progress goes with its row
+    m_buffer.clear(); // an edit in progress goes with its row
     m_state = TDataSetState::dsBrowse;
     const auto it = m_changes.find(record->id);
     if (it == m_changes.end()) {
@@ -1418,8 +1257,8 @@ bool TClientDataSet::Locate(const QString &fieldName, const QVariant &value, TLo
     QVariant wanted;
     if (!isNullValue(value)) {
         if (field->DataType() == FieldType::Text) {
-            wanted = isNumeric(value) ? TField::formatNumber(value.toDouble()) : value.toString();
-        } else if (isNumeric(value)) {
+            wanted = TField::isNumeric(value) ? TField::formatNumber(value.toDouble()) : value.toString();
+        } else if (TField::isNumeric(value)) {
             wanted = value.toDouble();
         } else if (value.typeId() == QMetaType::QString) {
             const QString text = value.toString();
@@ -1440,12 +1279,9 @@ bool TClientDataSet::Locate(const QString &fieldName, const QVariant &value, TLo
     const int slot = field->m_index;
     int found = -1;
     if (field->DataType() == FieldType::Number && !field->Calculated()) {
-        const std::vector<LookupEntry> &entries = lookup(slot).entries;
-        const quint64 key = orderKey(wanted);
-        auto it = std::lower_bound(entries.begin(), entries.end(), key, [](const LookupEntry &e, quint64 k) { return e.key < k; });
         // Several rows may hold the value: the first in row order wins.
-        for (; it != entries.end() && it->key == key; ++it) {
-            const int position = positionOf(it->record);
+        for (const LocateIndex::Entry &entry : lookup(slot).equalRange(orderKey(wanted))) {
+            const int position = positionOf(entry.record);
             if (found < 0 || position < found) {
                 found = position;
             }
@@ -1468,29 +1304,15 @@ bool TClientDataSet::Locate(const QString &fieldName, const QVariant &value, TLo
     return true;
 }
 
-TClientDataSet::Lookup &TClientDataSet::lookup(int slot)
+LocateIndex &TClientDataSet::lookup(int slot)
 {
     if (m_lookups.size() < size_t(m_fields.size())) {
         m_lookups.resize(size_t(m_fields.size()));
     }
-    Lookup &lookup = m_lookups[size_t(slot)];
-    if (lookup.generation != m_generation) {
-        lookup.entries.clear();
-        lookup.entries.reserve(m_rows.size());
-        for (size_t i = 0; i < m_rows.size(); ++i) {
-            if (!(m_state == TDataSetState::dsInsert && int(i) == m_current)) {
-                lookup.entries.push_back({orderKey(m_rows[i]->values.at(slot)), m_rows[i].get()});
-            }
-        }
-        lookup.sorted = false;
-        lookup.arrivalTies = m_indexField == nullptr;
-        lookup.generation = m_generation;
-    }
-    if (!lookup.sorted) {
-        radixSort(lookup.entries);
-        lookup.sorted = true;
-    }
-    return lookup;
+    const Record *inserting = m_state == TDataSetState::dsInsert ? m_rows[size_t(m_current)].get() : nullptr;
+    LocateIndex &index = m_lookups[size_t(slot)];
+    index.refresh(m_rows, slot, inserting, m_generation, m_indexField == nullptr);
+    return index;
 }
 
 // Rows always stand in index (or arrival) order outside an insert, so a
@@ -1583,7 +1405,7 @@ void TClientDataSet::setFieldValue(TField *field, const QVariant &value)
         if (!field->Calculated()) {
             throw EDatabaseError(u"O campo %1 não pode receber valor durante o cálculo dos campos de %2."_s.arg(field->FieldName(), displayName()));
         }
-        (*m_override.values)[slot] = convertForField(field, value);
+        (*m_override.values)[slot] = field->convert(value);
         return;
     }
     if (field->Calculated()) {
@@ -1592,7 +1414,7 @@ void TClientDataSet::setFieldValue(TField *field, const QVariant &value)
     if (!editing()) {
         throw EDatabaseError(u"O conjunto de registros %1 não está em modo de edição (campo %2)."_s.arg(displayName(), field->FieldName()));
     }
-    m_buffer[slot] = convertForField(field, value);
+    m_buffer[slot] = field->convert(value);
     m_touched = true;
     const int row = m_current;
     ScopeExit notify([this, row] { emit rowChanged(row); });

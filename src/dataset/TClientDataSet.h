@@ -12,7 +12,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "DataSetRecord.h"
 #include "Exceptions.h"
+#include "LocateIndex.h"
 #include "Packet.h"
 #include "TField.h"
 #include "dataset_export.h"
@@ -81,6 +83,10 @@ public:
     // (extra packet fields are ignored); without, fields come from the packet.
     void SetData(const QByteArray &packet);
     void SetData(const DataPacket &packet);
+    // Same as SetData(source.GetData()), events included, without building
+    // a packet: the source's posted rows are copied as they stand, and the
+    // source is left untouched (an inactive one gives an empty content).
+    void SetDataFrom(const TClientDataSet &source);
     QByteArray GetData() const;  // current content (posted rows) as a data packet
     DataPacket data() const;
     QByteArray GetDelta() const; // change log as a delta packet
@@ -154,12 +160,7 @@ signals:
     void fieldFocusRequested(TField *field);
 
 private:
-    struct Record
-    {
-        Row values;      // one slot per field, calculated ones included
-        quint64 id = 0;  // identity for the change log
-        qint64 seq = 0;  // arrival order; breaks ties under an index
-    };
+    using Record = DataSetRecord;
     struct Change
     {
         ChangeKind kind = ChangeKind::Inserted;
@@ -176,22 +177,28 @@ private:
         Row *values = nullptr;
     };
 
-    // Locate on a stored number field: the posted rows by value, sorted on
-    // first use, so that a locate costs a binary search instead of a scan.
-    // Entries point at rows, so moves keep them valid; a post, a delete or a
-    // new content (m_generation) makes them stale.
-    struct LookupEntry
+    // How the values of a packet (or of another record set) land here.
+    struct FillTarget
     {
-        quint64 key;
-        Record *record;
+        int slot;   // field slot here
+        int source; // field position in the packet
+        FieldType type;
+        int size;
+        QString name;
     };
-    struct Lookup
+    struct FillPlan
     {
-        quint64 generation = 0;
-        bool sorted = false;
-        bool arrivalTies = false; // equal keys stand in arrival order (made by a fill)
-        std::vector<LookupEntry> entries;
+        QList<FieldDef> defs;
+        qsizetype rowCount = 0;
+        bool recreate = false; // the fields are made anew from defs
+        int slotCount = 0;
+        int indexSlot = -1;
+        std::vector<FillTarget> targets;
     };
+    FillPlan planFill(const QList<FieldDef> &defs, qsizetype rowCount) const;
+    void fillFromPacket(const DataPacket &packet, bool decoded);
+    template<typename ReadRow>
+    void fill(const FillPlan &plan, ReadRow &&readRow);
 
     QString displayName() const;
     void checkActive() const;
@@ -203,8 +210,6 @@ private:
     void runEvent(const TDataSetNotifyEvent &event);
     void calculate(Record *record, Row &values);
     void calculateAll();
-    QVariant convertForField(const TField *field, const QVariant &value) const;
-    QVariant toFieldForm(const TField *field, const QVariant &value) const;
     Row storedValues(const Row &values) const;
     QList<FieldDef> storedDefs() const;
     bool lessInIndex(const Record *a, const Record *b) const;
@@ -214,13 +219,13 @@ private:
     void insertRow(bool append);
     void moveTo(int row, bool always);
     void discardEdit();
-    void resetContent(std::vector<std::unique_ptr<Record>> rows, std::vector<Lookup> *lookups,
+    void resetContent(std::vector<std::unique_ptr<Record>> rows, std::vector<LocateIndex> *lookups,
                       const std::function<void()> &beforeInstall = {});
     qint64 seqBefore(int position);
     void renumberSeqs();
     bool matches(const TField *field, const QVariant &stored, const QVariant &wanted, TLocateOptions options) const;
     void renameFields();
-    Lookup &lookup(int slot);
+    LocateIndex &lookup(int slot);
     int positionOf(const Record *record) const;
 
     QList<TField *> m_fields;
@@ -245,6 +250,6 @@ private:
     qint64 m_maxSeq = 0;
     int m_calculating = 0;
     mutable ReadTarget m_override;
-    std::vector<Lookup> m_lookups; // by field slot
+    std::vector<LocateIndex> m_lookups; // by field slot
     quint64 m_generation = 1;      // bumped by every post, delete and new content
 };

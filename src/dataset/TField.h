@@ -95,6 +95,17 @@ private:
     friend class TClientDataSet;
     [[noreturn]] void refuse(const QString &what) const;
 
+    // Values a number or date-time field takes as numbers.
+    static bool isNumeric(const QVariant &value);
+    // One pass over a text bound for a Text field: a lone surrogate (no UTF-8
+    // form) and a text over the size are refused; packetRow >= 0 names the
+    // packet row the text came from.
+    static void checkText(const QString &text, const QString &fieldName, int size, qsizetype packetRow = -1);
+    // An assigned value in the field's own form, or refused; what is
+    // accepted here always travels in a packet.
+    QVariant convert(const QVariant &value) const;
+    QVariant toFieldForm(const QVariant &value) const;
+
     int m_index = -1;
     TClientDataSet *m_dataSet;
     QString m_fieldName;

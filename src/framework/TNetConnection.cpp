@@ -121,6 +121,7 @@ RpcReply TNetConnection::callRemote(const QString &method, const QCborArray &arg
                                       .arg(m_host)
                                       .arg(m_port)
                                       .arg(method));
+        reply.method = method;
     } else {
         reply = m_client->call(method, args, m_timeoutMs);
     }

@@ -1,5 +1,8 @@
 #include "Frame.h"
 
+#include "CborReader.h"
+#include "Exceptions.h"
+
 #include <QBuffer>
 #include <QCborStreamReader>
 #include <QCborStreamWriter>
@@ -169,7 +172,8 @@ class Parser
 public:
     explicit Parser(QByteArrayView payload)
         : m_size(payload.size())
-        , m_reader(reinterpret_cast<const quint8 *>(payload.data()), payload.size())
+        , m_cbor(payload)
+        , m_reader(m_cbor.stream())
     {
     }
 
@@ -189,7 +193,7 @@ private:
         return fail(u"CBOR malformado (%1)."_s.arg(m_reader.lastError().toString()));
     }
     template<typename T>
-    bool readChunks(T *out, QCborStreamReader::StringResult<T> (QCborStreamReader::*readChunk)());
+    bool readString(T *out, T (CborReader::*read)(qsizetype));
     bool readText(QString *text);
     bool readBytes(QByteArray *bytes);
     bool readUnsigned(std::optional<quint64> *slot, const QString &key);
@@ -200,34 +204,31 @@ private:
     bool readField(const QString &key, Fields *fields);
 
     qsizetype m_size;
-    QCborStreamReader m_reader;
+    CborReader m_cbor;
+    QCborStreamReader &m_reader;
     QString m_error;
 };
 
-// Text and byte strings may come in chunks; both are read the same way.
+// Strings are read by the reader the packets use; its faults fail the message.
 template<typename T>
-bool Parser::readChunks(T *out, QCborStreamReader::StringResult<T> (QCborStreamReader::*readChunk)())
+bool Parser::readString(T *out, T (CborReader::*read)(qsizetype))
 {
-    out->clear();
-    auto chunk = (m_reader.*readChunk)();
-    while (chunk.status == QCborStreamReader::Ok) {
-        out->append(chunk.data);
-        chunk = (m_reader.*readChunk)();
+    try {
+        *out = (m_cbor.*read)(m_size);
+        return true;
+    } catch (const EPacketError &e) {
+        return fail(u"CBOR malformado (%1)."_s.arg(e.message()));
     }
-    if (chunk.status == QCborStreamReader::Error) {
-        return cborFailed();
-    }
-    return true;
 }
 
 bool Parser::readText(QString *text)
 {
-    return readChunks(text, &QCborStreamReader::readString);
+    return readString(text, &CborReader::readText);
 }
 
 bool Parser::readBytes(QByteArray *bytes)
 {
-    return readChunks(bytes, &QCborStreamReader::readByteArray);
+    return readString(bytes, &CborReader::readBytes);
 }
 
 bool Parser::readUnsigned(std::optional<quint64> *slot, const QString &key)

@@ -93,6 +93,13 @@ bool RpcClient::isOpen() const
 
 RpcReply RpcClient::call(const QString &method, const QCborArray &args, int timeoutMs)
 {
+    RpcReply reply = send(method, args, timeoutMs);
+    reply.method = method;
+    return reply;
+}
+
+RpcReply RpcClient::send(const QString &method, const QCborArray &args, int timeoutMs)
+{
     if (!isOpen()) {
         return RpcReply::failure(u"Não há conexão com o servidor de aplicação."_s);
     }

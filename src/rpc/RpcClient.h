@@ -42,6 +42,7 @@ public:
 
 private:
     enum class Outcome { Received, TimedOut, Lost, BadFrame };
+    RpcReply send(const QString &method, const QCborArray &args, int timeoutMs);
     // Sends one frame and waits, until the deadline, for the next frame from
     // the server; timeoutMs is the limit the failure text names.
     Outcome exchange(const QByteArray &frame, const QDeadlineTimer &deadline, int timeoutMs, RpcMessage *reply,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QCborValue>
 #include <QString>
 
@@ -12,8 +13,17 @@ struct RPC_EXPORT RpcReply
 {
     bool ok = false;
     QCborValue value;
-    QString error; // failure text, meant for the user; empty when ok
+    QString error;  // failure text, meant for the user; empty when ok
+    QString method; // the call this answers, for the accessors' messages
 
-    static RpcReply success(const QCborValue &value) { return {true, value, {}}; }
-    static RpcReply failure(const QString &message) { return {false, {}, message}; }
+    static RpcReply success(const QCborValue &value) { return {true, value, {}, {}}; }
+    static RpcReply failure(const QString &message) { return {false, {}, message, {}}; }
+
+    // The value in the form the caller expects. A failure throws
+    // EDatabaseError with its message; a value of another form throws
+    // EDatabaseError naming the method and what came instead.
+    QByteArray packet() const; // an encoded data or delta packet
+    double number() const;     // null is not a number
+    QString text() const;
+    bool isNull() const;       // a successful reply without a value
 };

@@ -230,6 +230,9 @@ private slots:
     void setDataRefusesBadPacketAndKeepsContent_data();
     void setDataRefusesBadPacketAndKeepsContent();
     void bytesRoundTrip();
+    void setDataFromMeansSetDataOfGetData_data();
+    void setDataFromMeansSetDataOfGetData();
+    void setDataFromLeavesSourceAlone();
     void emptyAndCreate();
 
     // views
@@ -1158,6 +1161,10 @@ void TstClientDataSet::setDataRefusesBadPacketAndKeepsContent_data()
     shortRow.rows[1].removeLast();
     QTest::newRow("row with too few values") << shortRow << u"linha 2"_s;
 
+    DataPacket loneSurrogate = threeTasks();
+    loneSurrogate.rows[1][1] = u"a"_s + QChar(0xDC00);
+    QTest::newRow("text with a lone surrogate") << loneSurrogate << u"NMATIVIDADEFILIAL"_s;
+
     DataPacket textInNumber = threeTasks();
     textInNumber.rows[0][0] = u"10"_s;
     QTest::newRow("text in a number field") << textInNumber << u"NRATIVIDADEFILIAL"_s;
@@ -1168,22 +1175,32 @@ void TstClientDataSet::setDataRefusesBadPacketAndKeepsContent()
     QFETCH(DataPacket, packet);
     QFETCH(QString, mentions);
 
-    TClientDataSet ds;
-    defineTasks(ds);
-    ds.SetData(DataPacket{taskDefs(), {task(7, u"antes"_s, 1.0)}});
-    ds.Edit();
-    ds.FieldByName(u"NMATIVIDADEFILIAL"_s)->setAsString(u"editando"_s);
-    const Snapshot before(ds);
-    EventLog log;
-    log.attach(ds);
+    // A packet that can be encoded is also given as bytes: decoding checks
+    // texts against the packet's own sizes, the record set against its own.
+    QList<std::function<void(TClientDataSet &)>> ways{[&](TClientDataSet &ds) { ds.SetData(packet); }};
     try {
-        ds.SetData(packet);
-        QFAIL("bad packet accepted");
-    } catch (const EDatabaseError &e) {
-        QVERIFY2(e.message().contains(mentions), qPrintable(e.message()));
+        const QByteArray bytes = packet.encode();
+        ways << [bytes](TClientDataSet &ds) { ds.SetData(bytes); };
+    } catch (const EPacketError &) {
     }
-    QVERIFY(Snapshot(ds) == before);
-    QVERIFY(log.events.isEmpty());
+    for (const auto &setData : ways) {
+        TClientDataSet ds;
+        defineTasks(ds);
+        ds.SetData(DataPacket{taskDefs(), {task(7, u"antes"_s, 1.0)}});
+        ds.Edit();
+        ds.FieldByName(u"NMATIVIDADEFILIAL"_s)->setAsString(u"editando"_s);
+        const Snapshot before(ds);
+        EventLog log;
+        log.attach(ds);
+        try {
+            setData(ds);
+            QFAIL("bad packet accepted");
+        } catch (const EDatabaseError &e) {
+            QVERIFY2(e.message().contains(mentions), qPrintable(e.message()));
+        }
+        QVERIFY(Snapshot(ds) == before);
+        QVERIFY(log.events.isEmpty());
+    }
 }
 
 void TstClientDataSet::bytesRoundTrip()
@@ -1209,6 +1226,177 @@ void TstClientDataSet::bytesRoundTrip()
     const DeltaPacket delta = DeltaPacket::decode(source.GetDelta());
     QVERIFY(delta == source.delta());
     QCOMPARE(delta.entries.size(), 1);
+}
+
+// What a copy must agree on: fields, state, position, rows (null apart from
+// empty text), change log and current values, calculated ones included.
+QStringList observed(TClientDataSet &ds)
+{
+    QStringList seen;
+    for (const TField *field : ds.Fields()) {
+        seen << u"%1 %2 %3"_s.arg(field->FieldName()).arg(int(field->DataType())).arg(field->Size());
+    }
+    const Snapshot snapshot(ds);
+    seen << u"state %1 recNo %2 count %3 rows %4 changes %5"_s.arg(int(snapshot.state)).arg(snapshot.recNo).arg(snapshot.recordCount).arg(snapshot.rowCount).arg(ds.ChangeCount());
+    for (int row = 0; row < ds.rowCount(); ++row) {
+        for (int column = 0; column < ds.FieldCount(); ++column) {
+            const QVariant value = ds.valueAt(row, column);
+            seen << u"%1/%2 %3 %4"_s.arg(row).arg(column).arg(value.isValid() ? QString::fromLatin1(value.typeName()) : u"null"_s, value.toString());
+        }
+    }
+    for (const QVariant &value : snapshot.current) {
+        seen << u"current %1"_s.arg(value.isValid() ? value.toString() : u"null"_s);
+    }
+    return seen;
+}
+
+void TstClientDataSet::setDataFromMeansSetDataOfGetData_data()
+{
+    QTest::addColumn<Step>("prepareSource");
+    QTest::addColumn<Step>("prepareTarget");
+    QTest::addColumn<bool>("intoItself");
+
+    const Step nothing = [](TClientDataSet &) {};
+    const Step tasks = [](TClientDataSet &ds) { defineTasks(ds); };
+    const Step nullAndEmpty = [](TClientDataSet &ds) {
+        defineTasks(ds);
+        ds.SetData(DataPacket{taskDefs(), {task(1, QString(u""_s), 3.0), {2.0, QVariant(), 1.0, 45000.25, QVariant()}}});
+    };
+    // One row modified, one inserted, one deleted, all posted and pending.
+    const Step pending = [](TClientDataSet &ds) {
+        openThreeTasks(ds);
+        ds.Edit();
+        ds.FieldByName(u"NMATIVIDADEFILIAL"_s)->setAsString(u"Conferir de novo"_s);
+        ds.Post();
+        ds.Append();
+        ds.FieldByName(u"NRATIVIDADEFILIAL"_s)->setAsFloat(40);
+        ds.Post();
+        ds.Last();
+        ds.Prior();
+        ds.Delete();
+    };
+    const Step inserting = [](TClientDataSet &ds) {
+        openThreeTasks(ds);
+        ds.Next();
+        ds.Insert();
+        ds.FieldByName(u"NRATIVIDADEFILIAL"_s)->setAsFloat(99);
+    };
+    const Step editing = [](TClientDataSet &ds) {
+        openThreeTasks(ds);
+        ds.Last();
+        ds.Edit();
+        ds.FieldByName(u"NMATIVIDADEFILIAL"_s)->setAsString(u"não gravado"_s);
+    };
+    const Step indexed = [](TClientDataSet &ds) {
+        defineTasks(ds);
+        ds.setIndexName(u"idxPadrao"_s);
+        ds.SetData(DataPacket{taskDefs(), {task(1, u"c"_s, 9.0), task(2, u"a"_s, QVariant()), task(3, u"b"_s, 4.0)}});
+        ds.Last();
+    };
+    const Step fromOtherPacket = [](TClientDataSet &ds) { ds.SetData(DataPacket{{{u"X"_s, FieldType::Number, 0}}, {{1.0}}}); };
+    const Step narrowName = [](TClientDataSet &ds) {
+        ds.addField(u"NRATIVIDADEFILIAL"_s, FieldType::Number);
+        ds.addField(u"NMATIVIDADEFILIAL"_s, FieldType::Text, 6);
+    };
+    // A calculated field, an active index and handlers of its own.
+    const Step calculating = [](TClientDataSet &ds) {
+        defineTasks(ds);
+        ds.addField(u"ROTULO"_s, FieldType::Text, 120, true);
+        ds.setIndexName(u"idxPadrao"_s);
+        ds.OnCalcFields = [](TClientDataSet *set) {
+            set->FieldByName(u"ROTULO"_s)->setAsString(set->FieldByName(u"NMATIVIDADEFILIAL"_s)->AsString() + u"!"_s);
+        };
+    };
+
+    QTest::newRow("null and empty text") << nullAndEmpty << nothing << false;
+    QTest::newRow("null and empty text, defined fields") << nullAndEmpty << tasks << false;
+    QTest::newRow("pending changes") << pending << tasks << false;
+    QTest::newRow("row being inserted") << inserting << nothing << false;
+    QTest::newRow("row being edited") << editing << tasks << false;
+    QTest::newRow("index and calculated field here") << indexed << calculating << false;
+    QTest::newRow("inactive source with fields") << tasks << nothing << false;
+    QTest::newRow("inactive source with fields, defined fields") << tasks << tasks << false;
+    QTest::newRow("inactive source without fields") << nothing << nothing << false;
+    QTest::newRow("inactive source without fields, defined fields") << nothing << tasks << false;
+    QTest::newRow("fields of an earlier packet") << pending << fromOtherPacket << false;
+    QTest::newRow("text too long for a narrower field") << pending << narrowName << false;
+    QTest::newRow("into itself, pending changes") << pending << nothing << true;
+    QTest::newRow("into itself, row being inserted") << inserting << nothing << true;
+}
+
+void TstClientDataSet::setDataFromMeansSetDataOfGetData()
+{
+    QFETCH(Step, prepareSource);
+    QFETCH(Step, prepareTarget);
+    QFETCH(bool, intoItself);
+
+    // Each way gets a source and a target of its own, prepared alike.
+    auto run = [&](bool direct, QStringList *events, QString *failure, QStringList *sourceAfter) {
+        TClientDataSet source;
+        TClientDataSet separate;
+        prepareSource(source);
+        TClientDataSet &target = intoItself ? source : separate;
+        if (!intoItself) {
+            prepareTarget(target);
+        }
+        const QStringList sourceBefore = observed(source);
+        EventLog log;
+        log.attach(target);
+        try {
+            if (direct) {
+                target.SetDataFrom(source);
+            } else {
+                target.SetData(source.GetData());
+            }
+        } catch (const EDatabaseError &e) {
+            *failure = e.message();
+        }
+        *events = log.events;
+        if (!intoItself) {
+            *sourceAfter = observed(source);
+            if (*sourceAfter != sourceBefore) {
+                *failure += u" (source changed)"_s;
+            }
+        }
+        return observed(target);
+    };
+    QStringList packetEvents, copyEvents, packetSource, copySource;
+    QString packetFailure, copyFailure;
+    const QStringList byPacket = run(false, &packetEvents, &packetFailure, &packetSource);
+    const QStringList byCopy = run(true, &copyEvents, &copyFailure, &copySource);
+    QCOMPARE(copyFailure, packetFailure);
+    QCOMPARE(copyEvents, packetEvents);
+    QCOMPARE(byCopy, byPacket);
+    QCOMPARE(copySource, packetSource);
+}
+
+void TstClientDataSet::setDataFromLeavesSourceAlone()
+{
+    TClientDataSet source;
+    openThreeTasks(source);
+    TClientDataSet copy;
+    copy.SetDataFrom(source);
+    const QStringList before = observed(source);
+
+    copy.Edit();
+    copy.FieldByName(u"NMATIVIDADEFILIAL"_s)->setAsString(u"mudado na cópia"_s);
+    copy.Post();
+    copy.Last();
+    copy.Delete();
+    copy.Append();
+    copy.FieldByName(u"NRATIVIDADEFILIAL"_s)->setAsFloat(50);
+    copy.Post();
+    QCOMPARE(observed(source), before);
+    QVERIFY(source.Locate(u"NRATIVIDADEFILIAL"_s, 30.0));
+    QVERIFY(!source.Locate(u"NRATIVIDADEFILIAL"_s, 50.0));
+
+    // Nor the other way round.
+    source.First();
+    source.Edit();
+    source.FieldByName(u"NMATIVIDADEFILIAL"_s)->setAsString(u"mudado na origem"_s);
+    source.Post();
+    copy.First();
+    QCOMPARE(name(copy), u"mudado na cópia"_s);
 }
 
 void TstClientDataSet::emptyAndCreate()

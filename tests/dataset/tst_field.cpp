@@ -159,6 +159,9 @@ void TstField::textLongerThanSizeIsRefused()
         QCOMPARE(e.message(), u"Texto longo demais para o campo NMPROCESSOFILIAL (máximo 100 caracteres)."_s);
     }
     QCOMPARE(p.name->AsString(), QString(100, u'ç')); // never cut
+    // A lone surrogate has no UTF-8 form, so it could never travel in a packet.
+    QVERIFY_THROWS_EXCEPTION(EPacketError, p.name->setAsString(u"a"_s + QChar(0xD800)));
+    QCOMPARE(p.name->AsString(), QString(100, u'ç'));
     QVERIFY_THROWS_EXCEPTION(EDatabaseError, p.flag->setAsString(u"SN"_s));
     p.flag->setAsString(u"N"_s);
 

@@ -2,8 +2,10 @@
 #include <QTcpServer>
 #include <QTest>
 
+#include <functional>
 #include <thread>
 
+#include "Exceptions.h"
 #include "Packet.h"
 #include "RpcClient.h"
 #include "RpcServer.h"
@@ -136,16 +138,17 @@ void TestRpc::nothingListening()
 void TestRpc::valuesTravel_data()
 {
     QTest::addColumn<QCborValue>("value");
+    QTest::addColumn<QString>("form"); // the one typed accessor that takes it
     DataPacket packet;
     packet.fields = {{u"NRPROCESSOFILIAL"_s, FieldType::Number, 0}, {u"NMPROCESSO"_s, FieldType::Text, 40}};
     packet.rows = {{1.0, u"Abertura do caixa"_s}, {2.0, QVariant()}};
-    QTest::newRow("number") << QCborValue(45678.5);
-    QTest::newRow("negative key") << QCborValue(-3.0);
-    QTest::newRow("text") << QCborValue(u"Observação com acentos ção"_s);
-    QTest::newRow("empty text") << QCborValue(u""_s);
-    QTest::newRow("null") << QCborValue(nullptr);
-    QTest::newRow("data packet") << QCborValue(packet.encode());
-    QTest::newRow("large packet") << QCborValue(QByteArray(8 * 1024 * 1024, '\x5a'));
+    QTest::newRow("number") << QCborValue(45678.5) << u"number"_s;
+    QTest::newRow("negative key") << QCborValue(-3.0) << u"number"_s;
+    QTest::newRow("text") << QCborValue(u"Observação com acentos ção"_s) << u"text"_s;
+    QTest::newRow("empty text") << QCborValue(u""_s) << u"text"_s;
+    QTest::newRow("null") << QCborValue(nullptr) << u"null"_s;
+    QTest::newRow("data packet") << QCborValue(packet.encode()) << u"packet"_s;
+    QTest::newRow("large packet") << QCborValue(QByteArray(8 * 1024 * 1024, '\x5a')) << u"packet"_s;
 }
 
 void TestRpc::valuesTravel()
@@ -157,6 +160,27 @@ void TestRpc::valuesTravel()
     QVERIFY2(reply.ok, qPrintable(reply.error));
     QVERIFY(reply.error.isEmpty());
     QCOMPARE(reply.value, value);
+
+    // Each typed accessor gives its own form and refuses the others, naming the call.
+    QFETCH(QString, form);
+    QCOMPARE(reply.isNull(), form == u"null"_s);
+    const QList<std::pair<QString, std::function<QCborValue()>>> accessors{
+        {u"packet"_s, [&] { return QCborValue(reply.packet()); }},
+        {u"number"_s, [&] { return QCborValue(reply.number()); }},
+        {u"text"_s, [&] { return QCborValue(reply.text()); }},
+    };
+    for (const auto &[name, read] : accessors) {
+        if (name == form) {
+            QCOMPARE(read(), value);
+            continue;
+        }
+        try {
+            read();
+            QFAIL(qPrintable(u"%1() took another form"_s.arg(name)));
+        } catch (const EDatabaseError &e) {
+            QVERIFY2(e.message().startsWith(u"Resposta inesperada do servidor para echo: "_s), qPrintable(e.message()));
+        }
+    }
 }
 
 void TestRpc::argumentsArriveAsWireTypes()
@@ -256,6 +280,14 @@ void TestRpc::callWithoutConnection()
     const RpcReply reply = client.call(u"echo"_s, {}, 1000);
     QVERIFY(!reply.ok);
     QCOMPARE(reply.error, u"Não há conexão com o servidor de aplicação."_s);
+    // A failure read through an accessor is the failure itself.
+    QVERIFY(!reply.isNull());
+    try {
+        reply.packet();
+        QFAIL("a failure gave a packet");
+    } catch (const EDatabaseError &e) {
+        QCOMPARE(e.message(), reply.error);
+    }
 }
 
 void TestRpc::timeoutGivesClearFailure()

@@ -225,7 +225,7 @@ void TfrmProcessoUnidade::applyGridDefinition(TDBGrid *grid, const QString &name
             {u"columnResize"_s, dgColumnResize}, {u"columnLines"_s, dgColLines},
             {u"rowLines"_s, dgRowLines},       {u"tabs"_s, dgTabs},
             {u"alwaysShowSelection"_s, dgAlwaysShowSelection},
-            {u"confirmDelete"_s, dgConfirmDelete}, {u"cancelOnExit"_s, dgCancelOnExit}};
+            {u"cancelOnExit"_s, dgCancelOnExit}};
         TDBGridOptions options;
         for (const QString &option : definition.options) {
             options |= flags.value(option);

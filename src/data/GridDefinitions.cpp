@@ -38,7 +38,7 @@ const QStringList &knownOptions()
 {
     static const QStringList options{u"editing"_s, u"titles"_s, u"columnResize"_s, u"columnLines"_s,
                                      u"rowLines"_s, u"tabs"_s, u"alwaysShowSelection"_s,
-                                     u"confirmDelete"_s, u"cancelOnExit"_s};
+                                     u"cancelOnExit"_s};
     return options;
 }
 

@@ -26,7 +26,7 @@ struct PRU_DATA_EXPORT Grid
     QString name;
     QList<Column> columns;
     // Option names: editing, titles, columnResize, columnLines, rowLines, tabs,
-    // alwaysShowSelection, confirmDelete, cancelOnExit. Empty: the grid keeps
+    // alwaysShowSelection, cancelOnExit. Empty: the grid keeps
     // the options it has.
     QStringList options;
     bool hasOptions = false;

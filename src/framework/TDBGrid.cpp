@@ -12,7 +12,6 @@
 #include "Guard.h"
 #include "GridDelegate.h"
 #include "GridKeys.h"
-#include "ModalDialogs.h"
 
 using namespace Qt::StringLiterals;
 
@@ -941,13 +940,6 @@ void TDBGrid::handleKey(QKeyEvent *event)
             return;
         }
         break;
-    case Qt::Key_Delete:
-        if (mods & Qt::ControlModifier) {
-            deleteCurrentRow();
-            event->accept();
-            return;
-        }
-        break;
     case Qt::Key_Escape:
         if (isEditing(ds)) {
             guarded(this, [ds] { ds->Cancel(); });
@@ -981,20 +973,6 @@ void TDBGrid::handleKey(QKeyEvent *event)
     m_forwardedKey = event;
     QTableView::keyPressEvent(event);
     m_forwardedKey = nullptr;
-}
-
-void TDBGrid::deleteCurrentRow()
-{
-    TClientDataSet *ds = dataSet();
-    if (!ds || !ds->Active() || ds->IsEmpty()) {
-        return;
-    }
-    if (m_options & dgConfirmDelete) {
-        if (ModalDialogs::messageBox(u"Excluir o registro?"_s, mtConfirmation, mbYes | mbNo, {}, this) != mrYes) {
-            return;
-        }
-    }
-    guarded(this, [ds] { ds->Delete(); });
 }
 
 void TDBGrid::focusInEvent(QFocusEvent *event)

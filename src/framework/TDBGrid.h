@@ -95,7 +95,6 @@ enum TDBGridOption {
     dgTabs = 0x80,
     dgRowSelect = 0x100,
     dgAlwaysShowSelection = 0x200,
-    dgConfirmDelete = 0x400,
     dgCancelOnExit = 0x800
 };
 Q_DECLARE_FLAGS(TDBGridOptions, TDBGridOption)
@@ -211,7 +210,6 @@ private:
     bool moveToRow(int row);
     bool changeColumn(int from, int to);
     void onFieldFocusRequested(TField *field);
-    void deleteCurrentRow();
     void handleKey(QKeyEvent *event);
     bool tryNavigate(const QModelIndex &target);
     bool runColExit();
@@ -231,7 +229,7 @@ private:
     GridDelegate *m_delegate = nullptr;
     TDBGridColumns m_columns{this};
     TDBGridOptions m_options = dgEditing | dgTitles | dgIndicator | dgColumnResize | dgColLines | dgRowLines | dgTabs
-                               | dgConfirmDelete | dgCancelOnExit;
+                               | dgCancelOnExit;
     int m_tag = 0;
     int m_drawingRow = -1;
     int m_selectedColumn = 0;

@@ -390,7 +390,7 @@ void TestLayout::gridColumns()
 void TestLayout::gridOptions()
 {
     const TDBGridOptions common = dgEditing | dgTitles | dgColumnResize | dgColLines | dgRowLines | dgTabs
-        | dgConfirmDelete | dgCancelOnExit;
+        | dgCancelOnExit;
     QCOMPARE(m_screen->dbgTarefas->Options() & ~TDBGridOptions(dgAlwaysShowSelection), common);
     QVERIFY(m_screen->dbgTarefas->Options().testFlag(dgAlwaysShowSelection));
     QCOMPARE(m_screen->dbgOperadores->Options(), common);

@@ -1,6 +1,6 @@
 #include "GridDelegate.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QPainter>
 

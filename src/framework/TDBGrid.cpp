@@ -5,15 +5,11 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMdiSubWindow>
-#include <QPainter>
-#include <QStyle>
 
 #include "DataSetModel.h"
 #include "Guard.h"
 #include "GridDelegate.h"
 #include "GridKeys.h"
-
-using namespace Qt::StringLiterals;
 
 namespace {
 // The form a widget belongs to: its MDI child window, or its top-level window.
@@ -32,8 +28,6 @@ bool isEditing(const TClientDataSet *ds)
     return ds && (ds->State() == TDataSetState::dsEdit || ds->State() == TDataSetState::dsInsert);
 }
 } // namespace
-
-// ---- TDBGrid -----------------------------------------------------------------
 
 TDBGrid::TDBGrid(QWidget *parent)
     : QTableView(parent)

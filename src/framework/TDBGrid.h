@@ -13,7 +13,6 @@
 #include "framework_export.h"
 
 class QPainter;
-class DataSetModel;
 class GridDelegate;
 
 enum TDBGridOption {
@@ -52,7 +51,8 @@ using TKeyPressEvent = std::function<void(QObject *sender, QChar &key)>;
 // the record set's current row follows the grid; a refused move (EAbort or an
 // error in the record set's events) keeps the old row. Cells show, and editors
 // start from, the field's get-text text; typed text goes through
-// TField::setText. Every entry point runs through the guard.
+// TField::setText. Every entry point runs through the guard. The grid never
+// deletes a row by itself: deleting is the screen's command, with its question.
 class FRAMEWORK_EXPORT TDBGrid : public QTableView
 {
     Q_OBJECT

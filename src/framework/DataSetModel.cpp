@@ -1,13 +1,26 @@
 #include "DataSetModel.h"
 
-#include "TDBGrid.h"
-
 using namespace Qt::StringLiterals;
 
-DataSetModel::DataSetModel(TDBGrid *grid)
-    : QAbstractTableModel(grid)
-    , m_grid(grid)
+DataSetModel::DataSetModel(QObject *parent)
+    : QAbstractTableModel(parent)
+    , m_columns(new TDBGridColumns(this))
 {
+    // A change of the set of columns is a reset; inside a reset of the rows
+    // (which rebuilds the columns from the fields) it is part of that one.
+    connect(m_columns, &TDBGridColumns::columnsAboutToBeReset, this, [this] {
+        if (m_columnsChanging++ == 0 && !m_resetting) {
+            beginResetModel();
+        }
+    });
+    connect(m_columns, &TDBGridColumns::columnsReset, this, [this] {
+        if (--m_columnsChanging == 0 && !m_resetting) {
+            endResetModel();
+            emit currentRowMayHaveChanged();
+        }
+    });
+    connect(m_columns, &TDBGridColumns::columnChanged, this,
+            [this](int column) { emit headerDataChanged(Qt::Horizontal, column, column); });
 }
 
 void DataSetModel::setDataSet(TClientDataSet *dataSet)
@@ -15,16 +28,12 @@ void DataSetModel::setDataSet(TClientDataSet *dataSet)
     if (m_dataSet == dataSet) {
         return;
     }
-    beginResetModel();
+    onAboutToReset();
     detach();
     m_dataSet = dataSet;
+    m_columns->setDataSet(dataSet);
     attach();
-    m_rows = (m_dataSet && m_dataSet->Active()) ? m_dataSet->rowCount() : 0;
-    if (!m_grid->m_columns.isCustom()) {
-        m_grid->rebuildColumns();
-    }
-    endResetModel();
-    emit currentRowMayHaveChanged();
+    onReset();
 }
 
 void DataSetModel::detach()
@@ -145,12 +154,9 @@ void DataSetModel::onReset()
     }
     m_inserting = m_removing = m_moving = false;
     m_rows = (m_dataSet && m_dataSet->Active()) ? m_dataSet->rowCount() : 0;
-    if (!m_grid->m_columns.isCustom()) {
-        m_grid->rebuildColumns();
-    }
+    m_columns->rebuildFromFields();
     m_resetting = false;
     endResetModel();
-    m_grid->applyColumnGeometry();
     emit currentRowMayHaveChanged();
 }
 
@@ -168,7 +174,7 @@ int DataSetModel::rowCount(const QModelIndex &parent) const
 
 int DataSetModel::columnCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : m_grid->m_columns.Count();
+    return parent.isValid() ? 0 : m_columns->Count();
 }
 
 QVariant DataSetModel::data(const QModelIndex &index, int role) const
@@ -176,7 +182,7 @@ QVariant DataSetModel::data(const QModelIndex &index, int role) const
     if (!index.isValid() || index.row() >= m_rows || !m_dataSet) {
         return {};
     }
-    TColumn *column = m_grid->m_columns.Items(index.column());
+    TColumn *column = m_columns->Items(index.column());
     if (!column) {
         return {};
     }
@@ -192,7 +198,7 @@ QVariant DataSetModel::data(const QModelIndex &index, int role) const
                                            : m_dataSet->textAt(index.row(), field);
         } catch (const std::exception &e) {
             // Painting cannot stop for a dialog; the cell stays blank.
-            qWarning("Grid %s: text of %s failed: %s", qUtf8Printable(m_grid->objectName()),
+            qWarning("%s: text of %s failed: %s", qUtf8Printable(m_dataSet->objectName()),
                      qUtf8Printable(field->FieldName()), e.what());
             return QString();
         }
@@ -208,7 +214,7 @@ QVariant DataSetModel::data(const QModelIndex &index, int role) const
 QVariant DataSetModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (orientation == Qt::Horizontal) {
-        TColumn *column = m_grid->m_columns.Items(section);
+        TColumn *column = m_columns->Items(section);
         if (!column) {
             return {};
         }
@@ -246,8 +252,8 @@ Qt::ItemFlags DataSetModel::flags(const QModelIndex &index) const
         return Qt::NoItemFlags;
     }
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    TColumn *column = m_grid->m_columns.Items(index.column());
-    if (column && (m_grid->Options() & dgEditing) && !column->ReadOnly()) {
+    TColumn *column = m_columns->Items(index.column());
+    if (column && m_editable && !column->ReadOnly()) {
         TField *field = column->Field();
         if (field && !field->Calculated()) {
             f |= Qt::ItemIsEditable;
@@ -261,7 +267,7 @@ bool DataSetModel::setData(const QModelIndex &index, const QVariant &value, int 
     if (role != Qt::EditRole || !index.isValid() || !m_dataSet || index.row() != m_dataSet->currentRow()) {
         return false;
     }
-    TColumn *column = m_grid->m_columns.Items(index.column());
+    TColumn *column = m_columns->Items(index.column());
     TField *field = column ? column->Field() : nullptr;
     if (!field || !(flags(index) & Qt::ItemIsEditable)) {
         return false;
@@ -271,27 +277,4 @@ bool DataSetModel::setData(const QModelIndex &index, const QVariant &value, int 
     }
     field->setText(value.toString());
     return true;
-}
-
-void DataSetModel::beginColumnsChange()
-{
-    if (m_columnsChanging++ == 0 && !m_resetting) {
-        beginResetModel();
-    }
-}
-
-void DataSetModel::endColumnsChange()
-{
-    if (--m_columnsChanging == 0 && !m_resetting) {
-        endResetModel();
-        m_grid->applyColumnGeometry();
-        emit currentRowMayHaveChanged();
-    }
-}
-
-void DataSetModel::columnTitleChanged(int column)
-{
-    if (column >= 0 && column < columnCount()) {
-        emit headerDataChanged(Qt::Horizontal, column, column);
-    }
 }

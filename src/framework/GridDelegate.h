@@ -1,9 +1,9 @@
 #pragma once
 
+#include <QLineEdit>
 #include <QPointer>
 #include <QStyledItemDelegate>
 
-#include <QLineEdit>
 class TDBGrid;
 
 // Paints a cell the default way, then hands it to the grid's draw event;

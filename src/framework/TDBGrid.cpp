@@ -5,20 +5,13 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMdiSubWindow>
-#include <QPainter>
-#include <QStyle>
 
 #include "DataSetModel.h"
 #include "Guard.h"
 #include "GridDelegate.h"
 #include "GridKeys.h"
-#include "ModalDialogs.h"
-
-using namespace Qt::StringLiterals;
 
 namespace {
-constexpr int editButtonWidth = 17;
-
 // The form a widget belongs to: its MDI child window, or its top-level window.
 const QWidget *formOf(const QWidget *w)
 {
@@ -35,370 +28,6 @@ bool isEditing(const TClientDataSet *ds)
     return ds && (ds->State() == TDataSetState::dsEdit || ds->State() == TDataSetState::dsInsert);
 }
 } // namespace
-
-// ---- TColumn -----------------------------------------------------------------
-
-TColumn::TColumn(TDBGrid *grid, const QString &fieldName)
-    : m_grid(grid)
-    , m_fieldName(fieldName)
-{
-}
-
-int TColumn::Index() const
-{
-    return m_grid->Columns()->indexOf(this);
-}
-
-void TColumn::setFieldName(const QString &name)
-{
-    m_fieldName = name;
-    m_grid->columnChanged(this);
-}
-
-TField *TColumn::Field() const
-{
-    TClientDataSet *ds = m_grid->dataSet();
-    return ds ? ds->FindField(m_fieldName) : nullptr;
-}
-
-QString TColumn::Title() const
-{
-    if (!m_title.isNull()) {
-        return m_title;
-    }
-    if (TField *f = Field()) {
-        return f->DisplayLabel();
-    }
-    return m_fieldName;
-}
-
-void TColumn::setTitle(const QString &title)
-{
-    m_title = title.isNull() ? u""_s : title;
-    m_grid->columnChanged(this);
-}
-
-int TColumn::Width() const
-{
-    if (m_width >= 0) {
-        return m_width;
-    }
-    const QFontMetrics fm(m_grid->font());
-    int chars = 10;
-    if (TField *f = Field()) {
-        chars = f->DisplayWidth();
-    }
-    const int dataWidth = chars * fm.averageCharWidth() + 8;
-    const int titleWidth = fm.horizontalAdvance(Title()) + 8;
-    return qMax(dataWidth, titleWidth);
-}
-
-void TColumn::setWidth(int pixels)
-{
-    m_width = qMax(0, pixels);
-    m_grid->columnChanged(this);
-}
-
-void TColumn::setAlignment(Qt::Alignment alignment)
-{
-    m_alignment = alignment;
-    m_grid->columnChanged(this);
-}
-
-void TColumn::setTitleAlignment(Qt::Alignment alignment)
-{
-    m_titleAlignment = alignment;
-    m_grid->columnChanged(this);
-}
-
-void TColumn::setButtonStyle(TColumnButtonStyle style)
-{
-    m_buttonStyle = style;
-    m_grid->columnChanged(this);
-}
-
-void TColumn::setVisible(bool visible)
-{
-    m_visible = visible;
-    m_grid->columnChanged(this);
-}
-
-// ---- TDBGridColumns ----------------------------------------------------------
-
-TColumn *TDBGridColumns::Items(int index) const
-{
-    if (index < 0 || index >= Count()) {
-        return nullptr;
-    }
-    return m_items[size_t(index)].get();
-}
-
-TColumn *TDBGridColumns::Add(const QString &fieldName)
-{
-    m_grid->m_model->beginColumnsChange();
-    if (!m_custom) {
-        // The first column added by code replaces the ones built from the fields.
-        m_items.clear();
-        m_custom = true;
-    }
-    m_items.push_back(std::make_unique<TColumn>(m_grid, fieldName));
-    TColumn *column = m_items.back().get();
-    m_grid->m_model->endColumnsChange();
-    return column;
-}
-
-TColumn *TDBGridColumns::findByFieldName(const QString &fieldName) const
-{
-    for (const auto &c : m_items) {
-        if (c->FieldName() == fieldName) {
-            return c.get();
-        }
-    }
-    return nullptr;
-}
-
-int TDBGridColumns::indexOf(const TColumn *column) const
-{
-    for (size_t i = 0; i < m_items.size(); ++i) {
-        if (m_items[i].get() == column) {
-            return int(i);
-        }
-    }
-    return -1;
-}
-
-void TDBGridColumns::Clear()
-{
-    m_grid->m_model->beginColumnsChange();
-    m_items.clear();
-    m_custom = false;
-    m_grid->rebuildColumns();
-    m_grid->m_model->endColumnsChange();
-}
-
-// ---- GridDelegate ------------------------------------------------------------
-
-GridDelegate::GridDelegate(TDBGrid *grid)
-    : QStyledItemDelegate(grid)
-    , m_grid(grid)
-{
-}
-
-void GridDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
-{
-    QStyleOptionViewItem opt(option);
-    const bool focused = m_grid->focusWithin();
-    if (!focused && !(m_grid->Options() & dgAlwaysShowSelection)) {
-        opt.state &= ~QStyle::State_Selected;
-    }
-    QStyledItemDelegate::paint(painter, opt, index);
-
-    const bool selected = opt.state & QStyle::State_Selected;
-    const bool current = index == m_grid->currentIndex();
-    TColumn *column = m_grid->Columns()->Items(index.column());
-
-    // The ellipsis button belongs to the cell the user is in: the current cell of a focused grid.
-    if (current && focused && column && column->ButtonStyle() == cbsEllipsis) {
-        QStyleOptionButton button;
-        button.rect = m_grid->editButtonRect(index).translated(-m_grid->visualRect(index).topLeft()
-                                                                + option.rect.topLeft());
-        button.text = u"..."_s;
-        button.state = QStyle::State_Enabled | QStyle::State_Raised;
-        button.palette = opt.palette;
-        m_grid->style()->drawControl(QStyle::CE_PushButton, &button, painter, m_grid);
-    }
-
-    if (!m_grid->OnDrawColumnCell) {
-        return;
-    }
-    // The colour group the default drawing used, so the brush matches what is on screen.
-    const QPalette::ColorGroup cg = (opt.state & QStyle::State_Enabled)
-                                        ? ((opt.state & QStyle::State_Active) ? QPalette::Normal : QPalette::Inactive)
-                                        : QPalette::Disabled;
-    QColor background = opt.palette.color(cg, QPalette::Base);
-    const QVariant bgRole = index.data(Qt::BackgroundRole);
-    if (bgRole.canConvert<QBrush>()) {
-        background = bgRole.value<QBrush>().color();
-    }
-    if (selected) {
-        background = opt.palette.color(cg, QPalette::Highlight);
-    }
-    TGridDrawState state;
-    if (selected) {
-        state |= gdSelected;
-    }
-    if (current && focused) {
-        state |= gdFocused;
-    }
-    painter->save();
-    painter->setBrush(background);
-    painter->setPen(opt.palette.color(cg, selected ? QPalette::HighlightedText : QPalette::Text));
-    m_grid->m_drawingRow = index.row();
-    try {
-        m_grid->OnDrawColumnCell(m_grid, *painter, option.rect, index.column(), column, state);
-    } catch (const std::exception &e) {
-        // No dialog can open while painting; the cell keeps the default drawing.
-        qWarning("Grid %s: drawing a cell failed: %s", qUtf8Printable(m_grid->objectName()), e.what());
-    }
-    m_grid->m_drawingRow = -1;
-    painter->restore();
-}
-
-QWidget *GridDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &option,
-                                    const QModelIndex &index) const
-{
-    Q_UNUSED(option)
-    auto *editor = new QLineEdit(parent);
-    editor->setObjectName(u"gridEditor"_s);
-    editor->setFrame(false);
-    TColumn *column = m_grid->Columns()->Items(index.column());
-    if (TField *field = column ? column->Field() : nullptr) {
-        if (!field->EditMask().isEmpty()) {
-            editor->setInputMask(field->EditMask());
-        } else if (field->DataType() == FieldType::Text && field->Size() > 0) {
-            editor->setMaxLength(field->Size());
-        }
-        editor->setAlignment(column->Alignment() & Qt::AlignHorizontal_Mask);
-    }
-    m_editor = editor;
-    m_editorIndex = index;
-    m_commitFailed = false;
-    connect(editor, &QLineEdit::textEdited, m_grid, [grid = m_grid] {
-        TClientDataSet *ds = grid->dataSet();
-        if (ds && ds->State() == TDataSetState::dsBrowse && !guarded(grid, [ds] { ds->Edit(); })) {
-            grid->cancelEdit(); // the row refused to change
-        }
-    });
-    return editor;
-}
-
-void GridDelegate::setEditorData(QWidget *editor, const QModelIndex &index) const
-{
-    auto *le = qobject_cast<QLineEdit *>(editor);
-    if (!le) {
-        return;
-    }
-    const QString text = index.data(Qt::EditRole).toString();
-    le->setText(text);
-    le->setProperty("pruInitialText", editorText(le));
-    le->setModified(false);
-}
-
-QString GridDelegate::editorText(const QLineEdit *editor)
-{
-    if (editor->inputMask().isEmpty()) {
-        return editor->text();
-    }
-    // QLineEdit drops untyped positions at the end; the field expects the
-    // mask's full shape with blanks wherever nothing was typed.
-    const QString mask = editor->inputMask();
-    const qsizetype semicolon = mask.lastIndexOf(u';');
-    const QChar blank = (semicolon >= 0 && semicolon + 1 < mask.size()) ? mask.at(semicolon + 1) : QChar(u' ');
-    QString text = editor->displayText();
-    text.replace(blank, u' ');
-    return text;
-}
-
-void GridDelegate::setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const
-{
-    Q_UNUSED(model)
-    auto *le = qobject_cast<QLineEdit *>(editor);
-    if (!le || m_grid->m_committing) {
-        return;
-    }
-    // Opening and closing an editor without typing changes nothing.
-    if (!le->isModified() && editorText(le) == le->property("pruInitialText").toString()) {
-        m_commitFailed = false;
-        return;
-    }
-    m_commitFailed = !m_grid->commitText(index, editorText(le));
-    if (!m_commitFailed) {
-        le->setProperty("pruInitialText", editorText(le));
-        le->setModified(false);
-    }
-}
-
-void GridDelegate::updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option,
-                                        const QModelIndex &index) const
-{
-    QStyledItemDelegate::updateEditorGeometry(editor, option, index);
-    TColumn *column = m_grid->Columns()->Items(index.column());
-    if (column && column->ButtonStyle() == cbsEllipsis) {
-        QRect r = editor->geometry();
-        r.setWidth(qMax(0, r.width() - editButtonWidth));
-        editor->setGeometry(r);
-    }
-}
-
-void GridDelegate::destroyEditor(QWidget *editor, const QModelIndex &index) const
-{
-    if (editor == m_editor) {
-        m_editor = nullptr;
-        m_editorIndex = QModelIndex();
-    }
-    QStyledItemDelegate::destroyEditor(editor, index);
-}
-
-bool GridDelegate::eventFilter(QObject *object, QEvent *event)
-{
-    if (event->type() == QEvent::KeyPress && object == m_editor && event != m_grid->m_forwardedKey) {
-        auto *ke = static_cast<QKeyEvent *>(event);
-        quint16 vk = GridKeys::virtualKey(ke);
-        if (vk && m_grid->OnKeyDown) {
-            const bool ok = guarded(m_grid, [&] { m_grid->OnKeyDown(m_grid, vk, ke->modifiers()); });
-            if (!ok || vk == 0) {
-                return true;
-            }
-        }
-        QChar ch = GridKeys::typedChar(ke);
-        if (!ch.isNull() && m_grid->OnKeyPress) {
-            const QChar before = ch;
-            const bool ok = guarded(m_grid, [&] { m_grid->OnKeyPress(m_grid, ch); });
-            if (!ok || ch.isNull()) {
-                return true;
-            }
-            if (ch != before && ch.isPrint()) {
-                QKeyEvent replaced(QEvent::KeyPress, 0, ke->modifiers(), QString(ch));
-                m_grid->m_forwardedKey = &replaced;
-                QCoreApplication::sendEvent(m_editor, &replaced);
-                m_grid->m_forwardedKey = nullptr;
-                return true;
-            }
-        }
-        const Qt::KeyboardModifiers mods = ke->modifiers() & ~Qt::KeypadModifier;
-        if ((ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter) && (mods & Qt::ControlModifier)) {
-            m_grid->fireEditButton();
-            return true;
-        }
-        if (ke->key() == Qt::Key_Up || ke->key() == Qt::Key_Down || ke->key() == Qt::Key_PageUp
-            || ke->key() == Qt::Key_PageDown) {
-            // Rows move from the editor too: the typed text goes first.
-            if (!m_grid->commitEdit()) {
-                return true;
-            }
-            QAbstractItemView::CursorAction action = QAbstractItemView::MoveUp;
-            if (ke->key() == Qt::Key_Down) {
-                action = QAbstractItemView::MoveDown;
-            } else if (ke->key() == Qt::Key_PageUp) {
-                action = QAbstractItemView::MovePageUp;
-            } else if (ke->key() == Qt::Key_PageDown) {
-                action = QAbstractItemView::MovePageDown;
-            }
-            const QModelIndex target = m_grid->moveCursor(action, ke->modifiers());
-            if (target.isValid() && target != m_grid->currentIndex()) {
-                m_grid->selectionModel()->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect);
-            }
-            return true;
-        }
-        if (ke->key() == Qt::Key_Escape && m_editor) {
-            m_grid->cancelEdit();
-            return true;
-        }
-    }
-    return QStyledItemDelegate::eventFilter(object, event);
-}
-
-// ---- TDBGrid -----------------------------------------------------------------
 
 TDBGrid::TDBGrid(QWidget *parent)
     : QTableView(parent)
@@ -419,14 +48,25 @@ TDBGrid::TDBGrid(QWidget *parent)
     verticalHeader()->setMinimumWidth(14);
     verticalHeader()->setDefaultAlignment(Qt::AlignCenter);
     verticalHeader()->setHighlightSections(false);
+    m_model->columns()->setFont(font());
     connect(m_model, &DataSetModel::currentRowMayHaveChanged, this, [this] { syncFromDataSet(); });
+    // The model resets when its columns or its rows start over; either way
+    // the sections are new and take the columns' geometry.
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+        m_selectedColumn = qBound(0, m_selectedColumn, qMax(0, Columns()->Count() - 1));
+        applyColumnGeometry();
+    });
+    connect(m_model->columns(), &TDBGridColumns::columnChanged, this, [this](int column) {
+        applyColumnGeometry(column);
+        viewport()->update();
+    });
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) { focusMovedTo(now); });
     connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this](int section, int, int newSize) {
         if (m_resizingColumns) {
             return;
         }
-        if (TColumn *c = m_columns.Items(section)) {
-            c->m_width = newSize;
+        if (TColumn *c = Columns()->Items(section)) {
+            c->setWidth(newSize); // the user dragged the border
         }
     });
     applyOptions();
@@ -437,8 +77,9 @@ TDBGrid::~TDBGrid()
     for (const auto &c : std::as_const(m_dataSetConnections)) {
         disconnect(c);
     }
-    // The model reads the columns, which go before the view's own teardown.
+    // The model owns the columns the view reads: it goes before the view's own teardown.
     m_model->disconnect(this);
+    m_model->columns()->disconnect(this);
     setModel(nullptr);
     delete m_model;
     m_model = nullptr;
@@ -493,52 +134,23 @@ void TDBGrid::setDataSource(TDataSource *dataSource)
     }
 }
 
-void TDBGrid::rebuildColumns()
-{
-    // Without columns added by code: one per visible field. The caller wraps
-    // this in a model reset.
-    m_columns.m_items.clear();
-    if (TClientDataSet *ds = dataSet()) {
-        for (TField *f : ds->Fields()) {
-            if (f->Visible()) {
-                m_columns.m_items.push_back(std::make_unique<TColumn>(this, f->FieldName()));
-            }
-        }
-    }
-    if (m_selectedColumn >= m_columns.Count()) {
-        m_selectedColumn = qMax(0, m_columns.Count() - 1);
-    }
-}
-
 void TDBGrid::applyColumnGeometry()
 {
-    m_resizingColumns = true;
-    for (int i = 0; i < m_columns.Count(); ++i) {
-        TColumn *c = m_columns.Items(i);
-        horizontalHeader()->resizeSection(i, c->Width());
-        setColumnHidden(i, !c->Visible());
+    for (int i = 0; i < Columns()->Count(); ++i) {
+        applyColumnGeometry(i);
     }
-    m_resizingColumns = false;
 }
 
-void TDBGrid::columnChanged(TColumn *column)
+void TDBGrid::applyColumnGeometry(int column)
 {
-    const int i = m_columns.indexOf(column);
-    if (i < 0) {
+    const TColumn *c = Columns()->Items(column);
+    if (!c) {
         return;
     }
     m_resizingColumns = true;
-    horizontalHeader()->resizeSection(i, column->Width());
-    setColumnHidden(i, !column->Visible());
+    horizontalHeader()->resizeSection(column, c->Width());
+    setColumnHidden(column, !c->Visible());
     m_resizingColumns = false;
-    m_model->columnTitleChanged(i);
-    viewport()->update();
-}
-
-void TDBGrid::layoutChanged()
-{
-    applyColumnGeometry();
-    viewport()->update();
 }
 
 void TDBGrid::setOptions(TDBGridOptions options)
@@ -563,6 +175,7 @@ void TDBGrid::applyOptions()
     setShowGrid((m_options & dgColLines) || (m_options & dgRowLines));
     setTabKeyNavigation(m_options & dgTabs);
     setSelectionBehavior((m_options & dgRowSelect) ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
+    m_model->setEditable(m_options & dgEditing);
     if (!(m_options & dgEditing) && m_delegate && m_delegate->editor()) {
         commitEdit();
     }
@@ -576,7 +189,7 @@ int TDBGrid::SelectedIndex() const
 
 void TDBGrid::setSelectedIndex(int index)
 {
-    if (index < 0 || index >= m_columns.Count() || index == m_selectedColumn) {
+    if (index < 0 || index >= Columns()->Count() || index == m_selectedColumn) {
         return;
     }
     selectColumn(index, true);
@@ -585,7 +198,7 @@ void TDBGrid::setSelectedIndex(int index)
 
 TColumn *TDBGrid::SelectedColumn() const
 {
-    return m_columns.Items(m_selectedColumn);
+    return Columns()->Items(m_selectedColumn);
 }
 
 TField *TDBGrid::SelectedField() const
@@ -665,7 +278,7 @@ QRect TDBGrid::cellRect(int row, int column) const
 
 QRect TDBGrid::editButtonRect(const QModelIndex &index) const
 {
-    TColumn *column = m_columns.Items(index.column());
+    TColumn *column = Columns()->Items(index.column());
     if (!column || column->ButtonStyle() != cbsEllipsis || index != currentIndex()) {
         return {};
     }
@@ -901,14 +514,13 @@ void TDBGrid::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hi
     QTableView::closeEditor(editor, hint);
 }
 
-void TDBGrid::keyPressEvent(QKeyEvent *event)
+TDBGrid::KeyOutcome TDBGrid::runKeyEvents(const QKeyEvent *event, QChar *replacement)
 {
     quint16 vk = GridKeys::virtualKey(event);
     if (vk && OnKeyDown) {
         const bool ok = guarded(this, [&] { OnKeyDown(this, vk, event->modifiers()); });
         if (!ok || vk == 0) {
-            event->accept();
-            return;
+            return KeyOutcome::Swallowed;
         }
     }
     QChar ch = GridKeys::typedChar(event);
@@ -916,15 +528,31 @@ void TDBGrid::keyPressEvent(QKeyEvent *event)
         const QChar before = ch;
         const bool ok = guarded(this, [&] { OnKeyPress(this, ch); });
         if (!ok || ch.isNull()) {
-            event->accept();
-            return;
+            return KeyOutcome::Swallowed;
         }
         if (ch != before && ch.isPrint()) {
-            QKeyEvent replaced(QEvent::KeyPress, 0, event->modifiers(), QString(ch));
-            handleKey(&replaced);
-            event->accept();
-            return;
+            *replacement = ch;
+            return KeyOutcome::Replaced;
         }
+    }
+    return KeyOutcome::Pass;
+}
+
+void TDBGrid::keyPressEvent(QKeyEvent *event)
+{
+    QChar replacement;
+    switch (runKeyEvents(event, &replacement)) {
+    case KeyOutcome::Swallowed:
+        event->accept();
+        return;
+    case KeyOutcome::Replaced: {
+        QKeyEvent replaced(QEvent::KeyPress, 0, event->modifiers(), QString(replacement));
+        handleKey(&replaced);
+        event->accept();
+        return;
+    }
+    case KeyOutcome::Pass:
+        break;
     }
     handleKey(event);
 }
@@ -937,13 +565,6 @@ void TDBGrid::handleKey(QKeyEvent *event)
     case Qt::Key_Insert:
         if (mods == Qt::NoModifier && (m_options & dgEditing) && ds && ds->Active()) {
             guarded(this, [ds] { ds->Insert(); });
-            event->accept();
-            return;
-        }
-        break;
-    case Qt::Key_Delete:
-        if (mods & Qt::ControlModifier) {
-            deleteCurrentRow();
             event->accept();
             return;
         }
@@ -981,20 +602,6 @@ void TDBGrid::handleKey(QKeyEvent *event)
     m_forwardedKey = event;
     QTableView::keyPressEvent(event);
     m_forwardedKey = nullptr;
-}
-
-void TDBGrid::deleteCurrentRow()
-{
-    TClientDataSet *ds = dataSet();
-    if (!ds || !ds->Active() || ds->IsEmpty()) {
-        return;
-    }
-    if (m_options & dgConfirmDelete) {
-        if (ModalDialogs::messageBox(u"Excluir o registro?"_s, mtConfirmation, mbYes | mbNo, {}, this) != mrYes) {
-            return;
-        }
-    }
-    guarded(this, [ds] { ds->Delete(); });
 }
 
 void TDBGrid::focusInEvent(QFocusEvent *event)
@@ -1109,13 +716,7 @@ void TDBGrid::mouseDoubleClickEvent(QMouseEvent *event)
 
 void TDBGrid::onFieldFocusRequested(TField *field)
 {
-    TColumn *column = nullptr;
-    for (int i = 0; i < m_columns.Count(); ++i) {
-        if (m_columns.Items(i)->Field() == field) {
-            column = m_columns.Items(i);
-            break;
-        }
-    }
+    TColumn *column = Columns()->findByField(field);
     if (!column || !isVisible()) {
         return;
     }
@@ -1129,14 +730,19 @@ void TDBGrid::onFieldFocusRequested(TField *field)
     }
 }
 
-void TDBGrid::paintEvent(QPaintEvent *event)
-{
-    QTableView::paintEvent(event);
-}
-
 void TDBGrid::showEvent(QShowEvent *event)
 {
     QTableView::showEvent(event);
     applyColumnGeometry();
     syncFromDataSet();
+}
+
+void TDBGrid::changeEvent(QEvent *event)
+{
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        // Default widths are measured in the grid's font.
+        Columns()->setFont(font());
+        applyColumnGeometry();
+    }
 }

@@ -5,84 +5,15 @@
 #include <QTableView>
 
 #include <functional>
-#include <memory>
-#include <vector>
 
+#include "DataSetModel.h"
+#include "TColumn.h"
+#include "TDBGridColumns.h"
 #include "TDataSource.h"
 #include "framework_export.h"
 
 class QPainter;
-class TDBGrid;
-class DataSetModel;
 class GridDelegate;
-
-enum TColumnButtonStyle { cbsAuto, cbsEllipsis, cbsNone };
-
-// One grid column, showing one field by name.
-class FRAMEWORK_EXPORT TColumn
-{
-public:
-    TColumn(TDBGrid *grid, const QString &fieldName);
-
-    TDBGrid *Grid() const { return m_grid; }
-    int Index() const;                       // position among the grid's columns
-    QString FieldName() const { return m_fieldName; }
-    void setFieldName(const QString &name);
-    TField *Field() const;                   // nullptr while the record set lacks it
-
-    QString Title() const;                   // caption; default the field's DisplayLabel
-    void setTitle(const QString &title);
-    int Width() const;                       // pixels; default from the field's DisplayWidth
-    void setWidth(int pixels);
-    Qt::Alignment Alignment() const { return m_alignment; }
-    void setAlignment(Qt::Alignment alignment);
-    Qt::Alignment TitleAlignment() const { return m_titleAlignment; }
-    void setTitleAlignment(Qt::Alignment alignment);
-    bool ReadOnly() const { return m_readOnly; }
-    void setReadOnly(bool readOnly) { m_readOnly = readOnly; }
-    TColumnButtonStyle ButtonStyle() const { return m_buttonStyle; }
-    void setButtonStyle(TColumnButtonStyle style);
-    bool Visible() const { return m_visible; }
-    void setVisible(bool visible);
-    int Tag() const { return m_tag; }
-    void setTag(int tag) { m_tag = tag; }
-
-private:
-    friend class TDBGrid;
-    TDBGrid *m_grid;
-    QString m_fieldName;
-    QString m_title;
-    int m_width = -1;
-    Qt::Alignment m_alignment = Qt::AlignLeft | Qt::AlignVCenter;
-    Qt::Alignment m_titleAlignment = Qt::AlignLeft | Qt::AlignVCenter;
-    bool m_readOnly = false;
-    TColumnButtonStyle m_buttonStyle = cbsAuto;
-    bool m_visible = true;
-    int m_tag = 0;
-};
-
-// The grid's columns. Without any column added, the grid shows one column
-// per visible field of the record set, rebuilt when it opens.
-class FRAMEWORK_EXPORT TDBGridColumns
-{
-public:
-    explicit TDBGridColumns(TDBGrid *grid) : m_grid(grid) {}
-    int Count() const { return int(m_items.size()); }
-    TColumn *Items(int index) const;         // nullptr when out of range
-    TColumn *operator[](int index) const { return Items(index); }
-    TColumn *Add(const QString &fieldName);
-    TColumn *findByFieldName(const QString &fieldName) const;
-    int indexOf(const TColumn *column) const;
-    void Clear();
-    // True when the columns were added by code (not built from the fields).
-    bool isCustom() const { return m_custom; }
-
-private:
-    friend class TDBGrid;
-    TDBGrid *m_grid;
-    std::vector<std::unique_ptr<TColumn>> m_items;
-    bool m_custom = false;
-};
 
 enum TDBGridOption {
     dgEditing = 0x1,
@@ -95,7 +26,6 @@ enum TDBGridOption {
     dgTabs = 0x80,
     dgRowSelect = 0x100,
     dgAlwaysShowSelection = 0x200,
-    dgConfirmDelete = 0x400,
     dgCancelOnExit = 0x800
 };
 Q_DECLARE_FLAGS(TDBGridOptions, TDBGridOption)
@@ -121,7 +51,8 @@ using TKeyPressEvent = std::function<void(QObject *sender, QChar &key)>;
 // the record set's current row follows the grid; a refused move (EAbort or an
 // error in the record set's events) keeps the old row. Cells show, and editors
 // start from, the field's get-text text; typed text goes through
-// TField::setText. Every entry point runs through the guard.
+// TField::setText. Every entry point runs through the guard. The grid never
+// deletes a row by itself: deleting is the screen's command, with its question.
 class FRAMEWORK_EXPORT TDBGrid : public QTableView
 {
     Q_OBJECT
@@ -133,8 +64,8 @@ public:
     void setDataSource(TDataSource *dataSource);
     TClientDataSet *dataSet() const;
 
-    TDBGridColumns *Columns() { return &m_columns; }
-    const TDBGridColumns *Columns() const { return &m_columns; }
+    // The columns are the model's; the grid applies their geometry when they change.
+    TDBGridColumns *Columns() const { return m_model->columns(); }
 
     TDBGridOptions Options() const { return m_options; }
     void setOptions(TDBGridOptions options);
@@ -181,10 +112,6 @@ public:
     TKeyPressEvent OnKeyPress;
     TGridNotifyEvent OnDblClick;
 
-    // Used by the framework's model and delegate.
-    void columnChanged(TColumn *column);
-    void layoutChanged();
-
 signals:
     void editButtonClicked();
 
@@ -198,20 +125,23 @@ protected:
     bool edit(const QModelIndex &index, EditTrigger trigger, QEvent *event) override;
     void closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint) override;
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
-    void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     friend class GridDelegate;
-    friend class TDBGridColumns;
-    friend class DataSetModel;
-    void rebuildColumns();
+    static constexpr int editButtonWidth = 17;
+
+    // What the screen's key events made of a key the user pressed.
+    enum class KeyOutcome { Pass, Swallowed, Replaced };
+    // Runs OnKeyDown, then OnKeyPress for the character the key types; a
+    // printable character the handler put in its place comes back in replacement.
+    KeyOutcome runKeyEvents(const QKeyEvent *event, QChar *replacement);
     void applyOptions();
     void syncFromDataSet();
     bool moveToRow(int row);
     bool changeColumn(int from, int to);
     void onFieldFocusRequested(TField *field);
-    void deleteCurrentRow();
     void handleKey(QKeyEvent *event);
     bool tryNavigate(const QModelIndex &target);
     bool runColExit();
@@ -223,15 +153,15 @@ private:
     QRect editButtonRect(const QModelIndex &index) const;
     void refreshEditorFromField();
     void applyColumnGeometry();
+    void applyColumnGeometry(int column);
     void focusMovedTo(QWidget *now);
     void leaveGrid();
 
     QPointer<TDataSource> m_dataSource;
     DataSetModel *m_model = nullptr;
     GridDelegate *m_delegate = nullptr;
-    TDBGridColumns m_columns{this};
     TDBGridOptions m_options = dgEditing | dgTitles | dgIndicator | dgColumnResize | dgColLines | dgRowLines | dgTabs
-                               | dgConfirmDelete | dgCancelOnExit;
+                               | dgCancelOnExit;
     int m_tag = 0;
     int m_drawingRow = -1;
     int m_selectedColumn = 0;

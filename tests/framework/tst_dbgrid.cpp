@@ -476,19 +476,36 @@ private slots:
         QCOMPARE(ds.State(), TDataSetState::dsBrowse); // the untouched new row is gone
     }
 
-    void ctrlDeleteAsksFirst()
+    // Rows are deleted only through the screen's delete command, with its own
+    // question: the grid itself deletes nothing, whatever modifiers go with Delete.
+    void deleteKeyNeverDeletesARow_data()
     {
-        ModalDialogs::answerNext(u"Não"_s);
-        QTest::keyClick(m_window->windowHandle(), Qt::Key_Delete, Qt::ControlModifier);
-        QCOMPARE(m_ds->RecordCount(), 5);
-        QCOMPARE(ModalDialogs::shown().size(), 1);
-        QCOMPARE(ModalDialogs::shown().at(0).type, mtConfirmation);
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Delete") << int(Qt::NoModifier);
+        QTest::newRow("Ctrl+Delete") << int(Qt::ControlModifier);
+        QTest::newRow("Ctrl+Shift+Delete") << int(Qt::ControlModifier | Qt::ShiftModifier);
+    }
+    void deleteKeyNeverDeletesARow()
+    {
+        QFETCH(int, modifiers);
+        QList<int> deletes; // the modifiers each Delete reached the handler with
+        m_grid->OnKeyDown = [&](QObject *, quint16 &k, Qt::KeyboardModifiers shift) {
+            if (k == 46) {
+                deletes << int(shift);
+            }
+        };
+        // A question that opened would take this answer and delete at once.
         ModalDialogs::answerNext(u"Sim"_s);
-        QTest::keyClick(m_window->windowHandle(), Qt::Key_Delete, Qt::ControlModifier);
-        QCOMPARE(m_ds->RecordCount(), 4);
-        m_grid->setOption(dgConfirmDelete, false);
-        QTest::keyClick(m_window->windowHandle(), Qt::Key_Delete, Qt::ControlModifier);
-        QCOMPARE(m_ds->RecordCount(), 3);
+        m_ds->setRecNo(3);
+        QTest::keyClick(m_window->windowHandle(), Qt::Key_Delete, Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(deletes, QList<int>{modifiers});
+        QCOMPARE(m_ds->RecordCount(), 5);
+        QCOMPARE(m_ds->RecNo(), 3);
+        QCOMPARE(m_ds->State(), TDataSetState::dsBrowse);
+        QCOMPARE(m_ds->ChangeCount(), 0);
+        QVERIFY(ModalDialogs::shown().isEmpty());
+        QCOMPARE(ModalDialogs::pendingAnswers(), 1);
+        ModalDialogs::clearAnswers();
     }
 
     void typingIntoAnEmptyGridStartsARow()

@@ -148,6 +148,84 @@ private slots:
         QCOMPARE(m_grid->model()->columnCount(), 2);
     }
 
+    // The model needs no view: it owns its columns and says when they change.
+    void aModelWithoutAViewFollowsItsColumns()
+    {
+        DataSetModel model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        model.setDataSet(m_ds);
+        QCOMPARE(model.columnCount(), 4);
+        QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+        model.columns()->Add(u"NOME"_s);
+        QCOMPARE(reset.count(), 1);
+        QCOMPARE(model.columnCount(), 1);
+        QCOMPARE(model.index(2, 0).data().toString(), u"Carla"_s);
+        m_ds->Append();
+        QCOMPARE(model.rowCount(), 6);
+        m_ds->Cancel();
+        model.columns()->Clear();
+        QCOMPARE(reset.count(), 2);
+        QCOMPARE(model.columnCount(), 4);
+        QCOMPARE(model.headerData(3, Qt::Horizontal).toString(), u"ATIVO"_s);
+        model.setDataSet(nullptr);
+        QCOMPARE(model.rowCount(), 0);
+        QCOMPARE(model.columnCount(), 0);
+    }
+
+    // A change to one column reaches the header of that column only, and the
+    // grid answers it with the column's geometry; the model does not start over.
+    void aColumnChangeIsOneHeaderChange_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("title") << u"title"_s;
+        QTest::newRow("title alignment") << u"titleAlignment"_s;
+        QTest::newRow("width") << u"width"_s;
+        QTest::newRow("width dragged by the user") << u"drag"_s;
+        QTest::newRow("hidden") << u"hidden"_s;
+    }
+    void aColumnChangeIsOneHeaderChange()
+    {
+        QFETCH(QString, change);
+        m_grid->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_grid));
+        m_grid->Columns()->Add(u"CODIGO"_s);
+        TColumn *column = m_grid->Columns()->Add(u"NOME"_s);
+        QSignalSpy reset(m_grid->model(), &QAbstractItemModel::modelReset);
+        QSignalSpy header(m_grid->model(), &QAbstractItemModel::headerDataChanged);
+        if (change == u"title"_s) {
+            column->setTitle(u"Nome"_s);
+            QCOMPARE(m_grid->model()->headerData(1, Qt::Horizontal).toString(), u"Nome"_s);
+        } else if (change == u"titleAlignment"_s) {
+            column->setTitleAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+            QCOMPARE(m_grid->model()->headerData(1, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>(),
+                     Qt::AlignHCenter | Qt::AlignVCenter);
+        } else if (change == u"width"_s) {
+            column->setWidth(77);
+        } else if (change == u"drag"_s) {
+            m_grid->horizontalHeader()->resizeSection(1, 77);
+        } else {
+            column->setVisible(false);
+        }
+        if (change == u"width"_s || change == u"drag"_s) {
+            QCOMPARE(column->Width(), 77);
+        }
+        QCOMPARE(m_grid->isColumnHidden(1), change == u"hidden"_s);
+        if (change != u"hidden"_s) {
+            QCOMPARE(m_grid->horizontalHeader()->sectionSize(1), column->Width());
+        }
+        QCOMPARE(reset.count(), 0);
+        QCOMPARE(header.count(), 1);
+        QCOMPARE(header.at(0).at(0).value<Qt::Orientation>(), Qt::Horizontal);
+        QCOMPARE(header.at(0).at(1).toInt(), 1);
+        QCOMPARE(header.at(0).at(2).toInt(), 1);
+        // Columns added by code keep their geometry when the rows start over.
+        m_ds->SetData(people(2));
+        QCOMPARE(m_grid->isColumnHidden(1), change == u"hidden"_s);
+        if (change != u"hidden"_s) {
+            QCOMPARE(m_grid->horizontalHeader()->sectionSize(1), column->Width());
+        }
+    }
+
     void getTextIsWhatCellsShow()
     {
         TField *nome = m_ds->FieldByName(u"NOME"_s);

@@ -1,0 +1,222 @@
+#include "GridDelegate.h"
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QPainter>
+
+#include "Guard.h"
+#include "TDBGrid.h"
+
+using namespace Qt::StringLiterals;
+
+GridDelegate::GridDelegate(TDBGrid *grid)
+    : QStyledItemDelegate(grid)
+    , m_grid(grid)
+{
+}
+
+void GridDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    QStyleOptionViewItem opt(option);
+    const bool focused = m_grid->focusWithin();
+    if (!focused && !(m_grid->Options() & dgAlwaysShowSelection)) {
+        opt.state &= ~QStyle::State_Selected;
+    }
+    QStyledItemDelegate::paint(painter, opt, index);
+
+    const bool selected = opt.state & QStyle::State_Selected;
+    const bool current = index == m_grid->currentIndex();
+    TColumn *column = m_grid->Columns()->Items(index.column());
+
+    // The ellipsis button belongs to the cell the user is in: the current cell of a focused grid.
+    if (current && focused && column && column->ButtonStyle() == cbsEllipsis) {
+        QStyleOptionButton button;
+        button.rect = m_grid->editButtonRect(index).translated(-m_grid->visualRect(index).topLeft()
+                                                                + option.rect.topLeft());
+        button.text = u"..."_s;
+        button.state = QStyle::State_Enabled | QStyle::State_Raised;
+        button.palette = opt.palette;
+        m_grid->style()->drawControl(QStyle::CE_PushButton, &button, painter, m_grid);
+    }
+
+    if (!m_grid->OnDrawColumnCell) {
+        return;
+    }
+    // The colour group the default drawing used, so the brush matches what is on screen.
+    const QPalette::ColorGroup cg = (opt.state & QStyle::State_Enabled)
+                                        ? ((opt.state & QStyle::State_Active) ? QPalette::Normal : QPalette::Inactive)
+                                        : QPalette::Disabled;
+    QColor background = opt.palette.color(cg, QPalette::Base);
+    const QVariant bgRole = index.data(Qt::BackgroundRole);
+    if (bgRole.canConvert<QBrush>()) {
+        background = bgRole.value<QBrush>().color();
+    }
+    if (selected) {
+        background = opt.palette.color(cg, QPalette::Highlight);
+    }
+    TGridDrawState state;
+    if (selected) {
+        state |= gdSelected;
+    }
+    if (current && focused) {
+        state |= gdFocused;
+    }
+    painter->save();
+    painter->setBrush(background);
+    painter->setPen(opt.palette.color(cg, selected ? QPalette::HighlightedText : QPalette::Text));
+    m_grid->m_drawingRow = index.row();
+    try {
+        m_grid->OnDrawColumnCell(m_grid, *painter, option.rect, index.column(), column, state);
+    } catch (const std::exception &e) {
+        // No dialog can open while painting; the cell keeps the default drawing.
+        qWarning("Grid %s: drawing a cell failed: %s", qUtf8Printable(m_grid->objectName()), e.what());
+    }
+    m_grid->m_drawingRow = -1;
+    painter->restore();
+}
+
+QWidget *GridDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &option,
+                                    const QModelIndex &index) const
+{
+    Q_UNUSED(option)
+    auto *editor = new QLineEdit(parent);
+    editor->setObjectName(u"gridEditor"_s);
+    editor->setFrame(false);
+    TColumn *column = m_grid->Columns()->Items(index.column());
+    if (TField *field = column ? column->Field() : nullptr) {
+        if (!field->EditMask().isEmpty()) {
+            editor->setInputMask(field->EditMask());
+        } else if (field->DataType() == FieldType::Text && field->Size() > 0) {
+            editor->setMaxLength(field->Size());
+        }
+        editor->setAlignment(column->Alignment() & Qt::AlignHorizontal_Mask);
+    }
+    m_editor = editor;
+    m_editorIndex = index;
+    m_commitFailed = false;
+    connect(editor, &QLineEdit::textEdited, m_grid, [grid = m_grid] {
+        TClientDataSet *ds = grid->dataSet();
+        if (ds && ds->State() == TDataSetState::dsBrowse && !guarded(grid, [ds] { ds->Edit(); })) {
+            grid->cancelEdit(); // the row refused to change
+        }
+    });
+    return editor;
+}
+
+void GridDelegate::setEditorData(QWidget *editor, const QModelIndex &index) const
+{
+    auto *le = qobject_cast<QLineEdit *>(editor);
+    if (!le) {
+        return;
+    }
+    const QString text = index.data(Qt::EditRole).toString();
+    le->setText(text);
+    le->setProperty("pruInitialText", editorText(le));
+    le->setModified(false);
+}
+
+QString GridDelegate::editorText(const QLineEdit *editor)
+{
+    if (editor->inputMask().isEmpty()) {
+        return editor->text();
+    }
+    // QLineEdit drops untyped positions at the end; the field expects the
+    // mask's full shape with blanks wherever nothing was typed.
+    const QString mask = editor->inputMask();
+    const qsizetype semicolon = mask.lastIndexOf(u';');
+    const QChar blank = (semicolon >= 0 && semicolon + 1 < mask.size()) ? mask.at(semicolon + 1) : QChar(u' ');
+    QString text = editor->displayText();
+    text.replace(blank, u' ');
+    return text;
+}
+
+void GridDelegate::setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const
+{
+    Q_UNUSED(model)
+    auto *le = qobject_cast<QLineEdit *>(editor);
+    if (!le || m_grid->m_committing) {
+        return;
+    }
+    // Opening and closing an editor without typing changes nothing.
+    if (!le->isModified() && editorText(le) == le->property("pruInitialText").toString()) {
+        m_commitFailed = false;
+        return;
+    }
+    m_commitFailed = !m_grid->commitText(index, editorText(le));
+    if (!m_commitFailed) {
+        le->setProperty("pruInitialText", editorText(le));
+        le->setModified(false);
+    }
+}
+
+void GridDelegate::updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option,
+                                        const QModelIndex &index) const
+{
+    QStyledItemDelegate::updateEditorGeometry(editor, option, index);
+    TColumn *column = m_grid->Columns()->Items(index.column());
+    if (column && column->ButtonStyle() == cbsEllipsis) {
+        QRect r = editor->geometry();
+        r.setWidth(qMax(0, r.width() - TDBGrid::editButtonWidth));
+        editor->setGeometry(r);
+    }
+}
+
+void GridDelegate::destroyEditor(QWidget *editor, const QModelIndex &index) const
+{
+    if (editor == m_editor) {
+        m_editor = nullptr;
+        m_editorIndex = QModelIndex();
+    }
+    QStyledItemDelegate::destroyEditor(editor, index);
+}
+
+bool GridDelegate::eventFilter(QObject *object, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress && object == m_editor && event != m_grid->m_forwardedKey) {
+        auto *ke = static_cast<QKeyEvent *>(event);
+        QChar replacement;
+        switch (m_grid->runKeyEvents(ke, &replacement)) {
+        case TDBGrid::KeyOutcome::Swallowed:
+            return true;
+        case TDBGrid::KeyOutcome::Replaced: {
+            QKeyEvent replaced(QEvent::KeyPress, 0, ke->modifiers(), QString(replacement));
+            m_grid->m_forwardedKey = &replaced;
+            QCoreApplication::sendEvent(m_editor, &replaced);
+            m_grid->m_forwardedKey = nullptr;
+            return true;
+        }
+        case TDBGrid::KeyOutcome::Pass:
+            break;
+        }
+        const Qt::KeyboardModifiers mods = ke->modifiers() & ~Qt::KeypadModifier;
+        if ((ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter) && (mods & Qt::ControlModifier)) {
+            m_grid->fireEditButton();
+            return true;
+        }
+        if (ke->key() == Qt::Key_Up || ke->key() == Qt::Key_Down || ke->key() == Qt::Key_PageUp
+            || ke->key() == Qt::Key_PageDown) {
+            // Rows move from the editor too: the typed text goes first.
+            if (!m_grid->commitEdit()) {
+                return true;
+            }
+            QAbstractItemView::CursorAction action = QAbstractItemView::MoveUp;
+            if (ke->key() == Qt::Key_Down) {
+                action = QAbstractItemView::MoveDown;
+            } else if (ke->key() == Qt::Key_PageUp) {
+                action = QAbstractItemView::MovePageUp;
+            } else if (ke->key() == Qt::Key_PageDown) {
+                action = QAbstractItemView::MovePageDown;
+            }
+            const QModelIndex target = m_grid->moveCursor(action, ke->modifiers());
+            if (target.isValid() && target != m_grid->currentIndex()) {
+                m_grid->selectionModel()->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect);
+            }
+            return true;
+        }
+        if (ke->key() == Qt::Key_Escape && m_editor) {
+            m_grid->cancelEdit();
+            return true;
+        }
+    }
+    return QStyledItemDelegate::eventFilter(object, event);
+}

@@ -1,0 +1,93 @@
+#include "TDBGridColumns.h"
+
+#include "TClientDataSet.h"
+
+TDBGridColumns::TDBGridColumns(QObject *parent)
+    : QObject(parent)
+{
+}
+
+TDBGridColumns::~TDBGridColumns() = default;
+
+TColumn *TDBGridColumns::Items(int index) const
+{
+    if (index < 0 || index >= Count()) {
+        return nullptr;
+    }
+    return m_items[size_t(index)].get();
+}
+
+TColumn *TDBGridColumns::Add(const QString &fieldName)
+{
+    emit columnsAboutToBeReset();
+    if (!m_custom) {
+        // The first column added by code replaces the ones built from the fields.
+        m_items.clear();
+        m_custom = true;
+    }
+    m_items.push_back(std::make_unique<TColumn>(this, fieldName));
+    TColumn *column = m_items.back().get();
+    emit columnsReset();
+    return column;
+}
+
+TColumn *TDBGridColumns::findByFieldName(const QString &fieldName) const
+{
+    for (const auto &c : m_items) {
+        if (c->FieldName() == fieldName) {
+            return c.get();
+        }
+    }
+    return nullptr;
+}
+
+TColumn *TDBGridColumns::findByField(const TField *field) const
+{
+    for (const auto &c : m_items) {
+        if (field && c->Field() == field) {
+            return c.get();
+        }
+    }
+    return nullptr;
+}
+
+int TDBGridColumns::indexOf(const TColumn *column) const
+{
+    for (size_t i = 0; i < m_items.size(); ++i) {
+        if (m_items[i].get() == column) {
+            return int(i);
+        }
+    }
+    return -1;
+}
+
+void TDBGridColumns::Clear()
+{
+    m_custom = false;
+    rebuildFromFields();
+}
+
+void TDBGridColumns::rebuildFromFields()
+{
+    if (m_custom) {
+        return;
+    }
+    emit columnsAboutToBeReset();
+    m_items.clear();
+    if (m_dataSet) {
+        for (TField *f : m_dataSet->Fields()) {
+            if (f->Visible()) {
+                m_items.push_back(std::make_unique<TColumn>(this, f->FieldName()));
+            }
+        }
+    }
+    emit columnsReset();
+}
+
+void TDBGridColumns::notifyChanged(const TColumn *column)
+{
+    const int index = indexOf(column);
+    if (index >= 0) {
+        emit columnChanged(index);
+    }
+}

@@ -122,7 +122,13 @@ RpcReply TNetConnection::callRemote(const QString &method, const QCborArray &arg
                                       .arg(m_port)
                                       .arg(method));
     } else {
-        reply = m_client->call(method, args, m_timeoutMs);
+        // Whatever the call throws reaches the caller as a failed reply, so
+        // the reply check shows it like any other failure.
+        try {
+            reply = m_client->call(method, args, m_timeoutMs);
+        } catch (...) {
+            reply = RpcReply::failure(currentExceptionMessage());
+        }
     }
     if (!reply.ok && m_throwException) {
         throw EDatabaseError(reply.error);

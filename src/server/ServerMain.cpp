@@ -14,6 +14,7 @@
 #include "DateTime.h"
 #include "RdmProcessoUnidade.h"
 #include "RpcServer.h"
+#include "SchemaCheck.h"
 #include "ServerClock.h"
 #include "ServerLog.h"
 #include "SignalWatcher.h"
@@ -194,6 +195,7 @@ int serve(QCoreApplication &app, const Settings &settings)
         // generated before the first client arrives.
         ScopedConnection connection(settings.database, u"startup"_s);
         Database::migrate(connection.db());
+        SchemaCheck::require(connection.db());
         Activities::ensureToday(connection.db(), state->lastGeneratedDay);
     }
     RpcServer server(RdmProcessoUnidade::factory(state));

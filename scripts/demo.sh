@@ -24,8 +24,10 @@ if [ ! -f "$db" ]; then
 fi
 
 log=$var/log/pru_server.log
+portfile=$var/pru_server.port
 : >"$log"
-"$bin/pru_server" --sqlite "$db" --address 127.0.0.1 --port 0 2>>"$log" &
+rm -f "$portfile"
+"$bin/pru_server" --sqlite "$db" --address 127.0.0.1 --port 0 --port-file "$portfile" 2>>"$log" &
 server=$!
 stop_server() {
   if kill -0 "$server" 2>/dev/null; then
@@ -35,11 +37,14 @@ stop_server() {
 }
 trap stop_server EXIT
 
-# The server says where it listens once it is ready.
+# Once it listens the server writes "address port" to the port file, whole.
+address=""
 port=""
 for _ in $(seq 1 300); do
-  port=$(sed -n 's/.*iniciado: .* em 127\.0\.0\.1:\([0-9][0-9]*\).*/\1/p' "$log" | head -n 1)
-  [ -n "$port" ] && break
+  if [ -s "$portfile" ]; then
+    read -r address port <"$portfile"
+    break
+  fi
   if ! kill -0 "$server" 2>/dev/null; then
     echo "demo: o servidor de aplicação não iniciou:" >&2
     cat "$log" >&2
@@ -51,9 +56,9 @@ if [ -z "$port" ]; then
   echo "demo: o servidor de aplicação não informou a porta a tempo" >&2
   exit 1
 fi
-echo "== servidor de aplicação em 127.0.0.1:$port (log: $log)"
+echo "== servidor de aplicação em $address:$port (log: $log)"
 
-args=(--server "127.0.0.1:$port" --operator SUPERVISOR --password senha --database "$db" --open PRU87000)
+args=(--server "$address:$port" --operator SUPERVISOR --password senha --database "$db" --open PRU87000)
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   png=$var/screenshots/PRU87000.png
   rm -f "$png"

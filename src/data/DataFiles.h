@@ -2,9 +2,9 @@
 
 #include <QString>
 
-#include "data_export.h"
+#include "definitions_export.h"
 
 namespace DataFiles {
 // Reads a file kept under ":/data/" (UTF-8); throws EDatabaseError when missing.
-PRU_DATA_EXPORT QString read(const QString &relativePath);
+PRU_DEFINITIONS_EXPORT QString read(const QString &relativePath);
 }

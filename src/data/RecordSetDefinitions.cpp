@@ -1,5 +1,6 @@
 #include "RecordSetDefinitions.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -29,7 +30,124 @@ FieldType fieldType(const QString &source, const QString &fieldName, const QStri
     fail(source, u"tipo \"%1\" desconhecido no campo %2"_s.arg(text, fieldName));
 }
 
+FieldDefinition parseField(const QString &source, const QJsonObject &def, const QString &levelTable)
+{
+    FieldDefinition field;
+    field.name = def.value("name"_L1).toString();
+    if (field.name.isEmpty()) {
+        fail(source, u"campo sem nome"_s);
+    }
+    field.type = fieldType(source, field.name, def.value("type"_L1).toString());
+    field.size = def.value("size"_L1).toInt(0);
+    if (field.size < 0 || (field.type != FieldType::Text && field.size != 0)) {
+        fail(source, u"tamanho inválido no campo %1"_s.arg(field.name));
+    }
+    field.calculated = def.value("calculated"_L1).toBool(false);
+    field.required = def.value("required"_L1).toBool(false);
+    field.checked = def.value("checked"_L1).toBool(false);
+    if (field.calculated && field.saved()) {
+        fail(source, u"o campo calculado %1 não é gravado"_s.arg(field.name));
+    }
+    field.table = def.value("table"_L1).toString(levelTable);
+    if (field.saved() && field.table != levelTable) {
+        fail(source, u"o campo %1 é gravado e vem de outra tabela"_s.arg(field.name));
+    }
+    field.label = def.value("label"_L1).toString();
+    field.displayWidth = def.value("displayWidth"_L1).toInt(-1);
+    field.visible = def.value("visible"_L1).toBool(true);
+    return field;
+}
+
 } // namespace
+
+const FieldDefinition *Definition::field(const QString &fieldName) const
+{
+    for (const FieldDefinition &f : fields) {
+        if (f.name == fieldName) {
+            return &f;
+        }
+    }
+    return nullptr;
+}
+
+QList<FieldDef> Definition::packetFields() const
+{
+    QList<FieldDef> list;
+    for (const FieldDefinition &f : fields) {
+        if (!f.calculated) {
+            list.append(f.def());
+        }
+    }
+    return list;
+}
+
+QList<FieldDefinition> Definition::savedFields() const
+{
+    QList<FieldDefinition> list;
+    for (const FieldDefinition &f : fields) {
+        if (f.saved()) {
+            list.append(f);
+        }
+    }
+    return list;
+}
+
+Definition parse(const QString &json, const QString &sourceName)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(json.toUtf8(), &parseError);
+    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
+        fail(sourceName, parseError.errorString());
+    }
+    const QJsonObject root = document.object();
+    Definition definition;
+    definition.name = root.value("name"_L1).toString();
+    definition.table = root.value("table"_L1).toString();
+    definition.key = root.value("key"_L1).toString();
+    const QJsonValue fieldsValue = root.value("fields"_L1);
+    if (!fieldsValue.isArray() || fieldsValue.toArray().isEmpty()) {
+        fail(sourceName, u"lista de campos ausente"_s);
+    }
+    for (const QJsonValue &value : fieldsValue.toArray()) {
+        const FieldDefinition field = parseField(sourceName, value.toObject(), definition.table);
+        if (definition.field(field.name)) {
+            fail(sourceName, u"campo %1 repetido"_s.arg(field.name));
+        }
+        definition.fields.append(field);
+    }
+    if (!definition.key.isEmpty()) {
+        const FieldDefinition *key = definition.field(definition.key);
+        if (!key || !key->required) {
+            fail(sourceName, u"a chave %1 não é um campo obrigatório"_s.arg(definition.key));
+        }
+    }
+    for (const QJsonValue &value : root.value("indexes"_L1).toArray()) {
+        const QJsonObject def = value.toObject();
+        IndexDefinition index{def.value("name"_L1).toString(), def.value("field"_L1).toString()};
+        if (index.name.isEmpty() || !definition.field(index.field)) {
+            fail(sourceName, u"índice %1 sobre campo desconhecido \"%2\""_s.arg(index.name, index.field));
+        }
+        definition.indexes.append(index);
+    }
+    definition.activeIndex = root.value("activeIndex"_L1).toString();
+    return definition;
+}
+
+Definition load(const QString &name)
+{
+    const QString path = u"recordsets/%1.json"_s.arg(name);
+    return parse(DataFiles::read(path), path);
+}
+
+QStringList names()
+{
+    QStringList list;
+    const QStringList files = QDir(u":/data/recordsets"_s).entryList({u"*.json"_s}, QDir::Files, QDir::Name);
+    for (const QString &file : files) {
+        list.append(file.chopped(5));
+    }
+    return list;
+}
 
 void applyText(TClientDataSet *dataSet, const QString &json, const QString &sourceName)
 {
@@ -39,51 +157,25 @@ void applyText(TClientDataSet *dataSet, const QString &json, const QString &sour
     if (dataSet->Active()) {
         fail(sourceName, u"o conjunto de registros %1 já está aberto"_s.arg(dataSet->objectName()));
     }
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(json.toUtf8(), &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
-        fail(sourceName, parseError.errorString());
+    const Definition definition = parse(json, sourceName);
+    for (const FieldDefinition &def : definition.fields) {
+        if (dataSet->FindField(def.name)) {
+            fail(sourceName, u"campo %1 repetido"_s.arg(def.name));
+        }
+        TField *field = dataSet->addField(def.name, def.type, def.size, def.calculated);
+        if (!def.label.isEmpty()) {
+            field->setDisplayLabel(def.label);
+        }
+        if (def.displayWidth >= 0) {
+            field->setDisplayWidth(def.displayWidth);
+        }
+        field->setVisible(def.visible);
     }
-    const QJsonObject root = document.object();
-    const QJsonValue fieldsValue = root.value("fields"_L1);
-    if (!fieldsValue.isArray() || fieldsValue.toArray().isEmpty()) {
-        fail(sourceName, u"lista de campos ausente"_s);
+    for (const IndexDefinition &index : definition.indexes) {
+        dataSet->addIndex(index.name, index.field);
     }
-    for (const QJsonValue &value : fieldsValue.toArray()) {
-        const QJsonObject def = value.toObject();
-        const QString name = def.value("name"_L1).toString();
-        if (name.isEmpty()) {
-            fail(sourceName, u"campo sem nome"_s);
-        }
-        if (dataSet->FindField(name)) {
-            fail(sourceName, u"campo %1 repetido"_s.arg(name));
-        }
-        const FieldType type = fieldType(sourceName, name, def.value("type"_L1).toString());
-        const int size = def.value("size"_L1).toInt(0);
-        if (size < 0 || (type != FieldType::Text && size != 0)) {
-            fail(sourceName, u"tamanho inválido no campo %1"_s.arg(name));
-        }
-        TField *field = dataSet->addField(name, type, size, def.value("calculated"_L1).toBool(false));
-        if (def.contains("label"_L1)) {
-            field->setDisplayLabel(def.value("label"_L1).toString());
-        }
-        if (def.contains("displayWidth"_L1)) {
-            field->setDisplayWidth(def.value("displayWidth"_L1).toInt());
-        }
-        field->setVisible(def.value("visible"_L1).toBool(true));
-    }
-    for (const QJsonValue &value : root.value("indexes"_L1).toArray()) {
-        const QJsonObject def = value.toObject();
-        const QString indexName = def.value("name"_L1).toString();
-        const QString fieldName = def.value("field"_L1).toString();
-        if (indexName.isEmpty() || !dataSet->FindField(fieldName)) {
-            fail(sourceName, u"índice %1 sobre campo desconhecido \"%2\""_s.arg(indexName, fieldName));
-        }
-        dataSet->addIndex(indexName, fieldName);
-    }
-    const QString activeIndex = root.value("activeIndex"_L1).toString();
-    if (!activeIndex.isEmpty()) {
-        dataSet->setIndexName(activeIndex);
+    if (!definition.activeIndex.isEmpty()) {
+        dataSet->setIndexName(definition.activeIndex);
     }
 }
 

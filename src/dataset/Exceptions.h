@@ -38,3 +38,10 @@ class DATASET_EXPORT EPacketError : public EDatabaseError
 public:
     using EDatabaseError::EDatabaseError;
 };
+
+// The text of the exception being handled, for a boundary that turns any
+// exception into a message (the guard of Qt's entry points, the connection,
+// the server's calls and its main): the message of an EDatabaseError, what()
+// of a standard exception, "Erro inesperado." for anything else or an empty
+// text. Call it only inside a catch block; outside one it gives an empty text.
+DATASET_EXPORT QString currentExceptionMessage();

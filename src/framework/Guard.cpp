@@ -86,17 +86,13 @@ bool guarded(QObject *context, const std::function<void()> &fn)
         return true;
     } catch (const EAbort &) {
         // The silent stop ends here.
-    } catch (const EDatabaseError &e) {
-        error = e.message();
-    } catch (const std::exception &e) {
-        error = QString::fromUtf8(e.what());
     } catch (...) {
-        error = u"Erro inesperado."_s;
+        error = currentExceptionMessage();
     }
     --g_guardDepth;
     endFailedEntryPoint();
     if (!error.isNull()) {
-        showError(error.isEmpty() ? u"Erro inesperado."_s : error, widgetOf(context));
+        showError(error, widgetOf(context));
     }
     return false;
 }

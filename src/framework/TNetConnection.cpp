@@ -123,7 +123,13 @@ RpcReply TNetConnection::callRemote(const QString &method, const QCborArray &arg
                                       .arg(method));
         reply.method = method;
     } else {
-        reply = m_client->call(method, args, m_timeoutMs);
+        // Whatever the call throws reaches the caller as a failed reply, so
+        // the reply check shows it like any other failure.
+        try {
+            reply = m_client->call(method, args, m_timeoutMs);
+        } catch (...) {
+            reply = RpcReply::failure(currentExceptionMessage());
+        }
     }
     if (!reply.ok && m_throwException) {
         throw EDatabaseError(reply.error);

@@ -1,50 +1,48 @@
 #include "Fields.h"
 
-using namespace Qt::StringLiterals;
+#include <QHash>
 
-namespace {
-FieldDef number(const QString &name)
-{
-    return {name, FieldType::Number, 0};
-}
-FieldDef text(const QString &name, int size)
-{
-    return {name, FieldType::Text, size};
-}
-FieldDef dateTime(const QString &name)
-{
-    return {name, FieldType::DateTime, 0};
-}
-}
+#include "Exceptions.h"
+
+using namespace Qt::StringLiterals;
 
 namespace Fields {
 
+const RecordSetDefinitions::Definition &definition(const QString &recordSet)
+{
+    // Read once per process; every session shares them read-only.
+    static const QHash<QString, RecordSetDefinitions::Definition> levels = [] {
+        QHash<QString, RecordSetDefinitions::Definition> map;
+        for (const QString &name : {u"cdsProcessos"_s, u"cdsTarefas"_s, u"cdsOperadores"_s, u"cdsAtividades"_s}) {
+            map.insert(name, RecordSetDefinitions::load(name));
+        }
+        return map;
+    }();
+    const auto it = levels.constFind(recordSet);
+    if (it == levels.constEnd()) {
+        throw EDatabaseError(u"Nível desconhecido: %1"_s.arg(recordSet));
+    }
+    return *it;
+}
+
 QList<FieldDef> processos()
 {
-    return {number(u"NRPROCESSOFILIAL"_s), text(u"NMPROCESSOFILIAL"_s, 100), dateTime(u"DTINIVIGENCIA"_s),
-            dateTime(u"DTFINVIGENCIA"_s), text(u"CDOPERATU"_s, 12), text(u"NMOPERADOR"_s, 40),
-            dateTime(u"DTATUALIZACAO"_s), text(u"IDSITUACAO"_s, 1)};
+    return definition(u"cdsProcessos"_s).packetFields();
 }
 
 QList<FieldDef> tarefas()
 {
-    return {number(u"NRATIVIDADEFILIAL"_s), number(u"NRPROCESSOFILIAL"_s), text(u"NMATIVIDADEFILIAL"_s, 100),
-            text(u"CDTELAATIVIDADE"_s, 30), text(u"CDMODULOATIVIDADE"_s, 3), text(u"CDPERIENTR"_s, 2),
-            text(u"NMPERIENTR"_s, 20), text(u"DSATIVIDADEFILIAL"_s, 4000), number(u"NRORDENAATIVIDADE"_s),
-            text(u"CDOPERATU"_s, 12)};
+    return definition(u"cdsTarefas"_s).packetFields();
 }
 
 QList<FieldDef> operadores()
 {
-    return {number(u"NRRESPATIVFILIAL"_s), number(u"NRATIVIDADEFILIAL"_s), text(u"CDOPERADOR"_s, 12),
-            text(u"NMOPERADOR"_s, 40), text(u"CDGRUPOPER"_s, 2), text(u"DSGRUPOPER"_s, 30),
-            text(u"IDEXECUTA"_s, 1), text(u"IDVALIDA"_s, 1), text(u"CDOPERATU"_s, 12),
-            number(u"NRPROCESSOFILIAL"_s)};
+    return definition(u"cdsOperadores"_s).packetFields();
 }
 
 QList<FieldDef> atividades()
 {
-    return {text(u"CDOPERCONCL"_s, 12), dateTime(u"DTCONCLUSAO"_s)};
+    return definition(u"cdsAtividades"_s).packetFields();
 }
 
 const QString selectProcessos =

@@ -4,11 +4,18 @@
 #include <QString>
 
 #include "Packet.h"
+#include "RecordSetDefinitions.h"
 
-// The rows the remote module sends, field for field as the screen's record
-// sets hold them, and the SELECTs that produce them (the benchmark runs the
-// same texts directly).
+// The rows the remote module sends, read from the screen's own record-set
+// definitions (so both ends agree field for field), and the SELECTs that
+// produce them (the benchmark runs the same texts directly). A reply reads
+// the SELECT's columns by name.
 namespace Fields {
+// The definition of a level's record set ("cdsProcessos", "cdsTarefas",
+// "cdsOperadores", "cdsAtividades"); throws for another name.
+const RecordSetDefinitions::Definition &definition(const QString &recordSet);
+
+// The fields of each level's data packet, in the record set's order.
 QList<FieldDef> processos();
 QList<FieldDef> tarefas();
 QList<FieldDef> operadores();

@@ -3,16 +3,14 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include <cmath>
-#include <cstdio>
-
 #include "Activities.h"
 #include "Exceptions.h"
-#include "Fields.h"
-#include "Packet.h"
+#include "LevelAtividades.h"
+#include "LevelOperadores.h"
+#include "LevelProcessos.h"
+#include "LevelTarefas.h"
 #include "PasswordHash.h"
-#include "Saves.h"
-#include "ServerClock.h"
+#include "ServerLog.h"
 #include "Sql.h"
 
 using namespace Qt::StringLiterals;
@@ -21,154 +19,24 @@ const QString RdmProcessoUnidade::serverName = u"PRU87000.rdmProcessoUnidade"_s;
 
 namespace {
 
-using Handler = QCborValue (RdmProcessoUnidade::*)(const QCborArray &);
+using Handler = QCborValue (*)(RdmProcessoUnidade &, const QCborArray &);
 
 const QHash<QString, Handler> &handlers()
 {
     static const QHash<QString, Handler> table = {
-        {u"GetProcessos"_s, &RdmProcessoUnidade::GetProcessos},
-        {u"GetTarefas"_s, &RdmProcessoUnidade::GetTarefas},
-        {u"GetOperadores"_s, &RdmProcessoUnidade::GetOperadores},
-        {u"SetProcessos"_s, &RdmProcessoUnidade::SetProcessos},
-        {u"SetTarefas"_s, &RdmProcessoUnidade::SetTarefas},
-        {u"SetOperadores"_s, &RdmProcessoUnidade::SetOperadores},
-        {u"GetAtividades"_s, &RdmProcessoUnidade::GetAtividades},
-        {u"SetAtividades"_s, &RdmProcessoUnidade::SetAtividades},
-        {u"GetVerifTarefas"_s, &RdmProcessoUnidade::GetVerifTarefas},
-        {u"RedefinirAtividadesDia"_s, &RdmProcessoUnidade::RedefinirAtividadesDia},
-        {u"GetDataServidor"_s, &RdmProcessoUnidade::GetDataServidor},
+        {u"GetProcessos"_s, &LevelProcessos::GetProcessos},
+        {u"GetTarefas"_s, &LevelTarefas::GetTarefas},
+        {u"GetOperadores"_s, &LevelOperadores::GetOperadores},
+        {u"SetProcessos"_s, &LevelProcessos::SetProcessos},
+        {u"SetTarefas"_s, &LevelTarefas::SetTarefas},
+        {u"SetOperadores"_s, &LevelOperadores::SetOperadores},
+        {u"GetAtividades"_s, &LevelAtividades::GetAtividades},
+        {u"SetAtividades"_s, &LevelAtividades::SetAtividades},
+        {u"GetVerifTarefas"_s, &LevelAtividades::GetVerifTarefas},
+        {u"RedefinirAtividadesDia"_s, &LevelAtividades::RedefinirAtividadesDia},
+        {u"GetDataServidor"_s, &LevelAtividades::GetDataServidor},
     };
     return table;
-}
-
-void logLine(const QString &text)
-{
-    const QString line = u"pru_server: %1\n"_s.arg(text);
-    std::fputs(line.toLocal8Bit().constData(), stderr);
-    std::fflush(stderr);
-}
-
-// ----- arguments, as they travel --------------------------------------------
-
-void expectCount(const QString &method, const QCborArray &args, int count)
-{
-    if (args.size() != count) {
-        throw EDatabaseError(u"%1 espera %2 argumento(s) e recebeu %3."_s.arg(method).arg(count).arg(args.size()));
-    }
-}
-
-// A key passed as a number (a double; an integer is taken as well).
-qint64 numberArg(const QString &method, const QCborArray &args, int index, const QString &what)
-{
-    const QCborValue value = args.at(index);
-    double d = 0;
-    if (value.isDouble()) {
-        d = value.toDouble();
-    } else if (value.isInteger()) {
-        d = double(value.toInteger());
-    } else {
-        throw EDatabaseError(u"%1: o argumento %2 (%3) deve ser um número."_s.arg(method).arg(index + 1).arg(what));
-    }
-    if (!std::isfinite(d) || std::floor(d) != d || std::fabs(d) > 9.0e15) {
-        throw EDatabaseError(u"%1: o argumento %2 (%3) deve ser um número inteiro."_s.arg(method).arg(index + 1).arg(what));
-    }
-    return qint64(d);
-}
-
-QString textArg(const QString &method, const QCborArray &args, int index, const QString &what)
-{
-    const QCborValue value = args.at(index);
-    if (!value.isString()) {
-        throw EDatabaseError(u"%1: o argumento %2 (%3) deve ser um texto."_s.arg(method).arg(index + 1).arg(what));
-    }
-    return value.toString();
-}
-
-// A key written as text: plain decimal digits, a minus sign in front of a
-// negative one.
-qint64 keyTextArg(const QString &method, const QCborArray &args, int index, const QString &what)
-{
-    const QString text = textArg(method, args, index, what).trimmed();
-    const qsizetype digitsFrom = text.startsWith(u'-') ? 1 : 0;
-    bool digits = text.size() > digitsFrom && text.size() <= 16 + digitsFrom;
-    for (qsizetype i = digitsFrom; digits && i < text.size(); ++i) {
-        digits = text.at(i) >= u'0' && text.at(i) <= u'9';
-    }
-    if (!digits) {
-        throw EDatabaseError(u"%1: o argumento %2 (%3) deve ser um número inteiro escrito em texto; recebido \"%4\"."_s
-                                 .arg(method).arg(index + 1).arg(what, text.left(40)));
-    }
-    return text.toLongLong();
-}
-
-DeltaPacket deltaArg(const QString &method, const QCborArray &args, int index)
-{
-    const QCborValue value = args.at(index);
-    if (!value.isByteArray()) {
-        throw EDatabaseError(u"%1: o argumento %2 deve ser um pacote de alterações."_s.arg(method).arg(index + 1));
-    }
-    try {
-        return DeltaPacket::decode(value.toByteArray());
-    } catch (const EDatabaseError &e) {
-        throw EDatabaseError(u"%1: pacote de alterações inválido: %2"_s.arg(method, e.message()));
-    }
-}
-
-// ----- replies ---------------------------------------------------------------
-
-Row rowAt(const QSqlQuery &query, const QList<FieldDef> &fields, int firstColumn)
-{
-    Row row;
-    row.reserve(fields.size());
-    for (qsizetype i = 0; i < fields.size(); ++i) {
-        const QVariant v = query.value(int(i) + firstColumn);
-        if (v.isNull()) {
-            row.append(QVariant());
-        } else if (fields.at(i).type == FieldType::Text) {
-            // Stored texts always fit; a longer one (SQLite does not
-            // enforce sizes) must not break the whole reply.
-            row.append(v.toString().left(fields.at(i).size));
-        } else {
-            row.append(v.toDouble());
-        }
-    }
-    return row;
-}
-
-DataPacket packetFrom(QSqlQuery &query, const QList<FieldDef> &fields)
-{
-    DataPacket packet;
-    packet.fields = fields;
-    while (query.next()) {
-        packet.rows.append(rowAt(query, fields, 0));
-    }
-    query.finish();
-    return packet;
-}
-
-// Rows headed by the unit of their owner (see Fields): another unit's owner
-// is refused, the row of nulls of an owner without children is skipped.
-DataPacket ownedPacket(QSqlQuery &query, const QList<FieldDef> &fields, const QString &unit)
-{
-    DataPacket packet;
-    packet.fields = fields;
-    while (query.next()) {
-        if (query.value(0).toString() != unit) {
-            query.finish();
-            throw EDatabaseError(Saves::otherUnitText());
-        }
-        if (query.value(1).isNull()) {
-            continue;
-        }
-        packet.rows.append(rowAt(query, fields, 1));
-    }
-    query.finish();
-    return packet;
-}
-
-QCborValue reply(const DataPacket &packet)
-{
-    return QCborValue(packet.encode());
 }
 
 } // namespace
@@ -280,7 +148,7 @@ SessionHandler::LoginResult RdmProcessoUnidade::login(const QString &requestedSe
         result.operatorName = name;
         return result;
     } catch (const EDatabaseError &e) {
-        logLine(u"falha no login de %1: %2"_s.arg(operatorCode.left(12), e.message()));
+        qCWarning(lcServer).noquote() << u"falha no login de %1: %2"_s.arg(operatorCode.left(12), e.message());
         result.error = u"O servidor não conseguiu acessar o banco de dados: %1"_s.arg(e.message());
         return result;
     }
@@ -310,10 +178,19 @@ QCborValue RdmProcessoUnidade::call(const QString &method, const QCborArray &arg
     try {
         // The first call of a day generates that day's occurrences.
         Activities::ensureToday(db(), m_state->lastGeneratedDay);
-        return (this->*handler)(args);
+        return handler(*this, args);
     } catch (const EServerFailure &e) {
-        logLine(u"falha em %1 (operador %2): %3"_s.arg(method, m_operator, e.message()));
+        qCWarning(lcServer).noquote() << u"falha em %1 (operador %2): %3"_s.arg(method, m_operator, e.message());
         throw;
+    } catch (const EDatabaseError &) {
+        // A refused rule is an answer, not a failure of the server.
+        throw;
+    } catch (...) {
+        // Anything else is a fault of ours: logged once here, and the client
+        // gets its text as a failure reply.
+        const QString message = currentExceptionMessage();
+        qCWarning(lcServer).noquote() << u"falha em %1 (operador %2): %3"_s.arg(method, m_operator, message);
+        throw EServerFailure(message);
     }
 }
 
@@ -329,126 +206,4 @@ QString RdmProcessoUnidade::checkProcessUnit(qint64 process)
         throw EDatabaseError(Saves::otherUnitText());
     }
     return unit.toString();
-}
-
-QCborValue RdmProcessoUnidade::GetProcessos(const QCborArray &args)
-{
-    expectCount(u"GetProcessos"_s, args, 0);
-    return reply(packetFrom(statement(Fields::selectProcessos, {m_unit}), Fields::processos()));
-}
-
-QCborValue RdmProcessoUnidade::GetTarefas(const QCborArray &args)
-{
-    expectCount(u"GetTarefas"_s, args, 1);
-    const qint64 process = numberArg(u"GetTarefas"_s, args, 0, u"número do processo"_s);
-    // An unknown process number gives an empty list, like a process without tasks.
-    return reply(ownedPacket(statement(Fields::selectTarefas, {process}), Fields::tarefas(), m_unit));
-}
-
-QCborValue RdmProcessoUnidade::GetOperadores(const QCborArray &args)
-{
-    expectCount(u"GetOperadores"_s, args, 1);
-    const qint64 task = numberArg(u"GetOperadores"_s, args, 0, u"número da tarefa"_s);
-    return reply(ownedPacket(statement(Fields::selectOperadores, {task}), Fields::operadores(), m_unit));
-}
-
-QCborValue RdmProcessoUnidade::SetProcessos(const QCborArray &args)
-{
-    expectCount(u"SetProcessos"_s, args, 1);
-    const DeltaPacket delta = deltaArg(u"SetProcessos"_s, args, 0);
-    return QCborValue(double(Saves::setProcessos(db(), {m_unit, m_operator}, delta)));
-}
-
-QCborValue RdmProcessoUnidade::SetTarefas(const QCborArray &args)
-{
-    expectCount(u"SetTarefas"_s, args, 1);
-    const DeltaPacket delta = deltaArg(u"SetTarefas"_s, args, 0);
-    Saves::setTarefas(db(), {m_unit, m_operator}, delta);
-    return QCborValue(0.0);
-}
-
-QCborValue RdmProcessoUnidade::SetOperadores(const QCborArray &args)
-{
-    expectCount(u"SetOperadores"_s, args, 1);
-    const DeltaPacket delta = deltaArg(u"SetOperadores"_s, args, 0);
-    Saves::setOperadores(db(), {m_unit, m_operator}, delta);
-    return QCborValue(0.0);
-}
-
-QCborValue RdmProcessoUnidade::GetAtividades(const QCborArray &args)
-{
-    expectCount(u"GetAtividades"_s, args, 1);
-    const qint64 process = keyTextArg(u"GetAtividades"_s, args, 0, u"número do processo"_s);
-    DataPacket packet;
-    packet.fields = Fields::atividades();
-    if (checkProcessUnit(process).isEmpty()) {
-        return reply(packet);
-    }
-    return reply(packetFrom(statement(Fields::selectAtividadesProcesso, {process}), packet.fields));
-}
-
-QCborValue RdmProcessoUnidade::SetAtividades(const QCborArray &args)
-{
-    expectCount(u"SetAtividades"_s, args, 1);
-    const qint64 process = keyTextArg(u"SetAtividades"_s, args, 0, u"número do processo"_s);
-    TransactionGuard guard(db());
-    if (checkProcessUnit(process).isEmpty()) {
-        return QCborValue(0.0);
-    }
-    // Executed occurrences are history: they are never deleted.
-    QSqlQuery query = Sql::exec(db(), u"DELETE FROM ATIVIDADEDIA WHERE NRPROCESSOFILIAL = ? AND "_s
-                                          + Activities::notExecutedCondition(QString()),
-                                {process});
-    const int deleted = qMax(0, query.numRowsAffected());
-    query.finish();
-    Activities::refreshSituation(db(), process, ServerClock::today());
-    guard.commit();
-    return QCborValue(double(deleted));
-}
-
-QCborValue RdmProcessoUnidade::GetVerifTarefas(const QCborArray &args)
-{
-    expectCount(u"GetVerifTarefas"_s, args, 2);
-    const qint64 process = keyTextArg(u"GetVerifTarefas"_s, args, 0, u"número do processo"_s);
-    const qint64 task = keyTextArg(u"GetVerifTarefas"_s, args, 1, u"número da tarefa"_s);
-    DataPacket packet;
-    packet.fields = Fields::atividades();
-    if (checkProcessUnit(process).isEmpty()) {
-        return reply(packet);
-    }
-    const QVariant owner = Sql::scalar(db(), u"SELECT NRPROCESSOFILIAL FROM ATIVIDADEFILIAL WHERE NRATIVIDADEFILIAL = ?"_s, {task});
-    if (!owner.isValid()) {
-        return reply(packet);
-    }
-    if (owner.toLongLong() != process) {
-        throw EDatabaseError(u"A tarefa %1 não pertence ao processo %2."_s.arg(task).arg(process));
-    }
-    return reply(packetFrom(statement(Fields::selectAtividadesTarefa, {task}), packet.fields));
-}
-
-QCborValue RdmProcessoUnidade::RedefinirAtividadesDia(const QCborArray &args)
-{
-    expectCount(u"RedefinirAtividadesDia"_s, args, 2);
-    const qint64 process = keyTextArg(u"RedefinirAtividadesDia"_s, args, 0, u"número do processo"_s);
-    const QString operatorCode = textArg(u"RedefinirAtividadesDia"_s, args, 1, u"código do operador"_s);
-    if (operatorCode != m_operator) {
-        throw EDatabaseError(u"O operador informado (%1) não é o operador conectado (%2)."_s.arg(operatorCode.left(12), m_operator));
-    }
-    const QDate today = ServerClock::today();
-    TransactionGuard guard(db());
-    if (checkProcessUnit(process).isEmpty()) {
-        throw EDatabaseError(u"O processo %1 não existe; atualize a tela."_s.arg(process));
-    }
-    const int created = Activities::regenerateProcessDay(db(), process, today);
-    Sql::exec(db(), u"INSERT INTO REDEFATIVIDADE (NRPROCESSOFILIAL, DTATIVIDADE, CDOPERADOR, DTREDEFINICAO) VALUES (?, ?, ?, ?)"_s,
-              {process, ServerClock::dayNumber(today), m_operator, ServerClock::nowDays()});
-    Activities::refreshSituation(db(), process, today);
-    guard.commit();
-    return QCborValue(double(created));
-}
-
-QCborValue RdmProcessoUnidade::GetDataServidor(const QCborArray &args)
-{
-    expectCount(u"GetDataServidor"_s, args, 0);
-    return QCborValue(ServerClock::nowDays());
 }

@@ -12,6 +12,7 @@
 
 #include "Database.h"
 #include "RpcServer.h"
+#include "Saves.h"
 
 // What the sessions of one running server share.
 struct ServerState
@@ -24,7 +25,10 @@ struct ServerState
 
 // The remote data module "PRU87000.rdmProcessoUnidade": one instance per
 // client connection, living in that connection's thread with its own database
-// connection. The business unit is always the logged-in operator's.
+// connection. The business unit is always the logged-in operator's. It logs
+// the operator in and dispatches each call by name to its handler; the
+// handlers live with their level (LevelProcessos, LevelTarefas,
+// LevelOperadores, LevelAtividades).
 class RdmProcessoUnidade : public SessionHandler
 {
 public:
@@ -41,21 +45,9 @@ public:
 
     const QString &unit() const { return m_unit; }
     const QString &operatorCode() const { return m_operator; }
+    Saves::Session session() const { return {m_unit, m_operator}; }
 
-    // The remote methods, one handler each, chosen by name in one table.
-    QCborValue GetProcessos(const QCborArray &args);
-    QCborValue GetTarefas(const QCborArray &args);
-    QCborValue GetOperadores(const QCborArray &args);
-    QCborValue SetProcessos(const QCborArray &args);
-    QCborValue SetTarefas(const QCborArray &args);
-    QCborValue SetOperadores(const QCborArray &args);
-    QCborValue GetAtividades(const QCborArray &args);
-    QCborValue SetAtividades(const QCborArray &args);
-    QCborValue GetVerifTarefas(const QCborArray &args);
-    QCborValue RedefinirAtividadesDia(const QCborArray &args);
-    QCborValue GetDataServidor(const QCborArray &args);
-
-private:
+    // For the level handlers, in this session's thread.
     QSqlDatabase &db();
     // Runs one of the hot SELECTs through a statement prepared once per
     // session (a PostgreSQL round trip each time instead of three). The
@@ -65,6 +57,7 @@ private:
     // process does not exist.
     QString checkProcessUnit(qint64 process);
 
+private:
     std::shared_ptr<ServerState> m_state;
     QString m_connectionName;
     QSqlDatabase m_db;

@@ -4,10 +4,9 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QSaveFile>
 #include <QSettings>
 #include <QTextStream>
-
-#include <cstdio>
 
 #include "Activities.h"
 #include "Admin.h"
@@ -15,7 +14,9 @@
 #include "DateTime.h"
 #include "RdmProcessoUnidade.h"
 #include "RpcServer.h"
+#include "SchemaCheck.h"
 #include "ServerClock.h"
+#include "ServerLog.h"
 #include "SignalWatcher.h"
 
 using namespace Qt::StringLiterals;
@@ -24,19 +25,13 @@ namespace {
 
 constexpr quint16 defaultPort = 8787;
 
-void logLine(const QString &text)
-{
-    const QString line = u"pru_server: %1\n"_s.arg(text);
-    std::fputs(line.toLocal8Bit().constData(), stderr);
-    std::fflush(stderr);
-}
-
 struct Settings
 {
     QHostAddress address = QHostAddress::LocalHost;
     QString addressText = u"127.0.0.1"_s;
     quint16 port = defaultPort;
     DatabaseConfig database;
+    QString portFile;
 };
 
 // Configuration file first, command line over it.
@@ -93,6 +88,7 @@ Settings readSettings(const QCommandLineParser &parser)
         }
         settings.port = quint16(value);
     }
+    settings.portFile = parser.value(u"port-file"_s);
     if (!pg.isEmpty()) {
         settings.database = DatabaseConfig::postgres(pg);
     } else if (!sqlite.isEmpty()) {
@@ -177,6 +173,20 @@ int runAdmin(const QCommandLineParser &parser, const Settings &settings)
     return 0;
 }
 
+// For programs that start the server: "<address> <port>" and a newline,
+// written whole or not at all once the server listens.
+void writePortFile(const QString &path, const QString &address, quint16 port)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        throw EDatabaseError(u"não foi possível gravar o arquivo de porta %1: %2"_s.arg(path, file.errorString()));
+    }
+    file.write(u"%1 %2\n"_s.arg(address).arg(port).toUtf8());
+    if (!file.commit()) {
+        throw EDatabaseError(u"não foi possível gravar o arquivo de porta %1: %2"_s.arg(path, file.errorString()));
+    }
+}
+
 int serve(QCoreApplication &app, const Settings &settings)
 {
     auto state = std::make_shared<ServerState>(settings.database);
@@ -185,6 +195,7 @@ int serve(QCoreApplication &app, const Settings &settings)
         // generated before the first client arrives.
         ScopedConnection connection(settings.database, u"startup"_s);
         Database::migrate(connection.db());
+        SchemaCheck::require(connection.db());
         Activities::ensureToday(connection.db(), state->lastGeneratedDay);
     }
     RpcServer server(RdmProcessoUnidade::factory(state));
@@ -192,8 +203,11 @@ int serve(QCoreApplication &app, const Settings &settings)
     if (!server.listen(settings.address, settings.port, &error)) {
         throw EDatabaseError(u"não foi possível escutar em %1:%2: %3"_s.arg(settings.addressText).arg(settings.port).arg(error));
     }
-    logLine(u"iniciado: %1 em %2:%3, %4"_s.arg(RdmProcessoUnidade::serverName, settings.addressText)
-                .arg(server.port()).arg(settings.database.describe()));
+    if (!settings.portFile.isEmpty()) {
+        writePortFile(settings.portFile, settings.addressText, server.port());
+    }
+    qCInfo(lcServer).noquote() << u"iniciado: %1 em %2:%3, %4"_s.arg(RdmProcessoUnidade::serverName, settings.addressText)
+                                      .arg(server.port()).arg(settings.database.describe());
     SignalWatcher watcher;
     int stopSignal = 0;
     QObject::connect(&watcher, &SignalWatcher::stopRequested, &app, [&app, &stopSignal](int number) {
@@ -202,7 +216,11 @@ int serve(QCoreApplication &app, const Settings &settings)
     });
     const int rc = app.exec();
     server.close();
-    logLine(u"encerrado (sinal %1)"_s.arg(stopSignal));
+    if (!settings.portFile.isEmpty()) {
+        // A file left behind would send the next reader to a closed port.
+        QFile::remove(settings.portFile);
+    }
+    qCInfo(lcServer).noquote() << u"encerrado (sinal %1)"_s.arg(stopSignal);
     return rc;
 }
 
@@ -222,6 +240,7 @@ int run(QCoreApplication &app)
         {{u"c"_s, u"config"_s}, u"Arquivo de configuração (INI: [server] address, port; [database] sqlite, postgresql)."_s, u"arquivo"_s},
         {u"address"_s, u"Endereço de escuta (padrão 127.0.0.1)."_s, u"endereço"_s},
         {u"port"_s, u"Porta de escuta (padrão 8787; 0 escolhe uma livre)."_s, u"porta"_s},
+        {u"port-file"_s, u"Ao começar a escutar, grava \"endereço porta\" nesse arquivo (para programas); apagado ao encerrar."_s, u"arquivo"_s},
         {u"sqlite"_s, u"Arquivo SQLite (padrão pru87000.sqlite)."_s, u"arquivo"_s},
         {u"pg"_s, u"Banco PostgreSQL: \"host=... port=... user=... dbname=... password=...\"."_s, u"opções"_s},
         {u"create-db"_s, u"Cria o banco de dados ou o migra para a última versão e termina."_s},
@@ -237,8 +256,9 @@ int run(QCoreApplication &app)
         {u"list-activities"_s, u"Lista as atividades de um dia (AAAA-MM-DD ou \"hoje\") e termina."_s, u"data"_s},
     });
     parser.process(app);
+    ServerLog::installProgramHandler();
     if (!parser.positionalArguments().isEmpty()) {
-        logLine(u"falha: argumento inesperado: %1"_s.arg(parser.positionalArguments().join(u' ')));
+        qCCritical(lcServer).noquote() << u"falha: argumento inesperado: %1"_s.arg(parser.positionalArguments().join(u' '));
         return 2;
     }
     const bool admin = parser.isSet(u"create-db"_s) || parser.isSet(u"demo"_s) || parser.isSet(u"add-unit"_s)
@@ -250,11 +270,8 @@ int run(QCoreApplication &app)
             return runAdmin(parser, settings);
         }
         return serve(app, settings);
-    } catch (const EDatabaseError &e) {
-        logLine(u"falha: %1"_s.arg(e.message()));
-        return 1;
-    } catch (const std::exception &e) {
-        logLine(u"falha: %1"_s.arg(QString::fromLocal8Bit(e.what())));
+    } catch (...) {
+        qCCritical(lcServer).noquote() << u"falha: %1"_s.arg(currentExceptionMessage());
         return 1;
     }
 }

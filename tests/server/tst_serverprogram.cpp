@@ -35,7 +35,8 @@ private:
         QString err;
     };
     Result run(const QStringList &args, const QByteArray &input = {});
-    // Starts serving and returns the port from its start line.
+    // Starts serving with a port file and returns the port it names; the
+    // start line goes to startLine.
     quint16 startServing(QProcess &process, const QStringList &args, QString *startLine);
 
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -74,28 +75,39 @@ TestServerProgram::Result TestServerProgram::run(const QStringList &args, const 
 
 quint16 TestServerProgram::startServing(QProcess &process, const QStringList &args, QString *startLine)
 {
-    process.start(QStringLiteral(PRU_SERVER_BINARY), args);
+    const QString portFile = m_dir->filePath(u"pru_server.port"_s);
+    QFile::remove(portFile);
+    process.start(QStringLiteral(PRU_SERVER_BINARY), QStringList(args) << u"--port-file"_s << portFile);
     if (!process.waitForStarted(10'000)) {
         return 0;
     }
-    QString err;
-    static const QRegularExpression started(u"pru_server: iniciado: .* em [0-9.]+:(\\d+), (.*)"_s);
+    // The port file appears whole once the server listens; the start line is
+    // written right after it.
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < 60'000) {
-        process.waitForReadyRead(500);
-        err += QString::fromUtf8(process.readAllStandardError());
-        const QRegularExpressionMatch match = started.match(err);
-        if (match.hasMatch()) {
-            *startLine = match.captured(0);
-            return quint16(match.captured(1).toUInt());
-        }
-        if (process.state() == QProcess::NotRunning) {
+    QString err;
+    QString content;
+    while (timer.elapsed() < 60'000 && process.state() != QProcess::NotRunning) {
+        QFile file(portFile);
+        if (file.open(QIODevice::ReadOnly)) {
+            content = QString::fromUtf8(file.readAll());
             break;
         }
+        process.waitForReadyRead(100);
+        err += QString::fromUtf8(process.readAllStandardError());
     }
-    qWarning("server did not start: %s", qPrintable(err));
-    return 0;
+    static const QRegularExpression portLine(u"^(\\S+) (\\d+)\n$"_s);
+    const QRegularExpressionMatch match = portLine.match(content);
+    if (!match.hasMatch()) {
+        qWarning("server did not write its port file (\"%s\"): %s", qPrintable(content), qPrintable(err));
+        return 0;
+    }
+    while (!err.contains(u'\n') && timer.elapsed() < 60'000) {
+        process.waitForReadyRead(100);
+        err += QString::fromUtf8(process.readAllStandardError());
+    }
+    *startLine = err.section(u'\n', 0, 0);
+    return quint16(match.captured(2).toUInt());
 }
 
 void TestServerProgram::administrationCommands()
@@ -154,7 +166,9 @@ void TestServerProgram::servesUntilSignalled()
     QString line;
     const quint16 port = startServing(server, {u"--sqlite"_s, m_file, u"--port"_s, u"0"_s}, &line);
     QVERIFY(port != 0);
-    QVERIFY2(line.contains(u"PRU87000.rdmProcessoUnidade"_s), qPrintable(line));
+    QVERIFY2(line.startsWith(u"pru_server: iniciado: "_s) && line.contains(u"PRU87000.rdmProcessoUnidade"_s)
+                 && line.contains(u":%1,"_s.arg(port)),
+             qPrintable(line));
 
     Client client;
     QString error;
@@ -169,6 +183,7 @@ void TestServerProgram::servesUntilSignalled()
     const QString err = QString::fromUtf8(server.readAllStandardError());
     QVERIFY2(err.contains(u"pru_server: encerrado"_s), qPrintable(err));
     QCOMPARE(err.count(u'\n'), 1); // one line for the stop; the start line was read before
+    QVERIFY(!QFile::exists(m_dir->filePath(u"pru_server.port"_s)));
 }
 
 void TestServerProgram::configurationFile()
@@ -208,6 +223,8 @@ void TestServerProgram::failuresAreReported_data()
         << QStringList{u"--add-operator"_s, u"X"_s, u"--name"_s, u"X"_s, u"--unit"_s, u"9999"_s, u"--password"_s, u"p"_s}
         << u"A unidade 9999 não existe"_s;
     QTest::newRow("stray argument") << QStringList{u"servir"_s} << u"argumento inesperado"_s;
+    QTest::newRow("unwritable port file") << QStringList{u"--port"_s, u"0"_s, u"--port-file"_s, u"/nao/existe/pru.port"_s}
+                                          << u"arquivo de porta"_s;
 }
 
 void TestServerProgram::failuresAreReported()

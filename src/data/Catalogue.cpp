@@ -1,7 +1,8 @@
 #include "Catalogue.h"
 
-#include <QFile>
 #include <QHash>
+
+#include "DataFiles.h"
 
 using namespace Qt::StringLiterals;
 
@@ -9,11 +10,7 @@ namespace {
 QHash<QString, QString> load()
 {
     QHash<QString, QString> entries;
-    QFile file(u":/server/PRU87000.msg"_s);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return entries;
-    }
-    const QString content = QString::fromUtf8(file.readAll());
+    const QString content = DataFiles::read(u"PRU87000.msg"_s);
     const QStringList lines = content.split(u'\n');
     for (QString line : lines) {
         if (line.endsWith(u'\r')) {

@@ -1,0 +1,184 @@
+#include "LevelTarefas.h"
+
+#include <QSet>
+#include <QSqlQuery>
+
+#include <optional>
+
+#include "Activities.h"
+#include "Fields.h"
+#include "RdmProcessoUnidade.h"
+#include "RemoteCalls.h"
+#include "ServerClock.h"
+#include "Sql.h"
+
+using namespace Qt::StringLiterals;
+using namespace Saves;
+
+namespace {
+
+struct TaskValues
+{
+    std::optional<qint64> process;
+    QString name;
+    QString screen;
+    QString module;
+    QString periodicity;
+    QString note;
+    std::optional<qint64> order;
+};
+
+TaskValues readTask(const Delta &delta, const Row &row)
+{
+    TaskValues v;
+    v.process = delta.whole(row, u"NRPROCESSOFILIAL"_s);
+    v.name = delta.text(row, u"NMATIVIDADEFILIAL"_s);
+    v.screen = delta.text(row, u"CDTELAATIVIDADE"_s);
+    v.module = delta.text(row, u"CDMODULOATIVIDADE"_s);
+    v.periodicity = delta.text(row, u"CDPERIENTR"_s);
+    v.note = delta.text(row, u"DSATIVIDADEFILIAL"_s);
+    v.order = delta.whole(row, u"NRORDENAATIVIDADE"_s);
+    return v;
+}
+
+// Sizes were checked as the delta was read.
+void checkTask(QSqlDatabase &db, TaskValues &v)
+{
+    if (v.name.trimmed().isEmpty()) {
+        refuse(u"NmTarefaNull"_s);
+    }
+    if (v.periodicity.trimmed().isEmpty()) {
+        v.periodicity.clear();
+    } else {
+        // The same test as the screen's lookup: an exact code, never one
+        // that is only run on request.
+        const QVariant kind = Sql::scalar(db, u"SELECT IDTIPODIA FROM PERIENTR WHERE CDPERIENTR = ?"_s, {v.periodicity});
+        if (!kind.isValid() || kind.toString() == u"R"_s) {
+            refuse(u"CdPeriodicidadeInv"_s);
+        }
+    }
+    if (!v.module.trimmed().isEmpty()) {
+        v.module = v.module.toUpper();
+    }
+}
+
+// Locks a process of the session's unit.
+void lockProcess(QSqlDatabase &db, const Session &session, qint64 process)
+{
+    QSqlQuery query = Sql::exec(db, u"SELECT CDUNIDADE FROM PROCESSOFILIAL WHERE NRPROCESSOFILIAL = ?"_s + forUpdate(db),
+                                {process});
+    if (!query.next()) {
+        refuseText(u"O processo %1 não existe; atualize a tela."_s.arg(process));
+    }
+    if (query.value(u"CDUNIDADE"_s).toString() != session.unit) {
+        refuseText(otherUnitText());
+    }
+}
+
+QVariant noteOrNull(const QString &note)
+{
+    return note.isEmpty() ? Sql::nullText() : QVariant(note);
+}
+
+} // namespace
+
+namespace LevelTarefas {
+
+QCborValue GetTarefas(RdmProcessoUnidade &session, const QCborArray &args)
+{
+    RemoteCalls::expectCount(u"GetTarefas"_s, args, 1);
+    const qint64 process = RemoteCalls::numberArg(u"GetTarefas"_s, args, 0, u"número do processo"_s);
+    // An unknown process number gives an empty list, like a process without tasks.
+    return RemoteCalls::reply(
+        RemoteCalls::ownedPacket(session.statement(Fields::selectTarefas, {process}), Fields::tarefas(), session.unit()));
+}
+
+QCborValue SetTarefas(RdmProcessoUnidade &session, const QCborArray &args)
+{
+    RemoteCalls::expectCount(u"SetTarefas"_s, args, 1);
+    const DeltaPacket delta = RemoteCalls::deltaArg(u"SetTarefas"_s, args, 0);
+    save(session.db(), session.session(), delta);
+    return QCborValue(0.0);
+}
+
+void save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
+{
+    const Delta delta(packet, Fields::definition(u"cdsTarefas"_s));
+    const double today = ServerClock::todayDays();
+    const double now = ServerClock::nowDays();
+    QSet<qint64> touched;
+    TransactionGuard guard(db);
+    for (const DeltaEntry &entry : delta.entries()) {
+        if (entry.kind == ChangeKind::Inserted) {
+            TaskValues v = readTask(delta, entry.current);
+            if (!v.process || *v.process <= 0) {
+                refuseText(u"A tarefa não informa um processo gravado (NRPROCESSOFILIAL)."_s);
+            }
+            lockProcess(db, session, *v.process);
+            checkTask(db, v);
+            if (!v.order) {
+                v.order = Sql::scalar(db, u"SELECT COALESCE(MAX(NRORDENAATIVIDADE), 0) + 1 FROM ATIVIDADEFILIAL WHERE NRPROCESSOFILIAL = ?"_s,
+                                      {*v.process}).toLongLong();
+            }
+            Sql::insertReturningKey(db,
+                u"INSERT INTO ATIVIDADEFILIAL (NRPROCESSOFILIAL, NMATIVIDADEFILIAL, CDTELAATIVIDADE, CDMODULOATIVIDADE, "
+                "CDPERIENTR, DSATIVIDADEFILIAL, NRORDENAATIVIDADE, CDOPERATU, DTATUALIZACAO) "
+                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING NRATIVIDADEFILIAL"_s,
+                {*v.process, v.name, Sql::textOrNull(v.screen), Sql::textOrNull(v.module), Sql::textOrNull(v.periodicity),
+                 noteOrNull(v.note), *v.order, session.operatorCode, now});
+            touched.insert(*v.process);
+            continue;
+        }
+        const qint64 key = delta.existingKey(entry);
+        QSqlQuery stored = Sql::exec(db,
+            u"SELECT p.CDUNIDADE, t.NRPROCESSOFILIAL, t.NMATIVIDADEFILIAL, t.CDTELAATIVIDADE, t.CDMODULOATIVIDADE, "
+            "t.CDPERIENTR, t.DSATIVIDADEFILIAL, t.NRORDENAATIVIDADE, t.CDOPERATU, p.DTFINVIGENCIA "
+            "FROM ATIVIDADEFILIAL t JOIN PROCESSOFILIAL p ON p.NRPROCESSOFILIAL = t.NRPROCESSOFILIAL "
+            "WHERE t.NRATIVIDADEFILIAL = ?"_s + forUpdate(db),
+            {key});
+        if (!stored.next()) {
+            refuseText(conflictDeletedText());
+        }
+        if (stored.value(u"CDUNIDADE"_s).toString() != session.unit) {
+            refuseText(otherUnitText());
+        }
+        delta.checkOriginal(entry, stored);
+        const qint64 process = stored.value(u"NRPROCESSOFILIAL"_s).toLongLong();
+        const QVariant processEnd = stored.value(u"DTFINVIGENCIA"_s);
+        stored.finish();
+        if (entry.kind == ChangeKind::Modified) {
+            TaskValues v = readTask(delta, entry.current);
+            if (v.process && *v.process != process) {
+                refuseText(u"Uma tarefa não pode ser movida para outro processo."_s);
+            }
+            checkTask(db, v);
+            if (!v.order) {
+                v.order = Sql::scalar(db, u"SELECT NRORDENAATIVIDADE FROM ATIVIDADEFILIAL WHERE NRATIVIDADEFILIAL = ?"_s, {key}).toLongLong();
+            }
+            Sql::exec(db,
+                u"UPDATE ATIVIDADEFILIAL SET NMATIVIDADEFILIAL = ?, CDTELAATIVIDADE = ?, CDMODULOATIVIDADE = ?, CDPERIENTR = ?, "
+                "DSATIVIDADEFILIAL = ?, NRORDENAATIVIDADE = ?, CDOPERATU = ?, DTATUALIZACAO = ? WHERE NRATIVIDADEFILIAL = ?"_s,
+                {v.name, Sql::textOrNull(v.screen), Sql::textOrNull(v.module), Sql::textOrNull(v.periodicity),
+                 noteOrNull(v.note), *v.order, session.operatorCode, now, key});
+        } else {
+            if (hasExecuted(db, u"NRATIVIDADEFILIAL"_s, key)) {
+                refuse(u"TARE_N_EXC"_s);
+            }
+            const bool ended = !processEnd.isNull() && processEnd.toDouble() < today;
+            if (ended && Sql::scalar(db, u"SELECT 1 FROM ATIVIDADEDIA WHERE NRATIVIDADEFILIAL = ?"_s, {key}).isValid()) {
+                refuse(u"ProcNaoVigNotAlt"_s);
+            }
+            Sql::exec(db, u"DELETE FROM ATIVIDADEDIA WHERE NRATIVIDADEFILIAL = ?"_s, {key});
+            Sql::exec(db, u"DELETE FROM RESPATIVFILIAL WHERE NRATIVIDADEFILIAL = ?"_s, {key});
+            Sql::exec(db, u"DELETE FROM ATIVIDADEFILIAL WHERE NRATIVIDADEFILIAL = ?"_s, {key});
+        }
+        touched.insert(process);
+    }
+    // A saved change to the tasks may leave today's occurrences out of date.
+    for (qint64 process : std::as_const(touched)) {
+        Activities::refreshSituation(db, process, ServerClock::today());
+    }
+    guard.commit();
+}
+
+} // namespace LevelTarefas

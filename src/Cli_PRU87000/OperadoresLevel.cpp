@@ -55,7 +55,7 @@ void OperadoresLevel::cdsOperadoresBeforeInsert(TClientDataSet *)
         Abort();
     }
     m_screen->Habilita(true);
-    m_screen->cdsVdOperadores->SetData(operators->GetData());
+    m_screen->cdsVdOperadores->SetDataFrom(*operators);
     if (!isEmptySet(operators)) {
         operators->FieldByName(u"CDOPERADOR"_s)->FocusControl();
     }
@@ -76,7 +76,7 @@ void OperadoresLevel::cdsOperadoresBeforeEdit(TClientDataSet *)
         Abort();
     }
     m_screen->Habilita(true);
-    m_screen->cdsVdOperadores->SetData(m_screen->cdsOperadores->GetData());
+    m_screen->cdsVdOperadores->SetDataFrom(*m_screen->cdsOperadores);
 }
 
 void OperadoresLevel::cdsOperadoresAfterEdit(TClientDataSet *)

@@ -133,8 +133,7 @@ void ProcessosLevel::cdsProcessosAfterDelete(TClientDataSet *)
 {
     if (m_screen->boExcluiAtividades) {
         // Pending activities go before the process itself.
-        CheckResultServ(m_screen->netProcessoUnidade->AppServer()->call(u"SetAtividades"_s, QVariantList{m_screen->nrProcessoExcl}),
-                        true, 0);
+        m_screen->callServer(u"SetAtividades"_s, {m_screen->nrProcessoExcl});
     }
     m_screen->SetProcessos();
     m_screen->sbtVerificarClick(m_screen);
@@ -156,10 +155,8 @@ void ProcessosLevel::sbtRedefinirClick(QObject *)
 {
     {
         BusyIndicatorScope busy(MainWindow(), 1);
-        CheckResultServ(m_screen->netProcessoUnidade->AppServer()->call(
-                            u"RedefinirAtividadesDia"_s,
-                            QVariantList{m_screen->cdsProcessos->FieldByName(u"NRPROCESSOFILIAL"_s)->AsString(), Operador()}),
-                        true, 0);
+        m_screen->callServer(u"RedefinirAtividadesDia"_s,
+                             {m_screen->cdsProcessos->FieldByName(u"NRPROCESSOFILIAL"_s)->AsString(), Operador()});
     }
     m_screen->Atualiza(m_screen->cdsProcessos, 0);
     ModalDialogs::messageBox(m_screen->msgPadrao->Msg(u"RedefSucess"_s), mtInformation, mbOK, {}, m_screen);

@@ -32,32 +32,6 @@
 using namespace Qt::StringLiterals;
 using namespace RecordSetState;
 
-namespace {
-
-// A data packet out of a checked reply; anything else is a clear error.
-QByteArray packetOf(const QVariant &value, const QString &method)
-{
-    if (value.metaType().id() != QMetaType::QByteArray) {
-        throw EDatabaseError(u"Resposta inesperada do servidor para %1: um pacote de dados era esperado."_s.arg(method));
-    }
-    return value.toByteArray();
-}
-
-double numberOf(const QVariant &value, const QString &method)
-{
-    if (!value.isValid() || value.isNull()) {
-        return 0;
-    }
-    bool ok = false;
-    const double number = value.toDouble(&ok);
-    if (!ok || value.metaType().id() == QMetaType::QByteArray) {
-        throw EDatabaseError(u"Resposta inesperada do servidor para %1: um número era esperado."_s.arg(method));
-    }
-    return number;
-}
-
-} // namespace
-
 TfrmProcessoUnidade::TfrmProcessoUnidade(QWidget *parent)
     : TfrmPadraoGrid(parent)
 {
@@ -165,16 +139,24 @@ void TfrmProcessoUnidade::netProcessoUnidadeBeforeConnect(QObject *sender)
     netProcessoUnidade->setPort(WebPort());
 }
 
+RpcReply TfrmProcessoUnidade::callServer(const QString &method, const QVariantList &args)
+{
+    RpcReply reply = netProcessoUnidade->AppServer()->call(method, args);
+    CheckResultServ(reply, true, 0);
+    return reply;
+}
+
 double TfrmProcessoUnidade::GetDataAtualServidor()
 {
-    const QString method = u"GetDataServidor"_s;
-    const QVariant value = CheckResultServ(netProcessoUnidade->AppServer()->call(method), true, 0);
-    const double serverNow = numberOf(value, method);
+    const RpcReply reply = callServer(u"GetDataServidor"_s);
+    if (reply.isNull()) {
+        throw EDatabaseError(formatMessage(msgPadrao->Msg(u"DataInv"_s), QString()));
+    }
     // Through the text of the day, as the date rules compare whole days.
-    const QString text = DateTime::toQDateTime(serverNow).toString(u"dd/MM/yyyy"_s);
+    const QString text = DateTime::toQDateTime(reply.number()).toString(u"dd/MM/yyyy"_s);
     const QDate day = QDate::fromString(text, u"dd/MM/yyyy"_s);
-    if (!value.isValid() || !day.isValid()) {
-        throw EDatabaseError(formatMessage(msgPadrao->Msg(u"DataInv"_s), text.isEmpty() ? value.toString() : text));
+    if (!day.isValid()) {
+        throw EDatabaseError(formatMessage(msgPadrao->Msg(u"DataInv"_s), text));
     }
     return DateTime::fromDate(day.year(), day.month(), day.day());
 }
@@ -189,9 +171,7 @@ void TfrmProcessoUnidade::GetProcessos(bool detach)
         off.emplace(cdsProcessos->AfterScroll);
     }
     BusyIndicatorScope busy(MainWindow(), 1);
-    const QString method = u"GetProcessos"_s;
-    const QVariant value = CheckResultServ(netProcessoUnidade->AppServer()->call(method), true, 0);
-    cdsProcessos->SetData(packetOf(value, method));
+    cdsProcessos->SetData(callServer(u"GetProcessos"_s).packet());
 }
 
 void TfrmProcessoUnidade::GetTarefas(double nrProcesso, bool detach)
@@ -201,20 +181,14 @@ void TfrmProcessoUnidade::GetTarefas(double nrProcesso, bool detach)
         off.emplace(cdsTarefas->AfterScroll);
     }
     BusyIndicatorScope busy(MainWindow(), 1);
-    const QString method = u"GetTarefas"_s;
-    const QVariant value =
-        CheckResultServ(netProcessoUnidade->AppServer()->call(method, QVariantList{nrProcesso}), true, 0);
-    cdsTarefas->SetData(packetOf(value, method));
+    cdsTarefas->SetData(callServer(u"GetTarefas"_s, {nrProcesso}).packet());
 }
 
 void TfrmProcessoUnidade::GetOperadores(double nrAtividade)
 {
     BusyIndicatorScope busy(MainWindow(), 1);
-    const QString method = u"GetOperadores"_s;
-    const QVariant value =
-        CheckResultServ(netProcessoUnidade->AppServer()->call(method, QVariantList{nrAtividade}), true, 0);
-    cdsOperadores->SetData(packetOf(value, method));
-    cdsVdOperadores->SetData(cdsOperadores->GetData());
+    cdsOperadores->SetData(callServer(u"GetOperadores"_s, {nrAtividade}).packet());
+    cdsVdOperadores->SetDataFrom(*cdsOperadores);
 }
 
 double TfrmProcessoUnidade::saveLevel(TClientDataSet *level, const QString &method, const QString &table,
@@ -227,10 +201,9 @@ double TfrmProcessoUnidade::saveLevel(TClientDataSet *level, const QString &meth
     try {
         {
             BusyIndicatorScope busy(MainWindow(), 1);
-            const QVariant value = CheckResultServ(
-                netProcessoUnidade->AppServer()->call(method, QVariantList{level->GetDelta()}), true, 0);
-            if (returnsKey) {
-                result = numberOf(value, method);
+            const RpcReply reply = callServer(method, {level->GetDelta()});
+            if (returnsKey && !reply.isNull()) {
+                result = reply.number();
             }
         }
         AtualizaLocalCache({table});

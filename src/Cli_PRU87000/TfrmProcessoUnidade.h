@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "RpcReply.h"
 #include "TClientDataSet.h"
 #include "TDBGrid.h"
 #include "TfrmPadraoGrid.h"
@@ -124,6 +125,9 @@ public:
     ProcessosLevel *processos() const { return m_processos; }
     TarefasLevel *tarefas() const { return m_tarefas; }
     OperadoresLevel *operadores() const { return m_operadores; }
+
+    // One remote call whose failure stops the operation with the server's message.
+    RpcReply callServer(const QString &method, const QVariantList &args = {});
 
 private:
     void setEnabledStates(bool editing, TDBGrid *grid);

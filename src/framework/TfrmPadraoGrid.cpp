@@ -35,11 +35,28 @@ void commitEditors(QWidget *screen)
     }
 }
 
-// A menu or toolbar command: typed text first, then the handler, under the guard.
+// Cancel throws away what is still in a cell editor, whatever the field
+// would have said of it.
+void dropEditors(QWidget *screen)
+{
+    const auto grids = screen->findChildren<TDBGrid *>();
+    for (TDBGrid *grid : grids) {
+        if (grid->EditorMode()) {
+            grid->cancelEdit();
+        }
+    }
+}
+
+// A menu or toolbar command: typed text first (dropped for Cancel), then the
+// handler, under the guard.
 void runCommand(TfrmPadraoGrid *screen, void (TfrmPadraoGrid::*handler)(QObject *), QObject *sender)
 {
     guarded(screen, [&] {
-        commitEditors(screen);
+        if (handler == &TfrmPadraoGrid::sbtCancelarClick) {
+            dropEditors(screen);
+        } else {
+            commitEditors(screen);
+        }
         (screen->*handler)(sender);
     });
 }
@@ -229,6 +246,19 @@ void TfrmPadraoGrid::finalize()
     }
     m_destroyed = true;
     guarded(this, [this] { FormDestroy(this); });
+}
+
+bool TfrmPadraoGrid::event(QEvent *event)
+{
+    if (event->type() == QEvent::ParentChange) {
+        // The commands act on the grid that holds the focus, so a press on the
+        // toolbar must leave the focus there: the child window around the
+        // screen takes none by click (it would pull the focus out of the grid).
+        if (auto *frame = qobject_cast<QMdiSubWindow *>(parentWidget())) {
+            frame->setFocusPolicy(Qt::NoFocus);
+        }
+    }
+    return QWidget::event(event);
 }
 
 void TfrmPadraoGrid::closeEvent(QCloseEvent *event)

@@ -135,6 +135,7 @@ public:
     virtual void LocalCacheChanged(const QStringList &tables);
 
 protected:
+    bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:

@@ -1,0 +1,217 @@
+// The screen in the real host window, used with the mouse and the keyboard:
+// toolbar buttons clicked, text typed into the grids, answers given to the
+// questions as a person gives them.
+
+#include <QPointer>
+#include <QSqlQuery>
+#include <QtTest>
+
+#include "Database.h"
+#include "ModalDialogs.h"
+#include "ScreenInHost.h"
+#include "ScreenTestServer.h"
+#include "TButtonFlat.h"
+#include "TField.h"
+
+using namespace Qt::StringLiterals;
+
+class TestScreenInHost : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void newProcessConfirmedByMouseIsStored();
+    void cancelByMouseDropsTheNewRow();
+    void includeByMouseStartsInTheFocusedGrid_data();
+    void includeByMouseStartsInTheFocusedGrid();
+    void deleteByMouseAsksThenDeletes();
+    void cancelDropsAFieldsRefusedText();
+    void ctrlDeleteDeletesNothing_data();
+    void ctrlDeleteDeletesNothing();
+
+private:
+    int storedProcesses(const QString &name) const;
+
+    std::unique_ptr<ScreenTestServer> m_server;
+    std::unique_ptr<ModalWatchdog> m_watchdog;
+    std::unique_ptr<ScreenInHost> m_host;
+};
+
+void TestScreenInHost::init()
+{
+    startScreenTest(m_server, m_watchdog);
+    m_host = std::make_unique<ScreenInHost>();
+    QVERIFY(m_host->screen);
+}
+
+void TestScreenInHost::cleanup()
+{
+    ModalDialogs::answerNext(u"OK"_s);
+    m_host.reset();
+    ModalDialogs::clearAnswers();
+    m_server.reset();
+    const QStringList unanswered = m_watchdog->unanswered();
+    m_watchdog.reset();
+    QVERIFY2(unanswered.isEmpty(), qPrintable(unanswered.join(u", "_s)));
+}
+
+int TestScreenInHost::storedProcesses(const QString &name) const
+{
+    ScopedConnection connection(m_server->config(), u"screen-in-host-check"_s);
+    QSqlQuery query(connection.db());
+    query.prepare(u"SELECT COUNT(*) FROM PROCESSOFILIAL WHERE NMPROCESSOFILIAL = ?"_s);
+    query.addBindValue(name);
+    if (!query.exec() || !query.next()) {
+        return -1;
+    }
+    return query.value(0).toInt();
+}
+
+void TestScreenInHost::newProcessConfirmedByMouseIsStored()
+{
+    TfrmProcessoUnidade *screen = m_host->screen;
+    ScreenInHost::clickCell(screen->dbgPadrao, 0, 0);
+    ScreenInHost::click(screen->sbtIncluir);
+    QCOMPARE(screen->cdsProcessos->State(), TDataSetState::dsInsert);
+    m_host->type(u"Inventario mensal"_s);
+    QVERIFY(screen->sbtConfirmar->isEnabled());
+    // The press leaves the focus where the user typed: no grid is left or entered.
+    QWidget *typing = QApplication::focusWidget();
+    int focusMoves = 0;
+    const auto watch = connect(qApp, &QApplication::focusChanged, [&focusMoves] { ++focusMoves; });
+    QTest::mousePress(screen->sbtConfirmar, Qt::LeftButton, {}, screen->sbtConfirmar->rect().center());
+    disconnect(watch);
+    QCOMPARE(focusMoves, 0);
+    QCOMPARE(QApplication::focusWidget(), typing);
+    QVERIFY(screen->sbtConfirmar->isEnabled());
+    QTest::mouseRelease(screen->sbtConfirmar, Qt::LeftButton, {}, screen->sbtConfirmar->rect().center());
+    QCoreApplication::processEvents();
+    QCOMPARE(screen->cdsProcessos->State(), TDataSetState::dsBrowse);
+    QCOMPARE(storedProcesses(u"Inventario mensal"_s), 1);
+    QCOMPARE(screen->cdsProcessos->FieldByName(u"NMPROCESSOFILIAL"_s)->AsString(), u"Inventario mensal"_s);
+    QVERIFY(!screen->isEditing());
+    QVERIFY(!screen->sbtConfirmar->isEnabled());
+}
+
+void TestScreenInHost::cancelByMouseDropsTheNewRow()
+{
+    TfrmProcessoUnidade *screen = m_host->screen;
+    const int processes = screen->cdsProcessos->RecordCount();
+    ScreenInHost::clickCell(screen->dbgPadrao, 0, 0);
+    ScreenInHost::click(screen->sbtIncluir);
+    m_host->type(u"Nunca gravado"_s);
+    ModalDialogs::clearShown();
+    ScreenInHost::click(screen->sbtCancelar);
+    QCOMPARE(screen->cdsProcessos->State(), TDataSetState::dsBrowse);
+    QCOMPARE(screen->cdsProcessos->RecordCount(), processes);
+    QCOMPARE(ModalDialogs::shown().size(), 0);
+    QVERIFY(!screen->isEditing());
+    QCOMPARE(storedProcesses(u"Nunca gravado"_s), 0);
+}
+
+void TestScreenInHost::includeByMouseStartsInTheFocusedGrid_data()
+{
+    QTest::addColumn<QString>("gridName");
+    QTest::newRow("processes") << u"dbgPadrao"_s;
+    QTest::newRow("tasks") << u"dbgTarefas"_s;
+    QTest::newRow("operators") << u"dbgOperadores"_s;
+}
+
+void TestScreenInHost::includeByMouseStartsInTheFocusedGrid()
+{
+    QFETCH(QString, gridName);
+    TfrmProcessoUnidade *screen = m_host->screen;
+    auto *grid = screen->findChild<TDBGrid *>(gridName);
+    ScreenInHost::clickCell(grid, 0, 0);
+    QCOMPARE(screen->currentGrid(), grid);
+    ScreenInHost::click(screen->sbtIncluir);
+    QCOMPARE(grid->dataSet()->State(), TDataSetState::dsInsert);
+    // The toolbar shows editing, and only the grid being typed in is enabled.
+    QVERIFY(screen->sbtConfirmar->isEnabled());
+    QVERIFY(screen->sbtCancelar->isEnabled());
+    QVERIFY(!screen->sbtIncluir->isEnabled());
+    for (TDBGrid *each : {screen->dbgPadrao, screen->dbgTarefas, screen->dbgOperadores}) {
+        QCOMPARE(each->isEnabled(), each == grid);
+    }
+    ScreenInHost::click(screen->sbtCancelar);
+    QCOMPARE(grid->dataSet()->State(), TDataSetState::dsBrowse);
+}
+
+void TestScreenInHost::deleteByMouseAsksThenDeletes()
+{
+    TfrmProcessoUnidade *screen = m_host->screen;
+    ScreenInHost::clickCell(screen->dbgOperadores, 0, 0);
+    const int rows = screen->cdsOperadores->RecordCount();
+    QVERIFY(rows > 0);
+
+    ModalDialogs::clearShown();
+    ModalDialogs::answerNext(u"Não"_s);
+    ScreenInHost::click(screen->sbtExcluir);
+    QCOMPARE(ModalDialogs::shown().size(), 1);
+    QCOMPARE(screen->cdsOperadores->RecordCount(), rows);
+
+    m_server->clearCalls();
+    ModalDialogs::answerNext(u"Sim"_s);
+    ScreenInHost::click(screen->sbtExcluir);
+    QCOMPARE(m_server->calls().value(0), u"SetOperadores"_s);
+    QCOMPARE(screen->cdsOperadores->RecordCount(), rows - 1);
+}
+
+void TestScreenInHost::cancelDropsAFieldsRefusedText()
+{
+    TfrmProcessoUnidade *screen = m_host->screen;
+    const int processes = screen->cdsProcessos->RecordCount();
+    const int endColumn = 2; // the end of validity
+    QCOMPARE(screen->dbgPadrao->Columns()->Items(endColumn)->FieldName(), u"DTFINVIGENCIA"_s);
+    ScreenInHost::clickCell(screen->dbgPadrao, 0, 0);
+    ScreenInHost::click(screen->sbtIncluir);
+    m_host->type(u"Com data errada"_s);
+    m_host->key(Qt::Key_Tab);
+    m_host->key(Qt::Key_Tab);
+    QCOMPARE(screen->dbgPadrao->SelectedField()->FieldName(), u"DTFINVIGENCIA"_s);
+    m_host->type(u"99999999"_s);
+    QVERIFY(screen->dbgPadrao->EditorMode());
+
+    ModalDialogs::clearShown();
+    ScreenInHost::click(screen->sbtCancelar);
+    QCOMPARE(ModalDialogs::shown().size(), 0);
+    QVERIFY(!screen->dbgPadrao->EditorMode());
+    QCOMPARE(screen->cdsProcessos->State(), TDataSetState::dsBrowse);
+    QCOMPARE(screen->cdsProcessos->RecordCount(), processes);
+    QVERIFY(!screen->isEditing());
+}
+
+void TestScreenInHost::ctrlDeleteDeletesNothing_data()
+{
+    QTest::addColumn<QString>("gridName");
+    QTest::addColumn<int>("modifiers");
+    for (const char *grid : {"dbgPadrao", "dbgTarefas", "dbgOperadores"}) {
+        QTest::addRow("%s ctrl", grid) << QString::fromLatin1(grid) << int(Qt::ControlModifier);
+        QTest::addRow("%s ctrl+shift", grid) << QString::fromLatin1(grid)
+                                             << int(Qt::ControlModifier | Qt::ShiftModifier);
+    }
+}
+
+void TestScreenInHost::ctrlDeleteDeletesNothing()
+{
+    QFETCH(QString, gridName);
+    QFETCH(int, modifiers);
+    TfrmProcessoUnidade *screen = m_host->screen;
+    auto *grid = screen->findChild<TDBGrid *>(gridName);
+    ScreenInHost::clickCell(grid, 0, 0);
+    const int rows = grid->dataSet()->RecordCount();
+    QVERIFY(rows > 0);
+    m_server->clearCalls();
+    ModalDialogs::clearShown();
+    m_host->key(Qt::Key_Delete, Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(grid->dataSet()->RecordCount(), rows);
+    QCOMPARE(grid->dataSet()->ChangeCount(), 0);
+    QCOMPARE(ModalDialogs::shown().size(), 0);
+    QCOMPARE(m_server->calls(), QStringList());
+}
+
+QTEST_MAIN(TestScreenInHost)
+#include "tst_screeninhost.moc"

@@ -149,6 +149,7 @@ protected:
 
 QPointer<BusyIndicator> g_busy;
 int g_busyDepth = 0;
+int g_busyShown = 0;
 bool g_busyCursor = false;
 } // namespace
 
@@ -159,6 +160,7 @@ void ActiveShowAvi(QWidget *mainWindow, int kind)
     if (g_busyDepth > 1) {
         return;
     }
+    ++g_busyShown;
     QWidget *host = mainWindow ? mainWindow->window() : static_cast<QWidget *>(MainWindow());
     if (!g_busy || g_busy->parentWidget() != host) {
         delete g_busy;
@@ -204,6 +206,11 @@ bool busyIndicatorVisible()
 int busyIndicatorDepth()
 {
     return g_busyDepth;
+}
+
+int busyIndicatorShowCount()
+{
+    return g_busyShown;
 }
 
 int busyIndicatorPaintCount()

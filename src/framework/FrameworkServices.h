@@ -62,6 +62,8 @@ FRAMEWORK_EXPORT void ActiveShowAvi(QWidget *mainWindow = nullptr, int kind = 1)
 FRAMEWORK_EXPORT void DeactiveShowAvi();
 FRAMEWORK_EXPORT bool busyIndicatorVisible();
 FRAMEWORK_EXPORT int busyIndicatorDepth();
+// Times the indicator has been put up (nested calls count once).
+FRAMEWORK_EXPORT int busyIndicatorShowCount();
 // Times the indicator has been painted (tests check it was painted before a call).
 FRAMEWORK_EXPORT int busyIndicatorPaintCount();
 // Shows the indicator for its lifetime.

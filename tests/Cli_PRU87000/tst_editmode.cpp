@@ -261,9 +261,24 @@ void TestEditMode::redefineRegeneratesThenTells()
     QVERIFY(screen->sbtRedefinir->isEnabled());
     m_server->clearCalls();
     ModalDialogs::clearShown();
-    ModalDialogs::answerNext(u"OK"_s);
+    // The notice is answered as a person does, by looking at the screen
+    // behind it first: by then the processes are reloaded.
+    QStringList callsWhenShown;
+    QString situationWhenShown;
+    QTimer answer;
+    answer.setInterval(20);
+    connect(&answer, &QTimer::timeout, this, [&] {
+        if (QWidget *box = QApplication::activeModalWidget()) {
+            callsWhenShown = m_server->calls();
+            situationWhenShown = screen->cdsProcessos->FieldByName(u"IDSITUACAO"_s)->AsString();
+            box->close();
+        }
+    });
+    answer.start();
     screen->sbtRedefinir->click();
-    QCOMPARE(m_server->calls().mid(0, 2), QStringList({u"RedefinirAtividadesDia"_s, u"GetProcessos"_s}));
+    answer.stop();
+    QCOMPARE(callsWhenShown.mid(0, 2), QStringList({u"RedefinirAtividadesDia"_s, u"GetProcessos"_s}));
+    QCOMPARE(situationWhenShown, u"S"_s);
     QCOMPARE(screen->cdsProcessos->FieldByName(u"NRPROCESSOFILIAL"_s)->AsFloat(), process);
     const QList<DialogRecord> shown = ModalDialogs::shown();
     QCOMPARE(shown.size(), 1);
@@ -324,6 +339,15 @@ void TestEditMode::orderingButtonsFollowTheTaskGrid()
     ModalDialogs::answerNext(u"Sim"_s);
     screen->sbtCancelar->click();
     QVERIFY(!screen->isEditing());
+
+    // A task row left in edit and the grid entered again: not in browse, no ordering.
+    screen->sbtAlterar->click();
+    QCOMPARE(screen->cdsTarefas->State(), TDataSetState::dsEdit);
+    QVERIFY(enter(screen->dbgTarefas));
+    QVERIFY(!screen->sbtTarefaUp->isEnabled());
+    QVERIFY(!screen->sbtTarefaDown->isEnabled());
+    screen->cdsTarefas->Cancel();
+
     QVERIFY(enter(screen->dbgOperadores));
     QVERIFY(!screen->sbtTarefaUp->isEnabled());
 }

@@ -9,6 +9,8 @@
 #include <QMenuBar>
 #include <QtTest>
 
+#include "ScopedDetach.h"
+
 #include "DataFiles.h"
 #include "MessageFormat.h"
 #include "ScreenIcons.h"
@@ -65,9 +67,9 @@ private slots:
 
     void screenGeometry();
     void orderingStrip();
-    void lowerGridsLook();
+    void lowerGridsShowTheTooltipColour();
+    void tasksStandInTheirOrder();
     void redefineCommand();
-    void navigatorShowsProcessName();
     void hiddenPictures();
     void checkBoxPixels_data();
     void checkBoxPixels();
@@ -170,15 +172,55 @@ void TestLayout::orderingStrip()
     QVERIFY(glyph.copy(0, 0, 16, 16) != glyph.copy(16, 0, 16, 16));
 }
 
-void TestLayout::lowerGridsLook()
+void TestLayout::lowerGridsShowTheTooltipColour()
 {
+    // Rows are there to be painted; what the grid paints under the text is
+    // the tooltip colour, and its titles use the 11-pixel regular font. The
+    // screen is not created, so its task rules stay out of the way.
+    ScopedDetach noInsertRules(m_screen->cdsTarefas->BeforeInsert);
+    ScopedDetach noPostRules(m_screen->cdsTarefas->BeforePost);
+    m_screen->cdsTarefas->CreateDataSet();
+    m_screen->cdsTarefas->Append();
+    m_screen->cdsTarefas->FieldByName(u"NMATIVIDADEFILIAL"_s)->setAsString(u"x"_s);
+    m_screen->cdsTarefas->FieldByName(u"NRORDENAATIVIDADE"_s)->setAsFloat(1);
+    m_screen->cdsTarefas->Post();
+    m_screen->cdsOperadores->CreateDataSet();
     for (TDBGrid *grid : {m_screen->dbgTarefas, m_screen->dbgOperadores}) {
-        QCOMPARE(grid->palette().color(QPalette::Base), grid->palette().color(QPalette::ToolTipBase));
-        const QFont titles = grid->horizontalHeader()->font();
+        const QImage picture = grid->viewport()->grab().toImage();
+        const QColor tooltip = grid->palette().color(QPalette::ToolTipBase);
+        QVERIFY(tooltip != QApplication::palette().color(QPalette::Base));
+        // Below the rows, and in a cell away from its text.
+        QCOMPARE(picture.pixelColor(picture.width() - 3, picture.height() - 3), tooltip);
+        const QFontInfo titles(grid->horizontalHeader()->font());
         QCOMPARE(titles.pixelSize(), 11);
         QVERIFY(!titles.bold());
-        QVERIFY(!titles.italic());
     }
+    m_screen->cdsTarefas->Close();
+    m_screen->cdsOperadores->Close();
+}
+
+void TestLayout::tasksStandInTheirOrder()
+{
+    // Whatever order rows arrive in, tasks are listed by their order number.
+    TClientDataSet *tasks = m_screen->cdsTarefas;
+    ScopedDetach noInsertRules(tasks->BeforeInsert);
+    ScopedDetach noNewRowRules(tasks->AfterInsert);
+    ScopedDetach noPostRules(tasks->BeforePost);
+    ScopedDetach noMoveRules(tasks->AfterScroll);
+    tasks->CreateDataSet();
+    for (double order : {3.0, 1.0, 2.0}) {
+        tasks->Append();
+        tasks->FieldByName(u"NRORDENAATIVIDADE"_s)->setAsFloat(order);
+        tasks->FieldByName(u"NMATIVIDADEFILIAL"_s)->setAsString(QString::number(order));
+        tasks->Post();
+    }
+    QList<double> shown;
+    for (tasks->First(); !tasks->Eof(); tasks->Next()) {
+        shown << tasks->FieldByName(u"NRORDENAATIVIDADE"_s)->AsFloat();
+    }
+    QCOMPARE(shown, QList<double>({1.0, 2.0, 3.0}));
+    QCOMPARE(m_screen->dbgTarefas->model()->index(0, 1).data().toString(), u"1"_s);
+    tasks->Close();
 }
 
 void TestLayout::redefineCommand()
@@ -196,11 +238,6 @@ void TestLayout::redefineCommand()
     // Browsing at first: Confirm and Cancel off.
     QVERIFY(!screen->sbtConfirmar->isEnabled());
     QVERIFY(!screen->sbtCancelar->isEnabled());
-}
-
-void TestLayout::navigatorShowsProcessName()
-{
-    QCOMPARE(m_screen->navPadrao->fieldName(), u"NMPROCESSOFILIAL"_s);
 }
 
 void TestLayout::hiddenPictures()
@@ -340,9 +377,6 @@ void TestLayout::recordSetFields()
     }
     if (dataSet == "cdsProcessos"_L1) {
         QVERIFY(records->FieldByName(u"ULTATU"_s)->Calculated());
-    }
-    if (dataSet == "cdsTarefas"_L1) {
-        QCOMPARE(records->IndexName(), u"idxPadrao"_s);
     }
     if (dataSet == "cdsVdOperadores"_L1) {
         QCOMPARE(records->FieldByName(u"CDOPERADOR"_s)->DisplayWidth(), 15);

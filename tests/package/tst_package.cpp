@@ -71,9 +71,34 @@ void TestPackage::nothingExistsBeforeTheFirstOpening()
     QVERIFY(!frmProcessoUnidade);
 }
 
+namespace {
+// Notes the cursor each time the screen being built gets a component.
+class CursorWhileBuilding : public QObject
+{
+public:
+    QList<Qt::CursorShape> shapes;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::ChildAdded && watched->objectName() == "frmProcessoUnidade"_L1) {
+            const QCursor *cursor = QGuiApplication::overrideCursor();
+            shapes << (cursor ? cursor->shape() : Qt::ArrowCursor);
+        }
+        return false;
+    }
+};
+} // namespace
+
 void TestPackage::iniProcTwiceCreatesOneScreen()
 {
+    CursorWhileBuilding building;
+    qApp->installEventFilter(&building);
     IniProc();
+    qApp->removeEventFilter(&building);
+    // The hourglass from the first component on, before any call to the server.
+    QVERIFY(!building.shapes.isEmpty());
+    QCOMPARE(building.shapes.count(Qt::WaitCursor), building.shapes.size());
     QVERIFY(boIdCriado);
     QPointer<TfrmProcessoUnidade> first = frmProcessoUnidade;
     QVERIFY(first);

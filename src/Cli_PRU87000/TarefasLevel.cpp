@@ -2,6 +2,7 @@
 
 #include "Exceptions.h"
 #include "FrameworkServices.h"
+#include "GridKeys.h"
 #include "RecordSetState.h"
 #include "TField.h"
 #include "TMessages.h"
@@ -9,10 +10,6 @@
 
 using namespace Qt::StringLiterals;
 using namespace RecordSetState;
-
-namespace {
-constexpr quint16 kDeleteKey = 46;
-}
 
 TarefasLevel::TarefasLevel(TfrmProcessoUnidade *screen)
     : QObject(screen), m_screen(screen)
@@ -129,7 +126,7 @@ void TarefasLevel::cdsTarefasAfterDelete(TClientDataSet *)
 void TarefasLevel::dbgTarefasKeyDown(QObject *, quint16 &key, Qt::KeyboardModifiers shift)
 {
     // A task goes only through the screen's Delete command, with its checks.
-    if (key == kDeleteKey && shift.testFlag(Qt::ControlModifier)) {
+    if (GridKeys::isCtrlDelete(key, shift)) {
         key = 0;
     }
 }

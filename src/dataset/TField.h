@@ -88,6 +88,9 @@ public:
     // Reads that form (a '.' as decimal separator); nullopt when it is not a number.
     static std::optional<double> parseNumber(const QString &text);
 
+    // Values a number or date-time field takes as numbers.
+    static bool isNumeric(const QVariant &value);
+
 signals:
     void focusRequested(TField *field);
 
@@ -95,8 +98,6 @@ private:
     friend class TClientDataSet;
     [[noreturn]] void refuse(const QString &what) const;
 
-    // Values a number or date-time field takes as numbers.
-    static bool isNumeric(const QVariant &value);
     // One pass over a text bound for a Text field: a lone surrogate (no UTF-8
     // form) and a text over the size are refused; packetRow >= 0 names the
     // packet row the text came from.

@@ -92,4 +92,12 @@ inline QChar typedChar(const QKeyEvent *event)
     }
     return text.at(0);
 }
+
+// Ctrl+Delete (with or without Shift): the key chord that must never delete
+// a row behind the screen's own Delete command.
+inline bool isCtrlDelete(quint16 key, Qt::KeyboardModifiers modifiers)
+{
+    constexpr quint16 deleteKey = 46;
+    return key == deleteKey && modifiers.testFlag(Qt::ControlModifier);
+}
 }

@@ -5,6 +5,7 @@
 #include "Exceptions.h"
 #include "FrameworkServices.h"
 #include "RpcClient.h"
+#include "TField.h"
 
 using namespace Qt::StringLiterals;
 
@@ -14,16 +15,10 @@ QCborValue toCbor(const QVariant &v)
     if (!v.isValid() || v.isNull()) {
         return QCborValue(QCborValue::Null);
     }
-    switch (v.metaType().id()) {
-    case QMetaType::Double:
-    case QMetaType::Float:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
+    if (TField::isNumeric(v)) {
         return QCborValue(v.toDouble());
+    }
+    switch (v.metaType().id()) {
     case QMetaType::QString:
         return QCborValue(v.toString());
     case QMetaType::QByteArray:

@@ -1,13 +1,18 @@
 #include "ProcessosLevel.h"
 
+#include <QAction>
 #include <QMainWindow>
+#include <QPainter>
 #include <QToolButton>
 
 #include "DateTime.h"
 #include "FrameworkServices.h"
 #include "Guard.h"
+#include "MessageFormat.h"
 #include "ModalDialogs.h"
 #include "RecordSetState.h"
+#include "ScreenIcons.h"
+#include "ScreenImage.h"
 #include "TButtonFlat.h"
 #include "TField.h"
 #include "TMessages.h"
@@ -16,6 +21,13 @@
 
 using namespace Qt::StringLiterals;
 using namespace RecordSetState;
+
+namespace {
+constexpr quint16 kBackspaceKey = 8;
+constexpr quint16 kDeleteKey = 46;
+constexpr char16_t kTabChar = 9;
+constexpr char16_t kReturnChar = 13;
+}
 
 ProcessosLevel::ProcessosLevel(TfrmProcessoUnidade *screen)
     : QObject(screen), m_screen(screen)
@@ -38,8 +50,24 @@ ProcessosLevel::ProcessosLevel(TfrmProcessoUnidade *screen)
     m_screen->cdsProcessosDTFINVIGENCIA->OnSetText = [this](TField *f, const QString &text) {
         cdsProcessosDTFINVIGENCIASetText(f, text);
     };
+    TDBGrid *grid = m_screen->dbgPadrao;
+    grid->OnDrawColumnCell = [this](QObject *sender, QPainter &painter, const QRect &rect, int dataCol,
+                                    TColumn *column, TGridDrawState state) {
+        dbgPadraoDrawColumnCell(sender, painter, rect, dataCol, column, state);
+    };
+    grid->OnColEnter = [this](QObject *sender) { dbgPadraoColEnter(sender); };
+    grid->OnColExit = [this](QObject *sender) { dbgPadraoColExit(sender); };
+    grid->OnKeyDown = [this](QObject *sender, quint16 &key, Qt::KeyboardModifiers shift) {
+        dbgPadraoKeyDown(sender, key, shift);
+    };
+    grid->OnKeyPress = [this](QObject *sender, QChar &key) { dbgPadraoKeyPress(sender, key); };
     connect(m_screen->sbtRedefinir, &QToolButton::clicked, this,
             [this] { guarded(m_screen, [this] { sbtRedefinirClick(m_screen->sbtRedefinir); }); });
+    // F6 and the menu item run the command too: a user who presses F6 expects it to.
+    m_screen->mnuRedefinir->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    m_screen->addAction(m_screen->mnuRedefinir);
+    connect(m_screen->mnuRedefinir, &QAction::triggered, this,
+            [this] { guarded(m_screen, [this] { sbtRedefinirClick(m_screen->mnuRedefinir); }); });
 }
 
 void ProcessosLevel::cdsProcessosAfterOpen(TClientDataSet *)
@@ -100,20 +128,76 @@ void ProcessosLevel::ValidaProcessos()
 {
     TField *name = m_screen->cdsProcessos->FieldByName(u"NMPROCESSOFILIAL"_s);
     if (EmptyString(name->AsString())) {
-        name->FocusControl();
-        MensErro(m_screen->msgPadrao->Msg(u"NmProcessoNull"_s), true);
+        refuse(name, u"NmProcessoNull"_s);
     }
+    VdVigencia();
+}
+
+void ProcessosLevel::refuse(TField *field, const QString &key)
+{
+    field->FocusControl();
+    MensErro(m_screen->msgPadrao->Msg(key), true);
+}
+
+void ProcessosLevel::VdVigencia()
+{
+    if (m_screen->cdsProcessos->State() == TDataSetState::dsInsert) {
+        VdDtIniVigencia(true);
+    }
+    VdDtFinVigencia();
+    TField *end = m_screen->cdsProcessosDTFINVIGENCIA;
+    // A missing start reads as day zero, so any end passes here.
+    if (!EmptyString(end->AsString()) && end->AsDateTime() < m_screen->cdsProcessosDTINIVIGENCIA->AsDateTime()) {
+        refuse(end, u"DtFin>DtIni"_s);
+    }
+}
+
+void ProcessosLevel::VdDtIniVigencia(bool required)
+{
+    TField *start = m_screen->cdsProcessosDTINIVIGENCIA;
+    if (EmptyString(start->AsString())) {
+        if (required) {
+            refuse(start, u"DataIniVigNull"_s);
+        }
+        return;
+    }
+    if (start->AsDateTime() < m_screen->dtAtualServidor) {
+        refuse(start, u"Data<Atual"_s);
+    }
+}
+
+void ProcessosLevel::VdDtFinVigencia()
+{
+    TField *end = m_screen->cdsProcessosDTFINVIGENCIA;
+    if (!EmptyString(end->AsString()) && end->AsDateTime() < m_screen->dtAtualServidor) {
+        refuse(end, u"Data<Atual"_s);
+    }
+}
+
+void ProcessosLevel::ValidaData(TField *field, const QString &text)
+{
+    QString digits = text;
+    digits.remove(u'/');
+    if (EmptyString(digits)) {
+        field->Clear();
+        return;
+    }
+    const std::optional<double> day = DateTime::fromDayMonthYear(text);
+    if (!day || *day <= 0) {
+        field->Clear();
+        MensErro(formatMessage(m_screen->msgPadrao->Msg(u"DataInv"_s), text), true);
+    }
+    field->setAsDateTime(*day);
 }
 
 void ProcessosLevel::cdsProcessosDTINIVIGENCIASetText(TField *sender, const QString &text)
 {
-    // The field's own reading of the typed date until the validity rules take over.
-    sender->setAsString(text);
+    ValidaData(sender, text);
 }
 
 void ProcessosLevel::cdsProcessosDTFINVIGENCIASetText(TField *sender, const QString &text)
 {
-    sender->setAsString(text);
+    ValidaData(sender, text);
 }
 
 void ProcessosLevel::cdsProcessosAfterCancel(TClientDataSet *)
@@ -125,15 +209,45 @@ void ProcessosLevel::cdsProcessosAfterCancel(TClientDataSet *)
 
 void ProcessosLevel::cdsProcessosBeforeDelete(TClientDataSet *)
 {
+    TClientDataSet *activities = m_screen->cdsAtividades;
     m_screen->boExcluiAtividades = false;
     m_screen->nrProcessoExcl = m_screen->cdsProcessos->FieldByName(u"NRPROCESSOFILIAL"_s)->AsString();
+    activities->SetData(m_screen->callServer(u"GetAtividades"_s, {m_screen->nrProcessoExcl}).packet());
+    if (isEmptySet(activities)) {
+        return;
+    }
+    activities->First();
+    m_screen->boExcluiAtividades = true;
+    m_screen->boAtivExecutada = false;
+    TField *concludedBy = activities->FieldByName(u"CDOPERCONCL"_s);
+    TField *concludedAt = activities->FieldByName(u"DTCONCLUSAO"_s);
+    while (!activities->Eof()) {
+        // Executed means both who and when; either alone is still pending.
+        if (!EmptyString(concludedBy->AsString()) && !concludedAt->IsNull()) {
+            m_screen->boAtivExecutada = true;
+            refuse(m_screen->cdsProcessos->FieldByName(u"NMPROCESSOFILIAL"_s), u"PROC_N_EXC"_s);
+        }
+        activities->Next();
+    }
+    if (m_screen->msgPadrao->ShowMsg(u"PROC_C_ATIV"_s, mtConfirmation, TMsgDlgButtons(mbYes) | mbNo, 0) == mrNo) {
+        Abort();
+    }
 }
 
 void ProcessosLevel::cdsProcessosAfterDelete(TClientDataSet *)
 {
     if (m_screen->boExcluiAtividades) {
         // Pending activities go before the process itself.
-        m_screen->callServer(u"SetAtividades"_s, {m_screen->nrProcessoExcl});
+        try {
+            m_screen->callServer(u"SetAtividades"_s, {m_screen->nrProcessoExcl});
+        } catch (...) {
+            // The process is still on the server: its row comes back, as after
+            // a failed save while browsing, and the error is shown.
+            if (!m_screen->isEditing()) {
+                m_screen->cdsProcessos->CancelUpdates();
+            }
+            throw;
+        }
     }
     m_screen->SetProcessos();
     m_screen->sbtVerificarClick(m_screen);
@@ -149,6 +263,81 @@ void ProcessosLevel::cdsProcessosCalcFields(TClientDataSet *)
     const double when = m_screen->cdsProcessos->FieldByName(u"DTATUALIZACAO"_s)->AsDateTime();
     m_screen->cdsProcessos->FieldByName(u"ULTATU"_s)
         ->setAsString(name + u" - "_s + DateTime::toQDateTime(when).toString(u"dd/MM/yyyy HH:mm:ss"_s));
+}
+
+bool ProcessosLevel::selectedColumnShows(const QString &fieldName) const
+{
+    const TColumn *column = m_screen->dbgPadrao->SelectedColumn();
+    return column && column->FieldName() == fieldName;
+}
+
+bool ProcessosLevel::isProtectedDateCell() const
+{
+    bool dateCell = selectedColumnShows(u"DTINIVIGENCIA"_s);
+    if (!dateCell && selectedColumnShows(u"DTFINVIGENCIA"_s)) {
+        const QVariant stored = m_screen->cdsProcessosDTFINVIGENCIA->OldValue();
+        dateCell = stored.isValid() && stored.toDouble() < m_screen->dtAtualServidor;
+    }
+    if (!dateCell) {
+        return false;
+    }
+    // A row the server has not numbered yet is new: its dates are still open.
+    const std::optional<double> number = currentNumber(m_screen->cdsProcessos, u"NRPROCESSOFILIAL"_s);
+    return number && *number >= 0;
+}
+
+void ProcessosLevel::dbgPadraoDrawColumnCell(QObject *, QPainter &painter, const QRect &rect, int dataCol,
+                                             TColumn *, TGridDrawState)
+{
+    TDBGrid *grid = m_screen->dbgPadrao;
+    const TColumn *shown = grid->Columns()->Items(dataCol);
+    if (isEmptySet(m_screen->cdsProcessos) || !shown || shown->FieldName() != "IDSITUACAO"_L1
+        || grid->DrawingRow() < 0) {
+        return;
+    }
+    const QString situation =
+        m_screen->cdsProcessos->textAt(grid->DrawingRow(), m_screen->cdsProcessos->FieldByName(u"IDSITUACAO"_s));
+    const QImage &picture = (situation == "S"_L1 ? m_screen->imgOK : m_screen->imgRecalc)->Picture();
+    // The brush covers the letter drawn by default; olive pixels take its colour.
+    const QColor background = painter.brush().color();
+    painter.fillRect(rect, background);
+    ScreenIcons::drawInCell(&painter, rect, (rect.width() - picture.width()) / 2, picture, background);
+}
+
+void ProcessosLevel::dbgPadraoColEnter(QObject *)
+{
+    // The situation is the server's to set: no editor opens in its column.
+    m_screen->dbgPadrao->setOption(dgEditing, !selectedColumnShows(u"IDSITUACAO"_s));
+}
+
+void ProcessosLevel::dbgPadraoColExit(QObject *)
+{
+    TClientDataSet *processes = m_screen->cdsProcessos;
+    if (isEmptySet(processes) || !inEditOrInsert(processes)) {
+        return;
+    }
+    if (selectedColumnShows(u"DTINIVIGENCIA"_s) && processes->State() == TDataSetState::dsInsert) {
+        VdDtIniVigencia(false);
+    }
+    if (selectedColumnShows(u"DTFINVIGENCIA"_s)) {
+        VdDtFinVigencia();
+    }
+}
+
+void ProcessosLevel::dbgPadraoKeyDown(QObject *sender, quint16 &key, Qt::KeyboardModifiers shift)
+{
+    m_screen->dbgPadraoKeyDown(sender, key, shift);
+    if ((key == kBackspaceKey || key == kDeleteKey) && isProtectedDateCell()) {
+        key = 0;
+    }
+}
+
+void ProcessosLevel::dbgPadraoKeyPress(QObject *sender, QChar &key)
+{
+    m_screen->dbgPadraoKeyPress(sender, key);
+    if (key != QChar(kTabChar) && key != QChar(kReturnChar) && isProtectedDateCell()) {
+        key = QChar();
+    }
 }
 
 void ProcessosLevel::sbtRedefinirClick(QObject *)

@@ -2,6 +2,9 @@
 
 #include <QObject>
 
+#include "TDBGrid.h"
+
+class QPainter;
 class TClientDataSet;
 class TField;
 class TfrmProcessoUnidade;
@@ -28,8 +31,31 @@ public:
     void ValidaProcessos();
     void cdsProcessosDTINIVIGENCIASetText(TField *sender, const QString &text);
     void cdsProcessosDTFINVIGENCIASetText(TField *sender, const QString &text);
+
+    // Validity dates.
+    void VdVigencia();
+    void VdDtIniVigencia(bool required);
+    void VdDtFinVigencia();
+    // Typed text into a date field: null when only slashes and blanks, a date
+    // when it is a real day/month/year, else the field is cleared and refused.
+    void ValidaData(TField *field, const QString &text);
+
+    // The process grid.
+    void dbgPadraoDrawColumnCell(QObject *sender, QPainter &painter, const QRect &rect, int dataCol, TColumn *column,
+                                 TGridDrawState state);
+    void dbgPadraoColEnter(QObject *sender);
+    void dbgPadraoColExit(QObject *sender);
+    void dbgPadraoKeyDown(QObject *sender, quint16 &key, Qt::KeyboardModifiers shift);
+    void dbgPadraoKeyPress(QObject *sender, QChar &key);
+
     void sbtRedefinirClick(QObject *sender);
 
 private:
+    // Focus on the field's cell, then the catalogue text of key; nothing after it runs.
+    [[noreturn]] void refuse(TField *field, const QString &key);
+    bool selectedColumnShows(const QString &fieldName) const;
+    // The start of a saved process, or the end of one that has already ended.
+    bool isProtectedDateCell() const;
+
     TfrmProcessoUnidade *m_screen;
 };

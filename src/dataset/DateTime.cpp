@@ -117,4 +117,19 @@ std::optional<double> fromText(const QString &text)
     return compose(epoch().daysTo(date), time.msecsSinceStartOfDay());
 }
 
+std::optional<double> fromDayMonthYear(const QString &text)
+{
+    static const QRegularExpression form(uR"(^ *([0-9]{1,2}) */ *([0-9]{1,2}) */([0-9]{4}) *$)"_s);
+    const QRegularExpressionMatch m = form.match(text);
+    if (!m.hasMatch()) {
+        return std::nullopt;
+    }
+    const int year = m.captured(3).toInt();
+    const QDate date(year, m.captured(2).toInt(), m.captured(1).toInt());
+    if (year < 1900 || !date.isValid()) {
+        return std::nullopt;
+    }
+    return double(epoch().daysTo(date));
+}
+
 } // namespace DateTime

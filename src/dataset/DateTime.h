@@ -23,4 +23,8 @@ DATASET_EXPORT QString toText(double days);
 // Reads d/M/yyyy with an optional " h:mm" or " h:mm:ss"; nullopt when the
 // text is not a real date and time.
 DATASET_EXPORT std::optional<double> fromText(const QString &text);
+// A date typed as day/month/year, whatever the machine's locale: the year
+// has four digits and is 1900 or later, blanks around each part are allowed,
+// and the date must exist (31/02/2024 does not). nullopt otherwise.
+DATASET_EXPORT std::optional<double> fromDayMonthYear(const QString &text);
 }

@@ -56,6 +56,8 @@ private slots:
     void properties();
     void focusControl();
     void dateTimeConversions();
+    void dayMonthYear_data();
+    void dayMonthYear();
 };
 
 void TstField::asString_data()
@@ -335,6 +337,45 @@ void TstField::dateTimeConversions()
     QCOMPARE(DateTime::fromText(u"31/12/2025 23:59:59"_s), std::optional<double>(withTime));
     QVERIFY(!DateTime::fromText(u"amanhã"_s));
     QVERIFY(!DateTime::toQDateTime(qInf()).isValid());
+}
+
+void TstField::dayMonthYear_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QDate>("date"); // invalid: refused
+
+    QTest::newRow("plain") << u"05/05/2025"_s << QDate(2025, 5, 5);
+    QTest::newRow("day before month") << u"13/01/2025"_s << QDate(2025, 1, 13);
+    QTest::newRow("one-digit parts") << u"5/3/2025"_s << QDate(2025, 3, 5);
+    QTest::newRow("mask blanks") << u"5 /3 /2025"_s << QDate(2025, 3, 5);
+    QTest::newRow("leap day") << u"29/02/2024"_s << QDate(2024, 2, 29);
+    QTest::newRow("first year") << u"01/01/1900"_s << QDate(1900, 1, 1);
+    QTest::newRow("31 February") << u"31/02/2024"_s << QDate();
+    QTest::newRow("29 February, no leap year") << u"29/02/2025"_s << QDate();
+    QTest::newRow("month 13") << u"01/13/2025"_s << QDate();
+    QTest::newRow("day 0") << u"00/01/2025"_s << QDate();
+    QTest::newRow("two-digit year") << u"01/01/24"_s << QDate();
+    QTest::newRow("two-digit year, mask blanks") << u"01/01/24  "_s << QDate();
+    QTest::newRow("before 1900") << u"31/12/1899"_s << QDate();
+    QTest::newRow("five-digit year") << u"01/01/20255"_s << QDate();
+    QTest::newRow("slashes only") << u"  /  /    "_s << QDate();
+    QTest::newRow("letters") << u"ab/cd/efgh"_s << QDate();
+    QTest::newRow("month first is not read") << u"12/31/2025"_s << QDate();
+    QTest::newRow("time of day") << u"01/01/2025 10:00"_s << QDate();
+    QTest::newRow("other digits") << u"\u0661/01/2025"_s << QDate();
+}
+
+void TstField::dayMonthYear()
+{
+    QFETCH(QString, text);
+    QFETCH(QDate, date);
+    const std::optional<double> days = DateTime::fromDayMonthYear(text);
+    if (!date.isValid()) {
+        QVERIFY2(!days, qPrintable(text));
+        return;
+    }
+    QVERIFY(days);
+    QCOMPARE(*days, DateTime::fromDate(date.year(), date.month(), date.day()));
 }
 
 QTEST_GUILESS_MAIN(TstField)

@@ -42,6 +42,7 @@ private slots:
     void deleteChecksActivities();
     void ordering_data();
     void ordering();
+    void newUnsavedTaskMoves();
     void periodicityFromSearchList_data();
     void periodicityFromSearchList();
     void codeOnlyInTheCellTheUserIsIn();
@@ -382,6 +383,24 @@ void TestTarefas::ordering()
                      .toDouble(),
                  orders.at(i));
     }
+}
+
+void TestTarefas::newUnsavedTaskMoves()
+{
+    openScreen();
+    selectProcess(u"Abertura da loja"_s);
+    const QStringList before = taskNames();
+    ScreenInHost::click(screen()->sbtIncluir);
+    m_host->type(u"Nova"_s);
+    m_host->key(Qt::Key_Tab);
+    // The press posts the new row first, then finds it again by its temporary key.
+    ScreenInHost::click(screen()->sbtTarefaUp);
+    QCOMPARE(taskNames(), (QStringList{before.at(0), before.at(1), u"Nova"_s, before.at(2)}));
+    QCOMPARE(task("NRATIVIDADEFILIAL")->AsFloat(), -4.0);
+    QCOMPARE(task("NRORDENAATIVIDADE")->AsFloat(), 3.0);
+    QCOMPARE(screen()->cdsTarefas->State(), TDataSetState::dsBrowse);
+    ScreenInHost::click(screen()->sbtConfirmar);
+    QCOMPARE(scalar(u"SELECT NRORDENAATIVIDADE FROM ATIVIDADEFILIAL WHERE NMATIVIDADEFILIAL = 'Nova'"_s).toInt(), 3);
 }
 
 void TestTarefas::periodicityFromSearchList_data()

@@ -68,8 +68,6 @@ private:
 void TestTarefas::init()
 {
     startScreenTest(m_server, m_watchdog);
-    // The lookups read the server's own database, as a unit's clients do.
-    setLookupDatabaseOptions(u"QSQLITE:"_s + m_server->databaseFile());
 }
 
 void TestTarefas::cleanup()

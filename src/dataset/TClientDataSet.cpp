@@ -7,6 +7,7 @@
 #include <QMetaType>
 
 #include <algorithm>
+#include <utility>
 #include <cmath>
 #include <exception>
 #include <unordered_set>
@@ -1212,6 +1213,11 @@ int TClientDataSet::RecordCount() const
 
 int TClientDataSet::RecNo() const
 {
+    // A view reading another row's text sees that row as the current one, so
+    // a get-text handler can tell which row it is asked about.
+    if (m_active && m_viewRow >= 0) {
+        return m_viewRow + 1;
+    }
     return m_active ? m_current + 1 : 0;
 }
 
@@ -1363,7 +1369,11 @@ QString TClientDataSet::displayTextAt(int row, TField *field) const
     Record *record = self->m_rows[size_t(row)].get();
     const ReadTarget saved = m_override;
     m_override = {record, row == m_current && editing() ? &self->m_buffer : &record->values};
-    ScopeExit restore([this, saved] { m_override = saved; });
+    const int savedRow = std::exchange(m_viewRow, row);
+    ScopeExit restore([this, saved, savedRow] {
+        m_override = saved;
+        m_viewRow = savedRow;
+    });
     return field->DisplayText();
 }
 
@@ -1376,7 +1386,11 @@ QString TClientDataSet::textAt(int row, TField *field) const
     Record *record = self->m_rows[size_t(row)].get();
     const ReadTarget saved = m_override;
     m_override = {record, row == m_current && editing() ? &self->m_buffer : &record->values};
-    ScopeExit restore([this, saved] { m_override = saved; });
+    const int savedRow = std::exchange(m_viewRow, row);
+    ScopeExit restore([this, saved, savedRow] {
+        m_override = saved;
+        m_viewRow = savedRow;
+    });
     return field->Text();
 }
 

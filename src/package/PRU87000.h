@@ -2,6 +2,10 @@
 
 #include <QtCore/qglobal.h>
 
+// The observation editor's exports, CriaObs, frmObs and txt, are defined with
+// the dialog (Cli_PRU87001) and leave the module with it.
+#include "CriaObs.h"
+
 class TfrmProcessoUnidade;
 
 // What the module offers the host, under plain unmangled names.

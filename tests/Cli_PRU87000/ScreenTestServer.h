@@ -197,6 +197,8 @@ private:
 inline void startScreenTest(std::unique_ptr<ScreenTestServer> &server, std::unique_ptr<ModalWatchdog> &watchdog)
 {
     server = std::make_unique<ScreenTestServer>();
+    // The code lookups read the server's own database, as a unit's clients do.
+    setLookupDatabaseOptions(QStringLiteral("QSQLITE:") + server->databaseFile());
     watchdog = std::make_unique<ModalWatchdog>();
     ModalDialogs::clearAnswers();
     ModalDialogs::clearShown();

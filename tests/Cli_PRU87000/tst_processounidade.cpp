@@ -343,10 +343,16 @@ void TestProcessoUnidade::failedDeleteWhileBrowsingBringsRowBack()
     m_server->setOverride(u"SetTarefas"_s, [](const QCborArray &, SessionHandler &) -> QCborValue {
         throw EDatabaseError(u"Recusado pelo teste."_s);
     });
+    // The task passes the client's check: the server is asked about a task without activities.
+    m_server->setOverride(u"GetVerifTarefas"_s, [](const QCborArray &args, SessionHandler &server) -> QCborValue {
+        QCborArray none = args;
+        none[1] = u"0"_s;
+        return server.call(u"GetVerifTarefas"_s, none);
+    });
     QVERIFY(!screen->isEditing());
     m_server->clearCalls();
     QVERIFY_THROWS_EXCEPTION(EDatabaseError, screen->cdsTarefas->Delete());
-    QCOMPARE(m_server->calls(), QStringList({u"SetTarefas"_s}));
+    QCOMPARE(m_server->calls(), QStringList({u"GetVerifTarefas"_s, u"SetTarefas"_s}));
     QCOMPARE(screen->cdsTarefas->RecordCount(), tasks);
     QCOMPARE(screen->cdsTarefas->ChangeCount(), 0);
     QVERIFY(screen->cdsTarefas->Locate(u"NRATIVIDADEFILIAL"_s, first));

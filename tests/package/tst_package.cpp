@@ -61,6 +61,9 @@ void TestPackage::exportsResolveByPlainName()
     QCOMPARE(reinterpret_cast<void *>(module.resolve("boIdCriado")), reinterpret_cast<void *>(&boIdCriado));
     QCOMPARE(reinterpret_cast<void *>(module.resolve("frmProcessoUnidade")),
              reinterpret_cast<void *>(&frmProcessoUnidade));
+    QCOMPARE(reinterpret_cast<void *>(module.resolve("CriaObs")), reinterpret_cast<void *>(&CriaObs));
+    QCOMPARE(reinterpret_cast<void *>(module.resolve("frmObs")), reinterpret_cast<void *>(&frmObs));
+    QCOMPARE(reinterpret_cast<void *>(module.resolve("txt")), reinterpret_cast<void *>(&txt));
     // Only the module's own names leave it.
     QVERIFY(!module.resolve("_ZN19TfrmProcessoUnidade10FormCreateEP7QObject"));
 }

@@ -1212,6 +1212,9 @@ int TClientDataSet::RecordCount() const
 
 int TClientDataSet::RecNo() const
 {
+    if (m_active && m_viewRow >= 0) {
+        return m_viewRow + 1;
+    }
     return m_active ? m_current + 1 : 0;
 }
 
@@ -1362,8 +1365,13 @@ QString TClientDataSet::displayTextAt(int row, TField *field) const
     auto *self = const_cast<TClientDataSet *>(this);
     Record *record = self->m_rows[size_t(row)].get();
     const ReadTarget saved = m_override;
+    const int savedRow = m_viewRow;
     m_override = {record, row == m_current && editing() ? &self->m_buffer : &record->values};
-    ScopeExit restore([this, saved] { m_override = saved; });
+    m_viewRow = row;
+    ScopeExit restore([this, saved, savedRow] {
+        m_override = saved;
+        m_viewRow = savedRow;
+    });
     return field->DisplayText();
 }
 
@@ -1375,8 +1383,13 @@ QString TClientDataSet::textAt(int row, TField *field) const
     auto *self = const_cast<TClientDataSet *>(this);
     Record *record = self->m_rows[size_t(row)].get();
     const ReadTarget saved = m_override;
+    const int savedRow = m_viewRow;
     m_override = {record, row == m_current && editing() ? &self->m_buffer : &record->values};
-    ScopeExit restore([this, saved] { m_override = saved; });
+    m_viewRow = row;
+    ScopeExit restore([this, saved, savedRow] {
+        m_override = saved;
+        m_viewRow = savedRow;
+    });
     return field->Text();
 }
 

@@ -114,7 +114,10 @@ public:
     bool Bof() const;
     bool IsEmpty() const;        // no row at all, a row being inserted counts
     int RecordCount() const;     // posted rows: a row being inserted is not counted
-    int RecNo() const;           // 1-based in index order; 0 when empty
+    // 1-based in index order; 0 when empty. While a view reads another row
+    // (displayTextAt, textAt), the number of that row, so that a get-text
+    // handler knows which row it is answering for.
+    int RecNo() const;
     void setRecNo(int recNo);    // out of range throws EDatabaseError
     // Finds the first row (in index order) whose field equals value: numbers
     // compare as numbers (value as double, int or text), texts as texts.
@@ -250,6 +253,7 @@ private:
     qint64 m_maxSeq = 0;
     int m_calculating = 0;
     mutable ReadTarget m_override;
+    mutable int m_viewRow = -1;    // the row displayTextAt/textAt is reading
     std::vector<LocateIndex> m_lookups; // by field slot
     quint64 m_generation = 1;      // bumped by every post, delete and new content
 };

@@ -1492,8 +1492,10 @@ void TstClientDataSet::viewReadsOtherRowsWithoutMoving()
     defineTasks(ds);
     TField *nm = ds.FieldByName(u"NMATIVIDADEFILIAL"_s);
     QStringList asked;
+    QList<int> recNos; // the handler learns which row it answers for
     nm->OnGetText = [&](TField *sender, QString &text, bool displayText) {
         asked << sender->AsString();
+        recNos << sender->DataSet()->RecNo();
         text = displayText ? u"<"_s + sender->AsString() + u">"_s : sender->AsString().toLower();
     };
     ds.SetData(threeTasks());
@@ -1502,6 +1504,8 @@ void TstClientDataSet::viewReadsOtherRowsWithoutMoving()
     QCOMPARE(ds.displayTextAt(2, nm), u"<Arquivar>"_s);
     QCOMPARE(ds.textAt(1, nm), u"lançar"_s);
     QCOMPARE(asked, (QStringList{u"Arquivar"_s, u"Lançar"_s}));
+    QCOMPARE(recNos, (QList<int>{3, 2}));
+    QCOMPARE(ds.RecNo(), 1);
     QCOMPARE(ds.currentRow(), 0);
     QCOMPARE(nm->AsString(), u"Conferir"_s);
     QCOMPARE(scrolls, 0);

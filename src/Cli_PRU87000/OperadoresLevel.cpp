@@ -392,7 +392,9 @@ void OperadoresLevel::dbgOperadoresDrawColumnCell(QObject *, QPainter &painter, 
     }
     const QString value = operators->displayTextAt(grid->DrawingRow(), column->Field());
     const QImage &picture = (value == "S"_L1 ? m_screen->imgChecked : m_screen->imgUnchecked)->Picture();
-    const int offset = (rect.width() - picture.width()) / 2;
+    // Centred on the column's width: the cell rectangle leaves out the grid
+    // line, which the column's width counts.
+    const int offset = (grid->columnWidth(dataCol) - picture.width()) / 2;
     // The cell's own background wipes out the letter the grid drew.
     const QColor background = painter.brush().color();
     painter.fillRect(rect, background);

@@ -3,7 +3,10 @@
 // database, search lists opened with the cell's button, flags toggled with
 // the mouse and the space bar, rows saved and deleted with the toolbar.
 
+#include <QLineEdit>
+#include <QPainter>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QtTest>
 
 #include "Database.h"
@@ -281,7 +284,10 @@ void TestOperadores::postKeepsOneKindByTheSelectedColumn()
     });
     openScreen();
     const int row = 1;
-    QCOMPARE(operators()->textAt(row, operators()->FieldByName(u"CDGRUPOPER"_s)), u"ES"_s);
+    auto value = [this, row](const QString &name) {
+        return operators()->valueAt(row, operators()->FieldByName(name)->Index()).toString();
+    };
+    QCOMPARE(value(u"CDGRUPOPER"_s), u"ES"_s);
     ScreenInHost::clickCell(grid(), row, ValidatesColumn);
     QTest::mouseDClick(grid()->viewport(), Qt::LeftButton, {}, grid()->cellRect(row, ValidatesColumn).center());
     QCOMPARE(operators()->State(), TDataSetState::dsEdit);
@@ -293,7 +299,6 @@ void TestOperadores::postKeepsOneKindByTheSelectedColumn()
     QCOMPARE(ModalDialogs::shown().size(), 0);
     QCOMPARE(operators()->State(), TDataSetState::dsBrowse);
     QCOMPARE(operators()->RecNo(), row);
-    auto value = [this, row](const QString &name) { return operators()->textAt(row, operators()->FieldByName(name)); };
     QCOMPARE(value(u"CDOPERADOR"_s), operatorCode);
     QCOMPARE(value(u"CDGRUPOPER"_s), groupCode);
     QCOMPARE(value(u"IDVALIDA"_s), u"N"_s);
@@ -503,11 +508,11 @@ void TestOperadores::searchListOnlyForNewRows_data()
     QTest::addColumn<QString>("rowKind");
     QTest::addColumn<int>("column");
     QTest::addColumn<QString>("code");
-    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("name"); // also what is typed in the list's filter
     QTest::newRow("stored row") << u"stored"_s << int(OperatorColumn) << QString() << QString();
     QTest::newRow("new row, operator") << u"new"_s << int(OperatorColumn) << u"MARIA"_s << u"Maria Aparecida Souza"_s;
     QTest::newRow("new row, group") << u"new"_s << int(GroupColumn) << u"ES"_s << u"Equipe de estoque"_s;
-    QTest::newRow("empty grid, group") << u"empty"_s << int(GroupColumn) << u"ES"_s << u"Equipe de estoque"_s;
+    QTest::newRow("empty grid, group") << u"empty"_s << int(GroupColumn) << u"GE"_s << u"Gerência"_s;
 }
 
 void TestOperadores::searchListOnlyForNewRows()
@@ -526,7 +531,7 @@ void TestOperadores::searchListOnlyForNewRows()
     const QString nameField = column == OperatorColumn ? u"NMOPERADOR"_s : u"DSGRUPOPER"_s;
     ModalDialogs::clearShown();
     if (!code.isEmpty()) {
-        ModalDialogs::answerNext(DialogAnswer{u"OK"_s, -1, code, {}, {}});
+        ModalDialogs::answerNext(DialogAnswer{u"OK"_s, -1, name, {}, {}});
     }
     if (rowKind == "empty"_L1) {
         clickEmptyColumn(column);

@@ -3,6 +3,7 @@
 // database, search lists opened with the cell's button, flags toggled with
 // the mouse and the space bar, rows saved and deleted with the toolbar.
 
+#include <QClipboard>
 #include <QLineEdit>
 #include <QPainter>
 #include <QSqlQuery>
@@ -490,7 +491,6 @@ void TestOperadores::storedRowsKeepTheirCodes()
     m_host->type(u"AB"_s);
     m_host->key(Qt::Key_Backspace);
     m_host->key(Qt::Key_Delete);
-    m_host->key(Qt::Key_V, Qt::ControlModifier);
     if (newRow) {
         QVERIFY(grid()->EditorMode());
         QCOMPARE(grid()->findChild<QLineEdit *>(u"gridEditor"_s)->text(), u"A"_s);
@@ -499,6 +499,14 @@ void TestOperadores::storedRowsKeepTheirCodes()
     QVERIFY(!grid()->EditorMode());
     QCOMPARE(operators()->State(), TDataSetState::dsBrowse);
     QCOMPARE(grid()->model()->index(row, column).data(Qt::EditRole).toString(), before);
+    // Nor does a paste into the cell's editor.
+    QGuiApplication::clipboard()->setText(u"MARIA"_s);
+    m_host->key(Qt::Key_F2);
+    QVERIFY(grid()->EditorMode());
+    m_host->key(Qt::Key_V, Qt::ControlModifier);
+    m_host->key(Qt::Key_Insert, Qt::ShiftModifier);
+    QCOMPARE(grid()->findChild<QLineEdit *>(u"gridEditor"_s)->text(), before);
+    QCOMPARE(operators()->State(), TDataSetState::dsBrowse);
     m_host->key(Qt::Key_Tab); // moving still works
     QCOMPARE(grid()->SelectedIndex(), column + 1);
 }

@@ -57,7 +57,8 @@ private slots:
 
 private:
     void openScreen();
-    void sql(const QString &statement) const;
+    // The first task loses its responsibles before the screen opens.
+    void emptyFirstTask() const;
     QString stored(const QString &sqlText) const;
     TDBGrid *grid() const { return m_host->screen->dbgOperadores; }
     TClientDataSet *operators() const { return m_host->screen->cdsOperadores; }
@@ -98,11 +99,12 @@ void TestOperadores::openScreen()
     QCOMPARE(m_host->screen->cdsTarefas->FieldByName(u"NMATIVIDADEFILIAL"_s)->AsString(), firstTask);
 }
 
-void TestOperadores::sql(const QString &statement) const
+void TestOperadores::emptyFirstTask() const
 {
     ScopedConnection connection(m_server->config(), u"operadores-setup"_s);
     QSqlQuery query(connection.db());
-    QVERIFY2(query.exec(statement), qPrintable(statement));
+    QVERIFY(query.exec(u"DELETE FROM RESPATIVFILIAL WHERE NRATIVIDADEFILIAL = (SELECT NRATIVIDADEFILIAL "
+                       "FROM ATIVIDADEFILIAL WHERE NMATIVIDADEFILIAL = '%1')"_s.arg(firstTask)));
 }
 
 QString TestOperadores::stored(const QString &sqlText) const
@@ -139,8 +141,7 @@ QPoint TestOperadores::editButton(int row, int column) const
 // Keys -1, -2...; a code repeated against a row posted but not yet saved.
 void TestOperadores::newRowsTakeTemporaryKeysAndRepeatsAreRefused()
 {
-    sql(u"DELETE FROM RESPATIVFILIAL WHERE NRATIVIDADEFILIAL = (SELECT NRATIVIDADEFILIAL FROM ATIVIDADEFILIAL "
-        "WHERE NMATIVIDADEFILIAL = '%1')"_s.arg(firstTask));
+    emptyFirstTask();
     openScreen();
     TfrmProcessoUnidade *screen = m_host->screen;
     const double task = screen->cdsTarefas->FieldByName(u"NRATIVIDADEFILIAL"_s)->AsFloat();
@@ -403,8 +404,7 @@ void TestOperadores::toggleOnEmptyGridStartsARow_data()
 void TestOperadores::toggleOnEmptyGridStartsARow()
 {
     QFETCH(bool, space);
-    sql(u"DELETE FROM RESPATIVFILIAL WHERE NRATIVIDADEFILIAL = (SELECT NRATIVIDADEFILIAL FROM ATIVIDADEFILIAL "
-        "WHERE NMATIVIDADEFILIAL = '%1')"_s.arg(firstTask));
+    emptyFirstTask();
     openScreen();
     clickEmptyColumn(ValidatesColumn);
     QCOMPARE(grid()->SelectedIndex(), int(ValidatesColumn));
@@ -530,8 +530,7 @@ void TestOperadores::searchListOnlyForNewRows()
     QFETCH(QString, code);
     QFETCH(QString, name);
     if (rowKind == "empty"_L1) {
-        sql(u"DELETE FROM RESPATIVFILIAL WHERE NRATIVIDADEFILIAL = (SELECT NRATIVIDADEFILIAL FROM ATIVIDADEFILIAL "
-            "WHERE NMATIVIDADEFILIAL = '%1')"_s.arg(firstTask));
+        emptyFirstTask();
     }
     openScreen();
     TfrmProcessoUnidade *screen = m_host->screen;

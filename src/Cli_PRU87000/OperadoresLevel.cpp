@@ -1,15 +1,40 @@
 #include "OperadoresLevel.h"
 
+#include <QPainter>
+
 #include "Exceptions.h"
 #include "FrameworkServices.h"
 #include "GridKeys.h"
 #include "RecordSetState.h"
+#include "ScreenIcons.h"
+#include "ScreenImage.h"
+#include "TADOIBQuery.h"
+#include "TColumn.h"
 #include "TField.h"
 #include "TMessages.h"
 #include "TfrmProcessoUnidade.h"
 
 using namespace Qt::StringLiterals;
 using namespace RecordSetState;
+
+namespace {
+constexpr quint16 kBackspaceKey = 8;
+constexpr quint16 kSpaceKey = 32;
+constexpr quint16 kInsertKey = 45;
+constexpr quint16 kDeleteKey = 46;
+constexpr quint16 kVKey = 'V';
+constexpr quint16 kXKey = 'X';
+
+bool isFlagField(const QString &name)
+{
+    return name == "IDEXECUTA"_L1 || name == "IDVALIDA"_L1;
+}
+
+bool isCodeField(const QString &name)
+{
+    return name == "CDOPERADOR"_L1 || name == "CDGRUPOPER"_L1;
+}
+} // namespace
 
 OperadoresLevel::OperadoresLevel(TfrmProcessoUnidade *screen)
     : QObject(screen), m_screen(screen)
@@ -28,10 +53,26 @@ OperadoresLevel::OperadoresLevel(TfrmProcessoUnidade *screen)
         ds->AfterDelete = [this](TClientDataSet *d) { cdsOperadoresAfterDelete(d); };
         ds->AfterScroll = [this](TClientDataSet *d) { cdsOperadoresAfterScroll(d); };
     }
-    m_screen->dbgOperadores->OnKeyDown = [this](QObject *sender, quint16 &key, Qt::KeyboardModifiers shift) {
+    m_screen->cdsOperadores->FieldByName(u"CDOPERADOR"_s)->OnGetText =
+        [this](TField *f, QString &text, bool display) { cdsOperadoresCDOPERADORGetText(f, text, display); };
+    m_screen->cdsOperadores->FieldByName(u"CDGRUPOPER"_s)->OnGetText =
+        [this](TField *f, QString &text, bool display) { cdsOperadoresCDGRUPOPERGetText(f, text, display); };
+
+    TDBGrid *grid = m_screen->dbgOperadores;
+    grid->OnColEnter = [this](QObject *s) { dbgOperadoresColEnter(s); };
+    grid->OnColExit = [this](QObject *s) { dbgOperadoresColExit(s); };
+    grid->OnEditButtonClick = [this](QObject *s) { dbgOperadoresEditButtonClick(s); };
+    grid->OnDrawColumnCell = [this](QObject *s, QPainter &p, const QRect &r, int col, TColumn *c,
+                                    TGridDrawState st) { dbgOperadoresDrawColumnCell(s, p, r, col, c, st); };
+    grid->OnDblClick = [this](QObject *s) { dbgOperadoresDblClick(s); };
+    grid->OnKeyDown = [this](QObject *sender, quint16 &key, Qt::KeyboardModifiers shift) {
         dbgOperadoresKeyDown(sender, key, shift);
     };
+    grid->OnKeyPress = [this](QObject *sender, QChar &key) { dbgOperadoresKeyPress(sender, key); };
 }
+
+// ---------------------------------------------------------------------------
+// Records
 
 void OperadoresLevel::cdsOperadoresAfterOpen(TClientDataSet *)
 {
@@ -53,8 +94,15 @@ void OperadoresLevel::cdsOperadoresBeforeInsert(TClientDataSet *)
     }
     m_screen->Habilita(true);
     m_screen->cdsVdOperadores->SetDataFrom(*operators);
-    if (!isEmptySet(operators)) {
-        operators->FieldByName(u"CDOPERADOR"_s)->FocusControl();
+    detachGetText();
+    try {
+        if (!isEmptySet(operators)) {
+            operators->FieldByName(u"CDOPERADOR"_s)->FocusControl();
+        }
+    } catch (...) {
+        // No insert follows a refused before-insert: the names come back now.
+        attachGetText();
+        throw;
     }
 }
 
@@ -63,7 +111,9 @@ void OperadoresLevel::cdsOperadoresAfterInsert(TClientDataSet *)
     TClientDataSet *operators = m_screen->cdsOperadores;
     operators->FieldByName(u"IDEXECUTA"_s)->setAsString(u"N"_s);
     operators->FieldByName(u"IDVALIDA"_s)->setAsString(u"N"_s);
+    // A temporary key until the server gives the real one; the count leaves the new row out.
     operators->FieldByName(u"NRRESPATIVFILIAL"_s)->setAsFloat(-double(operators->RecordCount() + 1));
+    attachGetText();
     m_screen->Habilita(true);
 }
 
@@ -74,11 +124,13 @@ void OperadoresLevel::cdsOperadoresBeforeEdit(TClientDataSet *)
     }
     m_screen->Habilita(true);
     m_screen->cdsVdOperadores->SetDataFrom(*m_screen->cdsOperadores);
+    detachGetText();
 }
 
 void OperadoresLevel::cdsOperadoresAfterEdit(TClientDataSet *)
 {
     m_screen->Habilita(true);
+    attachGetText();
 }
 
 void OperadoresLevel::cdsOperadoresBeforePost(TClientDataSet *)
@@ -100,6 +152,15 @@ void OperadoresLevel::ValidaOperadores()
         operatorCode->FocusControl();
         MensErro(m_screen->msgPadrao->Msg(u"CdOpGrupopNull"_s), true);
     }
+    // The code cell the user may still be in; the other was checked when left.
+    // With both checked, an accepted operator empties the group first.
+    const QString selected = selectedFieldName();
+    if (selected != "CDGRUPOPER"_L1) {
+        VdOperador();
+    }
+    if (selected != "CDOPERADOR"_L1) {
+        VdGrupOper();
+    }
 }
 
 void OperadoresLevel::cdsOperadoresAfterCancel(TClientDataSet *)
@@ -117,10 +178,267 @@ void OperadoresLevel::cdsOperadoresAfterDelete(TClientDataSet *)
     m_screen->reloadKeepingTask(0);
 }
 
-void OperadoresLevel::dbgOperadoresKeyDown(QObject *, quint16 &key, Qt::KeyboardModifiers shift)
+void OperadoresLevel::detachGetText()
 {
+    m_operatorTextOff.emplace(m_screen->cdsOperadores->FieldByName(u"CDOPERADOR"_s)->OnGetText);
+    m_groupTextOff.emplace(m_screen->cdsOperadores->FieldByName(u"CDGRUPOPER"_s)->OnGetText);
+}
+
+void OperadoresLevel::attachGetText()
+{
+    m_operatorTextOff.reset();
+    m_groupTextOff.reset();
+}
+
+// ---------------------------------------------------------------------------
+// Lookups
+
+const OperadoresLevel::ResponsibleKind &OperadoresLevel::operatorKind()
+{
+    static const ResponsibleKind kind{u"CDOPERADOR"_s, u"NMOPERADOR"_s, u"CDGRUPOPER"_s, u"DSGRUPOPER"_s,
+                                      u"TCDOPERADOR"_s, 12, u"CdOperadorInv"_s, u"CdOperadorJaCad"_s, false};
+    return kind;
+}
+
+const OperadoresLevel::ResponsibleKind &OperadoresLevel::groupKind()
+{
+    static const ResponsibleKind kind{u"CDGRUPOPER"_s, u"DSGRUPOPER"_s, u"CDOPERADOR"_s, u"NMOPERADOR"_s,
+                                      u"TCDGRUPOPER"_s, 2, u"CdGrupoperInv"_s, u"CdGrupoperJaCad"_s, true};
+    return kind;
+}
+
+TADOIBQuery *OperadoresLevel::queryOf(const ResponsibleKind &kind) const
+{
+    return kind.code == "CDOPERADOR"_L1 ? m_screen->qryVdOperador : m_screen->qryVdGrupoper;
+}
+
+void OperadoresLevel::codeOrName(TField *code, const QString &nameField, QString &text) const
+{
+    TDBGrid *grid = m_screen->dbgOperadores;
+    TClientDataSet *operators = code->DataSet();
+    if (selectedFieldName() == code->FieldName() && operators->RecNo() == grid->Tag() && grid->Focused()) {
+        text = code->AsString();
+    } else {
+        text = operators->FieldByName(nameField)->AsString();
+    }
+}
+
+void OperadoresLevel::cdsOperadoresCDOPERADORGetText(TField *sender, QString &text, bool)
+{
+    codeOrName(sender, u"NMOPERADOR"_s, text);
+}
+
+void OperadoresLevel::cdsOperadoresCDGRUPOPERGetText(TField *sender, QString &text, bool)
+{
+    codeOrName(sender, u"DSGRUPOPER"_s, text);
+}
+
+void OperadoresLevel::VdOperador()
+{
+    validateCode(operatorKind());
+}
+
+void OperadoresLevel::VdGrupOper()
+{
+    validateCode(groupKind());
+}
+
+void OperadoresLevel::validateCode(const ResponsibleKind &kind)
+{
+    TClientDataSet *operators = m_screen->cdsOperadores;
+    TField *code = operators->FieldByName(kind.code);
+    TField *name = operators->FieldByName(kind.name);
+    if (EmptyString(code->AsString())) {
+        // Nothing typed is no error here; the check before a post wants one of the two.
+        code->setAsString(QString());
+        name->setAsString(QString());
+        return;
+    }
+    TADOIBQuery *query = queryOf(kind);
+    query->Close();
+    query->ParamByName(kind.allRowsParam)->setValue(QString());
+    query->ParamByName(kind.code)->setValue(Ajusta(code->AsString(), kind.width));
+    query->Open();
+    if (query->IsEmpty()) {
+        code->setAsString(QString());
+        name->setAsString(QString());
+        code->FocusControl();
+        MensErro(m_screen->msgPadrao->Msg(kind.notFound), true);
+    }
+    // The code as the database holds it, against every other row of the task.
+    const QString found = query->FieldByName(kind.code)->AsString();
+    const QVariant ownKey = operators->FieldByName(u"NRRESPATIVFILIAL"_s)->Value();
+    TClientDataSet *copy = m_screen->cdsVdOperadores;
+    bool repeated = false;
+    for (copy->First(); !copy->Eof() && !repeated; copy->Next()) {
+        repeated = copy->FieldByName(u"NRRESPATIVFILIAL"_s)->Value() != ownKey
+                   && copy->FieldByName(kind.code)->AsString() == found;
+    }
+    if (repeated) {
+        if (kind.repeatKeepsName) {
+            code->Clear();
+        } else {
+            code->setAsString(QString());
+            name->setAsString(QString());
+        }
+        code->FocusControl();
+        MensErro(m_screen->msgPadrao->Msg(kind.repeated), true);
+    }
+    code->setAsString(found);
+    name->setAsString(query->FieldByName(kind.name)->AsString());
+    // A row names an operator or a group, never both.
+    operators->FieldByName(kind.otherCode)->setAsString(QString());
+    operators->FieldByName(kind.otherName)->setAsString(QString());
+}
+
+void OperadoresLevel::GetOperadoresPesq()
+{
+    searchCode(operatorKind(), m_screen->dtsVdOperador, u"Operadores"_s);
+}
+
+void OperadoresLevel::GetGrupOper()
+{
+    searchCode(groupKind(), m_screen->dtsVdGrupoper, u"GrupoOperadores"_s);
+}
+
+void OperadoresLevel::searchCode(const ResponsibleKind &kind, TDataSource *list, const QString &titleKey)
+{
+    TADOIBQuery *query = queryOf(kind);
+    query->Close();
+    query->ParamByName(kind.code)->setValue(QString());
+    query->ParamByName(kind.allRowsParam)->setValue(u"T"_s);
+    query->Open();
+    if (!Pesquisar(list, m_screen->msgPadrao->Msg(titleKey), false, true)) {
+        return;
+    }
+    // Read before the edit, which may refill what the list stands on.
+    const QString chosenCode = query->FieldByName(kind.code)->AsString();
+    const QString chosenName = query->FieldByName(kind.name)->AsString();
+    TClientDataSet *operators = m_screen->cdsOperadores;
+    if (!inEditOrInsert(operators)) {
+        operators->Edit();
+    }
+    // Checked for repeats, like a typed code, when the cell is left or the row posted.
+    operators->FieldByName(kind.name)->setAsString(chosenName);
+    operators->FieldByName(kind.code)->setAsString(chosenCode);
+}
+
+// ---------------------------------------------------------------------------
+// Grid
+
+QString OperadoresLevel::selectedFieldName() const
+{
+    const TColumn *column = m_screen->dbgOperadores->SelectedColumn();
+    return column ? column->FieldName() : QString();
+}
+
+bool OperadoresLevel::flagColumnSelected() const
+{
+    return isFlagField(selectedFieldName());
+}
+
+bool OperadoresLevel::codeColumnSelected() const
+{
+    return isCodeField(selectedFieldName());
+}
+
+bool OperadoresLevel::currentRowIsStored() const
+{
+    const std::optional<double> key = currentNumber(m_screen->cdsOperadores, u"NRRESPATIVFILIAL"_s);
+    return key && *key >= 0;
+}
+
+void OperadoresLevel::dbgOperadoresColEnter(QObject *)
+{
+    // The flags change by double click or Space, never through a cell editor.
+    m_screen->dbgOperadores->setOption(dgEditing, !flagColumnSelected());
+    m_screen->dbgOperadores->setTag(m_screen->cdsOperadores->RecNo());
+}
+
+void OperadoresLevel::dbgOperadoresColExit(QObject *)
+{
+    if (!inEditOrInsert(m_screen->cdsOperadores)) {
+        return;
+    }
+    const QString leaving = selectedFieldName();
+    if (leaving == "CDGRUPOPER"_L1) {
+        VdGrupOper();
+    } else if (leaving == "CDOPERADOR"_L1) {
+        VdOperador();
+    }
+}
+
+void OperadoresLevel::dbgOperadoresEditButtonClick(QObject *)
+{
+    // The operator or group of a stored row is not changed.
+    if (isEmptySet(m_screen->cdsTarefas) || currentRowIsStored()) {
+        return;
+    }
+    const QString selected = selectedFieldName();
+    if (selected == "CDOPERADOR"_L1) {
+        GetOperadoresPesq();
+    } else if (selected == "CDGRUPOPER"_L1) {
+        GetGrupOper();
+    }
+}
+
+void OperadoresLevel::dbgOperadoresDrawColumnCell(QObject *, QPainter &painter, const QRect &rect, int dataCol,
+                                                  TColumn *, TGridDrawState)
+{
+    TClientDataSet *operators = m_screen->cdsOperadores;
+    TDBGrid *grid = m_screen->dbgOperadores;
+    const TColumn *column = grid->Columns()->Items(dataCol);
+    if (isEmptySet(operators) || !column || !isFlagField(column->FieldName()) || !column->Field()) {
+        return;
+    }
+    const QString value = operators->displayTextAt(grid->DrawingRow(), column->Field());
+    const QImage &picture = (value == "S"_L1 ? m_screen->imgChecked : m_screen->imgUnchecked)->Picture();
+    // Centred on the column's width: the cell rectangle leaves out the grid
+    // line, which the column's width counts.
+    const int offset = (grid->columnWidth(dataCol) - picture.width()) / 2;
+    // The cell's own background wipes out the letter the grid drew.
+    const QColor background = painter.brush().color();
+    painter.fillRect(rect, background);
+    ScreenIcons::drawInCell(&painter, rect, offset, picture, background);
+}
+
+void OperadoresLevel::dbgOperadoresDblClick(QObject *)
+{
+    if (!flagColumnSelected()) {
+        return;
+    }
+    TClientDataSet *operators = m_screen->cdsOperadores;
+    if (!inEditOrInsert(operators)) {
+        // On an empty record set this starts a new row.
+        operators->Edit();
+    }
+    TField *flag = operators->FieldByName(selectedFieldName());
+    flag->setAsString(flag->AsString() == "N"_L1 ? u"S"_s : u"N"_s);
+}
+
+void OperadoresLevel::dbgOperadoresKeyDown(QObject *sender, quint16 &key, Qt::KeyboardModifiers shift)
+{
+    if (key == kSpaceKey) {
+        dbgOperadoresDblClick(sender);
+    }
+    if (codeColumnSelected() && currentRowIsStored()) {
+        // Deleting, cutting or pasting would change a stored row's code.
+        const bool ctrl = shift.testFlag(Qt::ControlModifier);
+        const bool clipboard = (ctrl && (key == kVKey || key == kXKey))
+                               || (shift.testFlag(Qt::ShiftModifier) && key == kInsertKey);
+        if (key == kBackspaceKey || key == kDeleteKey || clipboard) {
+            key = 0;
+        }
+    }
     // An operator goes only through the screen's Delete command, with its question.
     if (GridKeys::isCtrlDelete(key, shift)) {
         key = 0;
+    }
+}
+
+void OperadoresLevel::dbgOperadoresKeyPress(QObject *, QChar &key)
+{
+    if (codeColumnSelected() && currentRowIsStored() && key != QChar(9) && key != QChar(13)) {
+        key = QChar();
     }
 }

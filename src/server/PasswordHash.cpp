@@ -66,7 +66,7 @@ Stored Stored::fromColumns(const QString &salt, const QString &hash, int iterati
 
 QString Stored::saltColumn() const
 {
-    return isArgon2id() ? QString() : QString::fromLatin1(salt.toBase64());
+    return isArgon2id() ? u""_s : QString::fromLatin1(salt.toBase64()); // empty, not null: the column is NOT NULL
 }
 
 QString Stored::hashColumn() const

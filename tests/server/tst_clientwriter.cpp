@@ -106,12 +106,13 @@ void TestClientWriter::fieldNamesWithoutCase()
     START_ENGINE();
     auto client = m_env.login();
     QVERIFY(client);
-    QList<FieldDef> lower = Fields::processos();
-    for (FieldDef &field : lower) {
-        field.name = field.name.toLower();
+    // "NmProcessoFilial": neither the stored case nor all lower case.
+    QList<FieldDef> mixed = Fields::processos();
+    for (FieldDef &field : mixed) {
+        field.name = field.name.left(2) + field.name.mid(2).toLower();
     }
-    const RpcReply reply = client->call(u"SetProcessos"_s, packetArg(inserted(lower, {makeRow(lower, {
-        {u"nrprocessofilial"_s, -1}, {u"nmprocessofilial"_s, u"Em minúsculas"_s}, {u"dtinivigencia"_s, today() + 1}})})));
+    const RpcReply reply = client->call(u"SetProcessos"_s, packetArg(inserted(mixed, {makeRow(mixed, {
+        {u"NRprocessofilial"_s, -1}, {u"NMprocessofilial"_s, u"Em minúsculas"_s}, {u"DTinivigencia"_s, today() + 1}})})));
     QVERIFY2(reply.ok, qPrintable(reply.error));
     QCOMPARE(m_env.scalar(u"SELECT NMPROCESSOFILIAL FROM PROCESSOFILIAL"_s).toString(), u"Em minúsculas"_s);
     QCOMPARE(m_env.scalar(u"SELECT DTINIVIGENCIA FROM PROCESSOFILIAL"_s).toDouble(), today() + 1);

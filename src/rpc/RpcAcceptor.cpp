@@ -51,15 +51,22 @@ void RpcAcceptor::incomingConnection(qintptr socketDescriptor)
                                      .arg(m_limits.maxSessions));
         return;
     }
+    // Only silent connections count and give way: one whose login is on its
+    // way or being checked keeps its seat (the thread cap above bounds them).
     const QHostAddress address = peerOf(socketDescriptor);
-    const auto fromAddress = std::count_if(m_pending.cbegin(), m_pending.cend(),
-                                           [&address](const Pending &p) { return p.address == address; });
-    if (fromAddress >= m_limits.maxPendingPerAddress) {
-        evictOldest(&address);
+    qsizetype silent = 0;
+    qsizetype silentFromAddress = 0;
+    for (const Pending &p : std::as_const(m_pending)) {
+        if (p.session->isSilent()) {
+            ++silent;
+            silentFromAddress += p.address == address ? 1 : 0;
+        }
     }
-    if (m_pending.size() >= m_limits.maxPendingLogins && !evictOldest(nullptr)) {
-        refuse(socketDescriptor, u"O servidor de aplicação está sobrecarregado de conexões sem login; tente mais tarde."_s);
-        return;
+    if (silentFromAddress >= m_limits.maxPendingPerAddress && evictOldest(&address)) {
+        --silent;
+    }
+    if (silent >= m_limits.maxPendingLogins) {
+        evictOldest(nullptr);
     }
     auto *session = new RpcSessionThread(socketDescriptor, m_factory, m_limits, m_tls, m_admission);
     m_sessions.append(session);
@@ -80,7 +87,7 @@ bool RpcAcceptor::evictOldest(const QHostAddress *address)
 {
     for (qsizetype i = 0; i < m_pending.size();) {
         const Pending pending = m_pending.at(i);
-        if (address && pending.address != *address) {
+        if ((address && pending.address != *address) || !pending.session->isSilent()) {
             ++i;
             continue;
         }

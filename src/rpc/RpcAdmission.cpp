@@ -27,7 +27,7 @@ bool RpcAdmission::admit(std::atomic<int> &phase, QString *why)
             return false;
         }
     } while (!m_loggedIn.compare_exchange_weak(seats, seats + 1));
-    int expected = Pending;
+    int expected = Checking;
     if (!phase.compare_exchange_strong(expected, LoggedIn)) {
         --m_loggedIn;
         *why = u"O servidor de aplicação encerrou esta conexão por excesso de conexões sem login; tente de novo."_s;

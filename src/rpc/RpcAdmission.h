@@ -20,7 +20,9 @@ class RPC_EXPORT RpcAdmission
 public:
     // Where one connection stands; changed only by compare-and-swap, so a
     // connection is either evicted before it logs in or logged in, never both.
-    enum Phase : int { Pending, LoggedIn, Evicted };
+    // Checking: a login arrived and is being checked; such a connection is
+    // not evicted, so a burst of clients from one address does not evict its own.
+    enum Phase : int { Pending, Checking, LoggedIn, Evicted };
 
     explicit RpcAdmission(const RpcServer::Limits &limits);
 

@@ -216,6 +216,24 @@ void RpcConnection::handleLogin(const RpcMessage &message)
         refuseLogin(u"Muitas tentativas de login sem sucesso; aguarde %1 s e tente de novo."_s.arg((waitMs + 999) / 1000));
         return;
     }
+    if (m_phase) {
+        int pending = RpcAdmission::Pending;
+        if (!m_phase->compare_exchange_strong(pending, RpcAdmission::Checking)) {
+            return; // evicted meanwhile: the session is ending
+        }
+    }
+    // Back to an evictable connection unless the login is admitted below.
+    struct BackToPending
+    {
+        std::atomic<int> *phase;
+        ~BackToPending()
+        {
+            int checking = RpcAdmission::Checking;
+            if (phase) {
+                phase->compare_exchange_strong(checking, RpcAdmission::Pending);
+            }
+        }
+    } backToPending{m_phase};
     SessionHandler::LoginResult result;
     QString failure;
     try {

@@ -2,6 +2,8 @@
 
 #include <QSslSocket>
 
+#include <sys/ioctl.h>
+
 #include "RpcConnection.h"
 #include "RpcLog.h"
 
@@ -35,6 +37,15 @@ bool RpcSessionThread::evict()
     m_stop.compare_exchange_strong(none, Stop::Evicted);
     quit();
     return true;
+}
+
+bool RpcSessionThread::isSilent() const
+{
+    int queued = 0;
+    if (::ioctl(int(m_socketDescriptor), FIONREAD, &queued) == 0 && queued > 0) {
+        return false;
+    }
+    return m_phase.load() == RpcAdmission::Pending;
 }
 
 void RpcSessionThread::run()

@@ -25,6 +25,9 @@ public:
     // Ends a connection that has not logged in (from any thread), telling the
     // client why; false when it logged in already and keeps its seat.
     bool evict();
+    // True while the client has not begun a login: nothing is being checked
+    // and nothing waits unread in the kernel (from any thread).
+    bool isSilent() const;
 
 signals:
     // From the session's thread, once its login was admitted.

@@ -10,6 +10,7 @@ PACKAGES=(
   postgresql postgresql-client
   firebird3.0-server firebird3.0-utils
   fonts-dejavu-core
+  libsodium-dev libssl-dev openssl
 )
 
 missing=()

@@ -53,7 +53,7 @@ Seeded seed(QSqlDatabase &db)
     Admin::addUnit(db, u"0001"_s, u"Loja"_s);
     // Cheap hashes: the benchmark measures calls, not logins.
     for (int i = 0; i < operatorsPerTask; ++i) {
-        Admin::addOperator(db, u"OP%1"_s.arg(i), u"Operador %1"_s.arg(i), u"0001"_s, u"senha"_s, 1000);
+        Admin::addOperator(db, u"OP%1"_s.arg(i), u"Operador %1"_s.arg(i), u"0001"_s, u"senha"_s, PasswordHash::Cost::minimal());
     }
     TransactionGuard guard(db);
     Sql::exec(db, u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA) VALUES ('DI', 'Diária', 'D')"_s);

@@ -938,6 +938,25 @@ qsizetype textLength(QStringView text)
     return count;
 }
 
+QString leftCharacters(QStringView text, qsizetype maxCharacters)
+{
+    qsizetype units = 0;
+    for (qsizetype n = 0; n < maxCharacters && units < text.size(); ++n) {
+        const bool pair = text[units].isHighSurrogate() && units + 1 < text.size() && text[units + 1].isLowSurrogate();
+        units += pair ? 2 : 1;
+    }
+    return text.first(units).toString();
+}
+
+QString elidedText(QStringView text, qsizetype maxCharacters)
+{
+    QString cut = leftCharacters(text, maxCharacters);
+    if (cut.size() < text.size()) {
+        cut += u'…';
+    }
+    return cut;
+}
+
 void checkValue(const FieldDef &field, const QVariant &value)
 {
     const QString problem = valueProblem(field, value);

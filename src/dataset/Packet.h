@@ -36,6 +36,8 @@ inline constexpr int maxTextSize = 65535;
 inline constexpr qsizetype maxRows = 10'000'000;
 inline constexpr qsizetype maxPacketBytes = 64 * 1024 * 1024;
 inline constexpr int maxFieldNameLength = 128; // characters
+// Whole numbers (keys, orders) lie within ±2^53, where every one has an exact double.
+inline constexpr qint64 maxWholeNumber = 9'007'199'254'740'992;
 }
 
 // The whole content of a record set: field definitions and rows.
@@ -100,3 +102,10 @@ DATASET_EXPORT void checkFields(const QList<FieldDef> &fields);
 // Length of a text as a Text field counts it: Unicode characters (code
 // points), so an accented letter or an emoji counts as one.
 DATASET_EXPORT qsizetype textLength(QStringView text);
+
+// The first maxCharacters characters of a text, counted as textLength counts
+// them: a cut never splits a character in two.
+DATASET_EXPORT QString leftCharacters(QStringView text, qsizetype maxCharacters);
+// A text echoed back in a message: cut at maxCharacters characters, with "…"
+// marking the cut so the reader knows there was more.
+DATASET_EXPORT QString elidedText(QStringView text, qsizetype maxCharacters);

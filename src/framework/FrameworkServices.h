@@ -7,6 +7,7 @@
 
 #include <functional>
 
+#include "RpcClient.h"
 #include "RpcReply.h"
 #include "framework_export.h"
 
@@ -84,6 +85,7 @@ struct SessionInfo
     QString password;
     QString host;      // application server
     int port = 0;
+    RpcSecurity security; // how the server is trusted (TLS); plain TCP when empty
 };
 FRAMEWORK_EXPORT void setSession(const SessionInfo &session);
 FRAMEWORK_EXPORT SessionInfo session();

@@ -74,6 +74,7 @@ void TNetConnection::setConnected(bool connected)
         auto client = std::make_unique<RpcClient>();
         QString error;
         const SessionInfo s = session();
+        client->setSecurity(s.security);
         if (!client->open(m_host, quint16(m_port), m_serverName, s.operatorCode, s.password, m_timeoutMs, &error)) {
             throw EDatabaseError(u"Não foi possível conectar ao servidor de aplicação %1:%2 (%3): %4"_s
                                      .arg(m_host)

@@ -68,7 +68,7 @@ int runHost(QApplication &app, const QStringList &arguments)
     QString operatorCode = options.operatorCode;
     QString password = options.password;
     if (options.hasCredentials()) {
-        login = checkLogin(host, port, operatorCode, password, options.loginModule);
+        login = checkLogin(host, port, operatorCode, password, options.loginModule, options.serverSecurity);
     } else if (batch) {
         printLine(stderr, u"--screenshot precisa de --server, --operator e --password."_s);
         return 2;
@@ -79,6 +79,7 @@ int runHost(QApplication &app, const QStringList &arguments)
             return 1;
         }
         LoginDialog dialog(options.loginModule);
+        dialog.setSecurity(options.serverSecurity);
         if (!host.isEmpty()) {
             dialog.setServer(u"%1:%2"_s.arg(host).arg(port));
         }
@@ -93,7 +94,7 @@ int runHost(QApplication &app, const QStringList &arguments)
         operatorCode = dialog.operatorCode();
         password = dialog.password();
     }
-    setSession({operatorCode, password, host, port});
+    setSession({operatorCode, password, host, port, options.serverSecurity});
     window.setSessionText(u"Operador: %1 (%2)   Unidade: %3   Servidor: %4:%5"_s.arg(operatorCode, login.operatorName,
                                                                                       login.unitName, host)
                               .arg(port));

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "RpcClient.h"
+
 // What the host was told on its command line.
 struct HostOptions
 {
@@ -15,6 +17,9 @@ struct HostOptions
     QString screenshot;      // --screenshot <file.png>: save the main window and exit
     QString loginModule;     // --login-module: the remote module a login opens a session with
     QStringList modulePath;  // --module-dir: where screen codes are looked up (besides the defaults)
+    // How the application server is trusted: --tls (the system's CAs),
+    // --server-ca <PEM file>, --server-fingerprint <SHA-256>; plain TCP without any.
+    RpcSecurity serverSecurity;
 
     bool hasCredentials() const { return !serverHost.isEmpty() && serverPort > 0 && !operatorCode.isEmpty(); }
 };

@@ -5,7 +5,7 @@
 using namespace Qt::StringLiterals;
 
 LoginResult checkLogin(const QString &host, int port, const QString &operatorCode, const QString &password,
-                       const QString &remoteModule, int timeoutMs)
+                       const QString &remoteModule, const RpcSecurity &security, int timeoutMs)
 {
     LoginResult result;
     if (host.isEmpty() || port <= 0 || port > 65535) {
@@ -17,6 +17,7 @@ LoginResult checkLogin(const QString &host, int port, const QString &operatorCod
         return result;
     }
     RpcClient client;
+    client.setSecurity(security);
     QString error;
     if (!client.open(host, quint16(port), remoteModule, operatorCode, password, timeoutMs, &error)) {
         result.error = u"Não foi possível entrar no servidor %1:%2: %3"_s.arg(host).arg(port).arg(error);

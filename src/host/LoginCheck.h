@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "RpcClient.h"
+
 // What a successful login tells the host.
 struct LoginResult
 {
@@ -14,4 +16,4 @@ struct LoginResult
 // Checks the operator and password with the application server by opening
 // (and closing) a session with the given remote module.
 LoginResult checkLogin(const QString &host, int port, const QString &operatorCode, const QString &password,
-                       const QString &remoteModule, int timeoutMs = 15000);
+                       const QString &remoteModule, const RpcSecurity &security = {}, int timeoutMs = 15000);

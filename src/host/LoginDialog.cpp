@@ -87,7 +87,7 @@ void LoginDialog::accept()
         return;
     }
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    m_result = checkLogin(m_host, m_port, operatorCode(), password(), m_remoteModule);
+    m_result = checkLogin(m_host, m_port, operatorCode(), password(), m_remoteModule, m_security);
     QGuiApplication::restoreOverrideCursor();
     if (!m_result.ok) {
         setMessage(m_result.error);

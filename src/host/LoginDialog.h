@@ -18,6 +18,7 @@ public:
     void setServer(const QString &hostAndPort);
     void setOperator(const QString &code);
     void setMessage(const QString &text);
+    void setSecurity(const RpcSecurity &security) { m_security = security; }
 
     QString host() const { return m_host; }
     int port() const { return m_port; }
@@ -36,4 +37,5 @@ private:
     QString m_host;
     int m_port = 0;
     LoginResult m_result;
+    RpcSecurity m_security;
 };

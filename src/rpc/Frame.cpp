@@ -2,6 +2,7 @@
 
 #include "CborReader.h"
 #include "Exceptions.h"
+#include "Packet.h"
 
 #include <QBuffer>
 #include <QCborStreamReader>
@@ -432,7 +433,7 @@ bool Parser::readMessage(Fields *fields)
             return false;
         }
         if (seen.contains(key)) {
-            return fail(u"a chave \"%1\" aparece duas vezes."_s.arg(key.left(64)));
+            return fail(u"a chave \"%1\" aparece duas vezes."_s.arg(elidedText(key, 64)));
         }
         // Only the known keys are remembered: the others cannot repeat harmfully.
         const bool known = key == kType || key == kId || key == kMethod || key == kArgs
@@ -443,7 +444,7 @@ bool Parser::readMessage(Fields *fields)
             seen.append(key);
         }
         if (!m_reader.hasNext() && m_reader.lastError() == QCborError::NoError) {
-            return fail(u"a chave \"%1\" não tem valor."_s.arg(key.left(64)));
+            return fail(u"a chave \"%1\" não tem valor."_s.arg(elidedText(key, 64)));
         }
         if (!readField(key, fields)) {
             return false;
@@ -518,7 +519,7 @@ RpcMessage interpret(const Fields &f)
         if (!f.method) {
             return missing(kMethod);
         }
-        if (f.method->isEmpty() || f.method->size() > Frame::maxMethodNameLength) {
+        if (f.method->isEmpty() || textLength(*f.method) > Frame::maxMethodNameLength) {
             m.error = invalid(u"o nome do método deve ter de 1 a %1 caracteres."_s.arg(Frame::maxMethodNameLength));
             return m;
         }
@@ -561,7 +562,7 @@ RpcMessage interpret(const Fields &f)
         m.error = *f.error;
         return m;
     }
-    m.error = invalid(u"tipo de mensagem desconhecido \"%1\"."_s.arg(type.left(64)));
+    m.error = invalid(u"tipo de mensagem desconhecido \"%1\"."_s.arg(elidedText(type, 64)));
     return m;
 }
 

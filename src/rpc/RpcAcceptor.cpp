@@ -2,15 +2,37 @@
 
 #include <QTcpSocket>
 
+#include <sys/socket.h>
+
 #include "Frame.h"
 #include "RpcLog.h"
 #include "RpcSessionThread.h"
 
 using namespace Qt::StringLiterals;
 
-RpcAcceptor::RpcAcceptor(SessionHandlerFactory factory, const RpcServer::Limits &limits)
+namespace {
+
+QHostAddress peerOf(qintptr socketDescriptor)
+{
+    sockaddr_storage storage{};
+    socklen_t length = sizeof(storage);
+    if (::getpeername(int(socketDescriptor), reinterpret_cast<sockaddr *>(&storage), &length) != 0) {
+        return {};
+    }
+    QHostAddress address(reinterpret_cast<const sockaddr *>(&storage));
+    // An IPv4 peer on a dual-stack socket counts as its IPv4 address.
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4) : address;
+}
+
+} // namespace
+
+RpcAcceptor::RpcAcceptor(SessionHandlerFactory factory, const RpcServer::Limits &limits, const QSslConfiguration &tls)
     : m_factory(std::move(factory))
     , m_limits(limits)
+    , m_tls(tls)
+    , m_admission(std::make_shared<RpcAdmission>(limits))
 {
 }
 
@@ -21,21 +43,68 @@ RpcAcceptor::~RpcAcceptor()
 
 void RpcAcceptor::incomingConnection(qintptr socketDescriptor)
 {
-    if (m_sessions.size() >= m_limits.maxSessions) {
+    // Evicted connections take a moment to wind down; past this many threads
+    // a newcomer is turned away at once instead of adding another.
+    const qsizetype maxThreads = qsizetype(m_limits.maxSessions) + 2 * qsizetype(m_limits.maxPendingLogins);
+    if (m_sessions.size() >= maxThreads) {
         refuse(socketDescriptor, u"O servidor de aplicação atingiu o limite de %1 sessões simultâneas; tente mais tarde."_s
                                      .arg(m_limits.maxSessions));
         return;
     }
-    auto *session = new RpcSessionThread(socketDescriptor, m_factory, m_limits);
+    // Only silent connections count and give way: one whose login is on its
+    // way or being checked keeps its seat (the thread cap above bounds them).
+    const QHostAddress address = peerOf(socketDescriptor);
+    qsizetype silent = 0;
+    qsizetype silentFromAddress = 0;
+    for (const Pending &p : std::as_const(m_pending)) {
+        if (p.session->isSilent()) {
+            ++silent;
+            silentFromAddress += p.address == address ? 1 : 0;
+        }
+    }
+    if (silentFromAddress >= m_limits.maxPendingPerAddress && evictOldest(&address)) {
+        --silent;
+    }
+    if (silent >= m_limits.maxPendingLogins) {
+        evictOldest(nullptr);
+    }
+    auto *session = new RpcSessionThread(socketDescriptor, m_factory, m_limits, m_tls, m_admission);
     m_sessions.append(session);
+    m_pending.append({session, address});
+    connect(session, &RpcSessionThread::loggedIn, this, [this, session] { forgetPending(session); });
     // Queued to this thread: the session's thread has ended its work by then.
     connect(session, &QThread::finished, this, [this, session] {
+        forgetPending(session);
         if (m_sessions.removeOne(session)) {
             session->wait();
             delete session;
         }
     });
     session->start();
+}
+
+bool RpcAcceptor::evictOldest(const QHostAddress *address)
+{
+    for (qsizetype i = 0; i < m_pending.size();) {
+        const Pending pending = m_pending.at(i);
+        if ((address && pending.address != *address) || !pending.session->isSilent()) {
+            ++i;
+            continue;
+        }
+        m_pending.removeAt(i);
+        if (pending.session->evict()) {
+            qCInfo(lcRpc).noquote() << u"conexão sem login de %1 encerrada para dar lugar a outra"_s.arg(
+                pending.address.toString());
+            return true;
+        }
+        // It logged in meanwhile: it keeps its seat; try the next one.
+    }
+    return false;
+}
+
+void RpcAcceptor::forgetPending(RpcSessionThread *session)
+{
+    m_pending.removeIf([session](const Pending &p) { return p.session == session; });
 }
 
 void RpcAcceptor::refuse(qintptr socketDescriptor, const QString &why)
@@ -56,6 +125,7 @@ void RpcAcceptor::refuse(qintptr socketDescriptor, const QString &why)
 
 void RpcAcceptor::stopSessions()
 {
+    m_pending.clear();
     const QList<RpcSessionThread *> sessions = std::exchange(m_sessions, {});
     // Ask all first, so that they wind down side by side.
     for (RpcSessionThread *session : sessions) {

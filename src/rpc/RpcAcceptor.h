@@ -1,8 +1,14 @@
 #pragma once
 
+#include <QElapsedTimer>
+#include <QHostAddress>
 #include <QList>
+#include <QSslConfiguration>
 #include <QTcpServer>
 
+#include <memory>
+
+#include "RpcAdmission.h"
 #include "RpcServer.h"
 
 class RpcSessionThread;
@@ -10,12 +16,14 @@ class RpcSessionThread;
 // The listening socket. Hands every accepted connection, as a bare socket
 // descriptor, to a session thread of its own, and keeps track of those
 // threads so that stopping the server can wait for every one of them.
+// Connections that have not logged in sit in seats of their own, a few per
+// address; a newcomer that finds them full takes the seat of the oldest.
 class RpcAcceptor : public QTcpServer
 {
     Q_OBJECT
 
 public:
-    RpcAcceptor(SessionHandlerFactory factory, const RpcServer::Limits &limits);
+    RpcAcceptor(SessionHandlerFactory factory, const RpcServer::Limits &limits, const QSslConfiguration &tls);
     ~RpcAcceptor() override;
 
     // Ends every session and waits for its thread.
@@ -25,9 +33,20 @@ protected:
     void incomingConnection(qintptr socketDescriptor) override;
 
 private:
+    struct Pending
+    {
+        RpcSessionThread *session;
+        QHostAddress address;
+    };
     void refuse(qintptr socketDescriptor, const QString &why);
+    // Closes the oldest pending connection (of address, when given); false when none could be.
+    bool evictOldest(const QHostAddress *address);
+    void forgetPending(RpcSessionThread *session);
 
     SessionHandlerFactory m_factory;
     RpcServer::Limits m_limits;
+    QSslConfiguration m_tls;
+    std::shared_ptr<RpcAdmission> m_admission;
     QList<RpcSessionThread *> m_sessions;
+    QList<Pending> m_pending; // oldest first
 };

@@ -3,9 +3,10 @@
 #include "RpcAcceptor.h"
 
 RpcAcceptorThread::RpcAcceptorThread(SessionHandlerFactory factory, const RpcServer::Limits &limits,
-                                     const QHostAddress &address, quint16 port)
+                                     const QSslConfiguration &tls, const QHostAddress &address, quint16 port)
     : m_factory(std::move(factory))
     , m_limits(limits)
+    , m_tls(tls)
     , m_address(address)
     , m_port(port)
 {
@@ -27,7 +28,7 @@ bool RpcAcceptorThread::startListening(QString *error)
 
 void RpcAcceptorThread::run()
 {
-    RpcAcceptor acceptor(m_factory, m_limits);
+    RpcAcceptor acceptor(m_factory, m_limits, m_tls);
     m_listening = acceptor.listen(m_address, m_port);
     if (!m_listening) {
         m_error = acceptor.errorString();

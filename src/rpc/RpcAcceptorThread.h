@@ -13,7 +13,7 @@ class RpcAcceptorThread : public QThread
     Q_OBJECT
 
 public:
-    RpcAcceptorThread(SessionHandlerFactory factory, const RpcServer::Limits &limits,
+    RpcAcceptorThread(SessionHandlerFactory factory, const RpcServer::Limits &limits, const QSslConfiguration &tls,
                       const QHostAddress &address, quint16 port);
 
     // Starts the thread and blocks until it listens or failed to.
@@ -26,6 +26,7 @@ protected:
 private:
     SessionHandlerFactory m_factory;
     RpcServer::Limits m_limits;
+    QSslConfiguration m_tls;
     QHostAddress m_address;
     quint16 m_port;
     bool m_listening = false;

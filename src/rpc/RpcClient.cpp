@@ -1,5 +1,12 @@
 #include "RpcClient.h"
 
+#include <QSslCertificate>
+#include <QSslConfiguration>
+
+#include <cctype>
+
+#include "Packet.h"
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -42,15 +49,8 @@ bool RpcClient::open(const QString &host, quint16 port, const QString &serverNam
     };
 
     const QDeadlineTimer deadline(timeoutMs);
-    m_socket.connectToHost(host, port);
-    if (!m_socket.waitForConnected(remainingMs(deadline))) {
-        if (m_socket.error() == QAbstractSocket::SocketTimeoutError) {
-            return fail(u"O servidor de aplicação em %1:%2 não respondeu em %3 s."_s.arg(host).arg(port).arg(seconds(timeoutMs)));
-        }
-        return fail(u"Não foi possível conectar ao servidor de aplicação em %1:%2 (%3)."_s
-                        .arg(host)
-                        .arg(port)
-                        .arg(m_socket.errorString()));
+    if (const QString why = connectTo(host, port, deadline, timeoutMs); !why.isEmpty()) {
+        return fail(why);
     }
     m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
@@ -74,6 +74,92 @@ bool RpcClient::open(const QString &host, quint16 port, const QString &serverNam
         return fail(reply.error);
     }
     return fail(u"Resposta inválida do servidor de aplicação ao login."_s);
+}
+
+QString RpcClient::connectTo(const QString &host, quint16 port, const QDeadlineTimer &deadline, int timeoutMs)
+{
+    const QString where = u"%1:%2"_s.arg(host).arg(port);
+    const QString noAnswer = u"O servidor de aplicação em %1 não respondeu em %2 s."_s.arg(where, seconds(timeoutMs));
+    if (!m_security.usesTls()) {
+        m_socket.setProtocol(QSsl::AnyProtocol);
+        m_socket.connectToHost(host, port);
+        if (m_socket.waitForConnected(remainingMs(deadline))) {
+            return {};
+        }
+        return m_socket.error() == QAbstractSocket::SocketTimeoutError
+            ? noAnswer
+            : u"Não foi possível conectar ao servidor de aplicação em %1 (%2)."_s.arg(where, m_socket.errorString());
+    }
+    if (!QSslSocket::supportsSsl()) {
+        return u"Este computador não tem a biblioteca de criptografia (OpenSSL) de que a conexão TLS precisa."_s;
+    }
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    if (!m_security.caFile.isEmpty()) {
+        const QList<QSslCertificate> authorities = QSslCertificate::fromPath(m_security.caFile, QSsl::Pem);
+        if (authorities.isEmpty()) {
+            return u"O arquivo de certificados confiáveis %1 não existe ou não tem certificados (PEM)."_s.arg(
+                m_security.caFile);
+        }
+        configuration.setCaCertificates(authorities);
+    }
+    if (!m_security.fingerprint.isEmpty()) {
+        // The fingerprint, checked below before anything is sent, is the trust.
+        configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+    }
+    m_socket.setSslConfiguration(configuration);
+    m_socket.connectToHostEncrypted(host, port);
+    if (!m_socket.waitForEncrypted(remainingMs(deadline))) {
+        const QList<QSslError> errors = m_socket.sslHandshakeErrors();
+        if (!errors.isEmpty()) {
+            QStringList texts;
+            for (const QSslError &e : errors) {
+                texts << e.errorString();
+            }
+            return u"O certificado do servidor de aplicação em %1 não é confiável (%2). A conexão foi recusada e a "
+                   "senha não foi enviada."_s.arg(where, texts.join(u"; "_s));
+        }
+        switch (m_socket.error()) {
+        case QAbstractSocket::SocketTimeoutError:
+            return noAnswer;
+        case QAbstractSocket::ConnectionRefusedError:
+        case QAbstractSocket::HostNotFoundError:
+        case QAbstractSocket::NetworkError:
+            return u"Não foi possível conectar ao servidor de aplicação em %1 (%2)."_s.arg(where, m_socket.errorString());
+        default:
+            return u"Não foi possível abrir uma conexão criptografada (TLS) com o servidor de aplicação em %1 (%2). "
+                   "Verifique se o servidor usa TLS."_s.arg(where, m_socket.errorString());
+        }
+    }
+    if (!m_security.fingerprint.isEmpty()) {
+        const QByteArray got = m_socket.peerCertificate().digest(QCryptographicHash::Sha256);
+        if (got != m_security.fingerprint) {
+            return u"O certificado do servidor de aplicação em %1 não confere com a impressão digital configurada "
+                   "(esperada %2, recebida %3). A conexão foi recusada e a senha não foi enviada."_s.arg(
+                       where, RpcSecurity::formatFingerprint(m_security.fingerprint), RpcSecurity::formatFingerprint(got));
+        }
+    }
+    return {};
+}
+
+bool RpcSecurity::parseFingerprint(const QString &text, QByteArray *fingerprint)
+{
+    QString hex = text.trimmed();
+    hex.remove(u':');
+    if (hex.size() != 64) {
+        return false;
+    }
+    for (const QChar c : std::as_const(hex)) {
+        if (!isxdigit(c.unicode() < 128 ? c.toLatin1() : 'x')) {
+            return false;
+        }
+    }
+    *fingerprint = QByteArray::fromHex(hex.toLatin1());
+    return true;
+}
+
+QString RpcSecurity::formatFingerprint(const QByteArray &fingerprint)
+{
+    return QString::fromLatin1(fingerprint.toHex(':').toUpper());
 }
 
 void RpcClient::close()
@@ -105,8 +191,8 @@ RpcReply RpcClient::send(const QString &method, const QCborArray &args, int time
     }
     timeoutMs = effectiveTimeout(timeoutMs);
     // Mistakes of the caller fail the call only; the session stays usable.
-    if (method.isEmpty() || method.size() > Frame::maxMethodNameLength) {
-        return RpcReply::failure(u"Nome de método inválido: \"%1\"."_s.arg(method.left(64)));
+    if (method.isEmpty() || textLength(method) > Frame::maxMethodNameLength) {
+        return RpcReply::failure(u"Nome de método inválido: \"%1\"."_s.arg(elidedText(method, 64)));
     }
     if (args.size() > Frame::maxArguments) {
         return RpcReply::failure(u"A chamada %1 tem mais de %2 argumentos."_s.arg(method).arg(Frame::maxArguments));

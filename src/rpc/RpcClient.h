@@ -2,12 +2,29 @@
 
 #include <QCborArray>
 #include <QDeadlineTimer>
+#include <QSslSocket>
 #include <QString>
-#include <QTcpSocket>
 
 #include "Frame.h"
 #include "RpcReply.h"
 #include "rpc_export.h"
+
+// How a client trusts the server. Plain TCP unless one of these is set. With
+// a fingerprint, the server certificate's SHA-256 alone decides (a
+// self-signed one is fine); otherwise the certificate must chain to the CA
+// file (or to the system's CAs with tls alone) and name the host.
+struct RPC_EXPORT RpcSecurity
+{
+    bool tls = false;
+    QString caFile;         // PEM file of the CA certificates to trust
+    QByteArray fingerprint; // SHA-256 of the server certificate, 32 bytes
+
+    bool usesTls() const { return tls || !caFile.isEmpty() || !fingerprint.isEmpty(); }
+    // Reads a fingerprint written as 64 hex digits, with or without ':' between bytes.
+    static bool parseFingerprint(const QString &text, QByteArray *fingerprint);
+    // "AB:CD:...", as the server's start line and scripts/make-cert.sh print it.
+    static QString formatFingerprint(const QByteArray &fingerprint);
+};
 
 // Synchronous client of one application server session. Every wait is on the
 // socket itself (no nested event loop), bounded by a time limit, so no user
@@ -22,6 +39,9 @@ public:
 
     // Connects and logs in; the server names the remote module (serverName,
     // e.g. "PRU87000.rdmProcessoUnidade"). Returns false and sets *error.
+    // Applies to the next open().
+    void setSecurity(const RpcSecurity &security) { m_security = security; }
+
     bool open(const QString &host, quint16 port, const QString &serverName,
               const QString &operatorCode, const QString &password,
               int timeoutMs, QString *error);
@@ -50,8 +70,12 @@ private:
     Outcome waitForWritten(const QDeadlineTimer &deadline);
     Outcome waitForFrame(const QDeadlineTimer &deadline, QByteArray *payload);
     QString outcomeText(Outcome outcome, int timeoutMs, const QString &detail) const;
+    // Connects (and with TLS, shakes hands and checks the certificate)
+    // before a byte of the login is written; empty on success, else why not.
+    QString connectTo(const QString &host, quint16 port, const QDeadlineTimer &deadline, int timeoutMs);
 
-    QTcpSocket m_socket;
+    RpcSecurity m_security;
+    QSslSocket m_socket;
     FrameDecoder m_decoder;
     quint64 m_nextId = 1;
     bool m_loggedIn = false;

@@ -1,9 +1,11 @@
 #include "RpcConnection.h"
 
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <QThread>
 
 #include "Exceptions.h"
+#include "Packet.h"
+#include "RpcAdmission.h"
 #include "RpcLog.h"
 
 using namespace Qt::StringLiterals;
@@ -20,7 +22,7 @@ constexpr qsizetype maxErrorLength = 16 * 1024;
 
 QString bounded(const QString &text)
 {
-    return text.size() > maxErrorLength ? text.left(maxErrorLength) + u"…"_s : text;
+    return elidedText(text, maxErrorLength);
 }
 
 QString seconds(int ms)
@@ -30,7 +32,7 @@ QString seconds(int ms)
 
 } // namespace
 
-RpcConnection::RpcConnection(QTcpSocket *socket, SessionHandlerFactory factory, const RpcServer::Limits &limits)
+RpcConnection::RpcConnection(QSslSocket *socket, SessionHandlerFactory factory, const RpcServer::Limits &limits)
     : m_socket(socket)
     , m_factory(std::move(factory))
     , m_limits(limits)
@@ -55,10 +57,27 @@ RpcConnection::RpcConnection(QTcpSocket *socket, SessionHandlerFactory factory, 
 
 RpcConnection::~RpcConnection() = default;
 
+void RpcConnection::setAdmission(RpcAdmission *admission, std::atomic<int> *phase, std::function<void()> onLoggedIn)
+{
+    m_admission = admission;
+    m_phase = phase;
+    m_onLoggedIn = std::move(onLoggedIn);
+}
+
 void RpcConnection::start()
 {
-    connect(m_socket, &QTcpSocket::readyRead, this, &RpcConnection::onReadyRead);
-    connect(m_socket, &QTcpSocket::disconnected, this, &RpcConnection::endSession);
+    m_peer = m_socket->peerAddress().toString();
+    if (m_tls.localCertificate().isNull()) {
+        connect(m_socket, &QSslSocket::readyRead, this, &RpcConnection::onReadyRead);
+    } else {
+        connect(m_socket, &QSslSocket::readyRead, this, &RpcConnection::onFirstBytes);
+        connect(m_socket, &QSslSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+            if (error == QAbstractSocket::SslHandshakeFailedError) {
+                qCInfo(lcRpc).noquote() << u"TLS recusado com %1: %2"_s.arg(m_peer, m_socket->errorString());
+            }
+        });
+    }
+    connect(m_socket, &QSslSocket::disconnected, this, &RpcConnection::endSession);
     QString why;
     try {
         m_handler = m_factory();
@@ -80,14 +99,14 @@ void RpcConnection::start()
     m_loginTimer.start(m_limits.loginTimeoutMs);
 }
 
-void RpcConnection::finish(bool serverStopping)
+void RpcConnection::finish(const QString &why)
 {
     m_loginTimer.stop();
     m_frameTimer.stop();
     m_closeTimer.stop();
     if (m_socket->state() == QAbstractSocket::ConnectedState) {
-        if (serverStopping && !m_closing) {
-            m_socket->write(RpcWire::errorFrame(u"O servidor de aplicação foi encerrado."_s));
+        if (!why.isEmpty() && !m_closing) {
+            m_socket->write(RpcWire::errorFrame(why));
         }
         m_socket->disconnectFromHost();
     }
@@ -97,6 +116,29 @@ void RpcConnection::finish(bool serverStopping)
     }
     m_socket->abort();
     m_handler.reset();
+}
+
+// A TLS server looks at the first byte before it starts the handshake: a
+// TLS client opens with a handshake record (22); anything else is a client
+// speaking plain frames, which is told in plain words why it is refused.
+void RpcConnection::onFirstBytes()
+{
+    char first = 0;
+    if (m_socket->peek(&first, 1) < 1) {
+        return;
+    }
+    disconnect(m_socket, &QSslSocket::readyRead, this, &RpcConnection::onFirstBytes);
+    connect(m_socket, &QSslSocket::readyRead, this, &RpcConnection::onReadyRead);
+    if (first != 0x16) {
+        m_socket->readAll(); // dropped, so that the close is not a reset
+        qCInfo(lcRpc).noquote() << u"cliente sem TLS recusado: %1"_s.arg(m_peer);
+        closeAfterSending(RpcWire::errorFrame(
+            u"O servidor de aplicação só aceita conexões criptografadas (TLS); configure o cliente com o certificado "
+            "do servidor (arquivo de CA ou impressão digital SHA-256)."_s));
+        return;
+    }
+    m_socket->setSslConfiguration(m_tls);
+    m_socket->startServerEncryption();
 }
 
 void RpcConnection::onReadyRead()
@@ -168,6 +210,30 @@ void RpcConnection::handleLogin(const RpcMessage &message)
         send(RpcWire::loginFailureFrame(u"Esta sessão já fez login."_s));
         return;
     }
+    // A run of refused logins for this operator or from this address makes
+    // the next password wait, whichever connection it comes through.
+    if (const qint64 waitMs = m_admission ? m_admission->loginWaitMs(message.operatorCode, m_peer) : 0; waitMs > 0) {
+        refuseLogin(u"Muitas tentativas de login sem sucesso; aguarde %1 s e tente de novo."_s.arg((waitMs + 999) / 1000));
+        return;
+    }
+    if (m_phase) {
+        int pending = RpcAdmission::Pending;
+        if (!m_phase->compare_exchange_strong(pending, RpcAdmission::Checking)) {
+            return; // evicted meanwhile: the session is ending
+        }
+    }
+    // Back to an evictable connection unless the login is admitted below.
+    struct BackToPending
+    {
+        std::atomic<int> *phase;
+        ~BackToPending()
+        {
+            int checking = RpcAdmission::Checking;
+            if (phase) {
+                phase->compare_exchange_strong(checking, RpcAdmission::Pending);
+            }
+        }
+    } backToPending{m_phase};
     SessionHandler::LoginResult result;
     QString failure;
     try {
@@ -187,13 +253,33 @@ void RpcConnection::handleLogin(const RpcMessage &message)
         return;
     }
     if (result.ok) {
+        QString full;
+        if (m_admission && !m_admission->admit(*m_phase, &full)) {
+            closeAfterSending(RpcWire::loginFailureFrame(full));
+            return;
+        }
         m_loggedIn = true;
         m_loginTimer.stop();
+        if (m_admission) {
+            m_admission->loginSucceeded(message.operatorCode, m_peer);
+        }
+        if (m_onLoggedIn) {
+            m_onLoggedIn();
+        }
         send(RpcWire::loginReplyFrame(bounded(result.unitName), bounded(result.operatorName)));
         return;
     }
+    if (m_admission) {
+        const int inARow = m_admission->loginFailed(message.operatorCode, m_peer);
+        qCWarning(lcRpc).noquote() << u"login recusado: operador \"%1\" de %2 (%3ª falha seguida deste endereço)"_s.arg(
+            elidedText(message.operatorCode, 40), m_peer).arg(inARow);
+    }
+    refuseLogin(result.error.isEmpty() ? u"Operador ou senha inválidos."_s : bounded(result.error));
+}
+
+void RpcConnection::refuseLogin(QString why)
+{
     ++m_failedLogins;
-    QString why = result.error.isEmpty() ? u"Operador ou senha inválidos."_s : bounded(result.error);
     if (m_failedLogins >= m_limits.maxFailedLogins) {
         why += u" Conexão encerrada após %1 tentativas sem sucesso."_s.arg(m_failedLogins);
         closeAfterSending(RpcWire::loginFailureFrame(why));

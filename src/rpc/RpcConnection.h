@@ -1,14 +1,18 @@
 #pragma once
 
 #include <QObject>
+#include <QSslConfiguration>
 #include <QTimer>
 
+#include <atomic>
+#include <functional>
 #include <memory>
 
 #include "Frame.h"
 #include "RpcServer.h"
 
-class QTcpSocket;
+class QSslSocket;
+class RpcAdmission;
 
 // The protocol of one accepted connection, on the server side. Lives in the
 // session's thread and is driven by the socket's readyRead: it cuts frames,
@@ -20,26 +24,40 @@ class RpcConnection : public QObject
     Q_OBJECT
 
 public:
-    RpcConnection(QTcpSocket *socket, SessionHandlerFactory factory, const RpcServer::Limits &limits);
+    RpcConnection(QSslSocket *socket, SessionHandlerFactory factory, const RpcServer::Limits &limits);
     ~RpcConnection() override;
+
+    // Before start(): a configuration with a local certificate makes the
+    // connection TLS.
+    void setTls(const QSslConfiguration &configuration) { m_tls = configuration; }
+    // Before start(): the server's admission, this connection's phase in it,
+    // and what to run once a login was admitted.
+    void setAdmission(RpcAdmission *admission, std::atomic<int> *phase, std::function<void()> onLoggedIn);
 
     // Creates the handler (in the calling thread) and starts serving.
     void start();
-    // Ends the connection after the event loop stopped; tells the client why
-    // when the server is the one shutting down.
-    void finish(bool serverStopping);
+    // Ends the connection after the event loop stopped; tells the client
+    // why (unless it was told already) when why is not empty.
+    void finish(const QString &why);
 
 private:
+    void onFirstBytes();
     void onReadyRead();
     void handlePayload(const QByteArray &payload);
     void handleLogin(const RpcMessage &message);
+    void refuseLogin(QString why);
     void handleCall(const RpcMessage &message);
     QByteArray invoke(const RpcMessage &call);
     void send(const QByteArray &frame);
     void closeAfterSending(const QByteArray &frame);
     void endSession();
 
-    QTcpSocket *m_socket;
+    QSslSocket *m_socket;
+    QSslConfiguration m_tls;
+    RpcAdmission *m_admission = nullptr;
+    std::atomic<int> *m_phase = nullptr;
+    std::function<void()> m_onLoggedIn;
+    QString m_peer;
     SessionHandlerFactory m_factory;
     RpcServer::Limits m_limits;
     std::unique_ptr<SessionHandler> m_handler;

@@ -31,7 +31,7 @@ bool RpcServer::listen(const QHostAddress &address, quint16 port, QString *error
         }
         return false;
     }
-    auto acceptor = std::make_unique<RpcAcceptorThread>(m_factory, m_limits, address, port);
+    auto acceptor = std::make_unique<RpcAcceptorThread>(m_factory, m_limits, m_tls, address, port);
     QString why;
     if (!acceptor->startListening(&why)) {
         if (error) {

@@ -3,6 +3,7 @@
 #include <QCborArray>
 #include <QCborValue>
 #include <QHostAddress>
+#include <QSslConfiguration>
 #include <QString>
 
 #include <functional>
@@ -46,10 +47,21 @@ public:
     // Protections against clients that misbehave; see docs/protocol.md.
     struct Limits
     {
-        int loginTimeoutMs = 60'000;      // a connection must log in within this time
+        int loginTimeoutMs = 10'000;      // a connection must log in within this time
         int incompleteFrameTimeoutMs = 30'000; // a started frame must progress within this time
         int maxFailedLogins = 3;          // refused logins before the connection is closed
-        int maxSessions = 256;            // connections served at once; more are refused
+        int maxSessions = 256;            // logged-in sessions served at once; more logins are refused
+        // Connections not logged in yet have seats of their own: when they are
+        // full, the oldest one is closed for the newcomer, so idle connections
+        // can neither take the logged-in seats nor keep an operator out.
+        int maxPendingLogins = 32;
+        int maxPendingPerAddress = 8;
+        // Refused logins per operator code and per address: from this many in
+        // a row on, the next password is checked only after a delay that
+        // starts here and doubles each time, up to the maximum.
+        int failedLoginsBeforeDelay = 3;
+        int failedLoginDelayMs = 1'000;
+        int maxFailedLoginDelayMs = 30'000;
     };
 
     explicit RpcServer(SessionHandlerFactory factory);
@@ -60,6 +72,10 @@ public:
     // Applies to connections accepted by the next listen().
     void setLimits(const Limits &limits) { m_limits = limits; }
     Limits limits() const { return m_limits; }
+    // Applies to the next listen(): a configuration holding the local
+    // certificate and private key makes every connection TLS; a plain client
+    // is told so and closed. A null configuration (the default) is plain TCP.
+    void setTls(const QSslConfiguration &configuration) { m_tls = configuration; }
 
     // Starts listening (port 0 picks a free one); returns false and sets *error.
     bool listen(const QHostAddress &address, quint16 port, QString *error);
@@ -70,6 +86,7 @@ public:
 private:
     SessionHandlerFactory m_factory;
     Limits m_limits;
+    QSslConfiguration m_tls;
     std::unique_ptr<RpcAcceptorThread> m_acceptor;
     quint16 m_port = 0;
 };

@@ -1,27 +1,58 @@
 #include "RpcSessionThread.h"
 
-#include <QTcpSocket>
+#include <QSslSocket>
+
+#include <sys/ioctl.h>
 
 #include "RpcConnection.h"
 #include "RpcLog.h"
 
+using namespace Qt::StringLiterals;
+
 RpcSessionThread::RpcSessionThread(qintptr socketDescriptor, SessionHandlerFactory factory,
-                                   const RpcServer::Limits &limits)
+                                   const RpcServer::Limits &limits, const QSslConfiguration &tls,
+                                   std::shared_ptr<RpcAdmission> admission)
     : m_socketDescriptor(socketDescriptor)
     , m_factory(std::move(factory))
     , m_limits(limits)
+    , m_tls(tls)
+    , m_admission(std::move(admission))
 {
 }
 
 void RpcSessionThread::requestStop()
 {
-    m_stopRequested = true;
+    Stop none = Stop::None;
+    m_stop.compare_exchange_strong(none, Stop::Server);
     quit();
+}
+
+bool RpcSessionThread::evict()
+{
+    int pending = RpcAdmission::Pending;
+    if (!m_phase.compare_exchange_strong(pending, RpcAdmission::Evicted)) {
+        return false;
+    }
+    Stop none = Stop::None;
+    m_stop.compare_exchange_strong(none, Stop::Evicted);
+    quit();
+    return true;
+}
+
+bool RpcSessionThread::isSilent() const
+{
+    int queued = 0;
+    if (::ioctl(int(m_socketDescriptor), FIONREAD, &queued) == 0 && queued > 0) {
+        return false;
+    }
+    return m_phase.load() == RpcAdmission::Pending;
 }
 
 void RpcSessionThread::run()
 {
-    QTcpSocket socket;
+    // A QSslSocket without encryption started is a plain TCP socket, so one
+    // type serves both; RpcConnection starts TLS when the server has it.
+    QSslSocket socket;
     if (!socket.setSocketDescriptor(m_socketDescriptor)) {
         qCWarning(lcRpc) << "cannot take over an accepted connection:" << socket.errorString();
         return;
@@ -30,9 +61,22 @@ void RpcSessionThread::run()
     socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     // Declared after the socket: the handler goes before the socket does.
     RpcConnection connection(&socket, m_factory, m_limits);
-    if (!m_stopRequested) {
+    connection.setTls(m_tls);
+    connection.setAdmission(m_admission.get(), &m_phase, [this] { emit loggedIn(); });
+    if (m_stop == Stop::None) {
         connection.start();
         exec();
     }
-    connection.finish(m_stopRequested);
+    switch (m_stop.load()) {
+    case Stop::None:
+        connection.finish({});
+        break;
+    case Stop::Server:
+        connection.finish(u"O servidor de aplicação foi encerrado."_s);
+        break;
+    case Stop::Evicted:
+        connection.finish(u"O servidor de aplicação encerrou esta conexão por excesso de conexões sem login; tente de novo."_s);
+        break;
+    }
+    m_admission->leave(m_phase);
 }

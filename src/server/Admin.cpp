@@ -4,6 +4,7 @@
 
 #include "Activities.h"
 #include "Database.h"
+#include "Packet.h"
 #include "PasswordHash.h"
 #include "ServerClock.h"
 #include "Sql.h"
@@ -17,7 +18,7 @@ void requireText(const QString &value, const QString &what, int maxSize)
     if (value.trimmed().isEmpty()) {
         throw EDatabaseError(u"%1 deve ser informado."_s.arg(what));
     }
-    if (value.size() > maxSize) {
+    if (textLength(value) > maxSize) {
         throw EDatabaseError(u"%1 aceita no máximo %2 caracteres."_s.arg(what).arg(maxSize));
     }
 }
@@ -73,7 +74,7 @@ void addUnit(QSqlDatabase &db, const QString &code, const QString &name)
 }
 
 void addOperator(QSqlDatabase &db, const QString &code, const QString &name, const QString &unit,
-                 const QString &password, int iterations)
+                 const QString &password, const PasswordHash::Cost &cost)
 {
     requireText(code, u"O código do operador"_s, 12);
     requireText(name, u"O nome do operador"_s, 40);
@@ -82,9 +83,7 @@ void addOperator(QSqlDatabase &db, const QString &code, const QString &name, con
         throw EDatabaseError(u"A senha do operador deve ser informada."_s);
     }
     // The slow hash runs before the write lock is taken.
-    const PasswordHash::Stored stored = PasswordHash::make(password, iterations);
-    const QString salt = QString::fromLatin1(stored.salt.toBase64());
-    const QString hash = QString::fromLatin1(stored.hash.toBase64());
+    const PasswordHash::Stored stored = PasswordHash::make(password, cost);
     TransactionGuard guard(db);
     if (!Sql::scalar(db, u"SELECT 1 FROM UNIDADE WHERE CDUNIDADE = ?"_s, {unit}).isValid()) {
         throw EDatabaseError(u"A unidade %1 não existe."_s.arg(unit));
@@ -96,7 +95,7 @@ void addOperator(QSqlDatabase &db, const QString &code, const QString &name, con
         Sql::exec(db, u"INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR, CDUNIDADE) VALUES (?, ?, ?)"_s, {code, name, unit});
     }
     Sql::exec(db, u"INSERT INTO OPERADORSENHA (CDOPERADOR, DSSALT, DSHASH, NRITERACOES, DTATUALIZACAO) VALUES (?, ?, ?, ?, ?)"_s,
-              {code, salt, hash, stored.iterations, ServerClock::nowDays()});
+              {code, stored.saltColumn(), stored.hashColumn(), stored.iterations, ServerClock::nowDays()});
     guard.commit();
 }
 

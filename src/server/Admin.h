@@ -16,9 +16,9 @@ void createDatabase(QSqlDatabase &db);
 void addUnit(QSqlDatabase &db, const QString &code, const QString &name);
 // Adds an operator, or changes the name, unit and password of an existing
 // one. Throws EDatabaseError on a bad value or an unknown unit.
-// iterations below the default serve tests only.
+// A cost below the interactive one serves tests only.
 void addOperator(QSqlDatabase &db, const QString &code, const QString &name, const QString &unit,
-                 const QString &password, int iterations = PasswordHash::defaultIterations);
+                 const QString &password, const PasswordHash::Cost &cost = PasswordHash::Cost::interactive());
 // Adds an operator group with its members (all must exist).
 void addGroup(QSqlDatabase &db, const QString &code, const QString &name, const QStringList &members);
 

@@ -73,7 +73,7 @@ QCborValue RedefinirAtividadesDia(RdmProcessoUnidade &session, const QCborArray 
     const qint64 process = keyTextArg(u"RedefinirAtividadesDia"_s, args, 0, u"número do processo"_s);
     const QString operatorCode = textArg(u"RedefinirAtividadesDia"_s, args, 1, u"código do operador"_s);
     if (operatorCode != session.operatorCode()) {
-        throw EDatabaseError(u"O operador informado (%1) não é o operador conectado (%2)."_s.arg(operatorCode.left(12), session.operatorCode()));
+        throw EDatabaseError(u"O operador informado (%1) não é o operador conectado (%2)."_s.arg(elidedText(operatorCode, 12), session.operatorCode()));
     }
     const QDate today = ServerClock::today();
     QSqlDatabase &db = session.db();

@@ -1,39 +1,97 @@
 #include "PasswordHash.h"
 
-#include <QMessageAuthenticationCode>
 #include <QRandomGenerator>
+#include <QSemaphore>
+
+#include <openssl/evp.h>
+#include <sodium.h>
+
+#include <stdexcept>
+
+#include "Database.h"
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QByteArray argon2idPrefix = QByteArrayLiteral("$argon2id$");
+
+// Each Argon2id hash holds its memory (64 MiB) while it runs: a burst of
+// logins waits here instead of running the machine out of memory.
+QSemaphore &hashSlots()
+{
+    static QSemaphore hashing(4);
+    return hashing;
+}
+
+void requireSodium()
+{
+    static const bool ready = sodium_init() >= 0;
+    if (!ready) {
+        throw EServerFailure(u"A biblioteca de senhas (libsodium) não pôde ser iniciada."_s);
+    }
+}
+
+} // namespace
 
 namespace PasswordHash {
 
-QByteArray pbkdf2Sha256(const QByteArray &password, const QByteArray &salt, int iterations, int length)
+Cost Cost::interactive()
 {
-    QByteArray out;
-    if (iterations < 1 || length < 1) {
-        return out;
-    }
-    QMessageAuthenticationCode mac(QCryptographicHash::Sha256, password);
-    for (quint32 block = 1; out.size() < length; ++block) {
-        QByteArray u = salt;
-        u.append(char(block >> 24)).append(char(block >> 16)).append(char(block >> 8)).append(char(block));
-        mac.reset();
-        mac.addData(u);
-        u = mac.result();
-        QByteArray t = u;
-        for (int i = 1; i < iterations; ++i) {
-            mac.reset();
-            mac.addData(u);
-            u = mac.result();
-            for (qsizetype j = 0; j < t.size(); ++j) {
-                t[j] = char(t.at(j) ^ u.at(j));
-            }
-        }
-        out.append(t);
-    }
-    out.truncate(length);
-    return out;
+    return {crypto_pwhash_OPSLIMIT_INTERACTIVE, crypto_pwhash_MEMLIMIT_INTERACTIVE};
 }
 
-Stored make(const QString &password, int iterations)
+Cost Cost::minimal()
+{
+    return {crypto_pwhash_OPSLIMIT_MIN, crypto_pwhash_MEMLIMIT_MIN};
+}
+
+bool Stored::isArgon2id() const
+{
+    return hash.startsWith(argon2idPrefix);
+}
+
+Stored Stored::fromColumns(const QString &salt, const QString &hash, int iterations)
+{
+    Stored stored;
+    if (hash.startsWith(QLatin1StringView(argon2idPrefix))) {
+        stored.hash = hash.toLatin1();
+        return stored;
+    }
+    stored.salt = QByteArray::fromBase64(salt.toLatin1());
+    stored.hash = QByteArray::fromBase64(hash.toLatin1());
+    stored.iterations = iterations;
+    return stored;
+}
+
+QString Stored::saltColumn() const
+{
+    return isArgon2id() ? u""_s : QString::fromLatin1(salt.toBase64()); // empty, not null: the column is NOT NULL
+}
+
+QString Stored::hashColumn() const
+{
+    return isArgon2id() ? QString::fromLatin1(hash) : QString::fromLatin1(hash.toBase64());
+}
+
+Stored make(const QString &password, const Cost &cost)
+{
+    requireSodium();
+    const QByteArray utf8 = password.toUtf8();
+    char encoded[crypto_pwhash_STRBYTES];
+    hashSlots().acquire();
+    const QSemaphoreReleaser slot(hashSlots());
+    if (crypto_pwhash_str_alg(encoded, utf8.constData(), quint64(utf8.size()), cost.passes, cost.memoryBytes,
+                              crypto_pwhash_ALG_ARGON2ID13)
+        != 0) {
+        throw EServerFailure(u"Memória insuficiente para gerar o hash da senha."_s);
+    }
+    Stored stored;
+    stored.hash = QByteArray(encoded);
+    return stored;
+}
+
+Stored makeLegacy(const QString &password, int iterations)
 {
     Stored stored;
     stored.iterations = iterations;
@@ -41,6 +99,44 @@ Stored make(const QString &password, int iterations)
     QRandomGenerator::system()->generate(stored.salt.begin(), stored.salt.end());
     stored.hash = pbkdf2Sha256(password.toUtf8(), stored.salt, iterations, hashBytes);
     return stored;
+}
+
+bool verify(const QString &password, const Stored &stored)
+{
+    const QByteArray utf8 = password.toUtf8();
+    if (stored.isArgon2id()) {
+        requireSodium();
+        const QByteArray encoded = stored.hash.left(crypto_pwhash_STRBYTES - 1); // NUL-terminated below
+        hashSlots().acquire();
+        const QSemaphoreReleaser slot(hashSlots());
+        return crypto_pwhash_str_verify(encoded.constData(), utf8.constData(), quint64(utf8.size())) == 0;
+    }
+    if (stored.iterations < 1 || stored.hash.isEmpty() || stored.hash.size() > 64) {
+        return false;
+    }
+    const QByteArray derived = pbkdf2Sha256(utf8, stored.salt, stored.iterations, int(stored.hash.size()));
+    return constantTimeEquals(derived, stored.hash);
+}
+
+bool needsRehash(const Stored &stored)
+{
+    return !stored.isArgon2id();
+}
+
+QByteArray pbkdf2Sha256(const QByteArray &password, const QByteArray &salt, int iterations, int length)
+{
+    QByteArray out;
+    if (iterations < 1 || length < 1) {
+        return out;
+    }
+    out.resize(length);
+    if (PKCS5_PBKDF2_HMAC(password.constData(), int(password.size()),
+                          reinterpret_cast<const unsigned char *>(salt.constData()), int(salt.size()), iterations,
+                          EVP_sha256(), length, reinterpret_cast<unsigned char *>(out.data()))
+        != 1) {
+        return {};
+    }
+    return out;
 }
 
 bool constantTimeEquals(const QByteArray &a, const QByteArray &b)
@@ -53,15 +149,6 @@ bool constantTimeEquals(const QByteArray &a, const QByteArray &b)
         diff |= static_cast<unsigned char>(a.at(i) ^ b.at(i));
     }
     return diff == 0;
-}
-
-bool verify(const QString &password, const Stored &stored)
-{
-    if (stored.iterations < 1 || stored.hash.isEmpty()) {
-        return false;
-    }
-    const QByteArray derived = pbkdf2Sha256(password.toUtf8(), stored.salt, stored.iterations, int(stored.hash.size()));
-    return constantTimeEquals(derived, stored.hash);
 }
 
 }

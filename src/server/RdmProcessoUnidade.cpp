@@ -10,6 +10,7 @@
 #include "LevelProcessos.h"
 #include "LevelTarefas.h"
 #include "PasswordHash.h"
+#include "ServerClock.h"
 #include "ServerLog.h"
 #include "Sql.h"
 
@@ -99,7 +100,7 @@ SessionHandler::LoginResult RdmProcessoUnidade::login(const QString &requestedSe
     m_loggedIn = false;
     LoginResult result;
     if (requestedServer != serverName) {
-        result.error = u"Módulo remoto desconhecido: \"%1\". Este servidor atende %2."_s.arg(requestedServer.left(80), serverName);
+        result.error = u"Módulo remoto desconhecido: \"%1\". Este servidor atende %2."_s.arg(elidedText(requestedServer, 80), serverName);
         return result;
     }
     const QString refused = u"Operador ou senha inválidos."_s;
@@ -118,23 +119,24 @@ SessionHandler::LoginResult RdmProcessoUnidade::login(const QString &requestedSe
             name = query.value(0).toString();
             unit = query.value(1).toString();
             unitName = query.value(2).toString();
-            stored.salt = QByteArray::fromBase64(query.value(3).toString().toLatin1());
-            stored.hash = QByteArray::fromBase64(query.value(4).toString().toLatin1());
-            stored.iterations = query.value(5).toInt();
+            stored = PasswordHash::Stored::fromColumns(query.value(3).toString(), query.value(4).toString(),
+                                                       query.value(5).toInt());
         }
         query.finish();
         if (!found) {
             // Same work as a real check, so the answer's delay does not tell
             // which operator codes exist.
-            stored.salt = QByteArray(PasswordHash::saltBytes, '\0');
-            stored.hash = QByteArray(PasswordHash::hashBytes, '\0');
-            PasswordHash::verify(password, stored);
+            static const PasswordHash::Stored dummy = PasswordHash::make(u"-"_s);
+            PasswordHash::verify(password, dummy);
             result.error = refused;
             return result;
         }
         if (!PasswordHash::verify(password, stored)) {
             result.error = refused;
             return result;
+        }
+        if (PasswordHash::needsRehash(stored)) {
+            rehash(operatorCode, password, stored);
         }
         if (unit.isEmpty()) {
             result.error = u"O operador %1 não está ligado a nenhuma unidade."_s.arg(operatorCode);
@@ -148,20 +150,42 @@ SessionHandler::LoginResult RdmProcessoUnidade::login(const QString &requestedSe
         result.operatorName = name;
         return result;
     } catch (const EDatabaseError &e) {
-        qCWarning(lcServer).noquote() << u"falha no login de %1: %2"_s.arg(operatorCode.left(12), e.message());
+        qCWarning(lcServer).noquote() << u"falha no login de %1: %2"_s.arg(elidedText(operatorCode, 12), e.message());
         result.error = u"O servidor não conseguiu acessar o banco de dados: %1"_s.arg(e.message());
         return result;
+    }
+}
+
+// The password is at hand only now: an earlier form of hash is replaced by
+// Argon2id, unless the password changed meanwhile (the old hash is the
+// condition). A failure here costs the operator nothing; the next login tries again.
+void RdmProcessoUnidade::rehash(const QString &operatorCode, const QString &password,
+                                const PasswordHash::Stored &old)
+{
+    try {
+        const PasswordHash::Stored stored = PasswordHash::make(password);
+        QSqlQuery update = Sql::exec(db(),
+            u"UPDATE OPERADORSENHA SET DSSALT = ?, DSHASH = ?, NRITERACOES = ?, DTATUALIZACAO = ? "
+            "WHERE CDOPERADOR = ? AND DSHASH = ?"_s,
+            {stored.saltColumn(), stored.hashColumn(), stored.iterations, ServerClock::nowDays(), operatorCode,
+             old.hashColumn()});
+        if (update.numRowsAffected() > 0) {
+            qCInfo(lcServer).noquote() << u"senha do operador %1 regravada em Argon2id"_s.arg(operatorCode);
+        }
+    } catch (...) {
+        qCWarning(lcServer).noquote() << u"falha ao regravar a senha do operador %1: %2"_s.arg(
+            operatorCode, currentExceptionMessage());
     }
 }
 
 QCborValue RdmProcessoUnidade::call(const QString &method, const QCborArray &args)
 {
     if (!m_loggedIn) {
-        throw EDatabaseError(u"Nenhum operador conectado: faça o login antes de chamar %1."_s.arg(method.left(80)));
+        throw EDatabaseError(u"Nenhum operador conectado: faça o login antes de chamar %1."_s.arg(elidedText(method, 80)));
     }
     const Handler handler = handlers().value(method, nullptr);
     if (!handler) {
-        throw EDatabaseError(u"Método desconhecido: \"%1\"."_s.arg(method.left(80)));
+        throw EDatabaseError(u"Método desconhecido: \"%1\"."_s.arg(elidedText(method, 80)));
     }
     // No statement may stay open between calls: on SQLite an open one would
     // pin this connection to an old snapshot of the database.

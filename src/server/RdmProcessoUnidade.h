@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "Database.h"
+#include "PasswordHash.h"
 #include "RpcServer.h"
 #include "Saves.h"
 
@@ -58,6 +59,8 @@ public:
     QString checkProcessUnit(qint64 process);
 
 private:
+    void rehash(const QString &operatorCode, const QString &password, const PasswordHash::Stored &old);
+
     std::shared_ptr<ServerState> m_state;
     QString m_connectionName;
     QSqlDatabase m_db;

@@ -30,7 +30,7 @@ qint64 numberArg(const QString &method, const QCborArray &args, int index, const
     } else {
         throw EDatabaseError(u"%1: o argumento %2 (%3) deve ser um número."_s.arg(method).arg(index + 1).arg(what));
     }
-    if (!std::isfinite(d) || std::floor(d) != d || std::fabs(d) > 9.0e15) {
+    if (!std::isfinite(d) || std::floor(d) != d || std::fabs(d) > double(PacketLimits::maxWholeNumber)) {
         throw EDatabaseError(u"%1: o argumento %2 (%3) deve ser um número inteiro."_s.arg(method).arg(index + 1).arg(what));
     }
     return qint64(d);
@@ -55,9 +55,14 @@ qint64 keyTextArg(const QString &method, const QCborArray &args, int index, cons
     }
     if (!digits) {
         throw EDatabaseError(u"%1: o argumento %2 (%3) deve ser um número inteiro escrito em texto; recebido \"%4\"."_s
-                                 .arg(method).arg(index + 1).arg(what, text.left(40)));
+                                 .arg(method).arg(index + 1).arg(what, elidedText(text, 40)));
     }
-    return text.toLongLong();
+    const qint64 key = text.toLongLong();
+    if (key > PacketLimits::maxWholeNumber || key < -PacketLimits::maxWholeNumber) {
+        throw EDatabaseError(u"%1: o argumento %2 (%3) passa de ±9007199254740992; recebido \"%4\"."_s
+                                 .arg(method).arg(index + 1).arg(what, elidedText(text, 40)));
+    }
+    return key;
 }
 
 DeltaPacket deltaArg(const QString &method, const QCborArray &args, int index)
@@ -69,7 +74,8 @@ DeltaPacket deltaArg(const QString &method, const QCborArray &args, int index)
     try {
         return DeltaPacket::decode(value.toByteArray());
     } catch (const EDatabaseError &e) {
-        throw EDatabaseError(u"%1: pacote de alterações inválido: %2"_s.arg(method, e.message()));
+        // The decoder's message already says "Pacote de alterações inválido: ...".
+        throw EDatabaseError(u"%1: %2"_s.arg(method, e.message()));
     }
 }
 
@@ -102,7 +108,7 @@ Row rowAt(const QSqlQuery &query, const QList<FieldDef> &fields, const QList<int
         } else if (fields.at(i).type == FieldType::Text) {
             // Stored texts always fit; a longer one (SQLite does not
             // enforce sizes) must not break the whole reply.
-            row.append(v.toString().left(fields.at(i).size));
+            row.append(leftCharacters(v.toString(), fields.at(i).size));
         } else {
             row.append(v.toDouble());
         }

@@ -54,13 +54,13 @@ Delta::Delta(const DeltaPacket &packet, const RecordSetDefinitions::Definition &
     : m_packet(packet), m_definition(definition)
 {
     for (qsizetype i = 0; i < packet.fields.size(); ++i) {
-        m_index.insert(packet.fields.at(i).name, int(i));
+        m_index.insert(packet.fields.at(i).name.toCaseFolded(), int(i));
     }
     for (const RecordSetDefinitions::FieldDefinition &field : definition.fields) {
         if (!field.saved()) {
             continue;
         }
-        const int i = m_index.value(field.name, -1);
+        const int i = m_index.value(field.name.toCaseFolded(), -1);
         if (i < 0) {
             if (field.required && !packet.entries.isEmpty()) {
                 refuseText(u"O pacote de alterações não traz o campo %1."_s.arg(field.name));
@@ -95,7 +95,7 @@ void Delta::checkSizes(const Row &row) const
 
 QVariant Delta::value(const Row &row, const QString &name) const
 {
-    const int i = m_index.value(name, -1);
+    const int i = m_index.value(name.toCaseFolded(), -1);
     if (i < 0 || i >= row.size()) {
         return {};
     }
@@ -131,7 +131,7 @@ std::optional<qint64> Delta::whole(const Row &row, const QString &name) const
     if (!d) {
         return std::nullopt;
     }
-    if (std::floor(*d) != *d || std::fabs(*d) > 9.0e15) {
+    if (std::floor(*d) != *d || std::fabs(*d) > double(PacketLimits::maxWholeNumber)) {
         refuseText(u"O campo %1 deve ser um número inteiro."_s.arg(name));
     }
     return qint64(*d);

@@ -41,7 +41,7 @@ public:
 
     const QList<DeltaEntry> &entries() const { return m_packet.entries; }
     const RecordSetDefinitions::Definition &definition() const { return m_definition; }
-    bool has(const QString &name) const { return m_index.contains(name); }
+    bool has(const QString &name) const { return m_index.contains(name.toCaseFolded()); }
 
     QVariant value(const Row &row, const QString &name) const;
     QString text(const Row &row, const QString &name) const;
@@ -62,6 +62,7 @@ private:
 
     const DeltaPacket &m_packet;
     const RecordSetDefinitions::Definition &m_definition;
+    // Keyed by the case-folded name: packets name fields without regard to case.
     QHash<QString, int> m_index;
 };
 

@@ -6,6 +6,10 @@
 #include <QHostAddress>
 #include <QSaveFile>
 #include <QSettings>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTextStream>
 
 #include "Activities.h"
@@ -13,6 +17,7 @@
 #include "Database.h"
 #include "DateTime.h"
 #include "RdmProcessoUnidade.h"
+#include "RpcClient.h"
 #include "RpcServer.h"
 #include "SchemaCheck.h"
 #include "ServerClock.h"
@@ -32,7 +37,51 @@ struct Settings
     quint16 port = defaultPort;
     DatabaseConfig database;
     QString portFile;
+    QString certificateFile;
+    QString keyFile;
+    bool allowPlain = false;
 };
+
+// The certificate and key the server answers TLS with; a null configuration
+// when none is given.
+QSslConfiguration tlsConfiguration(const Settings &settings)
+{
+    if (settings.certificateFile.isEmpty() && settings.keyFile.isEmpty()) {
+        return {};
+    }
+    if (settings.certificateFile.isEmpty() || settings.keyFile.isEmpty()) {
+        throw EDatabaseError(u"Para TLS informe --tls-cert e --tls-key juntos."_s);
+    }
+    if (!QSslSocket::supportsSsl()) {
+        throw EDatabaseError(u"Este computador não tem a biblioteca de criptografia (OpenSSL) de que o TLS precisa."_s);
+    }
+    const QList<QSslCertificate> chain = QSslCertificate::fromPath(settings.certificateFile, QSsl::Pem);
+    if (chain.isEmpty()) {
+        throw EDatabaseError(u"Certificado TLS ilegível ou ausente: %1 (esperado PEM)."_s.arg(settings.certificateFile));
+    }
+    QFile keyFile(settings.keyFile);
+    if (!keyFile.open(QIODevice::ReadOnly)) {
+        throw EDatabaseError(u"Chave TLS ilegível: %1 (%2)."_s.arg(settings.keyFile, keyFile.errorString()));
+    }
+    const QByteArray pem = keyFile.readAll();
+    QSslKey key;
+    for (const QSsl::KeyAlgorithm algorithm : {QSsl::Ec, QSsl::Rsa}) {
+        key = QSslKey(pem, algorithm, QSsl::Pem, QSsl::PrivateKey);
+        if (!key.isNull()) {
+            break;
+        }
+    }
+    if (key.isNull()) {
+        throw EDatabaseError(u"Chave TLS ilegível: %1 (esperada uma chave privada EC ou RSA em PEM, sem senha)."_s.arg(
+            settings.keyFile));
+    }
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setLocalCertificateChain(chain);
+    configuration.setPrivateKey(key);
+    configuration.setPeerVerifyMode(QSslSocket::VerifyNone); // clients log in with a password, not a certificate
+    configuration.setProtocol(QSsl::TlsV1_2OrLater);
+    return configuration;
+}
 
 // Configuration file first, command line over it.
 Settings readSettings(const QCommandLineParser &parser)
@@ -55,6 +104,18 @@ Settings readSettings(const QCommandLineParser &parser)
         port = ini.value(u"server/port"_s).toString();
         sqlite = ini.value(u"database/sqlite"_s).toString();
         pg = ini.value(u"database/postgresql"_s).toString();
+        settings.certificateFile = ini.value(u"tls/certificate"_s).toString();
+        settings.keyFile = ini.value(u"tls/key"_s).toString();
+        settings.allowPlain = ini.value(u"server/allowPlain"_s, false).toBool();
+    }
+    if (parser.isSet(u"tls-cert"_s)) {
+        settings.certificateFile = parser.value(u"tls-cert"_s);
+    }
+    if (parser.isSet(u"tls-key"_s)) {
+        settings.keyFile = parser.value(u"tls-key"_s);
+    }
+    if (parser.isSet(u"allow-plain"_s)) {
+        settings.allowPlain = true;
     }
     if (parser.isSet(u"address"_s)) {
         address = parser.value(u"address"_s);
@@ -199,6 +260,15 @@ int serve(QCoreApplication &app, const Settings &settings)
         Activities::ensureToday(connection.db(), state->lastGeneratedDay);
     }
     RpcServer server(RdmProcessoUnidade::factory(state));
+    const QSslConfiguration tls = tlsConfiguration(settings);
+    // Passwords travel in the login: in plain TCP only where nobody else can
+    // listen, unless the administrator says the network is protected otherwise.
+    if (tls.isNull() && !settings.address.isLoopback() && !settings.allowPlain) {
+        throw EDatabaseError(u"sem TLS o servidor só escuta no endereço local (127.0.0.1 ou ::1); para %1 informe "
+                             "--tls-cert e --tls-key (scripts/make-cert.sh gera um par), ou --allow-plain se a rede "
+                             "já for protegida de outra forma"_s.arg(settings.addressText));
+    }
+    server.setTls(tls);
     QString error;
     if (!server.listen(settings.address, settings.port, &error)) {
         throw EDatabaseError(u"não foi possível escutar em %1:%2: %3"_s.arg(settings.addressText).arg(settings.port).arg(error));
@@ -206,8 +276,12 @@ int serve(QCoreApplication &app, const Settings &settings)
     if (!settings.portFile.isEmpty()) {
         writePortFile(settings.portFile, settings.addressText, server.port());
     }
-    qCInfo(lcServer).noquote() << u"iniciado: %1 em %2:%3, %4"_s.arg(RdmProcessoUnidade::serverName, settings.addressText)
-                                      .arg(server.port()).arg(settings.database.describe());
+    const QString security = tls.isNull()
+        ? u"sem TLS"_s
+        : u"TLS, certificado SHA-256 %1"_s.arg(RpcSecurity::formatFingerprint(
+              tls.localCertificate().digest(QCryptographicHash::Sha256)));
+    qCInfo(lcServer).noquote() << u"iniciado: %1 em %2:%3, %4, %5"_s.arg(RdmProcessoUnidade::serverName, settings.addressText)
+                                      .arg(server.port()).arg(settings.database.describe(), security);
     SignalWatcher watcher;
     int stopSignal = 0;
     QObject::connect(&watcher, &SignalWatcher::stopRequested, &app, [&app, &stopSignal](int number) {
@@ -241,6 +315,9 @@ int run(QCoreApplication &app)
         {u"address"_s, u"Endereço de escuta (padrão 127.0.0.1)."_s, u"endereço"_s},
         {u"port"_s, u"Porta de escuta (padrão 8787; 0 escolhe uma livre)."_s, u"porta"_s},
         {u"port-file"_s, u"Ao começar a escutar, grava \"endereço porta\" nesse arquivo (para programas); apagado ao encerrar."_s, u"arquivo"_s},
+        {u"tls-cert"_s, u"Certificado TLS do servidor (PEM); com --tls-key, toda conexão é criptografada."_s, u"arquivo"_s},
+        {u"tls-key"_s, u"Chave privada do certificado TLS (PEM, sem senha)."_s, u"arquivo"_s},
+        {u"allow-plain"_s, u"Aceita TCP sem criptografia num endereço que não é o local (só em rede já protegida)."_s},
         {u"sqlite"_s, u"Arquivo SQLite (padrão pru87000.sqlite)."_s, u"arquivo"_s},
         {u"pg"_s, u"Banco PostgreSQL: \"host=... port=... user=... dbname=... password=...\"."_s, u"opções"_s},
         {u"create-db"_s, u"Cria o banco de dados ou o migra para a última versão e termina."_s},

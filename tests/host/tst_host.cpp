@@ -5,6 +5,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QProcess>
+#include <QSslKey>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -117,6 +118,42 @@ private slots:
         QCOMPARE(withFile.lookupDb, u"QSQLITE:/var/pru.sqlite"_s);
         QVERIFY(!parseHostOptions({u"pru_host"_s, u"--server"_s, u"semporta"_s}, &o, &error));
         QVERIFY(!parseHostOptions({u"pru_host"_s, u"--nada"_s}, &o, &error));
+        QVERIFY(!o.serverSecurity.usesTls());
+
+        HostOptions pinned;
+        QVERIFY2(parseHostOptions({u"pru_host"_s, u"--server-fingerprint"_s, u"4a:72:80:72:E4:CC:75:B1:94:6D:14:50:06:84:00:B0:"
+                                                                           "13:A6:8A:D0:80:87:CD:34:D8:B2:FC:A5:D4:42:D3:FC"_s},
+                                  &pinned, &error),
+                 qPrintable(error));
+        QVERIFY(pinned.serverSecurity.usesTls());
+        QCOMPARE(pinned.serverSecurity.fingerprint.size(), 32);
+        QVERIFY(!parseHostOptions({u"pru_host"_s, u"--server-fingerprint"_s, u"4A:72:80"_s}, &o, &error));
+        QVERIFY2(error.contains(u"Impressão digital inválida"_s), qPrintable(error));
+    }
+
+    // The login names the mismatch in words, at once, instead of hanging or
+    // sending the password to a server that is not the expected one.
+    void loginToAServerWithAnotherCertificate()
+    {
+        const QString data = QStringLiteral(PRU_TEST_DATA_DIR);
+        QFile keyFile(data + u"/pru-server.key"_s);
+        QVERIFY(keyFile.open(QIODevice::ReadOnly));
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setLocalCertificateChain(QSslCertificate::fromPath(data + u"/pru-server.crt"_s));
+        tls.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Ec));
+        RpcServer server([] { return std::make_unique<LoginHandler>(); });
+        server.setTls(tls);
+        QString error;
+        QVERIFY2(server.listen(QHostAddress::LocalHost, 0, &error), qPrintable(error));
+        RpcSecurity other;
+        other.fingerprint = QSslCertificate::fromPath(data + u"/other-server.crt"_s).constFirst().digest(QCryptographicHash::Sha256);
+        const LoginResult refused = checkLogin(u"127.0.0.1"_s, server.port(), u"op"_s, u"secret"_s, testRemoteModule, other);
+        QVERIFY(!refused.ok);
+        QVERIFY2(refused.error.contains(u"não confere com a impressão digital configurada"_s), qPrintable(refused.error));
+        RpcSecurity right;
+        right.caFile = data + u"/pru-server.crt"_s;
+        const LoginResult ok = checkLogin(u"127.0.0.1"_s, server.port(), u"op"_s, u"secret"_s, testRemoteModule, right);
+        QVERIFY2(ok.ok, qPrintable(ok.error));
     }
 
     void loginIsCheckedWithTheServer()

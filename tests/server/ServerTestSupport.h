@@ -31,7 +31,7 @@ namespace ServerTest {
 
 inline constexpr int callTimeoutMs = 30'000;
 // Cheap hashes keep the tests quick; the program uses the slow default.
-inline constexpr int testIterations = 1000;
+inline const PasswordHash::Cost testCost = PasswordHash::Cost::minimal();
 
 inline QString pgOptionsWithDatabase(const QString &options, const QString &database)
 {
@@ -110,9 +110,9 @@ inline void seed(QSqlDatabase &db)
     Database::migrate(db);
     Admin::addUnit(db, u"0001"_s, u"Loja Centro"_s);
     Admin::addUnit(db, u"0002"_s, u"Loja Norte"_s);
-    Admin::addOperator(db, u"SUPERVISOR"_s, u"Supervisor Centro"_s, u"0001"_s, u"senha"_s, testIterations);
-    Admin::addOperator(db, u"MARIA"_s, u"Maria Souza"_s, u"0001"_s, u"segredo"_s, testIterations);
-    Admin::addOperator(db, u"GERENTE"_s, u"Gerente Norte"_s, u"0002"_s, u"senha"_s, testIterations);
+    Admin::addOperator(db, u"SUPERVISOR"_s, u"Supervisor Centro"_s, u"0001"_s, u"senha"_s, testCost);
+    Admin::addOperator(db, u"MARIA"_s, u"Maria Souza"_s, u"0001"_s, u"segredo"_s, testCost);
+    Admin::addOperator(db, u"GERENTE"_s, u"Gerente Norte"_s, u"0002"_s, u"senha"_s, testCost);
     Admin::addGroup(db, u"CX"_s, u"Caixas"_s, {u"MARIA"_s});
     Admin::addGroup(db, u"ES"_s, u"Estoque"_s, {u"SUPERVISOR"_s});
     TransactionGuard guard(db);

@@ -641,10 +641,10 @@ void TestRdmProcessoUnidade::badArguments_data()
         engineRow(engine, "fraction for a key") << u"GetOperadores"_s << QCborArray{1.5} << u"número inteiro"_s;
         engineRow(engine, "number for a packet") << u"SetProcessos"_s << QCborArray{1.0} << u"pacote"_s;
         engineRow(engine, "garbage packet") << u"SetTarefas"_s << QCborArray{QCborValue(QByteArray("\xff\x00garbage", 9))}
-                               << u"pacote de alterações inválido"_s;
+                               << u"Pacote de alterações inválido"_s;
         engineRow(engine, "data packet for a delta") << u"SetOperadores"_s
                                         << QCborArray{QCborValue(DataPacket{Fields::operadores(), {}}.encode())}
-                                        << u"pacote de alterações inválido"_s;
+                                        << u"Pacote de alterações inválido"_s;
         engineRow(engine, "number for a text key") << u"GetAtividades"_s << QCborArray{12.0} << u"deve ser um texto"_s;
         engineRow(engine, "text key with letters") << u"SetAtividades"_s << QCborArray{u"12a"_s} << u"número inteiro escrito em texto"_s;
         engineRow(engine, "text key with decimals") << u"GetVerifTarefas"_s << QCborArray{u"1"_s, u"2.0"_s} << u"número inteiro escrito em texto"_s;

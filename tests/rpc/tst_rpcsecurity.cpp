@@ -1,0 +1,355 @@
+#include <QFile>
+#include <QMutex>
+#include <QSemaphore>
+#include <QSslKey>
+#include <QSslSocket>
+#include <QTcpServer>
+#include <QTest>
+
+#include <atomic>
+
+#include "RawPeer.h"
+#include "RpcClient.h"
+#include "RpcServer.h"
+#include "TestHandler.h"
+
+// Encrypted sessions and fair admission, on a real server on loopback: TLS
+// with a pinned or a CA-trusted certificate, the refusals a user meets when
+// the two ends disagree, the password never in clear on the wire, idle
+// connections that cannot lock operators out, and refused logins that slow down.
+
+namespace {
+
+const QString dataDir = QStringLiteral(PRU_TEST_DATA_DIR);
+const QString secret = u"senha-que-nao-pode-vazar"_s;
+
+QSslConfiguration serverTls()
+{
+    QFile keyFile(dataDir + u"/pru-server.key"_s);
+    keyFile.open(QIODevice::ReadOnly);
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setLocalCertificateChain(QSslCertificate::fromPath(dataDir + u"/pru-server.crt"_s));
+    configuration.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Ec));
+    configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+    return configuration;
+}
+
+QByteArray fingerprintOf(const QString &file)
+{
+    return QSslCertificate::fromPath(file).constFirst().digest(QCryptographicHash::Sha256);
+}
+
+// Sits between a client and the server on loopback, passing bytes both ways
+// and keeping a copy of everything that crossed.
+class Relay : public QThread
+{
+public:
+    explicit Relay(quint16 target) : m_target(target) {}
+    quint16 listen()
+    {
+        start();
+        m_ready.acquire();
+        return m_port;
+    }
+    QByteArray seen()
+    {
+        const QMutexLocker lock(&m_mutex);
+        return m_seen;
+    }
+    void stop()
+    {
+        m_stop = true;
+        wait();
+    }
+
+protected:
+    void run() override
+    {
+        QTcpServer server;
+        server.listen(QHostAddress::LocalHost, 0);
+        m_port = server.serverPort();
+        m_ready.release();
+        if (!server.waitForNewConnection(10'000)) {
+            return;
+        }
+        QTcpSocket *client = server.nextPendingConnection();
+        QTcpSocket upstream;
+        upstream.connectToHost(QHostAddress::LocalHost, m_target);
+        if (!upstream.waitForConnected(5000)) {
+            return;
+        }
+        QDeadlineTimer deadline(20'000);
+        while (!m_stop && !deadline.hasExpired() && client->state() == QAbstractSocket::ConnectedState
+               && upstream.state() == QAbstractSocket::ConnectedState) {
+            client->waitForReadyRead(5);
+            pass(client, &upstream);
+            upstream.waitForReadyRead(5);
+            pass(&upstream, client);
+        }
+    }
+
+private:
+    void pass(QTcpSocket *from, QTcpSocket *to)
+    {
+        const QByteArray bytes = from->readAll();
+        if (bytes.isEmpty()) {
+            return;
+        }
+        {
+            const QMutexLocker lock(&m_mutex);
+            m_seen += bytes;
+        }
+        to->write(bytes);
+        to->waitForBytesWritten(1000);
+    }
+
+    quint16 m_target;
+    quint16 m_port = 0;
+    QSemaphore m_ready;
+    QMutex m_mutex;
+    QByteArray m_seen;
+    std::atomic<bool> m_stop = false;
+};
+
+} // namespace
+
+class TestRpcSecurity : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void trustedServer_data();
+    void trustedServer();
+    void untrustedServer_data();
+    void untrustedServer();
+    void plainClientToTlsServer();
+    void tlsClientToPlainServer();
+    void passwordNeverInClear_data();
+    void passwordNeverInClear();
+
+    void idleConnectionsDoNotLockOperatorsOut();
+    void failedLoginsSlowDown();
+
+private:
+    void startServer(bool tls, const RpcServer::Limits &limits = {});
+    bool open(RpcClient *client, const RpcSecurity &security, QString *error, quint16 port = 0,
+              const QString &password = u"secret"_s);
+
+    HandlerStats m_stats;
+    std::unique_ptr<RpcServer> m_server;
+};
+
+void TestRpcSecurity::initTestCase()
+{
+    QVERIFY2(QSslSocket::supportsSsl(), "Qt's TLS backend over OpenSSL is missing");
+}
+
+void TestRpcSecurity::cleanup()
+{
+    m_server.reset();
+}
+
+void TestRpcSecurity::startServer(bool tls, const RpcServer::Limits &limits)
+{
+    m_server = std::make_unique<RpcServer>(testFactory(&m_stats));
+    m_server->setLimits(limits);
+    if (tls) {
+        m_server->setTls(serverTls());
+    }
+    QString error;
+    QVERIFY2(m_server->listen(QHostAddress::LocalHost, 0, &error), qPrintable(error));
+}
+
+bool TestRpcSecurity::open(RpcClient *client, const RpcSecurity &security, QString *error, quint16 port,
+                           const QString &password)
+{
+    client->setSecurity(security);
+    return client->open(u"127.0.0.1"_s, port ? port : m_server->port(), testModule, u"op"_s, password, 10'000, error);
+}
+
+void TestRpcSecurity::trustedServer_data()
+{
+    QTest::addColumn<QString>("caFile");
+    QTest::addColumn<bool>("pinned");
+    QTest::newRow("pinned fingerprint") << QString() << true;
+    QTest::newRow("CA file") << dataDir + u"/pru-server.crt"_s << false;
+}
+
+void TestRpcSecurity::trustedServer()
+{
+    QFETCH(QString, caFile);
+    QFETCH(bool, pinned);
+    startServer(true);
+    RpcSecurity security;
+    security.caFile = caFile;
+    if (pinned) {
+        security.fingerprint = fingerprintOf(dataDir + u"/pru-server.crt"_s);
+    }
+    RpcClient client;
+    QString error;
+    QVERIFY2(open(&client, security, &error), qPrintable(error));
+    const RpcReply reply = client.call(u"echo"_s, {u"ação ✓"_s}, 5000);
+    QVERIFY2(reply.ok, qPrintable(reply.error));
+    QCOMPARE(reply.value.toString(), u"ação ✓"_s);
+}
+
+void TestRpcSecurity::untrustedServer_data()
+{
+    QTest::addColumn<QString>("caFile");
+    QTest::addColumn<bool>("pinOther");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("other fingerprint") << QString() << true << u"não confere com a impressão digital configurada"_s;
+    QTest::newRow("other CA") << dataDir + u"/other-server.crt"_s << false << u"não é confiável"_s;
+    QTest::newRow("system CAs only") << QString() << false << u"não é confiável"_s;
+}
+
+void TestRpcSecurity::untrustedServer()
+{
+    QFETCH(QString, caFile);
+    QFETCH(bool, pinOther);
+    QFETCH(QString, expected);
+    startServer(true);
+    RpcSecurity security;
+    security.tls = true;
+    security.caFile = caFile;
+    if (pinOther) {
+        security.fingerprint = fingerprintOf(dataDir + u"/other-server.crt"_s);
+    }
+    RpcClient client;
+    QString error;
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!open(&client, security, &error));
+    QVERIFY2(error.contains(expected), qPrintable(error));
+    QVERIFY2(error.contains(u"a senha não foi enviada"_s), qPrintable(error));
+    QVERIFY2(clock.elapsed() < 5000, "a refused certificate must not wait for the time limit");
+    QVERIFY(!client.isOpen());
+}
+
+void TestRpcSecurity::plainClientToTlsServer()
+{
+    startServer(true);
+    RpcClient client;
+    QString error;
+    QVERIFY(!open(&client, {}, &error));
+    QVERIFY2(error.contains(u"só aceita conexões criptografadas (TLS)"_s), qPrintable(error));
+}
+
+void TestRpcSecurity::tlsClientToPlainServer()
+{
+    startServer(false);
+    RpcSecurity security;
+    security.fingerprint = fingerprintOf(dataDir + u"/pru-server.crt"_s);
+    RpcClient client;
+    QString error;
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!open(&client, security, &error));
+    QVERIFY2(error.contains(u"conexão criptografada (TLS)"_s), qPrintable(error));
+    QVERIFY(clock.elapsed() < 5000);
+}
+
+void TestRpcSecurity::passwordNeverInClear_data()
+{
+    QTest::addColumn<bool>("tls");
+    // The plain row shows that the relay does see a password sent in clear.
+    QTest::newRow("plain TCP") << false;
+    QTest::newRow("TLS") << true;
+}
+
+void TestRpcSecurity::passwordNeverInClear()
+{
+    QFETCH(bool, tls);
+    startServer(tls);
+    Relay relay(m_server->port());
+    const quint16 port = relay.listen();
+    RpcSecurity security;
+    if (tls) {
+        security.fingerprint = fingerprintOf(dataDir + u"/pru-server.crt"_s);
+    }
+    RpcClient client;
+    QString error;
+    QVERIFY(!open(&client, security, &error, port, secret)); // refused: the wrong password still travelled
+    QVERIFY2(error.contains(u"Operador ou senha inválidos."_s), qPrintable(error));
+    relay.stop();
+    const QByteArray seen = relay.seen();
+    QVERIFY(seen.size() > 100);
+    QCOMPARE(seen.contains(secret.toUtf8()), !tls);
+    QCOMPARE(seen.contains("PRU87000.rdmProcessoUnidade"), !tls);
+}
+
+void TestRpcSecurity::idleConnectionsDoNotLockOperatorsOut()
+{
+    startServer(false);
+    RpcClient before;
+    QString error;
+    QVERIFY2(open(&before, {}, &error), qPrintable(error));
+
+    // 300 connections that never log in.
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < 300; ++i) {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->connectToHost(QHostAddress::LocalHost, m_server->port());
+        QVERIFY(socket->waitForConnected(5000));
+        idle.push_back(std::move(socket));
+    }
+    // An operator logs in and works at once; the one logged in before goes on.
+    QElapsedTimer clock;
+    clock.start();
+    RpcClient operatorClient;
+    QVERIFY2(open(&operatorClient, {}, &error), qPrintable(error));
+    const RpcReply reply = operatorClient.call(u"echo"_s, {7}, 5000);
+    QVERIFY2(reply.ok, qPrintable(reply.error));
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(u"login and call took %1 ms"_s.arg(clock.elapsed())));
+    QVERIFY(before.call(u"echo"_s, {8}, 5000).ok);
+
+    // The idle ones were closed to make room: at most the pending seats stay.
+    const RpcServer::Limits limits;
+    int open = 0;
+    QDeadlineTimer settle(5000);
+    do {
+        open = 0;
+        for (auto &socket : idle) {
+            socket->waitForReadyRead(0);
+            socket->readAll();
+            open += socket->state() == QAbstractSocket::ConnectedState ? 1 : 0;
+        }
+    } while (open > limits.maxPendingPerAddress && !settle.hasExpired() && (QThread::msleep(50), true));
+    QVERIFY2(open <= limits.maxPendingPerAddress, qPrintable(u"%1 idle connections still open"_s.arg(open)));
+}
+
+void TestRpcSecurity::failedLoginsSlowDown()
+{
+    RpcServer::Limits limits;
+    limits.failedLoginsBeforeDelay = 2;
+    limits.failedLoginDelayMs = 600;
+    startServer(false, limits);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"login recusado: operador \"op\" de 127\\.0\\.0\\.1"_s));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"login recusado: operador \"op\" de 127\\.0\\.0\\.1"_s));
+    QString error;
+    for (int i = 0; i < 2; ++i) {
+        RpcClient client;
+        QVERIFY(!open(&client, {}, &error, 0, u"errada"_s));
+        QVERIFY2(error.contains(u"Operador ou senha inválidos."_s), qPrintable(error));
+    }
+    // Right after, even the right password waits: the check is not made.
+    RpcClient client;
+    QVERIFY(!open(&client, {}, &error));
+    QVERIFY2(error.contains(u"aguarde 1 s"_s), qPrintable(error));
+    // Another operator from the same address waits too.
+    client.setSecurity({});
+    QVERIFY(!client.open(u"127.0.0.1"_s, m_server->port(), testModule, u"outro"_s, u"x"_s, 5000, &error));
+    QVERIFY2(error.contains(u"aguarde"_s), qPrintable(error));
+    // Once the delay passed, the password is checked again, and a success
+    // clears the run.
+    QTest::qWait(700);
+    QVERIFY2(open(&client, {}, &error), qPrintable(error));
+    RpcClient next;
+    QVERIFY2(open(&next, {}, &error), qPrintable(error));
+}
+
+QTEST_GUILESS_MAIN(TestRpcSecurity)
+#include "tst_rpcsecurity.moc"

@@ -337,15 +337,19 @@ RpcReply Client::call(const QString &method, const QCborArray &args)
     QElapsedTimer timer;
     timer.start();
     RpcReply reply = m_rpc.call(method, args, m_timeoutMs);
-    const qint32 micros = qint32(qMin<qint64>(timer.nsecsElapsed() / 1000, INT32_MAX));
+    m_sink->add(method, reply.ok, qint32(qMin<qint64>(timer.nsecsElapsed() / 1000, INT32_MAX)));
+    return reply;
+}
+
+void StatsSink::add(const QString &method, bool ok, qint32 micros)
+{
     QMutexLocker lock(&m_mutex);
     MethodStats &stats = m_stats[method];
     ++stats.calls;
-    if (!reply.ok) {
+    if (!ok) {
         ++stats.errors;
     }
     stats.micros << micros;
-    return reply;
 }
 
 Client::Outcome Client::outcome(const RpcReply &reply) const
@@ -356,7 +360,7 @@ Client::Outcome Client::outcome(const RpcReply &reply) const
     return m_rpc.isOpen() ? Outcome::Refused : Outcome::Lost;
 }
 
-Stats Client::takeStats()
+Stats StatsSink::take()
 {
     QMutexLocker lock(&m_mutex);
     return std::exchange(m_stats, {});
@@ -591,26 +595,26 @@ Client::Outcome Scenario::step(Client &client)
     }
 }
 
-Client::Outcome randomRead(Client &client, std::mt19937 &random)
+Client::Outcome randomRead(Client &client, std::mt19937 &random, qint64 process, qint64 task)
 {
     static const QStringList methods{u"GetProcessos"_s, u"GetTarefas"_s, u"GetOperadores"_s,
                                      u"GetAtividades"_s, u"GetVerifTarefas"_s, u"GetDataServidor"_s};
     const QString method = methods.at(int(random() % methods.size()));
+    if (process == 0) {
+        process = qint64(1 + random() % 50);
+    }
     QCborArray args;
-    const double key = double(1 + random() % 50);
-    if (method == u"GetTarefas"_s || method == u"GetOperadores"_s) {
-        args << key;
+    if (method == u"GetTarefas"_s) {
+        args << double(process);
+    } else if (method == u"GetOperadores"_s) {
+        args << double(task != 0 ? task : qint64(1 + random() % 50));
     } else if (method == u"GetAtividades"_s) {
-        args << QString::number(qint64(key));
+        args << QString::number(process);
     } else if (method == u"GetVerifTarefas"_s) {
-        args << QString::number(qint64(key)) << QString::number(qint64(key));
+        // A task of another process is refused; one that does not exist reads as none.
+        args << QString::number(process) << QString::number(task != 0 ? task : -1);
     }
-    const RpcReply reply = client.call(method, args);
-    // GetVerifTarefas may refuse a task of another process: still an answer.
-    if (!reply.ok && method == u"GetVerifTarefas"_s && client.outcome(reply) == Client::Outcome::Refused) {
-        return Client::Outcome::Ok;
-    }
-    return client.outcome(reply);
+    return client.outcome(client.call(method, args));
 }
 
 // ---------------------------------------------------------------------------

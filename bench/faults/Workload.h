@@ -103,25 +103,39 @@ using Stats = QHash<QString, MethodStats>;
 void merge(Stats &into, const Stats &from);
 qint32 percentile(QList<qint32> values, double p);
 
-// One client's connection; every call is timed into its statistics.
+// Where a client's timings go; read by another thread while the client runs.
+class StatsSink
+{
+public:
+    void add(const QString &method, bool ok, qint32 micros);
+    // Hands over the statistics gathered since the last take.
+    Stats take();
+
+private:
+    QMutex m_mutex;
+    Stats m_stats;
+};
+
+// One client's connection, used in the thread that opened it; every call is
+// timed into its sink.
 class Client
 {
 public:
     enum class Outcome { Ok, Lost, Refused };
 
+    explicit Client(StatsSink *sink = nullptr) : m_sink(sink ? sink : &m_ownSink) {}
+
     bool open(quint16 port, const QString &operatorCode, int timeoutMs, QString *error);
     RpcReply call(const QString &method, const QCborArray &args);
     Outcome outcome(const RpcReply &reply) const;
     const QString &operatorCode() const { return m_operator; }
-    // Hands over the statistics gathered since the last take.
-    Stats takeStats();
 
 private:
     RpcClient m_rpc;
     QString m_operator;
     int m_timeoutMs = 30'000;
-    QMutex m_mutex;
-    Stats m_stats;
+    StatsSink m_ownSink;
+    StatsSink *m_sink;
 };
 
 // A process with tasks and responsibles, built, edited and (optionally)
@@ -143,6 +157,9 @@ public:
     const TreeModel &model() const { return m_model; }
     // The state the model would have reached had the cut delta been stored.
     const TreeModel &pending() const { return m_pending; }
+    // Keys to read back: the process (0 before it exists) and one of its tasks (0 when none).
+    qint64 processKey() const { return m_process; }
+    qint64 taskKey() const { return m_taskKeys.isEmpty() ? 0 : m_taskKeys.cbegin().value(); }
 
 private:
     Client::Outcome save(Client &client, const QString &method, const DeltaPacket &delta, const TreeModel &after,
@@ -166,8 +183,9 @@ private:
     QList<Row> m_firstResponsibles;
 };
 
-// Reads of the same level the screen makes; true when the call got through.
-Client::Outcome randomRead(Client &client, std::mt19937 &random);
+// One of the reads the screen makes, of the given process and task when
+// known (0: any key, and a task that does not exist for the activities).
+Client::Outcome randomRead(Client &client, std::mt19937 &random, qint64 process, qint64 task);
 
 // Situations that disagree with today's occurrences, and occurrences that
 // point at a task of another process.

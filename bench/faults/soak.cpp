@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <random>
+#include <vector>
 
 #include "Workload.h"
 
@@ -27,15 +28,26 @@ namespace {
 
 // Six reads in ten; the saves go through whole scenarios, each ending with
 // its process deleted, so the database stays the same size.
-void runClient(int client, Client *connection, std::atomic<bool> *stop, std::atomic<int> *faults)
+void runClient(int client, quint16 port, StatsSink *sink, std::atomic<int> *ready, std::atomic<bool> *stop,
+               std::atomic<int> *faults)
 {
+    // The connection lives and dies in this thread, as its socket must.
+    Client connection(sink);
+    QString error;
+    if (!connection.open(port, operatorCode(client), 30'000, &error)) {
+        print(u"  login %1: %2"_s.arg(client).arg(error));
+        ++*faults;
+        ++*ready;
+        return;
+    }
+    ++*ready;
     std::mt19937 random(quint32(client + 1));
     int serial = 0;
     Scenario scenario(QString(), true);
     bool idle = true;
     while (!stop->load()) {
         if (random() % 10 < 6) {
-            if (randomRead(*connection, random) != Client::Outcome::Ok) {
+            if (randomRead(connection, random, idle ? 0 : scenario.processKey(), idle ? 0 : scenario.taskKey()) != Client::Outcome::Ok) {
                 ++*faults;
             }
             continue;
@@ -44,7 +56,7 @@ void runClient(int client, Client *connection, std::atomic<bool> *stop, std::ato
             scenario = Scenario(u"S%1.%2 "_s.arg(client).arg(++serial), true);
             idle = false;
         }
-        if (scenario.step(*connection) != Client::Outcome::Ok) {
+        if (scenario.step(connection) != Client::Outcome::Ok) {
             ++*faults;
             if (!scenario.refusal().isEmpty()) {
                 print(u"  ! "_s + scenario.refusal());
@@ -72,24 +84,22 @@ bool soak(const QString &engine, const QString &program, int seconds, int client
         return false;
     }
     const qint64 rssLaunch = server.residentKiB();
-    QList<Client *> connections;
+    std::atomic<bool> stop{false};
+    std::atomic<int> faults{0};
+    std::atomic<int> ready{0};
+    std::vector<StatsSink> sinks(clients);
+    QList<QThread *> threads;
     for (int c = 0; c < clients; ++c) {
-        connections << new Client;
-        if (!connections.last()->open(server.port(), operatorCode(c), 30'000, &error)) {
-            print(u"  login %1: %2"_s.arg(c).arg(error));
-            qDeleteAll(connections);
-            return false;
-        }
+        threads << QThread::create(runClient, c, server.port(), &sinks[c], &ready, &stop, &faults);
+        threads.last()->start();
+    }
+    QElapsedTimer logins;
+    logins.start();
+    while (ready.load() < clients && logins.elapsed() < 60'000) {
+        QThread::msleep(5);
     }
     const qint64 rssStart = server.residentKiB();
     print(u"  memória residente do servidor: %1 KiB ao partir, %2 KiB com %3 clientes conectados"_s.arg(rssLaunch).arg(rssStart).arg(clients));
-    std::atomic<bool> stop{false};
-    std::atomic<int> faults{0};
-    QList<QThread *> threads;
-    for (int c = 0; c < clients; ++c) {
-        threads << QThread::create(runClient, c, connections.at(c), &stop, &faults);
-        threads.last()->start();
-    }
     QElapsedTimer timer;
     timer.start();
     Stats total;
@@ -107,8 +117,8 @@ bool soak(const QString &engine, const QString &program, int seconds, int client
             }
         }
         Stats window;
-        for (Client *c : std::as_const(connections)) {
-            merge(window, c->takeStats());
+        for (StatsSink &sink : sinks) {
+            merge(window, sink.take());
         }
         merge(total, window);
         const qint64 rss = server.residentKiB();
@@ -128,7 +138,6 @@ bool soak(const QString &engine, const QString &program, int seconds, int client
         }
     }
     qDeleteAll(threads);
-    qDeleteAll(connections);
     server.stop();
     qint64 calls = 0;
     qint64 errors = 0;

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "Admin.h"
 #include "Database.h"
@@ -140,10 +141,21 @@ QList<Row> readRows(RdmProcessoUnidade &session, const QString &method, const QC
     return DataPacket::decode(session.call(method, args).toByteArray()).rows;
 }
 
+// The database's folder, removed at exit (the world itself is never
+// destroyed: Qt's SQL globals may already be gone by then).
+std::string &folderToRemove()
+{
+    static std::string path;
+    return path;
+}
+
 World &world()
 {
-    static World *w = [] {
-        auto *created = new World;
+    static World &w = *new World;
+    static const bool ready = [] {
+        World *created = &w;
+        created->folder.setAutoRemove(false);
+        folderToRemove() = created->folder.path().toStdString();
         created->config = DatabaseConfig::sqlite(created->folder.filePath(u"fuzz.sqlite"_s));
         created->direct = std::make_unique<ScopedConnection>(created->config, u"fuzz-direct"_s);
         QSqlDatabase &db = created->direct->db();
@@ -169,9 +181,12 @@ World &world()
                          {u"SetTarefas"_s, readRows(s, u"GetTarefas"_s, {1.0}) + readRows(s, u"GetTarefas"_s, {2.0})},
                          {u"SetOperadores"_s, readRows(s, u"GetOperadores"_s, {11.0})}};
         created->otherUnit = otherUnitRows(db);
-        return created;
+        // Registered after Qt's globals came to be, so it runs before they go.
+        std::atexit([] { QDir(QString::fromStdString(folderToRemove())).removeRecursively(); });
+        return true;
     }();
-    return *w;
+    Q_UNUSED(ready);
+    return w;
 }
 
 QVariant valueFor(Input &in, const FieldDef &field)

@@ -180,6 +180,22 @@ World &world()
         created->rows = {{u"SetProcessos"_s, readRows(s, u"GetProcessos"_s, {})},
                          {u"SetTarefas"_s, readRows(s, u"GetTarefas"_s, {1.0}) + readRows(s, u"GetTarefas"_s, {2.0})},
                          {u"SetOperadores"_s, readRows(s, u"GetOperadores"_s, {11.0})}};
+        // Rows of the other unit as a forged client would write them: the
+        // session cannot read them, so they are made from its own rows.
+        auto forged = [created](const QString &method, const QHash<QString, QVariant> &values) {
+            const QList<FieldDef> &fields = created->fields[method];
+            Row row = created->rows[method].value(0, Row(fields.size()));
+            for (qsizetype i = 0; i < fields.size(); ++i) {
+                if (values.contains(fields.at(i).name)) {
+                    row[i] = values.value(fields.at(i).name);
+                }
+            }
+            created->rows[method] << row;
+        };
+        forged(u"SetProcessos"_s, {{u"NRPROCESSOFILIAL"_s, 3.0}, {u"NMPROCESSOFILIAL"_s, u"Outra loja"_s}});
+        forged(u"SetTarefas"_s, {{u"NRATIVIDADEFILIAL"_s, 14.0}, {u"NRPROCESSOFILIAL"_s, 3.0}, {u"NMATIVIDADEFILIAL"_s, u"Alheia"_s}});
+        forged(u"SetOperadores"_s, {{u"NRRESPATIVFILIAL"_s, 23.0}, {u"NRATIVIDADEFILIAL"_s, 14.0}, {u"NRPROCESSOFILIAL"_s, 3.0},
+                                    {u"CDOPERADOR"_s, u"OP9"_s}, {u"CDGRUPOPER"_s, QVariant()}, {u"IDEXECUTA"_s, u"S"_s}, {u"IDVALIDA"_s, u"S"_s}});
         created->otherUnit = otherUnitRows(db);
         // Registered after Qt's globals came to be, so it runs before they go.
         std::atexit([] { QDir(QString::fromStdString(folderToRemove())).removeRecursively(); });

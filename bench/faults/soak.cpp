@@ -110,6 +110,8 @@ bool soak(const QString &engine, const QString &program, int seconds, int client
         while (timer.elapsed() < qint64(at) * 1000) {
             QThread::msleep(50);
         }
+        // Measured while every client is still connected, the end included.
+        const qint64 rss = server.residentKiB();
         if (at + interval > seconds) {
             stop = true;
             for (QThread *thread : threads) {
@@ -121,7 +123,6 @@ bool soak(const QString &engine, const QString &program, int seconds, int client
             merge(window, sink.take());
         }
         merge(total, window);
-        const qint64 rss = server.residentKiB();
         if (rssWarm == 0) {
             rssWarm = rss;
         }
@@ -138,6 +139,7 @@ bool soak(const QString &engine, const QString &program, int seconds, int client
         }
     }
     qDeleteAll(threads);
+    const qint64 rssAfter = server.residentKiB();
     server.stop();
     qint64 calls = 0;
     qint64 errors = 0;
@@ -150,8 +152,8 @@ bool soak(const QString &engine, const QString &program, int seconds, int client
         print(row(method, total.value(method)));
     }
     const double growth = rssWarm > 0 ? 100.0 * double(rssEnd - rssWarm) / double(rssWarm) : 0;
-    print(u"  %1 chamadas, %2 erros; memória residente: %3 KiB após o aquecimento, %4 KiB no fim (%5%6%)"_s.arg(calls).arg(errors)
-              .arg(rssWarm).arg(rssEnd).arg(growth >= 0 ? u"+"_s : QString()).arg(growth, 0, 'f', 1));
+    print(u"  %1 chamadas, %2 erros; memória residente: %3 KiB após o aquecimento, %4 KiB no fim (%5%6%), %7 KiB depois que os clientes saíram"_s
+              .arg(calls).arg(errors).arg(rssWarm).arg(rssEnd).arg(growth >= 0 ? u"+"_s : QString()).arg(growth, 0, 'f', 1).arg(rssAfter));
     return errors == 0 && faults.load() == 0 && calls > 0 && growth < 10.0;
 }
 

@@ -79,6 +79,27 @@ QString operatorCode(int client)
     return u"OP%1"_s.arg(client % operatorCount);
 }
 
+QStringList engines(const QString &option)
+{
+    QStringList list;
+    const bool pg = !qEnvironmentVariableIsEmpty("PRU_TEST_PG");
+    if (option == u"sqlite"_s || option == u"all"_s) {
+        list << u"sqlite"_s;
+    }
+    if (option == u"pg"_s || (option == u"all"_s && pg)) {
+        list << u"pg"_s;
+    }
+    if (option == u"all"_s && !pg) {
+        print(u"(PostgreSQL: defina PRU_TEST_PG para usá-lo também)"_s);
+    }
+    return list;
+}
+
+QString serverProgram(const QString &option)
+{
+    return !option.isEmpty() ? option : QDir(QCoreApplication::applicationDirPath()).filePath(u"pru_server"_s);
+}
+
 void print(const QString &text)
 {
     std::fputs(qPrintable(text + u'\n'), stdout);
@@ -357,7 +378,7 @@ Client::Outcome Client::outcome(const RpcReply &reply) const
     if (reply.ok) {
         return Outcome::Ok;
     }
-    return m_rpc.isOpen() ? Outcome::Refused : Outcome::Lost;
+    return isOpen() ? Outcome::Refused : Outcome::Lost;
 }
 
 Stats StatsSink::take()
@@ -402,6 +423,36 @@ Client::Outcome Scenario::save(Client &client, const QString &method, const Delt
     return fail(outcome);
 }
 
+Client::Outcome Scenario::readFailed(Client &client)
+{
+    // A read cut after an acknowledged save: the model is known, the
+    // scenario just cannot go on.
+    return fail(client.isOpen() ? Client::Outcome::Refused : Client::Outcome::Lost);
+}
+
+Client::Outcome Scenario::saveTasks(Client &client, const DeltaPacket &delta, const TreeModel &after)
+{
+    const Client::Outcome outcome = save(client, u"SetTarefas"_s, delta, after);
+    if (outcome == Client::Outcome::Ok && !reloadTasks(client)) {
+        return readFailed(client);
+    }
+    return outcome;
+}
+
+bool Scenario::readProcess(Client &client, Row *row) const
+{
+    const RpcReply reply = client.call(u"GetProcessos"_s, {});
+    if (!reply.ok) {
+        return false;
+    }
+    for (const Row &each : DataPacket::decode(reply.value.toByteArray()).rows) {
+        if (at(Fields::processos(), each, u"NRPROCESSOFILIAL"_s).toLongLong() == m_process) {
+            *row = each;
+        }
+    }
+    return true;
+}
+
 bool Scenario::reloadTasks(Client &client)
 {
     const RpcReply reply = client.call(u"GetTarefas"_s, {double(m_process)});
@@ -435,12 +486,6 @@ Client::Outcome Scenario::step(Client &client)
     const QList<FieldDef> responsibleFields = Fields::operadores();
     const QString t1 = m_prefix + u"T1"_s, t2 = m_prefix + u"T2"_s, t3 = m_prefix + u"T3"_s, t4 = m_prefix + u"T4"_s;
     const QString t1Edited = t1 + u" editada"_s;
-    auto readFailed = [this](Client &c) {
-        // A read cut after an acknowledged save: the model is known, the
-        // scenario just cannot go on.
-        return fail(c.outcome(RpcReply::failure({})) == Client::Outcome::Lost ? Client::Outcome::Lost
-                                                                                 : Client::Outcome::Refused);
-    };
     const int current = m_step++;
     switch (current) {
     case 0: { // a new process
@@ -466,11 +511,7 @@ Client::Outcome Scenario::step(Client &client)
                 {u"DSATIVIDADEFILIAL"_s, m_prefix}}));
             after.tasks[name] = {m_prefix, periodicity, {}};
         }
-        const Client::Outcome outcome = save(client, u"SetTarefas"_s, delta, after);
-        if (outcome == Client::Outcome::Ok && !reloadTasks(client)) {
-            return readFailed(client);
-        }
-        return outcome;
+        return saveTasks(client, delta, after);
     }
     case 2: { // responsibles of two tasks in one delta
         TreeModel after = m_model;
@@ -515,11 +556,7 @@ Client::Outcome Scenario::step(Client &client)
             {u"NRATIVIDADEFILIAL"_s, -1.0}, {u"NRPROCESSOFILIAL"_s, double(m_process)}, {u"NMATIVIDADEFILIAL"_s, t4},
             {u"CDPERIENTR"_s, u"DI"_s}, {u"DSATIVIDADEFILIAL"_s, m_prefix}}));
         after.tasks[t4] = {m_prefix, u"DI"_s, {}};
-        const Client::Outcome outcome = save(client, u"SetTarefas"_s, delta, after);
-        if (outcome == Client::Outcome::Ok && !reloadTasks(client)) {
-            return readFailed(client);
-        }
-        return outcome;
+        return saveTasks(client, delta, after);
     }
     case 4: { // an edit and a delete of responsibles
         TreeModel after = m_model;
@@ -550,15 +587,9 @@ Client::Outcome Scenario::step(Client &client)
         return outcome;
     }
     case 6: { // the process renamed, against the row as the server gave it
-        const RpcReply reply = client.call(u"GetProcessos"_s, {});
-        if (!reply.ok) {
-            return readFailed(client);
-        }
         Row original;
-        for (const Row &row : DataPacket::decode(reply.value.toByteArray()).rows) {
-            if (at(processFields, row, u"NRPROCESSOFILIAL"_s).toLongLong() == m_process) {
-                original = row;
-            }
+        if (!readProcess(client, &original)) {
+            return readFailed(client);
         }
         if (original.isEmpty()) {
             m_refusal = u"GetProcessos: o processo %1 sumiu"_s.arg(m_process);
@@ -575,15 +606,9 @@ Client::Outcome Scenario::step(Client &client)
             m_finished = true;
             return Client::Outcome::Ok;
         }
-        const RpcReply reply = client.call(u"GetProcessos"_s, {});
-        if (!reply.ok) {
-            return readFailed(client);
-        }
         Row original;
-        for (const Row &row : DataPacket::decode(reply.value.toByteArray()).rows) {
-            if (at(processFields, row, u"NRPROCESSOFILIAL"_s).toLongLong() == m_process) {
-                original = row;
-            }
+        if (!readProcess(client, &original)) {
+            return readFailed(client);
         }
         const Client::Outcome outcome = save(client, u"SetProcessos"_s, {processFields, {deleted(original)}}, TreeModel{});
         m_finished = true;

@@ -27,6 +27,11 @@ inline constexpr int operatorCount = 8;
 QString operatorCode(int client);
 
 void print(const QString &text);
+// The engines an --engine option names: sqlite, pg or all (pg only when
+// PRU_TEST_PG is set).
+QStringList engines(const QString &option);
+// The pru_server to start: the option's, or the one beside this program.
+QString serverProgram(const QString &option);
 
 // A throwaway database: a file in a temporary folder, or a database created on
 // the PostgreSQL server named by PRU_TEST_PG and dropped at the end.
@@ -129,6 +134,7 @@ public:
     RpcReply call(const QString &method, const QCborArray &args);
     Outcome outcome(const RpcReply &reply) const;
     const QString &operatorCode() const { return m_operator; }
+    bool isOpen() const { return m_rpc.isOpen(); }
 
 private:
     RpcClient m_rpc;
@@ -164,6 +170,10 @@ public:
 private:
     Client::Outcome save(Client &client, const QString &method, const DeltaPacket &delta, const TreeModel &after,
                          double *key = nullptr);
+    Client::Outcome saveTasks(Client &client, const DeltaPacket &delta, const TreeModel &after);
+    Client::Outcome readFailed(Client &client);
+    // The scenario's process as GetProcessos gives it; empty when gone.
+    bool readProcess(Client &client, Row *row) const;
     bool reloadTasks(Client &client);
     bool reloadResponsibles(Client &client, qint64 task, QList<Row> *rows);
     Client::Outcome fail(Client::Outcome outcome);

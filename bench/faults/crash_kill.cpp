@@ -64,12 +64,12 @@ void runClient(int client, int round, quint16 port, QList<Scenario> *scenarios, 
     }
 }
 
-bool runEngine(const QString &engine, const QString &serverProgram, int kills, int clients, quint32 seed, Totals &t)
+bool runEngine(const QString &engine, const QString &program, int kills, int clients, quint32 seed, Totals &t)
 {
     QTemporaryDir folder;
     Scratch scratch(engine, folder.path());
     scratch.seed();
-    ServerProcess server(serverProgram, scratch.serverArguments(), folder.filePath(u"pru.port"_s));
+    ServerProcess server(program, scratch.serverArguments(), folder.filePath(u"pru.port"_s));
     std::mt19937 random(seed);
     QList<QList<Scenario>> scenarios(clients);
     QElapsedTimer elapsed;
@@ -168,28 +168,17 @@ int main(int argc, char *argv[])
     parser.process(app);
     const int kills = qBound(1, parser.value(u"kills"_s).toInt(), 100'000);
     const int clients = qBound(1, parser.value(u"clients"_s).toInt(), 64);
-    const QString serverProgram = parser.isSet(u"server"_s) ? parser.value(u"server"_s)
-                                                            : QDir(QCoreApplication::applicationDirPath()).filePath(u"pru_server"_s);
-    QStringList engines;
-    const QString engine = parser.value(u"engine"_s);
-    if (engine == u"sqlite"_s || engine == u"all"_s) {
-        engines << u"sqlite"_s;
-    }
-    if (engine == u"pg"_s || (engine == u"all"_s && !qEnvironmentVariableIsEmpty("PRU_TEST_PG"))) {
-        engines << u"pg"_s;
-    }
-    if (engine == u"all"_s && qEnvironmentVariableIsEmpty("PRU_TEST_PG")) {
-        print(u"(PostgreSQL: defina PRU_TEST_PG para conferir também)"_s);
-    }
+    const QString program = Workload::serverProgram(parser.value(u"server"_s));
+    const QStringList engineNames = engines(parser.value(u"engine"_s));
     bool sound = true;
-    for (const QString &name : std::as_const(engines)) {
+    for (const QString &name : engineNames) {
         print(u"== %1: %2 mortes, %3 clientes"_s.arg(name).arg(kills).arg(clients));
         Totals t;
         QElapsedTimer timer;
         timer.start();
         bool ran = false;
         try {
-            ran = runEngine(name, serverProgram, kills, clients, parser.value(u"seed"_s).toUInt(), t);
+            ran = runEngine(name, program, kills, clients, parser.value(u"seed"_s).toUInt(), t);
         } catch (const EDatabaseError &e) {
             t.faults << e.message();
         }

@@ -176,18 +176,10 @@ int main(int argc, char *argv[])
     const int seconds = qBound(1, parser.value(u"seconds"_s).toInt(), 7 * 24 * 3600);
     const int clients = qBound(1, parser.value(u"clients"_s).toInt(), 200);
     const int interval = qBound(1, parser.value(u"interval"_s).toInt(), seconds);
-    const QString program = parser.isSet(u"server"_s) ? parser.value(u"server"_s)
-                                                      : QDir(QCoreApplication::applicationDirPath()).filePath(u"pru_server"_s);
-    QStringList engines;
-    const QString engine = parser.value(u"engine"_s);
-    if (engine == u"sqlite"_s || engine == u"all"_s) {
-        engines << u"sqlite"_s;
-    }
-    if (engine == u"pg"_s || (engine == u"all"_s && !qEnvironmentVariableIsEmpty("PRU_TEST_PG"))) {
-        engines << u"pg"_s;
-    }
+    const QString program = Workload::serverProgram(parser.value(u"server"_s));
+    const QStringList engineNames = engines(parser.value(u"engine"_s));
     bool sound = true;
-    for (const QString &name : std::as_const(engines)) {
+    for (const QString &name : engineNames) {
         print(u"== %1: %2 clientes por %3 s"_s.arg(name).arg(clients).arg(seconds));
         try {
             sound = soak(name, program, seconds, clients, interval) && sound;

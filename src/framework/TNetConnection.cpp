@@ -82,12 +82,14 @@ void TNetConnection::setConnected(bool connected)
                                      .arg(m_serverName, error));
         }
         m_client = std::move(client);
+        m_dropped = false;
         emit connectedChanged(true);
         if (AfterConnect) {
             AfterConnect(this);
         }
         return;
     }
+    m_dropped = false;
     if (!m_client) {
         return;
     }
@@ -112,11 +114,28 @@ QString TNetConnection::operatorName() const
 RpcReply TNetConnection::callRemote(const QString &method, const QCborArray &args)
 {
     RpcReply reply;
-    if (!Connected()) {
-        reply = RpcReply::failure(u"Sem conexão com o servidor de aplicação %1:%2; a chamada %3 não foi feita."_s
-                                      .arg(m_host)
-                                      .arg(m_port)
-                                      .arg(method));
+    if (m_client && !m_client->isOpen()) {
+        // The server dropped the connection (stopped, restarted, killed): the
+        // next call connects again, so a change the screen kept can still be saved.
+        m_client.reset();
+        m_dropped = true;
+        emit connectedChanged(false);
+    }
+    QString notConnected;
+    if (m_dropped) {
+        try {
+            setConnected(true);
+        } catch (const EDatabaseError &e) {
+            notConnected = e.message();
+        }
+    } else if (!Connected()) {
+        notConnected = u"Sem conexão com o servidor de aplicação %1:%2; a chamada %3 não foi feita."_s
+                           .arg(m_host)
+                           .arg(m_port)
+                           .arg(method);
+    }
+    if (!notConnected.isEmpty()) {
+        reply = RpcReply::failure(notConnected);
         reply.method = method;
     } else {
         // Whatever the call throws reaches the caller as a failed reply, so

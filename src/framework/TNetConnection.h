@@ -86,5 +86,8 @@ private:
     int m_timeoutMs = 30000;
     bool m_throwException = true;
     std::unique_ptr<RpcClient> m_client;
+    // Set when the server dropped a connection this object had opened; the
+    // next call connects again. A Close() by the caller clears it.
+    bool m_dropped = false;
     TAppServer m_appServer{this};
 };

@@ -67,7 +67,9 @@ public:
 
     ~ScreenTestServer() { stop(); }
 
-    void start()
+    // Port 0 lets the system choose; a test that restarts the server gives
+    // the port it had, as a restarted server keeps its configured port.
+    void start(quint16 port = 0)
     {
         auto state = std::make_shared<ServerState>(m_config);
         SessionHandlerFactory inner = RdmProcessoUnidade::factory(state);
@@ -76,7 +78,7 @@ public:
             return std::make_unique<Recording>(inner(), shared);
         });
         QString error;
-        if (!m_server->listen(QHostAddress::LocalHost, 0, &error)) {
+        if (!m_server->listen(QHostAddress::LocalHost, port, &error)) {
             qFatal("test server: %s", qPrintable(error));
         }
         m_port = m_server->port();

@@ -168,9 +168,30 @@ private slots:
         QVERIFY(!reply.ok);
         QVERIFY(!reply.error.isEmpty());
         QVERIFY(!m_net->Connected());
+        // The next call tries to connect again and says why it could not.
         const RpcReply again = m_net->AppServer()->call(u"types"_s);
         QVERIFY(!again.ok);
-        QVERIFY2(again.error.contains(u"Sem conexão"_s), qPrintable(again.error));
+        QVERIFY2(again.error.contains(u"Não foi possível conectar"_s), qPrintable(again.error));
+        QVERIFY(!m_net->Connected());
+        // Back on its port, the server answers the next call on a new connection.
+        const quint16 port = session().port;
+        m_server = std::make_unique<RpcServer>([] { return std::make_unique<Handler>(); });
+        QString error;
+        QVERIFY2(m_server->listen(QHostAddress::LocalHost, port, &error), qPrintable(error));
+        const RpcReply back = m_net->AppServer()->call(u"types"_s);
+        QVERIFY2(back.ok, qPrintable(back.error));
+        QVERIFY(m_net->Connected());
+    }
+
+    void closedByTheCallerStaysClosed()
+    {
+        m_net->Open();
+        m_net->setThrowException(false);
+        m_net->Close();
+        const RpcReply reply = m_net->AppServer()->call(u"types"_s);
+        QVERIFY(!reply.ok);
+        QVERIFY2(reply.error.contains(u"Sem conexão"_s), qPrintable(reply.error));
+        QVERIFY(!m_net->Connected());
     }
 
     void busyIndicatorShowsDuringACall()

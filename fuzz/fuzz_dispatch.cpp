@@ -162,8 +162,8 @@ World &world()
         Admin::createDatabase(db);
         Admin::addUnit(db, u"0001"_s, u"Loja"_s);
         Admin::addUnit(db, u"0002"_s, u"Outra"_s);
-        Admin::addOperator(db, u"OP0"_s, u"Operador"_s, u"0001"_s, u"senha"_s, 1);
-        Admin::addOperator(db, u"OP9"_s, u"Outro"_s, u"0002"_s, u"senha"_s, 1);
+        Admin::addOperator(db, u"OP0"_s, u"Operador"_s, u"0001"_s, u"senha"_s, PasswordHash::Cost::minimal());
+        Admin::addOperator(db, u"OP9"_s, u"Outro"_s, u"0002"_s, u"senha"_s, PasswordHash::Cost::minimal());
         Admin::addGroup(db, u"CX"_s, u"Caixa"_s, {u"OP0"_s});
         Sql::exec(db, u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA) VALUES ('DI', 'Diária', 'D')"_s);
         Sql::exec(db, u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA, IDDIASSEMANA) VALUES ('SG', 'Segundas', 'S', 'NSNNNNN')"_s);

@@ -159,7 +159,7 @@ void Scratch::seed()
     Admin::addUnit(db, u"0001"_s, u"Loja"_s);
     QStringList members;
     for (int i = 0; i < operatorCount; ++i) {
-        Admin::addOperator(db, operatorCode(i), u"Operador %1"_s.arg(i), u"0001"_s, u"senha"_s, 1000);
+        Admin::addOperator(db, operatorCode(i), u"Operador %1"_s.arg(i), u"0001"_s, u"senha"_s, PasswordHash::Cost::minimal());
         members << operatorCode(i);
     }
     Admin::addGroup(db, u"CX"_s, u"Caixa"_s, members);

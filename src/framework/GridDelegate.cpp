@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QValidator>
 
 #include "Guard.h"
 #include "TDBGrid.h"
@@ -75,6 +76,26 @@ void GridDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, 
     painter->restore();
 }
 
+namespace {
+// A text field's size counts characters, as the record set and the server
+// count them: an emoji is one, not the two UTF-16 units a line edit counts.
+class CharacterLimit : public QValidator
+{
+public:
+    CharacterLimit(int limit, QObject *parent)
+        : QValidator(parent), m_limit(limit)
+    {
+    }
+    State validate(QString &input, int &) const override
+    {
+        return input.toUcs4().size() <= m_limit ? Acceptable : Invalid;
+    }
+
+private:
+    int m_limit;
+};
+} // namespace
+
 QWidget *GridDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &option,
                                     const QModelIndex &index) const
 {
@@ -87,7 +108,7 @@ QWidget *GridDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem 
         if (!field->EditMask().isEmpty()) {
             editor->setInputMask(field->EditMask());
         } else if (field->DataType() == FieldType::Text && field->Size() > 0) {
-            editor->setMaxLength(field->Size());
+            editor->setValidator(new CharacterLimit(field->Size(), editor));
         }
         editor->setAlignment(column->Alignment() & Qt::AlignHorizontal_Mask);
     }

@@ -81,12 +81,8 @@ void RpcConnection::start()
     QString why;
     try {
         m_handler = m_factory();
-    } catch (const EDatabaseError &e) {
-        why = e.message();
-    } catch (const std::exception &e) {
-        why = QString::fromUtf8(e.what());
     } catch (...) {
-        why = u"erro desconhecido"_s;
+        why = currentExceptionMessage();
     }
     if (!m_handler) {
         if (why.isEmpty()) {
@@ -240,10 +236,8 @@ void RpcConnection::handleLogin(const RpcMessage &message)
         result = m_handler->login(message.server, message.operatorCode, message.password);
     } catch (const EAbort &) {
         failure = u"O login foi interrompido no servidor de aplicação."_s;
-    } catch (const EDatabaseError &e) {
-        failure = e.message();
-    } catch (const std::exception &e) {
-        failure = QString::fromUtf8(e.what());
+    } catch (const std::exception &) {
+        failure = currentExceptionMessage();
     } catch (...) {
         qCWarning(lcRpc) << "login: unknown exception";
         failure = u"Erro interno do servidor de aplicação durante o login."_s;
@@ -319,10 +313,8 @@ QByteArray RpcConnection::invoke(const RpcMessage &call)
         return frame;
     } catch (const EAbort &) {
         failure = u"A operação %1 foi interrompida no servidor de aplicação."_s.arg(call.method);
-    } catch (const EDatabaseError &e) {
-        failure = e.message();
-    } catch (const std::exception &e) {
-        failure = QString::fromUtf8(e.what());
+    } catch (const std::exception &) {
+        failure = currentExceptionMessage();
     } catch (...) {
         qCWarning(lcRpc) << "method" << call.method << "threw an unknown exception";
         failure = u"Erro interno do servidor de aplicação no método %1."_s.arg(call.method);

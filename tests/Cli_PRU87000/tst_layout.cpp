@@ -73,7 +73,6 @@ private slots:
     void hiddenPictures();
     void checkBoxPixels_data();
     void checkBoxPixels();
-    void pictureInCellShowsBackground();
     void recordSetFields_data();
     void recordSetFields();
     void gridColumns_data();
@@ -297,24 +296,6 @@ void TestLayout::checkBoxPixels()
             }
         }
     }
-}
-
-void TestLayout::pictureInCellShowsBackground()
-{
-    // A 50-pixel flag cell: the box 17 pixels in, at the top, on the cell's colour.
-    QImage cell(50, 20, QImage::Format_RGB32);
-    const QColor selection(0, 120, 215);
-    cell.fill(selection);
-    {
-        QPainter painter(&cell);
-        ScreenIcons::drawInCell(&painter, QRect(0, 0, 50, 20), (50 - 16) / 2, ScreenIcons::checked(), selection);
-    }
-    QCOMPARE(cell.pixelColor(17 + 2, 2), QColor(0, 0, 0));     // top-left corner of the box
-    QCOMPARE(cell.pixelColor(17 + 0, 0), selection);           // olive became the cell's colour
-    QCOMPARE(cell.pixelColor(17 + 15, 15), selection);
-    QCOMPARE(cell.pixelColor(17 + 13, 13), QColor(192, 192, 192));
-    QCOMPARE(cell.pixelColor(16, 2), selection);               // nothing left of the picture
-    QCOMPARE(cell.pixelColor(17 + 16, 2), selection);          // nor right of it
 }
 
 void TestLayout::recordSetFields_data()

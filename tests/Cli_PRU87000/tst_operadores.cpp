@@ -456,6 +456,11 @@ void TestOperadores::checkBoxesArePaintedInTheFlagCells()
     QPainter painter(&expected);
     ScreenIcons::drawInCell(&painter, expected.rect(), 17, picture, background);
     painter.end();
+    // The box stands 17 pixels in, at the top: its corner is black, the
+    // picture's olive became the cell's colour, nothing left of it.
+    QCOMPARE(shot.pixelColor(cell.left() + 17 + 2, cell.top() + 2), QColor(0, 0, 0));
+    QCOMPARE(shot.pixelColor(cell.left() + 17, cell.top()), background);
+    QCOMPARE(shot.pixelColor(cell.left() + 16, cell.top() + 2), background);
     for (int y = 0; y < cell.height(); ++y) {
         for (int x = 0; x < cell.width(); ++x) {
             const QColor got = shot.pixelColor(cell.left() + x, cell.top() + y);

@@ -534,6 +534,25 @@ private slots:
         QCOMPARE(m_grid->Tag(), 7);
     }
 
+    void textSizeCountsCharacters()
+    {
+        // NOME holds 20 characters: 20 emoji fit (40 UTF-16 units), a 21st does not.
+        m_grid->setSelectedIndex(1);
+        key(Qt::Key_F2);
+        QVERIFY(m_grid->EditorMode());
+        auto *editor = m_grid->findChild<QLineEdit *>(u"gridEditor"_s);
+        QVERIFY(editor);
+        editor->clear();
+        const QString smile = QString::fromUcs4(U"\U0001F600", 1);
+        for (int i = 0; i < 21; ++i) {
+            QTest::sendKeyEvent(QTest::Click, m_window->windowHandle(), Qt::Key_unknown, smile, {});
+        }
+        QCOMPARE(editor->text(), smile.repeated(20));
+        key(Qt::Key_Return);
+        QTRY_COMPARE(m_ds->FieldByName(u"NOME"_s)->AsString(), smile.repeated(20));
+        QVERIFY(m_errors.isEmpty());
+    }
+
 private:
     void key(Qt::Key k) { QTest::keyClick(m_window->windowHandle(), k); }
     void type(const QString &text)

@@ -45,6 +45,8 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 echo "== tests under sanitizers"
 ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
+echo "== packages: contents, the systemd unit, the server's configuration in a scratch root"
+"$root/scripts/package-check.sh" build
 echo "== crash safety: the server killed with SIGKILL while clients save (short run; 100 kills by hand)"
 build/bin/pru_crash --kills "${PRU_CRASH_KILLS:-10}"
 echo "== load soak: 32 clients of reads and saves (short run; 600 s by hand)"

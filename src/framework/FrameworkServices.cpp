@@ -225,6 +225,7 @@ SessionInfo g_session;
 QPointer<QMainWindow> g_mainWindow;
 ChildWindowPresenter g_presenter;
 QString g_lookupOptions;
+QString g_lookupHint;
 } // namespace
 
 void setSession(const SessionInfo &s)
@@ -289,6 +290,16 @@ void setLookupDatabaseOptions(const QString &options)
 QString LookupDatabaseOptions()
 {
     return g_lookupOptions;
+}
+
+void setLookupDatabaseHint(const QString &hint)
+{
+    g_lookupHint = hint;
+}
+
+QString LookupDatabaseHint()
+{
+    return g_lookupHint.isEmpty() ? u"Informe a conexão nas opções do programa (--lookup-db)."_s : g_lookupHint;
 }
 
 // ---- local cache -----------------------------------------------------------

@@ -106,6 +106,10 @@ FRAMEWORK_EXPORT void ShowChildWindow(QWidget *child);
 // (e.g. "QSQLITE:/path/file.db"); read by the lookup connection.
 FRAMEWORK_EXPORT void setLookupDatabaseOptions(const QString &options);
 FRAMEWORK_EXPORT QString LookupDatabaseOptions();
+// Where a person sets those options (the host's settings files), added to
+// the message a lookup gives when none were set.
+FRAMEWORK_EXPORT void setLookupDatabaseHint(const QString &hint);
+FRAMEWORK_EXPORT QString LookupDatabaseHint();
 
 // ---- local cache -----------------------------------------------------------
 

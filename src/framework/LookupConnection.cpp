@@ -189,7 +189,8 @@ QSqlDatabase LookupConnection::database()
         return QSqlDatabase::database(connectionName(), false);
     }
     if (options.isEmpty()) {
-        throw EDatabaseError(u"Banco de consultas não configurado."_s);
+        // Said before any driver is touched: the person needs where to set it.
+        throw EDatabaseError(u"Banco de consultas não configurado. %1"_s.arg(LookupDatabaseHint()));
     }
     return open(LookupSettings::parse(options));
 }

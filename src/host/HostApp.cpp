@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QSettings>
 #include <QTimer>
 
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "Guard.h"
 #include "HostMainWindow.h"
 #include "HostOptions.h"
+#include "HostSettings.h"
 #include "LoginDialog.h"
 
 using namespace Qt::StringLiterals;
@@ -43,19 +45,29 @@ int runHost(QApplication &app, const QStringList &arguments)
     QApplication::setApplicationDisplayName(u"Sistema da Unidade"_s);
     HostOptions options;
     QString error;
+    const std::unique_ptr<QSettings> settings = HostSettings::open();
+    const bool settingsRead = HostSettings::load(*settings, &options, &error);
     if (!parseHostOptions(arguments, &options, &error)) {
         const bool help = arguments.contains(u"--help"_s) || arguments.contains(u"-h"_s);
         printLine(help ? stdout : stderr, error);
         return help ? 0 : 2;
     }
     const bool batch = !options.screenshot.isEmpty();
+    if (!settingsRead) {
+        // A pin or address that cannot be read is not quietly dropped: the
+        // person fixes the file first.
+        printLine(stderr, error);
+        if (!batch) {
+            showError(error);
+        }
+        return 2;
+    }
     if (batch) {
         // No one to answer a box: errors go to the terminal.
         setErrorDisplay([](const QString &text, QWidget *) { printLine(stderr, u"Erro: "_s + text); });
     }
-    if (!options.lookupDb.isEmpty()) {
-        setLookupDatabaseOptions(options.lookupDb);
-    }
+    setLookupDatabaseOptions(options.lookupDb);
+    setLookupDatabaseHint(HostSettings::lookupHint(*settings));
 
     HostMainWindow window;
     setMainWindow(&window);
@@ -94,6 +106,7 @@ int runHost(QApplication &app, const QStringList &arguments)
         operatorCode = dialog.operatorCode();
         password = dialog.password();
     }
+    HostSettings::rememberLogin(*settings, host, port, operatorCode);
     setSession({operatorCode, password, host, port, options.serverSecurity});
     window.setSessionText(u"Operador: %1 (%2)   Unidade: %3   Servidor: %4:%5"_s.arg(operatorCode, login.operatorName,
                                                                                       login.unitName, host)

@@ -69,18 +69,29 @@ bool parseHostOptions(const QStringList &arguments, HostOptions *options, QStrin
         && !parseServerAddress(parser.value(server), &options->serverHost, &options->serverPort, error)) {
         return false;
     }
-    options->operatorCode = parser.value(op);
-    options->password = parser.value(password);
+    // What the settings filled in stays unless the command line says otherwise.
+    if (parser.isSet(op)) {
+        options->operatorCode = parser.value(op);
+    }
+    if (parser.isSet(password)) {
+        options->password = parser.value(password);
+        options->passwordGiven = true;
+    }
     options->open = parser.values(open);
-    options->lookupDb = parser.value(lookup);
-    if (options->lookupDb.isEmpty() && parser.isSet(database)) {
+    if (parser.isSet(lookup)) {
+        options->lookupDb = parser.value(lookup);
+    } else if (parser.isSet(database)) {
         options->lookupDb = u"QSQLITE:"_s + QFileInfo(parser.value(database)).absoluteFilePath();
     }
     options->screenshot = parser.value(shot);
     options->loginModule = parser.value(loginModule);
     options->modulePath = parser.values(moduleDir);
-    options->serverSecurity.tls = parser.isSet(tls);
-    options->serverSecurity.caFile = parser.value(ca);
+    if (parser.isSet(tls)) {
+        options->serverSecurity.tls = true;
+    }
+    if (parser.isSet(ca)) {
+        options->serverSecurity.caFile = parser.value(ca);
+    }
     if (parser.isSet(fingerprint)
         && !RpcSecurity::parseFingerprint(parser.value(fingerprint), &options->serverSecurity.fingerprint)) {
         *error = u"Impressão digital inválida: \"%1\" (use os 64 dígitos hexadecimais do SHA-256, com ou sem ':')."_s.arg(

@@ -5,13 +5,14 @@
 
 #include "RpcClient.h"
 
-// What the host was told on its command line.
+// What the host was told: its settings files (HostSettings), then its command line.
 struct HostOptions
 {
     QString serverHost;      // --server host:port
     int serverPort = 0;
     QString operatorCode;    // --operator
     QString password;        // --password
+    bool passwordGiven = false; // a remembered server and operator alone do not log in
     QStringList open;        // --open <module path or screen code>, in order
     QString lookupDb;        // --lookup-db <connection options>, or from --database <SQLite file>
     QString screenshot;      // --screenshot <file.png>: save the main window and exit
@@ -21,11 +22,11 @@ struct HostOptions
     // --server-ca <PEM file>, --server-fingerprint <SHA-256>; plain TCP without any.
     RpcSecurity serverSecurity;
 
-    bool hasCredentials() const { return !serverHost.isEmpty() && serverPort > 0 && !operatorCode.isEmpty(); }
+    bool hasCredentials() const { return !serverHost.isEmpty() && serverPort > 0 && !operatorCode.isEmpty() && passwordGiven; }
 };
 
 // Parses host:port. False with *error set when it is not one.
 bool parseServerAddress(const QString &text, QString *host, int *port, QString *error);
 
-// Parses the command line; false with *error set on a bad option.
+// Parses the command line over what *options holds; false with *error set on a bad option.
 bool parseHostOptions(const QStringList &arguments, HostOptions *options, QString *error);

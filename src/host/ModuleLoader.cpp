@@ -20,7 +20,8 @@ QString ModuleLoader::resolve(const QString &pathOrCode) const
     }
     QStringList folders = m_searchPath;
     const QString appDir = QCoreApplication::applicationDirPath();
-    folders << appDir << QDir(appDir).filePath(u"../lib"_s);
+    // Beside the program (a build), and the installed package's own folder.
+    folders << appDir << QDir(appDir).filePath(u"../lib"_s) << QDir(appDir).filePath(u"../lib/pru"_s);
     const QString env = qEnvironmentVariable("PRU_MODULE_PATH");
     if (!env.isEmpty()) {
         folders << env.split(QDir::listSeparator(), Qt::SkipEmptyParts);

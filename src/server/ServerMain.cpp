@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QSaveFile>
@@ -248,6 +249,40 @@ void writePortFile(const QString &path, const QString &address, quint16 port)
     }
 }
 
+// Passwords travel in the login: in plain TCP only where nobody else can
+// listen, unless the administrator says the network is protected otherwise.
+void requireSafeListening(const Settings &settings, const QSslConfiguration &tls)
+{
+    if (tls.isNull() && !settings.address.isLoopback() && !settings.allowPlain) {
+        throw EDatabaseError(u"sem TLS o servidor só escuta no endereço local (127.0.0.1 ou ::1); para %1 informe "
+                             "--tls-cert e --tls-key (scripts/make-cert.sh gera um par), ou --allow-plain se a rede "
+                             "já for protegida de outra forma"_s.arg(settings.addressText));
+    }
+}
+
+// What a start would refuse, said without opening the database or the port:
+// for a site checking its configuration file before it restarts the service.
+int checkConfig(const Settings &settings)
+{
+    const QSslConfiguration tls = tlsConfiguration(settings);
+    requireSafeListening(settings, tls);
+    QTextStream out(stdout);
+    if (settings.database.engine == DatabaseConfig::Engine::SQLite) {
+        const QFileInfo file(settings.database.sqliteFile);
+        if (file.isRelative()) {
+            out << u"aviso: o arquivo SQLite %1 é relativo à pasta de trabalho; prefira um caminho completo "
+                   "(/var/lib/pru/pru87000.sqlite)\n"_s.arg(settings.database.sqliteFile);
+        } else if (!file.dir().exists()) {
+            out << u"aviso: a pasta %1 do banco SQLite ainda não existe (o pacote a cria em /var/lib/pru)\n"_s.arg(
+                file.dir().path());
+        }
+    }
+    out << u"configuração aceita: %1:%2, %3, %4\n"_s.arg(settings.addressText)
+               .arg(settings.port)
+               .arg(settings.database.describe(), tls.isNull() ? u"sem TLS"_s : u"TLS"_s);
+    return 0;
+}
+
 int serve(QCoreApplication &app, const Settings &settings)
 {
     auto state = std::make_shared<ServerState>(settings.database);
@@ -261,13 +296,7 @@ int serve(QCoreApplication &app, const Settings &settings)
     }
     RpcServer server(RdmProcessoUnidade::factory(state));
     const QSslConfiguration tls = tlsConfiguration(settings);
-    // Passwords travel in the login: in plain TCP only where nobody else can
-    // listen, unless the administrator says the network is protected otherwise.
-    if (tls.isNull() && !settings.address.isLoopback() && !settings.allowPlain) {
-        throw EDatabaseError(u"sem TLS o servidor só escuta no endereço local (127.0.0.1 ou ::1); para %1 informe "
-                             "--tls-cert e --tls-key (scripts/make-cert.sh gera um par), ou --allow-plain se a rede "
-                             "já for protegida de outra forma"_s.arg(settings.addressText));
-    }
+    requireSafeListening(settings, tls);
     server.setTls(tls);
     QString error;
     if (!server.listen(settings.address, settings.port, &error)) {
@@ -320,6 +349,7 @@ int run(QCoreApplication &app)
         {u"allow-plain"_s, u"Aceita TCP sem criptografia num endereço que não é o local (só em rede já protegida)."_s},
         {u"sqlite"_s, u"Arquivo SQLite (padrão pru87000.sqlite)."_s, u"arquivo"_s},
         {u"pg"_s, u"Banco PostgreSQL: \"host=... port=... user=... dbname=... password=...\"."_s, u"opções"_s},
+        {u"check-config"_s, u"Lê a configuração e as opções, diz se o servidor as aceita e termina (sem abrir o banco nem a porta)."_s},
         {u"create-db"_s, u"Cria o banco de dados ou o migra para a última versão e termina."_s},
         {u"demo"_s, u"Carrega os dados de demonstração e termina."_s},
         {u"add-unit"_s, u"Inclui ou altera uma unidade (com --name) e termina."_s, u"código"_s},
@@ -343,6 +373,9 @@ int run(QCoreApplication &app)
         || parser.isSet(u"list-activities"_s);
     try {
         const Settings settings = readSettings(parser);
+        if (parser.isSet(u"check-config"_s)) {
+            return checkConfig(settings);
+        }
         if (admin) {
             return runAdmin(parser, settings);
         }

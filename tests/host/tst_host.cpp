@@ -5,6 +5,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QProcess>
+#include <QSettings>
 #include <QSslKey>
 #include <QTemporaryDir>
 #include <QTest>
@@ -12,7 +13,10 @@
 #include "FrameworkServices.h"
 #include "Guard.h"
 #include "HostMainWindow.h"
+#include "Exceptions.h"
 #include "HostOptions.h"
+#include "HostSettings.h"
+#include "LookupConnection.h"
 #include "LoginCheck.h"
 #include "LoginDialog.h"
 #include "ModalDialogs.h"
@@ -41,6 +45,9 @@ void startHost(QProcess &host, const QStringList &arguments)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    // The host remembers its logins: in a folder of the test's, not the tester's.
+    static QTemporaryDir config;
+    env.insert(u"XDG_CONFIG_HOME"_s, config.path());
     host.setProcessEnvironment(env);
     host.start(QStringLiteral(PRU_HOST_EXE), arguments);
 }
@@ -253,6 +260,106 @@ private slots:
         QCOMPARE(window.workspace()->subWindowList().size(), 0);
         setMainWindow(nullptr);
         setChildWindowPresenter({});
+    }
+
+    // The site file under the user's: the user's value wins key by key, what
+    // the user never set comes from the site, the command line wins over
+    // both, and a remembered login keeps the server and operator only.
+    void settingsRoundTrip()
+    {
+        QTemporaryDir dir;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.filePath(u"user"_s));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, dir.filePath(u"site"_s));
+        const QString pin = u"4A7280 72E4CC75B1946D1450068400B013A68AD08087CD34D8B2FCA5D442D3FC"_s.remove(u' ');
+        {
+            QSettings site(QSettings::NativeFormat, QSettings::SystemScope, u"pru"_s, u"pru_host"_s);
+            site.setValue(u"server/address"_s, u"servidor-da-rede:8787"_s);
+            site.setValue(u"server/fingerprint"_s, pin);
+            site.setValue(u"lookup/connection"_s, u"engine=postgresql host=db1 database=pru user=pru_lookup"_s);
+            site.sync();
+            QVERIFY(site.fileName().startsWith(dir.filePath(u"site"_s)));
+        }
+        const QString lookup = u"engine=postgresql host=db1 database=pru user=pru_lookup"_s;
+        HostOptions o;
+        QString error;
+        QVERIFY2(HostSettings::load(*HostSettings::open(), &o, &error), qPrintable(error));
+        QCOMPARE(u"%1:%2"_s.arg(o.serverHost).arg(o.serverPort), u"servidor-da-rede:8787"_s);
+        QCOMPARE(o.lookupDb, lookup);
+        QCOMPARE(o.serverSecurity.fingerprint.size(), 32);
+        QVERIFY(o.operatorCode.isEmpty());
+
+        HostSettings::rememberLogin(*HostSettings::open(), u"::1"_s, 9000, u"MARIA"_s);
+        o = HostOptions();
+        QVERIFY2(HostSettings::load(*HostSettings::open(), &o, &error), qPrintable(error));
+        QCOMPARE(u"%1:%2"_s.arg(o.serverHost).arg(o.serverPort), u"::1:9000"_s);
+        QCOMPARE(o.operatorCode, u"MARIA"_s);
+        QCOMPARE(o.lookupDb, lookup); // still the site's
+        QVERIFY(o.serverSecurity.usesTls());
+        QVERIFY(!o.hasCredentials()); // remembered, but no password: the dialog asks
+        QVERIFY(parseHostOptions({u"pru_host"_s, u"--server"_s, u"outro:1"_s, u"--lookup-db"_s, u"QSQLITE:/x.db"_s,
+                                  u"--password"_s, u"p"_s},
+                                 &o, &error));
+        QCOMPARE(o.serverHost, u"outro"_s);
+        QCOMPARE(o.lookupDb, u"QSQLITE:/x.db"_s);
+        QCOMPARE(o.operatorCode, u"MARIA"_s);
+        QVERIFY(o.hasCredentials());
+
+        // A pin that cannot be read stops the host instead of being dropped.
+        QSettings user(QSettings::NativeFormat, QSettings::UserScope, u"pru"_s, u"pru_host"_s);
+        user.setValue(u"server/fingerprint"_s, u"4A:72"_s);
+        user.sync();
+        HostOptions bad;
+        QVERIFY(!HostSettings::load(user, &bad, &error));
+        QVERIFY2(error.contains(u"Impressão digital inválida"_s) && error.contains(user.fileName()), qPrintable(error));
+    }
+
+    // The real program: the server and operator of a login are there at the
+    // next start, the password never is.
+    void hostRemembersTheLastLogin()
+    {
+        QTemporaryDir dir;
+        QProcess host;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+        env.insert(u"XDG_CONFIG_HOME"_s, dir.filePath(u"config"_s));
+        const auto run = [&](const QStringList &arguments) {
+            host.setProcessEnvironment(env);
+            host.start(QStringLiteral(PRU_HOST_EXE), arguments + QStringList{u"--login-module"_s, testRemoteModule,
+                                                                               u"--screenshot"_s, dir.filePath(u"x.png"_s)});
+            return host.waitForFinished(60000) && host.exitCode() == 0;
+        };
+        QVERIFY2(run({u"--server"_s, u"127.0.0.1:%1"_s.arg(m_server->port()), u"--operator"_s, u"op"_s, u"--password"_s,
+                      u"secret"_s}),
+                 host.readAllStandardError().constData());
+        QFile file(dir.filePath(u"config/pru/pru_host.conf"_s));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray stored = file.readAll();
+        QVERIFY2(stored.contains("127.0.0.1:" + QByteArray::number(m_server->port())), stored.constData());
+        QVERIFY(!stored.contains("secret"));
+        // Only the password this time: server and operator are remembered.
+        QVERIFY2(run({u"--password"_s, u"secret"_s}), host.readAllStandardError().constData());
+    }
+
+    // A lookup with no connection set says where to set it, before any driver is asked.
+    void missingLookupConnectionSaysWhereToSetIt()
+    {
+        QTemporaryDir dir;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.filePath(u"user"_s));
+        const std::unique_ptr<QSettings> settings = HostSettings::open();
+        LookupConnection::close();
+        setLookupDatabaseOptions({});
+        setLookupDatabaseHint(HostSettings::lookupHint(*settings));
+        QString message;
+        try {
+            LookupConnection::database();
+        } catch (const EDatabaseError &e) {
+            message = e.message();
+        }
+        setLookupDatabaseHint({});
+        QVERIFY2(message.startsWith(u"Banco de consultas não configurado. Informe a conexão em [lookup] connection"_s),
+                 qPrintable(message));
+        QVERIFY2(message.contains(settings->fileName()) && message.contains(u"--lookup-db"_s), qPrintable(message));
+        QVERIFY(!message.contains(u"driver"_s, Qt::CaseInsensitive));
     }
 
     void screenshotOptionSavesAPicture()

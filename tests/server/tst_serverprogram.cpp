@@ -24,6 +24,8 @@ private slots:
     void servesUntilSignalled_data();
     void servesUntilSignalled();
     void configurationFile();
+    void checkConfig_data();
+    void checkConfig();
     void failuresAreReported_data();
     void failuresAreReported();
 
@@ -209,6 +211,42 @@ void TestServerProgram::configurationFile()
     server.terminate();
     QVERIFY(server.waitForFinished(30'000));
     QCOMPARE(server.exitCode(), 0);
+}
+
+void TestServerProgram::checkConfig_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("tls");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("accepted") << u"address=127.0.0.1\nport=8787"_s << QString() << 0
+                              << u"configuração aceita: 127.0.0.1:8787, SQLite "_s;
+    QTest::newRow("plain on every address") << u"address=0.0.0.0"_s << QString() << 1 << u"sem TLS o servidor só escuta"_s;
+    QTest::newRow("plain allowed") << u"address=0.0.0.0\nallowPlain=true"_s << QString() << 0 << u"configuração aceita"_s;
+    QTest::newRow("certificate without key") << u"address=127.0.0.1"_s << u"certificate=/nao/existe.crt"_s << 1
+                                             << u"--tls-cert e --tls-key juntos"_s;
+    QTest::newRow("unreadable certificate") << u"address=127.0.0.1"_s << u"certificate=/nao/existe.crt\nkey=/nao/existe.key"_s
+                                            << 1 << u"Certificado TLS ilegível"_s;
+    QTest::newRow("bad port") << u"port=porta"_s << QString() << 1 << u"Porta inválida"_s;
+}
+
+// What a start would refuse, refused without opening the database or the port.
+void TestServerProgram::checkConfig()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, tls);
+    QFETCH(int, exitCode);
+    QFETCH(QString, expected);
+    const QString ini = m_dir->filePath(u"pru_server.conf"_s);
+    {
+        QFile file(ini);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(u"[server]\n%1\n[database]\nsqlite=%2\n[tls]\n%3\n"_s.arg(server, m_file, tls).toUtf8());
+    }
+    const Result r = run({u"--config"_s, ini, u"--check-config"_s});
+    QVERIFY2(r.exitCode == exitCode, qPrintable(r.out + r.err));
+    QVERIFY2((r.out + r.err).contains(expected), qPrintable(r.out + r.err));
+    QVERIFY(!QFile::exists(m_file));
 }
 
 void TestServerProgram::failuresAreReported_data()

@@ -102,17 +102,10 @@ qint64 save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
             continue;
         }
         const qint64 key = delta.existingKey(entry);
-        QSqlQuery stored = Sql::exec(db,
+        QSqlQuery stored = lockStoredRow(db,
             u"SELECT CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA, DTFINVIGENCIA, CDOPERATU, DTATUALIZACAO "
-            "FROM PROCESSOFILIAL WHERE NRPROCESSOFILIAL = ?"_s + forUpdate(db),
-            {key});
-        if (!stored.next()) {
-            refuseText(conflictDeletedText());
-        }
-        if (stored.value(u"CDUNIDADE"_s).toString() != session.unit) {
-            refuseText(otherUnitText());
-        }
-        delta.checkOriginal(entry, stored);
+            "FROM PROCESSOFILIAL WHERE NRPROCESSOFILIAL = ?"_s,
+            key, session, delta, entry);
         const double storedStart = stored.value(u"DTINIVIGENCIA"_s).toDouble();
         stored.finish();
         if (entry.kind == ChangeKind::Modified) {

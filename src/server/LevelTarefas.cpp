@@ -130,19 +130,12 @@ void save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
             continue;
         }
         const qint64 key = delta.existingKey(entry);
-        QSqlQuery stored = Sql::exec(db,
+        QSqlQuery stored = lockStoredRow(db,
             u"SELECT p.CDUNIDADE, t.NRPROCESSOFILIAL, t.NMATIVIDADEFILIAL, t.CDTELAATIVIDADE, t.CDMODULOATIVIDADE, "
             "t.CDPERIENTR, t.DSATIVIDADEFILIAL, t.NRORDENAATIVIDADE, t.CDOPERATU, p.DTFINVIGENCIA "
             "FROM ATIVIDADEFILIAL t JOIN PROCESSOFILIAL p ON p.NRPROCESSOFILIAL = t.NRPROCESSOFILIAL "
-            "WHERE t.NRATIVIDADEFILIAL = ?"_s + forUpdate(db),
-            {key});
-        if (!stored.next()) {
-            refuseText(conflictDeletedText());
-        }
-        if (stored.value(u"CDUNIDADE"_s).toString() != session.unit) {
-            refuseText(otherUnitText());
-        }
-        delta.checkOriginal(entry, stored);
+            "WHERE t.NRATIVIDADEFILIAL = ?"_s,
+            key, session, delta, entry);
         const qint64 process = stored.value(u"NRPROCESSOFILIAL"_s).toLongLong();
         const QVariant processEnd = stored.value(u"DTFINVIGENCIA"_s);
         stored.finish();

@@ -181,6 +181,20 @@ QString forUpdate(QSqlDatabase &db)
     return Database::isSQLite(db) ? QString() : u" FOR UPDATE"_s;
 }
 
+QSqlQuery lockStoredRow(QSqlDatabase &db, const QString &select, qint64 key, const Session &session,
+                        const Delta &delta, const DeltaEntry &entry)
+{
+    QSqlQuery stored = Sql::exec(db, select + forUpdate(db), {key});
+    if (!stored.next()) {
+        refuseText(conflictDeletedText());
+    }
+    if (stored.value(u"CDUNIDADE"_s).toString() != session.unit) {
+        refuseText(otherUnitText());
+    }
+    delta.checkOriginal(entry, stored);
+    return stored;
+}
+
 bool hasExecuted(QSqlDatabase &db, const QString &column, qint64 key)
 {
     return Sql::scalar(db, u"SELECT 1 FROM ATIVIDADEDIA WHERE %1 = ? AND NOT "_s.arg(column)

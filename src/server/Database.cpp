@@ -257,6 +257,10 @@ bool hasTable(QSqlDatabase &db, const QString &schema, const QString &table)
 void keepCredentialsApart(QSqlDatabase &db)
 {
     const QString schema = Database::credentialsSchema;
+    // A connection not made by open() (a tool's, a test's) gets it too.
+    if (!Sql::scalar(db, u"SELECT 1 FROM pragma_database_list WHERE UPPER(name) = ?"_s, {schema}).isValid()) {
+        attachCredentials(db, db.databaseName());
+    }
     {
         TransactionGuard guard(db);
         if (!hasTable(db, schema, u"OPERADORSENHA"_s)) {

@@ -281,7 +281,8 @@ void keepCredentialsApart(QSqlDatabase &db)
         }
         guard.commit();
     }
-    // Deleted pages are overwritten, so no hash stays behind in the main file.
+    // Deleted pages are overwritten, so no hash stays behind in the main file
+    // (Debian's SQLite does it by default; a build without it must too).
     execPragma(db, u"PRAGMA main.secure_delete=ON"_s);
     {
         // Writes the main file only, and only once every row is found intact
@@ -300,7 +301,6 @@ void keepCredentialsApart(QSqlDatabase &db)
         }
         guard.commit();
     }
-    execPragma(db, u"PRAGMA main.secure_delete=OFF"_s);
     // The old pages also leave the write-ahead log (best effort: a reader
     // may hold it; its next checkpoint copies the zeroed pages).
     execPragma(db, u"PRAGMA main.wal_checkpoint(TRUNCATE)"_s);

@@ -103,8 +103,10 @@ private:
     // Runs pru_server over file until it listens; 0 when it did not.
     quint16 serve(QProcess &process, const QString &file);
     void stop(QProcess &process);
-    // Every seeded operator logs in with its own password only.
-    void checkLogins(quint16 port);
+    // The real server starts over file (moving its credentials), every
+    // seeded operator logs in with its own password only, and the main file
+    // keeps no credentials table.
+    void startAndLogIn(const QString &file);
 
     Environment m_env;
     PasswordHash::Stored m_legacy;
@@ -196,8 +198,11 @@ void TestCredentialsFile::stop(QProcess &process)
     QCOMPARE(process.exitCode(), 0);
 }
 
-void TestCredentialsFile::checkLogins(quint16 port)
+void TestCredentialsFile::startAndLogIn(const QString &file)
 {
+    QProcess process;
+    const quint16 port = serve(process, file);
+    QVERIFY(port);
     const QList<std::pair<QString, QString>> logins = {
         {u"SUPERVISOR"_s, u"senha"_s}, {u"MARIA"_s, u"segredo"_s}, {u"GERENTE"_s, u"senha"_s}};
     for (const auto &[code, password] : logins) {
@@ -207,6 +212,8 @@ void TestCredentialsFile::checkLogins(quint16 port)
         QVERIFY2(right.open(port, code, password, &error), qPrintable(code + u": "_s + error));
         QVERIFY(!wrong.open(port, code, password + u"x"_s, &error));
     }
+    stop(process);
+    QVERIFY(!tableInMainFile(file));
 }
 
 void TestCredentialsFile::earlierLayoutMovedOver_data()
@@ -241,13 +248,10 @@ void TestCredentialsFile::earlierLayoutMovedOver()
     QVERIFY(tableInMainFile(file));
     QVERIFY(fileContains(file, m_legacy.hashColumn().toUtf8()));
 
-    QProcess process;
-    const quint16 port = serve(process, file);
-    QVERIFY(port);
-    checkLogins(port);
-    stop(process);
-
-    QVERIFY(!tableInMainFile(file));
+    startAndLogIn(file);
+    if (QTest::currentTestFailed()) {
+        return;
+    }
     // Dropped pages are overwritten, not merely freed.
     QVERIFY(!fileContains(file, m_legacy.hashColumn().toUtf8()));
     QVERIFY(!fileContains(file, "$argon2id$"));
@@ -272,12 +276,7 @@ void TestCredentialsFile::moveSurvivesKill()
         ::kill(pid_t(process.processId()), SIGKILL);
         QVERIFY(process.waitForFinished(10'000));
     }
-    QProcess process;
-    const quint16 port = serve(process, file);
-    QVERIFY(port);
-    checkLogins(port);
-    stop(process);
-    QVERIFY(!tableInMainFile(file));
+    startAndLogIn(file);
 }
 
 QTEST_GUILESS_MAIN(TestCredentialsFile)

@@ -165,7 +165,9 @@ const sqlite3_module paramModule = makeModule();
 
 namespace SqliteParam {
 
-void registerOn(const QSqlDatabase &database)
+namespace {
+
+sqlite3 *handleOf(const QSqlDatabase &database)
 {
     if (!database.isOpen() || !database.driver()) {
         throw EDatabaseError(u"PARAM: a conexão SQLite não está aberta."_s);
@@ -190,6 +192,23 @@ void registerOn(const QSqlDatabase &database)
                                      .arg(QString::fromLatin1(sqlite3_libversion())));
         }
     }
+    return db;
+}
+
+// Lookups name only the lookup tables of the file they were given; a
+// statement that would open another file (the server's credentials file
+// beside it, for one) is refused.
+int refuseAttach(void *, int action, const char *, const char *, const char *, const char *)
+{
+    return action == SQLITE_ATTACH ? SQLITE_DENY : SQLITE_OK;
+}
+
+} // namespace
+
+void registerOn(const QSqlDatabase &database)
+{
+    sqlite3 *db = handleOf(database);
+    sqlite3_set_authorizer(db, refuseAttach, nullptr);
     const int rc = sqlite3_create_module_v2(db, "PARAM", &paramModule, nullptr, nullptr);
     if (rc != SQLITE_OK) {
         throw EDatabaseError(u"PARAM: falha ao registrar a função no SQLite: %1"_s

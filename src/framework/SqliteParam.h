@@ -10,7 +10,8 @@
 // table-valued function that has to be registered on every connection.
 namespace SqliteParam {
 
-// Registers PARAM on an open QSQLITE connection. Throws EDatabaseError when
+// Registers PARAM on an open QSQLITE connection, and refuses ATTACH there
+// from then on: a lookup connection reads its one file. Throws EDatabaseError when
 // the connection is not an open SQLite one or the registration fails.
 FRAMEWORK_EXPORT void registerOn(const QSqlDatabase &database);
 

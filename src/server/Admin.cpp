@@ -90,10 +90,13 @@ void addOperator(QSqlDatabase &db, const QString &code, const QString &name, con
     }
     if (Sql::scalar(db, u"SELECT 1 FROM OPERADOR WHERE CDOPERADOR = ?"_s, {code}).isValid()) {
         Sql::exec(db, u"UPDATE OPERADOR SET NMOPERADOR = ?, CDUNIDADE = ? WHERE CDOPERADOR = ?"_s, {name, unit, code});
-        Sql::exec(db, u"DELETE FROM OPERADORSENHA WHERE CDOPERADOR = ?"_s, {code});
     } else {
         Sql::exec(db, u"INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR, CDUNIDADE) VALUES (?, ?, ?)"_s, {code, name, unit});
     }
+    // On SQLite the credentials are in a file of their own, and a commit in
+    // WAL mode is atomic per file: a stop between the two may have left a
+    // row without its operator, which this replaces.
+    Sql::exec(db, u"DELETE FROM OPERADORSENHA WHERE CDOPERADOR = ?"_s, {code});
     Sql::exec(db, u"INSERT INTO OPERADORSENHA (CDOPERADOR, DSSALT, DSHASH, NRITERACOES, DTATUALIZACAO) VALUES (?, ?, ?, ?, ?)"_s,
               {code, stored.saltColumn(), stored.hashColumn(), stored.iterations, ServerClock::nowDays()});
     guard.commit();

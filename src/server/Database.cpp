@@ -1,6 +1,7 @@
 #include "Database.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -53,6 +54,16 @@ namespace {
 // time of day as the fraction), exactly as they travel, so that a value read
 // back compares equal to what a client holds; a day (DTATIVIDADE) is a whole
 // day count.
+QString credentialsTable(const QString &name, const QString &reference)
+{
+    return u"CREATE TABLE %1 ("
+           "CDOPERADOR VARCHAR(12) NOT NULL PRIMARY KEY%2, "
+           "DSSALT VARCHAR(64) NOT NULL, "
+           "DSHASH VARCHAR(128) NOT NULL, "
+           "NRITERACOES INTEGER NOT NULL, "
+           "DTATUALIZACAO {FLOAT})"_s.arg(name, reference);
+}
+
 struct Migration
 {
     int version;
@@ -75,13 +86,6 @@ const QList<Migration> &migrations()
              "CDOPERADOR VARCHAR(12) NOT NULL PRIMARY KEY, "
              "NMOPERADOR VARCHAR(40) NOT NULL, "
              "CDUNIDADE VARCHAR(4) REFERENCES UNIDADE (CDUNIDADE))"_s,
-
-             u"CREATE TABLE OPERADORSENHA ("
-             "CDOPERADOR VARCHAR(12) NOT NULL PRIMARY KEY REFERENCES OPERADOR (CDOPERADOR) ON DELETE CASCADE, "
-             "DSSALT VARCHAR(64) NOT NULL, "
-             "DSHASH VARCHAR(128) NOT NULL, "
-             "NRITERACOES INTEGER NOT NULL, "
-             "DTATUALIZACAO {FLOAT})"_s,
 
              u"CREATE TABLE GRUPOPER ("
              "CDGRUPOPER VARCHAR(2) NOT NULL PRIMARY KEY, "
@@ -169,6 +173,10 @@ const QList<Migration> &migrations()
              "DTREDEFINICAO {FLOAT} NOT NULL)"_s,
          },
          {
+             // On PostgreSQL the lookup role is refused this table; SQLite
+             // keeps it in the credentials file instead (keepCredentialsApart).
+             credentialsTable(u"OPERADORSENHA"_s, u" REFERENCES OPERADOR (CDOPERADOR) ON DELETE CASCADE"_s),
+
              // The lookups' InterBase-dialect texts select from PARAM(:X) P and
              // read P.PARAM; unquoted names so that P.PARAM resolves.
              u"CREATE FUNCTION PARAM(V TEXT) RETURNS TABLE(PARAM TEXT) "
@@ -211,9 +219,104 @@ void execPragma(QSqlDatabase &db, const QString &text)
     }
 }
 
+// The credentials file is created before SQLite would create it, so that
+// it is the server's user's alone (the -wal and -shm files copy its mode).
+void attachCredentials(QSqlDatabase &db, const QString &mainFile)
+{
+    const QString file = Database::credentialsFile(mainFile);
+    if (file != u":memory:"_s && !QFileInfo::exists(file)) {
+        QFile created(file);
+        if (!created.open(QIODevice::WriteOnly | QIODevice::NewOnly)
+            || !created.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+            // Lost a race with another server creating it: that one is used.
+            if (!QFileInfo::exists(file)) {
+                throw EServerFailure(u"Não foi possível criar o arquivo de senhas %1: %2"_s.arg(file, created.errorString()));
+            }
+        }
+    }
+    QSqlQuery query(db);
+    query.prepare(u"ATTACH DATABASE ? AS %1"_s.arg(Database::credentialsSchema));
+    query.addBindValue(file);
+    if (!query.exec()) {
+        throw EServerFailure(u"Não foi possível abrir o arquivo de senhas %1: %2"_s.arg(file, query.lastError().text()));
+    }
+}
+
+bool hasTable(QSqlDatabase &db, const QString &schema, const QString &table)
+{
+    return Sql::scalar(db, u"SELECT 1 FROM %1.sqlite_master WHERE type = 'table' AND UPPER(name) = ?"_s.arg(schema),
+                       {table})
+        .isValid();
+}
+
+// Moves the credentials of a database of the earlier layout (OPERADORSENHA in
+// the main file) into the credentials file. Each step is one transaction on
+// one file and safe to repeat, so a server stopped anywhere resumes at its
+// next start: until the main file's table is dropped, unqualified names
+// resolve to it (main comes before attached files) and it stays the one in use.
+void keepCredentialsApart(QSqlDatabase &db)
+{
+    const QString schema = Database::credentialsSchema;
+    // A connection not made by open() (a tool's, a test's) gets it too.
+    if (!Sql::scalar(db, u"SELECT 1 FROM pragma_database_list WHERE UPPER(name) = ?"_s, {schema}).isValid()) {
+        attachCredentials(db, db.databaseName());
+    }
+    {
+        TransactionGuard guard(db);
+        if (!hasTable(db, schema, u"OPERADORSENHA"_s)) {
+            Sql::exec(db, expand(credentialsTable(schema + u".OPERADORSENHA"_s, QString()), true));
+        }
+        guard.commit();
+    }
+    if (!hasTable(db, u"main"_s, u"OPERADORSENHA"_s)) {
+        return;
+    }
+    const QString columns = u"CDOPERADOR, DSSALT, DSHASH, NRITERACOES, DTATUALIZACAO"_s;
+    {
+        // Writes the credentials file only; the main file's rows win over
+        // whatever an interrupted earlier copy left.
+        TransactionGuard guard(db);
+        if (hasTable(db, u"main"_s, u"OPERADORSENHA"_s)) {
+            Sql::exec(db, u"INSERT OR REPLACE INTO %1.OPERADORSENHA (%2) SELECT %2 FROM main.OPERADORSENHA"_s.arg(schema, columns));
+        }
+        guard.commit();
+    }
+    // Deleted pages are overwritten, so no hash stays behind in the main file
+    // (Debian's SQLite does it by default; a build without it must too).
+    execPragma(db, u"PRAGMA main.secure_delete=ON"_s);
+    {
+        // Writes the main file only, and only once every row is found intact
+        // in the credentials file.
+        TransactionGuard guard(db);
+        if (hasTable(db, u"main"_s, u"OPERADORSENHA"_s)) {
+            const int missing = Sql::scalar(db,
+                u"SELECT COUNT(*) FROM main.OPERADORSENHA m WHERE NOT EXISTS (SELECT 1 FROM %1.OPERADORSENHA s "
+                "WHERE s.CDOPERADOR = m.CDOPERADOR AND s.DSSALT = m.DSSALT AND s.DSHASH = m.DSHASH "
+                "AND s.NRITERACOES = m.NRITERACOES AND s.DTATUALIZACAO IS m.DTATUALIZACAO)"_s.arg(schema)).toInt();
+            if (missing > 0) {
+                throw EServerFailure(u"As senhas de %1 operador(es) não conferem no arquivo de senhas; "
+                                     "nada foi removido do banco de dados principal."_s.arg(missing));
+            }
+            Sql::exec(db, u"DROP TABLE main.OPERADORSENHA"_s);
+        }
+        guard.commit();
+    }
+    // The old pages also leave the write-ahead log (best effort: a reader
+    // may hold it; its next checkpoint copies the zeroed pages).
+    execPragma(db, u"PRAGMA main.wal_checkpoint(TRUNCATE)"_s);
+}
+
 } // namespace
 
 namespace Database {
+
+QString credentialsFile(const QString &sqliteFile)
+{
+    if (sqliteFile.isEmpty() || sqliteFile == u":memory:"_s) {
+        return u":memory:"_s;
+    }
+    return sqliteFile + u".senhas"_s;
+}
 
 QString uniqueConnectionName(const QString &prefix)
 {
@@ -244,8 +347,11 @@ QSqlDatabase open(const DatabaseConfig &config, const QString &connectionName)
     }
     try {
         if (sqlite) {
-            execPragma(db, u"PRAGMA journal_mode=WAL"_s);
-            execPragma(db, u"PRAGMA synchronous=NORMAL"_s);
+            attachCredentials(db, config.sqliteFile);
+            execPragma(db, u"PRAGMA main.journal_mode=WAL"_s);
+            execPragma(db, u"PRAGMA %1.journal_mode=WAL"_s.arg(Database::credentialsSchema));
+            execPragma(db, u"PRAGMA main.synchronous=NORMAL"_s);
+            execPragma(db, u"PRAGMA %1.synchronous=NORMAL"_s.arg(Database::credentialsSchema));
             execPragma(db, u"PRAGMA foreign_keys=ON"_s);
             execPragma(db, u"PRAGMA busy_timeout=10000"_s);
         } else {
@@ -318,6 +424,8 @@ void migrate(QSqlDatabase &db)
         Sql::exec(db, u"INSERT INTO VERSAOESQUEMA (NRVERSAO, DTAPLICACAO) VALUES (?, ?)"_s,
                   {migration.version, DateTime::fromQDateTime(QDateTime::currentDateTime())});
         guard.commit();
+    }    if (sqlite) {
+        keepCredentialsApart(db);
     }
 }
 

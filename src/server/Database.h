@@ -31,7 +31,8 @@ public:
 
 namespace Database {
 // Opens a new connection in the calling thread under connectionName and sets
-// it up for concurrent use (SQLite: WAL, busy timeout, foreign keys).
+// it up for concurrent use (SQLite: WAL, busy timeout, foreign keys, the
+// credentials file attached).
 // Throws EServerFailure.
 QSqlDatabase open(const DatabaseConfig &config, const QString &connectionName);
 // A connection name that no other connection of this process uses.
@@ -42,8 +43,17 @@ void remove(const QString &connectionName);
 
 bool isSQLite(const QSqlDatabase &db);
 
+// On SQLite the operators' credentials (OPERADORSENHA) live in a file of
+// their own beside the database, attached under credentialsSchema by every
+// connection open() makes; the file the screen reads for its lookups holds
+// no secret. ":memory:" for an in-memory database.
+inline constexpr QLatin1StringView credentialsSchema{"SENHAS"};
+QString credentialsFile(const QString &sqliteFile);
+
 // Schema versions: migrate() brings any older database (or an empty one) to
-// latestVersion(), each step in its own transaction. Throws EServerFailure.
+// latestVersion(), each step in its own transaction; on SQLite it also
+// creates the credentials file's table and moves credentials left in the
+// main file by earlier versions there. Throws EServerFailure.
 int latestVersion();
 int schemaVersion(QSqlDatabase &db); // 0 for an empty database
 void migrate(QSqlDatabase &db);

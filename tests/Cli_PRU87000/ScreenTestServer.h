@@ -40,7 +40,9 @@ public:
         // Building the demonstration data hashes every password slowly: it
         // is done once per test program and copied for each test.
         const QString file = m_dir.filePath(QStringLiteral("screen.sqlite"));
-        if (!QFile::copy(templateDatabase(), file)) {
+        // The credentials file beside it goes along, as a backup takes both.
+        if (!QFile::copy(templateDatabase(), file)
+            || !QFile::copy(Database::credentialsFile(templateDatabase()), Database::credentialsFile(file))) {
             qFatal("test server: cannot copy the template database");
         }
         m_config = DatabaseConfig::sqlite(file);

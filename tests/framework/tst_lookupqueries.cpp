@@ -1036,6 +1036,17 @@ void TestLookupQueries::lookupConnectionRights()
     QVERIFY(!runs(u"INSERT INTO GRUPOPER (CDGRUPOPER, DSGRUPOPER) VALUES ('99', 'x')"_s));
     QVERIFY(!runs(u"CREATE TABLE INTRUSO (X INTEGER)"_s));
     QVERIFY(runs(u"SELECT CDOPERADOR, NMOPERADOR FROM OPERADOR"_s));
+#ifdef PRU_LOOKUPS_SERVER_SCHEMA
+    if (engine == u"sqlite") {
+        // The server keeps the credentials in a file of its own, which this
+        // connection neither holds nor may attach.
+        QVERIFY(!runs(u"SELECT * FROM OPERADORSENHA"_s));
+        const QString credentials = Database::credentialsFile(m_dir.filePath(u"lookups.sqlite"_s));
+        QVERIFY(QFileInfo::exists(credentials));
+        QVERIFY(!runs(u"ATTACH DATABASE '%1' AS S"_s.arg(credentials)));
+        QVERIFY(!runs(u"SELECT DSHASH FROM S.OPERADORSENHA"_s));
+    }
+#endif
     if (engine == u"postgresql") {
         // Only the lookup tables, only the code and name of operators, and
         // never the credentials.

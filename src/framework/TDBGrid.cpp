@@ -74,6 +74,8 @@ TDBGrid::TDBGrid(QWidget *parent)
 
 TDBGrid::~TDBGrid()
 {
+    // The widget's own teardown moves the focus: by then this is no grid to tell.
+    qApp->disconnect(this);
     for (const auto &c : std::as_const(m_dataSetConnections)) {
         disconnect(c);
     }

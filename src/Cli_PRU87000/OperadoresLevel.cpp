@@ -18,10 +18,6 @@ using namespace Qt::StringLiterals;
 using namespace RecordSetState;
 
 namespace {
-constexpr quint16 kBackspaceKey = 8;
-constexpr quint16 kSpaceKey = 32;
-constexpr quint16 kInsertKey = 45;
-constexpr quint16 kDeleteKey = 46;
 constexpr quint16 kVKey = 'V';
 constexpr quint16 kXKey = 'X';
 
@@ -418,15 +414,15 @@ void OperadoresLevel::dbgOperadoresDblClick(QObject *)
 
 void OperadoresLevel::dbgOperadoresKeyDown(QObject *sender, quint16 &key, Qt::KeyboardModifiers shift)
 {
-    if (key == kSpaceKey) {
+    if (key == GridKeys::Space) {
         dbgOperadoresDblClick(sender);
     }
     if (codeColumnSelected() && currentRowIsStored()) {
         // Deleting, cutting or pasting would change a stored row's code.
         const bool ctrl = shift.testFlag(Qt::ControlModifier);
         const bool clipboard = (ctrl && (key == kVKey || key == kXKey))
-                               || (shift.testFlag(Qt::ShiftModifier) && key == kInsertKey);
-        if (key == kBackspaceKey || key == kDeleteKey || clipboard) {
+                               || (shift.testFlag(Qt::ShiftModifier) && key == GridKeys::Insert);
+        if (key == GridKeys::Backspace || key == GridKeys::Delete || clipboard) {
             key = 0;
         }
     }

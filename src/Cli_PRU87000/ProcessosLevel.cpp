@@ -7,6 +7,7 @@
 
 #include "DateTime.h"
 #include "FrameworkServices.h"
+#include "GridKeys.h"
 #include "Guard.h"
 #include "MessageFormat.h"
 #include "ModalDialogs.h"
@@ -23,8 +24,6 @@ using namespace Qt::StringLiterals;
 using namespace RecordSetState;
 
 namespace {
-constexpr quint16 kBackspaceKey = 8;
-constexpr quint16 kDeleteKey = 46;
 constexpr char16_t kTabChar = 9;
 constexpr char16_t kReturnChar = 13;
 }
@@ -327,7 +326,7 @@ void ProcessosLevel::dbgPadraoColExit(QObject *)
 void ProcessosLevel::dbgPadraoKeyDown(QObject *sender, quint16 &key, Qt::KeyboardModifiers shift)
 {
     m_screen->dbgPadraoKeyDown(sender, key, shift);
-    if ((key == kBackspaceKey || key == kDeleteKey) && isProtectedDateCell()) {
+    if ((key == GridKeys::Backspace || key == GridKeys::Delete) && isProtectedDateCell()) {
         key = 0;
     }
 }

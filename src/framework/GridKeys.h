@@ -5,6 +5,12 @@
 
 // Key codes and characters as the grid's key events give them.
 namespace GridKeys {
+// The virtual key codes the screens' key handlers test.
+constexpr quint16 Backspace = 8;
+constexpr quint16 Space = 32;
+constexpr quint16 Insert = 45;
+constexpr quint16 Delete = 46;
+
 // Windows-like virtual key code of a key event; 0 when it has none.
 inline quint16 virtualKey(const QKeyEvent *event)
 {
@@ -97,7 +103,6 @@ inline QChar typedChar(const QKeyEvent *event)
 // a row behind the screen's own Delete command.
 inline bool isCtrlDelete(quint16 key, Qt::KeyboardModifiers modifiers)
 {
-    constexpr quint16 deleteKey = 46;
-    return key == deleteKey && modifiers.testFlag(Qt::ControlModifier);
+    return key == Delete && modifiers.testFlag(Qt::ControlModifier);
 }
 }

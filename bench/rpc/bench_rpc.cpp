@@ -4,8 +4,6 @@
 // Prints ratios: absolute times on a shared machine say little.
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QThread>
 
 #include <algorithm>
@@ -14,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "BareRoundTrip.h"
 #include "RpcClient.h"
 #include "RpcServer.h"
 
@@ -31,43 +30,6 @@ public:
     {
         return args.isEmpty() ? QCborValue(nullptr) : args.at(0);
     }
-};
-
-// A thread that answers every byte block with the same bytes: the floor of
-// what any request and reply over loopback can cost.
-class RawEcho
-{
-public:
-    RawEcho()
-    {
-        std::atomic<bool> ready = false;
-        m_thread = std::thread([this, &ready] {
-            QTcpServer server;
-            server.listen(QHostAddress::LocalHost, 0);
-            m_port = server.serverPort();
-            ready = true;
-            if (!server.waitForNewConnection(10000)) {
-                return;
-            }
-            QTcpSocket *socket = server.nextPendingConnection();
-            socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-            while (socket->state() == QAbstractSocket::ConnectedState) {
-                if (socket->waitForReadyRead(100)) {
-                    socket->write(socket->readAll());
-                    socket->flush();
-                }
-            }
-        });
-        while (!ready) {
-            QThread::msleep(1);
-        }
-    }
-    ~RawEcho() { m_thread.join(); }
-    quint16 port() const { return m_port; }
-
-private:
-    std::thread m_thread;
-    std::atomic<quint16> m_port = 0;
 };
 
 // The median of the samples; BENCH_RPC_SPREAD=1 also prints how they spread.
@@ -88,24 +50,12 @@ double median(std::vector<double> samples)
 // Median microseconds of a blocking round trip of `size` bytes.
 double rawRoundTrip(int size, int rounds)
 {
-    RawEcho echo;
-    QTcpSocket socket;
-    socket.connectToHost(u"127.0.0.1"_s, echo.port());
-    socket.waitForConnected(5000);
-    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    BareRoundTrip echo(size);
     const QByteArray block(size, 'x');
     std::vector<double> samples;
-    QElapsedTimer clock;
     for (int i = 0; i < rounds; ++i) {
-        clock.start();
-        socket.write(block);
-        qint64 got = 0;
-        while (got < size && socket.waitForReadyRead(5000)) {
-            got += socket.readAll().size();
-        }
-        samples.push_back(double(clock.nsecsElapsed()) / 1000.0);
+        samples.push_back(echo.once(block));
     }
-    socket.disconnectFromHost();
     return median(samples);
 }
 

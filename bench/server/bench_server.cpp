@@ -1,10 +1,17 @@
-// Latency of GetTarefas (a process of 50 tasks) and GetOperadores through the
-// real server on loopback, as a ratio to the same SELECT run directly on the
-// same database in this program; then calls per second with 1, 8 and 32
-// concurrent clients. SQLite always; PostgreSQL too when PRU_TEST_PG names a
-// server (a throwaway database is created there and dropped).
+// Where a call's time goes against what it cannot avoid, each printed as a
+// ratio measured in this one run on this machine:
+//  1. GetTarefas (50 tasks) and GetOperadores (4 rows) as the screen sees
+//     them, from the call to the record set filled and its grid told, against
+//     a bare round trip of the same bytes plus the same SELECT run directly
+//     through the same driver, reading every column;
+//  2. GetTarefas calls per second with 1, 8 and 32 clients against as many
+//     threads running that SELECT directly, each on its own connection;
+//  3. saving one process with 20 tasks and 100 responsibles as the screen
+//     does (three deltas) against the same inserts in one transaction.
+// SQLite always; PostgreSQL too when PRU_TEST_PG names a server (a throwaway
+// database is created there and dropped).
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QSqlQuery>
@@ -15,17 +22,28 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "Admin.h"
+#include "BareRoundTrip.h"
 #include "Database.h"
 #include "Fields.h"
+#include "Frame.h"
+#include "FrameworkServices.h"
 #include "Packet.h"
 #include "RdmProcessoUnidade.h"
+#include "RecordSetDefinitions.h"
 #include "RpcClient.h"
 #include "RpcServer.h"
 #include "ServerClock.h"
 #include "Sql.h"
+#include "TClientDataSet.h"
+#include "TDBGrid.h"
+#include "TDataSource.h"
+#include "TField.h"
+#include "TNetConnection.h"
 
 using namespace Qt::StringLiterals;
 
@@ -33,12 +51,30 @@ namespace {
 
 constexpr int taskCount = 50;
 constexpr int operatorsPerTask = 4;
+constexpr int operatorCount = 5; // the save gives each new task five responsibles
+constexpr int savedTasks = 20;
 constexpr int timeoutMs = 30'000;
 
 void print(const QString &text)
 {
     std::fputs(qPrintable(text + u'\n'), stdout);
     std::fflush(stdout);
+}
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.at(values.size() / 2);
+}
+
+double microsOf(const std::function<void()> &work, int runs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < runs; ++i) {
+        work();
+    }
+    return double(timer.nsecsElapsed()) / 1000.0 / runs;
 }
 
 struct Seeded
@@ -52,7 +88,7 @@ Seeded seed(QSqlDatabase &db)
     Database::migrate(db);
     Admin::addUnit(db, u"0001"_s, u"Loja"_s);
     // Cheap hashes: the benchmark measures calls, not logins.
-    for (int i = 0; i < operatorsPerTask; ++i) {
+    for (int i = 0; i < operatorCount; ++i) {
         Admin::addOperator(db, u"OP%1"_s.arg(i), u"Operador %1"_s.arg(i), u"0001"_s, u"senha"_s, PasswordHash::Cost::minimal());
     }
     TransactionGuard guard(db);
@@ -81,53 +117,117 @@ Seeded seed(QSqlDatabase &db)
     return s;
 }
 
-// Mean microseconds per run of the SELECT, reading every row and value.
-double directMicros(QSqlDatabase &db, const QString &text, qint64 key, int runs)
+// One run of the SELECT through the driver, prepared once as a program that
+// runs it often would, reading every row and value.
+class DirectSelect
 {
-    // Prepared once, as a program that runs it often would.
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    query.prepare(text);
-    QElapsedTimer timer;
-    timer.start();
-    qint64 sink = 0;
-    for (int i = 0; i < runs; ++i) {
-        Sql::rerun(query, text, {key});
-        const int columns = query.record().count();
-        while (query.next()) {
+public:
+    DirectSelect(QSqlDatabase &db, const QString &text) : m_text(text), m_query(db)
+    {
+        m_query.setForwardOnly(true);
+        m_query.prepare(text);
+    }
+    void run(qint64 key)
+    {
+        Sql::rerun(m_query, m_text, {key});
+        const int columns = m_query.record().count();
+        while (m_query.next()) {
             for (int c = 0; c < columns; ++c) {
-                sink += query.value(c).isNull() ? 0 : 1;
+                m_sink += m_query.value(c).isNull() ? 0 : 1;
             }
         }
-        query.finish();
+        m_query.finish();
     }
-    if (sink < 0) {
-        print(u"?"_s);
+
+private:
+    QString m_text;
+    QSqlQuery m_query;
+    qint64 m_sink = 0;
+};
+
+// A level of the screen: its record set, built from its definition, shown
+// by a grid, filled from the server through the screen's connection.
+struct ScreenLevel
+{
+    explicit ScreenLevel(const QString &name)
+    {
+        cds.setObjectName(name);
+        RecordSetDefinitions::apply(&cds, name);
+        source.setDataSet(&cds);
+        grid.setDataSource(&source);
     }
-    return double(timer.nsecsElapsed()) / 1000.0 / runs;
+    void load(TNetConnection &net, const QString &method, double key)
+    {
+        const RpcReply reply = net.AppServer()->call(method, QCborArray{key});
+        cds.SetData(reply.packet());
+    }
+    TClientDataSet cds;
+    TDataSource source;
+    TDBGrid grid;
+};
+
+struct Latency
+{
+    QString label;
+    QString method;
+    QString recordSet;
+    QString select;
+    qint64 key = 0;
+    int rows = 0;
+    QList<double> screen, bare, direct, ratio;
+};
+
+void measureLatency(QSqlDatabase &db, TNetConnection &net, RpcClient &client, QList<Latency> &calls)
+{
+    struct Paths
+    {
+        std::unique_ptr<ScreenLevel> level;
+        std::unique_ptr<BareRoundTrip> bare;
+        QByteArray request;
+        std::unique_ptr<DirectSelect> direct;
+    };
+    std::vector<Paths> paths;
+    for (Latency &call : calls) {
+        Paths p;
+        p.level = std::make_unique<ScreenLevel>(call.recordSet);
+        p.level->load(net, call.method, double(call.key));
+        if (p.level->cds.RecordCount() != call.rows) {
+            print(u"  %1: %2 linhas, esperadas %3"_s.arg(call.method).arg(p.level->cds.RecordCount()).arg(call.rows));
+        }
+        // The same bytes each way as the real call.
+        const RpcReply reply = client.call(call.method, {double(call.key)}, timeoutMs);
+        p.request = RpcWire::callFrame(1, call.method, {double(call.key)});
+        p.bare = std::make_unique<BareRoundTrip>(p.request.size(), RpcWire::replyFrame(1, reply.value));
+        p.direct = std::make_unique<DirectSelect>(db, call.select);
+        paths.push_back(std::move(p));
+    }
+    // Rounds alternate the paths, and the median round is reported, so that
+    // the noise of a shared machine hits all alike. The first round warms.
+    // BENCH_ROUNDS=100 gives a profiler time to look.
+    const int rounds = qEnvironmentVariableIsSet("BENCH_ROUNDS") ? qMax(2, qEnvironmentVariableIntValue("BENCH_ROUNDS")) : 8;
+    const int runs = 150;
+    for (int r = 0; r < rounds; ++r) {
+        for (qsizetype i = 0; i < calls.size(); ++i) {
+            Latency &call = calls[i];
+            Paths &p = paths[i];
+            const double screen = microsOf([&] { p.level->load(net, call.method, double(call.key)); }, runs);
+            const double bare = p.bare->mean(p.request, runs);
+            const double direct = microsOf([&] { p.direct->run(call.key); }, runs);
+            if (r == 0) {
+                continue;
+            }
+            call.screen << screen;
+            call.bare << bare;
+            call.direct << direct;
+            call.ratio << screen / (bare + direct);
+        }
+    }
 }
 
-double rpcMicros(RpcClient &client, const QString &method, double key, int runs, int expectedRows)
+// Calls per second, each of `clients` threads doing work(thread) in a loop.
+double perSecond(int clients, int seconds, const std::function<std::function<bool()>(int)> &makeWorker)
 {
-    QElapsedTimer timer;
-    timer.start();
-    for (int i = 0; i < runs; ++i) {
-        const RpcReply reply = client.call(method, {key}, timeoutMs);
-        if (!reply.ok) {
-            print(u"  %1 falhou: %2"_s.arg(method, reply.error));
-            return -1;
-        }
-        if (i == 0 && DataPacket::decode(reply.value.toByteArray()).rows.size() != expectedRows) {
-            print(u"  %1: número de linhas inesperado"_s.arg(method));
-            return -1;
-        }
-    }
-    return double(timer.nsecsElapsed()) / 1000.0 / runs;
-}
-
-double callsPerSecond(quint16 port, int clients, double process, int seconds)
-{
-    std::atomic<qint64> calls{0};
+    std::atomic<qint64> done{0};
     std::atomic<int> failures{0};
     std::atomic<bool> go{false};
     std::atomic<bool> stop{false};
@@ -135,12 +235,13 @@ double callsPerSecond(quint16 port, int clients, double process, int seconds)
     QList<QThread *> threads;
     for (int c = 0; c < clients; ++c) {
         threads << QThread::create([&, c] {
-            RpcClient client;
-            QString error;
-            const bool open = client.open(u"127.0.0.1"_s, port, RdmProcessoUnidade::serverName,
-                                          u"OP%1"_s.arg(c % operatorsPerTask), u"senha"_s, timeoutMs, &error);
+            std::function<bool()> work;
+            try {
+                work = makeWorker(c);
+            } catch (...) {
+            }
             ++ready;
-            if (!open) {
+            if (!work) {
                 ++failures;
                 return;
             }
@@ -148,8 +249,8 @@ double callsPerSecond(quint16 port, int clients, double process, int seconds)
                 QThread::usleep(100);
             }
             while (!stop.load()) {
-                if (client.call(u"GetTarefas"_s, {process}, timeoutMs).ok) {
-                    ++calls;
+                if (work()) {
+                    ++done;
                 } else {
                     ++failures;
                 }
@@ -173,7 +274,140 @@ double callsPerSecond(quint16 port, int clients, double process, int seconds)
     if (failures.load() > 0) {
         print(u"  %1 falhas"_s.arg(failures.load()));
     }
-    return double(calls.load()) / elapsed;
+    return double(done.load()) / elapsed;
+}
+
+void measureThroughput(const DatabaseConfig &config, quint16 port, qint64 process)
+{
+    for (int clients : {1, 8, 32}) {
+        const double rpc = perSecond(clients, 3, [&](int c) -> std::function<bool()> {
+            auto client = std::make_shared<RpcClient>();
+            QString error;
+            if (!client->open(u"127.0.0.1"_s, port, RdmProcessoUnidade::serverName, u"OP%1"_s.arg(c % operatorCount),
+                              u"senha"_s, timeoutMs, &error)) {
+                return {};
+            }
+            return [client, process] { return client->call(u"GetTarefas"_s, {double(process)}, timeoutMs).ok; };
+        });
+        const double raw = perSecond(clients, 3, [&](int c) -> std::function<bool()> {
+            // Opened and used in the thread that runs it, as the server does.
+            struct Raw
+            {
+                std::unique_ptr<ScopedConnection> connection;
+                std::unique_ptr<DirectSelect> select;
+            };
+            auto own = std::make_shared<Raw>();
+            own->connection = std::make_unique<ScopedConnection>(config, u"bench-raw-%1"_s.arg(c));
+            own->select = std::make_unique<DirectSelect>(own->connection->db(), Fields::selectTarefas);
+            return [own, process] {
+                own->select->run(process);
+                return true;
+            };
+        });
+        print(u"  %1 cliente(s): GetTarefas %2/s; SELECT direto em %1 conexão(ões) %3/s; razão %4 (meta ≥ 0,60)"_s
+                  .arg(clients, 2).arg(rpc, 0, 'f', 0).arg(raw, 0, 'f', 0).arg(rpc / raw, 0, 'f', 2));
+    }
+}
+
+// One process with savedTasks tasks, each with operatorCount responsibles,
+// saved as the screen saves them: process, then tasks, then responsibles.
+double screenSave(TNetConnection &net)
+{
+    QElapsedTimer timer;
+    qint64 spent = 0;
+    auto save = [&](TClientDataSet &cds, const QString &method) {
+        const QByteArray delta = cds.GetDelta();
+        timer.start();
+        const RpcReply reply = net.AppServer()->call(method, QCborArray{delta});
+        spent += timer.nsecsElapsed();
+        cds.MergeChangeLog();
+        return reply;
+    };
+    const double today = ServerClock::todayDays();
+    TClientDataSet processes;
+    RecordSetDefinitions::apply(&processes, u"cdsProcessos"_s);
+    processes.CreateDataSet();
+    processes.Append();
+    processes.FieldByName(u"NMPROCESSOFILIAL"_s)->setAsString(u"Processo gravado pela medida"_s);
+    processes.FieldByName(u"DTINIVIGENCIA"_s)->setAsDateTime(today);
+    processes.Post();
+    const double process = save(processes, u"SetProcessos"_s).number();
+
+    TClientDataSet tasks;
+    RecordSetDefinitions::apply(&tasks, u"cdsTarefas"_s);
+    tasks.CreateDataSet();
+    for (int t = 1; t <= savedTasks; ++t) {
+        tasks.Append();
+        tasks.FieldByName(u"NRPROCESSOFILIAL"_s)->setAsFloat(process);
+        tasks.FieldByName(u"NMATIVIDADEFILIAL"_s)->setAsString(u"Tarefa gravada %1"_s.arg(t));
+        tasks.FieldByName(u"CDPERIENTR"_s)->setAsString(u"DI"_s);
+        tasks.FieldByName(u"NRORDENAATIVIDADE"_s)->setAsFloat(t);
+        tasks.Post();
+    }
+    save(tasks, u"SetTarefas"_s);
+
+    // The keys the server gave the tasks, as the screen reads them back.
+    TClientDataSet saved;
+    RecordSetDefinitions::apply(&saved, u"cdsTarefas"_s);
+    saved.SetData(net.AppServer()->call(u"GetTarefas"_s, QCborArray{process}).packet());
+    TClientDataSet responsibles;
+    RecordSetDefinitions::apply(&responsibles, u"cdsOperadores"_s);
+    responsibles.CreateDataSet();
+    for (saved.First(); !saved.Eof(); saved.Next()) {
+        for (int o = 0; o < operatorCount; ++o) {
+            responsibles.Append();
+            responsibles.FieldByName(u"NRATIVIDADEFILIAL"_s)->setAsFloat(saved.FieldByName(u"NRATIVIDADEFILIAL"_s)->AsFloat());
+            responsibles.FieldByName(u"NRPROCESSOFILIAL"_s)->setAsFloat(process);
+            responsibles.FieldByName(u"CDOPERADOR"_s)->setAsString(u"OP%1"_s.arg(o));
+            responsibles.FieldByName(u"IDEXECUTA"_s)->setAsString(u"S"_s);
+            responsibles.FieldByName(u"IDVALIDA"_s)->setAsString(u"N"_s);
+            responsibles.Post();
+        }
+    }
+    save(responsibles, u"SetOperadores"_s);
+    return double(spent) / 1000.0;
+}
+
+// The same rows inserted directly in one transaction, each INSERT prepared
+// once and run again with new values.
+double directSave(QSqlDatabase &db)
+{
+    QElapsedTimer timer;
+    timer.start();
+    TransactionGuard guard(db);
+    struct Insert
+    {
+        Insert(QSqlDatabase &db, const QString &text) : text(text), query(db)
+        {
+            query.setForwardOnly(true);
+            query.prepare(text);
+        }
+        qint64 run(const QVariantList &values)
+        {
+            Sql::rerun(query, text, values);
+            query.next();
+            const qint64 key = query.value(0).toLongLong();
+            query.finish();
+            return key;
+        }
+        QString text;
+        QSqlQuery query;
+    };
+    Insert processes(db, u"INSERT INTO PROCESSOFILIAL (CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA, CDOPERATU, DTATUALIZACAO, "
+                         "IDSITUACAO) VALUES ('0001', ?, ?, 'OP0', ?, 'S') RETURNING NRPROCESSOFILIAL"_s);
+    Insert tasks(db, u"INSERT INTO ATIVIDADEFILIAL (NRPROCESSOFILIAL, NMATIVIDADEFILIAL, CDPERIENTR, NRORDENAATIVIDADE, CDOPERATU, "
+                     "DTATUALIZACAO) VALUES (?, ?, 'DI', ?, 'OP0', ?) RETURNING NRATIVIDADEFILIAL"_s);
+    Insert responsibles(db, u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDOPERADOR, IDEXECUTA, IDVALIDA, "
+                            "CDOPERATU, DTATUALIZACAO) VALUES (?, ?, ?, 'S', 'N', 'OP0', ?) RETURNING NRRESPATIVFILIAL"_s);
+    const qint64 process = processes.run({u"Processo gravado direto"_s, ServerClock::todayDays(), ServerClock::nowDays()});
+    for (int t = 1; t <= savedTasks; ++t) {
+        const qint64 task = tasks.run({process, u"Tarefa gravada %1"_s.arg(t), t, ServerClock::nowDays()});
+        for (int o = 0; o < operatorCount; ++o) {
+            responsibles.run({task, process, u"OP%1"_s.arg(o), ServerClock::nowDays()});
+        }
+    }
+    guard.commit();
+    return double(timer.nsecsElapsed()) / 1000.0;
 }
 
 void benchmark(const QString &engineName, const DatabaseConfig &config)
@@ -188,46 +422,52 @@ void benchmark(const QString &engineName, const DatabaseConfig &config)
         print(u"  listen: "_s + error);
         return;
     }
+    setSession({u"OP0"_s, u"senha"_s, u"127.0.0.1"_s, server.port(), {}});
+    TNetConnection net;
+    net.setServerName(RdmProcessoUnidade::serverName);
+    net.setHost(u"127.0.0.1"_s);
+    net.setPort(server.port());
     RpcClient client;
-    if (!client.open(u"127.0.0.1"_s, server.port(), RdmProcessoUnidade::serverName, u"OP0"_s, u"senha"_s, timeoutMs, &error)) {
+    try {
+        net.Open();
+    } catch (const EDatabaseError &e) {
+        print(u"  login: "_s + e.message());
+        return;
+    }
+    if (!client.open(u"127.0.0.1"_s, server.port(), RdmProcessoUnidade::serverName, u"OP1"_s, u"senha"_s, timeoutMs, &error)) {
         print(u"  login: "_s + error);
         return;
     }
-    // Warm both paths first (connections, statements, the day's generation).
-    rpcMicros(client, u"GetTarefas"_s, double(s.process), 50, taskCount);
-    directMicros(direct.db(), Fields::selectTarefas, s.process, 50);
 
-    // Rounds alternate the two paths, and the median round is reported, so
-    // that the noise of a shared machine hits both alike.
-    const int rounds = 7;
-    const int runs = 150;
-    auto median = [](QList<double> values) {
-        std::sort(values.begin(), values.end());
-        return values.at(values.size() / 2);
+    QList<Latency> calls = {
+        {u"GetTarefas (%1 tarefas)"_s.arg(taskCount), u"GetTarefas"_s, u"cdsTarefas"_s, Fields::selectTarefas, s.process, taskCount, {}, {}, {}, {}},
+        {u"GetOperadores (%1 linhas)"_s.arg(operatorsPerTask), u"GetOperadores"_s, u"cdsOperadores"_s, Fields::selectOperadores, s.task, operatorsPerTask, {}, {}, {}, {}},
     };
-    QList<double> tasksDirect, tasksRpc, opsDirect, opsRpc, ratioTasks, ratioOps;
-    for (int r = 0; r < rounds; ++r) {
-        tasksDirect << directMicros(direct.db(), Fields::selectTarefas, s.process, runs);
-        tasksRpc << rpcMicros(client, u"GetTarefas"_s, double(s.process), runs, taskCount);
-        opsDirect << directMicros(direct.db(), Fields::selectOperadores, s.task, runs);
-        opsRpc << rpcMicros(client, u"GetOperadores"_s, double(s.task), runs, operatorsPerTask);
-        ratioTasks << tasksRpc.last() / tasksDirect.last();
-        ratioOps << opsRpc.last() / opsDirect.last();
+    measureLatency(direct.db(), net, client, calls);
+    for (const Latency &call : std::as_const(calls)) {
+        print(u"  %1: tela %2 us; ida e volta pura %3 us + SELECT direto %4 us; razão %5 (meta ≤ 1,30)"_s.arg(call.label)
+                  .arg(median(call.screen), 0, 'f', 1).arg(median(call.bare), 0, 'f', 1).arg(median(call.direct), 0, 'f', 1)
+                  .arg(median(call.ratio), 0, 'f', 2));
     }
-    print(u"  GetTarefas (%1 tarefas):   %2 us por chamada; SELECT direto %3 us; razão %4"_s.arg(taskCount)
-              .arg(median(tasksRpc), 0, 'f', 1).arg(median(tasksDirect), 0, 'f', 1).arg(median(ratioTasks), 0, 'f', 2));
-    print(u"  GetOperadores (%1 linhas): %2 us por chamada; SELECT direto %3 us; razão %4"_s.arg(operatorsPerTask)
-              .arg(median(opsRpc), 0, 'f', 1).arg(median(opsDirect), 0, 'f', 1).arg(median(ratioOps), 0, 'f', 2));
     client.close();
-    double single = 0;
-    for (int clients : {1, 8, 32}) {
-        const double rate = callsPerSecond(server.port(), clients, double(s.process), 3);
-        if (clients == 1) {
-            single = rate;
+
+    measureThroughput(config, server.port(), s.process);
+
+    QList<double> screenSaves, directSaves, ratios;
+    for (int r = 0; r < 6; ++r) {
+        const double viaScreen = screenSave(net);
+        const double viaDirect = directSave(direct.db());
+        if (r == 0) {
+            continue; // warms both
         }
-        print(u"  %1 cliente(s) simultâneo(s): %2 chamadas GetTarefas/s (razão a 1 cliente: %3)"_s.arg(clients, 2)
-                  .arg(rate, 0, 'f', 0).arg(single > 0 ? rate / single : 0, 0, 'f', 2));
+        screenSaves << viaScreen;
+        directSaves << viaDirect;
+        ratios << viaScreen / viaDirect;
     }
+    print(u"  Gravar 1 processo, %1 tarefas e %2 responsáveis: tela %3 us; inclusões diretas numa transação %4 us; razão %5 (meta ≤ 2,00)"_s
+              .arg(savedTasks).arg(savedTasks * operatorCount).arg(median(screenSaves), 0, 'f', 0)
+              .arg(median(directSaves), 0, 'f', 0).arg(median(ratios), 0, 'f', 2));
+    net.Close();
     server.close();
 }
 
@@ -235,7 +475,10 @@ void benchmark(const QString &engineName, const DatabaseConfig &config)
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
     print(u"bench_server: %1 núcleos"_s.arg(QThread::idealThreadCount()));
     {
         QTemporaryDir dir;

@@ -368,6 +368,7 @@ QSqlDatabase open(const DatabaseConfig &config, const QString &connectionName)
 
 void remove(const QString &connectionName)
 {
+    Sql::forgetConnection(connectionName);
     {
         QSqlDatabase db = QSqlDatabase::database(connectionName, false);
         if (db.isOpen()) {

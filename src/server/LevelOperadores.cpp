@@ -1,5 +1,7 @@
 #include "LevelOperadores.h"
 
+#include <QHash>
+#include <QSet>
 #include <QSqlQuery>
 
 #include <optional>
@@ -38,7 +40,9 @@ TaskOwner lockTask(QSqlDatabase &db, const Session &session, std::optional<qint6
     if (query.value(u"CDUNIDADE"_s).toString() != session.unit) {
         refuseText(otherUnitText());
     }
-    return {query.value(u"NRPROCESSOFILIAL"_s).toLongLong()};
+    const TaskOwner owner{query.value(u"NRPROCESSOFILIAL"_s).toLongLong()};
+    query.finish();
+    return owner;
 }
 
 struct ResponsibleValues
@@ -55,42 +59,116 @@ ResponsibleValues readResponsible(const Delta &delta, const Row &row)
             delta.text(row, u"IDVALIDA"_s)};
 }
 
-void checkResponsible(QSqlDatabase &db, ResponsibleValues &v, qint64 task, qint64 self)
+// What one save has learnt already: the tasks it locked, the operator and
+// group codes it found, and the responsibles each task holds. A delta of many
+// responsibles asks the database once for each of these, not once a row.
+class SaveChecks
 {
-    if (v.op.trimmed().isEmpty()) {
-        v.op.clear();
-    }
-    if (v.group.trimmed().isEmpty()) {
-        v.group.clear();
-    }
-    if (v.op.isEmpty() && v.group.isEmpty()) {
-        refuse(u"CdOpGrupopNull"_s);
-    }
-    if (!v.op.isEmpty() && !v.group.isEmpty()) {
-        refuseText(u"Informe um operador ou um grupo de operadores, não os dois."_s);
-    }
-    if (!v.op.isEmpty()) {
-        if (!Sql::scalar(db, u"SELECT 1 FROM OPERADOR WHERE CDOPERADOR = ?"_s, {v.op}).isValid()) {
-            refuse(u"CdOperadorInv"_s);
+public:
+    SaveChecks(QSqlDatabase &db, const Session &session) : m_db(db), m_session(session) {}
+
+    // The lock is held until the transaction ends: once a task is enough.
+    TaskOwner lock(std::optional<qint64> task)
+    {
+        if (task) {
+            if (const auto it = m_locked.constFind(*task); it != m_locked.cend()) {
+                return *it;
+            }
         }
-        if (Sql::scalar(db, u"SELECT 1 FROM RESPATIVFILIAL WHERE NRATIVIDADEFILIAL = ? AND CDOPERADOR = ? AND NRRESPATIVFILIAL <> ?"_s,
-                        {task, v.op, self}).isValid()) {
-            refuse(u"CdOperadorJaCad"_s);
+        const TaskOwner owner = lockTask(m_db, m_session, task);
+        m_locked.insert(*task, owner);
+        return owner;
+    }
+
+    void check(ResponsibleValues &v, qint64 task, qint64 self)
+    {
+        if (v.op.trimmed().isEmpty()) {
+            v.op.clear();
         }
-    } else {
-        if (!Sql::scalar(db, u"SELECT 1 FROM GRUPOPER WHERE CDGRUPOPER = ?"_s, {v.group}).isValid()) {
-            refuse(u"CdGrupoperInv"_s);
+        if (v.group.trimmed().isEmpty()) {
+            v.group.clear();
         }
-        if (Sql::scalar(db, u"SELECT 1 FROM RESPATIVFILIAL WHERE NRATIVIDADEFILIAL = ? AND CDGRUPOPER = ? AND NRRESPATIVFILIAL <> ?"_s,
-                        {task, v.group, self}).isValid()) {
-            refuse(u"CdGrupoperJaCad"_s);
+        if (v.op.isEmpty() && v.group.isEmpty()) {
+            refuse(u"CdOpGrupopNull"_s);
+        }
+        if (!v.op.isEmpty() && !v.group.isEmpty()) {
+            refuseText(u"Informe um operador ou um grupo de operadores, não os dois."_s);
+        }
+        const bool isOperator = !v.op.isEmpty();
+        const QString &code = isOperator ? v.op : v.group;
+        if (!exists(isOperator, code)) {
+            refuse(isOperator ? u"CdOperadorInv"_s : u"CdGrupoperInv"_s);
+        }
+        if (taken(task, isOperator, code, self)) {
+            refuse(isOperator ? u"CdOperadorJaCad"_s : u"CdGrupoperJaCad"_s);
+        }
+        const QStringList flags{u"S"_s, u"N"_s};
+        if (!flags.contains(v.executes) || !flags.contains(v.validates)) {
+            refuseText(u"Os indicadores Executa e Valida aceitam apenas \"S\" ou \"N\"."_s);
         }
     }
-    const QStringList flags{u"S"_s, u"N"_s};
-    if (!flags.contains(v.executes) || !flags.contains(v.validates)) {
-        refuseText(u"Os indicadores Executa e Valida aceitam apenas \"S\" ou \"N\"."_s);
+
+    // A responsible inserted into a task whose holders are known.
+    void inserted(qint64 task, const ResponsibleValues &v)
+    {
+        if (const auto it = m_holders.find(task); it != m_holders.end()) {
+            it->insert(holderKey(!v.op.isEmpty(), v.op.isEmpty() ? v.group : v.op));
+        }
     }
-}
+    // A responsible changed or deleted: the task's holders are read again.
+    void changed(qint64 task) { m_holders.remove(task); }
+
+private:
+    static QString holderKey(bool isOperator, const QString &code) { return (isOperator ? u"O:"_s : u"G:"_s) + code; }
+
+    bool exists(bool isOperator, const QString &code)
+    {
+        const QString key = holderKey(isOperator, code);
+        if (const auto it = m_exists.constFind(key); it != m_exists.cend()) {
+            return *it;
+        }
+        const bool found = Sql::scalar(m_db, isOperator ? u"SELECT 1 FROM OPERADOR WHERE CDOPERADOR = ?"_s
+                                                        : u"SELECT 1 FROM GRUPOPER WHERE CDGRUPOPER = ?"_s,
+                                       {code}).isValid();
+        m_exists.insert(key, found);
+        return found;
+    }
+
+    // Whether another responsible of the task already is this operator or
+    // group. A new row (self < 0) is looked up among the task's holders,
+    // read once; a changed row asks the database, leaving itself out.
+    bool taken(qint64 task, bool isOperator, const QString &code, qint64 self)
+    {
+        if (self >= 0) {
+            return Sql::scalar(m_db, isOperator
+                    ? u"SELECT 1 FROM RESPATIVFILIAL WHERE NRATIVIDADEFILIAL = ? AND CDOPERADOR = ? AND NRRESPATIVFILIAL <> ?"_s
+                    : u"SELECT 1 FROM RESPATIVFILIAL WHERE NRATIVIDADEFILIAL = ? AND CDGRUPOPER = ? AND NRRESPATIVFILIAL <> ?"_s,
+                {task, code, self}).isValid();
+        }
+        auto it = m_holders.find(task);
+        if (it == m_holders.end()) {
+            QSet<QString> holders;
+            QSqlQuery query = Sql::exec(m_db, u"SELECT CDOPERADOR, CDGRUPOPER FROM RESPATIVFILIAL WHERE NRATIVIDADEFILIAL = ?"_s, {task});
+            while (query.next()) {
+                if (!query.value(0).isNull()) {
+                    holders.insert(holderKey(true, query.value(0).toString()));
+                }
+                if (!query.value(1).isNull()) {
+                    holders.insert(holderKey(false, query.value(1).toString()));
+                }
+            }
+            query.finish();
+            it = m_holders.insert(task, holders);
+        }
+        return it->contains(holderKey(isOperator, code));
+    }
+
+    QSqlDatabase &m_db;
+    const Session &m_session;
+    QHash<qint64, TaskOwner> m_locked;
+    QHash<QString, bool> m_exists;
+    QHash<qint64, QSet<QString>> m_holders;
+};
 
 } // namespace
 
@@ -117,21 +195,23 @@ void save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
     const Delta delta(packet, Fields::definition(u"cdsOperadores"_s));
     const double now = ServerClock::nowDays();
     TransactionGuard guard(db);
+    SaveChecks checks(db, session);
     for (const DeltaEntry &entry : delta.entries()) {
         if (entry.kind == ChangeKind::Inserted) {
             const std::optional<qint64> task = delta.whole(entry.current, u"NRATIVIDADEFILIAL"_s);
-            const TaskOwner owner = lockTask(db, session, task);
+            const TaskOwner owner = checks.lock(task);
             const std::optional<qint64> process = delta.whole(entry.current, u"NRPROCESSOFILIAL"_s);
             if (process && *process != owner.process) {
                 refuseText(u"O processo do responsável não é o processo da sua tarefa."_s);
             }
             ResponsibleValues v = readResponsible(delta, entry.current);
-            checkResponsible(db, v, *task, -1);
+            checks.check(v, *task, -1);
             Sql::insertReturningKey(db,
                 u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDOPERADOR, CDGRUPOPER, IDEXECUTA, "
                 "IDVALIDA, CDOPERATU, DTATUALIZACAO) VALUES (?, ?, ?, ?, ?, ?, ?, ?) RETURNING NRRESPATIVFILIAL"_s,
                 {*task, owner.process, Sql::textOrNull(v.op), Sql::textOrNull(v.group), v.executes, v.validates,
                  session.operatorCode, now});
+            checks.inserted(*task, v);
             continue;
         }
         const qint64 key = delta.existingKey(entry);
@@ -142,7 +222,8 @@ void save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
             refuseText(conflictDeletedText());
         }
         const qint64 task = owningTask.toLongLong();
-        lockTask(db, session, task);
+        checks.lock(task);
+        checks.changed(task);
         QSqlQuery stored = Sql::exec(db,
             u"SELECT r.NRATIVIDADEFILIAL, r.CDOPERADOR, r.CDGRUPOPER, r.IDEXECUTA, r.IDVALIDA, r.CDOPERATU, "
             "r.NRPROCESSOFILIAL FROM RESPATIVFILIAL r WHERE r.NRRESPATIVFILIAL = ?"_s + forUpdate(db),
@@ -158,7 +239,7 @@ void save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
                 refuseText(u"Um responsável não pode ser movido para outra tarefa."_s);
             }
             ResponsibleValues v = readResponsible(delta, entry.current);
-            checkResponsible(db, v, task, key);
+            checks.check(v, task, key);
             Sql::exec(db,
                 u"UPDATE RESPATIVFILIAL SET CDOPERADOR = ?, CDGRUPOPER = ?, IDEXECUTA = ?, IDVALIDA = ?, CDOPERATU = ?, "
                 "DTATUALIZACAO = ? WHERE NRRESPATIVFILIAL = ?"_s,

@@ -1,5 +1,6 @@
 #include "LevelTarefas.h"
 
+#include <QHash>
 #include <QSet>
 #include <QSqlQuery>
 
@@ -41,8 +42,9 @@ TaskValues readTask(const Delta &delta, const Row &row)
     return v;
 }
 
-// Sizes were checked as the delta was read.
-void checkTask(QSqlDatabase &db, TaskValues &v)
+// Sizes were checked as the delta was read. usable holds the periodicity
+// codes this save has looked up already.
+void checkTask(QSqlDatabase &db, TaskValues &v, QHash<QString, bool> &usable)
 {
     if (v.name.trimmed().isEmpty()) {
         refuse(u"NmTarefaNull"_s);
@@ -50,10 +52,14 @@ void checkTask(QSqlDatabase &db, TaskValues &v)
     if (v.periodicity.trimmed().isEmpty()) {
         v.periodicity.clear();
     } else {
-        // The same test as the screen's lookup: an exact code, never one
-        // that is only run on request.
-        const QVariant kind = Sql::scalar(db, u"SELECT IDTIPODIA FROM PERIENTR WHERE CDPERIENTR = ?"_s, {v.periodicity});
-        if (!kind.isValid() || kind.toString() == u"R"_s) {
+        auto it = usable.constFind(v.periodicity);
+        if (it == usable.cend()) {
+            // The same test as the screen's lookup: an exact code, never one
+            // that is only run on request.
+            const QVariant kind = Sql::scalar(db, u"SELECT IDTIPODIA FROM PERIENTR WHERE CDPERIENTR = ?"_s, {v.periodicity});
+            it = usable.insert(v.periodicity, kind.isValid() && kind.toString() != u"R"_s);
+        }
+        if (!*it) {
             refuse(u"CdPeriodicidadeInv"_s);
         }
     }
@@ -73,6 +79,7 @@ void lockProcess(QSqlDatabase &db, const Session &session, qint64 process)
     if (query.value(u"CDUNIDADE"_s).toString() != session.unit) {
         refuseText(otherUnitText());
     }
+    query.finish();
 }
 
 QVariant noteOrNull(const QString &note)
@@ -107,6 +114,9 @@ void save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
     const double today = ServerClock::todayDays();
     const double now = ServerClock::nowDays();
     QSet<qint64> touched;
+    // The lock is held until the transaction ends: once a process is enough.
+    QSet<qint64> locked;
+    QHash<QString, bool> usablePeriodicities;
     TransactionGuard guard(db);
     for (const DeltaEntry &entry : delta.entries()) {
         if (entry.kind == ChangeKind::Inserted) {
@@ -114,8 +124,11 @@ void save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
             if (!v.process || *v.process <= 0) {
                 refuseText(u"A tarefa não informa um processo gravado (NRPROCESSOFILIAL)."_s);
             }
-            lockProcess(db, session, *v.process);
-            checkTask(db, v);
+            if (!locked.contains(*v.process)) {
+                lockProcess(db, session, *v.process);
+                locked.insert(*v.process);
+            }
+            checkTask(db, v, usablePeriodicities);
             if (!v.order) {
                 v.order = Sql::scalar(db, u"SELECT COALESCE(MAX(NRORDENAATIVIDADE), 0) + 1 FROM ATIVIDADEFILIAL WHERE NRPROCESSOFILIAL = ?"_s,
                                       {*v.process}).toLongLong();
@@ -144,7 +157,7 @@ void save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
             if (v.process && *v.process != process) {
                 refuseText(u"Uma tarefa não pode ser movida para outro processo."_s);
             }
-            checkTask(db, v);
+            checkTask(db, v, usablePeriodicities);
             if (!v.order) {
                 v.order = Sql::scalar(db, u"SELECT NRORDENAATIVIDADE FROM ATIVIDADEFILIAL WHERE NRATIVIDADEFILIAL = ?"_s, {key}).toLongLong();
             }

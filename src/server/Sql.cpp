@@ -1,5 +1,6 @@
 #include "Sql.h"
 
+#include <QHash>
 #include <QSqlError>
 
 #include "Database.h"
@@ -16,6 +17,48 @@ namespace {
     // The statement tells an administrator where it failed; no values travel.
     throw EServerFailure(u"Erro no banco de dados: %1 [%2]"_s.arg(detail, text.simplified().left(120)));
 }
+
+// Statements kept per connection of this thread (a connection lives in one
+// thread), used only while a transaction of theirs is open.
+struct Prepared
+{
+    int openTransactions = 0;
+    QHash<QString, QSqlQuery> statements;
+};
+// A bound on the statements one connection keeps; texts past it run unkept.
+constexpr qsizetype maxKeptStatements = 64;
+thread_local QHash<QString, Prepared> t_prepared;
+
+QSqlQuery prepared(QSqlDatabase &db, const QString &text)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.prepare(text)) {
+        fail(query.lastError(), text);
+    }
+    return query;
+}
+
+// The kept statement for text, or nullptr when none may be used: outside a
+// transaction, or while the kept one still has rows being read.
+QSqlQuery *kept(QSqlDatabase &db, const QString &text)
+{
+    const auto connection = t_prepared.find(db.connectionName());
+    if (connection == t_prepared.end() || connection->openTransactions == 0) {
+        return nullptr;
+    }
+    auto it = connection->statements.find(text);
+    if (it == connection->statements.end()) {
+        if (connection->statements.size() >= maxKeptStatements) {
+            return nullptr;
+        }
+        it = connection->statements.insert(text, prepared(db, text));
+    }
+    if (it->isActive() && it->isSelect()) {
+        return nullptr;
+    }
+    return &*it;
+}
 }
 
 namespace Sql {
@@ -31,16 +74,23 @@ QSqlQuery exec(QSqlDatabase &db, const QString &text, const QVariantList &values
         }
         return query;
     }
-    if (!query.prepare(text)) {
-        fail(query.lastError(), text);
+    if (QSqlQuery *reused = kept(db, text)) {
+        rerun(*reused, text, values);
+        // The copy shares the kept statement's result: reading it reads the
+        // rows just run, and the transaction's end finishes both.
+        QT_WARNING_PUSH
+        QT_WARNING_DISABLE_DEPRECATED
+        return *reused;
+        QT_WARNING_POP
     }
-    for (qsizetype i = 0; i < values.size(); ++i) {
-        query.bindValue(int(i), values.at(i));
-    }
-    if (!query.exec()) {
-        fail(query.lastError(), text);
-    }
+    query = prepared(db, text);
+    rerun(query, text, values);
     return query;
+}
+
+void forgetConnection(const QString &connectionName)
+{
+    t_prepared.remove(connectionName);
 }
 
 void rerun(QSqlQuery &query, const QString &text, const QVariantList &values)
@@ -56,10 +106,9 @@ void rerun(QSqlQuery &query, const QString &text, const QVariantList &values)
 QVariant scalar(QSqlDatabase &db, const QString &text, const QVariantList &values)
 {
     QSqlQuery query = exec(db, text, values);
-    if (!query.next()) {
-        return {};
-    }
-    return query.value(0);
+    const QVariant value = query.next() ? query.value(0) : QVariant();
+    query.finish();
+    return value;
 }
 
 qint64 insertReturningKey(QSqlDatabase &db, const QString &text, const QVariantList &values)
@@ -107,6 +156,21 @@ TransactionGuard::TransactionGuard(QSqlDatabase &db)
         fail(m_db.lastError(), u"BEGIN"_s);
     }
     m_open = true;
+    ++t_prepared[m_db.connectionName()].openTransactions;
+}
+
+// Whatever a kept statement still holds is let go with the transaction.
+void TransactionGuard::end()
+{
+    m_open = false;
+    const auto connection = t_prepared.find(m_db.connectionName());
+    if (connection == t_prepared.end()) {
+        return;
+    }
+    for (QSqlQuery &query : connection->statements) {
+        query.finish();
+    }
+    --connection->openTransactions;
 }
 
 TransactionGuard::~TransactionGuard()
@@ -114,6 +178,7 @@ TransactionGuard::~TransactionGuard()
     if (!m_open) {
         return;
     }
+    end();
     if (m_sqlite) {
         QSqlQuery query(m_db);
         query.exec(u"ROLLBACK"_s);
@@ -127,13 +192,18 @@ void TransactionGuard::commit()
     if (!m_open) {
         return;
     }
+    end();
     if (m_sqlite) {
-        Sql::exec(m_db, u"COMMIT"_s);
+        try {
+            Sql::exec(m_db, u"COMMIT"_s);
+        } catch (...) {
+            QSqlQuery rollback(m_db);
+            rollback.exec(u"ROLLBACK"_s);
+            throw;
+        }
     } else if (!m_db.commit()) {
         const QSqlError error = m_db.lastError();
         m_db.rollback();
-        m_open = false;
         fail(error, u"COMMIT"_s);
     }
-    m_open = false;
 }

@@ -10,7 +10,12 @@
 // caller can forget to look at a QSqlQuery's result.
 namespace Sql {
 // Prepares and runs text with positional "?" values. Returns the active query.
+// Inside a TransactionGuard the statement is prepared once per connection and
+// run again on later calls (on PostgreSQL a fresh one costs a PREPARE and a
+// DEALLOCATE round trip each); the guard finishes them all when it ends.
 QSqlQuery exec(QSqlDatabase &db, const QString &text, const QVariantList &values = {});
+// Drops the statements kept for a connection; Database::remove calls it.
+void forgetConnection(const QString &connectionName);
 // Binds values to a query prepared once and runs it again.
 void rerun(QSqlQuery &query, const QString &text, const QVariantList &values);
 // Runs text and returns the first column of the first row, or an invalid
@@ -43,6 +48,8 @@ public:
     void commit();
 
 private:
+    void end();
+
     QSqlDatabase &m_db;
     bool m_sqlite;
     bool m_open = false;

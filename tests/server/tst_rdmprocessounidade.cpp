@@ -56,6 +56,8 @@ private slots:
     void operatorsRoundTrip();
     void operatorRules_data();
     void operatorRules();
+    void responsiblesInOneDelta_data();
+    void responsiblesInOneDelta();
     void badArguments_data();
     void badArguments();
     void concurrentWriters_data() { ENGINE_ROWS(); }
@@ -622,6 +624,58 @@ void TestRdmProcessoUnidade::operatorRules()
         QCOMPARE(reply.error, Catalogue::text(expected));
     }
     QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM RESPATIVFILIAL"_s), 2);
+}
+
+// One delta of several responsibles is checked row by row in its order,
+// against what the rows before it changed.
+void TestRdmProcessoUnidade::responsiblesInOneDelta_data()
+{
+    QTest::addColumn<QString>("engine");
+    QTest::addColumn<QStringList>("steps"); // "-CODE" deletes the stored one, "+CODE" inserts
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<int>("count");
+    for (const QString &engine : {u"sqlite"_s, u"postgresql"_s}) {
+        engineRow(engine, "removed then added again") << QStringList{u"+MARIA"_s, u"-SUPERVISOR"_s, u"+SUPERVISOR"_s} << QString() << 2;
+        engineRow(engine, "added twice") << QStringList{u"+MARIA"_s, u"+MARIA"_s} << u"CdOperadorJaCad"_s << 1;
+        engineRow(engine, "several accepted") << QStringList{u"+MARIA"_s, u"+GERENTE"_s} << QString() << 3;
+        engineRow(engine, "stored one added") << QStringList{u"+MARIA"_s, u"+SUPERVISOR"_s} << u"CdOperadorJaCad"_s << 1;
+    }
+}
+
+void TestRdmProcessoUnidade::responsiblesInOneDelta()
+{
+    START_ENGINE();
+    QFETCH(QStringList, steps);
+    QFETCH(QString, expected);
+    QFETCH(int, count);
+    auto client = m_env.login();
+    QVERIFY(client);
+    const double number = newProcess(*client, u"Processo"_s);
+    const qint64 task = m_env.insertTask(qint64(number), u"Tarefa"_s, u"DI"_s, 1);
+    m_env.insertResponsible(qint64(number), task, u"SUPERVISOR"_s, {});
+    const QList<FieldDef> of = Fields::operadores();
+    const DataPacket stored = dataOf(client->call(u"GetOperadores"_s, {double(task)}));
+    QCOMPARE(stored.rows.size(), 1);
+    DeltaPacket delta;
+    delta.fields = of;
+    double temporary = -1;
+    for (const QString &step : std::as_const(steps)) {
+        if (step.startsWith(u'-')) {
+            delta.entries.append({ChangeKind::Deleted, stored.rows.at(0), {}});
+            continue;
+        }
+        delta.entries.append({ChangeKind::Inserted, {}, makeRow(of, {
+            {u"NRRESPATIVFILIAL"_s, temporary--}, {u"NRATIVIDADEFILIAL"_s, double(task)}, {u"CDOPERADOR"_s, step.mid(1)},
+            {u"IDEXECUTA"_s, u"S"_s}, {u"IDVALIDA"_s, u"N"_s}, {u"NRPROCESSOFILIAL"_s, number}})});
+    }
+    const RpcReply reply = client->call(u"SetOperadores"_s, packetArg(delta));
+    if (expected.isEmpty()) {
+        QVERIFY2(reply.ok, qPrintable(reply.error));
+    } else {
+        QVERIFY(!reply.ok);
+        QCOMPARE(reply.error, Catalogue::text(expected));
+    }
+    QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM RESPATIVFILIAL"_s), count);
 }
 
 // ----- arguments -------------------------------------------------------------------------

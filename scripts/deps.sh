@@ -10,7 +10,7 @@ PACKAGES=(
   postgresql postgresql-client
   firebird3.0-server firebird3.0-utils
   fonts-dejavu-core
-  libsodium-dev libssl-dev openssl
+  libsodium-dev libssl-dev openssl libpq-dev
 )
 
 missing=()

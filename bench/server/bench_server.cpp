@@ -377,10 +377,10 @@ double directSave(QSqlDatabase &db)
     TransactionGuard guard(db);
     struct Insert
     {
-        Insert(QSqlDatabase &db, const QString &text) : text(text), query(db)
+        Insert(QSqlDatabase &db, const QString &insert) : text(insert), query(db)
         {
             query.setForwardOnly(true);
-            query.prepare(text);
+            query.prepare(insert);
         }
         qint64 run(const QVariantList &values)
         {

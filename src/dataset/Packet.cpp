@@ -6,6 +6,8 @@
 
 #include <QCborStreamReader>
 #include <QCborStreamWriter>
+
+#include <cstring>
 #include <QMetaType>
 #include <QSet>
 
@@ -794,6 +796,205 @@ DataPacket DataPacket::decode(const QByteArray &bytes)
         }
         return packet;
     });
+}
+
+// ---------------------------------------------------------------- writing rows
+
+namespace {
+
+void cborHead(QByteArray &out, quint8 major, quint64 value)
+{
+    const char type = char(major << 5);
+    if (value < 24) {
+        out.append(char(type | char(value)));
+        return;
+    }
+    int bytes = 8;
+    char size = 27;
+    if (value <= 0xff) {
+        bytes = 1;
+        size = 24;
+    } else if (value <= 0xffff) {
+        bytes = 2;
+        size = 25;
+    } else if (value <= 0xffffffffU) {
+        bytes = 4;
+        size = 26;
+    }
+    out.append(char(type | size));
+    for (int i = bytes - 1; i >= 0; --i) {
+        out.append(char((value >> (8 * i)) & 0xff));
+    }
+}
+
+// Bytes of the first maxCharacters characters of UTF-8 text (a character is
+// a code point), and their count; nullopt for a malformed sequence (overlong
+// forms, surrogates and values past U+10FFFF included).
+std::optional<qsizetype> utf8Prefix(const unsigned char *p, qsizetype bytes, qsizetype maxCharacters, qsizetype *count)
+{
+    qsizetype i = 0;
+    qsizetype n = 0;
+    while (i < bytes && n < maxCharacters) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            ++i;
+            ++n;
+            continue;
+        }
+        int length = 0;
+        char32_t code = 0;
+        char32_t least = 0;
+        if ((c & 0xe0) == 0xc0) {
+            length = 2;
+            code = c & 0x1f;
+            least = 0x80;
+        } else if ((c & 0xf0) == 0xe0) {
+            length = 3;
+            code = c & 0x0f;
+            least = 0x800;
+        } else if ((c & 0xf8) == 0xf0) {
+            length = 4;
+            code = c & 0x07;
+            least = 0x10000;
+        } else {
+            return std::nullopt;
+        }
+        if (i + length > bytes) {
+            return std::nullopt;
+        }
+        for (int k = 1; k < length; ++k) {
+            if ((p[i + k] & 0xc0) != 0x80) {
+                return std::nullopt;
+            }
+            code = (code << 6) | (p[i + k] & 0x3f);
+        }
+        if (code < least || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) {
+            return std::nullopt;
+        }
+        i += length;
+        ++n;
+    }
+    *count = n;
+    return i;
+}
+
+} // namespace
+
+DataPacketWriter::DataPacketWriter(const QList<FieldDef> &fields)
+    : m_fields(fields)
+{
+    DataPacket none;
+    none.fields = fields;
+    m_head = none.encode(); // checks the fields
+    m_head.chop(1);         // the empty row list (0x80) goes last
+}
+
+// m_column is the field whose value is being written.
+void DataPacketWriter::refuse(const QString &problem) const
+{
+    throw EPacketError(dataEncodePrefix + rowLabel(m_rows) + u", campo "_s + quoted(m_fields[m_column].name) + u": "_s + problem);
+}
+
+const FieldDef &DataPacketWriter::nextField()
+{
+    if (m_column + 1 >= m_fields.size()) {
+        throw EPacketError(dataEncodePrefix + rowLabel(m_rows) + u" tem mais valores que os %1 campos do pacote"_s.arg(m_fields.size()));
+    }
+    return m_fields[++m_column];
+}
+
+void DataPacketWriter::beginRow()
+{
+    if (m_rows >= PacketLimits::maxRows) {
+        throw EPacketError(dataEncodePrefix + u"%1 linhas excedem o limite de %2"_s.arg(m_rows + 1).arg(PacketLimits::maxRows));
+    }
+    cborHead(m_body, 4, quint64(m_fields.size()));
+    m_column = -1;
+}
+
+void DataPacketWriter::appendNull()
+{
+    nextField();
+    m_body.append(char(0xf6));
+}
+
+void DataPacketWriter::appendNumber(double value)
+{
+    const FieldDef &field = nextField();
+    if (field.type == FieldType::Text) {
+        refuse(u"esperado um texto, recebido um número"_s);
+    }
+    const QString problem = valueProblem(field, QVariant(value));
+    if (!problem.isEmpty()) {
+        refuse(problem);
+    }
+    // As writeValue: whole numbers as integers, -0.0 as a double.
+    if (value == std::trunc(value) && std::fabs(value) <= maxExactInteger && !(value == 0 && std::signbit(value))) {
+        if (value >= 0) {
+            cborHead(m_body, 0, quint64(value));
+        } else {
+            cborHead(m_body, 1, quint64(-1 - qint64(value)));
+        }
+        return;
+    }
+    quint64 bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    m_body.append(char(0xfb));
+    for (int i = 7; i >= 0; --i) {
+        m_body.append(char((bits >> (8 * i)) & 0xff));
+    }
+}
+
+void DataPacketWriter::appendUtf8(const char *data, qsizetype bytes)
+{
+    const FieldDef &field = nextField();
+    if (field.type != FieldType::Text) {
+        refuse(u"esperado um número, recebido um texto"_s);
+    }
+    qsizetype count = 0;
+    const std::optional<qsizetype> fit = utf8Prefix(reinterpret_cast<const unsigned char *>(data), bytes, field.size, &count);
+    if (!fit) {
+        --m_column;
+        appendText(QString::fromUtf8(data, bytes));
+        return;
+    }
+    cborHead(m_body, 3, quint64(*fit));
+    m_body.append(data, *fit);
+}
+
+void DataPacketWriter::appendText(QStringView text)
+{
+    const FieldDef &field = nextField();
+    if (field.type != FieldType::Text) {
+        refuse(u"esperado um número, recebido um texto"_s);
+    }
+    const QString cut = leftCharacters(text, field.size);
+    if (wellFormedTextLength(cut) < 0) {
+        refuse(u"texto com caractere inválido (surrogate UTF-16 isolado)"_s);
+    }
+    const QByteArray utf8 = cut.toUtf8();
+    cborHead(m_body, 3, quint64(utf8.size()));
+    m_body.append(utf8);
+}
+
+void DataPacketWriter::endRow()
+{
+    if (m_column + 1 != m_fields.size()) {
+        throw EPacketError(dataEncodePrefix + rowLabel(m_rows)
+                           + u" tem %1 valores, mas o pacote tem %2 campos"_s.arg(m_column + 1).arg(m_fields.size()));
+    }
+    ++m_rows;
+}
+
+QByteArray DataPacketWriter::finish() const
+{
+    QByteArray bytes;
+    bytes.reserve(m_head.size() + 9 + m_body.size());
+    bytes.append(m_head);
+    cborHead(bytes, 4, quint64(m_rows));
+    bytes.append(m_body);
+    checkEncodedSize(bytes, dataEncodePrefix);
+    return bytes;
 }
 
 QByteArray DeltaPacket::encode() const

@@ -53,6 +53,39 @@ struct DATASET_EXPORT DataPacket
     bool operator==(const DataPacket &) const = default;
 };
 
+// Writes a data packet a row at a time, straight from the values a query
+// reads, into the bytes DataPacket{fields, rows}.encode() gives; the same
+// values are refused with the same EPacketError. Texts that do not fit their
+// field are cut to its size, as a stored text always fits.
+class DATASET_EXPORT DataPacketWriter
+{
+public:
+    explicit DataPacketWriter(const QList<FieldDef> &fields);
+
+    // Each row takes exactly one value per field, in field order.
+    void beginRow();
+    void appendNull();
+    void appendNumber(double value);
+    // Text as UTF-8 bytes (SQLite and PostgreSQL keep it so); a malformed
+    // sequence goes through QString, which replaces it with U+FFFD.
+    void appendUtf8(const char *data, qsizetype bytes);
+    void appendText(QStringView text);
+    void endRow();
+
+    qsizetype rowCount() const { return m_rows; }
+    QByteArray finish() const;
+
+private:
+    const FieldDef &nextField();
+    [[noreturn]] void refuse(const QString &problem) const;
+
+    QList<FieldDef> m_fields;
+    QByteArray m_head; // the packet of no rows, less its empty row list
+    QByteArray m_body;
+    qsizetype m_rows = 0;
+    qsizetype m_column = -1; // the field last written in the row
+};
+
 enum class ChangeKind { Inserted, Modified, Deleted };
 
 // One change-log entry.

@@ -24,7 +24,7 @@ QCborValue GetAtividades(RdmProcessoUnidade &session, const QCborArray &args)
     if (session.checkProcessUnit(process).isEmpty()) {
         return reply(packet);
     }
-    return reply(packetFrom(session.statement(Fields::selectAtividadesProcesso, {process}), packet.fields));
+    return QCborValue(session.packet(Fields::selectAtividadesProcesso, {process}, packet.fields));
 }
 
 QCborValue SetAtividades(RdmProcessoUnidade &session, const QCborArray &args)
@@ -64,7 +64,7 @@ QCborValue GetVerifTarefas(RdmProcessoUnidade &session, const QCborArray &args)
     if (owner.toLongLong() != process) {
         throw EDatabaseError(u"A tarefa %1 não pertence ao processo %2."_s.arg(task).arg(process));
     }
-    return reply(packetFrom(session.statement(Fields::selectAtividadesTarefa, {task}), packet.fields));
+    return QCborValue(session.packet(Fields::selectAtividadesTarefa, {task}, packet.fields));
 }
 
 QCborValue RedefinirAtividadesDia(RdmProcessoUnidade &session, const QCborArray &args)

@@ -178,8 +178,7 @@ QCborValue GetOperadores(RdmProcessoUnidade &session, const QCborArray &args)
 {
     RemoteCalls::expectCount(u"GetOperadores"_s, args, 1);
     const qint64 task = RemoteCalls::numberArg(u"GetOperadores"_s, args, 0, u"número da tarefa"_s);
-    return RemoteCalls::reply(
-        RemoteCalls::ownedPacket(session.statement(Fields::selectOperadores, {task}), Fields::operadores(), session.unit()));
+    return QCborValue(session.packet(Fields::selectOperadores, {task}, Fields::operadores(), true));
 }
 
 QCborValue SetOperadores(RdmProcessoUnidade &session, const QCborArray &args)

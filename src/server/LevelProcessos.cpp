@@ -71,8 +71,7 @@ namespace LevelProcessos {
 QCborValue GetProcessos(RdmProcessoUnidade &session, const QCborArray &args)
 {
     RemoteCalls::expectCount(u"GetProcessos"_s, args, 0);
-    return RemoteCalls::reply(
-        RemoteCalls::packetFrom(session.statement(Fields::selectProcessos, {session.unit()}), Fields::processos()));
+    return QCborValue(session.packet(Fields::selectProcessos, {session.unit()}, Fields::processos()));
 }
 
 QCborValue SetProcessos(RdmProcessoUnidade &session, const QCborArray &args)

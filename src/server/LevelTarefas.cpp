@@ -96,8 +96,7 @@ QCborValue GetTarefas(RdmProcessoUnidade &session, const QCborArray &args)
     RemoteCalls::expectCount(u"GetTarefas"_s, args, 1);
     const qint64 process = RemoteCalls::numberArg(u"GetTarefas"_s, args, 0, u"número do processo"_s);
     // An unknown process number gives an empty list, like a process without tasks.
-    return RemoteCalls::reply(
-        RemoteCalls::ownedPacket(session.statement(Fields::selectTarefas, {process}), Fields::tarefas(), session.unit()));
+    return QCborValue(session.packet(Fields::selectTarefas, {process}, Fields::tarefas(), true));
 }
 
 QCborValue SetTarefas(RdmProcessoUnidade &session, const QCborArray &args)

@@ -50,6 +50,7 @@ RdmProcessoUnidade::RdmProcessoUnidade(std::shared_ptr<ServerState> state)
 RdmProcessoUnidade::~RdmProcessoUnidade()
 {
     m_statements.clear();
+    m_packets.clear();
     if (!m_connectionName.isEmpty()) {
         m_db = QSqlDatabase();
         Database::remove(m_connectionName);
@@ -92,6 +93,16 @@ QSqlQuery &RdmProcessoUnidade::statement(const QString &text, const QVariantList
     }
     Sql::rerun(*it, text, values);
     return *it;
+}
+
+QByteArray RdmProcessoUnidade::packet(const QString &text, const QVariantList &values, const QList<FieldDef> &fields,
+                                      bool owned)
+{
+    auto it = m_packets.find(text);
+    if (it == m_packets.end()) {
+        it = m_packets.emplace(text, std::make_unique<PacketSelect>(db(), text)).first;
+    }
+    return owned ? it->second->ownedPacket(values, fields, m_unit) : it->second->packet(values, fields);
 }
 
 SessionHandler::LoginResult RdmProcessoUnidade::login(const QString &requestedServer, const QString &operatorCode,

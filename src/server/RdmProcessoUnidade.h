@@ -9,8 +9,10 @@
 
 #include <atomic>
 #include <memory>
+#include <unordered_map>
 
 #include "Database.h"
+#include "PacketSelect.h"
 #include "PasswordHash.h"
 #include "RpcServer.h"
 #include "Saves.h"
@@ -54,6 +56,11 @@ public:
     // session (a PostgreSQL round trip each time instead of three). The
     // caller reads it and finishes it.
     QSqlQuery &statement(const QString &text, const QVariantList &values);
+    // The rows of one of the hot SELECTs as the bytes of a data packet, read
+    // straight from the database (PacketSelect), prepared once per session.
+    // values: whole numbers (qint64) or texts. With owned, rows are headed by
+    // their owner's unit, checked against the session's (see PacketSelect).
+    QByteArray packet(const QString &text, const QVariantList &values, const QList<FieldDef> &fields, bool owned = false);
     // The unit of a process; throws when it is another unit's. Empty when the
     // process does not exist.
     QString checkProcessUnit(qint64 process);
@@ -65,6 +72,7 @@ private:
     QString m_connectionName;
     QSqlDatabase m_db;
     QHash<QString, QSqlQuery> m_statements;
+    std::unordered_map<QString, std::unique_ptr<PacketSelect>> m_packets;
     bool m_loggedIn = false;
     QString m_operator;
     QString m_unit;

@@ -42,6 +42,10 @@ private slots:
     void encodeRefusesWhatCannotTravel();
     void checkValue_data();
     void checkValue();
+    void writerGivesWhatEncodeGives_data();
+    void writerGivesWhatEncodeGives();
+    void writerRefusesWhatCannotTravel_data();
+    void writerRefusesWhatCannotTravel();
 
     void fuzzCorpusAndRegressions();
 };
@@ -652,6 +656,92 @@ void TstPacket::checkValue()
 // The seeds of the fuzzers are valid packets; inputs that once broke a
 // decoder stay here as regressions and must be refused or decoded cleanly.
 // With PRU_WRITE_FUZZ_SEEDS set, the seeds are (re)written first.
+namespace {
+
+// One row through the writer as a query hands it over: a QByteArray is UTF-8
+// text as the database keeps it, a double a number, an invalid QVariant null.
+QByteArray written(const QList<FieldDef> &fields, const QList<QVariantList> &rows)
+{
+    DataPacketWriter writer(fields);
+    for (const QVariantList &values : rows) {
+        writer.beginRow();
+        for (const QVariant &v : values) {
+            if (!v.isValid()) {
+                writer.appendNull();
+            } else if (v.typeId() == QMetaType::QByteArray) {
+                const QByteArray text = v.toByteArray();
+                writer.appendUtf8(text.constData(), text.size());
+            } else if (v.typeId() == QMetaType::QString) {
+                writer.appendText(v.toString());
+            } else {
+                writer.appendNumber(v.toDouble());
+            }
+        }
+        writer.endRow();
+    }
+    return writer.finish();
+}
+
+} // namespace
+
+void TstPacket::writerGivesWhatEncodeGives_data()
+{
+    QTest::addColumn<QVariantList>("values");
+    QTest::addColumn<Row>("expected");
+    const QVariant null;
+    QTest::newRow("plain row") << QVariantList{7.0, QByteArray("Abertura"), someDateTime, QByteArray("Obs"), QByteArray("S")}
+                               << row(7, u"Abertura"_s, someDateTime, u"Obs"_s, u"S"_s);
+    QTest::newRow("nulls") << QVariantList{1.0, null, null, null, null} << row(1, null, null, null, null);
+    QTest::newRow("numbers") << QVariantList{-42.0, QByteArray(""), -0.0, QByteArray("x"), QByteArray("N")}
+                             << row(-42, u""_s, -0.0, u"x"_s, u"N"_s);
+    QTest::newRow("largest whole number") << QVariantList{9007199254740992.0, null, 0.5, null, null}
+                                          << row(9007199254740992.0, null, 0.5, null, null);
+    QTest::newRow("accents and emoji") << QVariantList{2.0, QByteArray("Conferência 🧾"), null, null, QByteArray("é")}
+                                       << row(2, u"Conferência 🧾"_s, null, null, u"é"_s);
+    QTest::newRow("text over its size is cut by characters")
+        << QVariantList{3.0, QByteArray(101, 'a'), null, null, QByteArray("ção")}
+        << row(3, QString(100, u'a'), null, null, u"ç"_s);
+    QTest::newRow("malformed UTF-8 replaced") << QVariantList{4.0, QByteArray("a\xff\xfe" "b"), null, QByteArray("\xed\xa0\x80"), null}
+                                              << row(4, u"a\uFFFD\uFFFDb"_s, null, QString::fromUtf8("\xed\xa0\x80"), null);
+    QTest::newRow("text as QString") << QVariantList{5.0, u"Fechamento"_s, null, null, u"SN"_s}
+                                     << row(5, u"Fechamento"_s, null, null, u"S"_s);
+}
+
+void TstPacket::writerGivesWhatEncodeGives()
+{
+    QFETCH(QVariantList, values);
+    QFETCH(Row, expected);
+    const QByteArray bytes = written(processFields, {values, values});
+    QCOMPARE(bytes, (DataPacket{processFields, {expected, expected}}.encode()));
+    QCOMPARE(DataPacket::decode(bytes).rows, (QList<Row>{expected, expected}));
+    QCOMPARE(written(processFields, {}), (DataPacket{processFields, {}}.encode()));
+}
+
+void TstPacket::writerRefusesWhatCannotTravel_data()
+{
+    QTest::addColumn<QVariantList>("values");
+    QTest::addColumn<QString>("reason");
+    const QVariant null;
+    QTest::newRow("not a finite number") << QVariantList{qQNaN(), null, null, null, null} << u"não finito"_s;
+    QTest::newRow("date past 9999") << QVariantList{1.0, null, 3e6, null, null} << u"fora do intervalo"_s;
+    QTest::newRow("text for a number") << QVariantList{QByteArray("1"), null, null, null, null} << u"esperado um número"_s;
+    QTest::newRow("number for a text") << QVariantList{1.0, 2.0, null, null, null} << u"esperado um texto"_s;
+    QTest::newRow("value missing") << QVariantList{1.0, null, null, null} << u"tem 4 valores"_s;
+    QTest::newRow("value too many") << QVariantList{1.0, null, null, null, null, null} << u"mais valores"_s;
+}
+
+void TstPacket::writerRefusesWhatCannotTravel()
+{
+    QFETCH(QVariantList, values);
+    QFETCH(QString, reason);
+    try {
+        written(processFields, {values});
+        QFAIL("wrote a row that cannot travel");
+    } catch (const EPacketError &e) {
+        QVERIFY2(e.message().contains(reason), qPrintable(e.message()));
+    }
+}
+
 void TstPacket::fuzzCorpusAndRegressions()
 {
     const QString fuzzDir = QFINDTESTDATA("../../fuzz/corpus");

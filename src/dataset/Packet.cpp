@@ -986,6 +986,13 @@ void DataPacketWriter::endRow()
     ++m_rows;
 }
 
+void DataPacketWriter::clear()
+{
+    m_body.resize(0);
+    m_rows = 0;
+    m_column = -1;
+}
+
 QByteArray DataPacketWriter::finish() const
 {
     QByteArray bytes;

@@ -73,7 +73,10 @@ public:
     void endRow();
 
     qsizetype rowCount() const { return m_rows; }
+    const QList<FieldDef> &fields() const { return m_fields; }
     QByteArray finish() const;
+    // Starts another packet of the same fields, keeping the memory.
+    void clear();
 
 private:
     const FieldDef &nextField();

@@ -290,7 +290,11 @@ QByteArray PacketSelect::read(const QVariantList &values, const QList<FieldDef> 
     }
     const QByteArray unitText = unit ? unit->toUtf8() : QByteArray();
     const int unitColumn = unit ? columnOf(u"CDUNIDADE"_s) : -1;
-    DataPacketWriter writer(fields);
+    if (!m_writer || m_writer->fields() != fields) {
+        m_writer.emplace(fields);
+    }
+    DataPacketWriter &writer = *m_writer;
+    writer.clear();
     while (m_cursor->next()) {
         if (unit) {
             if (m_cursor->isNull(unitColumn) || m_cursor->utf8(unitColumn) != QByteArrayView(unitText)) {

@@ -7,6 +7,7 @@
 #include <QVariantList>
 
 #include <memory>
+#include <optional>
 
 #include "Packet.h"
 
@@ -40,4 +41,6 @@ private:
 
     QString m_text;
     std::unique_ptr<Cursor> m_cursor;
+    // Kept from run to run: the packet's head is written once per fields.
+    std::optional<DataPacketWriter> m_writer;
 };

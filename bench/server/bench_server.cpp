@@ -442,8 +442,8 @@ void benchmark(const QString &engineName, const DatabaseConfig &config)
     }
 
     QList<Latency> calls = {
-        {u"GetTarefas (%1 tarefas)"_s.arg(taskCount), u"GetTarefas"_s, u"cdsTarefas"_s, Fields::selectTarefas, s.process, taskCount, {}, {}, {}, {}},
-        {u"GetOperadores (%1 linhas)"_s.arg(operatorsPerTask), u"GetOperadores"_s, u"cdsOperadores"_s, Fields::selectOperadores, s.task, operatorsPerTask, {}, {}, {}, {}},
+        {u"GetTarefas (%1 tarefas)"_s.arg(taskCount), u"GetTarefas"_s, u"cdsTarefas"_s, Fields::selectTarefas, s.process, taskCount, {}, {}, {}, {}, {}},
+        {u"GetOperadores (%1 linhas)"_s.arg(operatorsPerTask), u"GetOperadores"_s, u"cdsOperadores"_s, Fields::selectOperadores, s.task, operatorsPerTask, {}, {}, {}, {}, {}},
     };
     measureLatency(direct.db(), net, client, calls);
     for (const Latency &call : std::as_const(calls)) {

@@ -45,7 +45,7 @@ set(CPACK_DEBIAN_HOST_PACKAGE_CONTROL_EXTRA ${PRU_PACKAGING_DIR}/host/conffiles)
 set(CPACK_DEBIAN_SERVER_PACKAGE_NAME pru-server)
 set(CPACK_COMPONENT_SERVER_DESCRIPTION "Processos da Unidade: o servidor de aplicação, como serviço do systemd")
 set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS
-    "libqt6core6 (>= 6.4), libqt6network6 (>= 6.4), libqt6sql6 (>= 6.4), libqt6sql6-sqlite, libqt6sql6-psql, libsodium23, libssl3, libc6, libstdc++6, adduser")
+    "libqt6core6 (>= 6.4), libqt6network6 (>= 6.4), libqt6sql6 (>= 6.4), libqt6sql6-sqlite, libqt6sql6-psql, libsqlite3-0, libpq5, libsodium23, libssl3, libc6, libstdc++6, adduser")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     "${PRU_PACKAGING_DIR}/server/conffiles;${PRU_PACKAGING_DIR}/server/postinst;${PRU_PACKAGING_DIR}/server/prerm;${PRU_PACKAGING_DIR}/server/postrm")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_STRICT_PERMISSION ON)

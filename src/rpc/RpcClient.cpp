@@ -258,6 +258,8 @@ RpcClient::Outcome RpcClient::exchange(const QByteArray &frame, const QDeadlineT
     // is read as the answer, so its text reaches the user.
     if (m_socket.state() == QAbstractSocket::ConnectedState) {
         m_socket.write(frame);
+        // Written at once when the kernel takes it; waited for otherwise.
+        m_socket.flush();
         outcome = waitForWritten(deadline);
     }
     QByteArray payload;

@@ -334,7 +334,10 @@ void RpcConnection::send(const QByteArray &frame)
         qCInfo(lcRpc) << "write failed:" << m_socket->errorString();
         m_socket->abort();
         endSession();
+        return;
     }
+    // Out now, in this call, rather than on the event loop's next turn.
+    m_socket->flush();
 }
 
 void RpcConnection::closeAfterSending(const QByteArray &frame)

@@ -401,15 +401,24 @@ double directSave(QSqlDatabase &db)
                      "DTATUALIZACAO) VALUES (?, ?, 'DI', ?, 'OP0', ?) RETURNING NRATIVIDADEFILIAL"_s);
     Insert responsibles(db, u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDOPERADOR, IDEXECUTA, IDVALIDA, "
                             "CDOPERATU, DTATUALIZACAO) VALUES (?, ?, ?, 'S', 'N', 'OP0', ?) RETURNING NRRESPATIVFILIAL"_s);
-    const qint64 process = processes.run({u"Processo gravado direto"_s, ServerClock::todayDays(), ServerClock::nowDays()});
+    const double now = ServerClock::nowDays();
+    const qint64 process = processes.run({u"Processo gravado direto"_s, ServerClock::todayDays(), now});
     for (int t = 1; t <= savedTasks; ++t) {
-        const qint64 task = tasks.run({process, u"Tarefa gravada %1"_s.arg(t), t, ServerClock::nowDays()});
+        const qint64 task = tasks.run({process, u"Tarefa gravada %1"_s.arg(t), t, now});
         for (int o = 0; o < operatorCount; ++o) {
-            responsibles.run({task, process, u"OP%1"_s.arg(o), ServerClock::nowDays()});
+            responsibles.run({task, process, u"OP%1"_s.arg(o), now});
         }
     }
     guard.commit();
     return double(timer.nsecsElapsed()) / 1000.0;
+}
+
+// BENCH_PART=latency, throughput or save runs only that part, so that a
+// profiler sees one thing at a time.
+bool runs(const char *part)
+{
+    const QByteArray only = qgetenv("BENCH_PART");
+    return only.isEmpty() || only == part;
 }
 
 void benchmark(const QString &engineName, const DatabaseConfig &config)
@@ -445,18 +454,26 @@ void benchmark(const QString &engineName, const DatabaseConfig &config)
         {u"GetTarefas (%1 tarefas)"_s.arg(taskCount), u"GetTarefas"_s, u"cdsTarefas"_s, Fields::selectTarefas, s.process, taskCount, {}, {}, {}, {}, {}},
         {u"GetOperadores (%1 linhas)"_s.arg(operatorsPerTask), u"GetOperadores"_s, u"cdsOperadores"_s, Fields::selectOperadores, s.task, operatorsPerTask, {}, {}, {}, {}, {}},
     };
-    measureLatency(direct.db(), net, client, calls);
+    if (runs("latency")) {
+        measureLatency(direct.db(), net, client, calls);
+    }
     for (const Latency &call : std::as_const(calls)) {
+        if (call.screen.isEmpty()) {
+            continue;
+        }
         print(u"  %1: tela %2 us (a chamada só, sem preencher: %3 us); ida e volta pura %4 us + SELECT direto %5 us; razão %6 (meta ≤ 1,30)"_s
                   .arg(call.label).arg(median(call.screen), 0, 'f', 1).arg(median(call.call), 0, 'f', 1).arg(median(call.bare), 0, 'f', 1)
                   .arg(median(call.direct), 0, 'f', 1).arg(median(call.ratio), 0, 'f', 2));
     }
     client.close();
 
-    measureThroughput(config, server.port(), s.process);
+    if (runs("throughput")) {
+        measureThroughput(config, server.port(), s.process);
+    }
 
     QList<double> screenSaves, directSaves, ratios;
-    for (int r = 0; r < 6; ++r) {
+    const int saveRounds = runs("save") ? (qEnvironmentVariableIsSet("BENCH_ROUNDS") ? qMax(2, qEnvironmentVariableIntValue("BENCH_ROUNDS")) : 6) : 0;
+    for (int r = 0; r < saveRounds; ++r) {
         const double viaScreen = screenSave(net);
         const double viaDirect = directSave(direct.db());
         if (r == 0) {
@@ -466,7 +483,7 @@ void benchmark(const QString &engineName, const DatabaseConfig &config)
         directSaves << viaDirect;
         ratios << viaScreen / viaDirect;
     }
-    print(u"  Gravar 1 processo, %1 tarefas e %2 responsáveis: tela %3 us; inclusões diretas numa transação %4 us; razão %5 (meta ≤ 2,00)"_s
+    if (saveRounds > 0) print(u"  Gravar 1 processo, %1 tarefas e %2 responsáveis: tela %3 us; inclusões diretas numa transação %4 us; razão %5 (meta ≤ 2,00)"_s
               .arg(savedTasks).arg(savedTasks * operatorCount).arg(median(screenSaves), 0, 'f', 0)
               .arg(median(directSaves), 0, 'f', 0).arg(median(ratios), 0, 'f', 2));
     net.Close();

@@ -55,6 +55,7 @@ Delta::Delta(const DeltaPacket &packet, const RecordSetDefinitions::Definition &
 {
     for (qsizetype i = 0; i < packet.fields.size(); ++i) {
         m_index.insert(packet.fields.at(i).name.toCaseFolded(), int(i));
+        m_exact.insert(packet.fields.at(i).name, int(i));
     }
     for (const RecordSetDefinitions::FieldDefinition &field : definition.fields) {
         if (!field.saved()) {
@@ -95,7 +96,10 @@ void Delta::checkSizes(const Row &row) const
 
 QVariant Delta::value(const Row &row, const QString &name) const
 {
-    const int i = m_index.value(name.toCaseFolded(), -1);
+    int i = m_exact.value(name, -1);
+    if (i < 0) {
+        i = m_index.value(name.toCaseFolded(), -1);
+    }
     if (i < 0 || i >= row.size()) {
         return {};
     }

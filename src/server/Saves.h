@@ -64,6 +64,9 @@ private:
     const RecordSetDefinitions::Definition &m_definition;
     // Keyed by the case-folded name: packets name fields without regard to case.
     QHash<QString, int> m_index;
+    // The same, by the names as the packet spells them: most lookups find
+    // the name as written, without case-folding it first.
+    QHash<QString, int> m_exact;
 };
 
 // " FOR UPDATE" where the engine needs a row lock for the check of original

@@ -30,7 +30,6 @@
 #include "BareRoundTrip.h"
 #include "Database.h"
 #include "Fields.h"
-#include "Frame.h"
 #include "FrameworkServices.h"
 #include "Packet.h"
 #include "RdmProcessoUnidade.h"
@@ -182,10 +181,12 @@ void measureLatency(QSqlDatabase &db, TNetConnection &net, RpcClient &client, QL
     struct Paths
     {
         std::unique_ptr<ScreenLevel> level;
-        std::unique_ptr<BareRoundTrip> bare;
-        QByteArray request;
+        qsizetype requestBytes = 0;
+        qsizetype replyBytes = 0;
         std::unique_ptr<DirectSelect> direct;
     };
+    BareEchoServer echo;
+    BareRoundTrip bareTrip(echo.port());
     std::vector<Paths> paths;
     for (Latency &call : calls) {
         Paths p;
@@ -196,8 +197,8 @@ void measureLatency(QSqlDatabase &db, TNetConnection &net, RpcClient &client, QL
         }
         // The same bytes each way as the real call.
         const RpcReply reply = client.call(call.method, {double(call.key)}, timeoutMs);
-        p.request = RpcWire::callFrame(1, call.method, {double(call.key)});
-        p.bare = std::make_unique<BareRoundTrip>(p.request.size(), RpcWire::replyFrame(1, reply.value));
+        p.requestBytes = BareRoundTrip::callBytes(call.method, {double(call.key)});
+        p.replyBytes = BareRoundTrip::replyBytes(reply.value);
         p.direct = std::make_unique<DirectSelect>(db, call.select);
         paths.push_back(std::move(p));
     }
@@ -212,7 +213,7 @@ void measureLatency(QSqlDatabase &db, TNetConnection &net, RpcClient &client, QL
             Paths &p = paths[i];
             const double screen = microsOf([&] { p.level->load(net, call.method, double(call.key)); }, runs);
             const double callOnly = microsOf([&] { client.call(call.method, {double(call.key)}, timeoutMs); }, runs);
-            const double bare = p.bare->mean(p.request, runs);
+            const double bare = bareTrip.meanMicros(p.requestBytes, p.replyBytes, runs);
             const double direct = microsOf([&] { p.direct->run(call.key); }, runs);
             if (r == 0) {
                 continue;

@@ -13,7 +13,8 @@
 //   c. scrolling the 1,000 processes: the Down key (each row loads its
 //      process's tasks), PageDown, and the scroll bar, which moves no row;
 //      the worst and the median frame.
-// SQLite always; PostgreSQL too when PRU_TEST_PG names a server.
+// SQLite always; PostgreSQL too when PRU_TEST_PG names a server. Arguments
+// "a", "b" or "c" run only those measurements (c moves the screen as b does).
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -217,8 +218,8 @@ CallSize sizeOf(RpcClient &client, const QString &method, const QCborArray &args
 class ScreenBench
 {
 public:
-    ScreenBench(const DatabaseConfig &config, const QString &lookupOptions)
-        : m_config(config), m_lookupOptions(lookupOptions)
+    ScreenBench(const DatabaseConfig &config, const QString &lookupOptions, const QStringList &parts)
+        : m_config(config), m_lookupOptions(lookupOptions), m_parts(parts)
     {
     }
     void run();
@@ -235,6 +236,7 @@ private:
 
     DatabaseConfig m_config;
     QString m_lookupOptions;
+    QStringList m_parts; // "a", "b", "c": the measurements to run
     std::unique_ptr<ScopedConnection> m_direct;
     std::unique_ptr<RpcServer> m_server;
     std::unique_ptr<RpcClient> m_client;
@@ -316,9 +318,15 @@ void ScreenBench::run()
     }
     m_watch = std::make_unique<PaintWatch>();
 
-    benchOpening();
-    benchMoving();
-    benchScrolling();
+    if (m_parts.contains(u"a"_s)) {
+        benchOpening();
+    }
+    if (m_parts.contains(u"b"_s) || m_parts.contains(u"c"_s)) {
+        benchMoving();
+    }
+    if (m_parts.contains(u"c"_s)) {
+        benchScrolling();
+    }
 
     closeScreen();
     setChildWindowPresenter({});
@@ -574,6 +582,11 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
+    // The measurements named on the command line (a profile wants one), or all.
+    QStringList parts = QCoreApplication::arguments().mid(1);
+    if (parts.isEmpty()) {
+        parts = {u"a"_s, u"b"_s, u"c"_s};
+    }
     // No one answers a box here: an error is printed and counted.
     setErrorDisplay([](const QString &text, QWidget *) { print(u"  erro mostrado pela tela: "_s + text); });
     print(u"bench_screen: %1 núcleos; plataforma %2"_s.arg(QThread::idealThreadCount()).arg(QGuiApplication::platformName()));
@@ -582,7 +595,7 @@ int main(int argc, char *argv[])
         print(u"== SQLite"_s);
         QTemporaryDir dir;
         const QString file = dir.filePath(u"bench.sqlite"_s);
-        ScreenBench bench(DatabaseConfig::sqlite(file), u"QSQLITE:"_s + file);
+        ScreenBench bench(DatabaseConfig::sqlite(file), u"QSQLITE:"_s + file, parts);
         bench.run();
     } catch (const EDatabaseError &e) {
         print(u"  falha: "_s + e.message());
@@ -599,7 +612,7 @@ int main(int argc, char *argv[])
             }
             const QString options = withDatabase(pg, name);
             {
-                ScreenBench bench(DatabaseConfig::postgres(options), u"QPSQL: "_s + options);
+                ScreenBench bench(DatabaseConfig::postgres(options), u"QPSQL: "_s + options, parts);
                 bench.run();
             }
             ScopedConnection admin(DatabaseConfig::postgres(pg), u"bench-admin"_s);

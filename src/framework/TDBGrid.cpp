@@ -50,6 +50,10 @@ TDBGrid::TDBGrid(QWidget *parent)
     verticalHeader()->setHighlightSections(false);
     m_model->columns()->setFont(font());
     connect(m_model, &DataSetModel::currentRowMayHaveChanged, this, [this] { syncFromDataSet(); });
+    connect(m_model, &DataSetModel::indicatorMoved, this, [this](int from, int to) {
+        updateIndicator(from);
+        updateIndicator(to);
+    });
     // The model resets when its columns or its rows start over; either way
     // the sections are new and take the columns' geometry.
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
@@ -338,6 +342,7 @@ void TDBGrid::syncFromDataSet()
     if (m_delegate->editor() && m_delegate->editorIndex().row() != row) {
         cancelEdit();
     }
+    const bool moved = !m_shownRow.isValid() || m_shownRow.row() != row || idx != currentIndex();
     if (idx != currentIndex() || !selectionModel()->isSelected(idx)) {
         m_syncing = true;
         QItemSelectionModel::SelectionFlags flags = QItemSelectionModel::ClearAndSelect;
@@ -348,7 +353,30 @@ void TDBGrid::syncFromDataSet()
         m_syncing = false;
     }
     scrollTo(idx);
-    viewport()->update();
+    // Only the row left and the row arrived at draw differently (the current
+    // row, its cell, the draw events' state); the rest of the grid stands.
+    if (moved) {
+        updateRow(m_shownRow.isValid() ? m_shownRow.row() : -1);
+        updateRow(row);
+        m_shownRow = QPersistentModelIndex(m_model->index(row, 0));
+    }
+}
+
+void TDBGrid::updateIndicator(int row)
+{
+    QHeaderView *header = verticalHeader();
+    if (row < 0 || row >= header->count() || header->isHidden()) {
+        return;
+    }
+    header->viewport()->update(0, header->sectionViewportPosition(row), header->viewport()->width(), header->sectionSize(row));
+}
+
+void TDBGrid::updateRow(int row)
+{
+    if (row < 0 || row >= m_model->rowCount()) {
+        return;
+    }
+    viewport()->update(QRect(0, rowViewportPosition(row), viewport()->width(), rowHeight(row)));
 }
 
 bool TDBGrid::moveToRow(int row)

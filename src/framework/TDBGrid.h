@@ -154,6 +154,8 @@ private:
     void refreshEditorFromField();
     void applyColumnGeometry();
     void applyColumnGeometry(int column);
+    void updateRow(int row);
+    void updateIndicator(int row);
     void focusMovedTo(QWidget *now);
     void leaveGrid();
 
@@ -174,4 +176,5 @@ private:
     bool m_leavePending = false;
     bool m_colExitChecked = false; // the pending column change already passed OnColExit
     QList<QMetaObject::Connection> m_dataSetConnections;
+    QPersistentModelIndex m_shownRow; // the current row as last synced, followed through row changes
 };

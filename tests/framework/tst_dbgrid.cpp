@@ -4,6 +4,8 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPainter>
+#include <QPaintEvent>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
@@ -553,7 +555,63 @@ private slots:
         QVERIFY(m_errors.isEmpty());
     }
 
+    // A move of the current row draws the row left and the row arrived at,
+    // cells and indicator, and nothing else; what the window then shows is
+    // what drawing the whole grid anew shows.
+    void moveDrawsOnlyTheTwoRows()
+    {
+        QCOMPARE(m_ds->RecNo(), 1);
+        m_window->repaint();
+        QCoreApplication::processEvents();
+        PaintedRegion cells(m_grid->viewport());
+        PaintedRegion indicator(m_grid->verticalHeader()->viewport());
+        key(Qt::Key_Down);
+        key(Qt::Key_Down);
+        key(Qt::Key_Down);
+        QCOMPARE(m_ds->RecNo(), 4);
+        QCoreApplication::processEvents();
+        QCOMPARE(cells.region, QRegion(rowRect(0)) | rowRect(1) | rowRect(2) | rowRect(3));
+        QCOMPARE(indicator.region, QRegion(indicatorRect(0)) | indicatorRect(1) | indicatorRect(2) | indicatorRect(3));
+
+        // Moved by the record set, and far: the same two rows only.
+        cells.region = indicator.region = QRegion();
+        m_ds->setRecNo(2);
+        QCoreApplication::processEvents();
+        QCOMPARE(cells.region, QRegion(rowRect(1)) | rowRect(3));
+        QCOMPARE(indicator.region, QRegion(indicatorRect(1)) | indicatorRect(3));
+
+        const QImage shown = QGuiApplication::primaryScreen()
+                                 ->grabWindow(m_window->winId(), m_grid->x(), m_grid->y(), m_grid->width(), m_grid->height())
+                                 .toImage()
+                                 .convertToFormat(QImage::Format_RGB32);
+        const QImage drawn = m_grid->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(shown.size(), drawn.size());
+        QVERIFY(shown == drawn);
+    }
+
 private:
+    // The union of what a widget's paint events covered.
+    struct PaintedRegion : QObject
+    {
+        explicit PaintedRegion(QWidget *widget) { widget->installEventFilter(this); }
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            if (event->type() == QEvent::Paint) {
+                region |= static_cast<QPaintEvent *>(event)->region();
+            }
+            return false;
+        }
+        QRegion region;
+    };
+    QRect rowRect(int row) const
+    {
+        return QRect(0, m_grid->rowViewportPosition(row), m_grid->viewport()->width(), m_grid->rowHeight(row));
+    }
+    QRect indicatorRect(int row) const
+    {
+        QHeaderView *header = m_grid->verticalHeader();
+        return QRect(0, header->sectionViewportPosition(row), header->viewport()->width(), header->sectionSize(row));
+    }
     void key(Qt::Key k) { QTest::keyClick(m_window->windowHandle(), k); }
     void type(const QString &text)
     {

@@ -91,6 +91,11 @@ TDBGrid::~TDBGrid()
     m_model = nullptr;
 }
 
+CellTextCache &TDBGrid::cellTexts() const
+{
+    return m_delegate->textCache();
+}
+
 TClientDataSet *TDBGrid::dataSet() const
 {
     return m_model ? m_model->dataSet() : nullptr;

@@ -13,6 +13,7 @@
 #include "framework_export.h"
 
 class QPainter;
+class CellTextCache;
 class GridDelegate;
 
 enum TDBGridOption {
@@ -95,6 +96,8 @@ public:
     void cancelEdit();
 
     DataSetModel *dataModel() const { return m_model; }
+    // The plain cells' laid-out texts.
+    CellTextCache &cellTexts() const;
 
     // While OnDrawColumnCell runs: the 0-based record-set row being drawn
     // (read its values with dataSet()->textAt/displayTextAt/valueAt); -1 otherwise.

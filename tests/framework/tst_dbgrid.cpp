@@ -13,6 +13,7 @@
 #include "Exceptions.h"
 #include "FrameworkServices.h"
 #include "FrameworkTestData.h"
+#include "CellText.h"
 #include "Guard.h"
 #include "TDBGrid.h"
 
@@ -587,6 +588,43 @@ private slots:
         const QImage drawn = m_grid->grab().toImage().convertToFormat(QImage::Format_RGB32);
         QCOMPARE(shown.size(), drawn.size());
         QVERIFY(shown == drawn);
+    }
+
+    // Plain cells drawn from their kept layouts look exactly as the style
+    // draws them: short and cut texts, left, right and centred, accents, an
+    // empty cell, the current row with and without the focus, and again once
+    // every text is laid out.
+    void keptTextsDrawAsTheStyle()
+    {
+        DataPacket packet;
+        packet.fields = peopleDefs();
+        packet.rows = {Row{1.0, u"Ana"_s, QVariant(), u"S"_s},
+                       Row{22.0, u"Bruno Albuquerque F."_s, 45000.5, u"N"_s},
+                       Row{333.25, u"Ção Ínês Ümlaut"_s, QVariant(), u"S"_s},
+                       Row{-4444.0, QString(), 45001.0, QVariant()},
+                       Row{5.0, u"  espaços  "_s, QVariant(), u"S"_s}};
+        m_ds->SetData(packet);
+        m_grid->Columns()->Items(1)->setWidth(60); // the long names are cut
+        m_grid->Columns()->Items(3)->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+        m_grid->Columns()->Items(0)->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        m_ds->setRecNo(2);
+        CellTextCache &texts = m_grid->cellTexts();
+        for (const bool focused : {true, false}) {
+            if (focused) {
+                m_grid->setFocus();
+            } else {
+                m_other->setFocus();
+            }
+            QCoreApplication::processEvents();
+            texts.setEnabled(false);
+            const QImage byStyle = m_grid->grab().toImage();
+            texts.setEnabled(true);
+            const QImage laidOut = m_grid->grab().toImage();
+            QVERIFY(texts.size() > 10);
+            const QImage kept = m_grid->grab().toImage();
+            QVERIFY2(laidOut == byStyle, focused ? "focused" : "unfocused");
+            QVERIFY2(kept == byStyle, focused ? "focused" : "unfocused");
+        }
     }
 
 private:

@@ -470,16 +470,32 @@ void ScreenBench::benchMoving()
         m_selectResponsibles->run(m_firstTask.value(process));
         return microsSince(timer);
     };
+    // The same two calls through the real server, without the screen: what
+    // of a move is the server's and the wire's.
+    auto calls = [&](qint64 process) {
+        QElapsedTimer timer;
+        timer.start();
+        const bool ok = m_client->call(u"GetTarefas"_s, {double(process)}, timeoutMs).ok
+            && m_client->call(u"GetOperadores"_s, {double(m_firstTask.value(process))}, timeoutMs).ok;
+        if (!ok) {
+            throw EDatabaseError(u"GetTarefas ou GetOperadores falhou"_s);
+        }
+        return microsSince(timer);
+    };
     const int rounds = 7;
     const int moves = 10;
-    QList<double> screen, floor, ratio;
+    QList<double> screen, floor, ratio, server;
     for (int r = 0; r < rounds; ++r) {
         double floorSum = 0;
+        double serverSum = 0;
         for (int i = 0; i < moves; ++i) {
             const int row = m_grids[Processes]->dataSet()->currentRow() + 1 + i;
-            floorSum += baseline(m_processes.at(qMin(row, int(m_processes.size()) - 1)));
+            const qint64 process = m_processes.at(qMin(row, int(m_processes.size()) - 1));
+            floorSum += baseline(process);
+            serverSum += calls(process);
         }
         floor << floorSum / moves;
+        server << serverSum / moves;
         double screenSum = 0;
         for (int i = 0; i < moves; ++i) {
             const std::optional<double> move = moveDown(Qt::Key_Down, true);
@@ -494,6 +510,8 @@ void ScreenBench::benchMoving()
     print(u"  b. ir ao processo seguinte (seta para baixo até pintar tarefas e responsáveis): %1 ms; base (2 idas e "
           "voltas simples + 2 SELECTs) %2 ms; razão %3 (meta ≤ 1,5)"_s
               .arg(median(screen) / 1000, 0, 'f', 2).arg(median(floor) / 1000, 0, 'f', 2).arg(median(ratio), 0, 'f', 2));
+    print(u"     as mesmas 2 chamadas pelo servidor real, sem a tela: %1 ms (razão à base %2)"_s
+              .arg(median(server) / 1000, 0, 'f', 2).arg(median(server) / median(floor), 0, 'f', 2));
 }
 
 // One step of the processes grid's scroll bar (the current row stays), until

@@ -54,7 +54,7 @@ bool CellTextCache::isPlain(const QStyleOptionViewItem &option, const QStyle *st
                            | QStyleOptionViewItem::WrapText)) {
         return false;
     }
-    if (option.state & (QStyle::State_Selected | QStyle::State_HasFocus | QStyle::State_Editing)) {
+    if (option.state & QStyle::State_Editing) {
         return false;
     }
     if (option.decorationPosition != QStyleOptionViewItem::Left && option.decorationPosition != QStyleOptionViewItem::Right) {
@@ -100,8 +100,21 @@ bool CellTextCache::drawPlainCell(QPainter *painter, const QStyleOptionViewItem 
         if (group == QPalette::Normal && !(option.state & QStyle::State_Active)) {
             group = QPalette::Inactive;
         }
-        painter->setPen(option.palette.color(group, QPalette::Text));
+        painter->setPen(option.palette.color(group, (option.state & QStyle::State_Selected) ? QPalette::HighlightedText
+                                                                                             : QPalette::Text));
         laid->layout->draw(painter, laid->position + QPointF(option.rect.topLeft()));
+    }
+    if (option.state & QStyle::State_HasFocus) {
+        // The current cell's frame, over the text, as the style puts it.
+        QStyleOptionFocusRect focus;
+        focus.QStyleOption::operator=(option);
+        focus.rect = style->subElementRect(QStyle::SE_ItemViewItemFocusRect, &option, widget);
+        focus.state |= QStyle::State_KeyboardFocusChange;
+        focus.state |= QStyle::State_Item;
+        const QPalette::ColorGroup group = (option.state & QStyle::State_Enabled) ? QPalette::Normal : QPalette::Disabled;
+        focus.backgroundColor = option.palette.color(group, (option.state & QStyle::State_Selected) ? QPalette::Highlight
+                                                                                                  : QPalette::Window);
+        style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
     }
     painter->restore();
     return true;

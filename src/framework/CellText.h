@@ -24,9 +24,8 @@ class QWidget;
 // repeat from row to row) costs only its glyphs.
 //
 // Only for cells the style would draw the same way: Fusion, no check box or
-// icon, no wrapping, one line, neither selected nor holding the focus nor
-// being edited. Anything else goes to the style, as does everything when the
-// cache is switched off.
+// icon, no wrapping, one line, not being edited. Anything else goes to the
+// style, as does everything when the cache is switched off.
 class FRAMEWORK_EXPORT CellTextCache
 {
 public:

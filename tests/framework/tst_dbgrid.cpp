@@ -609,21 +609,26 @@ private slots:
         m_grid->Columns()->Items(0)->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         m_ds->setRecNo(2);
         CellTextCache &texts = m_grid->cellTexts();
-        for (const bool focused : {true, false}) {
-            if (focused) {
-                m_grid->setFocus();
-            } else {
-                m_other->setFocus();
+        const TDBGridOptions plain = m_grid->Options();
+        for (const TDBGridOptions options : {plain, plain | dgAlwaysShowSelection | dgRowSelect}) {
+            m_grid->setOptions(options);
+            for (const bool focused : {true, false}) {
+                if (focused) {
+                    m_grid->setFocus();
+                } else {
+                    m_other->setFocus();
+                }
+                QCoreApplication::processEvents();
+                const QByteArray what = (focused ? "focused" : "unfocused") + QByteArray(options == plain ? "" : ", whole row selected");
+                texts.setEnabled(false);
+                const QImage byStyle = m_grid->grab().toImage();
+                texts.setEnabled(true);
+                const QImage laidOut = m_grid->grab().toImage();
+                QVERIFY(texts.size() > 10);
+                const QImage kept = m_grid->grab().toImage();
+                QVERIFY2(laidOut == byStyle, what.constData());
+                QVERIFY2(kept == byStyle, what.constData());
             }
-            QCoreApplication::processEvents();
-            texts.setEnabled(false);
-            const QImage byStyle = m_grid->grab().toImage();
-            texts.setEnabled(true);
-            const QImage laidOut = m_grid->grab().toImage();
-            QVERIFY(texts.size() > 10);
-            const QImage kept = m_grid->grab().toImage();
-            QVERIFY2(laidOut == byStyle, focused ? "focused" : "unfocused");
-            QVERIFY2(kept == byStyle, focused ? "focused" : "unfocused");
         }
     }
 

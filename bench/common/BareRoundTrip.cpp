@@ -18,36 +18,33 @@ namespace {
 
 constexpr qsizetype headerBytes = 8;
 
-bool sendAll(int socket, const char *data, size_t size)
+// Runs a send or a receive until all size bytes went through it.
+template<typename Transfer>
+bool whole(char *data, size_t size, Transfer transfer)
 {
     while (size > 0) {
-        const ssize_t sent = ::send(socket, data, size, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) {
+        const ssize_t done = transfer(data, size);
+        if (done < 0 && errno == EINTR) {
             continue;
         }
-        if (sent <= 0) {
+        if (done <= 0) {
             return false;
         }
-        data += sent;
-        size -= size_t(sent);
+        data += done;
+        size -= size_t(done);
     }
     return true;
 }
 
+bool sendAll(int socket, const char *data, size_t size)
+{
+    return whole(const_cast<char *>(data), size,
+                 [socket](char *from, size_t n) { return ::send(socket, from, n, MSG_NOSIGNAL); });
+}
+
 bool receiveAll(int socket, char *data, size_t size)
 {
-    while (size > 0) {
-        const ssize_t got = ::recv(socket, data, size, 0);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return false;
-        }
-        data += got;
-        size -= size_t(got);
-    }
-    return true;
+    return whole(data, size, [socket](char *to, size_t n) { return ::recv(socket, to, n, 0); });
 }
 
 void putWord(char *to, quint32 value)

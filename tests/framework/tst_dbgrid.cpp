@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPaintEvent>
 #include <QScreen>
+#include <QStyleFactory>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
@@ -581,13 +582,7 @@ private slots:
         QCOMPARE(cells.region, QRegion(rowRect(1)) | rowRect(3));
         QCOMPARE(indicator.region, QRegion(indicatorRect(1)) | indicatorRect(3));
 
-        const QImage shown = QGuiApplication::primaryScreen()
-                                 ->grabWindow(m_window->winId(), m_grid->x(), m_grid->y(), m_grid->width(), m_grid->height())
-                                 .toImage()
-                                 .convertToFormat(QImage::Format_RGB32);
-        const QImage drawn = m_grid->grab().toImage().convertToFormat(QImage::Format_RGB32);
-        QCOMPARE(shown.size(), drawn.size());
-        QVERIFY(shown == drawn);
+        QVERIFY(shownIsDrawn());
     }
 
     // Plain cells drawn from their kept layouts look exactly as the style
@@ -632,7 +627,87 @@ private slots:
         }
     }
 
+    // Rows inserted and deleted above the current one, then a move: the row
+    // the grid left is followed to where the change put it, and the window
+    // shows what a full drawing shows.
+    void drawnRowsFollowInsertsAndDeletes()
+    {
+        // The screen marks its current row, in every cell of it.
+        m_grid->OnDrawColumnCell = [this](QObject *, QPainter &painter, const QRect &rect, int, TColumn *, TGridDrawState) {
+            if (m_grid->DrawingRow() == m_ds->currentRow()) {
+                painter.fillRect(rect.adjusted(1, 1, -rect.width() + 5, -1), Qt::red);
+            }
+        };
+        m_ds->SetData(people(8));
+        m_ds->setRecNo(5);
+        QCoreApplication::processEvents();
+        m_ds->setRecNo(2);
+        m_ds->Insert();
+        m_ds->FieldByName(u"CODIGO"_s)->setAsFloat(50);
+        m_ds->FieldByName(u"NOME"_s)->setAsString(u"Nova"_s);
+        m_ds->Post();
+        QCoreApplication::processEvents();
+        m_ds->setRecNo(7);
+        QCoreApplication::processEvents();
+        QVERIFY(shownIsDrawn());
+        m_ds->setRecNo(1);
+        m_ds->Delete();
+        QCoreApplication::processEvents();
+        m_ds->setRecNo(4);
+        QCoreApplication::processEvents();
+        QVERIFY(shownIsDrawn());
+        key(Qt::Key_Up);
+        key(Qt::Key_Up);
+        QCoreApplication::processEvents();
+        QVERIFY(shownIsDrawn());
+    }
+
+    // Right to left, and in a style that draws its own way (the style then
+    // draws every cell); a new font starts the kept texts over.
+    void keptTextsFollowDirectionStyleAndFont()
+    {
+        CellTextCache &texts = m_grid->cellTexts();
+        m_grid->setLayoutDirection(Qt::RightToLeft);
+        QCoreApplication::processEvents();
+        texts.setEnabled(false);
+        const QImage byStyle = m_grid->grab().toImage();
+        texts.setEnabled(true);
+        QVERIFY(m_grid->grab().toImage() == byStyle);
+        QVERIFY(texts.size() > 0);
+        m_grid->setLayoutDirection(Qt::LeftToRight);
+
+        // Same cells, other font: only the font tells the kept texts apart.
+        for (int c = 0; c < m_grid->Columns()->Count(); ++c) {
+            m_grid->Columns()->Items(c)->setWidth(90);
+        }
+        m_grid->grab();
+        QFont bigger = m_grid->font();
+        bigger.setPointSize(bigger.pointSize() + 3);
+        m_grid->setFont(bigger);
+        QCoreApplication::processEvents();
+        const QImage laidOut = m_grid->grab().toImage();
+        texts.setEnabled(false);
+        QVERIFY(laidOut == m_grid->grab().toImage());
+        texts.setEnabled(true);
+
+        std::unique_ptr<QStyle> windows(QStyleFactory::create(u"Windows"_s));
+        QVERIFY(windows);
+        m_grid->setStyle(windows.get());
+        texts.clear();
+        m_grid->grab();
+        QCOMPARE(texts.size(), 0);
+        m_grid->setStyle(nullptr);
+    }
+
 private:
+    bool shownIsDrawn() const
+    {
+        const QImage shown = QGuiApplication::primaryScreen()
+                                 ->grabWindow(m_window->winId(), m_grid->x(), m_grid->y(), m_grid->width(), m_grid->height())
+                                 .toImage()
+                                 .convertToFormat(QImage::Format_RGB32);
+        return shown == m_grid->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    }
     // The union of what a widget's paint events covered.
     struct PaintedRegion : QObject
     {

@@ -237,6 +237,59 @@ private slots:
         QCOMPARE(idx.data(Qt::EditRole).toString(), u"<Bruno>"_s);
     }
 
+    // The indicator going to another row with the same glyph is a move of
+    // two header sections, not a header-data change (which makes a view
+    // measure its header and lay every row out again); a glyph that changes
+    // (editing, inserting) is a header-data change of its row.
+    void indicatorMovesWithoutAHeaderChange()
+    {
+        auto *model = m_grid->dataModel();
+        QSignalSpy moved(model, &DataSetModel::indicatorMoved);
+        QSignalSpy changed(model, &QAbstractItemModel::headerDataChanged);
+        m_ds->setRecNo(4);
+        QCOMPARE(moved.count(), 1);
+        QCOMPARE(moved.at(0).at(0).toInt(), 0);
+        QCOMPARE(moved.at(0).at(1).toInt(), 3);
+        QCOMPARE(changed.count(), 0);
+        QCOMPARE(model->headerData(3, Qt::Vertical).toString(), u"\u25B6"_s);
+        QCOMPARE(model->headerData(0, Qt::Vertical).toString(), QString());
+
+        m_ds->Edit();
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).value<Qt::Orientation>(), Qt::Vertical);
+        QCOMPARE(changed.at(0).at(1).toInt(), 3);
+        QCOMPARE(changed.at(0).at(2).toInt(), 3);
+        QCOMPARE(model->headerData(3, Qt::Vertical).toString(), u"I"_s);
+        m_ds->Cancel();
+        QCOMPARE(changed.count(), 2);
+        QCOMPARE(model->headerData(3, Qt::Vertical).toString(), u"\u25B6"_s);
+
+        // An insert shifts the rows below: the row the indicator leaves is
+        // followed to where it went.
+        moved.clear();
+        changed.clear();
+        m_ds->Insert();
+        QCOMPARE(model->headerData(3, Qt::Vertical).toString(), u"*"_s);
+        QVERIFY(changed.count() >= 1);
+        m_ds->Cancel();
+        moved.clear();
+        changed.clear();
+        m_ds->setRecNo(1);
+        QCOMPARE(moved.count(), 1);
+        QCOMPARE(moved.at(0).at(0).toInt(), 3);
+        QCOMPARE(moved.at(0).at(1).toInt(), 0);
+
+        // New content: the indicator starts on its first row, where the
+        // reset drew it.
+        m_ds->SetData(people(8));
+        moved.clear();
+        changed.clear();
+        m_ds->setRecNo(2);
+        QCOMPARE(moved.count(), 1);
+        QCOMPARE(moved.at(0).at(0).toInt(), 0);
+        QCOMPARE(changed.count(), 0);
+    }
+
     void randomChangesKeepTheModelConsistent()
     {
         // A long mixed sequence; the tester checks every signal on the way.

@@ -142,6 +142,14 @@ void BareEchoServer::acceptLoop()
 
 void BareEchoServer::serve(int connection)
 {
+    answer(connection);
+    // The peer learns at once that this connection is over; the server
+    // closes it when it stops.
+    ::shutdown(connection, SHUT_RDWR);
+}
+
+void BareEchoServer::answer(int connection)
+{
     std::vector<char> request;
     std::vector<char> reply;
     char header[headerBytes];

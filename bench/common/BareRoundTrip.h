@@ -30,6 +30,8 @@ public:
 private:
     void acceptLoop();
     static void serve(int connection);
+    // Answers requests until the peer closes or sends a size no frame has.
+    static void answer(int connection);
 
     int m_listener = -1;
     quint16 m_port = 0;

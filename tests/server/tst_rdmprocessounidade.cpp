@@ -7,6 +7,8 @@
 #include <QTcpSocket>
 #include <QThread>
 
+#include <tuple>
+
 #include "Catalogue.h"
 #include "Saves.h"
 #include "ServerTestSupport.h"
@@ -793,6 +795,35 @@ void TestRdmProcessoUnidade::largeUnit()
     // Once is enough: a second run over the same unit writes nothing.
     QVERIFY_THROWS_EXCEPTION(EDatabaseError, Admin::loadLargeUnit(m_env.db(), u"0009"_s, 1, 1, 1, u"senha"_s, testCost));
     QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM PROCESSOFILIAL WHERE CDUNIDADE = '0009'"_s), 3);
+
+    // Sizes and texts out of range are refused before anything is written.
+    for (const auto &[processCount, taskCount, responsibleCount] :
+         {std::tuple{0, 1, 1}, std::tuple{1, 0, 1}, std::tuple{1, 1, 0}, std::tuple{1, 1, 100}}) {
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, Admin::loadLargeUnit(m_env.db(), u"0010"_s, processCount, taskCount,
+                                                                      responsibleCount, u"senha"_s, testCost));
+    }
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError, Admin::loadLargeUnit(m_env.db(), u"00100"_s, 1, 1, 1, u"senha"_s, testCost));
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError, Admin::loadLargeUnit(m_env.db(), u"0010"_s, 1, 1, 1, QString(), testCost));
+    QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM UNIDADE WHERE CDUNIDADE = '0010'"_s), 0);
+
+    // Another large unit has a group of its own; with more operators than
+    // one task takes, each task's operators are still all different, they
+    // take turns from task to task, and every tenth process ends.
+    const Admin::LargeUnit other = Admin::loadLargeUnit(m_env.db(), u"0010"_s, 10, 2, 4, u"senha"_s, testCost);
+    QVERIFY(other.group != made.group);
+    QCOMPARE(other.firstOperator, u"OP0010_01"_s);
+    QCOMPARE(other.lastOperator, u"OP0010_04"_s);
+    QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM (SELECT r.NRATIVIDADEFILIAL FROM RESPATIVFILIAL r JOIN PROCESSOFILIAL p "
+                         "ON p.NRPROCESSOFILIAL = r.NRPROCESSOFILIAL WHERE p.CDUNIDADE = '0010' GROUP BY r.NRATIVIDADEFILIAL "
+                         "HAVING COUNT(DISTINCT r.CDOPERADOR) = 3 AND COUNT(r.CDGRUPOPER) = 1) x"_s),
+             20);
+    QCOMPARE(m_env.count(u"SELECT COUNT(DISTINCT r.CDOPERADOR) FROM RESPATIVFILIAL r JOIN PROCESSOFILIAL p "
+                         "ON p.NRPROCESSOFILIAL = r.NRPROCESSOFILIAL WHERE p.CDUNIDADE = '0010'"_s),
+             4);
+    QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM PROCESSOFILIAL WHERE CDUNIDADE = '0010' AND DTFINVIGENCIA IS NOT NULL"_s), 1);
+    auto supervisor = m_env.login(other.firstOperator);
+    QVERIFY(supervisor);
+    QCOMPARE(dataOf(supervisor->call(u"GetProcessos"_s)).rows.size(), 10);
 }
 
 QTEST_GUILESS_MAIN(TestRdmProcessoUnidade)

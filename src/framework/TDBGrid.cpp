@@ -27,11 +27,45 @@ bool isEditing(const TClientDataSet *ds)
 {
     return ds && (ds->State() == TDataSetState::dsEdit || ds->State() == TDataSetState::dsInsert);
 }
+
+// The indicator column. Its rows show nothing but the current row's glyph,
+// so the size the header asks for is what one empty row and the current row
+// need; the header measured up to two hundred rows (the first and the last
+// hundred) each time its rows or a glyph changed. The current row counts
+// where the header would have measured it.
+class IndicatorHeader : public QHeaderView
+{
+public:
+    explicit IndicatorHeader(QWidget *parent)
+        : QHeaderView(Qt::Vertical, parent)
+    {
+        // As a table view's own row header.
+        setSectionsClickable(true);
+        setHighlightSections(true);
+    }
+
+    QSize sizeHint() const override
+    {
+        const auto *rows = qobject_cast<const DataSetModel *>(model());
+        constexpr int measured = 100; // at each end, as the header measures
+        const int sections = count();
+        if (!rows || sections <= 2 * measured || hiddenSectionCount() > 0 || isSortIndicatorShown()) {
+            return QHeaderView::sizeHint();
+        }
+        const int current = rows->dataSet() ? rows->dataSet()->currentRow() : -1;
+        QSize hint = sectionSizeFromContents(current == 0 ? 1 : 0);
+        if (current >= 0 && (current < measured || current >= sections - measured)) {
+            hint = hint.expandedTo(sectionSizeFromContents(current));
+        }
+        return hint;
+    }
+};
 } // namespace
 
 TDBGrid::TDBGrid(QWidget *parent)
     : QTableView(parent)
 {
+    setVerticalHeader(new IndicatorHeader(this));
     m_model = new DataSetModel(this);
     setModel(m_model);
     m_delegate = new GridDelegate(this);

@@ -699,6 +699,38 @@ private slots:
         m_grid->setStyle(nullptr);
     }
 
+    // With more rows than the row header measures, the indicator column
+    // asks for the size the header would measure itself: one empty row and
+    // the current row's glyph, where the header would have seen it (among
+    // the first or the last hundred rows).
+    void indicatorColumnSizeAsTheHeaderMeasures()
+    {
+        m_ds->SetData(people(1000));
+        QHeaderView *header = m_grid->verticalHeader();
+        const auto measured = [header] {
+            header->headerDataChanged(Qt::Vertical, 0, header->count() - 1); // forgets what it measured
+            return header->QHeaderView::sizeHint();
+        };
+        QSet<int> widths;
+        for (const int row : {0, 1, 57, 99, 100, 500, 899, 900, 999}) {
+            m_ds->setRecNo(row + 1);
+            QCOMPARE(header->sizeHint(), measured());
+            widths << header->sizeHint().width();
+            m_ds->Edit();
+            QCOMPARE(header->sizeHint(), measured());
+            m_ds->Cancel();
+        }
+        QCOMPARE(widths.size(), 2); // the glyph counts at the ends only
+        m_ds->setRecNo(1000);
+        m_ds->Insert();
+        QCOMPARE(header->sizeHint(), measured());
+        m_ds->Cancel();
+        // Few rows: the header measures them all.
+        m_ds->SetData(people(150));
+        m_ds->setRecNo(120);
+        QCOMPARE(header->sizeHint(), measured());
+    }
+
 private:
     bool shownIsDrawn() const
     {

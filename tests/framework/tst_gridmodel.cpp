@@ -148,6 +148,39 @@ private slots:
         QCOMPARE(m_grid->model()->columnCount(), 2);
     }
 
+    // Columns added and set up between BeginUpdate and EndUpdate are one
+    // change of the set of columns: one reset, no header change per column,
+    // and the grid takes every column's geometry at its end.
+    void columnsChangedInOneUpdateAreOneReset()
+    {
+        QSignalSpy reset(m_grid->model(), &QAbstractItemModel::modelReset);
+        QSignalSpy header(m_grid->model(), &QAbstractItemModel::headerDataChanged);
+        TDBGridColumns *columns = m_grid->Columns();
+        columns->BeginUpdate();
+        columns->Clear();
+        TColumn *name = columns->Add(u"NOME"_s);
+        name->setTitle(u"Nome da pessoa"_s);
+        name->setWidth(133);
+        columns->BeginUpdate(); // nested: the outer end counts
+        columns->Add(u"CODIGO"_s)->setWidth(41);
+        columns->EndUpdate();
+        QCOMPARE(reset.count(), 0);
+        columns->Add(u"ATIVO"_s)->setVisible(false);
+        columns->EndUpdate();
+        QCOMPARE(reset.count(), 1);
+        QCOMPARE(header.count(), 0);
+        QCOMPARE(m_grid->model()->columnCount(), 3);
+        QCOMPARE(m_grid->model()->headerData(0, Qt::Horizontal).toString(), u"Nome da pessoa"_s);
+        QCOMPARE(m_grid->horizontalHeader()->sectionSize(0), 133);
+        QCOMPARE(m_grid->horizontalHeader()->sectionSize(1), 41);
+        QVERIFY(m_grid->isColumnHidden(2));
+        QCOMPARE(m_grid->model()->index(1, 0).data().toString(), u"Bruno"_s);
+        // Outside an update each change is told as it happens.
+        name->setWidth(90);
+        QCOMPARE(header.count(), 1);
+        QCOMPARE(m_grid->horizontalHeader()->sectionSize(0), 90);
+    }
+
     // The model needs no view: it owns its columns and says when they change.
     void aModelWithoutAViewFollowsItsColumns()
     {

@@ -12,7 +12,7 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-// Enough for the visible cells of several screens of rows; a texts's layout
+// Enough for the visible cells of several screens of rows; a text's layout
 // is a few hundred bytes to a few kilobytes.
 constexpr int maxCachedTexts = 2000;
 } // namespace
@@ -43,13 +43,20 @@ void CellTextCache::clear()
     m_laid.clear();
 }
 
-bool CellTextCache::isPlain(const QStyleOptionViewItem &option, const QStyle *style)
+bool CellTextCache::drawsLikeFusion(QStyle *style)
 {
     // The Fusion style draws items with the common style's code, which this
     // follows; another style may draw them its own way.
-    if (!style || style->name().compare("fusion"_L1, Qt::CaseInsensitive) != 0 || !qobject_cast<const QCommonStyle *>(style)) {
-        return false;
+    if (style != m_style) {
+        m_style = style;
+        m_fusion = style && style->name().compare("fusion"_L1, Qt::CaseInsensitive) == 0
+                   && qobject_cast<const QCommonStyle *>(style);
     }
+    return m_fusion;
+}
+
+bool CellTextCache::isPlain(const QStyleOptionViewItem &option)
+{
     if (option.features & (QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDecoration
                            | QStyleOptionViewItem::WrapText)) {
         return false;
@@ -74,7 +81,7 @@ bool CellTextCache::isPlain(const QStyleOptionViewItem &option, const QStyle *st
 bool CellTextCache::drawPlainCell(QPainter *painter, const QStyleOptionViewItem &option, QStyle *style,
                                   const QWidget *widget)
 {
-    if (!m_enabled || !isPlain(option, style)) {
+    if (!m_enabled || !drawsLikeFusion(style) || !isPlain(option)) {
         return false;
     }
     painter->save();

@@ -3,6 +3,8 @@
 #include <QCache>
 #include <QFont>
 #include <QPointF>
+#include <QPointer>
+#include <QStyle>
 #include <QSize>
 #include <QString>
 
@@ -11,7 +13,6 @@
 #include "framework_export.h"
 
 class QPainter;
-class QStyle;
 class QStyleOptionViewItem;
 class QTextLayout;
 class QWidget;
@@ -62,10 +63,13 @@ private:
         }
     };
     struct Laid;
-    static bool isPlain(const QStyleOptionViewItem &option, const QStyle *style);
+    bool drawsLikeFusion(QStyle *style);
+    static bool isPlain(const QStyleOptionViewItem &option);
     Laid *layOut(const Key &key, const QFont &font);
 
     QCache<Key, Laid> m_laid;
     QFont m_font; // the font the cached texts were laid out in
+    QPointer<QStyle> m_style; // the style last asked about, and whether it is Fusion
+    bool m_fusion = false;
     bool m_enabled = true;
 };

@@ -26,6 +26,41 @@ using namespace RecordSetState;
 namespace {
 constexpr char16_t kTabChar = 9;
 constexpr char16_t kReturnChar = 13;
+
+// "dd/MM/yyyy HH:mm:ss" of a day count, written digit by digit: the same text
+// as QDateTime::toString with that format, without reading the format at
+// every one of a load's rows.
+QString dayAndTime(double days)
+{
+    const QDateTime when = DateTime::toQDateTime(days);
+    const QDate date = when.date();
+    const QTime time = when.time();
+    if (!when.isValid() || date.year() < 0 || date.year() > 9999) {
+        return when.toString(u"dd/MM/yyyy HH:mm:ss"_s);
+    }
+    QString text(19, Qt::Uninitialized);
+    QChar *out = text.data();
+    auto put = [&out](int value, int digits) {
+        for (int d = digits - 1; d >= 0; --d) {
+            out[d] = QChar(u'0' + value % 10);
+            value /= 10;
+        }
+        out += digits;
+    };
+    auto separator = [&out](char16_t c) { *out++ = QChar(c); };
+    put(date.day(), 2);
+    separator(u'/');
+    put(date.month(), 2);
+    separator(u'/');
+    put(date.year(), 4);
+    separator(u' ');
+    put(time.hour(), 2);
+    separator(u':');
+    put(time.minute(), 2);
+    separator(u':');
+    put(time.second(), 2);
+    return text;
+}
 }
 
 ProcessosLevel::ProcessosLevel(TfrmProcessoUnidade *screen)
@@ -253,15 +288,23 @@ void ProcessosLevel::cdsProcessosAfterDelete(TClientDataSet *)
     m_screen->Habilita(false);
 }
 
+TField *ProcessosLevel::processField(QPointer<TField> &kept, const QString &name) const
+{
+    if (!kept) {
+        kept = m_screen->cdsProcessos->FieldByName(name);
+    }
+    return kept;
+}
+
 void ProcessosLevel::cdsProcessosCalcFields(TClientDataSet *)
 {
-    const QString name = m_screen->cdsProcessos->FieldByName(u"NMOPERADOR"_s)->AsString();
+    // Runs for each of the rows a load brings: the fields are looked up once.
+    const QString name = processField(m_operatorName, u"NMOPERADOR"_s)->AsString();
     if (EmptyString(name)) {
         return;
     }
-    const double when = m_screen->cdsProcessos->FieldByName(u"DTATUALIZACAO"_s)->AsDateTime();
-    m_screen->cdsProcessos->FieldByName(u"ULTATU"_s)
-        ->setAsString(name + u" - "_s + DateTime::toQDateTime(when).toString(u"dd/MM/yyyy HH:mm:ss"_s));
+    const double when = processField(m_updatedAt, u"DTATUALIZACAO"_s)->AsDateTime();
+    processField(m_lastUpdate, u"ULTATU"_s)->setAsString(name + u" - "_s + dayAndTime(when));
 }
 
 bool ProcessosLevel::selectedColumnShows(const QString &fieldName) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 
 #include "TDBGrid.h"
 
@@ -57,5 +58,12 @@ private:
     // The start of a saved process, or the end of one that has already ended.
     bool isProtectedDateCell() const;
 
+    // A field of cdsProcessos, found by name the first time.
+    TField *processField(QPointer<TField> &kept, const QString &name) const;
+
     TfrmProcessoUnidade *m_screen;
+    // What the calculated "last update" reads and writes.
+    mutable QPointer<TField> m_operatorName;
+    mutable QPointer<TField> m_updatedAt;
+    mutable QPointer<TField> m_lastUpdate;
 };

@@ -53,6 +53,20 @@ QFrame *makePanel(const QString &name, QWidget *parent)
     return panel;
 }
 
+// A grid's columns from its definition, told to the grid as one change.
+void applyColumns(TDBGrid *grid, const QString &name)
+{
+    TDBGridColumns *columns = grid->Columns();
+    columns->BeginUpdate();
+    try {
+        GridDefinitions::apply(grid, name);
+    } catch (...) {
+        columns->EndUpdate();
+        throw;
+    }
+    columns->EndUpdate();
+}
+
 TDBGrid *makeLowerGrid(const QString &name, TDataSource *source, QWidget *parent)
 {
     auto *grid = new TDBGrid(parent);
@@ -66,7 +80,7 @@ TDBGrid *makeLowerGrid(const QString &name, TDataSource *source, QWidget *parent
     titleFont.setPixelSize(11);
     titleFont.setBold(false);
     grid->horizontalHeader()->setFont(titleFont);
-    GridDefinitions::apply(grid, name);
+    applyColumns(grid, name);
     return grid;
 }
 
@@ -86,7 +100,7 @@ void build(TfrmProcessoUnidade *screen)
     processLayout->setContentsMargins(0, 0, 0, 0);
     s.dbgPadrao->setParent(s.panProcessos);
     processLayout->addWidget(s.dbgPadrao);
-    GridDefinitions::apply(s.dbgPadrao, u"dbgPadrao"_s);
+    applyColumns(s.dbgPadrao, u"dbgPadrao"_s);
     page->addWidget(s.panProcessos);
 
     // The title strip: labels at fixed distances, not laid out.

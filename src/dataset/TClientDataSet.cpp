@@ -181,6 +181,11 @@ TField *TClientDataSet::FieldByName(const QString &name) const
 
 TField *TClientDataSet::FindField(const QString &name) const
 {
+    // Names are kept in upper case, and most callers write them so: found
+    // without making an upper-case copy first.
+    if (TField *field = m_fieldsByName.value(name, nullptr)) {
+        return field;
+    }
     return m_fieldsByName.value(name.toUpper(), nullptr);
 }
 

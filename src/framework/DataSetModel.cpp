@@ -157,14 +157,48 @@ void DataSetModel::onReset()
     m_columns->rebuildFromFields();
     m_resetting = false;
     endResetModel();
+    // A reset draws and measures everything anew: the indicator is where the
+    // current row is now.
+    rememberIndicator();
     emit currentRowMayHaveChanged();
 }
 
 void DataSetModel::notifyIndicator()
 {
-    if (m_rows > 0 && !m_resetting && !m_inserting && !m_removing && !m_moving) {
-        emit headerDataChanged(Qt::Vertical, 0, m_rows - 1);
+    if (m_rows <= 0 || m_resetting || m_inserting || m_removing || m_moving) {
+        return;
     }
+    if (columnCount() == 0) {
+        // No index to follow the row it left by: every row is drawn again.
+        emit headerDataChanged(Qt::Vertical, 0, m_rows - 1);
+        return;
+    }
+    // The indicator stands on the current row only: the row it left and the
+    // row it is on now are the ones to draw again.
+    const int current = m_dataSet ? m_dataSet->currentRow() : -1;
+    const int left = m_indicatorRow.isValid() ? m_indicatorRow.row() : -1;
+    const TDataSetState state = m_dataSet ? m_dataSet->State() : TDataSetState::dsInactive;
+    if (state == m_indicatorState && left >= 0 && left < m_rows && current >= 0 && current < m_rows) {
+        // The same glyph on another row: the header keeps its width.
+        if (left != current) {
+            emit indicatorMoved(left, current);
+        }
+    } else {
+        if (left >= 0 && left < m_rows && left != current) {
+            emit headerDataChanged(Qt::Vertical, left, left);
+        }
+        if (current >= 0 && current < m_rows) {
+            emit headerDataChanged(Qt::Vertical, current, current);
+        }
+    }
+    rememberIndicator();
+}
+
+void DataSetModel::rememberIndicator()
+{
+    const int current = m_dataSet ? m_dataSet->currentRow() : -1;
+    m_indicatorState = m_dataSet ? m_dataSet->State() : TDataSetState::dsInactive;
+    m_indicatorRow = current >= 0 && current < m_rows ? QPersistentModelIndex(index(current, 0)) : QPersistentModelIndex();
 }
 
 int DataSetModel::rowCount(const QModelIndex &parent) const

@@ -41,6 +41,11 @@ public:
 signals:
     // After the model followed a change of the record set's rows or current row.
     void currentRowMayHaveChanged();
+    // The indicator went from one row to another with the same glyph: the
+    // two header sections are drawn again. (A header-data change would do it
+    // too, but it also makes the view measure its header and lay out and
+    // draw every row again.)
+    void indicatorMoved(int from, int to);
 
 private:
     void attach();
@@ -49,6 +54,7 @@ private:
     void onAboutToReset();
     void onReset();
     void notifyIndicator();
+    void rememberIndicator();
 
     TDBGridColumns *m_columns;
     QPointer<TClientDataSet> m_dataSet;
@@ -59,5 +65,7 @@ private:
     bool m_removing = false;
     bool m_moving = false;
     int m_columnsChanging = 0;
+    QPersistentModelIndex m_indicatorRow; // where the indicator was last drawn
+    TDataSetState m_indicatorState = TDataSetState::dsInactive; // what it showed there
     QList<QMetaObject::Connection> m_connections;
 };

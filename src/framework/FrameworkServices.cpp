@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCborValue>
 #include <QGuiApplication>
+#include <QHash>
 #include <QLabel>
 #include <QMainWindow>
 #include <QPainter>
@@ -91,6 +92,23 @@ QString Ajusta(const QString &text, int width)
 }
 
 // ---- widgets ---------------------------------------------------------------
+
+QIcon standardIcon(const QWidget *widget, QStyle::StandardPixmap which)
+{
+    QStyle *style = widget ? widget->style() : QApplication::style();
+    // By style: a style that goes away takes its icons along.
+    static QHash<const QStyle *, QHash<int, QIcon>> icons;
+    auto styleIcons = icons.find(style);
+    if (styleIcons == icons.end()) {
+        styleIcons = icons.insert(style, {});
+        QObject::connect(style, &QObject::destroyed, qApp, [style] { icons.remove(style); });
+    }
+    auto icon = styleIcons->constFind(int(which));
+    if (icon == styleIcons->constEnd()) {
+        icon = styleIcons->insert(int(which), style->standardIcon(which));
+    }
+    return *icon;
+}
 
 void RefreshGrid(QWidget *screen)
 {

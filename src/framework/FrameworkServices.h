@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QIcon>
 #include <QObject>
+#include <QStyle>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -40,6 +42,11 @@ FRAMEWORK_EXPORT bool EmptyString(const QString &text);
 FRAMEWORK_EXPORT QString Ajusta(const QString &text, int width);
 
 // ---- widgets ---------------------------------------------------------------
+
+// The style's standard icon, read once per style: the style reads its icon
+// files (several sizes of each) every time it is asked, which was a good
+// part of building a screen's toolbar.
+FRAMEWORK_EXPORT QIcon standardIcon(const QWidget *widget, QStyle::StandardPixmap which);
 
 // Repaints every grid inside screen.
 FRAMEWORK_EXPORT void RefreshGrid(QWidget *screen);

@@ -1,6 +1,6 @@
 #include "GridDelegate.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QValidator>
@@ -23,7 +23,7 @@ void GridDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, 
     if (!focused && !(m_grid->Options() & dgAlwaysShowSelection)) {
         opt.state &= ~QStyle::State_Selected;
     }
-    QStyledItemDelegate::paint(painter, opt, index);
+    drawDefault(painter, opt, index);
 
     const bool selected = opt.state & QStyle::State_Selected;
     const bool current = index == m_grid->currentIndex();
@@ -74,6 +74,18 @@ void GridDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, 
     }
     m_grid->m_drawingRow = -1;
     painter->restore();
+}
+
+// What the base delegate draws, plain cells' texts through the cache.
+void GridDelegate::drawDefault(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    QStyleOptionViewItem opt(option);
+    initStyleOption(&opt, index);
+    const QWidget *widget = option.widget;
+    QStyle *style = widget ? widget->style() : QApplication::style();
+    if (!m_texts.drawPlainCell(painter, opt, style, widget)) {
+        style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
+    }
 }
 
 namespace {

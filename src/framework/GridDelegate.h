@@ -4,6 +4,8 @@
 #include <QPointer>
 #include <QStyledItemDelegate>
 
+#include "CellText.h"
+
 class TDBGrid;
 
 // Paints a cell the default way, then hands it to the grid's draw event;
@@ -29,12 +31,18 @@ public:
     bool lastCommitFailed() const { return m_commitFailed; }
     // What the editor holds, as the field receives it.
     static QString editorText(const QLineEdit *editor);
+    // The laid-out texts of the plain cells (switched off, the style lays
+    // every text out at each paint).
+    CellTextCache &textCache() const { return m_texts; }
 
 protected:
     bool eventFilter(QObject *object, QEvent *event) override;
 
 private:
+    void drawDefault(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const;
+
     TDBGrid *m_grid;
+    mutable CellTextCache m_texts;
     mutable QPointer<QLineEdit> m_editor;
     mutable QPersistentModelIndex m_editorIndex;
     mutable bool m_commitFailed = false;

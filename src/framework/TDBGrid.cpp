@@ -27,11 +27,45 @@ bool isEditing(const TClientDataSet *ds)
 {
     return ds && (ds->State() == TDataSetState::dsEdit || ds->State() == TDataSetState::dsInsert);
 }
+
+// The indicator column. Its rows show nothing but the current row's glyph,
+// so the size the header asks for is what one empty row and the current row
+// need; the header measured up to two hundred rows (the first and the last
+// hundred) each time its rows or a glyph changed. The current row counts
+// where the header would have measured it.
+class IndicatorHeader : public QHeaderView
+{
+public:
+    explicit IndicatorHeader(QWidget *parent)
+        : QHeaderView(Qt::Vertical, parent)
+    {
+        // As a table view's own row header.
+        setSectionsClickable(true);
+        setHighlightSections(true);
+    }
+
+    QSize sizeHint() const override
+    {
+        const auto *rows = qobject_cast<const DataSetModel *>(model());
+        constexpr int measured = 100; // at each end, as the header measures
+        const int sections = count();
+        if (!rows || sections <= 2 * measured || hiddenSectionCount() > 0 || isSortIndicatorShown()) {
+            return QHeaderView::sizeHint();
+        }
+        const int current = rows->dataSet() ? rows->dataSet()->currentRow() : -1;
+        QSize hint = sectionSizeFromContents(current == 0 ? 1 : 0);
+        if (current >= 0 && (current < measured || current >= sections - measured)) {
+            hint = hint.expandedTo(sectionSizeFromContents(current));
+        }
+        return hint;
+    }
+};
 } // namespace
 
 TDBGrid::TDBGrid(QWidget *parent)
     : QTableView(parent)
 {
+    setVerticalHeader(new IndicatorHeader(this));
     m_model = new DataSetModel(this);
     setModel(m_model);
     m_delegate = new GridDelegate(this);
@@ -50,6 +84,10 @@ TDBGrid::TDBGrid(QWidget *parent)
     verticalHeader()->setHighlightSections(false);
     m_model->columns()->setFont(font());
     connect(m_model, &DataSetModel::currentRowMayHaveChanged, this, [this] { syncFromDataSet(); });
+    connect(m_model, &DataSetModel::indicatorMoved, this, [this](int from, int to) {
+        updateIndicator(from);
+        updateIndicator(to);
+    });
     // The model resets when its columns or its rows start over; either way
     // the sections are new and take the columns' geometry.
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
@@ -85,6 +123,11 @@ TDBGrid::~TDBGrid()
     setModel(nullptr);
     delete m_model;
     m_model = nullptr;
+}
+
+CellTextCache &TDBGrid::cellTexts() const
+{
+    return m_delegate->textCache();
 }
 
 TClientDataSet *TDBGrid::dataSet() const
@@ -338,6 +381,7 @@ void TDBGrid::syncFromDataSet()
     if (m_delegate->editor() && m_delegate->editorIndex().row() != row) {
         cancelEdit();
     }
+    const bool moved = !m_shownRow.isValid() || m_shownRow.row() != row || idx != currentIndex();
     if (idx != currentIndex() || !selectionModel()->isSelected(idx)) {
         m_syncing = true;
         QItemSelectionModel::SelectionFlags flags = QItemSelectionModel::ClearAndSelect;
@@ -348,7 +392,30 @@ void TDBGrid::syncFromDataSet()
         m_syncing = false;
     }
     scrollTo(idx);
-    viewport()->update();
+    // Only the row left and the row arrived at draw differently (the current
+    // row, its cell, the draw events' state); the rest of the grid stands.
+    if (moved) {
+        updateRow(m_shownRow.isValid() ? m_shownRow.row() : -1);
+        updateRow(row);
+        m_shownRow = QPersistentModelIndex(m_model->index(row, 0));
+    }
+}
+
+void TDBGrid::updateIndicator(int row)
+{
+    QHeaderView *header = verticalHeader();
+    if (row < 0 || row >= header->count() || header->isHidden()) {
+        return;
+    }
+    header->viewport()->update(0, header->sectionViewportPosition(row), header->viewport()->width(), header->sectionSize(row));
+}
+
+void TDBGrid::updateRow(int row)
+{
+    if (row < 0 || row >= m_model->rowCount()) {
+        return;
+    }
+    viewport()->update(QRect(0, rowViewportPosition(row), viewport()->width(), rowHeight(row)));
 }
 
 bool TDBGrid::moveToRow(int row)

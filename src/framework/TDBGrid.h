@@ -13,6 +13,7 @@
 #include "framework_export.h"
 
 class QPainter;
+class CellTextCache;
 class GridDelegate;
 
 enum TDBGridOption {
@@ -95,6 +96,8 @@ public:
     void cancelEdit();
 
     DataSetModel *dataModel() const { return m_model; }
+    // The plain cells' laid-out texts.
+    CellTextCache &cellTexts() const;
 
     // While OnDrawColumnCell runs: the 0-based record-set row being drawn
     // (read its values with dataSet()->textAt/displayTextAt/valueAt); -1 otherwise.
@@ -154,6 +157,8 @@ private:
     void refreshEditorFromField();
     void applyColumnGeometry();
     void applyColumnGeometry(int column);
+    void updateRow(int row);
+    void updateIndicator(int row);
     void focusMovedTo(QWidget *now);
     void leaveGrid();
 
@@ -174,4 +179,5 @@ private:
     bool m_leavePending = false;
     bool m_colExitChecked = false; // the pending column change already passed OnColExit
     QList<QMetaObject::Connection> m_dataSetConnections;
+    QPersistentModelIndex m_shownRow; // the current row as last synced, followed through row changes
 };

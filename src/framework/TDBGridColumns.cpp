@@ -17,9 +17,25 @@ TColumn *TDBGridColumns::Items(int index) const
     return m_items[size_t(index)].get();
 }
 
+void TDBGridColumns::BeginUpdate()
+{
+    if (m_updating++ == 0) {
+        emit columnsAboutToBeReset();
+    }
+}
+
+void TDBGridColumns::EndUpdate()
+{
+    if (m_updating > 0 && --m_updating == 0) {
+        emit columnsReset();
+    }
+}
+
 TColumn *TDBGridColumns::Add(const QString &fieldName)
 {
-    emit columnsAboutToBeReset();
+    if (m_updating == 0) {
+        emit columnsAboutToBeReset();
+    }
     if (!m_custom) {
         // The first column added by code replaces the ones built from the fields.
         m_items.clear();
@@ -27,7 +43,9 @@ TColumn *TDBGridColumns::Add(const QString &fieldName)
     }
     m_items.push_back(std::make_unique<TColumn>(this, fieldName));
     TColumn *column = m_items.back().get();
-    emit columnsReset();
+    if (m_updating == 0) {
+        emit columnsReset();
+    }
     return column;
 }
 
@@ -72,7 +90,9 @@ void TDBGridColumns::rebuildFromFields()
     if (m_custom) {
         return;
     }
-    emit columnsAboutToBeReset();
+    if (m_updating == 0) {
+        emit columnsAboutToBeReset();
+    }
     m_items.clear();
     if (m_dataSet) {
         for (TField *f : m_dataSet->Fields()) {
@@ -81,11 +101,16 @@ void TDBGridColumns::rebuildFromFields()
             }
         }
     }
-    emit columnsReset();
+    if (m_updating == 0) {
+        emit columnsReset();
+    }
 }
 
 void TDBGridColumns::notifyChanged(const TColumn *column)
 {
+    if (m_updating > 0) {
+        return; // the update's end tells of every column
+    }
     const int index = indexOf(column);
     if (index >= 0) {
         emit columnChanged(index);

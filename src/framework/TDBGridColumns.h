@@ -40,6 +40,12 @@ public:
     // Without columns added by code: one per visible field, anew.
     void rebuildFromFields();
 
+    // Changes between BeginUpdate and EndUpdate (calls nest) reach the model
+    // and the view as one change of the set of columns: views measure and
+    // lay their columns out once, not once per column added or changed.
+    void BeginUpdate();
+    void EndUpdate();
+
     // The font default widths are measured in: the view's.
     QFont font() const { return m_font; }
     void setFont(const QFont &font) { m_font = font; }
@@ -59,4 +65,5 @@ private:
     QPointer<TClientDataSet> m_dataSet;
     QFont m_font;
     bool m_custom = false;
+    int m_updating = 0;
 };

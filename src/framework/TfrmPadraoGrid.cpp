@@ -139,7 +139,7 @@ TfrmPadraoGrid::TfrmPadraoGrid(QWidget *parent)
         {sbtFechar, QStyle::SP_DialogCloseButton},
     };
     for (const auto &[button, pixmap] : icons) {
-        button->setIcon(style()->standardIcon(pixmap));
+        button->setIcon(standardIcon(this, pixmap));
         button->setIconSize(QSize(16, 16));
     }
 

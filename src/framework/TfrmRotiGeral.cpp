@@ -8,6 +8,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "FrameworkServices.h"
 #include "GridKeys.h"
 #include "Guard.h"
 #include "ModalDialogs.h"
@@ -40,7 +41,7 @@ TfrmRotiGeral::TfrmRotiGeral(QWidget *parent)
         button->setObjectName(name);
         button->setText(text);
         button->setHint(hint);
-        button->setIcon(style()->standardIcon(icon));
+        button->setIcon(standardIcon(this, icon));
         button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
         return button;
     };

@@ -1,5 +1,6 @@
 #include "Admin.h"
 
+#include <QSqlError>
 #include <QSqlQuery>
 
 #include "Activities.h"
@@ -49,6 +50,55 @@ void insertResponsible(QSqlDatabase &db, qint64 process, qint64 task, const QStr
         u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDOPERADOR, CDGRUPOPER, IDEXECUTA, "
         "IDVALIDA, CDOPERATU, DTATUALIZACAO) VALUES (?, ?, ?, ?, ?, ?, 'SUPERVISOR', ?) RETURNING NRRESPATIVFILIAL"_s,
         {task, process, Sql::textOrNull(op), Sql::textOrNull(group), executes, validates, ServerClock::nowDays() - 1});
+}
+
+// A statement the generator runs many times: prepared once, bound anew each row.
+QSqlQuery preparedOnce(QSqlDatabase &db, const QString &text)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.prepare(text)) {
+        throw EServerFailure(u"Erro no banco de dados: %1 [%2]"_s.arg(query.lastError().text(), text.simplified().left(120)));
+    }
+    return query;
+}
+
+qint64 rerunReturningKey(QSqlQuery &query, const QString &text, const QVariantList &values)
+{
+    Sql::rerun(query, text, values);
+    if (!query.next()) {
+        throw EServerFailure(u"Erro no banco de dados: a inclusão não devolveu a chave [%1]"_s.arg(text.simplified().left(120)));
+    }
+    const qint64 key = query.value(0).toLongLong();
+    query.finish();
+    return key;
+}
+
+void requireCount(int value, int least, int most, const QString &what)
+{
+    if (value < least || value > most) {
+        throw EDatabaseError(u"%1 deve estar entre %2 e %3 (informado: %4)."_s.arg(what).arg(least).arg(most).arg(value));
+    }
+}
+
+// The first two-character group code nobody uses yet.
+QString freeGroupCode(QSqlDatabase &db)
+{
+    QStringList used;
+    QSqlQuery query = Sql::exec(db, u"SELECT CDGRUPOPER FROM GRUPOPER"_s);
+    while (query.next()) {
+        used << query.value(0).toString();
+    }
+    const QString symbols = u"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"_s;
+    for (const QChar first : u"GEQ"_s) {
+        for (const QChar second : symbols) {
+            const QString code = QString(first) + second;
+            if (!used.contains(code)) {
+                return code;
+            }
+        }
+    }
+    throw EDatabaseError(u"Não há código de grupo livre para a unidade."_s);
 }
 
 } // namespace
@@ -227,6 +277,98 @@ void loadDemo(QSqlDatabase &db)
         Activities::refreshSituation(db, process, today);
         guard.commit();
     }
+}
+
+LargeUnit loadLargeUnit(QSqlDatabase &db, const QString &unit, int processes, int tasksPerProcess,
+                        int responsiblesPerTask, const QString &password, const PasswordHash::Cost &cost)
+{
+    requireText(unit, u"O código da unidade"_s, 4);
+    requireCount(processes, 1, 1'000'000, u"O número de processos"_s);
+    requireCount(tasksPerProcess, 1, 10'000, u"O número de tarefas por processo"_s);
+    // One group and operators of two-digit numbers.
+    requireCount(responsiblesPerTask, 1, 99, u"O número de responsáveis por tarefa"_s);
+    if (password.isEmpty()) {
+        throw EDatabaseError(u"A senha dos operadores deve ser informada."_s);
+    }
+    Database::migrate(db);
+    const int operatorCount = responsiblesPerTask;
+    auto operatorCode = [&unit](int n) { return u"OP%1_%2"_s.arg(unit).arg(n, 2, 10, QChar(u'0')); };
+    // The slow hashes run before the write lock is taken.
+    QList<PasswordHash::Stored> hashes;
+    for (int n = 1; n <= operatorCount; ++n) {
+        hashes << PasswordHash::make(password, cost);
+    }
+
+    TransactionGuard guard(db);
+    if (Sql::scalar(db, u"SELECT 1 FROM UNIDADE WHERE CDUNIDADE = ?"_s, {unit}).isValid()) {
+        throw EDatabaseError(u"A unidade %1 já existe; a unidade grande não foi gerada."_s.arg(unit));
+    }
+    const double now = ServerClock::nowDays();
+    Sql::exec(db, u"INSERT INTO UNIDADE (CDUNIDADE, NMUNIDADE) VALUES (?, ?)"_s, {unit, u"Unidade %1 (grande)"_s.arg(unit)});
+    LargeUnit made;
+    made.firstOperator = operatorCode(1);
+    made.lastOperator = operatorCode(operatorCount);
+    made.group = freeGroupCode(db);
+    Sql::exec(db, u"INSERT INTO GRUPOPER (CDGRUPOPER, DSGRUPOPER) VALUES (?, ?)"_s, {made.group, u"Equipe da unidade %1"_s.arg(unit)});
+    for (int n = 1; n <= operatorCount; ++n) {
+        const QString code = operatorCode(n);
+        const QString name = n == 1 ? u"Supervisor da unidade %1"_s.arg(unit) : u"Operador %1 da unidade %2"_s.arg(n).arg(unit);
+        const PasswordHash::Stored &stored = hashes.at(n - 1);
+        Sql::exec(db, u"INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR, CDUNIDADE) VALUES (?, ?, ?)"_s, {code, name, unit});
+        Sql::exec(db, u"DELETE FROM OPERADORSENHA WHERE CDOPERADOR = ?"_s, {code});
+        Sql::exec(db, u"INSERT INTO OPERADORSENHA (CDOPERADOR, DSSALT, DSHASH, NRITERACOES, DTATUALIZACAO) VALUES (?, ?, ?, ?, ?)"_s,
+                  {code, stored.saltColumn(), stored.hashColumn(), stored.iterations, now});
+        Sql::exec(db, u"INSERT INTO GRUPOPEROPER (CDGRUPOPER, CDOPERADOR) VALUES (?, ?)"_s, {made.group, code});
+    }
+    if (!Sql::scalar(db, u"SELECT 1 FROM PERIENTR WHERE CDPERIENTR = 'DI'"_s).isValid()) {
+        Sql::exec(db, u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA) VALUES ('DI', 'Diária', 'D')"_s);
+    }
+
+    const QString processText =
+        u"INSERT INTO PROCESSOFILIAL (CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA, DTFINVIGENCIA, CDOPERATU, "
+        "DTATUALIZACAO, IDSITUACAO) VALUES (?, ?, ?, ?, ?, ?, 'S') RETURNING NRPROCESSOFILIAL"_s;
+    const QString taskText =
+        u"INSERT INTO ATIVIDADEFILIAL (NRPROCESSOFILIAL, NMATIVIDADEFILIAL, CDTELAATIVIDADE, CDMODULOATIVIDADE, "
+        "CDPERIENTR, DSATIVIDADEFILIAL, NRORDENAATIVIDADE, CDOPERATU, DTATUALIZACAO) "
+        "VALUES (?, ?, ?, 'GER', 'DI', ?, ?, ?, ?) RETURNING NRATIVIDADEFILIAL"_s;
+    const QString responsibleText =
+        u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDOPERADOR, CDGRUPOPER, IDEXECUTA, "
+        "IDVALIDA, CDOPERATU, DTATUALIZACAO) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"_s;
+    QSqlQuery processInsert = preparedOnce(db, processText);
+    QSqlQuery taskInsert = preparedOnce(db, taskText);
+    QSqlQuery responsibleInsert = preparedOnce(db, responsibleText);
+    const double today = ServerClock::todayDays();
+    const QVariant noText = Sql::nullText();
+    for (int p = 1; p <= processes; ++p) {
+        // Every tenth process ends in a year; the rest run without an end.
+        const QVariant end = p % 10 == 0 ? QVariant(today + 365) : Sql::nullNumber();
+        const qint64 process = rerunReturningKey(processInsert, processText,
+            {unit, u"Processo %1 da unidade %2"_s.arg(p, 4, 10, QChar(u'0')).arg(unit), today - 30, end,
+             made.firstOperator, now});
+        ++made.processes;
+        for (int t = 1; t <= tasksPerProcess; ++t) {
+            const QVariant note = t % 3 == 0 ? QVariant(u"Observação da tarefa %1 do processo %2."_s.arg(t).arg(p)) : noText;
+            const qint64 task = rerunReturningKey(taskInsert, taskText,
+                {process, u"Tarefa %1 do processo %2"_s.arg(t, 2, 10, QChar(u'0')).arg(p, 4, 10, QChar(u'0')),
+                 u"TELA%1"_s.arg(t, 4, 10, QChar(u'0')), note, t, made.firstOperator, now});
+            ++made.tasks;
+            // The group executes; the operators after it take turns from task
+            // to task, each at most once per task.
+            for (int r = 0; r < responsiblesPerTask; ++r) {
+                const bool group = r == 0;
+                const QVariant op = group ? noText : QVariant(operatorCode((t + r) % operatorCount + 1));
+                Sql::rerun(responsibleInsert, responsibleText,
+                           {task, process, op, group ? QVariant(made.group) : noText, group || r % 2 == 0 ? u"S"_s : u"N"_s,
+                            group ? u"N"_s : u"S"_s, made.firstOperator, now});
+                ++made.responsibles;
+            }
+        }
+    }
+    processInsert.finish();
+    taskInsert.finish();
+    responsibleInsert.finish();
+    guard.commit();
+    return made;
 }
 
 void markExecuted(QSqlDatabase &db, qint64 occurrence, const QString &operatorCode, double when)

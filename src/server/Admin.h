@@ -28,6 +28,25 @@ void addGroup(QSqlDatabase &db, const QString &code, const QString &name, const 
 // database that already holds units.
 void loadDemo(QSqlDatabase &db);
 
+// A unit of the size a large chain's store reaches, for measuring the screen
+// and the server against it: processes × tasksPerProcess tasks, each with
+// responsiblesPerTask responsibles (a group of the unit's operators, then
+// operators). Creates the unit, its operators (codes firstOperator.. on, all
+// with password), one group and the daily periodicity when missing, in one
+// transaction. Refuses a unit that already exists.
+struct LargeUnit
+{
+    QString firstOperator; // the unit's supervisor: log in as this one
+    QString lastOperator;
+    QString group;
+    int processes = 0;
+    int tasks = 0;
+    int responsibles = 0;
+};
+LargeUnit loadLargeUnit(QSqlDatabase &db, const QString &unit, int processes = 1000, int tasksPerProcess = 20,
+                        int responsiblesPerTask = 5, const QString &password = QStringLiteral("senha"),
+                        const PasswordHash::Cost &cost = PasswordHash::Cost::interactive());
+
 // Marks one occurrence executed by operator at when (a day count).
 void markExecuted(QSqlDatabase &db, qint64 occurrence, const QString &operatorCode, double when);
 

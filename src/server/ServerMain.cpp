@@ -171,6 +171,19 @@ QDate parseDay(const QString &text)
     return date;
 }
 
+int countOption(const QCommandLineParser &parser, const QString &name, int fallback)
+{
+    if (!parser.isSet(name)) {
+        return fallback;
+    }
+    bool ok = false;
+    const int value = parser.value(name).toInt(&ok);
+    if (!ok) {
+        throw EDatabaseError(u"Número inválido em --%1: %2"_s.arg(name, parser.value(name)));
+    }
+    return value;
+}
+
 QString readPassword()
 {
     QTextStream in(stdin);
@@ -200,6 +213,16 @@ int runAdmin(const QCommandLineParser &parser, const Settings &settings)
         const QString password = parser.isSet(u"password"_s) ? parser.value(u"password"_s) : readPassword();
         Admin::addOperator(db, parser.value(u"add-operator"_s), parser.value(u"name"_s), parser.value(u"unit"_s), password);
         out << u"Operador %1 gravado.\n"_s.arg(parser.value(u"add-operator"_s));
+    }
+    if (parser.isSet(u"large-unit"_s)) {
+        const QString unit = parser.value(u"large-unit"_s);
+        const QString password = parser.isSet(u"password"_s) ? parser.value(u"password"_s) : readPassword();
+        const Admin::LargeUnit made = Admin::loadLargeUnit(db, unit, countOption(parser, u"processes"_s, 1000),
+                                                           countOption(parser, u"tasks"_s, 20),
+                                                           countOption(parser, u"responsibles"_s, 5), password);
+        out << u"Unidade %1 gerada: %2 processos, %3 tarefas, %4 responsáveis; operadores %5 a %6 (supervisor %5), grupo %7.\n"_s
+                   .arg(unit).arg(made.processes).arg(made.tasks).arg(made.responsibles)
+                   .arg(made.firstOperator, made.lastOperator, made.group);
     }
     if (parser.isSet(u"generate-day"_s)) {
         const QDate day = parseDay(parser.value(u"generate-day"_s));
@@ -354,9 +377,14 @@ int run(QCoreApplication &app)
         {u"demo"_s, u"Carrega os dados de demonstração e termina."_s},
         {u"add-unit"_s, u"Inclui ou altera uma unidade (com --name) e termina."_s, u"código"_s},
         {u"add-operator"_s, u"Inclui ou altera um operador (com --name, --unit e --password; sem --password lê a senha da entrada padrão) e termina."_s, u"código"_s},
+        {u"large-unit"_s, u"Gera uma unidade grande para medidas (com --processes, --tasks e --responsibles; senha dos "
+                          "operadores em --password ou na entrada padrão) e termina."_s, u"código"_s},
+        {u"processes"_s, u"Processos da unidade grande (padrão 1000)."_s, u"número"_s},
+        {u"tasks"_s, u"Tarefas de cada processo da unidade grande (padrão 20)."_s, u"número"_s},
+        {u"responsibles"_s, u"Responsáveis de cada tarefa da unidade grande (padrão 5: um grupo e operadores)."_s, u"número"_s},
         {u"name"_s, u"Nome, para --add-unit e --add-operator."_s, u"nome"_s},
         {u"unit"_s, u"Unidade, para --add-operator."_s, u"código"_s},
-        {u"password"_s, u"Senha, para --add-operator."_s, u"senha"_s},
+        {u"password"_s, u"Senha, para --add-operator e --large-unit."_s, u"senha"_s},
         {u"generate-day"_s, u"Gera as atividades de um dia (AAAA-MM-DD ou \"hoje\") e termina."_s, u"data"_s},
         {u"mark-executed"_s, u"Marca uma atividade (NRATIVIDADEDIA) como executada (com --operator) e termina."_s, u"número"_s},
         {u"operator"_s, u"Operador que executou, para --mark-executed (padrão SUPERVISOR)."_s, u"código"_s},
@@ -369,8 +397,8 @@ int run(QCoreApplication &app)
         return 2;
     }
     const bool admin = parser.isSet(u"create-db"_s) || parser.isSet(u"demo"_s) || parser.isSet(u"add-unit"_s)
-        || parser.isSet(u"add-operator"_s) || parser.isSet(u"generate-day"_s) || parser.isSet(u"mark-executed"_s)
-        || parser.isSet(u"list-activities"_s);
+        || parser.isSet(u"add-operator"_s) || parser.isSet(u"large-unit"_s) || parser.isSet(u"generate-day"_s)
+        || parser.isSet(u"mark-executed"_s) || parser.isSet(u"list-activities"_s);
     try {
         const Settings settings = readSettings(parser);
         if (parser.isSet(u"check-config"_s)) {

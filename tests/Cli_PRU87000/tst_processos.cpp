@@ -543,6 +543,10 @@ void TestProcessos::lastUpdateText_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("name and date") << u"NOVATO"_s << QVariant(DateTime::fromDate(2025, 3, 5, 14, 7, 9))
                                    << u"Operador da Loja Nova - 05/03/2025 14:07:09"_s;
+    QTest::newRow("first second of a year") << u"NOVATO"_s << QVariant(DateTime::fromDate(2000, 1, 1, 0, 0, 1))
+                                            << u"Operador da Loja Nova - 01/01/2000 00:00:01"_s;
+    QTest::newRow("last second of a year") << u"NOVATO"_s << QVariant(DateTime::fromDate(1999, 12, 31, 23, 59, 59))
+                                           << u"Operador da Loja Nova - 31/12/1999 23:59:59"_s;
     QTest::newRow("name without date") << u"NOVATO"_s << QVariant() << u"Operador da Loja Nova - 30/12/1899 00:00:00"_s;
     QTest::newRow("date without name") << QString() << QVariant(serverDay(-1)) << QString();
 }

@@ -628,6 +628,8 @@ void TstClientDataSet::assigningInBrowseIsRefused()
     }
     QCOMPARE(ds.FindField(u"naoexiste"_s), nullptr);
     QCOMPARE(ds.FindField(u"nmatividadefilial"_s), field); // names are not case-sensitive
+    QCOMPARE(ds.FindField(u"NmAtividadeFilial"_s), field);
+    QCOMPARE(ds.FindField(u"NMATIVIDADEFILIAL"_s), field);
 }
 
 void TstClientDataSet::closedSetRefusesOperations()

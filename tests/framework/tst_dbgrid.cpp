@@ -4,6 +4,9 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPainter>
+#include <QPaintEvent>
+#include <QScreen>
+#include <QStyleFactory>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
@@ -11,6 +14,7 @@
 #include "Exceptions.h"
 #include "FrameworkServices.h"
 #include "FrameworkTestData.h"
+#include "CellText.h"
 #include "Guard.h"
 #include "TDBGrid.h"
 
@@ -553,7 +557,211 @@ private slots:
         QVERIFY(m_errors.isEmpty());
     }
 
+    // A move of the current row draws the row left and the row arrived at,
+    // cells and indicator, and nothing else; what the window then shows is
+    // what drawing the whole grid anew shows.
+    void moveDrawsOnlyTheTwoRows()
+    {
+        QCOMPARE(m_ds->RecNo(), 1);
+        m_window->repaint();
+        QCoreApplication::processEvents();
+        PaintedRegion cells(m_grid->viewport());
+        PaintedRegion indicator(m_grid->verticalHeader()->viewport());
+        key(Qt::Key_Down);
+        key(Qt::Key_Down);
+        key(Qt::Key_Down);
+        QCOMPARE(m_ds->RecNo(), 4);
+        QCoreApplication::processEvents();
+        QCOMPARE(cells.region, QRegion(rowRect(0)) | rowRect(1) | rowRect(2) | rowRect(3));
+        QCOMPARE(indicator.region, QRegion(indicatorRect(0)) | indicatorRect(1) | indicatorRect(2) | indicatorRect(3));
+
+        // Moved by the record set, and far: the same two rows only.
+        cells.region = indicator.region = QRegion();
+        m_ds->setRecNo(2);
+        QCoreApplication::processEvents();
+        QCOMPARE(cells.region, QRegion(rowRect(1)) | rowRect(3));
+        QCOMPARE(indicator.region, QRegion(indicatorRect(1)) | indicatorRect(3));
+
+        QVERIFY(shownIsDrawn());
+    }
+
+    // Plain cells drawn from their kept layouts look exactly as the style
+    // draws them: short and cut texts, left, right and centred, accents, an
+    // empty cell, the current row with and without the focus, and again once
+    // every text is laid out.
+    void keptTextsDrawAsTheStyle()
+    {
+        DataPacket packet;
+        packet.fields = peopleDefs();
+        packet.rows = {Row{1.0, u"Ana"_s, QVariant(), u"S"_s},
+                       Row{22.0, u"Bruno Albuquerque F."_s, 45000.5, u"N"_s},
+                       Row{333.25, u"Ção Ínês Ümlaut"_s, QVariant(), u"S"_s},
+                       Row{-4444.0, QString(), 45001.0, QVariant()},
+                       Row{5.0, u"  espaços  "_s, QVariant(), u"S"_s}};
+        m_ds->SetData(packet);
+        m_grid->Columns()->Items(1)->setWidth(60); // the long names are cut
+        m_grid->Columns()->Items(3)->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+        m_grid->Columns()->Items(0)->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        m_ds->setRecNo(2);
+        CellTextCache &texts = m_grid->cellTexts();
+        const TDBGridOptions plain = m_grid->Options();
+        for (const TDBGridOptions options : {plain, plain | dgAlwaysShowSelection | dgRowSelect}) {
+            m_grid->setOptions(options);
+            for (const bool focused : {true, false}) {
+                if (focused) {
+                    m_grid->setFocus();
+                } else {
+                    m_other->setFocus();
+                }
+                QCoreApplication::processEvents();
+                const QByteArray what = (focused ? "focused" : "unfocused") + QByteArray(options == plain ? "" : ", whole row selected");
+                texts.setEnabled(false);
+                const QImage byStyle = m_grid->grab().toImage();
+                texts.setEnabled(true);
+                const QImage laidOut = m_grid->grab().toImage();
+                QVERIFY(texts.size() > 10);
+                const QImage kept = m_grid->grab().toImage();
+                QVERIFY2(laidOut == byStyle, what.constData());
+                QVERIFY2(kept == byStyle, what.constData());
+            }
+        }
+    }
+
+    // Rows inserted and deleted above the current one, then a move: the row
+    // the grid left is followed to where the change put it, and the window
+    // shows what a full drawing shows.
+    void drawnRowsFollowInsertsAndDeletes()
+    {
+        // The screen marks its current row, in every cell of it.
+        m_grid->OnDrawColumnCell = [this](QObject *, QPainter &painter, const QRect &rect, int, TColumn *, TGridDrawState) {
+            if (m_grid->DrawingRow() == m_ds->currentRow()) {
+                painter.fillRect(rect.adjusted(1, 1, -rect.width() + 5, -1), Qt::red);
+            }
+        };
+        m_ds->SetData(people(8));
+        m_ds->setRecNo(5);
+        QCoreApplication::processEvents();
+        m_ds->setRecNo(2);
+        m_ds->Insert();
+        m_ds->FieldByName(u"CODIGO"_s)->setAsFloat(50);
+        m_ds->FieldByName(u"NOME"_s)->setAsString(u"Nova"_s);
+        m_ds->Post();
+        QCoreApplication::processEvents();
+        m_ds->setRecNo(7);
+        QCoreApplication::processEvents();
+        QVERIFY(shownIsDrawn());
+        m_ds->setRecNo(1);
+        m_ds->Delete();
+        QCoreApplication::processEvents();
+        m_ds->setRecNo(4);
+        QCoreApplication::processEvents();
+        QVERIFY(shownIsDrawn());
+        key(Qt::Key_Up);
+        key(Qt::Key_Up);
+        QCoreApplication::processEvents();
+        QVERIFY(shownIsDrawn());
+    }
+
+    // Right to left, and in a style that draws its own way (the style then
+    // draws every cell); a new font starts the kept texts over.
+    void keptTextsFollowDirectionStyleAndFont()
+    {
+        CellTextCache &texts = m_grid->cellTexts();
+        m_grid->setLayoutDirection(Qt::RightToLeft);
+        QCoreApplication::processEvents();
+        texts.setEnabled(false);
+        const QImage byStyle = m_grid->grab().toImage();
+        texts.setEnabled(true);
+        QVERIFY(m_grid->grab().toImage() == byStyle);
+        QVERIFY(texts.size() > 0);
+        m_grid->setLayoutDirection(Qt::LeftToRight);
+
+        // Same cells, other font: only the font tells the kept texts apart.
+        for (int c = 0; c < m_grid->Columns()->Count(); ++c) {
+            m_grid->Columns()->Items(c)->setWidth(90);
+        }
+        m_grid->grab();
+        QFont bigger = m_grid->font();
+        bigger.setPointSize(bigger.pointSize() + 3);
+        m_grid->setFont(bigger);
+        QCoreApplication::processEvents();
+        const QImage laidOut = m_grid->grab().toImage();
+        texts.setEnabled(false);
+        QVERIFY(laidOut == m_grid->grab().toImage());
+        texts.setEnabled(true);
+
+        std::unique_ptr<QStyle> windows(QStyleFactory::create(u"Windows"_s));
+        QVERIFY(windows);
+        m_grid->setStyle(windows.get());
+        texts.clear();
+        m_grid->grab();
+        QCOMPARE(texts.size(), 0);
+        m_grid->setStyle(nullptr);
+    }
+
+    // With more rows than the row header measures, the indicator column
+    // asks for the size the header would measure itself: one empty row and
+    // the current row's glyph, where the header would have seen it (among
+    // the first or the last hundred rows).
+    void indicatorColumnSizeAsTheHeaderMeasures()
+    {
+        m_ds->SetData(people(1000));
+        QHeaderView *header = m_grid->verticalHeader();
+        const auto measured = [header] {
+            header->headerDataChanged(Qt::Vertical, 0, header->count() - 1); // forgets what it measured
+            return header->QHeaderView::sizeHint();
+        };
+        QSet<int> widths;
+        for (const int row : {0, 1, 57, 99, 100, 500, 899, 900, 999}) {
+            m_ds->setRecNo(row + 1);
+            QCOMPARE(header->sizeHint(), measured());
+            widths << header->sizeHint().width();
+            m_ds->Edit();
+            QCOMPARE(header->sizeHint(), measured());
+            m_ds->Cancel();
+        }
+        QCOMPARE(widths.size(), 2); // the glyph counts at the ends only
+        m_ds->setRecNo(1000);
+        m_ds->Insert();
+        QCOMPARE(header->sizeHint(), measured());
+        m_ds->Cancel();
+        // Few rows: the header measures them all.
+        m_ds->SetData(people(150));
+        m_ds->setRecNo(120);
+        QCOMPARE(header->sizeHint(), measured());
+    }
+
 private:
+    bool shownIsDrawn() const
+    {
+        const QImage shown = QGuiApplication::primaryScreen()
+                                 ->grabWindow(m_window->winId(), m_grid->x(), m_grid->y(), m_grid->width(), m_grid->height())
+                                 .toImage()
+                                 .convertToFormat(QImage::Format_RGB32);
+        return shown == m_grid->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    }
+    // The union of what a widget's paint events covered.
+    struct PaintedRegion : QObject
+    {
+        explicit PaintedRegion(QWidget *widget) { widget->installEventFilter(this); }
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            if (event->type() == QEvent::Paint) {
+                region |= static_cast<QPaintEvent *>(event)->region();
+            }
+            return false;
+        }
+        QRegion region;
+    };
+    QRect rowRect(int row) const
+    {
+        return QRect(0, m_grid->rowViewportPosition(row), m_grid->viewport()->width(), m_grid->rowHeight(row));
+    }
+    QRect indicatorRect(int row) const
+    {
+        QHeaderView *header = m_grid->verticalHeader();
+        return QRect(0, header->sectionViewportPosition(row), header->viewport()->width(), header->sectionSize(row));
+    }
     void key(Qt::Key k) { QTest::keyClick(m_window->windowHandle(), k); }
     void type(const QString &text)
     {

@@ -148,6 +148,39 @@ private slots:
         QCOMPARE(m_grid->model()->columnCount(), 2);
     }
 
+    // Columns added and set up between BeginUpdate and EndUpdate are one
+    // change of the set of columns: one reset, no header change per column,
+    // and the grid takes every column's geometry at its end.
+    void columnsChangedInOneUpdateAreOneReset()
+    {
+        QSignalSpy reset(m_grid->model(), &QAbstractItemModel::modelReset);
+        QSignalSpy header(m_grid->model(), &QAbstractItemModel::headerDataChanged);
+        TDBGridColumns *columns = m_grid->Columns();
+        columns->BeginUpdate();
+        columns->Clear();
+        TColumn *name = columns->Add(u"NOME"_s);
+        name->setTitle(u"Nome da pessoa"_s);
+        name->setWidth(133);
+        columns->BeginUpdate(); // nested: the outer end counts
+        columns->Add(u"CODIGO"_s)->setWidth(41);
+        columns->EndUpdate();
+        QCOMPARE(reset.count(), 0);
+        columns->Add(u"ATIVO"_s)->setVisible(false);
+        columns->EndUpdate();
+        QCOMPARE(reset.count(), 1);
+        QCOMPARE(header.count(), 0);
+        QCOMPARE(m_grid->model()->columnCount(), 3);
+        QCOMPARE(m_grid->model()->headerData(0, Qt::Horizontal).toString(), u"Nome da pessoa"_s);
+        QCOMPARE(m_grid->horizontalHeader()->sectionSize(0), 133);
+        QCOMPARE(m_grid->horizontalHeader()->sectionSize(1), 41);
+        QVERIFY(m_grid->isColumnHidden(2));
+        QCOMPARE(m_grid->model()->index(1, 0).data().toString(), u"Bruno"_s);
+        // Outside an update each change is told as it happens.
+        name->setWidth(90);
+        QCOMPARE(header.count(), 1);
+        QCOMPARE(m_grid->horizontalHeader()->sectionSize(0), 90);
+    }
+
     // The model needs no view: it owns its columns and says when they change.
     void aModelWithoutAViewFollowsItsColumns()
     {
@@ -235,6 +268,59 @@ private slots:
         const QModelIndex idx = m_grid->model()->index(1, 1);
         QCOMPARE(idx.data(Qt::DisplayRole).toString(), u"[Bruno]"_s);
         QCOMPARE(idx.data(Qt::EditRole).toString(), u"<Bruno>"_s);
+    }
+
+    // The indicator going to another row with the same glyph is a move of
+    // two header sections, not a header-data change (which makes a view
+    // measure its header and lay every row out again); a glyph that changes
+    // (editing, inserting) is a header-data change of its row.
+    void indicatorMovesWithoutAHeaderChange()
+    {
+        auto *model = m_grid->dataModel();
+        QSignalSpy moved(model, &DataSetModel::indicatorMoved);
+        QSignalSpy changed(model, &QAbstractItemModel::headerDataChanged);
+        m_ds->setRecNo(4);
+        QCOMPARE(moved.count(), 1);
+        QCOMPARE(moved.at(0).at(0).toInt(), 0);
+        QCOMPARE(moved.at(0).at(1).toInt(), 3);
+        QCOMPARE(changed.count(), 0);
+        QCOMPARE(model->headerData(3, Qt::Vertical).toString(), u"\u25B6"_s);
+        QCOMPARE(model->headerData(0, Qt::Vertical).toString(), QString());
+
+        m_ds->Edit();
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).value<Qt::Orientation>(), Qt::Vertical);
+        QCOMPARE(changed.at(0).at(1).toInt(), 3);
+        QCOMPARE(changed.at(0).at(2).toInt(), 3);
+        QCOMPARE(model->headerData(3, Qt::Vertical).toString(), u"I"_s);
+        m_ds->Cancel();
+        QCOMPARE(changed.count(), 2);
+        QCOMPARE(model->headerData(3, Qt::Vertical).toString(), u"\u25B6"_s);
+
+        // An insert shifts the rows below: the row the indicator leaves is
+        // followed to where it went.
+        moved.clear();
+        changed.clear();
+        m_ds->Insert();
+        QCOMPARE(model->headerData(3, Qt::Vertical).toString(), u"*"_s);
+        QVERIFY(changed.count() >= 1);
+        m_ds->Cancel();
+        moved.clear();
+        changed.clear();
+        m_ds->setRecNo(1);
+        QCOMPARE(moved.count(), 1);
+        QCOMPARE(moved.at(0).at(0).toInt(), 3);
+        QCOMPARE(moved.at(0).at(1).toInt(), 0);
+
+        // New content: the indicator starts on its first row, where the
+        // reset drew it.
+        m_ds->SetData(people(8));
+        moved.clear();
+        changed.clear();
+        m_ds->setRecNo(2);
+        QCOMPARE(moved.count(), 1);
+        QCOMPARE(moved.at(0).at(0).toInt(), 0);
+        QCOMPARE(changed.count(), 0);
     }
 
     void randomChangesKeepTheModelConsistent()

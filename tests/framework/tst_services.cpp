@@ -195,6 +195,19 @@ private slots:
         QCOMPARE(heard, (QStringList{u"ATIVIDADEFILIAL"_s, u"PROCESSOFILIAL"_s}));
         QVERIFY(LocalCache::instance()->changedTables().endsWith(u"PROCESSOFILIAL"_s));
     }
+
+    // The style's own icon, read once: asked again, the same icon comes back.
+    void standardIconsAreTheStyles()
+    {
+        QWidget widget;
+        for (const QStyle::StandardPixmap which : {QStyle::SP_FileIcon, QStyle::SP_TrashIcon, QStyle::SP_DialogApplyButton}) {
+            const QIcon icon = standardIcon(&widget, which);
+            QCOMPARE(icon.pixmap(16).toImage(), widget.style()->standardIcon(which).pixmap(16).toImage());
+            QCOMPARE(icon.pixmap(32).toImage(), widget.style()->standardIcon(which).pixmap(32).toImage());
+            QCOMPARE(standardIcon(&widget, which).cacheKey(), icon.cacheKey());
+        }
+        QVERIFY(standardIcon(&widget, QStyle::SP_FileIcon).cacheKey() != standardIcon(&widget, QStyle::SP_TrashIcon).cacheKey());
+    }
 };
 
 QTEST_MAIN(TestServices)

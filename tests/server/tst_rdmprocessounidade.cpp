@@ -7,6 +7,8 @@
 #include <QTcpSocket>
 #include <QThread>
 
+#include <tuple>
+
 #include "Catalogue.h"
 #include "Saves.h"
 #include "ServerTestSupport.h"
@@ -64,6 +66,8 @@ private slots:
     void concurrentWriters();
     void malformedPeersDoNotDisturbOthers_data() { ENGINE_ROWS(); }
     void malformedPeersDoNotDisturbOthers();
+    void largeUnit_data() { ENGINE_ROWS(); }
+    void largeUnit();
 
 private:
     double newProcess(Client &client, const QString &name);
@@ -799,6 +803,81 @@ void TestRdmProcessoUnidade::malformedPeersDoNotDisturbOthers()
     }
     qDeleteAll(peers);
     QVERIFY(client->call(u"GetDataServidor"_s).ok);
+}
+
+// ----- the generated large unit -------------------------------------------------
+
+void TestRdmProcessoUnidade::largeUnit()
+{
+    START_ENGINE();
+    const Admin::LargeUnit made = Admin::loadLargeUnit(m_env.db(), u"0009"_s, 3, 4, 2, u"senha"_s, testCost);
+    QCOMPARE(made.processes, 3);
+    QCOMPARE(made.tasks, 12);
+    QCOMPARE(made.responsibles, 24);
+    QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM PROCESSOFILIAL WHERE CDUNIDADE = '0009'"_s), 3);
+    QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM ATIVIDADEFILIAL t JOIN PROCESSOFILIAL p ON p.NRPROCESSOFILIAL = "
+                         "t.NRPROCESSOFILIAL WHERE p.CDUNIDADE = '0009'"_s), 12);
+    QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM RESPATIVFILIAL r JOIN PROCESSOFILIAL p ON p.NRPROCESSOFILIAL = "
+                         "r.NRPROCESSOFILIAL WHERE p.CDUNIDADE = '0009'"_s), 24);
+    QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM OPERADOR WHERE CDUNIDADE = '0009'"_s), 2);
+    QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM GRUPOPEROPER WHERE CDGRUPOPER = ?"_s, {made.group}), 2);
+    // The seeded groups keep their codes.
+    QVERIFY(made.group != u"CX"_s && made.group != u"ES"_s);
+
+    // The screen's calls, as the unit's supervisor, see all of it.
+    auto client = m_env.login(made.firstOperator);
+    QVERIFY(client);
+    const DataPacket processes = dataOf(client->call(u"GetProcessos"_s));
+    QCOMPARE(processes.rows.size(), 3);
+    for (int p = 0; p < 3; ++p) {
+        const DataPacket tasks = tasksOf(*client, valueOf(processes, p, u"NRPROCESSOFILIAL"_s).toDouble());
+        QCOMPARE(tasks.rows.size(), 4);
+        for (int t = 0; t < 4; ++t) {
+            QCOMPARE(valueOf(tasks, t, u"NRORDENAATIVIDADE"_s).toInt(), t + 1);
+            QCOMPARE(valueOf(tasks, t, u"NMATIVIDADEFILIAL"_s).toString(),
+                     u"Tarefa %1 do processo %2"_s.arg(t + 1, 2, 10, QChar(u'0')).arg(p + 1, 4, 10, QChar(u'0')));
+        }
+        // Each task: its group, then one of the unit's operators.
+        const DataPacket responsibles =
+            dataOf(client->call(u"GetOperadores"_s, {valueOf(tasks, 0, u"NRATIVIDADEFILIAL"_s).toDouble()}));
+        QCOMPARE(responsibles.rows.size(), 2);
+        QCOMPARE(valueOf(responsibles, 0, u"CDGRUPOPER"_s).toString(), made.group);
+        QVERIFY(valueOf(responsibles, 0, u"CDOPERADOR"_s).isNull());
+        QVERIFY(valueOf(responsibles, 1, u"CDOPERADOR"_s).toString().startsWith(u"OP0009_"_s));
+    }
+
+    // Once is enough: a second run over the same unit writes nothing.
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError, Admin::loadLargeUnit(m_env.db(), u"0009"_s, 1, 1, 1, u"senha"_s, testCost));
+    QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM PROCESSOFILIAL WHERE CDUNIDADE = '0009'"_s), 3);
+
+    // Sizes and texts out of range are refused before anything is written.
+    for (const auto &[processCount, taskCount, responsibleCount] :
+         {std::tuple{0, 1, 1}, std::tuple{1, 0, 1}, std::tuple{1, 1, 0}, std::tuple{1, 1, 100}}) {
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, Admin::loadLargeUnit(m_env.db(), u"0010"_s, processCount, taskCount,
+                                                                      responsibleCount, u"senha"_s, testCost));
+    }
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError, Admin::loadLargeUnit(m_env.db(), u"00100"_s, 1, 1, 1, u"senha"_s, testCost));
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError, Admin::loadLargeUnit(m_env.db(), u"0010"_s, 1, 1, 1, QString(), testCost));
+    QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM UNIDADE WHERE CDUNIDADE = '0010'"_s), 0);
+
+    // Another large unit has a group of its own; with more operators than
+    // one task takes, each task's operators are still all different, they
+    // take turns from task to task, and every tenth process ends.
+    const Admin::LargeUnit other = Admin::loadLargeUnit(m_env.db(), u"0010"_s, 10, 2, 4, u"senha"_s, testCost);
+    QVERIFY(other.group != made.group);
+    QCOMPARE(other.firstOperator, u"OP0010_01"_s);
+    QCOMPARE(other.lastOperator, u"OP0010_04"_s);
+    QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM (SELECT r.NRATIVIDADEFILIAL FROM RESPATIVFILIAL r JOIN PROCESSOFILIAL p "
+                         "ON p.NRPROCESSOFILIAL = r.NRPROCESSOFILIAL WHERE p.CDUNIDADE = '0010' GROUP BY r.NRATIVIDADEFILIAL "
+                         "HAVING COUNT(DISTINCT r.CDOPERADOR) = 3 AND COUNT(r.CDGRUPOPER) = 1) x"_s),
+             20);
+    QCOMPARE(m_env.count(u"SELECT COUNT(DISTINCT r.CDOPERADOR) FROM RESPATIVFILIAL r JOIN PROCESSOFILIAL p "
+                         "ON p.NRPROCESSOFILIAL = r.NRPROCESSOFILIAL WHERE p.CDUNIDADE = '0010'"_s),
+             4);
+    QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM PROCESSOFILIAL WHERE CDUNIDADE = '0010' AND DTFINVIGENCIA IS NOT NULL"_s), 1);
+    auto supervisor = m_env.login(other.firstOperator);
+    QVERIFY(supervisor);
+    QCOMPARE(dataOf(supervisor->call(u"GetProcessos"_s)).rows.size(), 10);
 }
 
 QTEST_GUILESS_MAIN(TestRdmProcessoUnidade)

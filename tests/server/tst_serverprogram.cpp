@@ -151,6 +151,15 @@ void TestServerProgram::administrationCommands()
     QVERIFY2(r.out.contains(u"executada por CAIXA1"_s), qPrintable(r.out));
     r = run({u"--sqlite"_s, m_file, u"--mark-executed"_s, number, u"--operator"_s, u"CAIXA1"_s});
     QVERIFY2(r.exitCode == 1 && r.err.contains(u"já foi executada"_s), qPrintable(r.err));
+
+    // A large unit for measurements, its operators' password on standard input.
+    r = run({u"--sqlite"_s, m_file, u"--large-unit"_s, u"0007"_s, u"--processes"_s, u"2"_s, u"--tasks"_s, u"3"_s,
+             u"--responsibles"_s, u"2"_s},
+            "segredo\n");
+    QVERIFY2(r.exitCode == 0 && r.out.contains(u"2 processos, 6 tarefas, 12 responsáveis"_s), qPrintable(r.out + r.err));
+    r = run({u"--sqlite"_s, m_file, u"--large-unit"_s, u"0008"_s, u"--processes"_s, u"muitos"_s, u"--password"_s, u"x"_s});
+    QVERIFY2(r.exitCode == 1 && r.err.contains(u"--processes"_s), qPrintable(r.err));
+    QCOMPARE(Sql::scalar(connection.db(), u"SELECT COUNT(*) FROM PROCESSOFILIAL WHERE CDUNIDADE = '0007'"_s).toInt(), 2);
 }
 
 void TestServerProgram::servesUntilSignalled_data()

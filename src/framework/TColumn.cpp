@@ -61,14 +61,19 @@ int TColumn::Width() const
     if (m_width >= 0) {
         return m_width;
     }
-    const QFontMetrics fm(m_collection->font());
+    const QFont font = m_collection->font();
     int chars = 10;
     if (TField *f = Field()) {
         chars = f->DisplayWidth();
     }
-    const int dataWidth = chars * fm.averageCharWidth() + 8;
-    const int titleWidth = fm.horizontalAdvance(Title()) + 8;
-    return qMax(dataWidth, titleWidth);
+    const QString title = Title();
+    if (m_measured.chars != chars || m_measured.title != title || m_measured.font != font) {
+        const QFontMetrics fm(font);
+        const int dataWidth = chars * fm.averageCharWidth() + 8;
+        const int titleWidth = fm.horizontalAdvance(title) + 8;
+        m_measured = {font, chars, title, qMax(dataWidth, titleWidth)};
+    }
+    return m_measured.width;
 }
 
 void TColumn::setWidth(int pixels)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QString>
 #include <Qt>
 
@@ -49,6 +50,16 @@ private:
     QString m_fieldName;
     QString m_title;
     int m_width = -1;
+    // The width measured from the font, kept while font, characters and
+    // title stay the same: every refill of the grid asks for it again.
+    struct Measured
+    {
+        QFont font;
+        int chars = -1;
+        QString title;
+        int width = 0;
+    };
+    mutable Measured m_measured;
     Qt::Alignment m_alignment = Qt::AlignLeft | Qt::AlignVCenter;
     Qt::Alignment m_titleAlignment = Qt::AlignLeft | Qt::AlignVCenter;
     bool m_readOnly = false;

@@ -259,6 +259,24 @@ private slots:
         }
     }
 
+    // A column without a width of its own is as wide as its title or its
+    // field, in the grid's font, measured again whenever one of them changes.
+    void measuredWidthFollowsTitleAndFont()
+    {
+        TColumn *column = m_grid->Columns()->Add(u"NOME"_s);
+        const int plain = column->Width();
+        QCOMPARE(column->Width(), plain);
+        column->setTitle(u"Nome completo da pessoa responsável pela tarefa"_s);
+        const int titled = column->Width();
+        QVERIFY2(titled > plain, qPrintable(u"%1 -> %2"_s.arg(plain).arg(titled)));
+        QFont larger = m_grid->Columns()->font();
+        larger.setPointSizeF(larger.pointSizeF() * 2);
+        m_grid->Columns()->setFont(larger);
+        QVERIFY2(column->Width() > titled, qPrintable(u"%1 -> %2"_s.arg(titled).arg(column->Width())));
+        m_ds->SetData(people(2));
+        QCOMPARE(m_grid->horizontalHeader()->sectionSize(0), column->Width());
+    }
+
     void getTextIsWhatCellsShow()
     {
         TField *nome = m_ds->FieldByName(u"NOME"_s);

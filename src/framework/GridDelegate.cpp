@@ -232,13 +232,13 @@ bool GridDelegate::eventFilter(QObject *object, QEvent *event)
             if (!m_grid->commitEdit()) {
                 return true;
             }
-            QAbstractItemView::CursorAction action = QAbstractItemView::MoveUp;
+            TDBGrid::CursorAction action = TDBGrid::MoveUp;
             if (ke->key() == Qt::Key_Down) {
-                action = QAbstractItemView::MoveDown;
+                action = TDBGrid::MoveDown;
             } else if (ke->key() == Qt::Key_PageUp) {
-                action = QAbstractItemView::MovePageUp;
+                action = TDBGrid::MovePageUp;
             } else if (ke->key() == Qt::Key_PageDown) {
-                action = QAbstractItemView::MovePageDown;
+                action = TDBGrid::MovePageDown;
             }
             const QModelIndex target = m_grid->moveCursor(action, ke->modifiers());
             if (target.isValid() && target != m_grid->currentIndex()) {

@@ -31,6 +31,7 @@
 #include "Database.h"
 #include "Fields.h"
 #include "FrameworkServices.h"
+#include "GridDefinitions.h"
 #include "Packet.h"
 #include "RdmProcessoUnidade.h"
 #include "RecordSetDefinitions.h"
@@ -144,16 +145,18 @@ private:
     qint64 m_sink = 0;
 };
 
-// A level of the screen: its record set, built from its definition, shown
-// by a grid, filled from the server through the screen's connection.
+// A level of the screen: its record set and its grid, each built from its
+// definition as the screen builds them, filled from the server through the
+// screen's connection.
 struct ScreenLevel
 {
-    explicit ScreenLevel(const QString &name)
+    ScreenLevel(const QString &name, const QString &gridName)
     {
         cds.setObjectName(name);
         RecordSetDefinitions::apply(&cds, name);
         source.setDataSet(&cds);
         grid.setDataSource(&source);
+        GridDefinitions::apply(&grid, gridName);
     }
     void load(TNetConnection &net, const QString &method, double key)
     {
@@ -170,6 +173,7 @@ struct Latency
     QString label;
     QString method;
     QString recordSet;
+    QString grid;
     QString select;
     qint64 key = 0;
     int rows = 0;
@@ -190,7 +194,7 @@ void measureLatency(QSqlDatabase &db, TNetConnection &net, RpcClient &client, QL
     std::vector<Paths> paths;
     for (Latency &call : calls) {
         Paths p;
-        p.level = std::make_unique<ScreenLevel>(call.recordSet);
+        p.level = std::make_unique<ScreenLevel>(call.recordSet, call.grid);
         p.level->load(net, call.method, double(call.key));
         if (p.level->cds.RecordCount() != call.rows) {
             print(u"  %1: %2 linhas, esperadas %3"_s.arg(call.method).arg(p.level->cds.RecordCount()).arg(call.rows));
@@ -462,8 +466,8 @@ void benchmark(const QString &engineName, const DatabaseConfig &config)
     }
 
     QList<Latency> calls = {
-        {u"GetTarefas (%1 tarefas)"_s.arg(taskCount), u"GetTarefas"_s, u"cdsTarefas"_s, Fields::selectTarefas, s.process, taskCount, {}, {}, {}, {}, {}},
-        {u"GetOperadores (%1 linhas)"_s.arg(operatorsPerTask), u"GetOperadores"_s, u"cdsOperadores"_s, Fields::selectOperadores, s.task, operatorsPerTask, {}, {}, {}, {}, {}},
+        {u"GetTarefas (%1 tarefas)"_s.arg(taskCount), u"GetTarefas"_s, u"cdsTarefas"_s, u"dbgTarefas"_s, Fields::selectTarefas, s.process, taskCount, {}, {}, {}, {}, {}},
+        {u"GetOperadores (%1 linhas)"_s.arg(operatorsPerTask), u"GetOperadores"_s, u"cdsOperadores"_s, u"dbgOperadores"_s, Fields::selectOperadores, s.task, operatorsPerTask, {}, {}, {}, {}, {}},
     };
     if (runs("latency")) {
         measureLatency(direct.db(), net, client, calls);

@@ -828,9 +828,9 @@ void cborHead(QByteArray &out, quint8 major, quint64 value)
 }
 
 // Bytes of the first maxCharacters characters of UTF-8 text (a character is
-// a code point), and their count; nullopt for a malformed sequence (overlong
-// forms, surrogates and values past U+10FFFF included).
-std::optional<qsizetype> utf8Prefix(const unsigned char *p, qsizetype bytes, qsizetype maxCharacters, qsizetype *count)
+// a code point); nullopt for a malformed sequence (overlong forms,
+// surrogates and values past U+10FFFF included).
+std::optional<qsizetype> utf8Prefix(const unsigned char *p, qsizetype bytes, qsizetype maxCharacters)
 {
     qsizetype i = 0;
     qsizetype n = 0;
@@ -874,7 +874,6 @@ std::optional<qsizetype> utf8Prefix(const unsigned char *p, qsizetype bytes, qsi
         i += length;
         ++n;
     }
-    *count = n;
     return i;
 }
 
@@ -951,11 +950,9 @@ void DataPacketWriter::appendUtf8(const char *data, qsizetype bytes)
     if (field.type != FieldType::Text) {
         refuse(u"esperado um número, recebido um texto"_s);
     }
-    qsizetype count = 0;
-    const std::optional<qsizetype> fit = utf8Prefix(reinterpret_cast<const unsigned char *>(data), bytes, field.size, &count);
+    const std::optional<qsizetype> fit = utf8Prefix(reinterpret_cast<const unsigned char *>(data), bytes, field.size);
     if (!fit) {
-        --m_column;
-        appendText(QString::fromUtf8(data, bytes));
+        writeText(field, QString::fromUtf8(data, bytes));
         return;
     }
     cborHead(m_body, 3, quint64(*fit));
@@ -968,6 +965,11 @@ void DataPacketWriter::appendText(QStringView text)
     if (field.type != FieldType::Text) {
         refuse(u"esperado um número, recebido um texto"_s);
     }
+    writeText(field, text);
+}
+
+void DataPacketWriter::writeText(const FieldDef &field, QStringView text)
+{
     const QString cut = leftCharacters(text, field.size);
     if (wellFormedTextLength(cut) < 0) {
         refuse(u"texto com caractere inválido (surrogate UTF-16 isolado)"_s);

@@ -80,6 +80,7 @@ public:
 
 private:
     const FieldDef &nextField();
+    void writeText(const FieldDef &field, QStringView text);
     [[noreturn]] void refuse(const QString &problem) const;
 
     QList<FieldDef> m_fields;

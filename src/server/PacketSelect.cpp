@@ -245,7 +245,6 @@ private:
 } // namespace
 
 PacketSelect::PacketSelect(QSqlDatabase &db, const QString &text)
-    : m_text(text)
 {
     if (auto *sqlite = handleOf<sqlite3>(db, {"sqlite3*"})) {
         m_cursor = std::make_unique<SqliteCursor>(sqlite, text);

@@ -39,7 +39,6 @@ public:
 private:
     QByteArray read(const QVariantList &values, const QList<FieldDef> &fields, const QString *unit);
 
-    QString m_text;
     std::unique_ptr<Cursor> m_cursor;
     // Kept from run to run: the packet's head is written once per fields.
     std::optional<DataPacketWriter> m_writer;

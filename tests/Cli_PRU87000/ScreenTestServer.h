@@ -207,3 +207,19 @@ inline void startScreenTest(std::unique_ptr<ScreenTestServer> &server, std::uniq
     ModalDialogs::clearAnswers();
     ModalDialogs::clearShown();
 }
+
+// What every screen test ends with: the screen closed by closeScreen (an OK
+// answers whatever closing reports), then the server. Gives the modal
+// dialogs nobody answered, for the test to verify there are none.
+template<typename CloseScreen>
+QStringList finishScreenTest(CloseScreen &&closeScreen, std::unique_ptr<ScreenTestServer> &server,
+                             std::unique_ptr<ModalWatchdog> &watchdog)
+{
+    ModalDialogs::answerNext(QStringLiteral("OK"));
+    closeScreen();
+    ModalDialogs::clearAnswers();
+    server.reset();
+    const QStringList unanswered = watchdog->unanswered();
+    watchdog.reset();
+    return unanswered;
+}

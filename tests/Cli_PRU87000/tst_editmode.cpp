@@ -61,12 +61,11 @@ void TestEditMode::init()
 
 void TestEditMode::cleanup()
 {
-    ModalDialogs::answerNext(u"OK"_s);
-    delete m_screen.data();
-    ModalDialogs::clearAnswers();
-    m_server.reset();
-    const QStringList unanswered = m_watchdog->unanswered();
-    m_watchdog.reset();
+    const QStringList unanswered = finishScreenTest(
+        [this] {
+            delete m_screen.data();
+        },
+        m_server, m_watchdog);
     QVERIFY2(unanswered.isEmpty(), qPrintable(unanswered.join(u", "_s)));
 }
 

@@ -81,14 +81,13 @@ void TestOperadores::init()
 
 void TestOperadores::cleanup()
 {
-    ModalDialogs::answerNext(u"OK"_s);
-    m_host.reset();
-    ModalDialogs::clearAnswers();
-    LookupConnection::close();
-    setLookupDatabaseOptions(QString());
-    m_server.reset();
-    const QStringList unanswered = m_watchdog->unanswered();
-    m_watchdog.reset();
+    const QStringList unanswered = finishScreenTest(
+        [this] {
+            m_host.reset();
+            LookupConnection::close();
+            setLookupDatabaseOptions(QString());
+        },
+        m_server, m_watchdog);
     QVERIFY2(unanswered.isEmpty(), qPrintable(unanswered.join(u", "_s)));
 }
 

@@ -126,13 +126,12 @@ void TestProcessos::init()
 
 void TestProcessos::cleanup()
 {
-    ModalDialogs::answerNext(u"OK"_s);
-    m_host.reset();
-    ModalDialogs::clearAnswers();
-    m_server.reset();
-    ServerClock::setOffsetDaysForTesting(0);
-    const QStringList unanswered = m_watchdog->unanswered();
-    m_watchdog.reset();
+    const QStringList unanswered = finishScreenTest(
+        [this] {
+            m_host.reset();
+            ServerClock::setOffsetDaysForTesting(0);
+        },
+        m_server, m_watchdog);
     QVERIFY2(unanswered.isEmpty(), qPrintable(unanswered.join(u", "_s)));
 }
 

@@ -94,12 +94,11 @@ void TestProcessoUnidade::init()
 
 void TestProcessoUnidade::cleanup()
 {
-    ModalDialogs::answerNext(u"OK"_s); // in case closing reports anything
-    delete m_screen.data();
-    ModalDialogs::clearAnswers();
-    m_server.reset();
-    const QStringList unanswered = m_watchdog->unanswered();
-    m_watchdog.reset();
+    const QStringList unanswered = finishScreenTest(
+        [this] {
+            delete m_screen.data();
+        },
+        m_server, m_watchdog);
     QVERIFY2(unanswered.isEmpty(), qPrintable(unanswered.join(u", "_s)));
 }
 

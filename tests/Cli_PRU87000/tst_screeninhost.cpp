@@ -49,12 +49,11 @@ void TestScreenInHost::init()
 
 void TestScreenInHost::cleanup()
 {
-    ModalDialogs::answerNext(u"OK"_s);
-    m_host.reset();
-    ModalDialogs::clearAnswers();
-    m_server.reset();
-    const QStringList unanswered = m_watchdog->unanswered();
-    m_watchdog.reset();
+    const QStringList unanswered = finishScreenTest(
+        [this] {
+            m_host.reset();
+        },
+        m_server, m_watchdog);
     QVERIFY2(unanswered.isEmpty(), qPrintable(unanswered.join(u", "_s)));
 }
 

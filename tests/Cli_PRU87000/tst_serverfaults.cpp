@@ -141,13 +141,12 @@ void TestServerFaults::init()
 
 void TestServerFaults::cleanup()
 {
-    ModalDialogs::answerNext(u"OK"_s);
-    m_host.reset();
-    ModalDialogs::clearAnswers();
-    m_relay.reset();
-    m_server.reset();
-    const QStringList unanswered = m_watchdog->unanswered();
-    m_watchdog.reset();
+    const QStringList unanswered = finishScreenTest(
+        [this] {
+            m_host.reset();
+            m_relay.reset();
+        },
+        m_server, m_watchdog);
     QVERIFY2(unanswered.isEmpty(), qPrintable(unanswered.join(u", "_s)));
 }
 

@@ -71,6 +71,8 @@ private slots:
 
 private:
     double newProcess(Client &client, const QString &name);
+    // A new process with one task whose responsible is SUPERVISOR; gives the task.
+    qint64 taskOfSupervisor(Client &client, double *process);
     Row processRow(Client &client, double number);
     DataPacket tasksOf(Client &client, double process);
 
@@ -88,6 +90,14 @@ double TestRdmProcessoUnidade::newProcess(Client &client, const QString &name)
         return 0;
     }
     return reply.value.toDouble();
+}
+
+qint64 TestRdmProcessoUnidade::taskOfSupervisor(Client &client, double *process)
+{
+    *process = newProcess(client, u"Processo"_s);
+    const qint64 task = m_env.insertTask(qint64(*process), u"Tarefa"_s, u"DI"_s, 1);
+    m_env.insertResponsible(qint64(*process), task, u"SUPERVISOR"_s, {});
+    return task;
 }
 
 Row TestRdmProcessoUnidade::processRow(Client &client, double number)
@@ -607,9 +617,8 @@ void TestRdmProcessoUnidade::operatorRules()
     QFETCH(QString, expected);
     auto client = m_env.login();
     QVERIFY(client);
-    const double number = newProcess(*client, u"Processo"_s);
-    const qint64 stored = m_env.insertTask(qint64(number), u"Tarefa"_s, u"DI"_s, 1);
-    m_env.insertResponsible(qint64(number), stored, u"SUPERVISOR"_s, {});
+    double number = 0;
+    const qint64 stored = taskOfSupervisor(*client, &number);
     m_env.insertResponsible(qint64(number), stored, {}, u"ES"_s);
     const QList<FieldDef> of = Fields::operadores();
     const RpcReply reply = client->call(u"SetOperadores"_s, packetArg(inserted(of, {makeRow(of, {
@@ -654,9 +663,8 @@ void TestRdmProcessoUnidade::responsiblesInOneDelta()
     QFETCH(int, count);
     auto client = m_env.login();
     QVERIFY(client);
-    const double number = newProcess(*client, u"Processo"_s);
-    const qint64 task = m_env.insertTask(qint64(number), u"Tarefa"_s, u"DI"_s, 1);
-    m_env.insertResponsible(qint64(number), task, u"SUPERVISOR"_s, {});
+    double number = 0;
+    const qint64 task = taskOfSupervisor(*client, &number);
     const QList<FieldDef> of = Fields::operadores();
     const DataPacket stored = dataOf(client->call(u"GetOperadores"_s, {double(task)}));
     QCOMPARE(stored.rows.size(), 1);

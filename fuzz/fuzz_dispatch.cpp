@@ -170,7 +170,7 @@ World &world()
         Sql::exec(db, u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA) VALUES ('RQ', 'Sob solicitação', 'R')"_s);
         seedRows(db);
         created->session = std::make_unique<RdmProcessoUnidade>(std::make_shared<ServerState>(created->config));
-        if (!created->session->login(RdmProcessoUnidade::serverName, u"OP0"_s, u"senha"_s).ok) {
+        if (!created->session->login({RdmProcessoUnidade::serverName, u"OP0"_s, u"senha"_s, {}, false}).ok) {
             std::fprintf(stderr, "fuzz_dispatch: login failed\n");
             std::abort();
         }

@@ -25,7 +25,7 @@ const QString module = u"PRU87000.rdmProcessoUnidade"_s;
 class EchoHandler : public SessionHandler
 {
 public:
-    LoginResult login(const QString &, const QString &, const QString &) override { return {true, {}, u"U"_s, u"O"_s}; }
+    LoginResult login(const LoginRequest &) override { return {true, {}, u"U"_s, u"O"_s}; }
     QCborValue call(const QString &, const QCborArray &args) override
     {
         return args.isEmpty() ? QCborValue(nullptr) : args.at(0);

@@ -69,10 +69,21 @@ FrameDecoder::Status FrameDecoder::next(QByteArray *payload)
         m_offset = 0;
         return Status::Error;
     }
+    if (m_admit && !m_pendingAdmitted) {
+        QString why;
+        if (!m_admit(length, &why)) {
+            m_error = why;
+            m_buffer.clear();
+            m_offset = 0;
+            return Status::Error;
+        }
+        m_pendingAdmitted = true;
+    }
     if (available - Frame::headerBytes < qsizetype(length)) {
         return Status::NeedMore;
     }
     const qsizetype end = m_offset + Frame::headerBytes + qsizetype(length);
+    m_pendingAdmitted = false;
     if (m_offset == 0 && end == m_buffer.size()) {
         // The buffer is exactly this frame: hand it over instead of copying it.
         *payload = std::move(m_buffer);
@@ -91,6 +102,7 @@ FrameDecoder::Status FrameDecoder::next(QByteArray *payload)
 
 void FrameDecoder::clear()
 {
+    m_pendingAdmitted = false;
     m_buffer.clear();
     m_offset = 0;
     m_error.clear();
@@ -142,6 +154,7 @@ const auto kValue = u"value"_s;
 const auto kError = u"error"_s;
 const auto kUnit = u"unit"_s;
 const auto kOperatorName = u"operatorName"_s;
+const auto kToken = u"token"_s;
 
 QString invalid(const QString &why)
 {
@@ -164,6 +177,7 @@ struct Fields
     std::optional<QString> error;
     std::optional<QString> unitName;
     std::optional<QString> operatorName;
+    std::optional<QString> token;
 };
 
 // Reads the message straight from the stream, checking each key's type as it
@@ -201,7 +215,7 @@ private:
     bool readValue(QCborValue *value, const QString &what);
     bool readArgs(QCborArray *args);
     template<typename T>
-    bool readTextField(std::optional<T> *slot, const QString &key);
+    bool readTextField(std::optional<T> *slot, const QString &key, int maxChars = 0);
     bool readField(const QString &key, Fields *fields);
 
     qsizetype m_size;
@@ -330,14 +344,30 @@ bool Parser::readArgs(QCborArray *args)
     return m_reader.leaveContainer() || cborFailed();
 }
 
+// maxChars bounds a text by its useful length while it is read: at most four
+// UTF-8 bytes a character are taken from the stream, then the characters counted.
 template<typename T>
-bool Parser::readTextField(std::optional<T> *slot, const QString &key)
+bool Parser::readTextField(std::optional<T> *slot, const QString &key, int maxChars)
 {
     if (!m_reader.isString()) {
         return fail(u"o campo \"%1\" deve ser um texto."_s.arg(key));
     }
     QString text;
-    if (!readText(&text)) {
+    if (maxChars > 0) {
+        const qsizetype maxBytes = qsizetype(maxChars) * 4;
+        const auto tooLong = [&] { return fail(u"o campo \"%1\" passa de %2 caracteres."_s.arg(key).arg(maxChars)); };
+        if (m_reader.isLengthKnown() && m_reader.length() > quint64(maxBytes)) {
+            return tooLong();
+        }
+        try {
+            text = m_cbor.readText(maxBytes);
+        } catch (const EPacketError &) {
+            return tooLong();
+        }
+        if (textLength(text) > maxChars) {
+            return tooLong();
+        }
+    } else if (!readText(&text)) {
         return false;
     }
     *slot = text;
@@ -367,13 +397,16 @@ bool Parser::readField(const QString &key, Fields *fields)
         return true;
     }
     if (key == kServer) {
-        return readTextField(&fields->server, key);
+        return readTextField(&fields->server, key, Frame::maxServerNameLength);
     }
     if (key == kOperator) {
-        return readTextField(&fields->operatorCode, key);
+        return readTextField(&fields->operatorCode, key, Frame::maxOperatorLength);
     }
     if (key == kPassword) {
-        return readTextField(&fields->password, key);
+        return readTextField(&fields->password, key, Frame::maxPasswordLength);
+    }
+    if (key == kToken) {
+        return readTextField(&fields->token, key, Frame::maxTokenLength);
     }
     if (key == kProtocol) {
         return readUnsigned(&fields->protocol, key);
@@ -439,7 +472,7 @@ bool Parser::readMessage(Fields *fields)
         const bool known = key == kType || key == kId || key == kMethod || key == kArgs
             || key == kServer || key == kOperator || key == kPassword || key == kProtocol
             || key == kOk || key == kValue || key == kError || key == kUnit
-            || key == kOperatorName;
+            || key == kOperatorName || key == kToken;
         if (known) {
             seen.append(key);
         }
@@ -483,6 +516,7 @@ RpcMessage interpret(const Fields &f)
             if (m.ok) {
                 m.unitName = f.unitName.value_or(QString());
                 m.operatorName = f.operatorName.value_or(QString());
+                m.token = f.token.value_or(QString());
             } else if (!f.error) {
                 return missing(kError);
             } else {
@@ -509,6 +543,7 @@ RpcMessage interpret(const Fields &f)
         m.server = *f.server;
         m.operatorCode = *f.operatorCode;
         m.password = *f.password;
+        m.token = f.token.value_or(QString());
         return m;
     }
     if (type == u"call") {
@@ -664,15 +699,19 @@ private:
 
 } // namespace
 
-QByteArray RpcWire::loginFrame(const QString &server, const QString &operatorCode, const QString &password)
+QByteArray RpcWire::loginFrame(const QString &server, const QString &operatorCode, const QString &password,
+                               const QString &token)
 {
     FrameWriter w;
-    w.cbor().startMap(5);
+    w.cbor().startMap(token.isEmpty() ? 5 : 6);
     w.text(kType, u"login"_s);
     w.number(kProtocol, quint64(Frame::protocolVersion));
     w.text(kServer, server);
     w.text(kOperator, operatorCode);
     w.text(kPassword, password);
+    if (!token.isEmpty()) {
+        w.text(kToken, token);
+    }
     w.cbor().endMap();
     return w.finish();
 }
@@ -702,14 +741,17 @@ QByteArray RpcWire::callFrame(quint64 id, const QString &method, const QCborArra
     return w.finish();
 }
 
-QByteArray RpcWire::loginReplyFrame(const QString &unitName, const QString &operatorName)
+QByteArray RpcWire::loginReplyFrame(const QString &unitName, const QString &operatorName, const QString &token)
 {
     FrameWriter w;
-    w.cbor().startMap(4);
+    w.cbor().startMap(token.isEmpty() ? 4 : 5);
     w.text(kType, u"login"_s);
     w.flag(kOk, true);
     w.text(kUnit, unitName);
     w.text(kOperatorName, operatorName);
+    if (!token.isEmpty()) {
+        w.text(kToken, token);
+    }
     w.cbor().endMap();
     return w.finish();
 }

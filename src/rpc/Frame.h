@@ -6,6 +6,7 @@
 #include <QCborValue>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 #include "rpc_export.h"
@@ -24,6 +25,13 @@ inline constexpr int headerBytes = 4;
 inline constexpr int maxArguments = 64;
 inline constexpr int maxMethodNameLength = 256;
 inline constexpr int protocolVersion = 1;
+// Before login a connection may send only a login: its frame is refused past
+// this size from the header alone, and each of its texts past its useful length.
+inline constexpr quint32 maxLoginPayloadBytes = 4 * 1024;
+inline constexpr int maxServerNameLength = 64;
+inline constexpr int maxOperatorLength = 12; // the operator table's code column
+inline constexpr int maxPasswordLength = 256;
+inline constexpr int maxTokenLength = 256;
 
 // Wraps a ready CBOR payload into a frame. Returns an empty array when the
 // payload is over the limit.
@@ -47,6 +55,11 @@ public:
     // Frame: *payload holds the next payload. NeedMore: no complete frame yet.
     // Error: the stream cannot be cut any further (sticky); see errorString().
     Status next(QByteArray *payload);
+    // Frames declared longer than this are refused from now on (login: small).
+    void setMaxPayload(quint32 maxPayloadBytes) { m_maxPayload = maxPayloadBytes; }
+    // Asked with each frame's declared length once its header is in, before
+    // a byte of it is kept; false refuses the frame (an error, with why).
+    void setAdmitFrame(std::function<bool(quint32 length, QString *why)> admit) { m_admit = std::move(admit); }
 
     QString errorString() const { return m_error; }
     bool hasError() const { return !m_error.isEmpty(); }
@@ -57,6 +70,9 @@ public:
 
 private:
     quint32 m_maxPayload;
+    std::function<bool(quint32, QString *)> m_admit;
+    quint32 m_admitted = 0; // declared length of the frame admitted and not yet complete
+    bool m_pendingAdmitted = false;
     QByteArray m_buffer;
     qsizetype m_offset = 0; // start of the first unconsumed byte in m_buffer
     QString m_error;
@@ -83,6 +99,7 @@ struct RPC_EXPORT RpcMessage
     QString server;
     QString operatorCode;
     QString password;
+    QString token; // device token from an earlier login; also in a LoginReply
 
     // Call
     QString method;
@@ -110,9 +127,10 @@ RPC_EXPORT RpcMessage parse(QByteArrayView payload);
 // Whole frames, ready to write. An empty result means the message does not fit
 // in a frame (over Frame::maxPayloadBytes) or carries a value that cannot travel.
 RPC_EXPORT QByteArray loginFrame(const QString &server, const QString &operatorCode,
-                                 const QString &password);
+                                 const QString &password, const QString &token = {});
 RPC_EXPORT QByteArray callFrame(quint64 id, const QString &method, const QCborArray &args);
-RPC_EXPORT QByteArray loginReplyFrame(const QString &unitName, const QString &operatorName);
+RPC_EXPORT QByteArray loginReplyFrame(const QString &unitName, const QString &operatorName,
+                                      const QString &token = {});
 RPC_EXPORT QByteArray loginFailureFrame(const QString &error);
 RPC_EXPORT QByteArray replyFrame(quint64 id, const QCborValue &value);
 RPC_EXPORT QByteArray failureFrame(quint64 id, const QString &error);

@@ -28,11 +28,12 @@ QHostAddress peerOf(qintptr socketDescriptor)
 
 } // namespace
 
-RpcAcceptor::RpcAcceptor(SessionHandlerFactory factory, const RpcServer::Limits &limits, const QSslConfiguration &tls)
+RpcAcceptor::RpcAcceptor(SessionHandlerFactory factory, const RpcServer::Limits &limits, const QSslConfiguration &tls,
+                         const QByteArray &tokenKey)
     : m_factory(std::move(factory))
     , m_limits(limits)
     , m_tls(tls)
-    , m_admission(std::make_shared<RpcAdmission>(limits))
+    , m_admission(std::make_shared<RpcAdmission>(limits, tokenKey))
 {
 }
 
@@ -62,11 +63,19 @@ void RpcAcceptor::incomingConnection(qintptr socketDescriptor)
             silentFromAddress += p.address == address ? 1 : 0;
         }
     }
-    if (silentFromAddress >= m_limits.maxPendingPerAddress && evictOldest(&address)) {
+    if (silentFromAddress >= m_limits.maxPendingPerAddress && evictOldest(&address, true)) {
         --silent;
     }
     if (silent >= m_limits.maxPendingLogins) {
-        evictOldest(nullptr);
+        evictOldest(nullptr, true);
+    }
+    // Connections that keep sending logins are not silent, yet must not
+    // hold every seat either: past twice the seats the oldest one whose
+    // password is not being checked gives way (checks are bounded by the
+    // server's queue of password checks, which refuses at once when full).
+    if (m_pending.size() >= 2 * qsizetype(m_limits.maxPendingLogins) && !evictOldest(nullptr, false)) {
+        refuse(socketDescriptor, u"O servidor de aplicação encerrou esta conexão por excesso de conexões sem login; tente de novo."_s);
+        return;
     }
     auto *session = new RpcSessionThread(socketDescriptor, m_factory, m_limits, m_tls, m_admission);
     m_sessions.append(session);
@@ -83,11 +92,11 @@ void RpcAcceptor::incomingConnection(qintptr socketDescriptor)
     session->start();
 }
 
-bool RpcAcceptor::evictOldest(const QHostAddress *address)
+bool RpcAcceptor::evictOldest(const QHostAddress *address, bool silentOnly)
 {
     for (qsizetype i = 0; i < m_pending.size();) {
         const Pending pending = m_pending.at(i);
-        if ((address && pending.address != *address) || !pending.session->isSilent()) {
+        if ((address && pending.address != *address) || (silentOnly && !pending.session->isSilent())) {
             ++i;
             continue;
         }

@@ -23,7 +23,8 @@ class RpcAcceptor : public QTcpServer
     Q_OBJECT
 
 public:
-    RpcAcceptor(SessionHandlerFactory factory, const RpcServer::Limits &limits, const QSslConfiguration &tls);
+    RpcAcceptor(SessionHandlerFactory factory, const RpcServer::Limits &limits, const QSslConfiguration &tls,
+                const QByteArray &tokenKey);
     ~RpcAcceptor() override;
 
     // Ends every session and waits for its thread.
@@ -39,8 +40,9 @@ private:
         QHostAddress address;
     };
     void refuse(qintptr socketDescriptor, const QString &why);
-    // Closes the oldest pending connection (of address, when given); false when none could be.
-    bool evictOldest(const QHostAddress *address);
+    // Closes the oldest pending connection (of address, when given; silent
+    // ones only, when asked); false when none could be.
+    bool evictOldest(const QHostAddress *address, bool silentOnly);
     void forgetPending(RpcSessionThread *session);
 
     SessionHandlerFactory m_factory;

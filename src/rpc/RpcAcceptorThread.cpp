@@ -3,10 +3,12 @@
 #include "RpcAcceptor.h"
 
 RpcAcceptorThread::RpcAcceptorThread(SessionHandlerFactory factory, const RpcServer::Limits &limits,
-                                     const QSslConfiguration &tls, const QHostAddress &address, quint16 port)
+                                     const QSslConfiguration &tls, const QHostAddress &address, quint16 port,
+                                     const QByteArray &tokenKey)
     : m_factory(std::move(factory))
     , m_limits(limits)
     , m_tls(tls)
+    , m_tokenKey(tokenKey)
     , m_address(address)
     , m_port(port)
 {
@@ -28,7 +30,7 @@ bool RpcAcceptorThread::startListening(QString *error)
 
 void RpcAcceptorThread::run()
 {
-    RpcAcceptor acceptor(m_factory, m_limits, m_tls);
+    RpcAcceptor acceptor(m_factory, m_limits, m_tls, m_tokenKey);
     m_listening = acceptor.listen(m_address, m_port);
     if (!m_listening) {
         m_error = acceptor.errorString();

@@ -14,7 +14,7 @@ class RpcAcceptorThread : public QThread
 
 public:
     RpcAcceptorThread(SessionHandlerFactory factory, const RpcServer::Limits &limits, const QSslConfiguration &tls,
-                      const QHostAddress &address, quint16 port);
+                      const QHostAddress &address, quint16 port, const QByteArray &tokenKey);
 
     // Starts the thread and blocks until it listens or failed to.
     bool startListening(QString *error);
@@ -27,6 +27,7 @@ private:
     SessionHandlerFactory m_factory;
     RpcServer::Limits m_limits;
     QSslConfiguration m_tls;
+    QByteArray m_tokenKey;
     QHostAddress m_address;
     quint16 m_port;
     bool m_listening = false;

@@ -56,7 +56,7 @@ bool RpcClient::open(const QString &host, quint16 port, const QString &serverNam
 
     RpcMessage reply;
     QString failure;
-    const Outcome outcome = exchange(RpcWire::loginFrame(serverName, operatorCode, password), deadline, timeoutMs,
+    const Outcome outcome = exchange(RpcWire::loginFrame(serverName, operatorCode, password, m_deviceToken), deadline, timeoutMs,
                                      &reply, &failure);
     if (outcome != Outcome::Received) {
         return fail(failure);
@@ -68,6 +68,9 @@ bool RpcClient::open(const QString &host, quint16 port, const QString &serverNam
         m_loggedIn = true;
         m_unitName = reply.unitName;
         m_operatorName = reply.operatorName;
+        if (!reply.token.isEmpty()) {
+            m_deviceToken = reply.token;
+        }
         return true;
     }
     if (reply.kind == RpcMessage::Kind::Error) {

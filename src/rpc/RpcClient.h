@@ -53,6 +53,12 @@ public:
     // and leave the client closed.
     RpcReply call(const QString &method, const QCborArray &args, int timeoutMs);
 
+    // The device token presented at the next login: the server issues one at
+    // each successful login (deviceToken() then holds it), and a host that
+    // keeps it is not slowed down by anyone else's failed logins.
+    void setDeviceToken(const QString &token) { m_deviceToken = token; }
+    QString deviceToken() const { return m_deviceToken; }
+
     // What the server told at login.
     QString unitName() const;
     QString operatorName() const;
@@ -81,4 +87,5 @@ private:
     bool m_loggedIn = false;
     QString m_unitName;
     QString m_operatorName;
+    QString m_deviceToken;
 };

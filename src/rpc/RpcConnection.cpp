@@ -36,7 +36,9 @@ RpcConnection::RpcConnection(QSslSocket *socket, SessionHandlerFactory factory, 
     : m_socket(socket)
     , m_factory(std::move(factory))
     , m_limits(limits)
+    , m_decoder(Frame::maxLoginPayloadBytes)
 {
+    m_decoder.setAdmitFrame([this](quint32 length, QString *why) { return admitFrame(length, why); });
     m_loginTimer.setSingleShot(true);
     m_frameTimer.setSingleShot(true);
     m_closeTimer.setSingleShot(true);
@@ -55,7 +57,37 @@ RpcConnection::RpcConnection(QSslSocket *socket, SessionHandlerFactory factory, 
     });
 }
 
-RpcConnection::~RpcConnection() = default;
+RpcConnection::~RpcConnection()
+{
+    releaseFrame();
+}
+
+// Every frame's memory comes out of the server's budget before a byte of it
+// is kept; a frame that does not fit now is refused and the connection closed.
+bool RpcConnection::admitFrame(quint32 length, QString *why)
+{
+    if (!m_admission) {
+        return true;
+    }
+    releaseFrame();
+    const qint64 bytes = 3 * qint64(length) + 64 * 1024;
+    if (!m_admission->reserveBytes(bytes)) {
+        qCWarning(lcRpc).noquote() << u"quadro de %1 bytes de %2 recusado: memória do servidor ocupada"_s.arg(length).arg(m_peer);
+        *why = u"O servidor de aplicação está sem memória livre para uma mensagem de %1 bytes agora; tente de novo em "
+               "instantes."_s.arg(length);
+        return false;
+    }
+    m_heldBytes = bytes;
+    return true;
+}
+
+void RpcConnection::releaseFrame()
+{
+    if (m_heldBytes > 0 && m_admission) {
+        m_admission->releaseBytes(m_heldBytes);
+    }
+    m_heldBytes = 0;
+}
 
 void RpcConnection::setAdmission(RpcAdmission *admission, std::atomic<int> *phase, std::function<void()> onLoggedIn)
 {
@@ -137,7 +169,23 @@ void RpcConnection::onFirstBytes()
     m_socket->startServerEncryption();
 }
 
+// An allocation that fails while a frame is read or handled ends this
+// connection only; the server and its other sessions go on.
 void RpcConnection::onReadyRead()
+{
+    try {
+        readFrames();
+    } catch (const std::bad_alloc &) {
+        qCWarning(lcRpc).noquote() << u"memória esgotada numa mensagem de %1; conexão encerrada"_s.arg(m_peer);
+        m_decoder.clear();
+        releaseFrame();
+        m_closing = true;
+        m_socket->abort();
+        endSession();
+    }
+}
+
+void RpcConnection::readFrames()
 {
     while (m_socket->bytesAvailable() > 0) {
         QByteArray chunk = m_socket->read(readChunkBytes);
@@ -150,6 +198,8 @@ void RpcConnection::onReadyRead()
             const FrameDecoder::Status status = m_decoder.next(&payload);
             if (status == FrameDecoder::Status::Frame) {
                 handlePayload(payload);
+                payload = QByteArray();
+                releaseFrame();
                 if (m_closing || m_socket->state() != QAbstractSocket::ConnectedState) {
                     break;
                 }
@@ -206,15 +256,22 @@ void RpcConnection::handleLogin(const RpcMessage &message)
         send(RpcWire::loginFailureFrame(u"Esta sessão já fez login."_s));
         return;
     }
-    // A run of refused logins for this operator or from this address makes
-    // the next password wait, whichever connection it comes through.
-    if (const qint64 waitMs = m_admission ? m_admission->loginWaitMs(message.operatorCode, m_peer) : 0; waitMs > 0) {
-        refuseLogin(u"Muitas tentativas de login sem sucesso; aguarde %1 s e tente de novo."_s.arg((waitMs + 999) / 1000));
-        return;
+    // A run of refused logins for this operator, address or prefix makes the
+    // next password wait, whichever connection it comes through; the attempt
+    // is counted before the check, so concurrent guesses cannot all pass.
+    RpcAdmission::Attempt attempt;
+    if (m_admission) {
+        if (const qint64 waitMs = m_admission->begin(&attempt, message.operatorCode, m_peer, message.token); waitMs > 0) {
+            refuseLogin(u"Muitas tentativas de login sem sucesso; aguarde %1 s e tente de novo."_s.arg((waitMs + 999) / 1000));
+            return;
+        }
     }
     if (m_phase) {
         int pending = RpcAdmission::Pending;
         if (!m_phase->compare_exchange_strong(pending, RpcAdmission::Checking)) {
+            if (m_admission) {
+                m_admission->undo(attempt);
+            }
             return; // evicted meanwhile: the session is ending
         }
     }
@@ -233,40 +290,47 @@ void RpcConnection::handleLogin(const RpcMessage &message)
     SessionHandler::LoginResult result;
     QString failure;
     try {
-        result = m_handler->login(message.server, message.operatorCode, message.password);
+        result = m_handler->login({message.server, message.operatorCode, message.password, m_peer, attempt.trusted});
     } catch (const EAbort &) {
         failure = u"O login foi interrompido no servidor de aplicação."_s;
+    } catch (const std::bad_alloc &) {
+        throw;
     } catch (const std::exception &) {
         failure = currentExceptionMessage();
     } catch (...) {
         qCWarning(lcRpc) << "login: unknown exception";
         failure = u"Erro interno do servidor de aplicação durante o login."_s;
     }
-    if (!failure.isEmpty()) {
-        send(RpcWire::loginFailureFrame(bounded(failure)));
+    if (!failure.isEmpty() || (!result.ok && !result.counts)) {
+        // Not the client's fault: no failure is counted, nor a refusal of this connection.
+        if (m_admission) {
+            m_admission->undo(attempt);
+        }
+        send(RpcWire::loginFailureFrame(bounded(failure.isEmpty() ? result.error : failure)));
         return;
     }
     if (result.ok) {
         QString full;
-        if (m_admission && !m_admission->admit(*m_phase, &full)) {
+        if (m_admission && !m_admission->admit(*m_phase, attempt.operatorCode, m_peer, &full)) {
+            m_admission->undo(attempt);
             closeAfterSending(RpcWire::loginFailureFrame(full));
             return;
         }
         m_loggedIn = true;
+        m_operator = attempt.operatorCode;
         m_loginTimer.stop();
-        if (m_admission) {
-            m_admission->loginSucceeded(message.operatorCode, m_peer);
-        }
+        m_decoder.setMaxPayload(Frame::maxPayloadBytes);
+        const QString token = m_admission ? m_admission->succeeded(attempt) : QString();
         if (m_onLoggedIn) {
             m_onLoggedIn();
         }
-        send(RpcWire::loginReplyFrame(bounded(result.unitName), bounded(result.operatorName)));
+        send(RpcWire::loginReplyFrame(bounded(result.unitName), bounded(result.operatorName), token));
         return;
     }
     if (m_admission) {
-        const int inARow = m_admission->loginFailed(message.operatorCode, m_peer);
+        const int inARow = m_admission->failed(attempt);
         qCWarning(lcRpc).noquote() << u"login recusado: operador \"%1\" de %2 (%3ª falha seguida deste endereço)"_s.arg(
-            elidedText(message.operatorCode, 40), m_peer).arg(inARow);
+            loggable(elidedText(message.operatorCode, 40)), m_peer).arg(inARow);
     }
     refuseLogin(result.error.isEmpty() ? u"Operador ou senha inválidos."_s : bounded(result.error));
 }
@@ -313,6 +377,8 @@ QByteArray RpcConnection::invoke(const RpcMessage &call)
         return frame;
     } catch (const EAbort &) {
         failure = u"A operação %1 foi interrompida no servidor de aplicação."_s.arg(call.method);
+    } catch (const std::bad_alloc &) {
+        throw; // ends this connection, not the server
     } catch (const std::exception &) {
         failure = currentExceptionMessage();
     } catch (...) {
@@ -362,6 +428,7 @@ void RpcConnection::closeAfterSending(const QByteArray &frame)
 
 void RpcConnection::endSession()
 {
+    releaseFrame();
     m_loginTimer.stop();
     m_frameTimer.stop();
     m_closeTimer.stop();

@@ -39,10 +39,16 @@ public:
     // Ends the connection after the event loop stopped; tells the client
     // why (unless it was told already) when why is not empty.
     void finish(const QString &why);
+    // The operator of a connection that logged in (its seat), else empty.
+    QString loggedInOperator() const { return m_loggedIn ? m_operator : QString(); }
+    QString peer() const { return m_peer; }
 
 private:
     void onFirstBytes();
     void onReadyRead();
+    void readFrames();
+    bool admitFrame(quint32 length, QString *why);
+    void releaseFrame();
     void handlePayload(const QByteArray &payload);
     void handleLogin(const RpcMessage &message);
     void refuseLogin(QString why);
@@ -65,6 +71,8 @@ private:
     QTimer m_loginTimer;
     QTimer m_frameTimer;
     QTimer m_closeTimer;
+    QString m_operator;
+    qint64 m_heldBytes = 0; // of the memory budget, for the frame being read or handled
     bool m_loggedIn = false;
     bool m_closing = false;
     int m_failedLogins = 0;

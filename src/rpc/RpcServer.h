@@ -18,15 +18,30 @@ class RPC_EXPORT SessionHandler
 {
 public:
     virtual ~SessionHandler() = default;
+    struct LoginRequest
+    {
+        QString server; // the remote module the client asked for
+        QString operatorCode;
+        QString password;
+        QString address; // the client's, as text
+        // The client presented a valid device token of this operator: its
+        // check goes ahead of anonymous ones.
+        bool trusted = false;
+    };
     struct LoginResult
     {
         bool ok = false;
         QString error;        // why the login was refused
         QString unitName;     // told back to the client
         QString operatorName;
+        // False for a refusal that says nothing of the password (the server
+        // is busy, its database failed): not counted as a failed login.
+        bool counts = true;
     };
-    // serverName is the remote module the client asked for.
-    virtual LoginResult login(const QString &serverName, const QString &operatorCode, const QString &password) = 0;
+    // Must not hold a database connection of its own: a connection that has
+    // not logged in costs the database nothing. A throw is a refusal that
+    // does not count.
+    virtual LoginResult login(const LoginRequest &request) = 0;
     // Runs one method after a successful login. Throws EDatabaseError (or any
     // std::exception) to send a failure reply with its message.
     virtual QCborValue call(const QString &method, const QCborArray &args) = 0;
@@ -62,6 +77,18 @@ public:
         int failedLoginsBeforeDelay = 3;
         int failedLoginDelayMs = 1'000;
         int maxFailedLoginDelayMs = 30'000;
+        // The same per network prefix (/24 IPv4, /64 IPv6), which holds a
+        // whole shop: a higher threshold before its delay starts.
+        int failedLoginsBeforePrefixDelay = 12;
+        // Logged-in sessions of one operator, and from one address.
+        int maxSessionsPerOperator = 16;
+        int maxSessionsPerAddress = 64;
+        // Bytes that the frames being read and handled may claim at once,
+        // across all sessions (each frame counts three times its length:
+        // the frame, what is decoded from it, its reply).
+        qint64 memoryBudgetBytes = qint64(1) << 30;
+        // A device token is good for this long after it was issued.
+        int tokenLifetimeDays = 30;
     };
 
     explicit RpcServer(SessionHandlerFactory factory);
@@ -76,6 +103,9 @@ public:
     // certificate and private key makes every connection TLS; a plain client
     // is told so and closed. A null configuration (the default) is plain TCP.
     void setTls(const QSslConfiguration &configuration) { m_tls = configuration; }
+    // Key of the device tokens (HMAC-SHA256); random per server unless set,
+    // so tokens are forgotten when the server restarts.
+    void setTokenKey(const QByteArray &key) { m_tokenKey = key; }
 
     // Starts listening (port 0 picks a free one); returns false and sets *error.
     bool listen(const QHostAddress &address, quint16 port, QString *error);
@@ -87,6 +117,7 @@ private:
     SessionHandlerFactory m_factory;
     Limits m_limits;
     QSslConfiguration m_tls;
+    QByteArray m_tokenKey;
     std::unique_ptr<RpcAcceptorThread> m_acceptor;
     quint16 m_port = 0;
 };

@@ -78,5 +78,5 @@ void RpcSessionThread::run()
         connection.finish(u"O servidor de aplicação encerrou esta conexão por excesso de conexões sem login; tente de novo."_s);
         break;
     }
-    m_admission->leave(m_phase);
+    m_admission->leave(m_phase, connection.loggedInOperator(), connection.peer());
 }

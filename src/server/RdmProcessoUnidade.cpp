@@ -105,88 +105,39 @@ QByteArray RdmProcessoUnidade::packet(const QString &text, const QVariantList &v
     return owned ? it->second->ownedPacket(values, fields, m_unit) : it->second->packet(values, fields);
 }
 
-SessionHandler::LoginResult RdmProcessoUnidade::login(const QString &requestedServer, const QString &operatorCode,
-                                                      const QString &password)
+// The session's own database connection opens at its first call, after the
+// login: the password is checked on the shared connections of the login gate.
+SessionHandler::LoginResult RdmProcessoUnidade::login(const LoginRequest &request)
 {
     m_loggedIn = false;
     LoginResult result;
-    if (requestedServer != serverName) {
-        result.error = u"Módulo remoto desconhecido: \"%1\". Este servidor atende %2."_s.arg(elidedText(requestedServer, 80), serverName);
+    if (request.server != serverName) {
+        result.error = u"Módulo remoto desconhecido: \"%1\". Este servidor atende %2."_s.arg(elidedText(request.server, 80), serverName);
         return result;
     }
-    const QString refused = u"Operador ou senha inválidos."_s;
-    try {
-        QSqlQuery query = Sql::exec(db(),
-            u"SELECT o.NMOPERADOR, o.CDUNIDADE, u.NMUNIDADE, s.DSSALT, s.DSHASH, s.NRITERACOES FROM OPERADOR o "
-            "LEFT JOIN UNIDADE u ON u.CDUNIDADE = o.CDUNIDADE "
-            "LEFT JOIN OPERADORSENHA s ON s.CDOPERADOR = o.CDOPERADOR WHERE o.CDOPERADOR = ?"_s,
-            {operatorCode});
-        PasswordHash::Stored stored;
-        QString name;
-        QString unit;
-        QString unitName;
-        const bool found = query.next() && !query.value(4).isNull();
-        if (found) {
-            name = query.value(0).toString();
-            unit = query.value(1).toString();
-            unitName = query.value(2).toString();
-            stored = PasswordHash::Stored::fromColumns(query.value(3).toString(), query.value(4).toString(),
-                                                       query.value(5).toInt());
-        }
-        query.finish();
-        if (!found) {
-            // Same work as a real check, so the answer's delay does not tell
-            // which operator codes exist.
-            static const PasswordHash::Stored dummy = PasswordHash::make(u"-"_s);
-            PasswordHash::verify(password, dummy);
-            result.error = refused;
-            return result;
-        }
-        if (!PasswordHash::verify(password, stored)) {
-            result.error = refused;
-            return result;
-        }
-        if (PasswordHash::needsRehash(stored)) {
-            rehash(operatorCode, password, stored);
-        }
-        if (unit.isEmpty()) {
-            result.error = u"O operador %1 não está ligado a nenhuma unidade."_s.arg(operatorCode);
-            return result;
-        }
-        m_operator = operatorCode;
-        m_unit = unit;
-        m_loggedIn = true;
-        result.ok = true;
-        result.unitName = unitName;
-        result.operatorName = name;
+    const LoginGate::Verdict verdict = m_state->loginGate->check(request.operatorCode, request.password, request.trusted);
+    switch (verdict.kind) {
+    case LoginGate::Verdict::Busy:
+        result.counts = false;
+        result.error = u"O servidor de aplicação está ocupado com outros logins; tente de novo em alguns segundos."_s;
         return result;
-    } catch (const EDatabaseError &e) {
-        qCWarning(lcServer).noquote() << u"falha no login de %1: %2"_s.arg(elidedText(operatorCode, 12), e.message());
-        result.error = u"O servidor não conseguiu acessar o banco de dados: %1"_s.arg(e.message());
+    case LoginGate::Verdict::Fault:
+        result.counts = false;
+        result.error = u"O servidor de aplicação não conseguiu verificar o login agora; tente de novo em instantes."_s;
         return result;
+    case LoginGate::Verdict::Refused:
+        result.error = verdict.error.isEmpty() ? u"Operador ou senha inválidos."_s : verdict.error;
+        return result;
+    case LoginGate::Verdict::Ok:
+        break;
     }
-}
-
-// The password is at hand only now: an earlier form of hash is replaced by
-// Argon2id, unless the password changed meanwhile (the old hash is the
-// condition). A failure here costs the operator nothing; the next login tries again.
-void RdmProcessoUnidade::rehash(const QString &operatorCode, const QString &password,
-                                const PasswordHash::Stored &old)
-{
-    try {
-        const PasswordHash::Stored stored = PasswordHash::make(password);
-        QSqlQuery update = Sql::exec(db(),
-            u"UPDATE OPERADORSENHA SET DSSALT = ?, DSHASH = ?, NRITERACOES = ?, DTATUALIZACAO = ? "
-            "WHERE CDOPERADOR = ? AND DSHASH = ?"_s,
-            {stored.saltColumn(), stored.hashColumn(), stored.iterations, ServerClock::nowDays(), operatorCode,
-             old.hashColumn()});
-        if (update.numRowsAffected() > 0) {
-            qCInfo(lcServer).noquote() << u"senha do operador %1 regravada em Argon2id"_s.arg(operatorCode);
-        }
-    } catch (...) {
-        qCWarning(lcServer).noquote() << u"falha ao regravar a senha do operador %1: %2"_s.arg(
-            operatorCode, currentExceptionMessage());
-    }
+    m_operator = request.operatorCode;
+    m_unit = verdict.unit;
+    m_loggedIn = true;
+    result.ok = true;
+    result.unitName = verdict.unitName;
+    result.operatorName = verdict.operatorName;
+    return result;
 }
 
 QCborValue RdmProcessoUnidade::call(const QString &method, const QCborArray &args)

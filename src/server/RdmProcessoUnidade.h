@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "Database.h"
+#include "LoginGate.h"
 #include "PacketSelect.h"
 #include "PasswordHash.h"
 #include "RpcServer.h"
@@ -20,8 +21,14 @@
 // What the sessions of one running server share.
 struct ServerState
 {
-    explicit ServerState(DatabaseConfig databaseConfig) : config(std::move(databaseConfig)) {}
+    explicit ServerState(DatabaseConfig databaseConfig, LoginGate::Settings loginSettings = {})
+        : config(std::move(databaseConfig))
+        , loginGate(std::make_unique<LoginGate>(config, loginSettings))
+    {
+    }
     const DatabaseConfig config;
+    // Every password is checked here, never on a session's own connection.
+    const std::unique_ptr<LoginGate> loginGate;
     // Day count of the last day this server generated; -1 before the first.
     std::atomic<qint64> lastGeneratedDay{-1};
 };
@@ -40,7 +47,7 @@ public:
     explicit RdmProcessoUnidade(std::shared_ptr<ServerState> state);
     ~RdmProcessoUnidade() override;
 
-    LoginResult login(const QString &requestedServer, const QString &operatorCode, const QString &password) override;
+    LoginResult login(const LoginRequest &request) override;
     QCborValue call(const QString &method, const QCborArray &args) override;
 
     static SessionHandlerFactory factory(std::shared_ptr<ServerState> state);
@@ -66,7 +73,6 @@ public:
     QString checkProcessUnit(qint64 process);
 
 private:
-    void rehash(const QString &operatorCode, const QString &password, const PasswordHash::Stored &old);
 
     std::shared_ptr<ServerState> m_state;
     QString m_connectionName;

@@ -140,9 +140,9 @@ private:
             : m_inner(std::move(inner)), m_shared(std::move(shared))
         {
         }
-        LoginResult login(const QString &serverName, const QString &operatorCode, const QString &password) override
+        LoginResult login(const LoginRequest &request) override
         {
-            return m_inner->login(serverName, operatorCode, password);
+            return m_inner->login(request);
         }
         QCborValue call(const QString &method, const QCborArray &args) override
         {

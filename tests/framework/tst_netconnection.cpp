@@ -19,8 +19,11 @@ std::atomic<int> g_busySeenByServer{-1};
 class Handler : public SessionHandler
 {
 public:
-    LoginResult login(const QString &serverName, const QString &operatorCode, const QString &password) override
+    LoginResult login(const LoginRequest &request) override
     {
+        const QString &serverName = request.server;
+        const QString &operatorCode = request.operatorCode;
+        const QString &password = request.password;
         if (serverName != remoteModule) {
             return {false, u"Módulo remoto desconhecido: %1"_s.arg(serverName), {}, {}};
         }

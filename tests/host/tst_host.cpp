@@ -30,8 +30,11 @@ const QString testRemoteModule = u"Teste.rdmHost"_s;
 class LoginHandler : public SessionHandler
 {
 public:
-    LoginResult login(const QString &serverName, const QString &op, const QString &password) override
+    LoginResult login(const LoginRequest &request) override
     {
+        const QString &serverName = request.server;
+        const QString &op = request.operatorCode;
+        const QString &password = request.password;
         if (serverName == testRemoteModule && op == u"op" && password == u"secret") {
             return {true, {}, u"Unidade Teste"_s, u"Operador Teste"_s};
         }

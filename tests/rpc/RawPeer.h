@@ -12,8 +12,12 @@
 class RawPeer
 {
 public:
-    bool connectTo(quint16 port)
+    // from: a loopback source address of the client's own (127.x.y.z).
+    bool connectTo(quint16 port, const QString &from = {})
     {
+        if (!from.isEmpty() && !m_socket.bind(QHostAddress(from))) {
+            return false;
+        }
         m_socket.connectToHost(QStringLiteral("127.0.0.1"), port);
         return m_socket.waitForConnected(5000);
     }
@@ -64,10 +68,14 @@ public:
     bool isConnected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
     void disconnect() { m_socket.abort(); }
 
-    bool login(const QString &operatorCode = QStringLiteral("op"), const QString &password = QStringLiteral("secret"))
+    bool login(const QString &operatorCode = QStringLiteral("op"), const QString &password = QStringLiteral("secret"),
+               const QString &token = {}, QString *error = nullptr)
     {
-        send(RpcWire::loginFrame(QStringLiteral("PRU87000.rdmProcessoUnidade"), operatorCode, password));
+        send(RpcWire::loginFrame(QStringLiteral("PRU87000.rdmProcessoUnidade"), operatorCode, password, token));
         const auto reply = read();
+        if (error) {
+            *error = reply ? reply->error : QStringLiteral("no reply");
+        }
         return reply && reply->kind == RpcMessage::Kind::LoginReply && reply->ok;
     }
 

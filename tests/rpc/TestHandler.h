@@ -19,6 +19,7 @@ struct HandlerStats
     std::atomic<int> created = 0;
     std::atomic<int> destroyed = 0;
     std::atomic<int> wrongThread = 0; // used or destroyed outside the thread that created it
+    std::atomic<int> passwordChecks = 0;
 };
 
 inline const QString testModule = u"PRU87000.rdmProcessoUnidade"_s;
@@ -41,9 +42,16 @@ public:
         ++m_stats->destroyed;
     }
 
-    LoginResult login(const QString &serverName, const QString &operatorCode, const QString &password) override
+    LoginResult login(const LoginRequest &request) override
     {
+        const QString &serverName = request.server;
+        const QString &operatorCode = request.operatorCode;
+        const QString &password = request.password;
         checkThread();
+        ++m_stats->passwordChecks;
+        if (password == u"lenta") {
+            QThread::msleep(300); // a check that takes a while, as a real hash does
+        }
         if (operatorCode == u"boom") {
             throw EDatabaseError(u"Banco de dados fora do ar."_s);
         }

@@ -219,6 +219,12 @@ void TestRpcMalformed::badFramesAreAnswered_data()
     QTest::newRow("login without password")
         << false << frameOf(QCborMap{{u"type"_s, u"login"_s}, {u"server"_s, testModule}, {u"operator"_s, u"op"_s}})
         << login << qint64(-1) << u"\"password\""_s;
+    QTest::newRow("login, operator past its useful length")
+        << false << RpcWire::loginFrame(testModule, u"o"_s.repeated(13), u"secret"_s) << login << qint64(-1)
+        << u"\"operator\" passa de 12 caracteres"_s;
+    QTest::newRow("login, password past its useful length")
+        << false << RpcWire::loginFrame(testModule, u"op"_s, u"s"_s.repeated(257)) << login << qint64(-1)
+        << u"\"password\" passa de 256 caracteres"_s;
 }
 
 void TestRpcMalformed::badFramesAreAnswered()
@@ -254,22 +260,41 @@ void TestRpcMalformed::badFramesAreAnswered()
 
 void TestRpcMalformed::oversizeFrameClosesConnection_data()
 {
+    QTest::addColumn<bool>("loggedIn");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("largest length") << header(0xFFFFFFFFu);
-    QTest::newRow("one byte over") << header(Frame::maxPayloadBytes + 1) + QByteArray(1000, '\0');
+    QTest::addColumn<qint64>("budget"); // of memory in flight; 0 for the default
+    QTest::addColumn<QString>("hint");
+    const QString overLimit = u"acima do limite de 67108864 bytes"_s;
+    QTest::newRow("largest length") << true << header(0xFFFFFFFFu) << qint64(0) << overLimit;
+    QTest::newRow("one byte over") << true << header(Frame::maxPayloadBytes + 1) + QByteArray(1000, '\0') << qint64(0)
+                                   << overLimit;
+    QTest::newRow("before login, past 4 KiB") << false << header(4097) + QByteArray(1000, '\0') << qint64(0)
+                                              << u"acima do limite de 4096 bytes"_s;
+    QTest::newRow("past the memory budget") << true << header(1 << 20) + QByteArray(1000, '\0') << qint64(2 << 20)
+                                            << u"sem memória livre para uma mensagem de 1048576 bytes"_s;
 }
 
 void TestRpcMalformed::oversizeFrameClosesConnection()
 {
+    QFETCH(bool, loggedIn);
     QFETCH(QByteArray, bytes);
+    QFETCH(qint64, budget);
+    QFETCH(QString, hint);
+    if (budget > 0) {
+        RpcServer::Limits limits;
+        limits.memoryBudgetBytes = budget;
+        startServer(limits);
+    }
     RawPeer peer;
     QVERIFY(peer.connectTo(m_server->port()));
-    QVERIFY(peer.login());
+    if (loggedIn) {
+        QVERIFY(peer.login());
+    }
     peer.send(bytes);
     const auto answer = peer.read();
     QVERIFY(answer);
     QCOMPARE(answer->kind, RpcMessage::Kind::Error);
-    QVERIFY2(answer->error.contains(u"acima do limite de 67108864 bytes"_s), qPrintable(answer->error));
+    QVERIFY2(answer->error.contains(hint), qPrintable(answer->error));
     QVERIFY(peer.waitClosed());
     bystanderStillServed();
 }

@@ -127,6 +127,19 @@ void TestRdmProcessoUnidade::login()
     QCOMPARE(good.rpc().unitName(), u"Loja Centro"_s);
     QCOMPARE(good.rpc().operatorName(), u"Supervisor Centro"_s);
 
+    // A database fault is not a failed login, and tells the client nothing of the database.
+    Sql::exec(m_env.db(), u"ALTER TABLE OPERADOR RENAME TO OPERADOR_FORA"_s);
+    for (int i = 0; i < 4; ++i) {
+        Client during;
+        QVERIFY(!during.open(m_env.port(), u"MARIA"_s, u"segredo"_s, &error));
+        QVERIFY2(error.contains(u"não conseguiu verificar o login agora"_s), qPrintable(error));
+        QVERIFY2(!error.contains(u"OPERADOR"_s) && !error.contains(u"SELECT"_s), qPrintable(error));
+    }
+    Sql::exec(m_env.db(), u"ALTER TABLE OPERADOR_FORA RENAME TO OPERADOR"_s);
+    Client after;
+    QVERIFY2(after.open(m_env.port(), u"MARIA"_s, u"segredo"_s, &error), qPrintable(error));
+
+
     Client wrongPassword;
     QVERIFY(!wrongPassword.open(m_env.port(), u"SUPERVISOR"_s, u"SENHA"_s, &error));
     QVERIFY2(error.contains(u"Operador ou senha inválidos."_s), qPrintable(error));
@@ -142,6 +155,40 @@ void TestRdmProcessoUnidade::login()
 
     // The refused clients did not disturb the one that logged in.
     QVERIFY(good.call(u"GetDataServidor"_s).ok);
+
+    // Connections that have not logged in hold no database connection of
+    // their own: their passwords go through the gate's few shared ones.
+    const bool pg = QString::fromLatin1(QTest::currentDataTag()) == u"postgresql";
+    const auto sessions = [&] {
+        return m_env.count(u"SELECT COUNT(*) FROM pg_stat_activity WHERE datname = current_database()"_s);
+    };
+    const int before = pg ? sessions() : 0;
+    std::vector<std::unique_ptr<Client>> guessing(12);
+    for (auto &client : guessing) {
+        client = std::make_unique<Client>();
+        QVERIFY(!client->open(m_env.port(), u"NINGUEM"_s, u"x"_s, &error));
+    }
+    QVERIFY(m_env.state().loginGate->connectionsHeld() <= LoginGate::Settings().workers);
+    if (pg) {
+        QVERIFY2(sessions() <= before + LoginGate::Settings().workers, qPrintable(QString::number(sessions() - before)));
+    }
+
+    // A check that would wait past the limit is refused at once as busy.
+    LoginGate gate(m_env.state().config, {1, 1, 500, 48});
+    std::atomic<int> busy = 0;
+    QList<QThread *> threads;
+    for (int i = 0; i < 4; ++i) {
+        threads << QThread::create([&] {
+            busy += gate.check(u"MARIA"_s, u"segredo"_s, false).kind == LoginGate::Verdict::Busy ? 1 : 0;
+        });
+        threads.last()->start();
+    }
+    for (QThread *t : threads) {
+        QVERIFY(t->wait(30'000));
+        delete t;
+    }
+    QVERIFY2(busy >= 2, qPrintable(QString::number(busy)));
+    QCOMPARE(gate.check(u"MARIA"_s, u"segredo"_s, true).kind, LoginGate::Verdict::Ok);
 }
 
 void TestRdmProcessoUnidade::getDataServidor()
@@ -750,6 +797,8 @@ void TestRdmProcessoUnidade::concurrentWriters()
             QString error;
             if (!client.open(m_env.port(), c % 2 ? u"MARIA"_s : u"SUPERVISOR"_s, c % 2 ? u"segredo"_s : u"senha"_s, &error)) {
                 ++failures;
+                QMutexLocker lock(&errorLock);
+                firstError = error;
                 return;
             }
             const QList<FieldDef> f = Fields::processos();

@@ -93,6 +93,7 @@ struct SessionInfo
     QString host;      // application server
     int port = 0;
     RpcSecurity security; // how the server is trusted (TLS); plain TCP when empty
+    QString deviceToken;  // presented at each login of the session's connections
 };
 FRAMEWORK_EXPORT void setSession(const SessionInfo &session);
 FRAMEWORK_EXPORT SessionInfo session();

@@ -75,6 +75,7 @@ void TNetConnection::setConnected(bool connected)
         QString error;
         const SessionInfo s = session();
         client->setSecurity(s.security);
+        client->setDeviceToken(s.deviceToken);
         if (!client->open(m_host, quint16(m_port), m_serverName, s.operatorCode, s.password, m_timeoutMs, &error)) {
             throw EDatabaseError(u"Não foi possível conectar ao servidor de aplicação %1:%2 (%3): %4"_s
                                      .arg(m_host)

@@ -1,4 +1,5 @@
 #include "HostApp.h"
+#include "DeviceToken.h"
 
 #include <QApplication>
 #include <QDir>
@@ -74,6 +75,7 @@ int runHost(QApplication &app, const QStringList &arguments)
     setChildWindowPresenter([&window](QWidget *child) { window.presentChild(child); });
     window.modules().setSearchPath(options.modulePath);
 
+    DeviceToken::setStore(settings.get());
     LoginResult login;
     QString host = options.serverHost;
     int port = options.serverPort;
@@ -107,7 +109,7 @@ int runHost(QApplication &app, const QStringList &arguments)
         password = dialog.password();
     }
     HostSettings::rememberLogin(*settings, host, port, operatorCode);
-    setSession({operatorCode, password, host, port, options.serverSecurity});
+    setSession({operatorCode, password, host, port, options.serverSecurity, login.token});
     window.setSessionText(u"Operador: %1 (%2)   Unidade: %3   Servidor: %4:%5"_s.arg(operatorCode, login.operatorName,
                                                                                       login.unitName, host)
                               .arg(port));
@@ -136,5 +138,7 @@ int runHost(QApplication &app, const QStringList &arguments)
         settle(50);
         return saved && openFailures == 0 ? 0 : 1;
     }
-    return QApplication::exec();
+    const int code = QApplication::exec();
+    DeviceToken::setStore(nullptr);
+    return code;
 }

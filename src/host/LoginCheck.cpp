@@ -1,5 +1,6 @@
 #include "LoginCheck.h"
 
+#include "DeviceToken.h"
 #include "RpcClient.h"
 
 using namespace Qt::StringLiterals;
@@ -18,6 +19,7 @@ LoginResult checkLogin(const QString &host, int port, const QString &operatorCod
     }
     RpcClient client;
     client.setSecurity(security);
+    client.setDeviceToken(DeviceToken::load(host, port, operatorCode));
     QString error;
     if (!client.open(host, quint16(port), remoteModule, operatorCode, password, timeoutMs, &error)) {
         result.error = u"Não foi possível entrar no servidor %1:%2: %3"_s.arg(host).arg(port).arg(error);
@@ -26,6 +28,8 @@ LoginResult checkLogin(const QString &host, int port, const QString &operatorCod
     result.ok = true;
     result.unitName = client.unitName();
     result.operatorName = client.operatorName();
+    result.token = client.deviceToken();
+    DeviceToken::save(host, port, operatorCode, result.token);
     client.close();
     return result;
 }

@@ -11,6 +11,7 @@ struct LoginResult
     QString error;
     QString unitName;
     QString operatorName;
+    QString token; // the device token the server gave this login
 };
 
 // Checks the operator and password with the application server by opening

@@ -51,6 +51,8 @@ echo "== crash safety: the server killed with SIGKILL while clients save (short 
 build/bin/pru_crash --kills "${PRU_CRASH_KILLS:-10}"
 echo "== load soak: 32 clients of reads and saves (short run; 600 s by hand)"
 build/bin/pru_soak --seconds "${PRU_SOAK_SECONDS:-30}" --interval 10
+echo "== floods from many loopback addresses: a real operator is served meanwhile (short run; 10 s a flood by hand)"
+build/bin/pru_flood --seconds "${PRU_FLOOD_SECONDS:-3}" --threads 64 --engine all
 echo "== short fuzz runs"
 for f in build-fuzz/bin/fuzz_*; do
   [ -x "$f" ] || continue

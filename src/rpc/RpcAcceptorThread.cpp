@@ -31,6 +31,10 @@ bool RpcAcceptorThread::startListening(QString *error)
 void RpcAcceptorThread::run()
 {
     RpcAcceptor acceptor(m_factory, m_limits, m_tls, m_tokenKey);
+    // A deep queue of accepted connections: under a flood of connections a
+    // short one drops a real host's SYN, which its system retries only after
+    // 1 s, 3 s, 7 s ...
+    acceptor.setListenBacklogSize(1024);
     m_listening = acceptor.listen(m_address, m_port);
     if (!m_listening) {
         m_error = acceptor.errorString();

@@ -42,6 +42,16 @@ RpcConnection::RpcConnection(QSslSocket *socket, SessionHandlerFactory factory, 
     m_loginTimer.setSingleShot(true);
     m_frameTimer.setSingleShot(true);
     m_closeTimer.setSingleShot(true);
+    m_answerTimer.setSingleShot(true);
+    connect(&m_answerTimer, &QTimer::timeout, this, [this] {
+        const QByteArray frame = std::exchange(m_heldAnswer, {});
+        if (m_closeAfterAnswer) {
+            closeAfterSending(frame);
+            return;
+        }
+        send(frame);
+        onReadyRead(); // what came meanwhile
+    });
     connect(&m_loginTimer, &QTimer::timeout, this, [this] {
         closeAfterSending(RpcWire::errorFrame(
             u"Nenhum login em %1 s; conexão encerrada pelo servidor de aplicação."_s.arg(seconds(m_limits.loginTimeoutMs))));
@@ -129,6 +139,7 @@ void RpcConnection::start()
 
 void RpcConnection::finish(const QString &why)
 {
+    m_answerTimer.stop();
     m_loginTimer.stop();
     m_frameTimer.stop();
     m_closeTimer.stop();
@@ -173,6 +184,9 @@ void RpcConnection::onFirstBytes()
 // connection only; the server and its other sessions go on.
 void RpcConnection::onReadyRead()
 {
+    if (m_answerTimer.isActive()) {
+        return; // read once the refusal is out, in order
+    }
     try {
         readFrames();
     } catch (const std::bad_alloc &) {
@@ -306,7 +320,7 @@ void RpcConnection::handleLogin(const RpcMessage &message)
         if (m_admission) {
             m_admission->undo(attempt);
         }
-        send(RpcWire::loginFailureFrame(bounded(failure.isEmpty() ? result.error : failure)));
+        answerLater(RpcWire::loginFailureFrame(bounded(failure.isEmpty() ? result.error : failure)), false);
         return;
     }
     if (result.ok) {
@@ -340,10 +354,24 @@ void RpcConnection::refuseLogin(QString why)
     ++m_failedLogins;
     if (m_failedLogins >= m_limits.maxFailedLogins) {
         why += u" Conexão encerrada após %1 tentativas sem sucesso."_s.arg(m_failedLogins);
-        closeAfterSending(RpcWire::loginFailureFrame(why));
+        answerLater(RpcWire::loginFailureFrame(why), true);
         return;
     }
-    send(RpcWire::loginFailureFrame(why));
+    answerLater(RpcWire::loginFailureFrame(why), false);
+}
+
+// A refused login is answered after a short pause, during which nothing more
+// is read from this connection: it costs the server no work, and a flood of
+// refused logins cannot spin connections faster than real hosts open theirs.
+void RpcConnection::answerLater(const QByteArray &frame, bool close)
+{
+    if (m_limits.loginRefusalDelayMs <= 0) {
+        close ? closeAfterSending(frame) : send(frame);
+        return;
+    }
+    m_heldAnswer = frame;
+    m_closeAfterAnswer = close;
+    m_answerTimer.start(m_limits.loginRefusalDelayMs);
 }
 
 void RpcConnection::handleCall(const RpcMessage &message)
@@ -428,6 +456,7 @@ void RpcConnection::closeAfterSending(const QByteArray &frame)
 
 void RpcConnection::endSession()
 {
+    m_answerTimer.stop();
     releaseFrame();
     m_loginTimer.stop();
     m_frameTimer.stop();

@@ -52,6 +52,7 @@ private:
     void handlePayload(const QByteArray &payload);
     void handleLogin(const RpcMessage &message);
     void refuseLogin(QString why);
+    void answerLater(const QByteArray &frame, bool close);
     void handleCall(const RpcMessage &message);
     QByteArray invoke(const RpcMessage &call);
     void send(const QByteArray &frame);
@@ -71,6 +72,9 @@ private:
     QTimer m_loginTimer;
     QTimer m_frameTimer;
     QTimer m_closeTimer;
+    QTimer m_answerTimer;
+    QByteArray m_heldAnswer;
+    bool m_closeAfterAnswer = false;
     QString m_operator;
     qint64 m_heldBytes = 0; // of the memory budget, for the frame being read or handled
     bool m_loggedIn = false;

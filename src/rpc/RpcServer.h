@@ -87,6 +87,8 @@ public:
         // across all sessions (each frame counts three times its length:
         // the frame, what is decoded from it, its reply).
         qint64 memoryBudgetBytes = qint64(1) << 30;
+        // A refused login is answered after this pause (nothing is read meanwhile).
+        int loginRefusalDelayMs = 250;
         // A device token is good for this long after it was issued.
         int tokenLifetimeDays = 30;
     };

@@ -332,7 +332,8 @@ int serve(QCoreApplication &app, const Settings &settings)
         ? u"sem TLS"_s
         : u"TLS, certificado SHA-256 %1"_s.arg(RpcSecurity::formatFingerprint(
               tls.localCertificate().digest(QCryptographicHash::Sha256)));
-    qCInfo(lcServer).noquote() << u"iniciado: %1 em %2:%3, %4, %5"_s.arg(RdmProcessoUnidade::serverName, settings.addressText)
+    qCInfo(lcServer).noquote() << u"iniciado: %1 versão %2 em %3:%4, %5, %6"_s.arg(RdmProcessoUnidade::serverName,
+                                                                               QCoreApplication::applicationVersion(), settings.addressText)
                                       .arg(server.port()).arg(settings.database.describe(), security);
     SignalWatcher watcher;
     int stopSignal = 0;
@@ -363,7 +364,7 @@ int run(QCoreApplication &app)
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({
-        {{u"c"_s, u"config"_s}, u"Arquivo de configuração (INI: [server] address, port; [database] sqlite, postgresql)."_s, u"arquivo"_s},
+        {{u"c"_s, u"config"_s}, u"Arquivo de configuração (INI: [server] address, port, allowPlain; [database] sqlite, postgresql; [tls] certificate, key)."_s, u"arquivo"_s},
         {u"address"_s, u"Endereço de escuta (padrão 127.0.0.1)."_s, u"endereço"_s},
         {u"port"_s, u"Porta de escuta (padrão 8787; 0 escolhe uma livre)."_s, u"porta"_s},
         {u"port-file"_s, u"Ao começar a escutar, grava \"endereço porta\" nesse arquivo (para programas); apagado ao encerrar."_s, u"arquivo"_s},

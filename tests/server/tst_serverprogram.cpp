@@ -114,6 +114,7 @@ quint16 TestServerProgram::startServing(QProcess &process, const QStringList &ar
 
 void TestServerProgram::administrationCommands()
 {
+    QCOMPARE(run({u"--version"_s}).out, u"pru_server " PRU_VERSION "\n"_s);
     Result r = run({u"--sqlite"_s, m_file, u"--create-db"_s});
     QCOMPARE(r.exitCode, 0);
     QVERIFY2(r.out.contains(u"versão %1"_s.arg(Database::latestVersion())), qPrintable(r.out));
@@ -177,7 +178,8 @@ void TestServerProgram::servesUntilSignalled()
     QString line;
     const quint16 port = startServing(server, {u"--sqlite"_s, m_file, u"--port"_s, u"0"_s}, &line);
     QVERIFY(port != 0);
-    QVERIFY2(line.startsWith(u"pru_server: iniciado: "_s) && line.contains(u"PRU87000.rdmProcessoUnidade"_s)
+    // The start line says which version runs, as --version and the packages do.
+    QVERIFY2(line.startsWith(u"pru_server: iniciado: "_s) && line.contains(u"PRU87000.rdmProcessoUnidade versão " PRU_VERSION " em"_s)
                  && line.contains(u":%1,"_s.arg(port)),
              qPrintable(line));
 

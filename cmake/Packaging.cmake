@@ -23,6 +23,7 @@ install(TARGETS dataset rpc pru_definitions LIBRARY DESTINATION ${PRU_SERVER_LIB
 install(FILES ${PRU_PACKAGING_DIR}/server/pru_server.conf DESTINATION /etc/pru COMPONENT server)
 install(FILES ${PRU_PACKAGING_DIR}/server/pru-server.service DESTINATION /lib/systemd/system COMPONENT server)
 install(FILES ${CMAKE_SOURCE_DIR}/docs/server.md DESTINATION share/doc/pru-server COMPONENT server)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/examples/ DESTINATION share/doc/pru-server/examples COMPONENT server)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME pru)

@@ -18,6 +18,7 @@
 #include "Database.h"
 #include "DateTime.h"
 #include "RdmProcessoUnidade.h"
+#include "ReferenceCommands.h"
 #include "RpcClient.h"
 #include "RpcServer.h"
 #include "SchemaCheck.h"
@@ -214,6 +215,9 @@ int runAdmin(const QCommandLineParser &parser, const Settings &settings)
         Admin::addOperator(db, parser.value(u"add-operator"_s), parser.value(u"name"_s), parser.value(u"unit"_s), password);
         out << u"Operador %1 gravado.\n"_s.arg(parser.value(u"add-operator"_s));
     }
+    if (ReferenceCommands::requested(parser)) {
+        ReferenceCommands::run(parser, db, out);
+    }
     if (parser.isSet(u"large-unit"_s)) {
         const QString unit = parser.value(u"large-unit"_s);
         const QString password = parser.isSet(u"password"_s) ? parser.value(u"password"_s) : readPassword();
@@ -383,14 +387,15 @@ int run(QCoreApplication &app)
         {u"processes"_s, u"Processos da unidade grande (padrão 1000)."_s, u"número"_s},
         {u"tasks"_s, u"Tarefas de cada processo da unidade grande (padrão 20)."_s, u"número"_s},
         {u"responsibles"_s, u"Responsáveis de cada tarefa da unidade grande (padrão 5: um grupo e operadores)."_s, u"número"_s},
-        {u"name"_s, u"Nome, para --add-unit e --add-operator."_s, u"nome"_s},
+        {u"name"_s, u"Nome, para --add-unit, --add-operator, --add-group e --add-periodicity."_s, u"nome"_s},
         {u"unit"_s, u"Unidade, para --add-operator."_s, u"código"_s},
         {u"password"_s, u"Senha, para --add-operator e --large-unit."_s, u"senha"_s},
         {u"generate-day"_s, u"Gera as atividades de um dia (AAAA-MM-DD ou \"hoje\") e termina."_s, u"data"_s},
         {u"mark-executed"_s, u"Marca uma atividade (NRATIVIDADEDIA) como executada (com --operator) e termina."_s, u"número"_s},
-        {u"operator"_s, u"Operador que executou, para --mark-executed (padrão SUPERVISOR)."_s, u"código"_s},
+        {u"operator"_s, u"Operador: o que executou, para --mark-executed (padrão SUPERVISOR); o membro, para --add-member e --remove-member."_s, u"código"_s},
         {u"list-activities"_s, u"Lista as atividades de um dia (AAAA-MM-DD ou \"hoje\") e termina."_s, u"data"_s},
     });
+    parser.addOptions(ReferenceCommands::options());
     parser.process(app);
     ServerLog::installProgramHandler();
     if (!parser.positionalArguments().isEmpty()) {
@@ -399,7 +404,7 @@ int run(QCoreApplication &app)
     }
     const bool admin = parser.isSet(u"create-db"_s) || parser.isSet(u"demo"_s) || parser.isSet(u"add-unit"_s)
         || parser.isSet(u"add-operator"_s) || parser.isSet(u"large-unit"_s) || parser.isSet(u"generate-day"_s)
-        || parser.isSet(u"mark-executed"_s) || parser.isSet(u"list-activities"_s);
+        || parser.isSet(u"mark-executed"_s) || parser.isSet(u"list-activities"_s) || ReferenceCommands::requested(parser);
     try {
         const Settings settings = readSettings(parser);
         if (parser.isSet(u"check-config"_s)) {

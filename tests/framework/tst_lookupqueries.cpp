@@ -563,23 +563,33 @@ void TestLookupQueries::settingsText_data()
     QTest::addColumn<int>("engine");
     QTest::addColumn<QString>("where"); // file or database
     QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("secrets"); // user|password|sslmode
 
     using E = LookupSettings::Engine;
-    QTest::newRow("sqlite") << u"engine=sqlite file=/srv/pru.db"_s << true << int(E::SQLite) << u"/srv/pru.db"_s << -1;
-    QTest::newRow("driver prefix") << u"QSQLITE:/srv/pru.db"_s << true << int(E::SQLite) << u"/srv/pru.db"_s << -1;
-    QTest::newRow("file alone") << u"file=/srv/pru.db"_s << true << int(E::SQLite) << u"/srv/pru.db"_s << -1;
+    QTest::newRow("sqlite") << u"engine=sqlite file=/srv/pru.db"_s << true << int(E::SQLite) << u"/srv/pru.db"_s << -1 << u"||"_s;
+    QTest::newRow("driver prefix") << u"QSQLITE:/srv/pru.db"_s << true << int(E::SQLite) << u"/srv/pru.db"_s << -1 << u"||"_s;
+    QTest::newRow("file alone") << u"file=/srv/pru.db"_s << true << int(E::SQLite) << u"/srv/pru.db"_s << -1 << u"||"_s;
     QTest::newRow("postgresql") << u"engine=postgresql host=127.0.0.1 port=5432 dbname=pru user=u password=p"_s
-                                << true << int(E::PostgreSQL) << u"pru"_s << 5432;
+                                << true << int(E::PostgreSQL) << u"pru"_s << 5432 << u"u|p|"_s;
     QTest::newRow("firebird") << u"QIBASE:host=db port=3050 database=/d/pru.fdb user=SYSDBA password=k"_s << true
-                              << int(E::Firebird) << u"/d/pru.fdb"_s << 3050;
-    QTest::newRow("unknown engine") << u"engine=mysql database=x"_s << false << 0 << QString() << 0;
-    QTest::newRow("unknown key") << u"engine=sqlite file=x colour=blue"_s << false << 0 << QString() << 0;
-    QTest::newRow("bad port") << u"engine=postgresql database=x port=99999"_s << false << 0 << QString() << 0;
-    QTest::newRow("no file") << u"engine=sqlite"_s << false << 0 << QString() << 0;
-    QTest::newRow("no database") << u"engine=firebird host=db"_s << false << 0 << QString() << 0;
-    QTest::newRow("server without engine") << u"host=db database=x"_s << false << 0 << QString() << 0;
-    QTest::newRow("not key=value") << u"engine=sqlite /srv/pru.db"_s << false << 0 << QString() << 0;
-    QTest::newRow("empty") << QString() << false << 0 << QString() << 0;
+                              << int(E::Firebird) << u"/d/pru.fdb"_s << 3050 << u"SYSDBA|k|"_s;
+    QTest::newRow("quoted values") << u"engine=postgresql database='pru 87000' password='uma senha' user='o\\'brien'"_s
+                                   << true << int(E::PostgreSQL) << u"pru 87000"_s << -1 << u"o'brien|uma senha|"_s;
+    QTest::newRow("quoted file") << u"engine=sqlite file='/srv/dados da loja/pru.db'"_s << true << int(E::SQLite)
+                                 << u"/srv/dados da loja/pru.db"_s << -1 << u"||"_s;
+    QTest::newRow("sslmode") << u"engine=postgresql host=db database=pru sslmode=verify-full sslrootcert=/etc/pru/ca.crt"_s
+                             << true << int(E::PostgreSQL) << u"pru"_s << -1 << u"||verify-full"_s;
+    QTest::newRow("unknown sslmode") << u"engine=postgresql database=pru sslmode=sempre"_s << false << 0 << QString() << 0 << QString();
+    QTest::newRow("sslmode on sqlite") << u"engine=sqlite file=x sslmode=require"_s << false << 0 << QString() << 0 << QString();
+    QTest::newRow("quote left open") << u"engine=postgresql database=pru password='aberta"_s << false << 0 << QString() << 0 << QString();
+    QTest::newRow("unknown engine") << u"engine=mysql database=x"_s << false << 0 << QString() << 0 << QString();
+    QTest::newRow("unknown key") << u"engine=sqlite file=x colour=blue"_s << false << 0 << QString() << 0 << QString();
+    QTest::newRow("bad port") << u"engine=postgresql database=x port=99999"_s << false << 0 << QString() << 0 << QString();
+    QTest::newRow("no file") << u"engine=sqlite"_s << false << 0 << QString() << 0 << QString();
+    QTest::newRow("no database") << u"engine=firebird host=db"_s << false << 0 << QString() << 0 << QString();
+    QTest::newRow("server without engine") << u"host=db database=x"_s << false << 0 << QString() << 0 << QString();
+    QTest::newRow("not key=value") << u"engine=sqlite /srv/pru.db"_s << false << 0 << QString() << 0 << QString();
+    QTest::newRow("empty") << QString() << false << 0 << QString() << 0 << QString();
 }
 
 void TestLookupQueries::settingsText()
@@ -593,10 +603,12 @@ void TestLookupQueries::settingsText()
     QFETCH(int, engine);
     QFETCH(QString, where);
     QFETCH(int, port);
+    QFETCH(QString, secrets);
     const LookupSettings s = LookupSettings::parse(options);
     QCOMPARE(int(s.engine), engine);
     QCOMPARE(s.engine == LookupSettings::Engine::SQLite ? s.file : s.database, where);
     QCOMPARE(s.port, port);
+    QCOMPARE(s.user + u'|' + s.password + u'|' + s.sslMode, secrets);
 }
 
 void TestLookupQueries::parameterNames()

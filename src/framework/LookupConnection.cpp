@@ -172,7 +172,11 @@ QSqlDatabase LookupConnection::openNamed(const LookupSettings &settings, const Q
     }
     const QString driver = settings.driverName();
     if (!QSqlDatabase::isDriverAvailable(driver)) {
-        throw EDatabaseError(u"Banco de consultas: o driver %1 não está instalado."_s.arg(driver));
+        // The Debian package that brings each driver, so the message says what to install.
+        const QString package = settings.engine == LookupSettings::Engine::SQLite ? u"libqt6sql6-sqlite"_s
+            : settings.engine == LookupSettings::Engine::PostgreSQL                ? u"libqt6sql6-psql"_s
+                                                                                   : u"libqt6sql6-ibase"_s;
+        throw EDatabaseError(u"Banco de consultas: o driver %1 não está instalado (pacote %2: apt install %2)."_s.arg(driver, package));
     }
     // Lookups never write: SQLite opens the file read-only, so it must exist
     // (read-only mode does not create it).

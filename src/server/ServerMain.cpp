@@ -22,6 +22,7 @@
 #include "RpcClient.h"
 #include "RpcServer.h"
 #include "SchemaCheck.h"
+#include "ServiceAccount.h"
 #include "ServerClock.h"
 #include "ServerLog.h"
 #include "SignalWatcher.h"
@@ -282,18 +283,50 @@ void requireSafeListening(const Settings &settings, const QSslConfiguration &tls
 {
     if (tls.isNull() && !settings.address.isLoopback() && !settings.allowPlain) {
         throw EDatabaseError(u"sem TLS o servidor só escuta no endereço local (127.0.0.1 ou ::1); para %1 informe "
-                             "--tls-cert e --tls-key (scripts/make-cert.sh gera um par), ou --allow-plain se a rede "
+                             "--tls-cert e --tls-key (pru-make-cert, ou scripts/make-cert.sh, gera um par), ou --allow-plain se a rede "
                              "já for protegida de outra forma"_s.arg(settings.addressText));
+    }
+}
+
+// Run as root (sudo ... --check-config), the files are also tried as the
+// service's own user, who is the one that reads them at the start.
+void requireServiceAccess(const Settings &settings, const QString &configFile, QTextStream &out)
+{
+    QStringList files;
+    for (const QString &file : {configFile, settings.certificateFile, settings.keyFile}) {
+        if (!file.isEmpty()) {
+            files << file;
+        }
+    }
+    QStringList folders;
+    if (settings.database.engine == DatabaseConfig::Engine::SQLite) {
+        folders << QFileInfo(settings.database.sqliteFile).absolutePath();
+        for (const QString &file : {settings.database.sqliteFile, Database::credentialsFile(settings.database.sqliteFile)}) {
+            if (QFileInfo::exists(file)) {
+                folders << file;
+            }
+        }
+    }
+    const QString user = ServiceAccount::serviceUser;
+    bool checked = false;
+    const QStringList problems = ServiceAccount::unreachable(user, files, folders, &checked);
+    if (!problems.isEmpty()) {
+        throw EDatabaseError(u"o usuário %1, com que o serviço roda, não consegue %2"_s.arg(user, problems.join(u"; "_s)));
+    }
+    if (checked) {
+        out << u"o usuário %1 do serviço lê %2%3\n"_s.arg(user, files.join(u", "_s),
+                                                       folders.isEmpty() ? QString() : u" e grava em "_s + folders.join(u", "_s));
     }
 }
 
 // What a start would refuse, said without opening the database or the port:
 // for a site checking its configuration file before it restarts the service.
-int checkConfig(const Settings &settings)
+int checkConfig(const Settings &settings, const QString &configFile)
 {
     const QSslConfiguration tls = tlsConfiguration(settings);
     requireSafeListening(settings, tls);
     QTextStream out(stdout);
+    requireServiceAccess(settings, configFile, out);
     if (settings.database.engine == DatabaseConfig::Engine::SQLite) {
         const QFileInfo file(settings.database.sqliteFile);
         if (file.isRelative()) {
@@ -408,7 +441,7 @@ int run(QCoreApplication &app)
     try {
         const Settings settings = readSettings(parser);
         if (parser.isSet(u"check-config"_s)) {
-            return checkConfig(settings);
+            return checkConfig(settings, parser.value(u"config"_s));
         }
         if (admin) {
             return runAdmin(parser, settings);

@@ -26,6 +26,7 @@
 #include "ServerClock.h"
 #include "ServerLog.h"
 #include "SignalWatcher.h"
+#include "TerminalPassword.h"
 
 using namespace Qt::StringLiterals;
 
@@ -186,11 +187,6 @@ int countOption(const QCommandLineParser &parser, const QString &name, int fallb
     return value;
 }
 
-QString readPassword()
-{
-    QTextStream in(stdin);
-    return in.readLine();
-}
 
 int runAdmin(const QCommandLineParser &parser, const Settings &settings)
 {
@@ -212,7 +208,9 @@ int runAdmin(const QCommandLineParser &parser, const Settings &settings)
         out << u"Unidade %1 gravada.\n"_s.arg(parser.value(u"add-unit"_s));
     }
     if (parser.isSet(u"add-operator"_s)) {
-        const QString password = parser.isSet(u"password"_s) ? parser.value(u"password"_s) : readPassword();
+        const QString password = parser.isSet(u"password"_s)
+            ? parser.value(u"password"_s)
+            : TerminalPassword::read(u"Senha do operador %1: "_s.arg(parser.value(u"add-operator"_s)));
         Admin::addOperator(db, parser.value(u"add-operator"_s), parser.value(u"name"_s), parser.value(u"unit"_s), password);
         out << u"Operador %1 gravado.\n"_s.arg(parser.value(u"add-operator"_s));
     }
@@ -221,7 +219,9 @@ int runAdmin(const QCommandLineParser &parser, const Settings &settings)
     }
     if (parser.isSet(u"large-unit"_s)) {
         const QString unit = parser.value(u"large-unit"_s);
-        const QString password = parser.isSet(u"password"_s) ? parser.value(u"password"_s) : readPassword();
+        const QString password = parser.isSet(u"password"_s)
+            ? parser.value(u"password"_s)
+            : TerminalPassword::read(u"Senha dos operadores da unidade %1: "_s.arg(unit));
         const Admin::LargeUnit made = Admin::loadLargeUnit(db, unit, countOption(parser, u"processes"_s, 1000),
                                                            countOption(parser, u"tasks"_s, 20),
                                                            countOption(parser, u"responsibles"_s, 5), password);

@@ -185,6 +185,8 @@ cpack --config "$previous/src/build/CPackConfig.cmake" -B "$previous/out" >/dev/
 old_server=$(ls "$previous"/out/pru-server_*.deb); old_host=$(ls "$previous"/out/pru-host_*.deb)
 old_version=$(dpkg-deb -f "$old_server" Version); new_version=$(dpkg-deb -f "$server" Version)
 dpkg --compare-versions "$new_version" gt "$old_version" || fail "$new_version does not upgrade $old_version"
+echo "   previous version $old_version: pru-host $(dpkg-deb -f "$old_host" Installed-Size) KiB, pru-server" \
+  "$(dpkg-deb -f "$old_server" Installed-Size) KiB installed"
 
 installed() { dpkg-query -W -f='${Version}' "$1" 2>/dev/null; }
 purge_all() {

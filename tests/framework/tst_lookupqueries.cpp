@@ -234,6 +234,7 @@ void TestLookupQueries::cleanupTestCase()
             }
             if (!m_pgRole.isEmpty()) {
                 q.exec(u"DROP ROLE IF EXISTS %1"_s.arg(m_pgRole));
+                q.exec(u"DROP ROLE IF EXISTS %1_srv"_s.arg(m_pgRole));
             }
             base.close();
         }
@@ -351,8 +352,8 @@ void TestLookupQueries::preparePostgres()
                         "VALUES ('ADMIN', 'sal', 'segredo', 1)"_s);
         e.version = scalar(db, u"SELECT version()"_s).section(u',', 0, 0);
 
-        // The lookup role, made by the script the administrator runs.
-        const QString script = QStringLiteral(PRU_SOURCE_DIR) + u"/scripts/postgres-lookup-role.sql"_s;
+        // The lookup role, made and given its rights by the scripts the administrator runs.
+        const QString scripts = QStringLiteral(PRU_SOURCE_DIR) + u"/scripts/"_s;
         QString psql = QStandardPaths::findExecutable(u"psql"_s);
         if (psql.isEmpty()) {
             throw EDatabaseError(u"psql not found"_s);
@@ -362,13 +363,21 @@ void TestLookupQueries::preparePostgres()
         if (base.port > 0) {
             conninfo += u" port=%1"_s.arg(base.port);
         }
-        QProcess process;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(psql, {u"-X"_s, u"-q"_s, u"-d"_s, conninfo, u"-v"_s, u"role="_s + m_pgRole, u"-v"_s,
-                             u"password="_s + password, u"-f"_s, script});
-        if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-            throw EDatabaseError(u"postgres-lookup-role.sql failed: "_s + QString::fromLocal8Bit(process.readAll()));
-        }
+        const auto runScript = [&](const QString &name, const QStringList &variables) {
+            QStringList arguments{u"-X"_s, u"-q"_s, u"-d"_s, conninfo};
+            for (const QString &variable : variables) {
+                arguments << u"-v"_s << variable;
+            }
+            QProcess process;
+            process.setProcessChannelMode(QProcess::MergedChannels);
+            process.start(psql, arguments << u"-f"_s << scripts + name);
+            if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+                throw EDatabaseError(name + u" failed: "_s + QString::fromLocal8Bit(process.readAll()));
+            }
+        };
+        runScript(u"postgres-setup.sql"_s, {u"database="_s + m_pgDatabase, u"server_role="_s + m_pgRole + u"_srv"_s,
+                                            u"server_password=x"_s, u"lookup_role="_s + m_pgRole, u"lookup_password="_s + password});
+        runScript(u"postgres-lookup-role.sql"_s, {u"role="_s + m_pgRole});
         e.settings = admin;
         e.settings.user = m_pgRole;
         e.settings.password = password;

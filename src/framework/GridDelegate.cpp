@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QValidator>
 
+#include <algorithm>
+
 #include "Guard.h"
 #include "TDBGrid.h"
 
@@ -144,8 +146,21 @@ void GridDelegate::setEditorData(QWidget *editor, const QModelIndex &index) cons
     }
     const QString text = index.data(Qt::EditRole).toString();
     le->setText(text);
+    homeEmptyMask(le);
     le->setProperty("pruInitialText", editorText(le));
     le->setModified(false);
+}
+
+void GridDelegate::homeEmptyMask(QLineEdit *editor)
+{
+    const QString text = editor->text();
+    if (!editor->inputMask().isEmpty()
+        && std::none_of(text.cbegin(), text.cend(), [](QChar c) { return c.isLetterOrNumber(); })) {
+        // An empty mask (a refused date just cleared, say) is typed from its
+        // first position; setText leaves the cursor after the mask, where
+        // nothing can be typed.
+        editor->setCursorPosition(0);
+    }
 }
 
 QString GridDelegate::editorText(const QLineEdit *editor)
@@ -176,6 +191,9 @@ void GridDelegate::setModelData(QWidget *editor, QAbstractItemModel *model, cons
         return;
     }
     m_commitFailed = !m_grid->commitText(index, editorText(le));
+    if (m_commitFailed && le == m_editor) {
+        homeEmptyMask(le);
+    }
     if (!m_commitFailed) {
         le->setProperty("pruInitialText", editorText(le));
         le->setModified(false);

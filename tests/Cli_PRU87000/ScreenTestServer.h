@@ -168,6 +168,7 @@ private:
 };
 
 #include <QApplication>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
@@ -195,6 +196,20 @@ private:
     QTimer m_timer;
     QStringList m_unanswered;
 };
+
+// Answers the next real dialog as a person does: once it is on screen, the
+// key is pressed in it. No window manager stands in between, so whatever the
+// focus does afterwards is the program's own doing.
+inline void pressInNextDialog(Qt::Key key, int triesLeft = 200)
+{
+    QTimer::singleShot(10, [key, triesLeft] {
+        if (QWidget *modal = QApplication::activeModalWidget()) {
+            QTest::keyClick(modal->focusWidget() ? modal->focusWidget() : modal, key);
+        } else if (triesLeft > 0) {
+            pressInNextDialog(key, triesLeft - 1);
+        }
+    });
+}
 
 // What every screen test starts from: a fresh server, a watchdog over modal
 // dialogs, and no answers or shown dialogs left by an earlier test.

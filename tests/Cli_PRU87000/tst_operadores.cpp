@@ -235,7 +235,7 @@ void TestOperadores::typedCodeIsCheckedOnLeavingTheCell()
     m_host->type(typed);
     ModalDialogs::clearShown();
     if (!message.isEmpty()) {
-        ModalDialogs::answerNext(u"OK"_s);
+        pressInNextDialog(Qt::Key_Return); // the real box
     }
     m_host->key(Qt::Key_Tab);
 
@@ -248,6 +248,22 @@ void TestOperadores::typedCodeIsCheckedOnLeavingTheCell()
     QCOMPARE(field(u"NMOPERADOR"_s), operatorName);
     QCOMPARE(field(u"DSGRUPOPER"_s), groupName);
     QCOMPARE(operators()->State(), TDataSetState::dsInsert);
+    if (message.isEmpty()) {
+        return;
+    }
+    // The keyboard is back in the refused cell, and stays in the grid: a good
+    // code is taken, the next cells take Tab, Space toggles the flag.
+    QVERIFY(grid()->Focused());
+    m_host->type(column == GroupColumn ? u"ES"_s : u"MARIA"_s);
+    m_host->key(Qt::Key_Tab);
+    QCOMPARE(grid()->SelectedIndex(), column + 1);
+    for (int tabs = 0; tabs < 2 && grid()->SelectedIndex() < ExecutesColumn; ++tabs) {
+        m_host->key(Qt::Key_Tab);
+    }
+    QCOMPARE(grid()->SelectedIndex(), int(ExecutesColumn));
+    m_host->key(Qt::Key_Space);
+    QCOMPARE(field(u"IDEXECUTA"_s), u"S"_s);
+    QVERIFY(grid()->Focused());
 }
 
 // A row that an older program stored with both codes: the post validates the
@@ -443,7 +459,7 @@ void TestOperadores::checkBoxesArePaintedInTheFlagCells()
     ScreenInHost::clickCell(grid(), selected ? row : 1 - row, selected ? column : OperatorColumn);
     const QImage shot = grid()->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
     const QRect cell = grid()->cellRect(row, column);
-    QCOMPARE(grid()->columnWidth(column), 50);
+    QCOMPARE(cell.width(), 50); // the column's width is its cell's; the grid line lies beyond
     const QColor background = selected ? grid()->palette().color(QPalette::Active, QPalette::Highlight)
                                        : shot.pixelColor(cell.left() + 1, cell.bottom() - 1);
     if (selected) {
@@ -503,13 +519,16 @@ void TestOperadores::storedRowsKeepTheirCodes()
     QVERIFY(!grid()->EditorMode());
     QCOMPARE(operators()->State(), TDataSetState::dsBrowse);
     QCOMPARE(grid()->model()->index(row, column).data(Qt::EditRole).toString(), before);
-    // Nor does a paste into the cell's editor.
+    // Nor does a paste: no editor opens, so neither its keys nor its menu can.
     QGuiApplication::clipboard()->setText(u"MARIA"_s);
     m_host->key(Qt::Key_F2);
-    QVERIFY(grid()->EditorMode());
+    QVERIFY(!grid()->EditorMode());
     m_host->key(Qt::Key_V, Qt::ControlModifier);
     m_host->key(Qt::Key_Insert, Qt::ShiftModifier);
-    QCOMPARE(grid()->findChild<QLineEdit *>(u"gridEditor"_s)->text(), before);
+    m_host->key(Qt::Key_Backspace);
+    m_host->key(Qt::Key_Delete);
+    QVERIFY(!grid()->EditorMode());
+    QCOMPARE(grid()->model()->index(row, column).data(Qt::EditRole).toString(), before);
     QCOMPARE(operators()->State(), TDataSetState::dsBrowse);
     m_host->key(Qt::Key_Tab); // moving still works
     QCOMPARE(grid()->SelectedIndex(), column + 1);

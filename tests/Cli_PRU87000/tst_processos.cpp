@@ -4,6 +4,7 @@
 // cells and the redefinition of the day's activities. The server is the real
 // one, on unit 0003, with its date fixed on 10/03/2025.
 
+#include <QClipboard>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSqlError>
@@ -402,6 +403,13 @@ void TestProcessos::typedDates()
     } else {
         QVERIFY(start->IsNull());
     }
+    if (!shownText.isEmpty()) {
+        // The refused cell takes the date again at once, from the mask's start.
+        m_host->type(u"06052025"_s);
+        m_host->key(Qt::Key_Tab);
+        QCOMPARE(screen->dbgPadrao->SelectedIndex(), kEnd);
+        QCOMPARE(start->AsDateTime(), dayOf(QDate(2025, 5, 6)));
+    }
     ScreenInHost::click(screen->sbtCancelar);
 }
 
@@ -511,9 +519,8 @@ void TestProcessos::situationPicture()
     addProcess(u"Situação"_s, serverDay(-5), {}, situation);
     TfrmProcessoUnidade *screen = open();
     TDBGrid *grid = screen->dbgPadrao;
-    // A cell 30 pixels wide; the grid line lies beyond it.
-    grid->Columns()->Items(kSituation)->setWidth(30 + (grid->showGrid() ? 1 : 0));
-    QCoreApplication::processEvents();
+    // The column as the screen defines it: its 30 pixels are the cell's, the grid line lies beyond.
+    QCOMPARE(grid->Columns()->Items(kSituation)->Width(), 30);
     const QRect cell = grid->cellRect(1, kSituation);
     QCOMPARE(cell.width(), 30);
     const QImage shot = grid->viewport()->grab(cell).toImage().convertToFormat(QImage::Format_RGB32);
@@ -602,10 +609,15 @@ void TestProcessos::protectedDateCells()
     if (isProtected) {
         QCOMPARE(screen->cdsProcessos->State(), state);
         QVERIFY(!grid->EditorMode());
-        // An editor opened without typing still takes no digit, and Enter closes it.
+        // No editor opens at all, so no key or paste route reaches the field.
+        QGuiApplication::clipboard()->setText(u"01/01/2099"_s);
         m_host->key(Qt::Key_F2);
-        QVERIFY(grid->EditorMode());
+        QVERIFY(!grid->EditorMode());
         m_host->type(u"2"_s);
+        m_host->key(Qt::Key_Backspace);
+        m_host->key(Qt::Key_Delete);
+        m_host->key(Qt::Key_V, Qt::ControlModifier);
+        m_host->key(Qt::Key_Insert, Qt::ShiftModifier);
         m_host->key(Qt::Key_Return);
         QVERIFY(!grid->EditorMode());
         QCOMPARE(field->AsString(), before);

@@ -327,12 +327,17 @@ void TestTarefas::ordering_data()
     QTest::addColumn<int>("presses");
     QTest::addColumn<QList<int>>("expected"); // first tasks' positions after the moves
     QTest::addColumn<bool>("editing");
-    QTest::newRow("last up") << u"Abertura da loja"_s << 2 << true << 1 << QList<int>{0, 2, 1} << true;
-    QTest::newRow("first up") << u"Abertura da loja"_s << 0 << true << 1 << QList<int>{0, 1, 2} << true;
-    QTest::newRow("last down") << u"Abertura da loja"_s << 2 << false << 1 << QList<int>{0, 1, 2} << true;
+    QTest::addColumn<QString>("typed"); // left in the Módulo cell's editor before the press
+    QTest::newRow("last up") << u"Abertura da loja"_s << 2 << true << 1 << QList<int>{0, 2, 1} << true << QString();
+    QTest::newRow("first up") << u"Abertura da loja"_s << 0 << true << 1 << QList<int>{0, 1, 2} << true << QString();
+    QTest::newRow("last down") << u"Abertura da loja"_s << 2 << false << 1 << QList<int>{0, 1, 2} << true << QString();
     QTest::newRow("top down three times") << u"Controle de estoque"_s << 0 << false << 3 << QList<int>{1, 2, 3, 0}
-                                          << true;
-    QTest::newRow("one task") << u"Campanha de inverno"_s << 0 << true << 1 << QList<int>{0} << false;
+                                          << true << QString();
+    QTest::newRow("one task") << u"Campanha de inverno"_s << 0 << true << 1 << QList<int>{0} << false << QString();
+    QTest::newRow("typed module, down") << u"Controle de estoque"_s << 1 << false << 1 << QList<int>{0, 2, 1, 3}
+                                        << true << u"abc"_s;
+    QTest::newRow("typed module, up") << u"Abertura da loja"_s << 2 << true << 1 << QList<int>{0, 2, 1} << true
+                                      << u"xy"_s;
 }
 
 void TestTarefas::ordering()
@@ -343,10 +348,17 @@ void TestTarefas::ordering()
     QFETCH(int, presses);
     QFETCH(QList<int>, expected);
     QFETCH(bool, editing);
+    QFETCH(QString, typed);
     sql(u"UPDATE ATIVIDADEFILIAL SET NRORDENAATIVIDADE = 5 WHERE NMATIVIDADEFILIAL = 'Verificar validade dos perecíveis'"_s);
     openScreen();
     selectProcess(process);
-    ScreenInHost::clickCell(screen()->dbgTarefas, row, Descricao);
+    ScreenInHost::clickCell(screen()->dbgTarefas, row, typed.isEmpty() ? Descricao : Modulo);
+    if (!typed.isEmpty()) {
+        m_host->key(Qt::Key_F2);
+        m_host->key(Qt::Key_A, Qt::ControlModifier);
+        m_host->type(typed); // no Enter: the text is still in the editor
+        QVERIFY(screen()->dbgTarefas->EditorMode());
+    }
     const QStringList before = taskNames();
     QList<double> orders;
     for (int i = 0; i < before.size(); ++i) {
@@ -380,6 +392,12 @@ void TestTarefas::ordering()
                      .toDouble(),
                  orders.at(i));
     }
+    if (!typed.isEmpty()) {
+        // The typed module went with its row, upper-cased as any post does.
+        QCOMPARE(scalar(u"SELECT CDMODULOATIVIDADE FROM ATIVIDADEFILIAL WHERE NMATIVIDADEFILIAL = ?"_s, {moved})
+                     .toString(),
+                 typed.toUpper());
+    }
 }
 
 void TestTarefas::newUnsavedTaskMoves()
@@ -390,6 +408,7 @@ void TestTarefas::newUnsavedTaskMoves()
     ScreenInHost::click(screen()->sbtIncluir);
     m_host->type(u"Nova"_s);
     m_host->key(Qt::Key_Tab);
+    m_host->type(u"t1"_s); // still in the screen cell's editor
     // The press posts the new row first, then finds it again by its temporary key.
     ScreenInHost::click(screen()->sbtTarefaUp);
     QCOMPARE(taskNames(), (QStringList{before.at(0), before.at(1), u"Nova"_s, before.at(2)}));
@@ -398,6 +417,8 @@ void TestTarefas::newUnsavedTaskMoves()
     QCOMPARE(screen()->cdsTarefas->State(), TDataSetState::dsBrowse);
     ScreenInHost::click(screen()->sbtConfirmar);
     QCOMPARE(scalar(u"SELECT NRORDENAATIVIDADE FROM ATIVIDADEFILIAL WHERE NMATIVIDADEFILIAL = 'Nova'"_s).toInt(), 3);
+    QCOMPARE(scalar(u"SELECT CDTELAATIVIDADE FROM ATIVIDADEFILIAL WHERE NMATIVIDADEFILIAL = 'Nova'"_s).toString(),
+             u"t1"_s);
 }
 
 void TestTarefas::periodicityFromSearchList_data()
@@ -407,6 +428,8 @@ void TestTarefas::periodicityFromSearchList_data()
     QTest::addColumn<QString>("name");
     QTest::newRow("chosen") << u"OK"_s << u"SG"_s << u"Semanal - segunda"_s;
     QTest::newRow("closed") << u"Cancelar"_s << u"DI"_s << u"Diária"_s;
+    // The real list, Enter on its first row: the keyboard comes back to the grid.
+    QTest::newRow("chosen at the keyboard") << u"Enter"_s << u"DI"_s << u"Diária"_s;
 }
 
 void TestTarefas::periodicityFromSearchList()
@@ -421,16 +444,29 @@ void TestTarefas::periodicityFromSearchList()
     // The ellipsis stands at the right end of the cell; the list has no 'R' periodicity: DI DU FM M1 SG TQ.
     const QRect cell = grid->cellRect(0, Periodicidade);
     ModalDialogs::clearShown();
-    ModalDialogs::answerNext(DialogAnswer{button, 4, {}, {}, {}});
+    const bool byKeyboard = button == u"Enter"_s;
+    if (byKeyboard) {
+        pressInNextDialog(Qt::Key_Return);
+    } else {
+        ModalDialogs::answerNext(DialogAnswer{button, 4, {}, {}, {}});
+    }
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, QPoint(cell.right() - 4, cell.center().y()));
     QCOMPARE(ModalDialogs::shown().size(), 1);
     QCOMPARE(ModalDialogs::shown().at(0).kind, DialogKind::Search);
     QCOMPARE(screen()->qryVdPeridiocidade->RecordCount(), 6);
     QCOMPARE(task("CDPERIENTR")->AsString(), code);
     QCOMPARE(task("NMPERIENTR")->AsString(), name);
-    const bool chosen = button == u"OK"_s;
+    const bool chosen = button != u"Cancelar"_s;
     QCOMPARE(screen()->cdsTarefas->State(), chosen ? TDataSetState::dsEdit : TDataSetState::dsBrowse);
     QCOMPARE(screen()->isEditing(), chosen);
+    if (byKeyboard) {
+        // An arrow key posts the row and moves on.
+        QCoreApplication::processEvents(); // the window system's activation, as it comes
+        QVERIFY(grid->Focused());
+        m_host->key(Qt::Key_Down);
+        QCOMPARE(screen()->cdsTarefas->State(), TDataSetState::dsBrowse);
+        QCOMPARE(screen()->cdsTarefas->currentRow(), 1);
+    }
 }
 
 void TestTarefas::codeOnlyInTheCellTheUserIsIn()

@@ -22,8 +22,15 @@ void GridDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, 
 {
     QStyleOptionViewItem opt(option);
     const bool focused = m_grid->focusWithin();
-    if (!focused && !(m_grid->Options() & dgAlwaysShowSelection)) {
+    if (!focused && !(m_grid->Options() & dgAlwaysShowSelection) && (opt.state & QStyle::State_Selected)) {
         opt.state &= ~QStyle::State_Selected;
+        // The view painted the selected row's panel before handing the cell
+        // over: the cell's own background covers it, or a grid without the
+        // focus would still show where its commands would act.
+        const QVariant brush = index.data(Qt::BackgroundRole);
+        const QPalette::ColorGroup group = (opt.state & QStyle::State_Enabled) ? QPalette::Normal : QPalette::Disabled;
+        painter->fillRect(option.rect, brush.canConvert<QBrush>() ? brush.value<QBrush>()
+                                                                  : opt.palette.brush(group, QPalette::Base));
     }
     drawDefault(painter, opt, index);
 

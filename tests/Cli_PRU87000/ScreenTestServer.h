@@ -169,6 +169,29 @@ private:
 
 #include <QApplication>
 #include <QTest>
+
+#include "Packet.h"
+
+// The values of one field in the deltas the screen sends through a save
+// method, as they leave the screen: the server fills or fixes some of them
+// itself, which would hide a screen that stopped doing so.
+inline std::shared_ptr<QStringList> watchSentField(ScreenTestServer &server, const QString &method,
+                                                   const QString &field)
+{
+    auto seen = std::make_shared<QStringList>();
+    server.setOverride(method, [method, field, seen](const QCborArray &args, SessionHandler &inner) {
+        const DeltaPacket delta = DeltaPacket::decode(args.at(0).toByteArray());
+        for (qsizetype i = 0; i < delta.fields.size(); ++i) {
+            if (delta.fields.at(i).name == field) {
+                for (const DeltaEntry &entry : delta.entries) {
+                    *seen << entry.current.value(i).toString();
+                }
+            }
+        }
+        return inner.call(method, args);
+    });
+    return seen;
+}
 #include <QTimer>
 #include <QWidget>
 

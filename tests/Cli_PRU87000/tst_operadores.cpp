@@ -372,12 +372,15 @@ void TestOperadores::flagsToggleAndAreSaved_data()
 {
     QTest::addColumn<bool>("space");
     QTest::addColumn<int>("column");
-    QTest::addColumn<QString>("stored"); // IDEXECUTA|IDVALIDA of the CX row afterwards (was S|N)
-    QTest::newRow("double click executes") << false << int(ExecutesColumn) << u"N|N"_s;
-    QTest::newRow("space executes") << true << int(ExecutesColumn) << u"N|N"_s;
-    QTest::newRow("double click validates") << false << int(ValidatesColumn) << u"S|S"_s;
-    QTest::newRow("space validates") << true << int(ValidatesColumn) << u"S|S"_s;
-    QTest::newRow("space in the group cell") << true << int(GroupColumn) << u"S|N"_s;
+    QTest::addColumn<QString>("stored"); // IDEXECUTA|IDVALIDA of the CX row afterwards
+    QTest::addColumn<QString>("before"); // the CX row's IDEXECUTA as stored
+    QTest::newRow("double click executes") << false << int(ExecutesColumn) << u"N|N"_s << u"S"_s;
+    QTest::newRow("space executes") << true << int(ExecutesColumn) << u"N|N"_s << u"S"_s;
+    QTest::newRow("double click validates") << false << int(ValidatesColumn) << u"S|S"_s << u"S"_s;
+    QTest::newRow("space validates") << true << int(ValidatesColumn) << u"S|S"_s << u"S"_s;
+    QTest::newRow("space in the group cell") << true << int(GroupColumn) << u"S|N"_s << u"S"_s;
+    // Anything but "N" reads as yes: the toggle makes it "N".
+    QTest::newRow("another letter") << true << int(ExecutesColumn) << u"N|N"_s << u"X"_s;
 }
 
 void TestOperadores::flagsToggleAndAreSaved()
@@ -385,11 +388,17 @@ void TestOperadores::flagsToggleAndAreSaved()
     QFETCH(bool, space);
     QFETCH(int, column);
     QFETCH(QString, stored);
+    QFETCH(QString, before);
+    if (before != u"S"_s) {
+        ScopedConnection connection(m_server->config(), u"operadores-setup"_s);
+        QSqlQuery query(connection.db());
+        QVERIFY(query.exec(u"UPDATE RESPATIVFILIAL SET IDEXECUTA = '%1' WHERE CDGRUPOPER = 'CX'"_s.arg(before)));
+    }
     openScreen();
     TfrmProcessoUnidade *screen = m_host->screen;
     const QString cx = u"SELECT IDEXECUTA, IDVALIDA FROM RESPATIVFILIAL WHERE CDGRUPOPER = 'CX' AND NRATIVIDADEFILIAL = %1"_s
                            .arg(screen->cdsTarefas->FieldByName(u"NRATIVIDADEFILIAL"_s)->AsFloat());
-    QCOMPARE(this->stored(cx), u"S|N"_s);
+    QCOMPARE(this->stored(cx), before + u"|N"_s);
     ScreenInHost::clickCell(grid(), 0, column);
     QCOMPARE(field(u"CDGRUPOPER"_s), u"CX"_s);
     if (space) {
@@ -401,7 +410,7 @@ void TestOperadores::flagsToggleAndAreSaved()
     QCOMPARE(operators()->State(), toggles ? TDataSetState::dsEdit : TDataSetState::dsBrowse);
     QVERIFY(!grid()->EditorMode());
     QCOMPARE(field(u"IDEXECUTA"_s) + u'|' + field(u"IDVALIDA"_s), stored);
-    QCOMPARE(this->stored(cx), u"S|N"_s); // nothing is saved before the row is posted and confirmed
+    QCOMPARE(this->stored(cx), before + u"|N"_s); // nothing is saved before the row is posted and confirmed
     if (toggles) {
         ScreenInHost::click(screen->sbtConfirmar);
         QCOMPARE(this->stored(cx), stored);

@@ -248,6 +248,8 @@ void TestProcessos::newProcessDefaults()
     TfrmProcessoUnidade *screen = open();
     QCOMPARE(screen->cdsTarefas->RecordCount(), 1);
     QCOMPARE(screen->cdsOperadores->RecordCount(), 1);
+    // Include from another column: the name cell takes the focus.
+    ScreenInHost::clickCell(screen->dbgPadrao, 0, kStart);
     ScreenInHost::click(screen->sbtIncluir);
     QCOMPARE(screen->cdsProcessos->State(), TDataSetState::dsInsert);
     QCOMPARE(screen->cdsProcessos->FieldByName(u"IDSITUACAO"_s)->AsString(), u"S"_s);
@@ -289,6 +291,7 @@ void TestProcessos::postRules()
     QFETCH(QString, refusal);
     QFETCH(QString, focus);
     TfrmProcessoUnidade *screen = open();
+    const auto sentOperator = watchSentField(*m_server, u"SetProcessos"_s, u"CDOPERATU"_s);
     startNewProcess(name);
     m_host->key(Qt::Key_Tab);
     typeDate(start);
@@ -305,6 +308,7 @@ void TestProcessos::postRules()
         QCOMPARE(ModalDialogs::shown().size(), 0);
         QCOMPARE(screen->cdsProcessos->State(), TDataSetState::dsBrowse);
         QCOMPARE(storedCount(u"PROCESSOFILIAL"_s, u"NMPROCESSOFILIAL"_s, name), 1);
+        QCOMPARE(*sentOperator, QStringList{u"NOVATO"_s}); // the post names who changed it
         return;
     }
     QCOMPARE(lastShown(), msg(refusal));
@@ -540,6 +544,11 @@ void TestProcessos::situationPicture()
             }
         }
     }
+    // The situation is the server's to set: typing in its cell opens no editor.
+    ScreenInHost::clickCell(grid, 1, kSituation);
+    m_host->type(u"S"_s);
+    QVERIFY(!grid->EditorMode());
+    QCOMPARE(screen->cdsProcessos->State(), TDataSetState::dsBrowse);
 }
 
 void TestProcessos::lastUpdateText_data()

@@ -31,6 +31,8 @@ private slots:
     void includeByMouseStartsInTheFocusedGrid();
     void deleteByMouseAsksThenDeletes();
     void cancelDropsAFieldsRefusedText();
+    void selectionShowsWhereCommandsAct_data();
+    void selectionShowsWhereCommandsAct();
     void closingAsksWhileChangesWait_data();
     void closingAsksWhileChangesWait();
     void ctrlDeleteDeletesNothing_data();
@@ -213,6 +215,45 @@ void TestScreenInHost::cancelDropsAFieldsRefusedText()
     QCOMPARE(screen->cdsProcessos->State(), TDataSetState::dsBrowse);
     QCOMPARE(screen->cdsProcessos->RecordCount(), processes);
     QVERIFY(!screen->isEditing());
+}
+
+void TestScreenInHost::selectionShowsWhereCommandsAct_data()
+{
+    QTest::addColumn<QString>("gridName");
+    QTest::addColumn<QStringList>("selected"); // the grids whose current cell shows the selection colour
+    QTest::newRow("processes") << u"dbgPadrao"_s << QStringList{u"dbgPadrao"_s, u"dbgTarefas"_s};
+    QTest::newRow("tasks") << u"dbgTarefas"_s << QStringList{u"dbgTarefas"_s};
+    QTest::newRow("operators") << u"dbgOperadores"_s << QStringList{u"dbgTarefas"_s, u"dbgOperadores"_s};
+}
+
+void TestScreenInHost::selectionShowsWhereCommandsAct()
+{
+    QFETCH(QString, gridName);
+    QFETCH(QStringList, selected);
+    TfrmProcessoUnidade *screen = m_host->screen;
+    ScreenInHost::clickCell(screen->findChild<TDBGrid *>(gridName), 0, 1);
+    QStringList shown;
+    for (TDBGrid *grid : {screen->dbgPadrao, screen->dbgTarefas, screen->dbgOperadores}) {
+        const QRect cell = grid->cellRect(grid->currentIndex().row(), grid->currentIndex().column());
+        const QImage shot = grid->viewport()->grab(cell).toImage();
+        const QPalette &palette = grid->palette();
+        // Selected: most of the cell near the selection colour (the style shades
+        // a focused selection a little; text and focus frame aside).
+        const QColor highlight = palette.color(QPalette::Active, QPalette::Highlight);
+        int highlighted = 0;
+        for (int y = 0; y < shot.height(); ++y) {
+            for (int x = 0; x < shot.width(); ++x) {
+                const QColor pixel = shot.pixelColor(x, y);
+                highlighted += qAbs(pixel.red() - highlight.red()) + qAbs(pixel.green() - highlight.green())
+                                   + qAbs(pixel.blue() - highlight.blue())
+                               < 24;
+            }
+        }
+        if (highlighted * 2 > shot.width() * shot.height()) {
+            shown << grid->objectName();
+        }
+    }
+    QCOMPARE(shown, selected);
 }
 
 void TestScreenInHost::closingAsksWhileChangesWait_data()

@@ -202,6 +202,7 @@ void TestTarefas::newTaskStored()
     QFETCH(QString, storedModule);
     QFETCH(QString, storedName);
     openScreen();
+    const auto sentModule = watchSentField(*m_server, u"SetTarefas"_s, u"CDMODULOATIVIDADE"_s);
     selectProcess(u"Fechamento do caixa"_s);
     ScreenInHost::click(screen()->sbtIncluir);
     // One refusal at most: on leaving the periodicity cell or at Confirm.
@@ -228,6 +229,7 @@ void TestTarefas::newTaskStored()
     }
     QCOMPARE(errors, QStringList());
     QCOMPARE(stored.toInt(), 1);
+    QCOMPARE(*sentModule, QStringList{storedModule}); // upper-cased by the screen's post
     QVERIFY(!screen()->isEditing());
     const QString where = u" FROM ATIVIDADEFILIAL WHERE NMATIVIDADEFILIAL = 'Nova'"_s;
     QCOMPARE(scalar(u"SELECT COALESCE(CDMODULOATIVIDADE, '')"_s + where).toString(), storedModule);
@@ -241,17 +243,22 @@ void TestTarefas::newTaskStored()
 void TestTarefas::silentWithoutProcesses_data()
 {
     QTest::addColumn<bool>("typing");
-    QTest::newRow("include button") << false;
-    QTest::newRow("typing into the empty grid") << true;
+    QTest::addColumn<QString>("gridName");
+    QTest::newRow("include button") << false << u"dbgTarefas"_s;
+    QTest::newRow("typing into the empty grid") << true << u"dbgTarefas"_s;
+    // Without a task there is no responsible either.
+    QTest::newRow("responsible, include button") << false << u"dbgOperadores"_s;
+    QTest::newRow("responsible, typing") << true << u"dbgOperadores"_s;
 }
 
 void TestTarefas::silentWithoutProcesses()
 {
     QFETCH(bool, typing);
+    QFETCH(QString, gridName);
     m_server->login(u"NOVATO"_s);
     openScreen();
     QCOMPARE(screen()->cdsProcessos->RecordCount(), 0);
-    TDBGrid *grid = screen()->dbgTarefas;
+    auto *grid = screen()->findChild<TDBGrid *>(gridName);
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->viewport()->rect().center());
     QCOMPARE(screen()->currentGrid(), grid);
     ModalDialogs::clearShown();
@@ -260,9 +267,17 @@ void TestTarefas::silentWithoutProcesses()
     } else {
         ScreenInHost::click(screen()->sbtIncluir);
     }
-    QCOMPARE(screen()->cdsTarefas->State(), TDataSetState::dsBrowse);
+    QCOMPARE(grid->dataSet()->State(), TDataSetState::dsBrowse);
     QCOMPARE(ModalDialogs::shown().size(), 0);
     QVERIFY(!screen()->isEditing());
+    if (gridName == u"dbgTarefas"_s) {
+        // Nor does the periodicity's ellipsis (Ctrl+Enter) open a list.
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                          QPoint(grid->columnViewportPosition(Periodicidade) + 10, 8));
+        QCOMPARE(grid->SelectedIndex(), int(Periodicidade));
+        m_host->key(Qt::Key_Return, Qt::ControlModifier);
+        QCOMPARE(ModalDialogs::shown().size(), 0);
+    }
 }
 
 void TestTarefas::deleteChecksActivities_data()
@@ -276,6 +291,8 @@ void TestTarefas::deleteChecksActivities_data()
     QTest::newRow("unexecuted activities") << u"Fechamento do caixa"_s << QString() << QString();
     QTest::newRow("concluded by someone, no date") << u"Fechamento do caixa"_s
                                                    << u"UPDATE ATIVIDADEDIA SET CDOPERCONCL = 'MARIA'"_s << QString();
+    QTest::newRow("concluded on a date, by nobody") << u"Fechamento do caixa"_s
+                                                    << u"UPDATE ATIVIDADEDIA SET DTCONCLUSAO = 1"_s << QString();
     QTest::newRow("no activities, ended process") << u"Campanha de inverno"_s << QString() << QString();
     QTest::newRow("unexecuted activity, ended process")
         << u"Campanha de inverno"_s
@@ -307,6 +324,10 @@ void TestTarefas::deleteChecksActivities()
     if (error.isEmpty()) {
         QCOMPARE(ModalDialogs::shown().size(), 1); // the question only
         QCOMPARE(stored, 0);
+        // Saved at once, then read back from the server.
+        const QStringList calls = m_server->calls();
+        QVERIFY2(calls.contains(u"SetTarefas"_s) && calls.lastIndexOf(u"GetProcessos"_s) > calls.indexOf(u"SetTarefas"_s),
+                 qPrintable(calls.join(u' ')));
         QCOMPARE(screen()->cdsTarefas->RecordCount(), rows - 1);
         QVERIFY(!taskNames().contains(name));
     } else {

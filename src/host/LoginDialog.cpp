@@ -77,6 +77,15 @@ void LoginDialog::setNotice(const QString &text)
 void LoginDialog::setMessage(const QString &text)
 {
     m_message->setText(text);
+    // A long message (a certificate's pin, say) is read whole: the dialog
+    // grows to wrap it instead of squeezing the fields and cutting it off.
+    if (QLayout *box = layout()) {
+        box->activate();
+        const int needed = box->totalHeightForWidth(width());
+        if (needed > height()) {
+            resize(width(), needed);
+        }
+    }
 }
 
 QString LoginDialog::operatorCode() const

@@ -207,6 +207,17 @@ private slots:
         QCOMPARE(dialog.host(), u"127.0.0.1"_s);
         QCOMPARE(dialog.port(), int(m_server->port()));
         QCOMPARE(dialog.result().operatorName, u"Operador Teste"_s);
+
+        // A long refusal is wrapped whole and leaves every field its height.
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        dialog.setMessage(QStringList(24, u"O certificado do servidor não confere com o pino configurado."_s).join(u' '));
+        auto *message = dialog.findChild<QLabel *>(u"lblMensagem"_s);
+        QVERIFY2(message->height() >= message->heightForWidth(message->width()),
+                 qPrintable(u"%1 < %2"_s.arg(message->height()).arg(message->heightForWidth(message->width()))));
+        for (const QLineEdit *field : dialog.findChildren<QLineEdit *>()) {
+            QVERIFY2(field->height() >= field->sizeHint().height(), qPrintable(field->objectName()));
+        }
     }
 
     void modulesOpenTheirScreenInTheWorkspace()

@@ -23,12 +23,20 @@ install(TARGETS dataset rpc pru_definitions LIBRARY DESTINATION ${PRU_SERVER_LIB
 install(FILES ${PRU_PACKAGING_DIR}/server/pru_server.conf DESTINATION /etc/pru COMPONENT server)
 install(FILES ${PRU_PACKAGING_DIR}/server/pru-server.service DESTINATION /lib/systemd/system COMPONENT server)
 install(FILES ${CMAKE_SOURCE_DIR}/docs/server.md DESTINATION share/doc/pru-server COMPONENT server)
+install(PROGRAMS ${CMAKE_SOURCE_DIR}/scripts/make-cert.sh DESTINATION sbin RENAME pru-make-cert COMPONENT server)
+install(FILES ${CMAKE_SOURCE_DIR}/scripts/postgres-setup.sql ${CMAKE_SOURCE_DIR}/scripts/postgres-lookup-role.sql
+        DESTINATION share/pru-server COMPONENT server)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/examples/ DESTINATION share/doc/pru-server/examples COMPONENT server)
 
+# Packages carry stripped programs (scripts/package.sh keeps their debug
+# information apart, in dist/debug/), and packaging builds only what ships.
+set(CPACK_STRIP_FILES ON)
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME pru)
 set(CPACK_PACKAGE_VENDOR "Processos da Unidade")
 set(CPACK_PACKAGE_CONTACT "Processos da Unidade <suporte@localhost>")
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VERSION ${PRU_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL host server)
@@ -38,14 +46,15 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_HOST_PACKAGE_NAME pru-host)
 set(CPACK_COMPONENT_HOST_DESCRIPTION "Processos da Unidade: a aplicação hospedeira com a tela PRU87000")
 set(CPACK_DEBIAN_HOST_PACKAGE_DEPENDS
-    "libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4), libqt6sql6 (>= 6.4), libqt6sql6-sqlite, libsqlite3-0, libc6, libstdc++6")
-set(CPACK_DEBIAN_HOST_PACKAGE_RECOMMENDS "libqt6sql6-psql, libqt6sql6-ibase")
+    "libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4), libqt6sql6 (>= 6.4), libqt6sql6-sqlite, libqt6sql6-psql, libsqlite3-0, libc6, libstdc++6")
+# Sites keep the lookups on PostgreSQL (a Depends above); Firebird is the exception.
+set(CPACK_DEBIAN_HOST_PACKAGE_RECOMMENDS "libqt6sql6-ibase")
 set(CPACK_DEBIAN_HOST_PACKAGE_CONTROL_EXTRA ${PRU_PACKAGING_DIR}/host/conffiles)
 
 set(CPACK_DEBIAN_SERVER_PACKAGE_NAME pru-server)
 set(CPACK_COMPONENT_SERVER_DESCRIPTION "Processos da Unidade: o servidor de aplicação, como serviço do systemd")
 set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS
-    "libqt6core6 (>= 6.4), libqt6network6 (>= 6.4), libqt6sql6 (>= 6.4), libqt6sql6-sqlite, libqt6sql6-psql, libsqlite3-0, libpq5, libsodium23, libssl3, libc6, libstdc++6, adduser")
+    "libqt6core6 (>= 6.4), libqt6network6 (>= 6.4), libqt6sql6 (>= 6.4), libqt6sql6-sqlite, libqt6sql6-psql, libsqlite3-0, libpq5, libsodium23, libssl3, libc6, libstdc++6, adduser, openssl")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     "${PRU_PACKAGING_DIR}/server/conffiles;${PRU_PACKAGING_DIR}/server/postinst;${PRU_PACKAGING_DIR}/server/prerm;${PRU_PACKAGING_DIR}/server/postrm")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -58,6 +58,10 @@ if [ -z "$port" ]; then
 fi
 echo "== servidor de aplicação em $address:$port (log: $log)"
 
+# The host's settings of its own: a desktop's site file (/etc/xdg) and the
+# user's remembered server neither steer the demonstration nor learn its port.
+export XDG_CONFIG_HOME=$var/config XDG_CONFIG_DIRS=$var/config-site
+mkdir -p "$XDG_CONFIG_HOME" "$XDG_CONFIG_DIRS"
 args=(--server "$address:$port" --operator SUPERVISOR --password senha --database "$db" --open PRU87000)
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   png=$var/screenshots/PRU87000.png

@@ -1,18 +1,22 @@
--- The role through which the hosts run their lookups on PostgreSQL: it can
--- read the lookup tables (PERIENTR, GRUPOPER, and only the code and name of
--- OPERADOR) and run PARAM, and nothing else; in particular the operators'
--- credentials (OPERADORSENHA) stay unreadable. Safe to run again: the role's
--- rights are reset to exactly these. Run it as the owner of the tables, on
--- the application's database, once its schema is in place:
+-- Gives the role through which the desktops run their lookups on PostgreSQL
+-- its rights, and no others: it can read the lookup tables (PERIENTR,
+-- GRUPOPER, and only the code and name of OPERADOR) and run PARAM; the
+-- operators' credentials (OPERADORSENHA) stay unreadable. The role itself is
+-- made by postgres-setup.sql. Run it as the database superuser on the
+-- application's database, once the server has created its tables
+-- (pru_server --create-db, or its first start), and again after an upgrade;
+-- safe to run again (the rights are reset to exactly these):
 --
---   psql -d pru -v role=pru_lookup -v password='...' -f scripts/postgres-lookup-role.sql
+--   sudo -u postgres psql -d pru87000 -v role=pru_lookup -f /usr/share/pru-server/postgres-lookup-role.sql
 --
--- The hosts then use: engine=postgresql host=... port=... database=pru
--- user=pru_lookup password=...
+-- The desktops then use ([lookup] connection in /etc/xdg/pru/pru_host.conf):
+--   engine=postgresql host=... port=5432 database=pru87000 user=pru_lookup password=... sslmode=require
 \set ON_ERROR_STOP on
-SELECT format('CREATE ROLE %I LOGIN', :'role')
+\if :{?role} \else \set role pru_lookup \endif
+SELECT format('DO $x$BEGIN RAISE EXCEPTION %L; END$x$', format('o papel %s não existe: rode antes postgres-setup.sql', :'role'))
  WHERE NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = :'role') \gexec
-ALTER ROLE :"role" WITH LOGIN NOSUPERUSER NOCREATEDB NOCREATEROLE NOINHERIT PASSWORD :'password';
+SELECT format('DO $x$BEGIN RAISE EXCEPTION %L; END$x$', 'as tabelas ainda não existem: rode antes pru_server --create-db')
+ WHERE to_regclass('perientr') IS NULL \gexec
 
 -- Start from nothing on this schema's tables (table rights take their
 -- column rights with them), then give back the lookups' own.

@@ -65,6 +65,9 @@ OperadoresLevel::OperadoresLevel(TfrmProcessoUnidade *screen)
         dbgOperadoresKeyDown(sender, key, shift);
     };
     grid->OnKeyPress = [this](QObject *sender, QChar &key) { dbgOperadoresKeyPress(sender, key); };
+    // A stored row's operator or group opens no editor: neither keys nor the
+    // editor's menu can paste another code in.
+    grid->OnCellProtected = [this](QObject *) { return codeColumnSelected() && currentRowIsStored(); };
 }
 
 // ---------------------------------------------------------------------------
@@ -389,9 +392,7 @@ void OperadoresLevel::dbgOperadoresDrawColumnCell(QObject *, QPainter &painter, 
     }
     const QString value = operators->displayTextAt(grid->DrawingRow(), column->Field());
     const QImage &picture = (value == "S"_L1 ? m_screen->imgChecked : m_screen->imgUnchecked)->Picture();
-    // Centred on the column's width: the cell rectangle leaves out the grid
-    // line, which the column's width counts.
-    const int offset = (grid->columnWidth(dataCol) - picture.width()) / 2;
+    const int offset = (rect.width() - picture.width()) / 2;
     // The cell's own background wipes out the letter the grid drew.
     const QColor background = painter.brush().color();
     painter.fillRect(rect, background);

@@ -95,6 +95,9 @@ ProcessosLevel::ProcessosLevel(TfrmProcessoUnidade *screen)
         dbgPadraoKeyDown(sender, key, shift);
     };
     grid->OnKeyPress = [this](QObject *sender, QChar &key) { dbgPadraoKeyPress(sender, key); };
+    // A saved process's start (and an ended one's end) opens no editor at all,
+    // so no paste route is left open either.
+    grid->OnCellProtected = [this](QObject *) { return isProtectedDateCell(); };
     connect(m_screen->sbtRedefinir, &QToolButton::clicked, this,
             [this] { guarded(m_screen, [this] { sbtRedefinirClick(m_screen->sbtRedefinir); }); });
     // F6 and the menu item run the command too: a user who presses F6 expects it to.

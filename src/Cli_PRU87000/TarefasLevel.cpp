@@ -339,6 +339,11 @@ void TarefasLevel::OrdenaTarefa(bool up)
     if (isEmptySet(tasks) || tasks->RecordCount() < 2) {
         return;
     }
+    // Text still in the cell editor is part of the row that moves: it reaches
+    // its field (and the field's rules) before the row is posted.
+    if (!m_screen->dbgTarefas->commitEdit()) {
+        Abort();
+    }
     {
         // The moves below load no operators and leave the grid's tag alone;
         // whatever happens, the reaction and the task order come back.

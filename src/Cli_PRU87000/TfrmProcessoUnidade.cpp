@@ -132,6 +132,21 @@ void TfrmProcessoUnidade::FormDestroy(QObject *sender)
     }
 }
 
+void TfrmProcessoUnidade::FormCloseQuery(QObject *sender, bool &canClose)
+{
+    Q_UNUSED(sender);
+    if (!hasPendingChanges()) {
+        return;
+    }
+    // Closing throws the changes away, so it asks what Cancel asks.
+    canClose = BaseMessages()->ShowMsg(u"Canc"_s, mtConfirmation, TMsgDlgButtons(mbYes) | mbNo, 0) == mrYes;
+    if (canClose) {
+        for (TDBGrid *grid : {dbgPadrao, dbgTarefas, dbgOperadores}) {
+            grid->cancelEdit();
+        }
+    }
+}
+
 void TfrmProcessoUnidade::netProcessoUnidadeBeforeConnect(QObject *sender)
 {
     Q_UNUSED(sender);
@@ -306,6 +321,15 @@ bool TfrmProcessoUnidade::isEditing() const
 {
     return sbtConfirmar->isEnabledTo(const_cast<TfrmProcessoUnidade *>(this))
         || sbtCancelar->isEnabledTo(const_cast<TfrmProcessoUnidade *>(this));
+}
+
+bool TfrmProcessoUnidade::hasPendingChanges() const
+{
+    bool pending = isEditing();
+    for (const TClientDataSet *level : {cdsProcessos, cdsTarefas, cdsOperadores}) {
+        pending = pending || inEditOrInsert(level) || (level->Active() && level->ChangeCount() > 0);
+    }
+    return pending;
 }
 
 void TfrmProcessoUnidade::Habilita(bool editing)

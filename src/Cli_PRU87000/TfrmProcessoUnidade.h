@@ -81,6 +81,7 @@ public:
     // ---- lifecycle ----
     void FormCreate(QObject *sender) override;
     void FormDestroy(QObject *sender) override;
+    void FormCloseQuery(QObject *sender, bool &canClose) override;
     void netProcessoUnidadeBeforeConnect(QObject *sender);
     double GetDataAtualServidor();
 
@@ -103,6 +104,8 @@ public:
     TDBGrid *currentGrid() const;
     // Editing mode as Habilita last left it, read back from Confirm/Cancel.
     bool isEditing() const;
+    // Something typed or posted that no Confirm has sent yet.
+    bool hasPendingChanges() const;
 
     void sbtIncluirClick(QObject *sender) override;
     void sbtAlterarClick(QObject *sender) override;

@@ -210,7 +210,7 @@ void TClientDataSet::checkNotCalculating() const
 void TClientDataSet::checkBrowseMode()
 {
     if (m_state == TDataSetState::dsInsert && !m_touched) {
-        Cancel();
+        cancelRow(false);
     } else if (editing()) {
         Post();
     }
@@ -1058,6 +1058,11 @@ void TClientDataSet::discardEdit()
 
 void TClientDataSet::Cancel()
 {
+    cancelRow(true);
+}
+
+void TClientDataSet::cancelRow(bool scroll)
+{
     checkNotCalculating();
     if (!m_active || !editing()) {
         return;
@@ -1066,8 +1071,12 @@ void TClientDataSet::Cancel()
     if (!m_active || !editing()) {
         return;
     }
+    const bool droppedRow = m_state == TDataSetState::dsInsert;
     discardEdit();
     runEvent(AfterCancel);
+    if (scroll && droppedRow && m_active) {
+        runEvent(AfterScroll);
+    }
 }
 
 void TClientDataSet::Delete()

@@ -36,7 +36,9 @@ Q_DECLARE_OPERATORS_FOR_FLAGS(TLocateOptions)
 //   Append: as Insert, row created at the end
 //   Edit:   BeforeEdit, state edit, AfterEdit (on an empty record set Edit starts an Insert)
 //   Post:   BeforePost, row written (index order restored), AfterPost
-//   Cancel: BeforeCancel, changes discarded, AfterCancel
+//   Cancel: BeforeCancel, changes discarded, AfterCancel; dropping a new row
+//           returns the cursor to a row, a move: AfterScroll follows (not when
+//           the new row is dropped on the way to a move, which scrolls itself)
 //   Delete: BeforeDelete, row removed, AfterDelete, AfterScroll
 //           (deleting a row being inserted cancels the insert instead)
 //   Moves:  a pending edit is posted first (a new row with nothing assigned
@@ -206,6 +208,8 @@ private:
     void checkActive() const;
     void checkNotCalculating() const;
     void checkBrowseMode();
+    // Cancel; scroll: whether dropping a new row runs AfterScroll.
+    void cancelRow(bool scroll);
     void setState(TDataSetState state);
     ReadTarget readTarget() const;
     bool editing() const { return m_state == TDataSetState::dsEdit || m_state == TDataSetState::dsInsert; }

@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QValidator>
 
+#include <algorithm>
+
 #include "Guard.h"
 #include "TDBGrid.h"
 
@@ -20,8 +22,15 @@ void GridDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, 
 {
     QStyleOptionViewItem opt(option);
     const bool focused = m_grid->focusWithin();
-    if (!focused && !(m_grid->Options() & dgAlwaysShowSelection)) {
+    if (!focused && !(m_grid->Options() & dgAlwaysShowSelection) && (opt.state & QStyle::State_Selected)) {
         opt.state &= ~QStyle::State_Selected;
+        // The view painted the selected row's panel before handing the cell
+        // over: the cell's own background covers it, or a grid without the
+        // focus would still show where its commands would act.
+        const QVariant brush = index.data(Qt::BackgroundRole);
+        const QPalette::ColorGroup group = (opt.state & QStyle::State_Enabled) ? QPalette::Normal : QPalette::Disabled;
+        painter->fillRect(option.rect, brush.canConvert<QBrush>() ? brush.value<QBrush>()
+                                                                  : opt.palette.brush(group, QPalette::Base));
     }
     drawDefault(painter, opt, index);
 
@@ -144,8 +153,21 @@ void GridDelegate::setEditorData(QWidget *editor, const QModelIndex &index) cons
     }
     const QString text = index.data(Qt::EditRole).toString();
     le->setText(text);
+    homeEmptyMask(le);
     le->setProperty("pruInitialText", editorText(le));
     le->setModified(false);
+}
+
+void GridDelegate::homeEmptyMask(QLineEdit *editor)
+{
+    const QString text = editor->text();
+    if (!editor->inputMask().isEmpty()
+        && std::none_of(text.cbegin(), text.cend(), [](QChar c) { return c.isLetterOrNumber(); })) {
+        // An empty mask (a refused date just cleared, say) is typed from its
+        // first position; setText leaves the cursor after the mask, where
+        // nothing can be typed.
+        editor->setCursorPosition(0);
+    }
 }
 
 QString GridDelegate::editorText(const QLineEdit *editor)
@@ -176,6 +198,9 @@ void GridDelegate::setModelData(QWidget *editor, QAbstractItemModel *model, cons
         return;
     }
     m_commitFailed = !m_grid->commitText(index, editorText(le));
+    if (m_commitFailed && le == m_editor) {
+        homeEmptyMask(le);
+    }
     if (!m_commitFailed) {
         le->setProperty("pruInitialText", editorText(le));
         le->setModified(false);

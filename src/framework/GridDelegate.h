@@ -31,6 +31,7 @@ public:
     bool lastCommitFailed() const { return m_commitFailed; }
     // What the editor holds, as the field receives it.
     static QString editorText(const QLineEdit *editor);
+    static void homeEmptyMask(QLineEdit *editor);
     // The laid-out texts of the plain cells (switched off, the style lays
     // every text out at each paint).
     CellTextCache &textCache() const { return m_texts; }

@@ -30,6 +30,47 @@ LookupSettings::Engine engineFromName(const QString &name)
     throw EDatabaseError(u"Banco de consultas: motor desconhecido \"%1\"."_s.arg(name));
 }
 
+// key=value pairs separated by blanks; a value in single quotes may hold
+// blanks, with \\' for a quote and \\\\ for a backslash (as libpq reads them).
+QStringList splitOptions(const QString &text)
+{
+    QStringList tokens;
+    QString token;
+    bool inToken = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == u'\'') {
+            inToken = true;
+            for (++i;; ++i) {
+                if (i >= text.size()) {
+                    // The value may be a password: not repeated in the message.
+                    throw EDatabaseError(u"Banco de consultas: aspas simples abertas e não fechadas."_s);
+                }
+                if (text.at(i) == u'\\' && i + 1 < text.size()) {
+                    token += text.at(++i);
+                } else if (text.at(i) == u'\'') {
+                    break;
+                } else {
+                    token += text.at(i);
+                }
+            }
+        } else if (c.isSpace()) {
+            if (inToken) {
+                tokens << token;
+                token.clear();
+                inToken = false;
+            }
+        } else {
+            token += c;
+            inToken = true;
+        }
+    }
+    if (inToken) {
+        tokens << token;
+    }
+    return tokens;
+}
+
 } // namespace
 
 LookupSettings LookupSettings::parse(const QString &options)
@@ -48,8 +89,7 @@ LookupSettings LookupSettings::parse(const QString &options)
             rest.clear();
         }
     }
-    const QStringList tokens = rest.split(QRegularExpression(u"\\s+"_s), Qt::SkipEmptyParts);
-    for (const QString &token : tokens) {
+    for (const QString &token : splitOptions(rest)) {
         const qsizetype eq = token.indexOf(u'=');
         if (eq <= 0) {
             throw EDatabaseError(u"Banco de consultas: opção inválida \"%1\" (esperado chave=valor)."_s.arg(token));
@@ -76,12 +116,23 @@ LookupSettings LookupSettings::parse(const QString &options)
             s.user = value;
         } else if (key == u"password") {
             s.password = value;
+        } else if (key == u"sslmode") {
+            static const QStringList modes = {u"disable"_s, u"allow"_s, u"prefer"_s, u"require"_s, u"verify-ca"_s, u"verify-full"_s};
+            if (!modes.contains(value)) {
+                throw EDatabaseError(u"Banco de consultas: sslmode inválido \"%1\" (use %2)."_s.arg(value, modes.join(u", "_s)));
+            }
+            s.sslMode = value;
+        } else if (key == u"sslrootcert") {
+            s.sslRootCert = value;
         } else {
             throw EDatabaseError(u"Banco de consultas: opção desconhecida \"%1\"."_s.arg(key));
         }
     }
     if (!engineGiven && s.file.isEmpty() && !s.database.isEmpty()) {
         throw EDatabaseError(u"Banco de consultas: informe o motor (engine=postgresql ou engine=firebird)."_s);
+    }
+    if ((!s.sslMode.isEmpty() || !s.sslRootCert.isEmpty()) && s.engine != Engine::PostgreSQL) {
+        throw EDatabaseError(u"Banco de consultas: sslmode e sslrootcert valem só para PostgreSQL."_s);
     }
     if (s.engine == Engine::SQLite && s.file.isEmpty()) {
         throw EDatabaseError(u"Banco de consultas: arquivo SQLite não informado."_s);
@@ -121,7 +172,11 @@ QSqlDatabase LookupConnection::openNamed(const LookupSettings &settings, const Q
     }
     const QString driver = settings.driverName();
     if (!QSqlDatabase::isDriverAvailable(driver)) {
-        throw EDatabaseError(u"Banco de consultas: o driver %1 não está instalado."_s.arg(driver));
+        // The Debian package that brings each driver, so the message says what to install.
+        const QString package = settings.engine == LookupSettings::Engine::SQLite ? u"libqt6sql6-sqlite"_s
+            : settings.engine == LookupSettings::Engine::PostgreSQL                ? u"libqt6sql6-psql"_s
+                                                                                   : u"libqt6sql6-ibase"_s;
+        throw EDatabaseError(u"Banco de consultas: o driver %1 não está instalado (pacote %2: apt install %2)."_s.arg(driver, package));
     }
     // Lookups never write: SQLite opens the file read-only, so it must exist
     // (read-only mode does not create it).
@@ -138,6 +193,12 @@ QSqlDatabase LookupConnection::openNamed(const LookupSettings &settings, const Q
     case LookupSettings::Engine::PostgreSQL:
         db.setDatabaseName(settings.database);
         options = u"connect_timeout=10"_s;
+        if (!settings.sslMode.isEmpty()) {
+            options += u";sslmode="_s + settings.sslMode;
+        }
+        if (!settings.sslRootCert.isEmpty()) {
+            options += u";sslrootcert="_s + settings.sslRootCert;
+        }
         break;
     case LookupSettings::Engine::Firebird:
         db.setDatabaseName(settings.database);

@@ -8,10 +8,12 @@
 // The SQL dialects a lookup query carries a text for.
 enum class TSqlDialect { Default, InterBase, Oracle, MSSQL };
 
-// Where the lookup connection goes, read from the host's options text.
-// Accepted forms (keys are case-insensitive, values without blanks):
+// Where the lookup connection goes, read from the host's options text
+// (docs/server.md, "Desktops"). Accepted forms (keys are case-insensitive; a
+// value with blanks in single quotes, \' for a quote):
 //   engine=sqlite file=/path/pru.db
-//   engine=postgresql host=127.0.0.1 port=5432 database=pru user=pru_lookup password=...
+//   engine=postgresql host=127.0.0.1 port=5432 database=pru user=pru_lookup password=... sslmode=verify-full
+//     (sslmode and sslrootcert as libpq takes them; PostgreSQL only)
 //   engine=firebird host=127.0.0.1 port=3050 database=/path/pru.fdb user=SYSDBA password=...
 //   QSQLITE:/path/pru.db          (same as engine=sqlite file=...)
 //   QPSQL:host=... / QIBASE:host=...
@@ -27,6 +29,8 @@ struct FRAMEWORK_EXPORT LookupSettings
     QString database; // servers: database name (PostgreSQL) or file (Firebird)
     QString user;
     QString password;
+    QString sslMode;     // PostgreSQL: empty for libpq's default
+    QString sslRootCert; // PostgreSQL: the CA file for verify-ca / verify-full
 
     // Throws EDatabaseError naming what is wrong (unknown key or engine,
     // missing file or database, bad port).

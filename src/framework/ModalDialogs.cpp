@@ -131,6 +131,7 @@ TModalResult showMessageBox(DialogKind kind, const QString &text, TMsgDlgType ty
         return escapeResult(buttons);
     }
 
+    DialogFocusReturn focusBack;
     QMessageBox box(iconFor(type), caption, text, QMessageBox::NoButton, defaultParent(parent));
     box.setObjectName(u"ModalMessageBox"_s);
     QHash<QAbstractButton *, TModalResult> results;
@@ -153,6 +154,27 @@ TModalResult showMessageBox(DialogKind kind, const QString &text, TMsgDlgType ty
     }
     box.exec();
     return results.value(box.clickedButton(), escapeResult(buttons));
+}
+
+DialogFocusReturn::DialogFocusReturn()
+    : m_widget(QApplication::focusWidget())
+    , m_window(m_widget ? m_widget->window() : QApplication::activeWindow())
+{
+}
+
+DialogFocusReturn::~DialogFocusReturn()
+{
+    if (!m_window || !m_window->isVisible() || QApplication::activeModalWidget()) {
+        return; // nothing to go back to, or another dialog still holds the keyboard
+    }
+    if (QApplication::activeWindow() != m_window) {
+        m_window->activateWindow();
+    }
+    QWidget *target = m_widget && m_widget->isVisible() && m_widget->window() == m_window ? m_widget.data()
+                                                                                       : m_window->focusWidget();
+    if (target && QApplication::focusWidget() != target) {
+        target->setFocus(Qt::ActiveWindowFocusReason);
+    }
 }
 
 void ModalDialogs::answerNext(const DialogAnswer &answer)
@@ -190,6 +212,7 @@ int ModalDialogs::exec(QDialog *dialog, DialogKind kind, const QString &text,
                        const std::function<void(QDialog *)> &onAccept)
 {
     record({kind, dialog->windowTitle(), text, mtCustom});
+    DialogFocusReturn focusBack;
     DialogAnswer answer;
     if (takeAnswer(&answer)) {
         // Shown (not modally) so the dialog's own handlers see it as a person would.

@@ -2,6 +2,8 @@
 
 #include <QFlags>
 #include <QList>
+#include <QPointer>
+#include <QWidget>
 #include <QString>
 #include <QVariant>
 
@@ -12,7 +14,6 @@
 class QDialog;
 class QDialogButtonBox;
 class QPushButton;
-class QWidget;
 
 // Kinds of message box.
 enum TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
@@ -72,6 +73,24 @@ struct OkCancelButtons
     QPushButton *cancel;
 };
 FRAMEWORK_EXPORT OkCancelButtons makeOkCancelButtons(QWidget *parent);
+
+// Held around a modal dialog: when it goes, the window and the widget that
+// had the keyboard before it opened get it back (or, when that widget went
+// away meanwhile, its window's own focus widget). A window manager would do
+// it, but kiosks, bare remote sessions and the offscreen platform have none,
+// and there the focus would be left nowhere.
+class FRAMEWORK_EXPORT DialogFocusReturn
+{
+public:
+    DialogFocusReturn();
+    ~DialogFocusReturn();
+    DialogFocusReturn(const DialogFocusReturn &) = delete;
+    DialogFocusReturn &operator=(const DialogFocusReturn &) = delete;
+
+private:
+    QPointer<QWidget> m_widget;
+    QPointer<QWidget> m_window;
+};
 
 class FRAMEWORK_EXPORT ModalDialogs
 {

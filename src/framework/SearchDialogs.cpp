@@ -244,6 +244,7 @@ bool Pesquisar(TDataSource *dataSource, const QString &title, bool multiSelect, 
     if (!ds || !ds->Active()) {
         throw EDatabaseError(u"A lista de pesquisa \"%1\" não tem dados abertos."_s.arg(title));
     }
+    DialogFocusReturn focusBack;
     SearchDialog dialog(ds, title, showFilter, dialogParent());
     ModalDialogs::record({DialogKind::Search, title, title, mtCustom});
     int chosen = -1;
@@ -272,6 +273,7 @@ bool Procura(TClientDataSet *dataSet)
     if (!dataSet || !dataSet->Active()) {
         return false;
     }
+    DialogFocusReturn focusBack;
     FindDialog dialog(dataSet, dialogParent());
     ModalDialogs::record({DialogKind::Find, dialog.windowTitle(), dialog.windowTitle(), mtCustom});
     bool accepted = false;

@@ -104,7 +104,7 @@ TDBGrid::TDBGrid(QWidget *parent)
             return;
         }
         if (TColumn *c = Columns()->Items(section)) {
-            c->setWidth(newSize); // the user dragged the border
+            c->setWidth(qMax(0, newSize - gridLineWidth())); // the user dragged the border
         }
     });
     applyOptions();
@@ -193,7 +193,7 @@ void TDBGrid::applyColumnGeometry(int column)
         return;
     }
     m_resizingColumns = true;
-    horizontalHeader()->resizeSection(column, c->Width());
+    horizontalHeader()->resizeSection(column, c->Width() + gridLineWidth());
     setColumnHidden(column, !c->Visible());
     m_resizingColumns = false;
 }
@@ -217,7 +217,11 @@ void TDBGrid::applyOptions()
     verticalHeader()->setVisible(m_options & dgIndicator);
     horizontalHeader()->setSectionResizeMode((m_options & dgColumnResize) ? QHeaderView::Interactive
                                                                           : QHeaderView::Fixed);
-    setShowGrid((m_options & dgColLines) || (m_options & dgRowLines));
+    const bool lines = (m_options & dgColLines) || (m_options & dgRowLines);
+    if (lines != showGrid()) {
+        setShowGrid(lines);
+        applyColumnGeometry();
+    }
     setTabKeyNavigation(m_options & dgTabs);
     setSelectionBehavior((m_options & dgRowSelect) ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
     m_model->setEditable(m_options & dgEditing);
@@ -314,6 +318,14 @@ bool TDBGrid::commitText(const QModelIndex &index, const QString &text)
     }
     viewport()->update();
     return ok;
+}
+
+int TDBGrid::gridLineWidth() const
+{
+    // A column's width is its cell's: the line the view draws at the cell's
+    // right edge comes on top, so pictures placed in the cell land where the
+    // column's width says.
+    return showGrid() ? 1 : 0;
 }
 
 QRect TDBGrid::cellRect(int row, int column) const
@@ -525,6 +537,9 @@ bool TDBGrid::edit(const QModelIndex &index, EditTrigger trigger, QEvent *event)
     if (!wouldOpen) {
         return QTableView::edit(index, trigger, event);
     }
+    if (currentCellProtected()) {
+        return false;
+    }
     if (trigger == QAbstractItemView::AnyKeyPressed && event && event->type() == QEvent::KeyPress) {
         if (GridKeys::typedChar(static_cast<QKeyEvent *>(event)).isNull()
             && static_cast<QKeyEvent *>(event)->key() != Qt::Key_Backspace) {
@@ -559,6 +574,16 @@ bool TDBGrid::edit(const QModelIndex &index, EditTrigger trigger, QEvent *event)
     }
     // Opened without typing (F2): the row goes into edit state at the first change.
     return QTableView::edit(target, trigger, event);
+}
+
+bool TDBGrid::currentCellProtected()
+{
+    bool isProtected = false;
+    // A question that fails protects: an editor is the way to change a value.
+    if (OnCellProtected && !guarded(this, [&] { isProtected = OnCellProtected(this); })) {
+        return true;
+    }
+    return isProtected;
 }
 
 void TDBGrid::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint)

@@ -47,6 +47,8 @@ using TDrawColumnCellEvent = std::function<void(QObject *sender, QPainter &paint
 using TKeyEvent = std::function<void(QObject *sender, quint16 &key, Qt::KeyboardModifiers shift)>;
 // A typed character; setting it to 0 stops it.
 using TKeyPressEvent = std::function<void(QObject *sender, QChar &key)>;
+// A question about the grid's current cell.
+using TGridCellQuery = std::function<bool(QObject *sender)>;
 
 // Data grid over a TDataSource. The current row follows the record set and
 // the record set's current row follows the grid; a refused move (EAbort or an
@@ -104,6 +106,8 @@ public:
     int DrawingRow() const { return m_drawingRow; }
     // The 0-based row and the model index of a cell (for tests and tools).
     QRect cellRect(int row, int column) const;
+    // The line between cells, outside each cell's width (0 without lines).
+    int gridLineWidth() const;
 
     TGridNotifyEvent OnEnter;
     TGridNotifyEvent OnExit;
@@ -114,6 +118,9 @@ public:
     TKeyEvent OnKeyDown;
     TKeyPressEvent OnKeyPress;
     TGridNotifyEvent OnDblClick;
+    // True when the current cell must not change: no editor opens in it, so
+    // no key, paste or editor menu reaches its field.
+    TGridCellQuery OnCellProtected;
 
 signals:
     void editButtonClicked();
@@ -151,6 +158,7 @@ private:
     void selectColumn(int column, bool runColEnter);
     bool commitText(const QModelIndex &index, const QString &text);
     bool focusWithin() const;
+    bool currentCellProtected();
     void keyboardSearch(const QString &search) override;
     void fireEditButton();
     QRect editButtonRect(const QModelIndex &index) const;

@@ -8,6 +8,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -33,6 +34,25 @@ void commitEditors(QWidget *screen)
             Abort();
         }
     }
+}
+
+// A 16-pixel printer: paper going in at the top, the body, a sheet coming out.
+QIcon printerIcon()
+{
+    QPixmap picture(16, 16);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setPen(QColor(60, 60, 60));
+    painter.setBrush(Qt::white);
+    painter.drawRect(4, 1, 7, 5);
+    painter.setBrush(QColor(150, 150, 150));
+    painter.drawRoundedRect(1, 5, 13, 6, 1, 1);
+    painter.setBrush(Qt::white);
+    painter.drawRect(4, 9, 7, 5);
+    painter.drawLine(6, 11, 9, 11);
+    painter.fillRect(11, 7, 2, 1, QColor(40, 160, 40));
+    painter.end();
+    return QIcon(picture);
 }
 
 // Cancel throws away what is still in a cell editor, whatever the field
@@ -134,12 +154,18 @@ TfrmPadraoGrid::TfrmPadraoGrid(QWidget *parent)
         {sbtVerificar, QStyle::SP_BrowserReload},
         {sbtCancelar, QStyle::SP_DialogCancelButton},
         {sbtConfirmar, QStyle::SP_DialogApplyButton},
-        {sbtImprimir, QStyle::SP_DriveFDIcon},
-        {sbtAjuda, QStyle::SP_DialogHelpButton},
         {sbtFechar, QStyle::SP_DialogCloseButton},
     };
     for (const auto &[button, pixmap] : icons) {
         button->setIcon(standardIcon(this, pixmap));
+        button->setIconSize(QSize(16, 16));
+    }
+    // The style has no printer, and its help picture reads as "full screen":
+    // the desktop theme's pictures where there is one, else a printer drawn
+    // here and the style's question mark.
+    sbtImprimir->setIcon(QIcon::fromTheme(u"document-print"_s, printerIcon()));
+    sbtAjuda->setIcon(QIcon::fromTheme(u"help-contents"_s, standardIcon(this, QStyle::SP_MessageBoxQuestion)));
+    for (TButtonFlat *button : {sbtImprimir, sbtAjuda}) {
         button->setIconSize(QSize(16, 16));
     }
 
@@ -263,11 +289,25 @@ bool TfrmPadraoGrid::event(QEvent *event)
 
 void TfrmPadraoGrid::closeEvent(QCloseEvent *event)
 {
+    // A question that fails (an error in the handler) keeps the screen open:
+    // closing must never be the way work is lost.
+    bool canClose = true;
+    if (m_created && !m_destroyed && !guarded(this, [&] { FormCloseQuery(this, canClose); })) {
+        canClose = false;
+    }
+    if (!canClose) {
+        event->ignore();
+        return;
+    }
     finalize();
     event->accept();
 }
 
 void TfrmPadraoGrid::FormCreate(QObject *)
+{
+}
+
+void TfrmPadraoGrid::FormCloseQuery(QObject *, bool &)
 {
 }
 

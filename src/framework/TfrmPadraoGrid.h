@@ -114,6 +114,9 @@ public:
     // ---- handlers bound by name ----
     virtual void FormCreate(QObject *sender);
     virtual void FormDestroy(QObject *sender);
+    // Asked before the screen closes (toolbar, window frame, the host quitting);
+    // canClose false keeps it open. Base: closes.
+    virtual void FormCloseQuery(QObject *sender, bool &canClose);
     // Defaults act on dtsPadrao's record set: Insert, Edit, Delete after
     // confirmation, Procura, nothing, Cancel, Post.
     virtual void sbtIncluirClick(QObject *sender);

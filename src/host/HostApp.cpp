@@ -48,6 +48,7 @@ int runHost(QApplication &app, const QStringList &arguments)
     QString error;
     const std::unique_ptr<QSettings> settings = HostSettings::open();
     const bool settingsRead = HostSettings::load(*settings, &options, &error);
+    const HostOptions fromFiles = options;
     if (!parseHostOptions(arguments, &options, &error)) {
         const bool help = arguments.contains(u"--help"_s) || arguments.contains(u"-h"_s);
         printLine(help ? stdout : stderr, error);
@@ -67,6 +68,15 @@ int runHost(QApplication &app, const QStringList &arguments)
         // No one to answer a box: errors go to the terminal.
         setErrorDisplay([](const QString &text, QWidget *) { printLine(stderr, u"Erro: "_s + text); });
     }
+    // A pin belongs to the server it was given for: another server named on
+    // the command line without a pin of its own goes without the files'.
+    const auto sameSecurity = [](const RpcSecurity &a, const RpcSecurity &b) {
+        return a.tls == b.tls && a.caFile == b.caFile && a.fingerprint == b.fingerprint;
+    };
+    if ((options.serverHost != fromFiles.serverHost || options.serverPort != fromFiles.serverPort)
+        && sameSecurity(options.serverSecurity, fromFiles.serverSecurity)) {
+        options.serverSecurity = RpcSecurity();
+    }
     setLookupDatabaseOptions(options.lookupDb);
     setLookupDatabaseHint(HostSettings::lookupHint(*settings));
 
@@ -77,6 +87,7 @@ int runHost(QApplication &app, const QStringList &arguments)
 
     DeviceToken::setStore(settings.get());
     LoginResult login;
+    bool chosenInDialog = false;
     QString host = options.serverHost;
     int port = options.serverPort;
     QString operatorCode = options.operatorCode;
@@ -93,9 +104,11 @@ int runHost(QApplication &app, const QStringList &arguments)
             return 1;
         }
         LoginDialog dialog(options.loginModule);
-        dialog.setSecurity(options.serverSecurity);
-        if (!host.isEmpty()) {
-            dialog.setServer(u"%1:%2"_s.arg(host).arg(port));
+        const QString shown = host.isEmpty() ? QString() : u"%1:%2"_s.arg(host).arg(port);
+        dialog.setSecurity(options.serverSecurity, shown);
+        dialog.setServer(shown);
+        if (options.lookupDb.isEmpty()) {
+            dialog.setNotice(HostSettings::noLookupNotice());
         }
         dialog.setOperator(operatorCode);
         dialog.setMessage(login.error);
@@ -103,12 +116,16 @@ int runHost(QApplication &app, const QStringList &arguments)
             return 0;
         }
         login = dialog.result();
+        chosenInDialog = u"%1:%2"_s.arg(dialog.host()).arg(dialog.port()) != shown;
+        if (chosenInDialog) {
+            options.serverSecurity = RpcSecurity(); // as the dialog logged in to it
+        }
         host = dialog.host();
         port = dialog.port();
         operatorCode = dialog.operatorCode();
         password = dialog.password();
     }
-    HostSettings::rememberLogin(*settings, host, port, operatorCode);
+    HostSettings::rememberLogin(*settings, host, port, operatorCode, chosenInDialog);
     setSession({operatorCode, password, host, port, options.serverSecurity, login.token});
     window.setSessionText(u"Operador: %1 (%2)   Unidade: %3   Servidor: %4:%5"_s.arg(operatorCode, login.operatorName,
                                                                                       login.unitName, host)

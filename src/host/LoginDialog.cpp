@@ -63,9 +63,29 @@ void LoginDialog::setOperator(const QString &code)
     }
 }
 
+void LoginDialog::setNotice(const QString &text)
+{
+    if (m_notice == nullptr) {
+        m_notice = new QLabel(this);
+        m_notice->setObjectName(u"lblAviso"_s);
+        m_notice->setWordWrap(true);
+        static_cast<QVBoxLayout *>(layout())->insertWidget(0, m_notice);
+    }
+    m_notice->setText(text);
+}
+
 void LoginDialog::setMessage(const QString &text)
 {
     m_message->setText(text);
+    // A long message (a certificate's pin, say) is read whole: the dialog
+    // grows to wrap it instead of squeezing the fields and cutting it off.
+    if (QLayout *box = layout()) {
+        box->activate();
+        const int needed = box->totalHeightForWidth(width());
+        if (needed > height()) {
+            resize(width(), needed);
+        }
+    }
 }
 
 QString LoginDialog::operatorCode() const
@@ -87,7 +107,8 @@ void LoginDialog::accept()
         return;
     }
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    m_result = checkLogin(m_host, m_port, operatorCode(), password(), m_remoteModule, m_security);
+    const bool sameServer = u"%1:%2"_s.arg(m_host).arg(m_port) == m_securityServer;
+    m_result = checkLogin(m_host, m_port, operatorCode(), password(), m_remoteModule, sameServer ? m_security : RpcSecurity());
     QGuiApplication::restoreOverrideCursor();
     if (!m_result.ok) {
         setMessage(m_result.error);

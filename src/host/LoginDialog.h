@@ -18,7 +18,14 @@ public:
     void setServer(const QString &hostAndPort);
     void setOperator(const QString &code);
     void setMessage(const QString &text);
-    void setSecurity(const RpcSecurity &security) { m_security = security; }
+    // How to trust forServer; another server typed in the dialog goes without it.
+    void setSecurity(const RpcSecurity &security, const QString &forServer)
+    {
+        m_security = security;
+        m_securityServer = forServer;
+    }
+    // A standing notice above the fields, for the person logging in.
+    void setNotice(const QString &text);
 
     QString host() const { return m_host; }
     int port() const { return m_port; }
@@ -38,4 +45,6 @@ private:
     int m_port = 0;
     LoginResult m_result;
     RpcSecurity m_security;
+    QString m_securityServer;
+    QLabel *m_notice = nullptr;
 };

@@ -182,6 +182,16 @@ const QList<Migration> &migrations()
              u"CREATE FUNCTION PARAM(V TEXT) RETURNS TABLE(PARAM TEXT) "
              "LANGUAGE SQL IMMUTABLE AS $$ SELECT V $$"_s,
          }},
+        // Removing a periodicity, a group or an operator first asks whether a
+        // task still uses it.
+        {2,
+         {
+             u"CREATE INDEX ATIVIDADEFILIAL_PERIENTR ON ATIVIDADEFILIAL (CDPERIENTR)"_s,
+             u"CREATE INDEX RESPATIVFILIAL_GRUPO ON RESPATIVFILIAL (CDGRUPOPER)"_s,
+             u"CREATE INDEX RESPATIVFILIAL_OPER ON RESPATIVFILIAL (CDOPERADOR)"_s,
+             u"CREATE INDEX GRUPOPEROPER_OPERADOR ON GRUPOPEROPER (CDOPERADOR)"_s,
+         },
+         {}},
     };
     return list;
 }

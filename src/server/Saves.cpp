@@ -208,12 +208,14 @@ bool hasExecuted(QSqlDatabase &db, const QString &column, qint64 key)
 
 QString conflictChangedText()
 {
-    return u"O registro foi alterado por outro usuário depois que foi lido. Atualize a tela e refaça a alteração; nada foi gravado."_s;
+    return u"O registro foi alterado por outro usuário depois que foi lido; nada foi gravado. Para ver o registro atual, "
+             "clique em Cancelar e responda Sim (ou, sem alterações pendentes, em Verificar) e refaça a alteração."_s;
 }
 
 QString conflictDeletedText()
 {
-    return u"O registro foi excluído por outro usuário depois que foi lido. Atualize a tela; nada foi gravado."_s;
+    return u"O registro foi excluído por outro usuário depois que foi lido; nada foi gravado. Para ver a tela atual, "
+             "clique em Cancelar e responda Sim (ou, sem alterações pendentes, em Verificar)."_s;
 }
 
 QString otherUnitText()

@@ -18,12 +18,15 @@
 #include "Database.h"
 #include "DateTime.h"
 #include "RdmProcessoUnidade.h"
+#include "ReferenceCommands.h"
 #include "RpcClient.h"
 #include "RpcServer.h"
 #include "SchemaCheck.h"
+#include "ServiceAccount.h"
 #include "ServerClock.h"
 #include "ServerLog.h"
 #include "SignalWatcher.h"
+#include "TerminalPassword.h"
 
 using namespace Qt::StringLiterals;
 
@@ -184,11 +187,6 @@ int countOption(const QCommandLineParser &parser, const QString &name, int fallb
     return value;
 }
 
-QString readPassword()
-{
-    QTextStream in(stdin);
-    return in.readLine();
-}
 
 int runAdmin(const QCommandLineParser &parser, const Settings &settings)
 {
@@ -210,13 +208,20 @@ int runAdmin(const QCommandLineParser &parser, const Settings &settings)
         out << u"Unidade %1 gravada.\n"_s.arg(parser.value(u"add-unit"_s));
     }
     if (parser.isSet(u"add-operator"_s)) {
-        const QString password = parser.isSet(u"password"_s) ? parser.value(u"password"_s) : readPassword();
+        const QString password = parser.isSet(u"password"_s)
+            ? parser.value(u"password"_s)
+            : TerminalPassword::read(u"Senha do operador %1: "_s.arg(parser.value(u"add-operator"_s)));
         Admin::addOperator(db, parser.value(u"add-operator"_s), parser.value(u"name"_s), parser.value(u"unit"_s), password);
         out << u"Operador %1 gravado.\n"_s.arg(parser.value(u"add-operator"_s));
     }
+    if (ReferenceCommands::requested(parser)) {
+        ReferenceCommands::run(parser, db, out);
+    }
     if (parser.isSet(u"large-unit"_s)) {
         const QString unit = parser.value(u"large-unit"_s);
-        const QString password = parser.isSet(u"password"_s) ? parser.value(u"password"_s) : readPassword();
+        const QString password = parser.isSet(u"password"_s)
+            ? parser.value(u"password"_s)
+            : TerminalPassword::read(u"Senha dos operadores da unidade %1: "_s.arg(unit));
         const Admin::LargeUnit made = Admin::loadLargeUnit(db, unit, countOption(parser, u"processes"_s, 1000),
                                                            countOption(parser, u"tasks"_s, 20),
                                                            countOption(parser, u"responsibles"_s, 5), password);
@@ -278,18 +283,50 @@ void requireSafeListening(const Settings &settings, const QSslConfiguration &tls
 {
     if (tls.isNull() && !settings.address.isLoopback() && !settings.allowPlain) {
         throw EDatabaseError(u"sem TLS o servidor só escuta no endereço local (127.0.0.1 ou ::1); para %1 informe "
-                             "--tls-cert e --tls-key (scripts/make-cert.sh gera um par), ou --allow-plain se a rede "
+                             "--tls-cert e --tls-key (pru-make-cert, ou scripts/make-cert.sh, gera um par), ou --allow-plain se a rede "
                              "já for protegida de outra forma"_s.arg(settings.addressText));
+    }
+}
+
+// Run as root (sudo ... --check-config), the files are also tried as the
+// service's own user, who is the one that reads them at the start.
+void requireServiceAccess(const Settings &settings, const QString &configFile, QTextStream &out)
+{
+    QStringList files;
+    for (const QString &file : {configFile, settings.certificateFile, settings.keyFile}) {
+        if (!file.isEmpty()) {
+            files << file;
+        }
+    }
+    QStringList folders;
+    if (settings.database.engine == DatabaseConfig::Engine::SQLite) {
+        folders << QFileInfo(settings.database.sqliteFile).absolutePath();
+        for (const QString &file : {settings.database.sqliteFile, Database::credentialsFile(settings.database.sqliteFile)}) {
+            if (QFileInfo::exists(file)) {
+                folders << file;
+            }
+        }
+    }
+    const QString user = ServiceAccount::serviceUser;
+    bool checked = false;
+    const QStringList problems = ServiceAccount::unreachable(user, files, folders, &checked);
+    if (!problems.isEmpty()) {
+        throw EDatabaseError(u"o usuário %1, com que o serviço roda, não consegue %2"_s.arg(user, problems.join(u"; "_s)));
+    }
+    if (checked) {
+        out << u"o usuário %1 do serviço lê %2%3\n"_s.arg(user, files.join(u", "_s),
+                                                       folders.isEmpty() ? QString() : u" e grava em "_s + folders.join(u", "_s));
     }
 }
 
 // What a start would refuse, said without opening the database or the port:
 // for a site checking its configuration file before it restarts the service.
-int checkConfig(const Settings &settings)
+int checkConfig(const Settings &settings, const QString &configFile)
 {
     const QSslConfiguration tls = tlsConfiguration(settings);
     requireSafeListening(settings, tls);
     QTextStream out(stdout);
+    requireServiceAccess(settings, configFile, out);
     if (settings.database.engine == DatabaseConfig::Engine::SQLite) {
         const QFileInfo file(settings.database.sqliteFile);
         if (file.isRelative()) {
@@ -332,7 +369,8 @@ int serve(QCoreApplication &app, const Settings &settings)
         ? u"sem TLS"_s
         : u"TLS, certificado SHA-256 %1"_s.arg(RpcSecurity::formatFingerprint(
               tls.localCertificate().digest(QCryptographicHash::Sha256)));
-    qCInfo(lcServer).noquote() << u"iniciado: %1 em %2:%3, %4, %5"_s.arg(RdmProcessoUnidade::serverName, settings.addressText)
+    qCInfo(lcServer).noquote() << u"iniciado: %1 versão %2 em %3:%4, %5, %6"_s.arg(RdmProcessoUnidade::serverName,
+                                                                               QCoreApplication::applicationVersion(), settings.addressText)
                                       .arg(server.port()).arg(settings.database.describe(), security);
     SignalWatcher watcher;
     int stopSignal = 0;
@@ -363,7 +401,7 @@ int run(QCoreApplication &app)
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({
-        {{u"c"_s, u"config"_s}, u"Arquivo de configuração (INI: [server] address, port; [database] sqlite, postgresql)."_s, u"arquivo"_s},
+        {{u"c"_s, u"config"_s}, u"Arquivo de configuração (INI: [server] address, port, allowPlain; [database] sqlite, postgresql; [tls] certificate, key)."_s, u"arquivo"_s},
         {u"address"_s, u"Endereço de escuta (padrão 127.0.0.1)."_s, u"endereço"_s},
         {u"port"_s, u"Porta de escuta (padrão 8787; 0 escolhe uma livre)."_s, u"porta"_s},
         {u"port-file"_s, u"Ao começar a escutar, grava \"endereço porta\" nesse arquivo (para programas); apagado ao encerrar."_s, u"arquivo"_s},
@@ -382,14 +420,15 @@ int run(QCoreApplication &app)
         {u"processes"_s, u"Processos da unidade grande (padrão 1000)."_s, u"número"_s},
         {u"tasks"_s, u"Tarefas de cada processo da unidade grande (padrão 20)."_s, u"número"_s},
         {u"responsibles"_s, u"Responsáveis de cada tarefa da unidade grande (padrão 5: um grupo e operadores)."_s, u"número"_s},
-        {u"name"_s, u"Nome, para --add-unit e --add-operator."_s, u"nome"_s},
+        {u"name"_s, u"Nome, para --add-unit, --add-operator, --add-group e --add-periodicity."_s, u"nome"_s},
         {u"unit"_s, u"Unidade, para --add-operator."_s, u"código"_s},
         {u"password"_s, u"Senha, para --add-operator e --large-unit."_s, u"senha"_s},
         {u"generate-day"_s, u"Gera as atividades de um dia (AAAA-MM-DD ou \"hoje\") e termina."_s, u"data"_s},
         {u"mark-executed"_s, u"Marca uma atividade (NRATIVIDADEDIA) como executada (com --operator) e termina."_s, u"número"_s},
-        {u"operator"_s, u"Operador que executou, para --mark-executed (padrão SUPERVISOR)."_s, u"código"_s},
+        {u"operator"_s, u"Operador: o que executou, para --mark-executed (padrão SUPERVISOR); o membro, para --add-member e --remove-member."_s, u"código"_s},
         {u"list-activities"_s, u"Lista as atividades de um dia (AAAA-MM-DD ou \"hoje\") e termina."_s, u"data"_s},
     });
+    parser.addOptions(ReferenceCommands::options());
     parser.process(app);
     ServerLog::installProgramHandler();
     if (!parser.positionalArguments().isEmpty()) {
@@ -398,11 +437,11 @@ int run(QCoreApplication &app)
     }
     const bool admin = parser.isSet(u"create-db"_s) || parser.isSet(u"demo"_s) || parser.isSet(u"add-unit"_s)
         || parser.isSet(u"add-operator"_s) || parser.isSet(u"large-unit"_s) || parser.isSet(u"generate-day"_s)
-        || parser.isSet(u"mark-executed"_s) || parser.isSet(u"list-activities"_s);
+        || parser.isSet(u"mark-executed"_s) || parser.isSet(u"list-activities"_s) || ReferenceCommands::requested(parser);
     try {
         const Settings settings = readSettings(parser);
         if (parser.isSet(u"check-config"_s)) {
-            return checkConfig(settings);
+            return checkConfig(settings, parser.value(u"config"_s));
         }
         if (admin) {
             return runAdmin(parser, settings);

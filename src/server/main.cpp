@@ -2,6 +2,7 @@
 #include <sys/resource.h>
 #include <QCoreApplication>
 
+#include "PruVersion.h"
 #include "ServerMain.h"
 
 int main(int argc, char *argv[])
@@ -12,6 +13,6 @@ int main(int argc, char *argv[])
     ::setrlimit(RLIMIT_CORE, &noCore);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pru_server"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(pruVersion));
     return ServerMain::run(app);
 }

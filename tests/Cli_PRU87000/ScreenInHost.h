@@ -12,6 +12,7 @@
 
 #include "FrameworkServices.h"
 #include "HostMainWindow.h"
+#include "ModalDialogs.h"
 #include "TDBGrid.h"
 #include "TfrmProcessoUnidade.h"
 
@@ -36,7 +37,13 @@ public:
     {
         setChildWindowPresenter({});
         setMainWindow(nullptr);
-        // The screen goes with its child window, closed as the user closes it.
+        // The screen goes with its child window, closed as the user closes it;
+        // closing with changes pending asks first, and the test's work is over.
+        if (screen && screen->hasPendingChanges()) {
+            ModalDialogs::clearAnswers();
+            ModalDialogs::answerNext(QStringLiteral("Sim"));
+            ModalDialogs::answerNext(QStringLiteral("OK"));
+        }
         if (QMdiSubWindow *sub = subWindow()) {
             sub->close();
         }

@@ -168,6 +168,30 @@ private:
 };
 
 #include <QApplication>
+#include <QTest>
+
+#include "Packet.h"
+
+// The values of one field in the deltas the screen sends through a save
+// method, as they leave the screen: the server fills or fixes some of them
+// itself, which would hide a screen that stopped doing so.
+inline std::shared_ptr<QStringList> watchSentField(ScreenTestServer &server, const QString &method,
+                                                   const QString &field)
+{
+    auto seen = std::make_shared<QStringList>();
+    server.setOverride(method, [method, field, seen](const QCborArray &args, SessionHandler &inner) {
+        const DeltaPacket delta = DeltaPacket::decode(args.at(0).toByteArray());
+        for (qsizetype i = 0; i < delta.fields.size(); ++i) {
+            if (delta.fields.at(i).name == field) {
+                for (const DeltaEntry &entry : delta.entries) {
+                    *seen << entry.current.value(i).toString();
+                }
+            }
+        }
+        return inner.call(method, args);
+    });
+    return seen;
+}
 #include <QTimer>
 #include <QWidget>
 
@@ -195,6 +219,20 @@ private:
     QTimer m_timer;
     QStringList m_unanswered;
 };
+
+// Answers the next real dialog as a person does: once it is on screen, the
+// key is pressed in it. No window manager stands in between, so whatever the
+// focus does afterwards is the program's own doing.
+inline void pressInNextDialog(Qt::Key key, int triesLeft = 200)
+{
+    QTimer::singleShot(10, [key, triesLeft] {
+        if (QWidget *modal = QApplication::activeModalWidget()) {
+            QTest::keyClick(modal->focusWidget() ? modal->focusWidget() : modal, key);
+        } else if (triesLeft > 0) {
+            pressInNextDialog(key, triesLeft - 1);
+        }
+    });
+}
 
 // What every screen test starts from: a fresh server, a watchdog over modal
 // dialogs, and no answers or shown dialogs left by an earlier test.

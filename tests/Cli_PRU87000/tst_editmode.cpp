@@ -38,6 +38,7 @@ private slots:
     void deleteAsksByGrid_data();
     void deleteAsksByGrid();
     void deletingAnOperatorSavesAtOnceAndKeepsTheTask();
+    void cancelUndoesTheTypedRowThenAsks_data();
     void cancelUndoesTheTypedRowThenAsks();
     void confirmWithNothingPendingReloadsOnly();
     void confirmingOperatorsKeepsTheTask();
@@ -402,35 +403,51 @@ void TestEditMode::deletingAnOperatorSavesAtOnceAndKeepsTheTask()
     QVERIFY(bool(screen->cdsTarefas->AfterScroll));
 }
 
+void TestEditMode::cancelUndoesTheTypedRowThenAsks_data()
+{
+    QTest::addColumn<QString>("gridName");
+    QTest::addColumn<QString>("field"); // changed in two rows
+    QTest::addColumn<QString>("reload");
+    QTest::newRow("processes") << u"dbgPadrao"_s << u"NMPROCESSOFILIAL"_s << u"GetProcessos"_s;
+    QTest::newRow("tasks") << u"dbgTarefas"_s << u"NMATIVIDADEFILIAL"_s << u"GetTarefas"_s;
+    QTest::newRow("responsibles") << u"dbgOperadores"_s << u"IDVALIDA"_s << u"GetOperadores"_s;
+}
+
 void TestEditMode::cancelUndoesTheTypedRowThenAsks()
 {
+    QFETCH(QString, gridName);
+    QFETCH(QString, field);
+    QFETCH(QString, reload);
     TfrmProcessoUnidade *screen = open();
-    QVERIFY(enter(screen->dbgTarefas));
-    const int tasks = screen->cdsTarefas->RecordCount();
-    const QString firstName = screen->cdsTarefas->FieldByName(u"NMATIVIDADEFILIAL"_s)->AsString();
+    auto *grid = screen->findChild<TDBGrid *>(gridName);
+    QVERIFY(enter(grid));
+    TClientDataSet *level = grid->dataSet();
+    const int rows = level->RecordCount();
+    QVERIFY(rows >= 2);
+    const QString firstValue = level->FieldByName(field)->AsString();
 
     // A new row alone: one Cancel removes it, without a question, and browsing returns.
     screen->sbtIncluir->click();
-    QCOMPARE(screen->cdsTarefas->State(), TDataSetState::dsInsert);
+    QCOMPARE(level->State(), TDataSetState::dsInsert);
     QVERIFY(screen->isEditing());
     ModalDialogs::clearShown();
     screen->sbtCancelar->click();
     QCOMPARE(ModalDialogs::shown().size(), 0);
-    QCOMPARE(screen->cdsTarefas->RecordCount(), tasks);
+    QCOMPARE(level->RecordCount(), rows);
     QVERIFY(!screen->isEditing());
     QVERIFY(!screen->sbtCancelar->isEnabled());
 
     // With a posted change pending the first Cancel keeps editing...
     screen->sbtAlterar->click();
-    screen->cdsTarefas->FieldByName(u"NMATIVIDADEFILIAL"_s)->setAsString(u"Alterada e não confirmada"_s);
-    screen->cdsTarefas->Post();
+    level->FieldByName(field)->setAsString(u"S"_s);
+    level->Post();
     // Typing into another row starts its edit (Include and Alter are off now).
-    screen->cdsTarefas->Next();
-    screen->cdsTarefas->Edit();
-    screen->cdsTarefas->FieldByName(u"NMATIVIDADEFILIAL"_s)->setAsString(u"Digitada"_s);
+    level->Next();
+    level->Edit();
+    level->FieldByName(field)->setAsString(u"N"_s);
     screen->sbtCancelar->click();
-    QCOMPARE(screen->cdsTarefas->State(), TDataSetState::dsBrowse);
-    QCOMPARE(screen->cdsTarefas->ChangeCount(), 1);
+    QCOMPARE(level->State(), TDataSetState::dsBrowse);
+    QCOMPARE(level->ChangeCount(), 1);
     QVERIFY(screen->isEditing());
     QCOMPARE(ModalDialogs::shown().size(), 0);
 
@@ -439,16 +456,16 @@ void TestEditMode::cancelUndoesTheTypedRowThenAsks()
     screen->sbtCancelar->click();
     QCOMPARE(ModalDialogs::shown().size(), 1);
     QCOMPARE(ModalDialogs::shown().last().text, screen->BaseMessages()->Msg(u"Canc"_s));
-    QCOMPARE(screen->cdsTarefas->ChangeCount(), 1);
+    QCOMPARE(level->ChangeCount(), 1);
     QVERIFY(screen->isEditing());
 
     // ...and "Sim" reloads the level from the server and browses again.
     m_server->clearCalls();
     ModalDialogs::answerNext(u"Sim"_s);
     screen->sbtCancelar->click();
-    QCOMPARE(m_server->calls().first(), u"GetTarefas"_s);
-    QCOMPARE(screen->cdsTarefas->ChangeCount(), 0);
-    QVERIFY(screen->cdsTarefas->Locate(u"NMATIVIDADEFILIAL"_s, firstName));
+    QCOMPARE(m_server->calls().first(), reload);
+    QCOMPARE(level->ChangeCount(), 0);
+    QVERIFY(level->Locate(field, firstValue));
     QVERIFY(!screen->isEditing());
     QVERIFY(screen->dbgPadrao->isEnabled());
 }

@@ -4,6 +4,7 @@
 // cells and the redefinition of the day's activities. The server is the real
 // one, on unit 0003, with its date fixed on 10/03/2025.
 
+#include <QClipboard>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSqlError>
@@ -247,6 +248,8 @@ void TestProcessos::newProcessDefaults()
     TfrmProcessoUnidade *screen = open();
     QCOMPARE(screen->cdsTarefas->RecordCount(), 1);
     QCOMPARE(screen->cdsOperadores->RecordCount(), 1);
+    // Include from another column: the name cell takes the focus.
+    ScreenInHost::clickCell(screen->dbgPadrao, 0, kStart);
     ScreenInHost::click(screen->sbtIncluir);
     QCOMPARE(screen->cdsProcessos->State(), TDataSetState::dsInsert);
     QCOMPARE(screen->cdsProcessos->FieldByName(u"IDSITUACAO"_s)->AsString(), u"S"_s);
@@ -288,6 +291,7 @@ void TestProcessos::postRules()
     QFETCH(QString, refusal);
     QFETCH(QString, focus);
     TfrmProcessoUnidade *screen = open();
+    const auto sentOperator = watchSentField(*m_server, u"SetProcessos"_s, u"CDOPERATU"_s);
     startNewProcess(name);
     m_host->key(Qt::Key_Tab);
     typeDate(start);
@@ -304,6 +308,7 @@ void TestProcessos::postRules()
         QCOMPARE(ModalDialogs::shown().size(), 0);
         QCOMPARE(screen->cdsProcessos->State(), TDataSetState::dsBrowse);
         QCOMPARE(storedCount(u"PROCESSOFILIAL"_s, u"NMPROCESSOFILIAL"_s, name), 1);
+        QCOMPARE(*sentOperator, QStringList{u"NOVATO"_s}); // the post names who changed it
         return;
     }
     QCOMPARE(lastShown(), msg(refusal));
@@ -401,6 +406,13 @@ void TestProcessos::typedDates()
         QCOMPARE(start->AsDateTime(), dayOf(date));
     } else {
         QVERIFY(start->IsNull());
+    }
+    if (!shownText.isEmpty()) {
+        // The refused cell takes the date again at once, from the mask's start.
+        m_host->type(u"06052025"_s);
+        m_host->key(Qt::Key_Tab);
+        QCOMPARE(screen->dbgPadrao->SelectedIndex(), kEnd);
+        QCOMPARE(start->AsDateTime(), dayOf(QDate(2025, 5, 6)));
     }
     ScreenInHost::click(screen->sbtCancelar);
 }
@@ -511,9 +523,8 @@ void TestProcessos::situationPicture()
     addProcess(u"Situação"_s, serverDay(-5), {}, situation);
     TfrmProcessoUnidade *screen = open();
     TDBGrid *grid = screen->dbgPadrao;
-    // A cell 30 pixels wide; the grid line lies beyond it.
-    grid->Columns()->Items(kSituation)->setWidth(30 + (grid->showGrid() ? 1 : 0));
-    QCoreApplication::processEvents();
+    // The column as the screen defines it: its 30 pixels are the cell's, the grid line lies beyond.
+    QCOMPARE(grid->Columns()->Items(kSituation)->Width(), 30);
     const QRect cell = grid->cellRect(1, kSituation);
     QCOMPARE(cell.width(), 30);
     const QImage shot = grid->viewport()->grab(cell).toImage().convertToFormat(QImage::Format_RGB32);
@@ -533,6 +544,11 @@ void TestProcessos::situationPicture()
             }
         }
     }
+    // The situation is the server's to set: typing in its cell opens no editor.
+    ScreenInHost::clickCell(grid, 1, kSituation);
+    m_host->type(u"S"_s);
+    QVERIFY(!grid->EditorMode());
+    QCOMPARE(screen->cdsProcessos->State(), TDataSetState::dsBrowse);
 }
 
 void TestProcessos::lastUpdateText_data()
@@ -602,10 +618,15 @@ void TestProcessos::protectedDateCells()
     if (isProtected) {
         QCOMPARE(screen->cdsProcessos->State(), state);
         QVERIFY(!grid->EditorMode());
-        // An editor opened without typing still takes no digit, and Enter closes it.
+        // No editor opens at all, so no key or paste route reaches the field.
+        QGuiApplication::clipboard()->setText(u"01/01/2099"_s);
         m_host->key(Qt::Key_F2);
-        QVERIFY(grid->EditorMode());
+        QVERIFY(!grid->EditorMode());
         m_host->type(u"2"_s);
+        m_host->key(Qt::Key_Backspace);
+        m_host->key(Qt::Key_Delete);
+        m_host->key(Qt::Key_V, Qt::ControlModifier);
+        m_host->key(Qt::Key_Insert, Qt::ShiftModifier);
         m_host->key(Qt::Key_Return);
         QVERIFY(!grid->EditorMode());
         QCOMPARE(field->AsString(), before);

@@ -2,6 +2,7 @@
 // toolbar buttons clicked, text typed into the grids, answers given to the
 // questions as a person gives them.
 
+#include <QAction>
 #include <QPointer>
 #include <QSqlQuery>
 #include <QtTest>
@@ -24,11 +25,16 @@ private slots:
     void cleanup();
 
     void newProcessConfirmedByMouseIsStored();
+    void cancelByMouseDropsTheNewRow_data();
     void cancelByMouseDropsTheNewRow();
     void includeByMouseStartsInTheFocusedGrid_data();
     void includeByMouseStartsInTheFocusedGrid();
     void deleteByMouseAsksThenDeletes();
     void cancelDropsAFieldsRefusedText();
+    void selectionShowsWhereCommandsAct_data();
+    void selectionShowsWhereCommandsAct();
+    void closingAsksWhileChangesWait_data();
+    void closingAsksWhileChangesWait();
     void ctrlDeleteDeletesNothing_data();
     void ctrlDeleteDeletesNothing();
 
@@ -95,20 +101,48 @@ void TestScreenInHost::newProcessConfirmedByMouseIsStored()
     QVERIFY(!screen->sbtConfirmar->isEnabled());
 }
 
+void TestScreenInHost::cancelByMouseDropsTheNewRow_data()
+{
+    QTest::addColumn<QString>("gridName");
+    QTest::newRow("process") << u"dbgPadrao"_s;
+    QTest::newRow("task") << u"dbgTarefas"_s;
+    QTest::newRow("responsible") << u"dbgOperadores"_s;
+}
+
 void TestScreenInHost::cancelByMouseDropsTheNewRow()
 {
+    QFETCH(QString, gridName);
     TfrmProcessoUnidade *screen = m_host->screen;
-    const int processes = screen->cdsProcessos->RecordCount();
-    ScreenInHost::clickCell(screen->dbgPadrao, 0, 0);
+    auto *grid = screen->findChild<TDBGrid *>(gridName);
+    ScreenInHost::clickCell(grid, 0, 0);
+    // What each level shows for the row the cursor comes back to.
+    const QList<int> before{screen->cdsProcessos->RecordCount(), screen->cdsTarefas->RecordCount(),
+                            screen->cdsOperadores->RecordCount(), screen->cdsVdOperadores->RecordCount()};
     ScreenInHost::click(screen->sbtIncluir);
     m_host->type(u"Nunca gravado"_s);
     ModalDialogs::clearShown();
     ScreenInHost::click(screen->sbtCancelar);
-    QCOMPARE(screen->cdsProcessos->State(), TDataSetState::dsBrowse);
-    QCOMPARE(screen->cdsProcessos->RecordCount(), processes);
+    QCOMPARE(grid->dataSet()->State(), TDataSetState::dsBrowse);
+    // The cursor is back on a row: the levels below it are loaded again.
+    QCOMPARE((QList<int>{screen->cdsProcessos->RecordCount(), screen->cdsTarefas->RecordCount(),
+                         screen->cdsOperadores->RecordCount(), screen->cdsVdOperadores->RecordCount()}),
+             before);
     QCOMPARE(ModalDialogs::shown().size(), 0);
     QVERIFY(!screen->isEditing());
     QCOMPARE(storedProcesses(u"Nunca gravado"_s), 0);
+    if (grid == screen->dbgPadrao) {
+        // A new task then takes the order after the process's last one.
+        TClientDataSet *tasks = screen->cdsTarefas;
+        double last = 0;
+        for (int row = 0; row < tasks->rowCount(); ++row) {
+            last = qMax(last, tasks->valueAt(row, tasks->FieldByName(u"NRORDENAATIVIDADE"_s)->Index()).toDouble());
+        }
+        QVERIFY(last > 0);
+        ScreenInHost::clickCell(screen->dbgTarefas, 0, 1);
+        ScreenInHost::click(screen->sbtIncluir);
+        QCOMPARE(tasks->FieldByName(u"NRORDENAATIVIDADE"_s)->AsFloat(), last + 1);
+        ScreenInHost::click(screen->sbtCancelar);
+    }
 }
 
 void TestScreenInHost::includeByMouseStartsInTheFocusedGrid_data()
@@ -181,6 +215,96 @@ void TestScreenInHost::cancelDropsAFieldsRefusedText()
     QCOMPARE(screen->cdsProcessos->State(), TDataSetState::dsBrowse);
     QCOMPARE(screen->cdsProcessos->RecordCount(), processes);
     QVERIFY(!screen->isEditing());
+}
+
+void TestScreenInHost::selectionShowsWhereCommandsAct_data()
+{
+    QTest::addColumn<QString>("gridName");
+    QTest::addColumn<QStringList>("selected"); // the grids whose current cell shows the selection colour
+    QTest::newRow("processes") << u"dbgPadrao"_s << QStringList{u"dbgPadrao"_s, u"dbgTarefas"_s};
+    QTest::newRow("tasks") << u"dbgTarefas"_s << QStringList{u"dbgTarefas"_s};
+    QTest::newRow("operators") << u"dbgOperadores"_s << QStringList{u"dbgTarefas"_s, u"dbgOperadores"_s};
+}
+
+void TestScreenInHost::selectionShowsWhereCommandsAct()
+{
+    QFETCH(QString, gridName);
+    QFETCH(QStringList, selected);
+    TfrmProcessoUnidade *screen = m_host->screen;
+    ScreenInHost::clickCell(screen->findChild<TDBGrid *>(gridName), 0, 1);
+    QStringList shown;
+    for (TDBGrid *grid : {screen->dbgPadrao, screen->dbgTarefas, screen->dbgOperadores}) {
+        const QRect cell = grid->cellRect(grid->currentIndex().row(), grid->currentIndex().column());
+        const QImage shot = grid->viewport()->grab(cell).toImage();
+        const QPalette &palette = grid->palette();
+        // Selected: most of the cell near the selection colour (the style shades
+        // a focused selection a little; text and focus frame aside).
+        const QColor highlight = palette.color(QPalette::Active, QPalette::Highlight);
+        int highlighted = 0;
+        for (int y = 0; y < shot.height(); ++y) {
+            for (int x = 0; x < shot.width(); ++x) {
+                const QColor pixel = shot.pixelColor(x, y);
+                highlighted += qAbs(pixel.red() - highlight.red()) + qAbs(pixel.green() - highlight.green())
+                                   + qAbs(pixel.blue() - highlight.blue())
+                               < 24;
+            }
+        }
+        if (highlighted * 2 > shot.width() * shot.height()) {
+            shown << grid->objectName();
+        }
+    }
+    QCOMPARE(shown, selected);
+}
+
+void TestScreenInHost::closingAsksWhileChangesWait_data()
+{
+    QTest::addColumn<QString>("route");
+    QTest::addColumn<QString>("answer"); // empty: nothing pending, no question
+    QTest::newRow("toolbar, nothing pending") << u"Fechar"_s << QString();
+    QTest::newRow("toolbar, kept") << u"Fechar"_s << u"Não"_s;
+    QTest::newRow("window frame, dropped") << u"frame"_s << u"Sim"_s;
+    QTest::newRow("window frame, kept") << u"frame"_s << u"Não"_s;
+    QTest::newRow("host quits, kept") << u"Sair"_s << u"Não"_s;
+    QTest::newRow("host quits, dropped") << u"Sair"_s << u"Sim"_s;
+}
+
+void TestScreenInHost::closingAsksWhileChangesWait()
+{
+    QFETCH(QString, route);
+    QFETCH(QString, answer);
+    QPointer<TfrmProcessoUnidade> screen = m_host->screen;
+    const QString original = screen->cdsProcessos->FieldByName(u"NMPROCESSOFILIAL"_s)->AsString();
+    const int stored = storedProcesses(original);
+    if (!answer.isEmpty()) {
+        // A posted change that no Confirm has sent.
+        ScreenInHost::clickCell(screen->dbgPadrao, 0, 0);
+        m_host->type(u"Renomeado"_s);
+        m_host->key(Qt::Key_Down);
+        QCOMPARE(screen->cdsProcessos->ChangeCount(), 1);
+        ModalDialogs::answerNext(answer);
+    }
+    ModalDialogs::clearShown();
+    if (route == u"Fechar"_s) {
+        ScreenInHost::click(screen->sbtFechar);
+    } else if (route == u"frame"_s) {
+        m_host->subWindow()->close();
+    } else {
+        m_host->window()->findChild<QAction *>(u"actSair"_s)->trigger();
+    }
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(ModalDialogs::shown().size(), answer.isEmpty() ? 0 : 1);
+    if (!answer.isEmpty()) {
+        QCOMPARE(ModalDialogs::shown().at(0).text, u"Deseja cancelar as alterações pendentes?"_s);
+    }
+    const bool kept = answer == u"Não"_s;
+    QCOMPARE(!screen.isNull(), kept);
+    QCOMPARE(m_host->window()->isVisible(), kept || route != u"Sair"_s);
+    if (kept) {
+        QCOMPARE(screen->cdsProcessos->ChangeCount(), 1);
+        QVERIFY(screen->isEditing());
+    }
+    QCOMPARE(storedProcesses(original), stored);
 }
 
 void TestScreenInHost::ctrlDeleteDeletesNothing_data()

@@ -27,7 +27,9 @@ void TestScreenshot::hostPictureKeepsTheLayout()
     QProcess host;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
-    environment.insert(u"XDG_CONFIG_HOME"_s, dir.filePath(u"config"_s)); // the host remembers logins: not in the tester's home
+    // Settings of the test's own: neither the tester's files nor /etc/xdg.
+    environment.insert(u"XDG_CONFIG_HOME"_s, dir.filePath(u"config"_s));
+    environment.insert(u"XDG_CONFIG_DIRS"_s, dir.filePath(u"site"_s));
     host.setProcessEnvironment(environment);
     host.start(QStringLiteral(PRU_HOST_FILE),
                {u"--server"_s, u"127.0.0.1:%1"_s.arg(server.port()), u"--operator"_s, u"SUPERVISOR"_s,

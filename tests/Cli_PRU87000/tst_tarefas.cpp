@@ -202,6 +202,7 @@ void TestTarefas::newTaskStored()
     QFETCH(QString, storedModule);
     QFETCH(QString, storedName);
     openScreen();
+    const auto sentModule = watchSentField(*m_server, u"SetTarefas"_s, u"CDMODULOATIVIDADE"_s);
     selectProcess(u"Fechamento do caixa"_s);
     ScreenInHost::click(screen()->sbtIncluir);
     // One refusal at most: on leaving the periodicity cell or at Confirm.
@@ -228,6 +229,7 @@ void TestTarefas::newTaskStored()
     }
     QCOMPARE(errors, QStringList());
     QCOMPARE(stored.toInt(), 1);
+    QCOMPARE(*sentModule, QStringList{storedModule}); // upper-cased by the screen's post
     QVERIFY(!screen()->isEditing());
     const QString where = u" FROM ATIVIDADEFILIAL WHERE NMATIVIDADEFILIAL = 'Nova'"_s;
     QCOMPARE(scalar(u"SELECT COALESCE(CDMODULOATIVIDADE, '')"_s + where).toString(), storedModule);
@@ -241,17 +243,22 @@ void TestTarefas::newTaskStored()
 void TestTarefas::silentWithoutProcesses_data()
 {
     QTest::addColumn<bool>("typing");
-    QTest::newRow("include button") << false;
-    QTest::newRow("typing into the empty grid") << true;
+    QTest::addColumn<QString>("gridName");
+    QTest::newRow("include button") << false << u"dbgTarefas"_s;
+    QTest::newRow("typing into the empty grid") << true << u"dbgTarefas"_s;
+    // Without a task there is no responsible either.
+    QTest::newRow("responsible, include button") << false << u"dbgOperadores"_s;
+    QTest::newRow("responsible, typing") << true << u"dbgOperadores"_s;
 }
 
 void TestTarefas::silentWithoutProcesses()
 {
     QFETCH(bool, typing);
+    QFETCH(QString, gridName);
     m_server->login(u"NOVATO"_s);
     openScreen();
     QCOMPARE(screen()->cdsProcessos->RecordCount(), 0);
-    TDBGrid *grid = screen()->dbgTarefas;
+    auto *grid = screen()->findChild<TDBGrid *>(gridName);
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->viewport()->rect().center());
     QCOMPARE(screen()->currentGrid(), grid);
     ModalDialogs::clearShown();
@@ -260,9 +267,17 @@ void TestTarefas::silentWithoutProcesses()
     } else {
         ScreenInHost::click(screen()->sbtIncluir);
     }
-    QCOMPARE(screen()->cdsTarefas->State(), TDataSetState::dsBrowse);
+    QCOMPARE(grid->dataSet()->State(), TDataSetState::dsBrowse);
     QCOMPARE(ModalDialogs::shown().size(), 0);
     QVERIFY(!screen()->isEditing());
+    if (gridName == u"dbgTarefas"_s) {
+        // Nor does the periodicity's ellipsis (Ctrl+Enter) open a list.
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                          QPoint(grid->columnViewportPosition(Periodicidade) + 10, 8));
+        QCOMPARE(grid->SelectedIndex(), int(Periodicidade));
+        m_host->key(Qt::Key_Return, Qt::ControlModifier);
+        QCOMPARE(ModalDialogs::shown().size(), 0);
+    }
 }
 
 void TestTarefas::deleteChecksActivities_data()
@@ -276,6 +291,8 @@ void TestTarefas::deleteChecksActivities_data()
     QTest::newRow("unexecuted activities") << u"Fechamento do caixa"_s << QString() << QString();
     QTest::newRow("concluded by someone, no date") << u"Fechamento do caixa"_s
                                                    << u"UPDATE ATIVIDADEDIA SET CDOPERCONCL = 'MARIA'"_s << QString();
+    QTest::newRow("concluded on a date, by nobody") << u"Fechamento do caixa"_s
+                                                    << u"UPDATE ATIVIDADEDIA SET DTCONCLUSAO = 1"_s << QString();
     QTest::newRow("no activities, ended process") << u"Campanha de inverno"_s << QString() << QString();
     QTest::newRow("unexecuted activity, ended process")
         << u"Campanha de inverno"_s
@@ -307,6 +324,10 @@ void TestTarefas::deleteChecksActivities()
     if (error.isEmpty()) {
         QCOMPARE(ModalDialogs::shown().size(), 1); // the question only
         QCOMPARE(stored, 0);
+        // Saved at once, then read back from the server.
+        const QStringList calls = m_server->calls();
+        QVERIFY2(calls.contains(u"SetTarefas"_s) && calls.lastIndexOf(u"GetProcessos"_s) > calls.indexOf(u"SetTarefas"_s),
+                 qPrintable(calls.join(u' ')));
         QCOMPARE(screen()->cdsTarefas->RecordCount(), rows - 1);
         QVERIFY(!taskNames().contains(name));
     } else {
@@ -327,12 +348,17 @@ void TestTarefas::ordering_data()
     QTest::addColumn<int>("presses");
     QTest::addColumn<QList<int>>("expected"); // first tasks' positions after the moves
     QTest::addColumn<bool>("editing");
-    QTest::newRow("last up") << u"Abertura da loja"_s << 2 << true << 1 << QList<int>{0, 2, 1} << true;
-    QTest::newRow("first up") << u"Abertura da loja"_s << 0 << true << 1 << QList<int>{0, 1, 2} << true;
-    QTest::newRow("last down") << u"Abertura da loja"_s << 2 << false << 1 << QList<int>{0, 1, 2} << true;
+    QTest::addColumn<QString>("typed"); // left in the Módulo cell's editor before the press
+    QTest::newRow("last up") << u"Abertura da loja"_s << 2 << true << 1 << QList<int>{0, 2, 1} << true << QString();
+    QTest::newRow("first up") << u"Abertura da loja"_s << 0 << true << 1 << QList<int>{0, 1, 2} << true << QString();
+    QTest::newRow("last down") << u"Abertura da loja"_s << 2 << false << 1 << QList<int>{0, 1, 2} << true << QString();
     QTest::newRow("top down three times") << u"Controle de estoque"_s << 0 << false << 3 << QList<int>{1, 2, 3, 0}
-                                          << true;
-    QTest::newRow("one task") << u"Campanha de inverno"_s << 0 << true << 1 << QList<int>{0} << false;
+                                          << true << QString();
+    QTest::newRow("one task") << u"Campanha de inverno"_s << 0 << true << 1 << QList<int>{0} << false << QString();
+    QTest::newRow("typed module, down") << u"Controle de estoque"_s << 1 << false << 1 << QList<int>{0, 2, 1, 3}
+                                        << true << u"abc"_s;
+    QTest::newRow("typed module, up") << u"Abertura da loja"_s << 2 << true << 1 << QList<int>{0, 2, 1} << true
+                                      << u"xy"_s;
 }
 
 void TestTarefas::ordering()
@@ -343,10 +369,17 @@ void TestTarefas::ordering()
     QFETCH(int, presses);
     QFETCH(QList<int>, expected);
     QFETCH(bool, editing);
+    QFETCH(QString, typed);
     sql(u"UPDATE ATIVIDADEFILIAL SET NRORDENAATIVIDADE = 5 WHERE NMATIVIDADEFILIAL = 'Verificar validade dos perecíveis'"_s);
     openScreen();
     selectProcess(process);
-    ScreenInHost::clickCell(screen()->dbgTarefas, row, Descricao);
+    ScreenInHost::clickCell(screen()->dbgTarefas, row, typed.isEmpty() ? Descricao : Modulo);
+    if (!typed.isEmpty()) {
+        m_host->key(Qt::Key_F2);
+        m_host->key(Qt::Key_A, Qt::ControlModifier);
+        m_host->type(typed); // no Enter: the text is still in the editor
+        QVERIFY(screen()->dbgTarefas->EditorMode());
+    }
     const QStringList before = taskNames();
     QList<double> orders;
     for (int i = 0; i < before.size(); ++i) {
@@ -380,6 +413,12 @@ void TestTarefas::ordering()
                      .toDouble(),
                  orders.at(i));
     }
+    if (!typed.isEmpty()) {
+        // The typed module went with its row, upper-cased as any post does.
+        QCOMPARE(scalar(u"SELECT CDMODULOATIVIDADE FROM ATIVIDADEFILIAL WHERE NMATIVIDADEFILIAL = ?"_s, {moved})
+                     .toString(),
+                 typed.toUpper());
+    }
 }
 
 void TestTarefas::newUnsavedTaskMoves()
@@ -390,6 +429,7 @@ void TestTarefas::newUnsavedTaskMoves()
     ScreenInHost::click(screen()->sbtIncluir);
     m_host->type(u"Nova"_s);
     m_host->key(Qt::Key_Tab);
+    m_host->type(u"t1"_s); // still in the screen cell's editor
     // The press posts the new row first, then finds it again by its temporary key.
     ScreenInHost::click(screen()->sbtTarefaUp);
     QCOMPARE(taskNames(), (QStringList{before.at(0), before.at(1), u"Nova"_s, before.at(2)}));
@@ -398,6 +438,8 @@ void TestTarefas::newUnsavedTaskMoves()
     QCOMPARE(screen()->cdsTarefas->State(), TDataSetState::dsBrowse);
     ScreenInHost::click(screen()->sbtConfirmar);
     QCOMPARE(scalar(u"SELECT NRORDENAATIVIDADE FROM ATIVIDADEFILIAL WHERE NMATIVIDADEFILIAL = 'Nova'"_s).toInt(), 3);
+    QCOMPARE(scalar(u"SELECT CDTELAATIVIDADE FROM ATIVIDADEFILIAL WHERE NMATIVIDADEFILIAL = 'Nova'"_s).toString(),
+             u"t1"_s);
 }
 
 void TestTarefas::periodicityFromSearchList_data()
@@ -407,6 +449,8 @@ void TestTarefas::periodicityFromSearchList_data()
     QTest::addColumn<QString>("name");
     QTest::newRow("chosen") << u"OK"_s << u"SG"_s << u"Semanal - segunda"_s;
     QTest::newRow("closed") << u"Cancelar"_s << u"DI"_s << u"Diária"_s;
+    // The real list, Enter on its first row: the keyboard comes back to the grid.
+    QTest::newRow("chosen at the keyboard") << u"Enter"_s << u"DI"_s << u"Diária"_s;
 }
 
 void TestTarefas::periodicityFromSearchList()
@@ -421,16 +465,29 @@ void TestTarefas::periodicityFromSearchList()
     // The ellipsis stands at the right end of the cell; the list has no 'R' periodicity: DI DU FM M1 SG TQ.
     const QRect cell = grid->cellRect(0, Periodicidade);
     ModalDialogs::clearShown();
-    ModalDialogs::answerNext(DialogAnswer{button, 4, {}, {}, {}});
+    const bool byKeyboard = button == u"Enter"_s;
+    if (byKeyboard) {
+        pressInNextDialog(Qt::Key_Return);
+    } else {
+        ModalDialogs::answerNext(DialogAnswer{button, 4, {}, {}, {}});
+    }
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, QPoint(cell.right() - 4, cell.center().y()));
     QCOMPARE(ModalDialogs::shown().size(), 1);
     QCOMPARE(ModalDialogs::shown().at(0).kind, DialogKind::Search);
     QCOMPARE(screen()->qryVdPeridiocidade->RecordCount(), 6);
     QCOMPARE(task("CDPERIENTR")->AsString(), code);
     QCOMPARE(task("NMPERIENTR")->AsString(), name);
-    const bool chosen = button == u"OK"_s;
+    const bool chosen = button != u"Cancelar"_s;
     QCOMPARE(screen()->cdsTarefas->State(), chosen ? TDataSetState::dsEdit : TDataSetState::dsBrowse);
     QCOMPARE(screen()->isEditing(), chosen);
+    if (byKeyboard) {
+        // An arrow key posts the row and moves on.
+        QCoreApplication::processEvents(); // the window system's activation, as it comes
+        QVERIFY(grid->Focused());
+        m_host->key(Qt::Key_Down);
+        QCOMPARE(screen()->cdsTarefas->State(), TDataSetState::dsBrowse);
+        QCOMPARE(screen()->cdsTarefas->currentRow(), 1);
+    }
 }
 
 void TestTarefas::codeOnlyInTheCellTheUserIsIn()

@@ -284,7 +284,13 @@ void TstClientDataSet::eventOrder_data()
         fill(ds);
         ds.Insert();
         assign(ds);
-    }) << Step([](TClientDataSet &ds) { ds.Delete(); }) << QStringList{u"BeforeCancel"_s, u"AfterCancel"_s};
+    }) << Step([](TClientDataSet &ds) { ds.Delete(); }) << QStringList{u"BeforeCancel"_s, u"AfterCancel"_s, u"AfterScroll"_s};
+    // The cursor goes back to a row: the level below follows it as on any move.
+    QTest::newRow("cancel insert") << Step([=](TClientDataSet &ds) {
+        fill(ds);
+        ds.Insert();
+        assign(ds);
+    }) << Step([](TClientDataSet &ds) { ds.Cancel(); }) << QStringList{u"BeforeCancel"_s, u"AfterCancel"_s, u"AfterScroll"_s};
     QTest::newRow("next") << fill << Step([](TClientDataSet &ds) { ds.Next(); }) << QStringList{u"BeforeScroll"_s, u"AfterScroll"_s};
     QTest::newRow("next at last row") << Step([=](TClientDataSet &ds) {
         fill(ds);

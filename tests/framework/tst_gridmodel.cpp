@@ -136,7 +136,8 @@ private slots:
         m_grid->Columns()->Add(u"CODIGO"_s)->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         QCOMPARE(m_grid->model()->columnCount(), 2);
         QCOMPARE(m_grid->model()->headerData(0, Qt::Horizontal).toString(), u"Nome da pessoa"_s);
-        QCOMPARE(m_grid->horizontalHeader()->sectionSize(0), 120);
+        QCOMPARE(m_grid->horizontalHeader()->sectionSize(0) - m_grid->gridLineWidth(), 120);
+        QCOMPARE(m_grid->cellRect(0, 0).width(), 120); // the grid line lies beyond the cell
         QVERIFY(!(m_grid->model()->flags(m_grid->model()->index(0, 0)) & Qt::ItemIsEditable));
         QVERIFY(m_grid->model()->flags(m_grid->model()->index(0, 1)) & Qt::ItemIsEditable);
         m_grid->setOption(dgEditing, false);
@@ -171,14 +172,14 @@ private slots:
         QCOMPARE(header.count(), 0);
         QCOMPARE(m_grid->model()->columnCount(), 3);
         QCOMPARE(m_grid->model()->headerData(0, Qt::Horizontal).toString(), u"Nome da pessoa"_s);
-        QCOMPARE(m_grid->horizontalHeader()->sectionSize(0), 133);
-        QCOMPARE(m_grid->horizontalHeader()->sectionSize(1), 41);
+        QCOMPARE(m_grid->horizontalHeader()->sectionSize(0) - m_grid->gridLineWidth(), 133);
+        QCOMPARE(m_grid->horizontalHeader()->sectionSize(1) - m_grid->gridLineWidth(), 41);
         QVERIFY(m_grid->isColumnHidden(2));
         QCOMPARE(m_grid->model()->index(1, 0).data().toString(), u"Bruno"_s);
         // Outside an update each change is told as it happens.
         name->setWidth(90);
         QCOMPARE(header.count(), 1);
-        QCOMPARE(m_grid->horizontalHeader()->sectionSize(0), 90);
+        QCOMPARE(m_grid->horizontalHeader()->sectionSize(0) - m_grid->gridLineWidth(), 90);
     }
 
     // The model needs no view: it owns its columns and says when they change.
@@ -235,7 +236,7 @@ private slots:
         } else if (change == u"width"_s) {
             column->setWidth(77);
         } else if (change == u"drag"_s) {
-            m_grid->horizontalHeader()->resizeSection(1, 77);
+            m_grid->horizontalHeader()->resizeSection(1, 77 + m_grid->gridLineWidth());
         } else {
             column->setVisible(false);
         }
@@ -244,7 +245,7 @@ private slots:
         }
         QCOMPARE(m_grid->isColumnHidden(1), change == u"hidden"_s);
         if (change != u"hidden"_s) {
-            QCOMPARE(m_grid->horizontalHeader()->sectionSize(1), column->Width());
+            QCOMPARE(m_grid->horizontalHeader()->sectionSize(1) - m_grid->gridLineWidth(), column->Width());
         }
         QCOMPARE(reset.count(), 0);
         QCOMPARE(header.count(), 1);
@@ -255,7 +256,7 @@ private slots:
         m_ds->SetData(people(2));
         QCOMPARE(m_grid->isColumnHidden(1), change == u"hidden"_s);
         if (change != u"hidden"_s) {
-            QCOMPARE(m_grid->horizontalHeader()->sectionSize(1), column->Width());
+            QCOMPARE(m_grid->horizontalHeader()->sectionSize(1) - m_grid->gridLineWidth(), column->Width());
         }
     }
 
@@ -274,7 +275,7 @@ private slots:
         m_grid->Columns()->setFont(larger);
         QVERIFY2(column->Width() > titled, qPrintable(u"%1 -> %2"_s.arg(titled).arg(column->Width())));
         m_ds->SetData(people(2));
-        QCOMPARE(m_grid->horizontalHeader()->sectionSize(0), column->Width());
+        QCOMPARE(m_grid->horizontalHeader()->sectionSize(0) - m_grid->gridLineWidth(), column->Width());
     }
 
     void getTextIsWhatCellsShow()

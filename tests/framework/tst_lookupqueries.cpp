@@ -234,6 +234,7 @@ void TestLookupQueries::cleanupTestCase()
             }
             if (!m_pgRole.isEmpty()) {
                 q.exec(u"DROP ROLE IF EXISTS %1"_s.arg(m_pgRole));
+                q.exec(u"DROP ROLE IF EXISTS %1_srv"_s.arg(m_pgRole));
             }
             base.close();
         }
@@ -351,8 +352,8 @@ void TestLookupQueries::preparePostgres()
                         "VALUES ('ADMIN', 'sal', 'segredo', 1)"_s);
         e.version = scalar(db, u"SELECT version()"_s).section(u',', 0, 0);
 
-        // The lookup role, made by the script the administrator runs.
-        const QString script = QStringLiteral(PRU_SOURCE_DIR) + u"/scripts/postgres-lookup-role.sql"_s;
+        // The lookup role, made and given its rights by the scripts the administrator runs.
+        const QString scripts = QStringLiteral(PRU_SOURCE_DIR) + u"/scripts/"_s;
         QString psql = QStandardPaths::findExecutable(u"psql"_s);
         if (psql.isEmpty()) {
             throw EDatabaseError(u"psql not found"_s);
@@ -362,13 +363,21 @@ void TestLookupQueries::preparePostgres()
         if (base.port > 0) {
             conninfo += u" port=%1"_s.arg(base.port);
         }
-        QProcess process;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(psql, {u"-X"_s, u"-q"_s, u"-d"_s, conninfo, u"-v"_s, u"role="_s + m_pgRole, u"-v"_s,
-                             u"password="_s + password, u"-f"_s, script});
-        if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-            throw EDatabaseError(u"postgres-lookup-role.sql failed: "_s + QString::fromLocal8Bit(process.readAll()));
-        }
+        const auto runScript = [&](const QString &name, const QStringList &variables) {
+            QStringList arguments{u"-X"_s, u"-q"_s, u"-d"_s, conninfo};
+            for (const QString &variable : variables) {
+                arguments << u"-v"_s << variable;
+            }
+            QProcess process;
+            process.setProcessChannelMode(QProcess::MergedChannels);
+            process.start(psql, arguments << u"-f"_s << scripts + name);
+            if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+                throw EDatabaseError(name + u" failed: "_s + QString::fromLocal8Bit(process.readAll()));
+            }
+        };
+        runScript(u"postgres-setup.sql"_s, {u"database="_s + m_pgDatabase, u"server_role="_s + m_pgRole + u"_srv"_s,
+                                            u"server_password=x"_s, u"lookup_role="_s + m_pgRole, u"lookup_password="_s + password});
+        runScript(u"postgres-lookup-role.sql"_s, {u"role="_s + m_pgRole});
         e.settings = admin;
         e.settings.user = m_pgRole;
         e.settings.password = password;
@@ -563,23 +572,33 @@ void TestLookupQueries::settingsText_data()
     QTest::addColumn<int>("engine");
     QTest::addColumn<QString>("where"); // file or database
     QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("secrets"); // user|password|sslmode
 
     using E = LookupSettings::Engine;
-    QTest::newRow("sqlite") << u"engine=sqlite file=/srv/pru.db"_s << true << int(E::SQLite) << u"/srv/pru.db"_s << -1;
-    QTest::newRow("driver prefix") << u"QSQLITE:/srv/pru.db"_s << true << int(E::SQLite) << u"/srv/pru.db"_s << -1;
-    QTest::newRow("file alone") << u"file=/srv/pru.db"_s << true << int(E::SQLite) << u"/srv/pru.db"_s << -1;
+    QTest::newRow("sqlite") << u"engine=sqlite file=/srv/pru.db"_s << true << int(E::SQLite) << u"/srv/pru.db"_s << -1 << u"||"_s;
+    QTest::newRow("driver prefix") << u"QSQLITE:/srv/pru.db"_s << true << int(E::SQLite) << u"/srv/pru.db"_s << -1 << u"||"_s;
+    QTest::newRow("file alone") << u"file=/srv/pru.db"_s << true << int(E::SQLite) << u"/srv/pru.db"_s << -1 << u"||"_s;
     QTest::newRow("postgresql") << u"engine=postgresql host=127.0.0.1 port=5432 dbname=pru user=u password=p"_s
-                                << true << int(E::PostgreSQL) << u"pru"_s << 5432;
+                                << true << int(E::PostgreSQL) << u"pru"_s << 5432 << u"u|p|"_s;
     QTest::newRow("firebird") << u"QIBASE:host=db port=3050 database=/d/pru.fdb user=SYSDBA password=k"_s << true
-                              << int(E::Firebird) << u"/d/pru.fdb"_s << 3050;
-    QTest::newRow("unknown engine") << u"engine=mysql database=x"_s << false << 0 << QString() << 0;
-    QTest::newRow("unknown key") << u"engine=sqlite file=x colour=blue"_s << false << 0 << QString() << 0;
-    QTest::newRow("bad port") << u"engine=postgresql database=x port=99999"_s << false << 0 << QString() << 0;
-    QTest::newRow("no file") << u"engine=sqlite"_s << false << 0 << QString() << 0;
-    QTest::newRow("no database") << u"engine=firebird host=db"_s << false << 0 << QString() << 0;
-    QTest::newRow("server without engine") << u"host=db database=x"_s << false << 0 << QString() << 0;
-    QTest::newRow("not key=value") << u"engine=sqlite /srv/pru.db"_s << false << 0 << QString() << 0;
-    QTest::newRow("empty") << QString() << false << 0 << QString() << 0;
+                              << int(E::Firebird) << u"/d/pru.fdb"_s << 3050 << u"SYSDBA|k|"_s;
+    QTest::newRow("quoted values") << u"engine=postgresql database='pru 87000' password='uma senha' user='o\\'brien'"_s
+                                   << true << int(E::PostgreSQL) << u"pru 87000"_s << -1 << u"o'brien|uma senha|"_s;
+    QTest::newRow("quoted file") << u"engine=sqlite file='/srv/dados da loja/pru.db'"_s << true << int(E::SQLite)
+                                 << u"/srv/dados da loja/pru.db"_s << -1 << u"||"_s;
+    QTest::newRow("sslmode") << u"engine=postgresql host=db database=pru sslmode=verify-full sslrootcert=/etc/pru/ca.crt"_s
+                             << true << int(E::PostgreSQL) << u"pru"_s << -1 << u"||verify-full"_s;
+    QTest::newRow("unknown sslmode") << u"engine=postgresql database=pru sslmode=sempre"_s << false << 0 << QString() << 0 << QString();
+    QTest::newRow("sslmode on sqlite") << u"engine=sqlite file=x sslmode=require"_s << false << 0 << QString() << 0 << QString();
+    QTest::newRow("quote left open") << u"engine=postgresql database=pru password='aberta"_s << false << 0 << QString() << 0 << QString();
+    QTest::newRow("unknown engine") << u"engine=mysql database=x"_s << false << 0 << QString() << 0 << QString();
+    QTest::newRow("unknown key") << u"engine=sqlite file=x colour=blue"_s << false << 0 << QString() << 0 << QString();
+    QTest::newRow("bad port") << u"engine=postgresql database=x port=99999"_s << false << 0 << QString() << 0 << QString();
+    QTest::newRow("no file") << u"engine=sqlite"_s << false << 0 << QString() << 0 << QString();
+    QTest::newRow("no database") << u"engine=firebird host=db"_s << false << 0 << QString() << 0 << QString();
+    QTest::newRow("server without engine") << u"host=db database=x"_s << false << 0 << QString() << 0 << QString();
+    QTest::newRow("not key=value") << u"engine=sqlite /srv/pru.db"_s << false << 0 << QString() << 0 << QString();
+    QTest::newRow("empty") << QString() << false << 0 << QString() << 0 << QString();
 }
 
 void TestLookupQueries::settingsText()
@@ -593,10 +612,12 @@ void TestLookupQueries::settingsText()
     QFETCH(int, engine);
     QFETCH(QString, where);
     QFETCH(int, port);
+    QFETCH(QString, secrets);
     const LookupSettings s = LookupSettings::parse(options);
     QCOMPARE(int(s.engine), engine);
     QCOMPARE(s.engine == LookupSettings::Engine::SQLite ? s.file : s.database, where);
     QCOMPARE(s.port, port);
+    QCOMPARE(s.user + u'|' + s.password + u'|' + s.sslMode, secrets);
 }
 
 void TestLookupQueries::parameterNames()

@@ -1,3 +1,4 @@
+#include <QApplication>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -8,6 +9,7 @@
 #include <QSettings>
 #include <QSslKey>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
 
 #include "FrameworkServices.h"
@@ -15,6 +17,7 @@
 #include "HostMainWindow.h"
 #include "Exceptions.h"
 #include "HostOptions.h"
+#include "HostApp.h"
 #include "HostSettings.h"
 #include "LookupConnection.h"
 #include "LoginCheck.h"
@@ -50,7 +53,8 @@ void startHost(QProcess &host, const QStringList &arguments)
     env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
     // The host remembers its logins: in a folder of the test's, not the tester's.
     static QTemporaryDir config;
-    env.insert(u"XDG_CONFIG_HOME"_s, config.path());
+    env.insert(u"XDG_CONFIG_HOME"_s, config.filePath(u"user"_s));
+    env.insert(u"XDG_CONFIG_DIRS"_s, config.filePath(u"site"_s));
     host.setProcessEnvironment(env);
     host.start(QStringLiteral(PRU_HOST_EXE), arguments);
 }
@@ -66,6 +70,10 @@ class TestHost : public QObject
 private slots:
     void initTestCase()
     {
+        // Settings of the test's own: neither the tester's files nor /etc/xdg.
+        QVERIFY(m_config.isValid());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.filePath(u"user"_s)));
+        qputenv("XDG_CONFIG_DIRS", QFile::encodeName(m_config.filePath(u"site"_s)));
         m_server = std::make_unique<RpcServer>([] { return std::make_unique<LoginHandler>(); });
         QString error;
         QVERIFY2(m_server->listen(QHostAddress::LocalHost, 0, &error), qPrintable(error));
@@ -202,6 +210,17 @@ private slots:
         QCOMPARE(dialog.host(), u"127.0.0.1"_s);
         QCOMPARE(dialog.port(), int(m_server->port()));
         QCOMPARE(dialog.result().operatorName, u"Operador Teste"_s);
+
+        // A long refusal is wrapped whole and leaves every field its height.
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        dialog.setMessage(QStringList(24, u"O certificado do servidor não confere com o pino configurado."_s).join(u' '));
+        auto *message = dialog.findChild<QLabel *>(u"lblMensagem"_s);
+        QVERIFY2(message->height() >= message->heightForWidth(message->width()),
+                 qPrintable(u"%1 < %2"_s.arg(message->height()).arg(message->heightForWidth(message->width()))));
+        for (const QLineEdit *field : dialog.findChildren<QLineEdit *>()) {
+            QVERIFY2(field->height() >= field->sizeHint().height(), qPrintable(field->objectName()));
+        }
     }
 
     void modulesOpenTheirScreenInTheWorkspace()
@@ -265,59 +284,96 @@ private slots:
         setChildWindowPresenter({});
     }
 
-    // The site file under the user's: the user's value wins key by key, what
-    // the user never set comes from the site, the command line wins over
-    // both, and a remembered login keeps the server and operator only.
-    void settingsRoundTrip()
+    // Which file's server the host uses, and whose pin goes with it: the
+    // site's address wins unless the user chose another in the dialog while
+    // the site said what it still says.
+    void settingsPrecedence_data()
     {
-        QTemporaryDir dir;
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.filePath(u"user"_s));
-        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, dir.filePath(u"site"_s));
-        const QString pin = u"4A7280 72E4CC75B1946D1450068400B013A68AD08087CD34D8B2FCA5D442D3FC"_s.remove(u' ');
-        {
-            QSettings site(QSettings::NativeFormat, QSettings::SystemScope, u"pru"_s, u"pru_host"_s);
-            site.setValue(u"server/address"_s, u"servidor-da-rede:8787"_s);
-            site.setValue(u"server/fingerprint"_s, pin);
-            site.setValue(u"lookup/connection"_s, u"engine=postgresql host=db1 database=pru user=pru_lookup"_s);
-            site.sync();
-            QVERIFY(site.fileName().startsWith(dir.filePath(u"site"_s)));
-        }
+        QTest::addColumn<QString>("site");     // the site file's address
+        QTest::addColumn<QString>("chosen");   // chosen in the dialog (rememberLogin), then
+        QTest::addColumn<QString>("siteNow");  // the site file's address at the next start
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<bool>("pinned");      // the site's pin in force
+        QTest::newRow("site alone") << u"srv1:8787"_s << QString() << u"srv1:8787"_s << u"srv1:8787"_s << true;
+        QTest::newRow("user's choice") << u"srv1:8787"_s << u"outro:9000"_s << u"srv1:8787"_s << u"outro:9000"_s << false;
+        QTest::newRow("site moved after the choice") << u"srv1:8787"_s << u"outro:9000"_s << u"srv2:8787"_s << u"srv2:8787"_s
+                                                     << true;
+        QTest::newRow("site's own chosen again") << u"srv1:8787"_s << u"srv1:8787"_s << u"srv2:8787"_s << u"srv2:8787"_s << true;
+        QTest::newRow("no site address") << QString() << u"outro:9000"_s << QString() << u"outro:9000"_s << false;
+        QTest::newRow("site address set later") << QString() << u"outro:9000"_s << u"srv1:8787"_s << u"srv1:8787"_s << true;
+    }
+    void settingsPrecedence()
+    {
+        QFETCH(QString, site);
+        QFETCH(QString, chosen);
+        QFETCH(QString, siteNow);
+        QFETCH(QString, expected);
+        QFETCH(bool, pinned);
+        QFile::remove(HostSettings::userFile());
+        const QString pin = u"4A728072E4CC75B1946D1450068400B013A68AD08087CD34D8B2FCA5D442D3FC"_s;
         const QString lookup = u"engine=postgresql host=db1 database=pru user=pru_lookup"_s;
+        auto writeSite = [&](const QString &address) {
+            QSettings file(HostSettings::siteFile(), QSettings::IniFormat);
+            file.clear();
+            if (!address.isEmpty()) {
+                file.setValue(u"server/address"_s, address);
+            }
+            file.setValue(u"server/fingerprint"_s, pin);
+            file.setValue(u"lookup/connection"_s, lookup);
+        };
+        writeSite(site);
+        QVERIFY(HostSettings::siteFile().startsWith(m_config.path()));
+        if (!chosen.isEmpty()) {
+            const qsizetype colon = chosen.lastIndexOf(u':');
+            HostSettings::rememberLogin(*HostSettings::open(), chosen.left(colon), chosen.mid(colon + 1).toInt(), u"MARIA"_s, true);
+        }
+        writeSite(siteNow);
         HostOptions o;
         QString error;
         QVERIFY2(HostSettings::load(*HostSettings::open(), &o, &error), qPrintable(error));
-        QCOMPARE(u"%1:%2"_s.arg(o.serverHost).arg(o.serverPort), u"servidor-da-rede:8787"_s);
+        QCOMPARE(o.serverHost.isEmpty() ? QString() : u"%1:%2"_s.arg(o.serverHost).arg(o.serverPort), expected);
+        QCOMPARE(o.serverSecurity.fingerprint.size() == 32, pinned);
         QCOMPARE(o.lookupDb, lookup);
-        QCOMPARE(o.serverSecurity.fingerprint.size(), 32);
-        QVERIFY(o.operatorCode.isEmpty());
-
-        HostSettings::rememberLogin(*HostSettings::open(), u"::1"_s, 9000, u"MARIA"_s);
-        o = HostOptions();
-        QVERIFY2(HostSettings::load(*HostSettings::open(), &o, &error), qPrintable(error));
-        QCOMPARE(u"%1:%2"_s.arg(o.serverHost).arg(o.serverPort), u"::1:9000"_s);
-        QCOMPARE(o.operatorCode, u"MARIA"_s);
-        QCOMPARE(o.lookupDb, lookup); // still the site's
-        QVERIFY(o.serverSecurity.usesTls());
+        QCOMPARE(o.operatorCode, chosen.isEmpty() ? QString() : u"MARIA"_s);
         QVERIFY(!o.hasCredentials()); // remembered, but no password: the dialog asks
+    }
+
+    // The command line wins over the files, and a pin stays with its server;
+    // a bad value is reported with the file that holds it.
+    void settingsFromTheCommandLine()
+    {
+        QFile::remove(HostSettings::userFile());
+        {
+            QSettings site(HostSettings::siteFile(), QSettings::IniFormat);
+            site.clear();
+            site.setValue(u"server/address"_s, u"servidor-da-rede:8787"_s);
+            site.setValue(u"server/fingerprint"_s, u"4A728072E4CC75B1946D1450068400B013A68AD08087CD34D8B2FCA5D442D3FC"_s);
+        }
+        HostOptions o;
+        QString error;
+        QVERIFY2(HostSettings::load(*HostSettings::open(), &o, &error), qPrintable(error));
         QVERIFY(parseHostOptions({u"pru_host"_s, u"--server"_s, u"outro:1"_s, u"--lookup-db"_s, u"QSQLITE:/x.db"_s,
-                                  u"--password"_s, u"p"_s},
+                                  u"--operator"_s, u"MARIA"_s, u"--password"_s, u"p"_s},
                                  &o, &error));
         QCOMPARE(o.serverHost, u"outro"_s);
         QCOMPARE(o.lookupDb, u"QSQLITE:/x.db"_s);
-        QCOMPARE(o.operatorCode, u"MARIA"_s);
         QVERIFY(o.hasCredentials());
 
-        // A pin that cannot be read stops the host instead of being dropped.
-        QSettings user(QSettings::NativeFormat, QSettings::UserScope, u"pru"_s, u"pru_host"_s);
-        user.setValue(u"server/fingerprint"_s, u"4A:72"_s);
-        user.sync();
-        HostOptions bad;
-        QVERIFY(!HostSettings::load(user, &bad, &error));
-        QVERIFY2(error.contains(u"Impressão digital inválida"_s) && error.contains(user.fileName()), qPrintable(error));
+        for (const QString &file : {HostSettings::siteFile(), HostSettings::userFile()}) {
+            QFile::remove(HostSettings::userFile());
+            QSettings bad(file, QSettings::IniFormat);
+            bad.setValue(u"server/fingerprint"_s, u"4A:72"_s);
+            bad.sync();
+            HostOptions none;
+            QVERIFY(!HostSettings::load(*HostSettings::open(), &none, &error));
+            QVERIFY2(error.contains(u"Impressão digital inválida"_s) && error.contains(file), qPrintable(error));
+            bad.clear();
+        }
     }
 
-    // The real program: the server and operator of a login are there at the
-    // next start, the password never is.
+    // The real program: a login on the command line remembers the operator,
+    // not the server (that run's alone), and never the password; the site's
+    // pin does not follow a server named on the command line.
     void hostRemembersTheLastLogin()
     {
         QTemporaryDir dir;
@@ -325,29 +381,54 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
         env.insert(u"XDG_CONFIG_HOME"_s, dir.filePath(u"config"_s));
+        env.insert(u"XDG_CONFIG_DIRS"_s, dir.filePath(u"site"_s));
+        QDir().mkpath(dir.filePath(u"site/pru"_s));
+        {
+            QSettings site(dir.filePath(u"site/pru/pru_host.conf"_s), QSettings::IniFormat);
+            site.setValue(u"server/address"_s, u"servidor-da-rede:8787"_s);
+            site.setValue(u"server/fingerprint"_s, u"4A728072E4CC75B1946D1450068400B013A68AD08087CD34D8B2FCA5D442D3FC"_s);
+        }
         const auto run = [&](const QStringList &arguments) {
             host.setProcessEnvironment(env);
             host.start(QStringLiteral(PRU_HOST_EXE), arguments + QStringList{u"--login-module"_s, testRemoteModule,
                                                                                u"--screenshot"_s, dir.filePath(u"x.png"_s)});
             return host.waitForFinished(60000) && host.exitCode() == 0;
         };
-        QVERIFY2(run({u"--server"_s, u"127.0.0.1:%1"_s.arg(m_server->port()), u"--operator"_s, u"op"_s, u"--password"_s,
-                      u"secret"_s}),
+        const QString server = u"127.0.0.1:%1"_s.arg(m_server->port());
+        QVERIFY2(run({u"--server"_s, server, u"--operator"_s, u"op"_s, u"--password"_s, u"secret"_s}),
                  host.readAllStandardError().constData());
         QFile file(dir.filePath(u"config/pru/pru_host.conf"_s));
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray stored = file.readAll();
-        QVERIFY2(stored.contains("127.0.0.1:" + QByteArray::number(m_server->port())), stored.constData());
+        QVERIFY2(stored.contains("operator=op") && !stored.contains("127.0.0.1"), stored.constData());
         QVERIFY(!stored.contains("secret"));
-        // Only the password this time: server and operator are remembered.
-        QVERIFY2(run({u"--password"_s, u"secret"_s}), host.readAllStandardError().constData());
+        // Only the server and the password this time: the operator is remembered.
+        QVERIFY2(run({u"--server"_s, server, u"--password"_s, u"secret"_s}), host.readAllStandardError().constData());
     }
 
-    // A lookup with no connection set says where to set it, before any driver is asked.
+    // A lookup with no connection set says where to set it, before any driver
+    // is asked; the login dialog already tells the person logging in, and whom to ask.
     void missingLookupConnectionSaysWhereToSetIt()
     {
-        QTemporaryDir dir;
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.filePath(u"user"_s));
+        QFile::remove(HostSettings::userFile());
+        QFile::remove(HostSettings::siteFile());
+        QString notice;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, this, [&notice] {
+            if (auto *dialog = qobject_cast<LoginDialog *>(QApplication::activeModalWidget())) {
+                if (const auto *label = dialog->findChild<QLabel *>(u"lblAviso"_s)) {
+                    notice = label->text();
+                }
+                dialog->reject();
+            }
+        });
+        answer.start(50);
+        QCOMPARE(runHost(*qApp, {u"pru_host"_s}), 0);
+        answer.stop();
+        setMainWindow(nullptr);
+        setChildWindowPresenter({});
+        QVERIFY2(notice.contains(u"não está configurado para as consultas"_s) && notice.contains(u"administrador"_s),
+                 qPrintable(notice));
         const std::unique_ptr<QSettings> settings = HostSettings::open();
         LookupConnection::close();
         setLookupDatabaseOptions({});
@@ -410,6 +491,7 @@ private slots:
     }
 
 private:
+    QTemporaryDir m_config;
     std::unique_ptr<RpcServer> m_server;
     QStringList m_errors;
 };

@@ -1,6 +1,6 @@
 // The server's own pieces below the wire: schema migrations on each engine,
 // what the lookups rely on, password hashes, recurrences, the catalogue and
-// the PostgreSQL connection options.
+// the PostgreSQL connection options, and the reference data a site imports.
 
 #include <QSqlRecord>
 #include <QTest>
@@ -8,6 +8,7 @@
 #include "Activities.h"
 #include "Catalogue.h"
 #include "PasswordHash.h"
+#include "ReferenceData.h"
 #include "ServerTestSupport.h"
 
 using namespace ServerTest;
@@ -25,6 +26,10 @@ private slots:
     void credentialsKeptApart();
     void demoData_data() { ENGINE_ROWS(); }
     void demoData();
+    void referenceData_data() { ENGINE_ROWS(); }
+    void referenceData();
+    void referenceRefusals_data();
+    void referenceRefusals();
 
     void pbkdf2KnownAnswers_data();
     void pbkdf2KnownAnswers();
@@ -142,6 +147,144 @@ void TestServerDatabase::demoData()
     QVERIFY(PasswordHash::verify(u"senha"_s, stored));
     // Loading twice is refused instead of doubling everything.
     QVERIFY_THROWS_EXCEPTION(EDatabaseError, Admin::loadDemo(db));
+    connection.reset();
+    m_database.reset();
+}
+
+namespace {
+using ReferenceData::Kind;
+const QList<std::pair<Kind, QString>> exampleFiles = {
+    {Kind::Units, u"unidades.csv"_s}, {Kind::Operators, u"operadores.csv"_s}, {Kind::Groups, u"grupos.csv"_s},
+    {Kind::Members, u"membros.csv"_s}, {Kind::Periodicities, u"periodicidades.csv"_s}};
+
+QByteArray exampleFile(const QString &name)
+{
+    QFile file(QStringLiteral(PRU_EXAMPLES_DIR "/") + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void importExamples(QSqlDatabase &db)
+{
+    for (const auto &[kind, name] : exampleFiles) {
+        ReferenceData::importCsv(db, kind, exampleFile(name), name);
+    }
+}
+}
+
+// The site's example files load as they are and come back out byte for byte;
+// what tasks still use cannot be removed.
+void TestServerDatabase::referenceData()
+{
+    OPEN_ENGINE();
+    Database::migrate(db);
+    importExamples(db);
+    for (const auto &[kind, name] : exampleFiles) {
+        const QByteArray file = exampleFile(name);
+        QVERIFY2(!file.isEmpty(), qPrintable(name));
+        QCOMPARE(ReferenceData::exportCsv(db, kind), file);
+    }
+    QCOMPARE(Sql::scalar(db, u"SELECT NRDIAMES FROM PERIENTR WHERE CDPERIENTR = 'FM'"_s).toInt(), 31);
+    QVERIFY(Sql::scalar(db, u"SELECT IDDIASSEMANA FROM PERIENTR WHERE CDPERIENTR = 'DI'"_s).isNull());
+    // A second import changes rows in place.
+    ReferenceData::importCsv(db, Kind::Units, "CDUNIDADE,NMUNIDADE\n0001,Loja Centro Nova\n", u"u.csv"_s);
+    QCOMPARE(Sql::scalar(db, u"SELECT NMUNIDADE FROM UNIDADE WHERE CDUNIDADE = '0001'"_s).toString(), u"Loja Centro Nova"_s);
+
+    const qint64 process = Sql::insertReturningKey(db,
+        u"INSERT INTO PROCESSOFILIAL (CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA) VALUES ('0001', 'P', 1) RETURNING NRPROCESSOFILIAL"_s, {});
+    const qint64 task = Sql::insertReturningKey(db,
+        u"INSERT INTO ATIVIDADEFILIAL (NRPROCESSOFILIAL, NMATIVIDADEFILIAL, CDPERIENTR, NRORDENAATIVIDADE) VALUES (?, 'T', 'DI', 1) "
+        "RETURNING NRATIVIDADEFILIAL"_s, {process});
+    Sql::exec(db, u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDGRUPOPER, IDEXECUTA, IDVALIDA) VALUES (?, ?, 'CX', 'S', 'N')"_s,
+              {task, process});
+    Sql::exec(db, u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDOPERADOR, IDEXECUTA, IDVALIDA) VALUES (?, ?, 'MARIA', 'S', 'N')"_s,
+              {task, process});
+    const QList<std::pair<Kind, QString>> inUse = {{Kind::Periodicities, u"DI"_s}, {Kind::Groups, u"CX"_s},
+                                                   {Kind::Operators, u"MARIA"_s}, {Kind::Units, u"0001"_s}};
+    for (const auto &[kind, code] : inUse) {
+        try {
+            ReferenceData::remove(db, kind, {code});
+            QFAIL(qPrintable(u"%1 %2 was removed while in use"_s.arg(ReferenceData::nameOf(kind), code)));
+        } catch (const EDatabaseError &e) {
+            QVERIFY2(e.message().contains(u"Nada foi removido"_s), qPrintable(e.message()));
+        }
+    }
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError, ReferenceData::put(db, Kind::Periodicities, {u"DI"_s, u"Pedido"_s, u"R"_s}));
+    // What nothing uses goes, an operator with its memberships and password.
+    Admin::addOperator(db, u"JOAO"_s, u"João"_s, u"0001"_s, u"x"_s, testCost);
+    ReferenceData::remove(db, Kind::Operators, {u"JOAO"_s});
+    QCOMPARE(Sql::scalar(db, u"SELECT COUNT(*) FROM GRUPOPEROPER WHERE CDOPERADOR = 'JOAO'"_s).toInt(), 0);
+    QCOMPARE(Sql::scalar(db, u"SELECT COUNT(*) FROM OPERADORSENHA WHERE CDOPERADOR = 'JOAO'"_s).toInt(), 0);
+    ReferenceData::remove(db, Kind::Periodicities, {u"RQ"_s});
+    ReferenceData::remove(db, Kind::Members, {u"GE"_s, u"GERENTE"_s});
+    ReferenceData::remove(db, Kind::Groups, {u"GE"_s});
+    const QList<QStringList> groups = {{u"CX"_s, u"Operadores de caixa"_s}};
+    QCOMPARE(ReferenceData::rows(db, Kind::Groups), groups);
+    connection.reset();
+    m_database.reset();
+}
+
+// A bad file is refused at its first bad row, naming line and column, and
+// nothing of it is written, even the good rows before.
+void TestServerDatabase::referenceRefusals_data()
+{
+    QTest::addColumn<QString>("engine");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QByteArray>("csv");
+    QTest::addColumn<QString>("expected");
+    const QByteArray good = "CDPERIENTR,NMPERIENTR,IDTIPODIA,IDDIASSEMANA,NRDIAMES\r\nQA,Quartas,S,NNNSNNN,\r\n";
+    const struct
+    {
+        const char *name;
+        Kind kind;
+        QByteArray csv;
+        QString expected;
+    } cases[] = {
+        {"unknown day kind", Kind::Periodicities, good + "QB,Quinzenal,Q,,\r\n", u"linha 3, coluna IDTIPODIA"_s},
+        {"six weekdays", Kind::Periodicities, good + "QB,Seis,S,NSNNNN,\r\n", u"linha 3, coluna IDDIASSEMANA"_s},
+        {"weekday other than S/N", Kind::Periodicities, good + "QB,Letra,S,NSNNNNX,\r\n", u"linha 3, coluna IDDIASSEMANA"_s},
+        {"weekdays without a weekly kind", Kind::Periodicities, good + "QB,Dia,D,NSNNNNN,\r\n", u"coluna IDDIASSEMANA"_s},
+        {"day of month 0", Kind::Periodicities, good + "QB,Zero,M,,0\r\n", u"linha 3, coluna NRDIAMES"_s},
+        {"day of month 32", Kind::Periodicities, good + "QB,Trinta e dois,M,,32\r\n", u"linha 3, coluna NRDIAMES"_s},
+        {"day of month not a number", Kind::Periodicities, good + "QB,Texto,M,,dez\r\n", u"linha 3, coluna NRDIAMES"_s},
+        {"name too long", Kind::Periodicities, good + "QB,Um nome longo demais para caber,D,,\r\n", u"linha 3, coluna NMPERIENTR"_s},
+        {"quoted line break counts lines", Kind::Periodicities, good + "QB,\"Duas\nlinhas\",D,,\r\nQC,,D,,\r\n",
+         u"linha 5, coluna NMPERIENTR"_s},
+        {"key twice", Kind::Periodicities, good + "QA,De novo,D,,\r\n", u"já veio na linha 2"_s},
+        {"unknown column", Kind::Periodicities, "CDPERIENTR,NMPERIENTR,IDTIPODIA,COR\r\n", u"linha 1, coluna COR"_s},
+        {"missing column", Kind::Periodicities, "CDPERIENTR,NMPERIENTR\r\nQB,Sem tipo\r\n", u"linha 1, coluna IDTIPODIA"_s},
+        {"short row", Kind::Periodicities, good + "QB,Curta\r\n", u"linha 3: a linha tem 2 campo(s)"_s},
+        {"not UTF-8", Kind::Periodicities, good + "QB,Di\xe1ria,D,,\r\n", u"linha 3: o arquivo não está em UTF-8"_s},
+        {"quote left open", Kind::Periodicities, good + "QB,\"Aberta,D,,\r\n", u"linha 3: aspas abertas"_s},
+        {"operator of an unknown unit", Kind::Operators, "CDOPERADOR,NMOPERADOR,CDUNIDADE\nANA,Ana,0001\nBIA,Bia,0099\n",
+         u"linha 3, coluna CDUNIDADE: A unidade 0099 não existe"_s},
+        {"member of an unknown group", Kind::Members, "CDGRUPOPER,CDOPERADOR\nCX,MARIA\nZZ,MARIA\n", u"linha 3, coluna CDGRUPOPER"_s},
+        {"unit code too long", Kind::Units, "CDUNIDADE,NMUNIDADE\n0009,Nova\n00010,Longa\n", u"linha 3, coluna CDUNIDADE"_s},
+    };
+    for (const char *engine : {"sqlite", "postgresql"}) {
+        for (const auto &c : cases) {
+            QTest::addRow("%s: %s", engine, c.name) << QString::fromLatin1(engine) << int(c.kind) << c.csv << c.expected;
+        }
+    }
+}
+
+void TestServerDatabase::referenceRefusals()
+{
+    QFETCH(int, kind);
+    QFETCH(QByteArray, csv);
+    QFETCH(QString, expected);
+    OPEN_ENGINE();
+    Database::migrate(db);
+    importExamples(db);
+    const auto before = ReferenceData::rows(db, Kind(kind));
+    try {
+        ReferenceData::importCsv(db, Kind(kind), csv, u"ruim.csv"_s);
+        QFAIL("the file was accepted");
+    } catch (const EDatabaseError &e) {
+        QVERIFY2(e.message().startsWith(u"ruim.csv, "_s) && e.message().contains(expected)
+                     && e.message().endsWith(u"Nada do arquivo foi gravado."_s),
+                 qPrintable(e.message()));
+    }
+    QCOMPARE(ReferenceData::rows(db, Kind(kind)), before);
     connection.reset();
     m_database.reset();
 }

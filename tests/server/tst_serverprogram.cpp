@@ -114,6 +114,7 @@ quint16 TestServerProgram::startServing(QProcess &process, const QStringList &ar
 
 void TestServerProgram::administrationCommands()
 {
+    QCOMPARE(run({u"--version"_s}).out, u"pru_server " PRU_VERSION "\n"_s);
     Result r = run({u"--sqlite"_s, m_file, u"--create-db"_s});
     QCOMPARE(r.exitCode, 0);
     QVERIFY2(r.out.contains(u"versão %1"_s.arg(Database::latestVersion())), qPrintable(r.out));
@@ -160,6 +161,25 @@ void TestServerProgram::administrationCommands()
     r = run({u"--sqlite"_s, m_file, u"--large-unit"_s, u"0008"_s, u"--processes"_s, u"muitos"_s, u"--password"_s, u"x"_s});
     QVERIFY2(r.exitCode == 1 && r.err.contains(u"--processes"_s), qPrintable(r.err));
     QCOMPARE(Sql::scalar(connection.db(), u"SELECT COUNT(*) FROM PROCESSOFILIAL WHERE CDUNIDADE = '0007'"_s).toInt(), 2);
+
+    // Reference data: a weekly periodicity, a group with a member, the
+    // listing, and a periodicity in use that stays.
+    r = run({u"--sqlite"_s, m_file, u"--add-periodicity"_s, u"QS"_s, u"--name"_s, u"Quartas e sextas"_s, u"--day-kind"_s, u"S"_s,
+             u"--weekdays"_s, u"NNNSNSN"_s});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+    r = run({u"--sqlite"_s, m_file, u"--add-group"_s, u"CA"_s, u"--name"_s, u"Caixas"_s});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+    r = run({u"--sqlite"_s, m_file, u"--add-member"_s, u"CA"_s, u"--operator"_s, u"CAIXA1"_s});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+    r = run({u"--sqlite"_s, m_file, u"--list"_s, u"periodicities"_s});
+    QVERIFY2(r.out.contains(u"\nQS\tQuartas e sextas\tS\tNNNSNSN\t\n"_s), qPrintable(r.out));
+    r = run({u"--sqlite"_s, m_file, u"--export"_s, u"members"_s});
+    QCOMPARE(r.out, u"CDGRUPOPER,CDOPERADOR\r\nCA,CAIXA1\r\n"_s + u"%1,OP0007_01\r\n%1,OP0007_02\r\n"_s.arg(
+        Sql::scalar(connection.db(), u"SELECT CDGRUPOPER FROM GRUPOPER WHERE CDGRUPOPER <> 'CA'"_s).toString()));
+    r = run({u"--sqlite"_s, m_file, u"--remove-periodicity"_s, u"DI"_s});
+    QVERIFY2(r.exitCode == 1 && r.err.contains(u"é usada por 7 tarefa(s)"_s), qPrintable(r.err));
+    r = run({u"--sqlite"_s, m_file, u"--remove-periodicity"_s, u"QS"_s});
+    QVERIFY2(r.exitCode == 0 && r.out.contains(u"Periodicidade QS removida"_s), qPrintable(r.out + r.err));
 }
 
 void TestServerProgram::servesUntilSignalled_data()
@@ -177,7 +197,8 @@ void TestServerProgram::servesUntilSignalled()
     QString line;
     const quint16 port = startServing(server, {u"--sqlite"_s, m_file, u"--port"_s, u"0"_s}, &line);
     QVERIFY(port != 0);
-    QVERIFY2(line.startsWith(u"pru_server: iniciado: "_s) && line.contains(u"PRU87000.rdmProcessoUnidade"_s)
+    // The start line says which version runs, as --version and the packages do.
+    QVERIFY2(line.startsWith(u"pru_server: iniciado: "_s) && line.contains(u"PRU87000.rdmProcessoUnidade versão " PRU_VERSION " em"_s)
                  && line.contains(u":%1,"_s.arg(port)),
              qPrintable(line));
 
@@ -269,6 +290,19 @@ void TestServerProgram::failuresAreReported_data()
     QTest::newRow("operator of an unknown unit")
         << QStringList{u"--add-operator"_s, u"X"_s, u"--name"_s, u"X"_s, u"--unit"_s, u"9999"_s, u"--password"_s, u"p"_s}
         << u"A unidade 9999 não existe"_s;
+    QTest::newRow("periodicity of an unknown kind")
+        << QStringList{u"--add-periodicity"_s, u"XX"_s, u"--name"_s, u"X"_s, u"--day-kind"_s, u"Q"_s} << u"IDTIPODIA"_s;
+    QTest::newRow("weekly periodicity without its days")
+        << QStringList{u"--add-periodicity"_s, u"XX"_s, u"--name"_s, u"X"_s, u"--day-kind"_s, u"S"_s} << u"IDDIASSEMANA"_s;
+    QTest::newRow("periodicity without a kind") << QStringList{u"--add-periodicity"_s, u"XX"_s, u"--name"_s, u"X"_s}
+                                                << u"--add-periodicity pede --day-kind"_s;
+    QTest::newRow("member of an unknown group") << QStringList{u"--add-member"_s, u"ZZ"_s, u"--operator"_s, u"X"_s}
+                                                << u"O grupo ZZ não existe"_s;
+    QTest::newRow("unknown unit removed") << QStringList{u"--remove-unit"_s, u"0099"_s} << u"A unidade 0099 não existe"_s;
+    QTest::newRow("import of an unknown kind") << QStringList{u"--import"_s, u"lojas"_s, u"--file"_s, u"x.csv"_s}
+                                               << u"Tipo de cadastro desconhecido"_s;
+    QTest::newRow("import of a missing file") << QStringList{u"--import"_s, u"units"_s, u"--file"_s, u"/nao/existe.csv"_s}
+                                              << u"Não foi possível ler /nao/existe.csv"_s;
     QTest::newRow("stray argument") << QStringList{u"servir"_s} << u"argumento inesperado"_s;
     QTest::newRow("unwritable port file") << QStringList{u"--port"_s, u"0"_s, u"--port-file"_s, u"/nao/existe/pru.port"_s}
                                           << u"arquivo de porta"_s;

@@ -84,8 +84,7 @@ class FRAMEWORK_EXPORT DialogFocusReturn
 public:
     DialogFocusReturn();
     ~DialogFocusReturn();
-    DialogFocusReturn(const DialogFocusReturn &) = delete;
-    DialogFocusReturn &operator=(const DialogFocusReturn &) = delete;
+    Q_DISABLE_COPY_MOVE(DialogFocusReturn)
 
 private:
     QPointer<QWidget> m_widget;

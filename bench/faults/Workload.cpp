@@ -189,7 +189,10 @@ void ServerProcess::startOnly()
     QFile::remove(m_portFile);
     m_port = 0;
     m_process = std::make_unique<QProcess>();
+    // To a file, not a pipe: a pipe nobody drains while the clients block in
+    // their calls fills up, and the server then stalls on its own log lines.
     m_process->setProcessChannelMode(QProcess::MergedChannels);
+    m_process->setStandardOutputFile(logFile(), QIODevice::Append);
     m_process->start(m_program, m_arguments + QStringList{u"--port"_s, u"0"_s, u"--port-file"_s, m_portFile});
     m_process->waitForStarted(10'000);
 }
@@ -261,7 +264,13 @@ qint64 ServerProcess::residentKiB() const
 
 QString ServerProcess::output() const
 {
-    return m_process ? QString::fromUtf8(m_process->readAll()).trimmed() : QString();
+    QFile log(logFile());
+    if (!log.open(QIODevice::ReadOnly) || !log.seek(m_outputRead)) {
+        return {};
+    }
+    const QByteArray bytes = log.readAll();
+    m_outputRead += bytes.size();
+    return QString::fromUtf8(bytes).trimmed();
 }
 
 // ---------------------------------------------------------------------------

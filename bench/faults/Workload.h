@@ -68,14 +68,17 @@ public:
     quint16 port() const { return m_port; }
     qint64 pid() const;
     qint64 residentKiB() const;
-    QString output() const;
+    QString output() const; // what it printed since the last call
 
 private:
+    QString logFile() const { return m_portFile + QStringLiteral(".log"); }
+
     QString m_program;
     QStringList m_arguments;
     QString m_portFile;
     std::unique_ptr<QProcess> m_process;
     quint16 m_port = 0;
+    mutable qint64 m_outputRead = 0;
 };
 
 // What one scenario believes is stored: its process, the process's tasks by

@@ -63,11 +63,13 @@ void RpcAcceptor::incomingConnection(qintptr socketDescriptor)
             silentFromAddress += p.address == address ? 1 : 0;
         }
     }
-    if (silentFromAddress >= m_limits.maxPendingPerAddress && evictOldest(&address, true)) {
+    // Many may have turned silent together since the last newcomer.
+    while (silentFromAddress >= m_limits.maxPendingPerAddress && evictOldest(&address, true)) {
+        --silentFromAddress;
         --silent;
     }
-    if (silent >= m_limits.maxPendingLogins) {
-        evictOldest(nullptr, true);
+    while (silent >= m_limits.maxPendingLogins && evictOldest(nullptr, true)) {
+        --silent;
     }
     // Connections that keep sending logins are not silent, yet must not
     // hold every seat either: past twice the seats the oldest one whose

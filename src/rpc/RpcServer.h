@@ -71,6 +71,10 @@ public:
         // can neither take the logged-in seats nor keep an operator out.
         int maxPendingLogins = 32;
         int maxPendingPerAddress = 8;
+        // A connection counts as silent (and may give way) only once it has
+        // been open this long with nothing sent: hosts behind one address
+        // that connect together, or over a slow link, are not taken for idle.
+        int silentAfterMs = 1'000;
         // Refused logins per operator code and per address: from this many in
         // a row on, the next password is checked only after a delay that
         // starts here and doubles each time, up to the maximum.

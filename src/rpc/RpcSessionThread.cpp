@@ -18,6 +18,7 @@ RpcSessionThread::RpcSessionThread(qintptr socketDescriptor, SessionHandlerFacto
     , m_tls(tls)
     , m_admission(std::move(admission))
 {
+    m_accepted.start();
 }
 
 void RpcSessionThread::requestStop()
@@ -41,6 +42,9 @@ bool RpcSessionThread::evict()
 
 bool RpcSessionThread::isSilent() const
 {
+    if (!m_accepted.hasExpired(m_limits.silentAfterMs)) {
+        return false;
+    }
     int queued = 0;
     if (::ioctl(int(m_socketDescriptor), FIONREAD, &queued) == 0 && queued > 0) {
         return false;

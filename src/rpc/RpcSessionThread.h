@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QSslConfiguration>
+#include <QElapsedTimer>
 #include <QThread>
 
 #include <atomic>
@@ -25,8 +26,9 @@ public:
     // Ends a connection that has not logged in (from any thread), telling the
     // client why; false when it logged in already and keeps its seat.
     bool evict();
-    // True while the client has not begun a login: nothing is being checked
-    // and nothing waits unread in the kernel (from any thread).
+    // True while the client has not begun a login: open for the limits'
+    // silentAfterMs, nothing is being checked and nothing waits unread in
+    // the kernel (from any thread).
     bool isSilent() const;
 
 signals:
@@ -44,6 +46,7 @@ private:
     RpcServer::Limits m_limits;
     QSslConfiguration m_tls;
     std::shared_ptr<RpcAdmission> m_admission;
+    QElapsedTimer m_accepted; // started in the constructor, only read after
     std::atomic<int> m_phase = RpcAdmission::Pending;
     std::atomic<Stop> m_stop = Stop::None;
 };

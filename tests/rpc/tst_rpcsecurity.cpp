@@ -289,6 +289,19 @@ void TestRpcSecurity::idleConnectionsDoNotLockOperatorsOut()
     QString error;
     QVERIFY2(open(&before, {}, &error), qPrintable(error));
 
+    const RpcServer::Limits limits;
+    // Hosts behind one address that connect together all get in, though each
+    // is silent until it sends its login.
+    std::vector<std::unique_ptr<RawPeer>> together(limits.maxPendingPerAddress + 4);
+    for (auto &peer : together) {
+        peer = std::make_unique<RawPeer>();
+        QVERIFY(peer->connectTo(m_server->port()));
+    }
+    for (auto &peer : together) {
+        QVERIFY2(peer->login(u"op"_s, u"secret"_s, {}, &error), qPrintable(error));
+    }
+    together.clear();
+
     // 300 connections that never log in.
     std::vector<std::unique_ptr<QTcpSocket>> idle;
     for (int i = 0; i < 300; ++i) {
@@ -297,7 +310,9 @@ void TestRpcSecurity::idleConnectionsDoNotLockOperatorsOut()
         QVERIFY(socket->waitForConnected(5000));
         idle.push_back(std::move(socket));
     }
-    // An operator logs in and works at once; the one logged in before goes on.
+    // Once they are plainly idle, an operator logs in and works at once; the
+    // one logged in before goes on.
+    QThread::msleep(limits.silentAfterMs + 100);
     QElapsedTimer clock;
     clock.start();
     RpcClient operatorClient;
@@ -308,7 +323,6 @@ void TestRpcSecurity::idleConnectionsDoNotLockOperatorsOut()
     QVERIFY(before.call(u"echo"_s, {8}, 5000).ok);
 
     // The idle ones were closed to make room: at most the pending seats stay.
-    const RpcServer::Limits limits;
     int open = 0;
     QDeadlineTimer settle(5000);
     do {

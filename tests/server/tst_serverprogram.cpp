@@ -10,6 +10,7 @@
 
 #include <csignal>
 
+#include "ServerLog.h"
 #include "ServerTestSupport.h"
 
 using namespace ServerTest;
@@ -28,6 +29,7 @@ private slots:
     void checkConfig();
     void failuresAreReported_data();
     void failuresAreReported();
+    void floodedLinesAreCounted();
 
 private:
     struct Result
@@ -320,6 +322,25 @@ void TestServerProgram::failuresAreReported()
     QVERIFY2(r.err.startsWith(u"pru_server: falha: "_s), qPrintable(r.err));
     QVERIFY2(r.err.contains(expected), qPrintable(r.err));
     QCOMPARE(r.err.count(u'\n'), 1);
+}
+
+void TestServerProgram::floodedLinesAreCounted()
+{
+    LogThrottle throttle;
+    qint64 omitted = -1;
+    int written = 0;
+    for (int i = 0; i < LogThrottle::linesPerWindow + 150; ++i) {
+        written += throttle.admit(u"pru.rpc"_s, 1000 + i, &omitted) ? 1 : 0;
+        QCOMPARE(omitted, 0);
+    }
+    QCOMPARE(written, LogThrottle::linesPerWindow);
+    // Another category has a window of its own.
+    QVERIFY(throttle.admit(u"pru.sql"_s, 2000, &omitted));
+    // The next window writes again, after the count of what was left out.
+    QVERIFY(throttle.admit(u"pru.rpc"_s, 1000 + LogThrottle::windowMs, &omitted));
+    QCOMPARE(omitted, 150);
+    QVERIFY(throttle.admit(u"pru.rpc"_s, 1001 + LogThrottle::windowMs, &omitted));
+    QCOMPARE(omitted, 0);
 }
 
 QTEST_GUILESS_MAIN(TestServerProgram)

@@ -448,7 +448,7 @@ void benchmark(const QString &engineName, const DatabaseConfig &config)
         print(u"  listen: "_s + error);
         return;
     }
-    setSession({u"OP0"_s, u"senha"_s, u"127.0.0.1"_s, server.port(), {}});
+    setSession({u"OP0"_s, u"senha"_s, u"127.0.0.1"_s, server.port(), {}, {}});
     TNetConnection net;
     net.setServerName(RdmProcessoUnidade::serverName);
     net.setHost(u"127.0.0.1"_s);

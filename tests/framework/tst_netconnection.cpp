@@ -72,7 +72,7 @@ private slots:
         m_server = std::make_unique<RpcServer>([] { return std::make_unique<Handler>(); });
         QString error;
         QVERIFY2(m_server->listen(QHostAddress::LocalHost, 0, &error), qPrintable(error));
-        setSession({u"op"_s, u"secret"_s, u"127.0.0.1"_s, m_server->port(), {}});
+        setSession({u"op"_s, u"secret"_s, u"127.0.0.1"_s, m_server->port(), {}, {}});
         m_net = std::make_unique<TNetConnection>();
         m_net->setObjectName(u"netProcessoUnidade"_s);
         m_net->setServerName(remoteModule);
@@ -103,7 +103,7 @@ private slots:
 
     void refusedLoginIsAClearError()
     {
-        setSession({u"op"_s, u"errada"_s, u"127.0.0.1"_s, m_server->port(), {}});
+        setSession({u"op"_s, u"errada"_s, u"127.0.0.1"_s, m_server->port(), {}, {}});
         try {
             m_net->setConnected(true);
             QFAIL("connected with a wrong password");

@@ -139,7 +139,7 @@ private slots:
 
     void sessionIdentity()
     {
-        setSession({u"SUPERVISOR"_s, u"senha"_s, u"10.0.0.5"_s, 8123, {}});
+        setSession({u"SUPERVISOR"_s, u"senha"_s, u"10.0.0.5"_s, 8123, {}, {}});
         QCOMPARE(Operador(), u"SUPERVISOR"_s);
         QCOMPARE(WebURL(), u"10.0.0.5"_s);
         QCOMPARE(WebPort(), 8123);

@@ -38,7 +38,10 @@ namespace {
 class Input
 {
 public:
-    Input(const std::uint8_t *data, std::size_t size) : m_data(data), m_size(size) {}
+    Input(const std::uint8_t *data, std::size_t size)
+        : m_data(data)
+        , m_size(size)
+    { }
     std::uint8_t byte() { return m_pos < m_size ? m_data[m_pos++] : 0; }
     QByteArray bytes(std::size_t count)
     {
@@ -89,29 +92,34 @@ void seedRows(QSqlDatabase &db)
     static const double today = ServerClock::todayDays();
     static const double now = ServerClock::nowDays();
     TransactionGuard guard(db);
-    for (const char *table : {"ATIVIDADEDIA", "RESPATIVFILIAL", "ATIVIDADEFILIAL", "REDEFATIVIDADE", "PROCESSOFILIAL"}) {
+    for (const char *table :
+         {"ATIVIDADEDIA", "RESPATIVFILIAL", "ATIVIDADEFILIAL", "REDEFATIVIDADE", "PROCESSOFILIAL"}) {
         Sql::exec(db, u"DELETE FROM "_s + QString::fromLatin1(table));
     }
-    const QString process = u"INSERT INTO PROCESSOFILIAL (NRPROCESSOFILIAL, CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA, "
-                            "DTFINVIGENCIA, CDOPERATU, DTATUALIZACAO, IDSITUACAO) VALUES (?, ?, ?, ?, ?, 'OP0', ?, 'S')"_s;
+    const QString process =
+        u"INSERT INTO PROCESSOFILIAL (NRPROCESSOFILIAL, CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA, "
+        "DTFINVIGENCIA, CDOPERATU, DTATUALIZACAO, IDSITUACAO) VALUES (?, ?, ?, ?, ?, 'OP0', ?, 'S')"_s;
     Sql::exec(db, process, {1, u"0001"_s, u"Abertura"_s, today - 10, Sql::nullNumber(), now});
     Sql::exec(db, process, {2, u"0001"_s, u"Encerrado"_s, today - 30, today - 1, now});
     Sql::exec(db, process, {3, u"0002"_s, u"Outra loja"_s, today - 10, Sql::nullNumber(), now});
     Sql::exec(db, process, {4, u"0001"_s, u"Futuro"_s, today + 5, Sql::nullNumber(), now});
-    const QString task = u"INSERT INTO ATIVIDADEFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, NMATIVIDADEFILIAL, CDMODULOATIVIDADE, "
-                         "CDPERIENTR, DSATIVIDADEFILIAL, NRORDENAATIVIDADE, CDOPERATU, DTATUALIZACAO) VALUES (?, ?, ?, 'MOD', ?, ?, ?, 'OP0', ?)"_s;
+    const QString task =
+        u"INSERT INTO ATIVIDADEFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, NMATIVIDADEFILIAL, CDMODULOATIVIDADE, "
+        "CDPERIENTR, DSATIVIDADEFILIAL, NRORDENAATIVIDADE, CDOPERATU, DTATUALIZACAO) VALUES (?, ?, ?, 'MOD', ?, ?, ?, 'OP0', ?)"_s;
     Sql::exec(db, task, {11, 1, u"Conferir caixa"_s, u"DI"_s, u"Nota"_s, 1, now});
     Sql::exec(db, task, {12, 1, u"Repor"_s, u"SG"_s, Sql::nullText(), 2, now});
     Sql::exec(db, task, {13, 2, u"Antiga"_s, u"DI"_s, Sql::nullText(), 1, now});
     Sql::exec(db, task, {14, 3, u"Alheia"_s, u"DI"_s, Sql::nullText(), 1, now});
-    const QString responsible = u"INSERT INTO RESPATIVFILIAL (NRRESPATIVFILIAL, NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDOPERADOR, "
-                                "CDGRUPOPER, IDEXECUTA, IDVALIDA, CDOPERATU, DTATUALIZACAO) VALUES (?, ?, ?, ?, ?, ?, ?, 'OP0', ?)"_s;
+    const QString responsible =
+        u"INSERT INTO RESPATIVFILIAL (NRRESPATIVFILIAL, NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDOPERADOR, "
+        "CDGRUPOPER, IDEXECUTA, IDVALIDA, CDOPERATU, DTATUALIZACAO) VALUES (?, ?, ?, ?, ?, ?, ?, 'OP0', ?)"_s;
     Sql::exec(db, responsible, {21, 11, 1, u"OP0"_s, Sql::nullText(), u"S"_s, u"N"_s, now});
     Sql::exec(db, responsible, {22, 11, 1, Sql::nullText(), u"CX"_s, u"N"_s, u"S"_s, now});
     Sql::exec(db, responsible, {23, 14, 3, u"OP9"_s, Sql::nullText(), u"S"_s, u"S"_s, now});
     const double day = double(ServerClock::dayNumber(ServerClock::today()));
-    const QString occurrence = u"INSERT INTO ATIVIDADEDIA (NRATIVIDADEDIA, NRPROCESSOFILIAL, NRATIVIDADEFILIAL, DTATIVIDADE, "
-                               "CDOPERCONCL, DTCONCLUSAO) VALUES (?, ?, ?, ?, ?, ?)"_s;
+    const QString occurrence =
+        u"INSERT INTO ATIVIDADEDIA (NRATIVIDADEDIA, NRPROCESSOFILIAL, NRATIVIDADEFILIAL, DTATIVIDADE, "
+        "CDOPERCONCL, DTCONCLUSAO) VALUES (?, ?, ?, ?, ?, ?)"_s;
     Sql::exec(db, occurrence, {31, 1, 11, day, Sql::nullText(), Sql::nullNumber()});
     Sql::exec(db, occurrence, {32, 1, 11, day - 1, u"OP0"_s, now - 1});
     Sql::exec(db, occurrence, {33, 2, 13, day - 3, Sql::nullText(), Sql::nullNumber()});
@@ -166,8 +174,11 @@ World &world()
         Admin::addOperator(db, u"OP9"_s, u"Outro"_s, u"0002"_s, u"senha"_s, PasswordHash::Cost::minimal());
         Admin::addGroup(db, u"CX"_s, u"Caixa"_s, {u"OP0"_s});
         Sql::exec(db, u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA) VALUES ('DI', 'Diária', 'D')"_s);
-        Sql::exec(db, u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA, IDDIASSEMANA) VALUES ('SG', 'Segundas', 'S', 'NSNNNNN')"_s);
-        Sql::exec(db, u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA) VALUES ('RQ', 'Sob solicitação', 'R')"_s);
+        Sql::exec(
+            db,
+            u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA, IDDIASSEMANA) VALUES ('SG', 'Segundas', 'S', 'NSNNNNN')"_s);
+        Sql::exec(db,
+                  u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA) VALUES ('RQ', 'Sob solicitação', 'R')"_s);
         seedRows(db);
         created->session = std::make_unique<RdmProcessoUnidade>(std::make_shared<ServerState>(created->config));
         if (!created->session->login({RdmProcessoUnidade::serverName, u"OP0"_s, u"senha"_s, {}, false}).ok) {
@@ -175,7 +186,8 @@ World &world()
             std::abort();
         }
         RdmProcessoUnidade &s = *created->session;
-        created->fields = {{u"SetProcessos"_s, Fields::processos()}, {u"SetTarefas"_s, Fields::tarefas()},
+        created->fields = {{u"SetProcessos"_s, Fields::processos()},
+                           {u"SetTarefas"_s, Fields::tarefas()},
                            {u"SetOperadores"_s, Fields::operadores()}};
         created->rows = {{u"SetProcessos"_s, readRows(s, u"GetProcessos"_s, {})},
                          {u"SetTarefas"_s, readRows(s, u"GetTarefas"_s, {1.0}) + readRows(s, u"GetTarefas"_s, {2.0})},
@@ -193,9 +205,15 @@ World &world()
             created->rows[method] << row;
         };
         forged(u"SetProcessos"_s, {{u"NRPROCESSOFILIAL"_s, 3.0}, {u"NMPROCESSOFILIAL"_s, u"Outra loja"_s}});
-        forged(u"SetTarefas"_s, {{u"NRATIVIDADEFILIAL"_s, 14.0}, {u"NRPROCESSOFILIAL"_s, 3.0}, {u"NMATIVIDADEFILIAL"_s, u"Alheia"_s}});
-        forged(u"SetOperadores"_s, {{u"NRRESPATIVFILIAL"_s, 23.0}, {u"NRATIVIDADEFILIAL"_s, 14.0}, {u"NRPROCESSOFILIAL"_s, 3.0},
-                                    {u"CDOPERADOR"_s, u"OP9"_s}, {u"CDGRUPOPER"_s, QVariant()}, {u"IDEXECUTA"_s, u"S"_s}, {u"IDVALIDA"_s, u"S"_s}});
+        forged(u"SetTarefas"_s,
+               {{u"NRATIVIDADEFILIAL"_s, 14.0}, {u"NRPROCESSOFILIAL"_s, 3.0}, {u"NMATIVIDADEFILIAL"_s, u"Alheia"_s}});
+        forged(u"SetOperadores"_s, {{u"NRRESPATIVFILIAL"_s, 23.0},
+                                    {u"NRATIVIDADEFILIAL"_s, 14.0},
+                                    {u"NRPROCESSOFILIAL"_s, 3.0},
+                                    {u"CDOPERADOR"_s, u"OP9"_s},
+                                    {u"CDGRUPOPER"_s, QVariant()},
+                                    {u"IDEXECUTA"_s, u"S"_s},
+                                    {u"IDVALIDA"_s, u"S"_s}});
         created->otherUnit = otherUnitRows(db);
         // Registered after Qt's globals came to be, so it runs before they go.
         std::atexit([] { QDir(QString::fromStdString(folderToRemove())).removeRecursively(); });
@@ -212,7 +230,8 @@ QVariant valueFor(Input &in, const FieldDef &field)
         return {};
     }
     if (field.type == FieldType::Text) {
-        static const QStringList codes{u"S"_s, u"N"_s, u"OP0"_s, u"OP9"_s, u"CX"_s, u"DI"_s, u"SG"_s, u"RQ"_s, u" "_s, QString()};
+        static const QStringList codes{u"S"_s,  u"N"_s,  u"OP0"_s, u"OP9"_s, u"CX"_s,
+                                       u"DI"_s, u"SG"_s, u"RQ"_s,  u" "_s,   QString()};
         if (choice % 8 < 4) {
             return codes.at(in.byte() % codes.size());
         }
@@ -302,11 +321,21 @@ QCborArray argumentsFor(Input &in, const QString &method)
             const std::uint8_t kind = in.byte();
             const double key = seededKeys[in.byte() % std::size(seededKeys)];
             switch (kind % 5) {
-            case 0: args << key; break;
-            case 1: args << QString::number(qint64(key)); break;
-            case 2: args << in.text(24); break;
-            case 3: args << u"OP0"_s; break;
-            default: args << QCborValue(QCborValue::Null); break;
+            case 0:
+                args << key;
+                break;
+            case 1:
+                args << QString::number(qint64(key));
+                break;
+            case 2:
+                args << in.text(24);
+                break;
+            case 3:
+                args << u"OP0"_s;
+                break;
+            default:
+                args << QCborValue(QCborValue::Null);
+                break;
             }
         }
     }
@@ -364,7 +393,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         value = w.session->call(message.method, message.args);
         wrote = !message.method.startsWith(u"Get"_s);
     } catch (const EServerFailure &e) {
-        std::fprintf(stderr, "%s reached the database unchecked: %s\n", qPrintable(message.method), qPrintable(e.message()));
+        std::fprintf(stderr, "%s reached the database unchecked: %s\n", qPrintable(message.method),
+                     qPrintable(e.message()));
         std::abort();
     } catch (const EDatabaseError &e) {
         // Refused, as a rule or a bad argument: the text must say why. A
@@ -383,7 +413,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         try {
             DataPacket::decode(value.toByteArray());
         } catch (const EPacketError &e) {
-            std::fprintf(stderr, "%s answered a packet that does not decode: %s\n", qPrintable(message.method), e.what());
+            std::fprintf(stderr, "%s answered a packet that does not decode: %s\n", qPrintable(message.method),
+                         e.what());
             std::abort();
         }
     }

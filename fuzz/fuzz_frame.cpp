@@ -30,12 +30,10 @@ void tryPacket(const QCborValue &value)
     const QByteArray bytes = value.toByteArray();
     try {
         DataPacket::decode(bytes);
-    } catch (const EPacketError &) {
-    }
+    } catch (const EPacketError &) { }
     try {
         DeltaPacket::decode(bytes);
-    } catch (const EPacketError &) {
-    }
+    } catch (const EPacketError &) { }
 }
 
 QByteArray rebuild(const RpcMessage &m)
@@ -60,9 +58,9 @@ QByteArray rebuild(const RpcMessage &m)
 bool same(const RpcMessage &a, const RpcMessage &b)
 {
     return a.kind == b.kind && a.id == b.id && a.server == b.server && a.operatorCode == b.operatorCode
-        && a.password == b.password && a.method == b.method && a.args == b.args && a.ok == b.ok
-        && (a.ok ? a.value == b.value : a.error == b.error) && a.unitName == b.unitName
-        && a.operatorName == b.operatorName;
+           && a.password == b.password && a.method == b.method && a.args == b.args && a.ok == b.ok
+           && (a.ok ? a.value == b.value : a.error == b.error) && a.unitName == b.unitName
+           && a.operatorName == b.operatorName;
 }
 
 void checkMessage(QByteArrayView payload)

@@ -19,7 +19,7 @@ namespace {
 constexpr qsizetype headerBytes = 8;
 
 // Runs a send or a receive until all size bytes went through it.
-template<typename Transfer>
+template <typename Transfer>
 bool whole(char *data, size_t size, Transfer transfer)
 {
     while (size > 0) {
@@ -208,7 +208,8 @@ bool BareRoundTrip::run(qsizetype requestBytes, qsizetype replyBytes)
     putWord(m_request.data(), quint32(requestBytes));
     putWord(m_request.data() + 4, quint32(replyBytes));
     m_reply.resize(size_t(replyBytes));
-    if (!sendAll(m_socket, m_request.data(), m_request.size()) || !receiveAll(m_socket, m_reply.data(), m_reply.size())) {
+    if (!sendAll(m_socket, m_request.data(), m_request.size())
+        || !receiveAll(m_socket, m_reply.data(), m_reply.size())) {
         ::close(m_socket);
         m_socket = -1;
         return false;

@@ -34,10 +34,10 @@ constexpr int operations = 1000;
 
 QList<FieldDef> taskDefs()
 {
-    return {{u"NRATIVIDADEFILIAL"_s, FieldType::Number, 0}, {u"NRPROCESSOFILIAL"_s, FieldType::Number, 0},
-            {u"NMATIVIDADEFILIAL"_s, FieldType::Text, 100}, {u"CDPERIENTR"_s, FieldType::Text, 2},
+    return {{u"NRATIVIDADEFILIAL"_s, FieldType::Number, 0},  {u"NRPROCESSOFILIAL"_s, FieldType::Number, 0},
+            {u"NMATIVIDADEFILIAL"_s, FieldType::Text, 100},  {u"CDPERIENTR"_s, FieldType::Text, 2},
             {u"DSATIVIDADEFILIAL"_s, FieldType::Text, 4000}, {u"NRORDENAATIVIDADE"_s, FieldType::Number, 0},
-            {u"DTATUALIZACAO"_s, FieldType::DateTime, 0}, {u"CDOPERATU"_s, FieldType::Text, 12}};
+            {u"DTATUALIZACAO"_s, FieldType::DateTime, 0},    {u"CDOPERATU"_s, FieldType::Text, 12}};
 }
 
 void define(TClientDataSet &ds)
@@ -58,8 +58,8 @@ QByteArray packetOf(int rows)
     std::shuffle(orders.begin(), orders.end(), random);
     packet.rows.reserve(rows);
     for (int i = 0; i < rows; ++i) {
-        packet.rows.append(Row{double(i + 1), 7.0, u"Tarefa número %1"_s.arg(i + 1), u"D"_s, u"Observação da tarefa"_s, double(orders[i]),
-                               45000.5 + i, u"SUPERVISOR"_s});
+        packet.rows.append(Row{double(i + 1), 7.0, u"Tarefa número %1"_s.arg(i + 1), u"D"_s, u"Observação da tarefa"_s,
+                               double(orders[i]), 45000.5 + i, u"SUPERVISOR"_s});
     }
     return packet.encode();
 }
@@ -147,14 +147,14 @@ Figures measure(int rows)
             ds->setIndexName(u"idxPadrao"_s);
             ds->SetData(bytes);
         },
-                     [&] {
-                         for (double key : keys) {
-                             if (!ds->Locate(u"NRATIVIDADEFILIAL"_s, key)) {
-                                 std::fprintf(stderr, "locate failed\n");
-                                 std::exit(1);
-                             }
-                         }
-                     });
+        [&] {
+            for (double key : keys) {
+                if (!ds->Locate(u"NRATIVIDADEFILIAL"_s, key)) {
+                    std::fprintf(stderr, "locate failed\n");
+                    std::exit(1);
+                }
+            }
+        });
 
     // Edits that change a text and the indexed order, so each post also moves
     // its row to its new place.
@@ -230,7 +230,8 @@ int main(int argc, char **argv)
     }
     const double editsSmall = small.edits + small.deltaMerge;
     const double editsLarge = large.edits + large.deltaMerge;
-    std::printf("%-36s %14.3f %14.3f %8.2f\n", "1,000 edits, then delta and merge", editsSmall, editsLarge, editsLarge / editsSmall);
+    std::printf("%-36s %14.3f %14.3f %8.2f\n", "1,000 edits, then delta and merge", editsSmall, editsLarge,
+                editsLarge / editsSmall);
     ok = ok && editsLarge / editsSmall <= 12;
     std::printf(ok ? "every ratio within n log n (<= 12)\n" : "A RATIO EXCEEDS 12\n");
     const bool grows = ok;
@@ -240,7 +241,8 @@ int main(int argc, char **argv)
     std::printf("\n%-36s %14s %14s %8s\n", "copy of a record set", "packet (ms)", "straight (ms)", "ratio");
     for (const Figures *f : {&small, &large}) {
         const double ratio = f->copyDirect / std::max(f->copyByPacket, 1e-6);
-        std::printf("%-36s %14.3f %14.3f %8.2f\n", f == &small ? "10,000 rows" : "100,000 rows", f->copyByPacket, f->copyDirect, ratio);
+        std::printf("%-36s %14.3f %14.3f %8.2f\n", f == &small ? "10,000 rows" : "100,000 rows", f->copyByPacket,
+                    f->copyDirect, ratio);
         ok = ok && ratio < 0.5;
     }
     if (grows && !ok) {

@@ -126,7 +126,8 @@ Scratch::Scratch(const QString &engine, const QString &folder)
     }
     QString options = m_pgAdmin;
     static const QRegularExpression dbname(u"dbname=\\S+"_s);
-    options = options.contains(dbname) ? options.replace(dbname, u"dbname="_s + m_pgName) : options + u" dbname="_s + m_pgName;
+    options = options.contains(dbname) ? options.replace(dbname, u"dbname="_s + m_pgName)
+                                       : options + u" dbname="_s + m_pgName;
     m_config = DatabaseConfig::postgres(options);
 }
 
@@ -159,22 +160,26 @@ void Scratch::seed()
     Admin::addUnit(db, u"0001"_s, u"Loja"_s);
     QStringList members;
     for (int i = 0; i < operatorCount; ++i) {
-        Admin::addOperator(db, operatorCode(i), u"Operador %1"_s.arg(i), u"0001"_s, u"senha"_s, PasswordHash::Cost::minimal());
+        Admin::addOperator(db, operatorCode(i), u"Operador %1"_s.arg(i), u"0001"_s, u"senha"_s,
+                           PasswordHash::Cost::minimal());
         members << operatorCode(i);
     }
     Admin::addGroup(db, u"CX"_s, u"Caixa"_s, members);
     TransactionGuard guard(db);
     Sql::exec(db, u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA) VALUES ('DI', 'Diária', 'D')"_s);
-    Sql::exec(db, u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA, IDDIASSEMANA) VALUES ('SG', 'Segundas', 'S', 'NSNNNNN')"_s);
+    Sql::exec(
+        db,
+        u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA, IDDIASSEMANA) VALUES ('SG', 'Segundas', 'S', 'NSNNNNN')"_s);
     guard.commit();
 }
 
 // ---------------------------------------------------------------------------
 
 ServerProcess::ServerProcess(QString program, QStringList databaseArguments, QString portFile)
-    : m_program(std::move(program)), m_arguments(std::move(databaseArguments)), m_portFile(std::move(portFile))
-{
-}
+    : m_program(std::move(program))
+    , m_arguments(std::move(databaseArguments))
+    , m_portFile(std::move(portFile))
+{ }
 
 ServerProcess::~ServerProcess()
 {
@@ -284,7 +289,7 @@ QString TreeModel::canonical() const
     for (auto it = tasks.begin(); it != tasks.end(); ++it) {
         QStringList responsibles = it->responsibles;
         responsibles.sort();
-        parts << u"%1[%2|%3|%4]"_s.arg(it.key(), it->note, it->periodicity, responsibles.join(u',')) ;
+        parts << u"%1[%2|%3|%4]"_s.arg(it.key(), it->note, it->periodicity, responsibles.join(u','));
     }
     return parts.join(u"; "_s);
 }
@@ -292,8 +297,8 @@ QString TreeModel::canonical() const
 TreeModel readTree(QSqlDatabase &db, const QString &prefix, int *duplicates)
 {
     TreeModel tree;
-    QSqlQuery processes = Sql::exec(db,
-        u"SELECT NRPROCESSOFILIAL, NMPROCESSOFILIAL FROM PROCESSOFILIAL WHERE NMPROCESSOFILIAL LIKE ? ORDER BY 1"_s,
+    QSqlQuery processes = Sql::exec(
+        db, u"SELECT NRPROCESSOFILIAL, NMPROCESSOFILIAL FROM PROCESSOFILIAL WHERE NMPROCESSOFILIAL LIKE ? ORDER BY 1"_s,
         {prefix + u'%'});
     qint64 process = 0;
     int found = 0;
@@ -306,10 +311,11 @@ TreeModel readTree(QSqlDatabase &db, const QString &prefix, int *duplicates)
     *duplicates += qMax(0, found - 1);
     // Tasks are found by their names' prefix, so a task left without its
     // process would show too.
-    QSqlQuery tasks = Sql::exec(db,
-        u"SELECT NRATIVIDADEFILIAL, NMATIVIDADEFILIAL, DSATIVIDADEFILIAL, CDPERIENTR, NRPROCESSOFILIAL "
-        "FROM ATIVIDADEFILIAL WHERE NMATIVIDADEFILIAL LIKE ?"_s,
-        {prefix + u'%'});
+    QSqlQuery tasks =
+        Sql::exec(db,
+                  u"SELECT NRATIVIDADEFILIAL, NMATIVIDADEFILIAL, DSATIVIDADEFILIAL, CDPERIENTR, NRPROCESSOFILIAL "
+                  "FROM ATIVIDADEFILIAL WHERE NMATIVIDADEFILIAL LIKE ?"_s,
+                  {prefix + u'%'});
     QHash<qint64, QString> names;
     while (tasks.next()) {
         QString name = tasks.value(1).toString();
@@ -323,11 +329,13 @@ TreeModel readTree(QSqlDatabase &db, const QString &prefix, int *duplicates)
         names.insert(tasks.value(0).toLongLong(), name);
     }
     for (auto it = names.begin(); it != names.end(); ++it) {
-        QSqlQuery rows = Sql::exec(db,
-            u"SELECT CDOPERADOR, CDGRUPOPER, IDEXECUTA, IDVALIDA FROM RESPATIVFILIAL WHERE NRATIVIDADEFILIAL = ?"_s, {it.key()});
+        QSqlQuery rows = Sql::exec(
+            db, u"SELECT CDOPERADOR, CDGRUPOPER, IDEXECUTA, IDVALIDA FROM RESPATIVFILIAL WHERE NRATIVIDADEFILIAL = ?"_s,
+            {it.key()});
         while (rows.next()) {
             const QString code = rows.value(0).isNull() ? rows.value(1).toString() : rows.value(0).toString();
-            tree.tasks[it.value()].responsibles << responsibleText(code, rows.value(2).toString(), rows.value(3).toString());
+            tree.tasks[it.value()].responsibles
+                << responsibleText(code, rows.value(2).toString(), rows.value(3).toString());
         }
     }
     return tree;
@@ -399,9 +407,9 @@ Stats StatsSink::take()
 // ---------------------------------------------------------------------------
 
 Scenario::Scenario(QString prefix, bool deleteAtEnd)
-    : m_prefix(std::move(prefix)), m_deleteAtEnd(deleteAtEnd)
-{
-}
+    : m_prefix(std::move(prefix))
+    , m_deleteAtEnd(deleteAtEnd)
+{ }
 
 Client::Outcome Scenario::fail(Client::Outcome outcome)
 {
@@ -500,9 +508,11 @@ Client::Outcome Scenario::step(Client &client)
     case 0: { // a new process
         TreeModel after = m_model;
         after.process = m_prefix + u"Processo"_s;
-        DeltaPacket delta{processFields, {inserted(makeRow(processFields, {
-            {u"NRPROCESSOFILIAL"_s, -1.0}, {u"NMPROCESSOFILIAL"_s, after.process},
-            {u"DTINIVIGENCIA"_s, ServerClock::todayDays()}, {u"IDSITUACAO"_s, u"S"_s}}))}};
+        DeltaPacket delta{processFields,
+                          {inserted(makeRow(processFields, {{u"NRPROCESSOFILIAL"_s, -1.0},
+                                                            {u"NMPROCESSOFILIAL"_s, after.process},
+                                                            {u"DTINIVIGENCIA"_s, ServerClock::todayDays()},
+                                                            {u"IDSITUACAO"_s, u"S"_s}}))}};
         double key = 0;
         const Client::Outcome outcome = save(client, u"SetProcessos"_s, delta, after, &key);
         m_process = qint64(key);
@@ -514,10 +524,12 @@ Client::Outcome Scenario::step(Client &client)
         const QList<std::pair<QString, QString>> tasks{{t1, u"DI"_s}, {t2, u"SG"_s}, {t3, QString()}};
         int temporary = -1;
         for (const auto &[name, periodicity] : tasks) {
-            delta.entries << inserted(makeRow(taskFields, {
-                {u"NRATIVIDADEFILIAL"_s, double(temporary--)}, {u"NRPROCESSOFILIAL"_s, double(m_process)},
-                {u"NMATIVIDADEFILIAL"_s, name}, {u"CDPERIENTR"_s, periodicity.isEmpty() ? QVariant() : periodicity},
-                {u"DSATIVIDADEFILIAL"_s, m_prefix}}));
+            delta.entries << inserted(
+                makeRow(taskFields, {{u"NRATIVIDADEFILIAL"_s, double(temporary--)},
+                                     {u"NRPROCESSOFILIAL"_s, double(m_process)},
+                                     {u"NMATIVIDADEFILIAL"_s, name},
+                                     {u"CDPERIENTR"_s, periodicity.isEmpty() ? QVariant() : periodicity},
+                                     {u"DSATIVIDADEFILIAL"_s, m_prefix}}));
             after.tasks[name] = {m_prefix, periodicity, {}};
         }
         return saveTasks(client, delta, after);
@@ -525,17 +537,28 @@ Client::Outcome Scenario::step(Client &client)
     case 2: { // responsibles of two tasks in one delta
         TreeModel after = m_model;
         DeltaPacket delta{responsibleFields, {}};
-        const struct { QString task; QString op; QString group; QString exec; QString valid; } rows[] = {
+        const struct
+        {
+            QString task;
+            QString op;
+            QString group;
+            QString exec;
+            QString valid;
+        } rows[] = {
             {t1, client.operatorCode(), {}, u"S"_s, u"N"_s},
             {t1, {}, u"CX"_s, u"N"_s, u"S"_s},
             {t2, client.operatorCode(), {}, u"S"_s, u"S"_s},
         };
         int temporary = -1;
         for (const auto &r : rows) {
-            delta.entries << inserted(makeRow(responsibleFields, {
-                {u"NRRESPATIVFILIAL"_s, double(temporary--)}, {u"NRATIVIDADEFILIAL"_s, double(m_taskKeys.value(r.task))},
-                {u"CDOPERADOR"_s, r.op.isEmpty() ? QVariant() : r.op}, {u"CDGRUPOPER"_s, r.group.isEmpty() ? QVariant() : r.group},
-                {u"IDEXECUTA"_s, r.exec}, {u"IDVALIDA"_s, r.valid}, {u"NRPROCESSOFILIAL"_s, double(m_process)}}));
+            delta.entries << inserted(
+                makeRow(responsibleFields, {{u"NRRESPATIVFILIAL"_s, double(temporary--)},
+                                            {u"NRATIVIDADEFILIAL"_s, double(m_taskKeys.value(r.task))},
+                                            {u"CDOPERADOR"_s, r.op.isEmpty() ? QVariant() : r.op},
+                                            {u"CDGRUPOPER"_s, r.group.isEmpty() ? QVariant() : r.group},
+                                            {u"IDEXECUTA"_s, r.exec},
+                                            {u"IDVALIDA"_s, r.valid},
+                                            {u"NRPROCESSOFILIAL"_s, double(m_process)}}));
             after.tasks[r.task].responsibles << responsibleText(r.op.isEmpty() ? r.group : r.op, r.exec, r.valid);
         }
         const Client::Outcome outcome = save(client, u"SetOperadores"_s, delta, after);
@@ -561,9 +584,11 @@ Client::Outcome Scenario::step(Client &client)
                 after.tasks.remove(t3);
             }
         }
-        delta.entries << inserted(makeRow(taskFields, {
-            {u"NRATIVIDADEFILIAL"_s, -1.0}, {u"NRPROCESSOFILIAL"_s, double(m_process)}, {u"NMATIVIDADEFILIAL"_s, t4},
-            {u"CDPERIENTR"_s, u"DI"_s}, {u"DSATIVIDADEFILIAL"_s, m_prefix}}));
+        delta.entries << inserted(makeRow(taskFields, {{u"NRATIVIDADEFILIAL"_s, -1.0},
+                                                       {u"NRPROCESSOFILIAL"_s, double(m_process)},
+                                                       {u"NMATIVIDADEFILIAL"_s, t4},
+                                                       {u"CDPERIENTR"_s, u"DI"_s},
+                                                       {u"DSATIVIDADEFILIAL"_s, m_prefix}}));
         after.tasks[t4] = {m_prefix, u"DI"_s, {}};
         return saveTasks(client, delta, after);
     }
@@ -587,7 +612,8 @@ Client::Outcome Scenario::step(Client &client)
         return save(client, u"SetOperadores"_s, delta, after);
     }
     case 5: { // today's occurrences made to agree with the tasks again
-        const RpcReply reply = client.call(u"RedefinirAtividadesDia"_s, {QString::number(m_process), client.operatorCode()});
+        const RpcReply reply =
+            client.call(u"RedefinirAtividadesDia"_s, {QString::number(m_process), client.operatorCode()});
         const Client::Outcome outcome = client.outcome(reply);
         if (outcome != Client::Outcome::Ok) {
             m_refusal = outcome == Client::Outcome::Refused ? u"RedefinirAtividadesDia: "_s + reply.error : QString();
@@ -619,7 +645,8 @@ Client::Outcome Scenario::step(Client &client)
         if (!readProcess(client, &original)) {
             return readFailed(client);
         }
-        const Client::Outcome outcome = save(client, u"SetProcessos"_s, {processFields, {deleted(original)}}, TreeModel{});
+        const Client::Outcome outcome =
+            save(client, u"SetProcessos"_s, {processFields, {deleted(original)}}, TreeModel{});
         m_finished = true;
         return outcome;
     }
@@ -631,7 +658,7 @@ Client::Outcome Scenario::step(Client &client)
 
 Client::Outcome randomRead(Client &client, std::mt19937 &random, qint64 process, qint64 task)
 {
-    static const QStringList methods{u"GetProcessos"_s, u"GetTarefas"_s, u"GetOperadores"_s,
+    static const QStringList methods{u"GetProcessos"_s,  u"GetTarefas"_s,      u"GetOperadores"_s,
                                      u"GetAtividades"_s, u"GetVerifTarefas"_s, u"GetDataServidor"_s};
     const QString method = methods.at(int(random() % methods.size()));
     if (process == 0) {
@@ -658,9 +685,12 @@ ActivityCheck checkActivities(QSqlDatabase &db)
     ActivityCheck check;
     const QDate today = ServerClock::today();
     const double day = double(ServerClock::dayNumber(today));
-    check.strayOccurrences = Sql::scalar(db,
-        u"SELECT COUNT(*) FROM ATIVIDADEDIA a LEFT JOIN ATIVIDADEFILIAL t ON t.NRATIVIDADEFILIAL = a.NRATIVIDADEFILIAL "
-        "WHERE t.NRATIVIDADEFILIAL IS NULL OR t.NRPROCESSOFILIAL <> a.NRPROCESSOFILIAL"_s).toInt();
+    check.strayOccurrences =
+        Sql::scalar(
+            db,
+            u"SELECT COUNT(*) FROM ATIVIDADEDIA a LEFT JOIN ATIVIDADEFILIAL t ON t.NRATIVIDADEFILIAL = a.NRATIVIDADEFILIAL "
+            "WHERE t.NRATIVIDADEFILIAL IS NULL OR t.NRPROCESSOFILIAL <> a.NRPROCESSOFILIAL"_s)
+            .toInt();
     // Every process's situation against its tasks due today and today's
     // pending occurrences, computed here on its own.
     QHash<qint64, QString> situation;
@@ -669,7 +699,8 @@ ActivityCheck checkActivities(QSqlDatabase &db)
         situation.insert(processes.value(0).toLongLong(), processes.value(1).toString());
     }
     QHash<qint64, QSet<qint64>> due;
-    QSqlQuery tasks = Sql::exec(db,
+    QSqlQuery tasks = Sql::exec(
+        db,
         u"SELECT t.NRPROCESSOFILIAL, t.NRATIVIDADEFILIAL, pe.IDTIPODIA, pe.IDDIASSEMANA, pe.NRDIAMES FROM ATIVIDADEFILIAL t "
         "JOIN PROCESSOFILIAL p ON p.NRPROCESSOFILIAL = t.NRPROCESSOFILIAL JOIN PERIENTR pe ON pe.CDPERIENTR = t.CDPERIENTR "
         "WHERE p.DTINIVIGENCIA < ? AND (p.DTFINVIGENCIA IS NULL OR p.DTFINVIGENCIA >= ?)"_s,
@@ -682,9 +713,10 @@ ActivityCheck checkActivities(QSqlDatabase &db)
     QHash<qint64, QSet<qint64>> present;
     QSet<qint64> stray;
     QSqlQuery occurrences = Sql::exec(db,
-        u"SELECT NRPROCESSOFILIAL, NRATIVIDADEFILIAL, CASE WHEN "_s + Activities::notExecutedCondition(QString())
-            + u" THEN 0 ELSE 1 END FROM ATIVIDADEDIA WHERE DTATIVIDADE = ?"_s,
-        {ServerClock::dayNumber(today)});
+                                      u"SELECT NRPROCESSOFILIAL, NRATIVIDADEFILIAL, CASE WHEN "_s
+                                          + Activities::notExecutedCondition(QString())
+                                          + u" THEN 0 ELSE 1 END FROM ATIVIDADEDIA WHERE DTATIVIDADE = ?"_s,
+                                      {ServerClock::dayNumber(today)});
     while (occurrences.next()) {
         const qint64 process = occurrences.value(0).toLongLong();
         const qint64 task = occurrences.value(1).toLongLong();
@@ -714,13 +746,18 @@ int duplicatedKeys(QSqlDatabase &db)
                                                   {u"RESPATIVFILIAL"_s, u"NRRESPATIVFILIAL"_s},
                                                   {u"ATIVIDADEDIA"_s, u"NRATIVIDADEDIA"_s}};
     for (const auto &[table, key] : keys) {
-        duplicated += Sql::scalar(db, u"SELECT COUNT(*) FROM (SELECT %2 FROM %1 GROUP BY %2 HAVING COUNT(*) > 1) d"_s.arg(table, key)).toInt();
+        duplicated +=
+            Sql::scalar(db,
+                        u"SELECT COUNT(*) FROM (SELECT %2 FROM %1 GROUP BY %2 HAVING COUNT(*) > 1) d"_s.arg(table, key))
+                .toInt();
     }
     // One responsibility per task and operator or group, one occurrence per task and day.
     duplicated += Sql::scalar(db, u"SELECT COUNT(*) FROM (SELECT 1 FROM RESPATIVFILIAL WHERE CDOPERADOR IS NOT NULL "
-                                  "GROUP BY NRATIVIDADEFILIAL, CDOPERADOR HAVING COUNT(*) > 1) d"_s).toInt();
+                                  "GROUP BY NRATIVIDADEFILIAL, CDOPERADOR HAVING COUNT(*) > 1) d"_s)
+                      .toInt();
     duplicated += Sql::scalar(db, u"SELECT COUNT(*) FROM (SELECT 1 FROM ATIVIDADEDIA "
-                                  "GROUP BY NRATIVIDADEFILIAL, DTATIVIDADE HAVING COUNT(*) > 1) d"_s).toInt();
+                                  "GROUP BY NRATIVIDADEFILIAL, DTATIVIDADE HAVING COUNT(*) > 1) d"_s)
+                      .toInt();
     return duplicated;
 }
 

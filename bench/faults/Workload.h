@@ -131,7 +131,9 @@ class Client
 public:
     enum class Outcome { Ok, Lost, Refused };
 
-    explicit Client(StatsSink *sink = nullptr) : m_sink(sink ? sink : &m_ownSink) {}
+    explicit Client(StatsSink *sink = nullptr)
+        : m_sink(sink ? sink : &m_ownSink)
+    { }
 
     bool open(quint16 port, const QString &operatorCode, int timeoutMs, QString *error);
     RpcReply call(const QString &method, const QCborArray &args);
@@ -191,7 +193,7 @@ private:
     TreeModel m_model;
     TreeModel m_pending;
     qint64 m_process = 0;
-    QList<Row> m_tasks;       // as last read, in the server's field order
+    QList<Row> m_tasks; // as last read, in the server's field order
     QHash<QString, qint64> m_taskKeys;
     QList<Row> m_firstResponsibles;
 };

@@ -141,7 +141,8 @@ bool runEngine(const QString &engine, const QString &program, int kills, int cli
                 continue;
             }
             ++t.partial;
-            t.faults << u"parcial (%1): gravado \"%2\"; esperado \"%3\"%4"_s.arg(scenario.prefix(), stored, scenario.model().canonical(),
+            t.faults << u"parcial (%1): gravado \"%2\"; esperado \"%3\"%4"_s.arg(
+                scenario.prefix(), stored, scenario.model().canonical(),
                 scenario.uncertain() ? u" ou \"%1\""_s.arg(scenario.pending().canonical()) : QString());
         }
     }
@@ -156,7 +157,8 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(u"Mata o servidor de aplicação com SIGKILL enquanto clientes gravam, e confere o banco."_s);
+    parser.setApplicationDescription(
+        u"Mata o servidor de aplicação com SIGKILL enquanto clientes gravam, e confere o banco."_s);
     parser.addHelpOption();
     parser.addOptions({
         {u"kills"_s, u"Mortes por banco (padrão 100)."_s, u"n"_s, u"100"_s},
@@ -182,13 +184,22 @@ int main(int argc, char *argv[])
         } catch (const EDatabaseError &e) {
             t.faults << e.message();
         }
-        print(u"  mortes: %1 (%2 durante a partida), servidor reiniciado a cada uma; %3 s"_s.arg(t.kills).arg(t.killsDuringStart)
+        print(u"  mortes: %1 (%2 durante a partida), servidor reiniciado a cada uma; %3 s"_s.arg(t.kills)
+                  .arg(t.killsDuringStart)
                   .arg(timer.elapsed() / 1000.0, 0, 'f', 1));
-        print(u"  deltas enviados: %1 em %2 cenários; cortados pela morte: %3 (%4 gravados inteiros, %5 ausentes inteiros)"_s
-                  .arg(t.deltas).arg(t.scenarios).arg(t.uncertain).arg(t.uncertainStored).arg(t.uncertain - t.uncertainStored));
-        print(u"  parciais: %1; chaves duplicadas: %2; recusados: %3"_s.arg(t.partial).arg(t.duplicated).arg(t.refused));
+        print(
+            u"  deltas enviados: %1 em %2 cenários; cortados pela morte: %3 (%4 gravados inteiros, %5 ausentes inteiros)"_s
+                .arg(t.deltas)
+                .arg(t.scenarios)
+                .arg(t.uncertain)
+                .arg(t.uncertainStored)
+                .arg(t.uncertain - t.uncertainStored));
+        print(
+            u"  parciais: %1; chaves duplicadas: %2; recusados: %3"_s.arg(t.partial).arg(t.duplicated).arg(t.refused));
         print(u"  atividades: %1 processos conferidos, %2 em desacordo com as tarefas, %3 ocorrências de outra tarefa"_s
-                  .arg(t.activities.processes).arg(t.activities.disagreeing).arg(t.activities.strayOccurrences));
+                  .arg(t.activities.processes)
+                  .arg(t.activities.disagreeing)
+                  .arg(t.activities.strayOccurrences));
         for (const QString &fault : t.faults.mid(0, 20)) {
             print(u"  ! "_s + fault);
         }

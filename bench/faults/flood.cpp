@@ -119,7 +119,8 @@ int connectionsHeld(const QString &engine, qint64 pid, const Scratch &scratch, Q
         return count;
     }
     return Sql::scalar(*direct, u"SELECT COUNT(*) FROM pg_stat_activity WHERE datname = current_database() "
-                                "AND pid <> pg_backend_pid()"_s).toInt();
+                                "AND pid <> pg_backend_pid()"_s)
+        .toInt();
 }
 
 qint64 peakKiB(qint64 pid)
@@ -184,8 +185,8 @@ bool flood(const QString &engine, const QString &program, const QString &name, i
         one.start();
         RpcClient real;
         real.setDeviceToken(token);
-        bool ok = real.open(u"127.0.0.1"_s, server.port(), u"PRU87000.rdmProcessoUnidade"_s, realOperator,
-                            realPassword, 30'000, &error);
+        bool ok = real.open(u"127.0.0.1"_s, server.port(), u"PRU87000.rdmProcessoUnidade"_s, realOperator, realPassword,
+                            30'000, &error);
         if (ok) {
             const RpcReply reply = real.call(u"GetProcessos"_s, {}, 30'000);
             ok = reply.ok;
@@ -208,11 +209,16 @@ bool flood(const QString &engine, const QString &program, const QString &name, i
     }
     const qint64 peak = peakKiB(server.pid());
     print(u"%1 %2, %3 threads, %4 s: login+GetProcessos p50 %5 ms  p99 %6 ms  (%7 de %8 falharam%9)  "
-          "pico de memória %10 MiB  conexões ao banco até %11"_s.arg(engine, name).arg(threads).arg(seconds)
-              .arg(percentile(micros, 0.50) / 1000.0, 0, 'f', 0).arg(percentile(micros, 0.99) / 1000.0, 0, 'f', 0)
-              .arg(failures).arg(micros.size())
+          "pico de memória %10 MiB  conexões ao banco até %11"_s.arg(engine, name)
+              .arg(threads)
+              .arg(seconds)
+              .arg(percentile(micros, 0.50) / 1000.0, 0, 'f', 0)
+              .arg(percentile(micros, 0.99) / 1000.0, 0, 'f', 0)
+              .arg(failures)
+              .arg(micros.size())
               .arg(lastFailure.isEmpty() ? QString() : u": "_s + lastFailure.left(100))
-              .arg(peak / 1024).arg(mostConnections));
+              .arg(peak / 1024)
+              .arg(mostConnections));
     server.stop();
     // What a site relies on: the real operator served within 3 s, memory under the 1 GiB budget.
     return failures == 0 && percentile(micros, 0.99) <= 3'000'000 && peak <= 1024 * 1024;

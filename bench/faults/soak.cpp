@@ -47,7 +47,8 @@ void runClient(int client, quint16 port, StatsSink *sink, std::atomic<int> *read
     bool idle = true;
     while (!stop->load()) {
         if (random() % 10 < 6) {
-            if (randomRead(connection, random, idle ? 0 : scenario.processKey(), idle ? 0 : scenario.taskKey()) != Client::Outcome::Ok) {
+            if (randomRead(connection, random, idle ? 0 : scenario.processKey(), idle ? 0 : scenario.taskKey())
+                != Client::Outcome::Ok) {
                 ++*faults;
             }
             continue;
@@ -68,8 +69,11 @@ void runClient(int client, quint16 port, StatsSink *sink, std::atomic<int> *read
 
 QString row(const QString &method, const MethodStats &s)
 {
-    return u"    %1 %2 chamadas  %3 erros  p50 %4 ms  p99 %5 ms"_s.arg(method, -23).arg(s.calls, 7).arg(s.errors, 3)
-        .arg(percentile(s.micros, 0.50) / 1000.0, 7, 'f', 2).arg(percentile(s.micros, 0.99) / 1000.0, 7, 'f', 2);
+    return u"    %1 %2 chamadas  %3 erros  p50 %4 ms  p99 %5 ms"_s.arg(method, -23)
+        .arg(s.calls, 7)
+        .arg(s.errors, 3)
+        .arg(percentile(s.micros, 0.50) / 1000.0, 7, 'f', 2)
+        .arg(percentile(s.micros, 0.99) / 1000.0, 7, 'f', 2);
 }
 
 bool soak(const QString &engine, const QString &program, int seconds, int clients, int interval)
@@ -99,7 +103,9 @@ bool soak(const QString &engine, const QString &program, int seconds, int client
         QThread::msleep(5);
     }
     const qint64 rssStart = server.residentKiB();
-    print(u"  memória residente do servidor: %1 KiB ao partir, %2 KiB com %3 clientes conectados"_s.arg(rssLaunch).arg(rssStart).arg(clients));
+    print(u"  memória residente do servidor: %1 KiB ao partir, %2 KiB com %3 clientes conectados"_s.arg(rssLaunch)
+              .arg(rssStart)
+              .arg(clients));
     QElapsedTimer timer;
     timer.start();
     Stats total;
@@ -152,8 +158,15 @@ bool soak(const QString &engine, const QString &program, int seconds, int client
         print(row(method, total.value(method)));
     }
     const double growth = rssWarm > 0 ? 100.0 * double(rssEnd - rssWarm) / double(rssWarm) : 0;
-    print(u"  %1 chamadas, %2 erros; memória residente: %3 KiB após o aquecimento, %4 KiB no fim (%5%6%), %7 KiB depois que os clientes saíram"_s
-              .arg(calls).arg(errors).arg(rssWarm).arg(rssEnd).arg(growth >= 0 ? u"+"_s : QString()).arg(growth, 0, 'f', 1).arg(rssAfter));
+    print(
+        u"  %1 chamadas, %2 erros; memória residente: %3 KiB após o aquecimento, %4 KiB no fim (%5%6%), %7 KiB depois que os clientes saíram"_s
+            .arg(calls)
+            .arg(errors)
+            .arg(rssWarm)
+            .arg(rssEnd)
+            .arg(growth >= 0 ? u"+"_s : QString())
+            .arg(growth, 0, 'f', 1)
+            .arg(rssAfter));
     return errors == 0 && faults.load() == 0 && calls > 0 && growth < 10.0;
 }
 

@@ -111,7 +111,8 @@ public:
     {
         for (int g = 0; g < GridCount; ++g) {
             m_grids[g] = grids[g];
-            QObject::connect(grids[g]->dataModel(), &QAbstractItemModel::modelReset, this, [this, g] { m_fresh[g] = true; });
+            QObject::connect(grids[g]->dataModel(), &QAbstractItemModel::modelReset, this,
+                             [this, g] { m_fresh[g] = true; });
         }
     }
 
@@ -143,7 +144,8 @@ private:
 };
 
 // Lets the window system's paints run until the grids asked for have painted.
-bool waitPainted(const PaintWatch &watch, std::initializer_list<Grid> grids, const std::array<TDBGrid *, GridCount> *forced)
+bool waitPainted(const PaintWatch &watch, std::initializer_list<Grid> grids,
+                 const std::array<TDBGrid *, GridCount> *forced)
 {
     QElapsedTimer timer;
     timer.start();
@@ -174,7 +176,9 @@ bool waitPainted(const PaintWatch &watch, std::initializer_list<Grid> grids, con
 class DirectSelect
 {
 public:
-    DirectSelect(QSqlDatabase &db, const QString &text) : m_text(text), m_query(db)
+    DirectSelect(QSqlDatabase &db, const QString &text)
+        : m_text(text)
+        , m_query(db)
     {
         m_query.setForwardOnly(true);
         m_query.prepare(text);
@@ -219,9 +223,10 @@ class ScreenBench
 {
 public:
     ScreenBench(const DatabaseConfig &config, const QString &lookupOptions, const QStringList &parts)
-        : m_config(config), m_lookupOptions(lookupOptions), m_parts(parts)
-    {
-    }
+        : m_config(config)
+        , m_lookupOptions(lookupOptions)
+        , m_parts(parts)
+    { }
     void run();
 
 private:
@@ -246,8 +251,8 @@ private:
     std::unique_ptr<PaintWatch> m_watch;
     std::unique_ptr<DirectSelect> m_selectProcesses, m_selectTasks, m_selectResponsibles;
     QString m_module;
-    QList<qint64> m_processes;              // in the screen's order
-    QHash<qint64, qint64> m_firstTask;       // of each process
+    QList<qint64> m_processes; // in the screen's order
+    QHash<qint64, qint64> m_firstTask; // of each process
     CallSize m_processesSize, m_tasksSize, m_responsiblesSize;
     QPointer<QWidget> m_screen;
     std::array<TDBGrid *, GridCount> m_grids{};
@@ -261,9 +266,13 @@ void ScreenBench::run()
     const Admin::LargeUnit made = Admin::loadLargeUnit(m_direct->db(), unitCode, processCount, tasksPerProcess,
                                                        responsiblesPerTask, password, PasswordHash::Cost::minimal());
     print(u"  unidade %1: %2 processos, %3 tarefas, %4 responsáveis, gerados em %5 s"_s.arg(unitCode)
-              .arg(made.processes).arg(made.tasks).arg(made.responsibles).arg(double(load.elapsed()) / 1000.0, 0, 'f', 1));
+              .arg(made.processes)
+              .arg(made.tasks)
+              .arg(made.responsibles)
+              .arg(double(load.elapsed()) / 1000.0, 0, 'f', 1));
     {
-        QSqlQuery query = Sql::exec(m_direct->db(),
+        QSqlQuery query = Sql::exec(
+            m_direct->db(),
             u"SELECT p.NRPROCESSOFILIAL, MIN(t.NRATIVIDADEFILIAL) FROM PROCESSOFILIAL p JOIN ATIVIDADEFILIAL t "
             "ON t.NRPROCESSOFILIAL = p.NRPROCESSOFILIAL AND t.NRORDENAATIVIDADE = 1 WHERE p.CDUNIDADE = ? "
             "GROUP BY p.NRPROCESSOFILIAL ORDER BY p.NRPROCESSOFILIAL"_s,
@@ -290,8 +299,12 @@ void ScreenBench::run()
     m_tasksSize = sizeOf(*m_client, u"GetTarefas"_s, {double(m_processes.first())});
     m_responsiblesSize = sizeOf(*m_client, u"GetOperadores"_s, {double(m_firstTask.value(m_processes.first()))});
     print(u"  bytes por chamada (pedido/resposta): GetProcessos %1/%2, GetTarefas %3/%4, GetOperadores %5/%6"_s
-              .arg(m_processesSize.request).arg(m_processesSize.reply).arg(m_tasksSize.request).arg(m_tasksSize.reply)
-              .arg(m_responsiblesSize.request).arg(m_responsiblesSize.reply));
+              .arg(m_processesSize.request)
+              .arg(m_processesSize.reply)
+              .arg(m_tasksSize.request)
+              .arg(m_tasksSize.reply)
+              .arg(m_responsiblesSize.request)
+              .arg(m_responsiblesSize.reply));
     m_echo = std::make_unique<BareEchoServer>();
     m_bare = std::make_unique<BareRoundTrip>(m_echo->port());
     if (!m_bare->isOpen()) {
@@ -427,9 +440,11 @@ void ScreenBench::benchOpening()
         closeScreen();
         ratio << screen.last() / floor.last();
     }
-    print(u"  a. abrir a tela (IniProc até a primeira pintura com dados): %1 ms; base (GetDataServidor + 3 idas e voltas "
-          "simples + 3 SELECTs) %2 ms; razão %3 (meta ≤ 2)"_s
-              .arg(median(screen) / 1000, 0, 'f', 2).arg(median(floor) / 1000, 0, 'f', 2).arg(median(ratio), 0, 'f', 2));
+    print(
+        u"  a. abrir a tela (IniProc até a primeira pintura com dados): %1 ms; base (GetDataServidor + 3 idas e voltas "
+        "simples + 3 SELECTs) %2 ms; razão %3 (meta ≤ 2)"_s.arg(median(screen) / 1000, 0, 'f', 2)
+            .arg(median(floor) / 1000, 0, 'f', 2)
+            .arg(median(ratio), 0, 'f', 2));
 }
 
 // One key in the processes grid, as the keyboard gives it, until the grids
@@ -476,7 +491,7 @@ void ScreenBench::benchMoving()
         QElapsedTimer timer;
         timer.start();
         const bool ok = m_client->call(u"GetTarefas"_s, {double(process)}, timeoutMs).ok
-            && m_client->call(u"GetOperadores"_s, {double(m_firstTask.value(process))}, timeoutMs).ok;
+                        && m_client->call(u"GetOperadores"_s, {double(m_firstTask.value(process))}, timeoutMs).ok;
         if (!ok) {
             throw EDatabaseError(u"GetTarefas ou GetOperadores falhou"_s);
         }
@@ -508,10 +523,12 @@ void ScreenBench::benchMoving()
         ratio << screen.last() / floor.last();
     }
     print(u"  b. ir ao processo seguinte (seta para baixo até pintar tarefas e responsáveis): %1 ms; base (2 idas e "
-          "voltas simples + 2 SELECTs) %2 ms; razão %3 (meta ≤ 1,5)"_s
-              .arg(median(screen) / 1000, 0, 'f', 2).arg(median(floor) / 1000, 0, 'f', 2).arg(median(ratio), 0, 'f', 2));
+          "voltas simples + 2 SELECTs) %2 ms; razão %3 (meta ≤ 1,5)"_s.arg(median(screen) / 1000, 0, 'f', 2)
+              .arg(median(floor) / 1000, 0, 'f', 2)
+              .arg(median(ratio), 0, 'f', 2));
     print(u"     as mesmas 2 chamadas pelo servidor real, sem a tela: %1 ms (razão à base %2)"_s
-              .arg(median(server) / 1000, 0, 'f', 2).arg(median(server) / median(floor), 0, 'f', 2));
+              .arg(median(server) / 1000, 0, 'f', 2)
+              .arg(median(server) / median(floor), 0, 'f', 2));
 }
 
 // One step of the processes grid's scroll bar (the current row stays), until
@@ -541,9 +558,14 @@ void ScreenBench::reportFrames(const QString &what, const QList<QList<double>> &
         over += int(std::count_if(round.begin(), round.end(), [](double us) { return us > 16'000; }));
         worstOfAll = qMax(worstOfAll, worst(round));
     }
-    print(u"     %1: %2 quadros; mediana %3 ms; pior %4 ms (mediana das rodadas), %5 ms (de todas); acima de 16 ms: %6"_s
-              .arg(what).arg(frames).arg(median(medians) / 1000, 0, 'f', 2).arg(median(worsts) / 1000, 0, 'f', 2)
-              .arg(worstOfAll / 1000, 0, 'f', 2).arg(over));
+    print(
+        u"     %1: %2 quadros; mediana %3 ms; pior %4 ms (mediana das rodadas), %5 ms (de todas); acima de 16 ms: %6"_s
+            .arg(what)
+            .arg(frames)
+            .arg(median(medians) / 1000, 0, 'f', 2)
+            .arg(median(worsts) / 1000, 0, 'f', 2)
+            .arg(worstOfAll / 1000, 0, 'f', 2)
+            .arg(over));
 }
 
 void ScreenBench::benchScrolling()
@@ -578,7 +600,8 @@ void ScreenBench::benchScrolling()
             pageStep.last() << scrollBarFrame(bar, QAbstractSlider::SliderPageStepAdd);
         }
     }
-    print(u"  c. rolar os %1 processos (%2 rodadas; cada quadro até a grade pintar):"_s.arg(m_processes.size()).arg(rounds));
+    print(u"  c. rolar os %1 processos (%2 rodadas; cada quadro até a grade pintar):"_s.arg(m_processes.size())
+              .arg(rounds));
     reportFrames(u"seta para baixo (cada linha carrega as tarefas e os responsáveis)"_s, down);
     reportFrames(u"PageDown (cada página carrega as tarefas e os responsáveis)"_s, pageDown);
     reportFrames(u"barra de rolagem, linha a linha (a linha atual não muda)"_s, singleStep);
@@ -607,7 +630,8 @@ int main(int argc, char *argv[])
     }
     // No one answers a box here: an error is printed and counted.
     setErrorDisplay([](const QString &text, QWidget *) { print(u"  erro mostrado pela tela: "_s + text); });
-    print(u"bench_screen: %1 núcleos; plataforma %2"_s.arg(QThread::idealThreadCount()).arg(QGuiApplication::platformName()));
+    print(u"bench_screen: %1 núcleos; plataforma %2"_s.arg(QThread::idealThreadCount())
+              .arg(QGuiApplication::platformName()));
     int failures = 0;
     try {
         print(u"== SQLite"_s);

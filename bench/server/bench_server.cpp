@@ -89,22 +89,27 @@ Seeded seed(QSqlDatabase &db)
     Admin::addUnit(db, u"0001"_s, u"Loja"_s);
     // Cheap hashes: the benchmark measures calls, not logins.
     for (int i = 0; i < operatorCount; ++i) {
-        Admin::addOperator(db, u"OP%1"_s.arg(i), u"Operador %1"_s.arg(i), u"0001"_s, u"senha"_s, PasswordHash::Cost::minimal());
+        Admin::addOperator(db, u"OP%1"_s.arg(i), u"Operador %1"_s.arg(i), u"0001"_s, u"senha"_s,
+                           PasswordHash::Cost::minimal());
     }
     TransactionGuard guard(db);
     Sql::exec(db, u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA) VALUES ('DI', 'Diária', 'D')"_s);
     Seeded s;
-    s.process = Sql::insertReturningKey(db,
+    s.process = Sql::insertReturningKey(
+        db,
         u"INSERT INTO PROCESSOFILIAL (CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA, CDOPERATU, DTATUALIZACAO) "
         "VALUES ('0001', 'Processo de medida', ?, 'OP0', ?) RETURNING NRPROCESSOFILIAL"_s,
         {ServerClock::todayDays(), ServerClock::nowDays()});
     for (int t = 1; t <= taskCount; ++t) {
-        const qint64 task = Sql::insertReturningKey(db,
+        const qint64 task = Sql::insertReturningKey(
+            db,
             u"INSERT INTO ATIVIDADEFILIAL (NRPROCESSOFILIAL, NMATIVIDADEFILIAL, CDTELAATIVIDADE, CDMODULOATIVIDADE, CDPERIENTR, "
             "DSATIVIDADEFILIAL, NRORDENAATIVIDADE, CDOPERATU) VALUES (?, ?, 'TELA0001', 'MOD', 'DI', ?, ?, 'OP0') RETURNING NRATIVIDADEFILIAL"_s,
-            {s.process, u"Tarefa número %1 do processo de medida"_s.arg(t), u"Observação da tarefa %1"_s.arg(t).repeated(5), t});
+            {s.process, u"Tarefa número %1 do processo de medida"_s.arg(t),
+             u"Observação da tarefa %1"_s.arg(t).repeated(5), t});
         for (int o = 0; o < operatorsPerTask; ++o) {
-            Sql::insertReturningKey(db,
+            Sql::insertReturningKey(
+                db,
                 u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDOPERADOR, IDEXECUTA, IDVALIDA, CDOPERATU) "
                 "VALUES (?, ?, ?, 'S', 'N', 'OP0') RETURNING NRRESPATIVFILIAL"_s,
                 {task, s.process, u"OP%1"_s.arg(o)});
@@ -122,7 +127,9 @@ Seeded seed(QSqlDatabase &db)
 class DirectSelect
 {
 public:
-    DirectSelect(QSqlDatabase &db, const QString &text) : m_text(text), m_query(db)
+    DirectSelect(QSqlDatabase &db, const QString &text)
+        : m_text(text)
+        , m_query(db)
     {
         m_query.setForwardOnly(true);
         m_query.prepare(text);
@@ -209,7 +216,8 @@ void measureLatency(QSqlDatabase &db, TNetConnection &net, RpcClient &client, QL
     // Rounds alternate the paths, and the median round is reported, so that
     // the noise of a shared machine hits all alike. The first round warms.
     // BENCH_ROUNDS=100 gives a profiler time to look.
-    const int rounds = qEnvironmentVariableIsSet("BENCH_ROUNDS") ? qMax(2, qEnvironmentVariableIntValue("BENCH_ROUNDS")) : 8;
+    const int rounds =
+        qEnvironmentVariableIsSet("BENCH_ROUNDS") ? qMax(2, qEnvironmentVariableIntValue("BENCH_ROUNDS")) : 8;
     const int runs = 150;
     for (int r = 0; r < rounds; ++r) {
         for (qsizetype i = 0; i < calls.size(); ++i) {
@@ -255,8 +263,7 @@ double perSecond(int clients, int seconds, const std::function<std::function<boo
             std::function<bool()> work;
             try {
                 work = makeWorker(c);
-            } catch (...) {
-            }
+            } catch (...) { }
             ++ready;
             if (!work) {
                 ++failures;
@@ -322,7 +329,10 @@ void measureThroughput(const DatabaseConfig &config, quint16 port, qint64 proces
             };
         });
         print(u"  %1 cliente(s): GetTarefas %2/s; SELECT direto em %1 conexão(ões) %3/s; razão %4 (meta ≥ 0,60)"_s
-                  .arg(clients, 2).arg(rpc, 0, 'f', 0).arg(raw, 0, 'f', 0).arg(rpc / raw, 0, 'f', 2));
+                  .arg(clients, 2)
+                  .arg(rpc, 0, 'f', 0)
+                  .arg(raw, 0, 'f', 0)
+                  .arg(rpc / raw, 0, 'f', 2));
     }
 }
 
@@ -373,7 +383,8 @@ double screenSave(TNetConnection &net)
     for (saved.First(); !saved.Eof(); saved.Next()) {
         for (int o = 0; o < operatorCount; ++o) {
             responsibles.Append();
-            responsibles.FieldByName(u"NRATIVIDADEFILIAL"_s)->setAsFloat(saved.FieldByName(u"NRATIVIDADEFILIAL"_s)->AsFloat());
+            responsibles.FieldByName(u"NRATIVIDADEFILIAL"_s)
+                ->setAsFloat(saved.FieldByName(u"NRATIVIDADEFILIAL"_s)->AsFloat());
             responsibles.FieldByName(u"NRPROCESSOFILIAL"_s)->setAsFloat(process);
             responsibles.FieldByName(u"CDOPERADOR"_s)->setAsString(u"OP%1"_s.arg(o));
             responsibles.FieldByName(u"IDEXECUTA"_s)->setAsString(u"S"_s);
@@ -394,7 +405,9 @@ double directSave(QSqlDatabase &db)
     TransactionGuard guard(db);
     struct Insert
     {
-        Insert(QSqlDatabase &db, const QString &insert) : text(insert), query(db)
+        Insert(QSqlDatabase &db, const QString &insert)
+            : text(insert)
+            , query(db)
         {
             query.setForwardOnly(true);
             query.prepare(insert);
@@ -410,12 +423,16 @@ double directSave(QSqlDatabase &db)
         QString text;
         QSqlQuery query;
     };
-    Insert processes(db, u"INSERT INTO PROCESSOFILIAL (CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA, CDOPERATU, DTATUALIZACAO, "
-                         "IDSITUACAO) VALUES ('0001', ?, ?, 'OP0', ?, 'S') RETURNING NRPROCESSOFILIAL"_s);
-    Insert tasks(db, u"INSERT INTO ATIVIDADEFILIAL (NRPROCESSOFILIAL, NMATIVIDADEFILIAL, CDPERIENTR, NRORDENAATIVIDADE, CDOPERATU, "
-                     "DTATUALIZACAO) VALUES (?, ?, 'DI', ?, 'OP0', ?) RETURNING NRATIVIDADEFILIAL"_s);
-    Insert responsibles(db, u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDOPERADOR, IDEXECUTA, IDVALIDA, "
-                            "CDOPERATU, DTATUALIZACAO) VALUES (?, ?, ?, 'S', 'N', 'OP0', ?) RETURNING NRRESPATIVFILIAL"_s);
+    Insert processes(
+        db, u"INSERT INTO PROCESSOFILIAL (CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA, CDOPERATU, DTATUALIZACAO, "
+            "IDSITUACAO) VALUES ('0001', ?, ?, 'OP0', ?, 'S') RETURNING NRPROCESSOFILIAL"_s);
+    Insert tasks(
+        db,
+        u"INSERT INTO ATIVIDADEFILIAL (NRPROCESSOFILIAL, NMATIVIDADEFILIAL, CDPERIENTR, NRORDENAATIVIDADE, CDOPERATU, "
+        "DTATUALIZACAO) VALUES (?, ?, 'DI', ?, 'OP0', ?) RETURNING NRATIVIDADEFILIAL"_s);
+    Insert responsibles(
+        db, u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDOPERADOR, IDEXECUTA, IDVALIDA, "
+            "CDOPERATU, DTATUALIZACAO) VALUES (?, ?, ?, 'S', 'N', 'OP0', ?) RETURNING NRRESPATIVFILIAL"_s);
     const double now = ServerClock::nowDays();
     const qint64 process = processes.run({u"Processo gravado direto"_s, ServerClock::todayDays(), now});
     for (int t = 1; t <= savedTasks; ++t) {
@@ -460,14 +477,37 @@ void benchmark(const QString &engineName, const DatabaseConfig &config)
         print(u"  login: "_s + e.message());
         return;
     }
-    if (!client.open(u"127.0.0.1"_s, server.port(), RdmProcessoUnidade::serverName, u"OP1"_s, u"senha"_s, timeoutMs, &error)) {
+    if (!client.open(u"127.0.0.1"_s, server.port(), RdmProcessoUnidade::serverName, u"OP1"_s, u"senha"_s, timeoutMs,
+                     &error)) {
         print(u"  login: "_s + error);
         return;
     }
 
     QList<Latency> calls = {
-        {u"GetTarefas (%1 tarefas)"_s.arg(taskCount), u"GetTarefas"_s, u"cdsTarefas"_s, u"dbgTarefas"_s, Fields::selectTarefas, s.process, taskCount, {}, {}, {}, {}, {}},
-        {u"GetOperadores (%1 linhas)"_s.arg(operatorsPerTask), u"GetOperadores"_s, u"cdsOperadores"_s, u"dbgOperadores"_s, Fields::selectOperadores, s.task, operatorsPerTask, {}, {}, {}, {}, {}},
+        {u"GetTarefas (%1 tarefas)"_s.arg(taskCount),
+         u"GetTarefas"_s,
+         u"cdsTarefas"_s,
+         u"dbgTarefas"_s,
+         Fields::selectTarefas,
+         s.process,
+         taskCount,
+         {},
+         {},
+         {},
+         {},
+         {}},
+        {u"GetOperadores (%1 linhas)"_s.arg(operatorsPerTask),
+         u"GetOperadores"_s,
+         u"cdsOperadores"_s,
+         u"dbgOperadores"_s,
+         Fields::selectOperadores,
+         s.task,
+         operatorsPerTask,
+         {},
+         {},
+         {},
+         {},
+         {}},
     };
     if (runs("latency")) {
         measureLatency(direct.db(), net, client, calls);
@@ -476,9 +516,14 @@ void benchmark(const QString &engineName, const DatabaseConfig &config)
         if (call.screen.isEmpty()) {
             continue;
         }
-        print(u"  %1: tela %2 us (a chamada só, sem preencher: %3 us); ida e volta pura %4 us + SELECT direto %5 us; razão %6 (meta ≤ 1,30)"_s
-                  .arg(call.label).arg(median(call.screen), 0, 'f', 1).arg(median(call.call), 0, 'f', 1).arg(median(call.bare), 0, 'f', 1)
-                  .arg(median(call.direct), 0, 'f', 1).arg(median(call.ratio), 0, 'f', 2));
+        print(
+            u"  %1: tela %2 us (a chamada só, sem preencher: %3 us); ida e volta pura %4 us + SELECT direto %5 us; razão %6 (meta ≤ 1,30)"_s
+                .arg(call.label)
+                .arg(median(call.screen), 0, 'f', 1)
+                .arg(median(call.call), 0, 'f', 1)
+                .arg(median(call.bare), 0, 'f', 1)
+                .arg(median(call.direct), 0, 'f', 1)
+                .arg(median(call.ratio), 0, 'f', 2));
     }
     client.close();
 
@@ -487,7 +532,10 @@ void benchmark(const QString &engineName, const DatabaseConfig &config)
     }
 
     QList<double> screenSaves, directSaves, ratios;
-    const int saveRounds = runs("save") ? (qEnvironmentVariableIsSet("BENCH_ROUNDS") ? qMax(2, qEnvironmentVariableIntValue("BENCH_ROUNDS")) : 6) : 0;
+    const int saveRounds =
+        runs("save")
+            ? (qEnvironmentVariableIsSet("BENCH_ROUNDS") ? qMax(2, qEnvironmentVariableIntValue("BENCH_ROUNDS")) : 6)
+            : 0;
     for (int r = 0; r < saveRounds; ++r) {
         const double viaScreen = screenSave(net);
         const double viaDirect = directSave(direct.db());
@@ -498,14 +546,19 @@ void benchmark(const QString &engineName, const DatabaseConfig &config)
         directSaves << viaDirect;
         ratios << viaScreen / viaDirect;
     }
-    if (saveRounds > 0) print(u"  Gravar 1 processo, %1 tarefas e %2 responsáveis: tela %3 us; inclusões diretas numa transação %4 us; razão %5 (meta ≤ 2,00)"_s
-              .arg(savedTasks).arg(savedTasks * operatorCount).arg(median(screenSaves), 0, 'f', 0)
-              .arg(median(directSaves), 0, 'f', 0).arg(median(ratios), 0, 'f', 2));
+    if (saveRounds > 0)
+        print(
+            u"  Gravar 1 processo, %1 tarefas e %2 responsáveis: tela %3 us; inclusões diretas numa transação %4 us; razão %5 (meta ≤ 2,00)"_s
+                .arg(savedTasks)
+                .arg(savedTasks * operatorCount)
+                .arg(median(screenSaves), 0, 'f', 0)
+                .arg(median(directSaves), 0, 'f', 0)
+                .arg(median(ratios), 0, 'f', 2));
     net.Close();
     server.close();
 }
 
-}
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -528,7 +581,8 @@ int main(int argc, char *argv[])
             }
             QString options = pg;
             static const QRegularExpression dbname(u"dbname=\\S+"_s);
-            options = options.contains(dbname) ? options.replace(dbname, u"dbname="_s + name) : options + u" dbname="_s + name;
+            options = options.contains(dbname) ? options.replace(dbname, u"dbname="_s + name)
+                                               : options + u" dbname="_s + name;
             benchmark(u"PostgreSQL"_s, DatabaseConfig::postgres(options));
             ScopedConnection admin(DatabaseConfig::postgres(pg), u"bench-admin"_s);
             Sql::exec(admin.db(), u"DROP DATABASE IF EXISTS %1 WITH (FORCE)"_s.arg(name));

@@ -33,7 +33,8 @@ bool isCodeField(const QString &name)
 } // namespace
 
 OperadoresLevel::OperadoresLevel(TfrmProcessoUnidade *screen)
-    : QObject(screen), m_screen(screen)
+    : QObject(screen)
+    , m_screen(screen)
 {
     setObjectName(u"operadores"_s);
     // The working copy carries the operator reactions too; they always act on
@@ -49,17 +50,20 @@ OperadoresLevel::OperadoresLevel(TfrmProcessoUnidade *screen)
         ds->AfterDelete = [this](TClientDataSet *d) { cdsOperadoresAfterDelete(d); };
         ds->AfterScroll = [this](TClientDataSet *d) { cdsOperadoresAfterScroll(d); };
     }
-    m_screen->cdsOperadores->FieldByName(u"CDOPERADOR"_s)->OnGetText =
-        [this](TField *f, QString &text, bool display) { cdsOperadoresCDOPERADORGetText(f, text, display); };
-    m_screen->cdsOperadores->FieldByName(u"CDGRUPOPER"_s)->OnGetText =
-        [this](TField *f, QString &text, bool display) { cdsOperadoresCDGRUPOPERGetText(f, text, display); };
+    m_screen->cdsOperadores->FieldByName(u"CDOPERADOR"_s)->OnGetText = [this](TField *f, QString &text, bool display) {
+        cdsOperadoresCDOPERADORGetText(f, text, display);
+    };
+    m_screen->cdsOperadores->FieldByName(u"CDGRUPOPER"_s)->OnGetText = [this](TField *f, QString &text, bool display) {
+        cdsOperadoresCDGRUPOPERGetText(f, text, display);
+    };
 
     TDBGrid *grid = m_screen->dbgOperadores;
     grid->OnColEnter = [this](QObject *s) { dbgOperadoresColEnter(s); };
     grid->OnColExit = [this](QObject *s) { dbgOperadoresColExit(s); };
     grid->OnEditButtonClick = [this](QObject *s) { dbgOperadoresEditButtonClick(s); };
-    grid->OnDrawColumnCell = [this](QObject *s, QPainter &p, const QRect &r, int col, TColumn *c,
-                                    TGridDrawState st) { dbgOperadoresDrawColumnCell(s, p, r, col, c, st); };
+    grid->OnDrawColumnCell = [this](QObject *s, QPainter &p, const QRect &r, int col, TColumn *c, TGridDrawState st) {
+        dbgOperadoresDrawColumnCell(s, p, r, col, c, st);
+    };
     grid->OnDblClick = [this](QObject *s) { dbgOperadoresDblClick(s); };
     grid->OnKeyDown = [this](QObject *sender, quint16 &key, Qt::KeyboardModifiers shift) {
         dbgOperadoresKeyDown(sender, key, shift);
@@ -194,15 +198,17 @@ void OperadoresLevel::attachGetText()
 
 const OperadoresLevel::ResponsibleKind &OperadoresLevel::operatorKind()
 {
-    static const ResponsibleKind kind{u"CDOPERADOR"_s, u"NMOPERADOR"_s, u"CDGRUPOPER"_s, u"DSGRUPOPER"_s,
-                                      u"TCDOPERADOR"_s, 12, u"CdOperadorInv"_s, u"CdOperadorJaCad"_s, false};
+    static const ResponsibleKind kind{u"CDOPERADOR"_s,    u"NMOPERADOR"_s,      u"CDGRUPOPER"_s,
+                                      u"DSGRUPOPER"_s,    u"TCDOPERADOR"_s,     12,
+                                      u"CdOperadorInv"_s, u"CdOperadorJaCad"_s, false};
     return kind;
 }
 
 const OperadoresLevel::ResponsibleKind &OperadoresLevel::groupKind()
 {
-    static const ResponsibleKind kind{u"CDGRUPOPER"_s, u"DSGRUPOPER"_s, u"CDOPERADOR"_s, u"NMOPERADOR"_s,
-                                      u"TCDGRUPOPER"_s, 2, u"CdGrupoperInv"_s, u"CdGrupoperJaCad"_s, true};
+    static const ResponsibleKind kind{u"CDGRUPOPER"_s,    u"DSGRUPOPER"_s,      u"CDOPERADOR"_s,
+                                      u"NMOPERADOR"_s,    u"TCDGRUPOPER"_s,     2,
+                                      u"CdGrupoperInv"_s, u"CdGrupoperJaCad"_s, true};
     return kind;
 }
 
@@ -421,8 +427,8 @@ void OperadoresLevel::dbgOperadoresKeyDown(QObject *sender, quint16 &key, Qt::Ke
     if (codeColumnSelected() && currentRowIsStored()) {
         // Deleting, cutting or pasting would change a stored row's code.
         const bool ctrl = shift.testFlag(Qt::ControlModifier);
-        const bool clipboard = (ctrl && (key == kVKey || key == kXKey))
-                               || (shift.testFlag(Qt::ShiftModifier) && key == GridKeys::Insert);
+        const bool clipboard =
+            (ctrl && (key == kVKey || key == kXKey)) || (shift.testFlag(Qt::ShiftModifier) && key == GridKeys::Insert);
         if (key == GridKeys::Backspace || key == GridKeys::Delete || clipboard) {
             key = 0;
         }

@@ -61,10 +61,11 @@ QString dayAndTime(double days)
     put(time.second(), 2);
     return text;
 }
-}
+} // namespace
 
 ProcessosLevel::ProcessosLevel(TfrmProcessoUnidade *screen)
-    : QObject(screen), m_screen(screen)
+    : QObject(screen)
+    , m_screen(screen)
 {
     setObjectName(u"processos"_s);
     TClientDataSet *cds = m_screen->cdsProcessos;
@@ -85,8 +86,8 @@ ProcessosLevel::ProcessosLevel(TfrmProcessoUnidade *screen)
         cdsProcessosDTFINVIGENCIASetText(f, text);
     };
     TDBGrid *grid = m_screen->dbgPadrao;
-    grid->OnDrawColumnCell = [this](QObject *sender, QPainter &painter, const QRect &rect, int dataCol,
-                                    TColumn *column, TGridDrawState state) {
+    grid->OnDrawColumnCell = [this](QObject *sender, QPainter &painter, const QRect &rect, int dataCol, TColumn *column,
+                                    TGridDrawState state) {
         dbgPadraoDrawColumnCell(sender, painter, rect, dataCol, column, state);
     };
     grid->OnColEnter = [this](QObject *sender) { dbgPadraoColEnter(sender); };
@@ -331,8 +332,8 @@ bool ProcessosLevel::isProtectedDateCell() const
     return number && *number >= 0;
 }
 
-void ProcessosLevel::dbgPadraoDrawColumnCell(QObject *, QPainter &painter, const QRect &rect, int dataCol,
-                                             TColumn *, TGridDrawState)
+void ProcessosLevel::dbgPadraoDrawColumnCell(QObject *, QPainter &painter, const QRect &rect, int dataCol, TColumn *,
+                                             TGridDrawState)
 {
     TDBGrid *grid = m_screen->dbgPadrao;
     const TColumn *shown = grid->Columns()->Items(dataCol);

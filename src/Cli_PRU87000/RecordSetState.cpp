@@ -7,8 +7,7 @@ namespace RecordSetState {
 
 bool inEditOrInsert(const TClientDataSet *dataSet)
 {
-    return dataSet
-        && (dataSet->State() == TDataSetState::dsEdit || dataSet->State() == TDataSetState::dsInsert);
+    return dataSet && (dataSet->State() == TDataSetState::dsEdit || dataSet->State() == TDataSetState::dsInsert);
 }
 
 bool isEmptySet(const TClientDataSet *dataSet)

@@ -78,11 +78,11 @@ QImage arrow(bool up, bool enabled)
     const QColor edge = enabled ? QColor(0, 64, 0) : kGray;
     QPolygon shape;
     if (up) {
-        shape << QPoint(8, 2) << QPoint(14, 8) << QPoint(11, 8) << QPoint(11, 13) << QPoint(5, 13)
-              << QPoint(5, 8) << QPoint(2, 8);
+        shape << QPoint(8, 2) << QPoint(14, 8) << QPoint(11, 8) << QPoint(11, 13) << QPoint(5, 13) << QPoint(5, 8)
+              << QPoint(2, 8);
     } else {
-        shape << QPoint(8, 13) << QPoint(14, 7) << QPoint(11, 7) << QPoint(11, 2) << QPoint(5, 2)
-              << QPoint(5, 7) << QPoint(2, 7);
+        shape << QPoint(8, 13) << QPoint(14, 7) << QPoint(11, 7) << QPoint(11, 2) << QPoint(5, 2) << QPoint(5, 7)
+              << QPoint(2, 7);
     }
     painter.setPen(edge);
     painter.setBrush(fill);
@@ -144,8 +144,8 @@ QImage recalc()
     QPainter painter(&image);
     painter.setPen(QColor(128, 96, 0));
     painter.setBrush(QColor(255, 255, 0));
-    painter.drawPolygon(QPolygon({QPoint(12, 0), QPoint(4, 9), QPoint(9, 9), QPoint(6, 16), QPoint(15, 6),
-                                  QPoint(10, 6), QPoint(14, 0)}));
+    painter.drawPolygon(QPolygon(
+        {QPoint(12, 0), QPoint(4, 9), QPoint(9, 9), QPoint(6, 16), QPoint(15, 6), QPoint(10, 6), QPoint(14, 0)}));
     return image;
 }
 

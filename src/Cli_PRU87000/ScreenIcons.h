@@ -11,13 +11,16 @@ class QPainter;
 // grid cell.
 namespace ScreenIcons {
 
-inline QColor transparentColor() { return QColor(128, 128, 0); }
+inline QColor transparentColor()
+{
+    return QColor(128, 128, 0);
+}
 
-QImage obs();        // 16 x 16, true colour: a note with written lines
-QImage checked();    // 16 x 16, 16 colours: check box with a tick
-QImage unchecked();  // 16 x 16, 16 colours: empty check box
-QImage ok();         // 16 x 16: a sheet marked with a green tick
-QImage recalc();     // 20 x 17: a yellow lightning flash
+QImage obs(); // 16 x 16, true colour: a note with written lines
+QImage checked(); // 16 x 16, 16 colours: check box with a tick
+QImage unchecked(); // 16 x 16, 16 colours: empty check box
+QImage ok(); // 16 x 16: a sheet marked with a green tick
+QImage recalc(); // 20 x 17: a yellow lightning flash
 // Two-state glyphs (32 x 16): the enabled picture left, the disabled right.
 QImage taskUpGlyph();
 QImage taskDownGlyph();

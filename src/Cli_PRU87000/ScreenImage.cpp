@@ -3,7 +3,8 @@
 #include "ScreenIcons.h"
 
 ScreenImage::ScreenImage(const QString &name, const QImage &picture, QWidget *parent)
-    : QLabel(parent), m_picture(picture)
+    : QLabel(parent)
+    , m_picture(picture)
 {
     setObjectName(name);
     setPixmap(ScreenIcons::withoutBackground(picture));

@@ -24,7 +24,8 @@ constexpr int kPeriodicityWidth = 2;
 }
 
 TarefasLevel::TarefasLevel(TfrmProcessoUnidade *screen)
-    : QObject(screen), m_screen(screen)
+    : QObject(screen)
+    , m_screen(screen)
 {
     setObjectName(u"tarefas"_s);
     TClientDataSet *cds = m_screen->cdsTarefas;
@@ -45,8 +46,8 @@ TarefasLevel::TarefasLevel(TfrmProcessoUnidade *screen)
     TDBGrid *grid = m_screen->dbgTarefas;
     grid->OnColEnter = [this](QObject *sender) { dbgTarefasColEnter(sender); };
     grid->OnColExit = [this](QObject *sender) { dbgTarefasColExit(sender); };
-    grid->OnDrawColumnCell = [this](QObject *sender, QPainter &painter, const QRect &rect, int dataCol,
-                                    TColumn *column, TGridDrawState state) {
+    grid->OnDrawColumnCell = [this](QObject *sender, QPainter &painter, const QRect &rect, int dataCol, TColumn *column,
+                                    TGridDrawState state) {
         dbgTarefasDrawColumnCell(sender, painter, rect, dataCol, column, state);
     };
     grid->OnEditButtonClick = [this](QObject *sender) { dbgTarefasEditButtonClick(sender); };
@@ -259,8 +260,8 @@ void TarefasLevel::cdsTarefasCDPERIENTRGetText(TField *sender, QString &text, bo
 {
     // The cell the user is in shows and edits the code; every other cell the name.
     TDBGrid *grid = m_screen->dbgTarefas;
-    const bool userIsHere = selectedFieldIs(u"CDPERIENTR"_s) && sender->DataSet()->RecNo() == grid->Tag()
-                            && grid->Focused();
+    const bool userIsHere =
+        selectedFieldIs(u"CDPERIENTR"_s) && sender->DataSet()->RecNo() == grid->Tag() && grid->Focused();
     text = userIsHere ? sender->AsString() : taskField(u"NMPERIENTR"_s)->AsString();
 }
 
@@ -281,8 +282,8 @@ void TarefasLevel::dbgTarefasColExit(QObject *)
     }
 }
 
-void TarefasLevel::dbgTarefasDrawColumnCell(QObject *, QPainter &painter, const QRect &rect, int,
-                                            TColumn *column, TGridDrawState)
+void TarefasLevel::dbgTarefasDrawColumnCell(QObject *, QPainter &painter, const QRect &rect, int, TColumn *column,
+                                            TGridDrawState)
 {
     if (isEmptySet(m_screen->cdsTarefas)) {
         return;

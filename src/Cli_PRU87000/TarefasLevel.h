@@ -42,8 +42,8 @@ public:
     // ---- grid ----
     void dbgTarefasColEnter(QObject *sender);
     void dbgTarefasColExit(QObject *sender);
-    void dbgTarefasDrawColumnCell(QObject *sender, QPainter &painter, const QRect &rect, int dataCol,
-                                  TColumn *column, TGridDrawState state);
+    void dbgTarefasDrawColumnCell(QObject *sender, QPainter &painter, const QRect &rect, int dataCol, TColumn *column,
+                                  TGridDrawState state);
     void dbgTarefasEditButtonClick(QObject *sender);
     void dbgTarefasDblClick(QObject *sender);
     void dbgTarefasKeyDown(QObject *sender, quint16 &key, Qt::KeyboardModifiers shift);

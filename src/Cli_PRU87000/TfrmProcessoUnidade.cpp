@@ -307,7 +307,8 @@ TDBGrid *TfrmProcessoUnidade::requireCurrentGrid() const
 {
     TDBGrid *grid = currentGrid();
     if (!grid) {
-        throw EDatabaseError(u"Selecione uma das grades (processos, tarefas ou operadores) antes de usar este comando."_s);
+        throw EDatabaseError(
+            u"Selecione uma das grades (processos, tarefas ou operadores) antes de usar este comando."_s);
     }
     return grid;
 }
@@ -320,7 +321,7 @@ TClientDataSet *TfrmProcessoUnidade::currentDataSet(TDBGrid *grid) const
 bool TfrmProcessoUnidade::isEditing() const
 {
     return sbtConfirmar->isEnabledTo(const_cast<TfrmProcessoUnidade *>(this))
-        || sbtCancelar->isEnabledTo(const_cast<TfrmProcessoUnidade *>(this));
+           || sbtCancelar->isEnabledTo(const_cast<TfrmProcessoUnidade *>(this));
 }
 
 bool TfrmProcessoUnidade::hasPendingChanges() const
@@ -370,8 +371,8 @@ void TfrmProcessoUnidade::setEnabledStates(bool editing, TDBGrid *grid)
     sbtRedefinir->setEnabled(mnuRedefinir->isEnabled());
 
     navPadrao->setEnabled(grid->DataSource() && grid->DataSource()->State() == TDataSetState::dsBrowse && browsing);
-    SetChildEnabled(panSequencia, grid == dbgTarefas && dtsTarefas->State() == TDataSetState::dsBrowse
-                                      && !isEmptySet(cdsTarefas));
+    SetChildEnabled(panSequencia,
+                    grid == dbgTarefas && dtsTarefas->State() == TDataSetState::dsBrowse && !isEmptySet(cdsTarefas));
 
     for (TDBGrid *each : {dbgPadrao, dbgTarefas, dbgOperadores}) {
         if (!editing) {
@@ -512,4 +513,3 @@ void TfrmProcessoUnidade::reloadKeepingTask(double key)
     }
     cdsTarefas->Locate(u"NRATIVIDADEFILIAL"_s, nrAtividade, loCaseInsensitive);
 }
-

@@ -31,7 +31,7 @@ const QHash<QString, QString> &entries()
     static const QHash<QString, QString> table = load();
     return table;
 }
-}
+} // namespace
 
 namespace Catalogue {
 QString text(const QString &key)
@@ -43,4 +43,4 @@ bool contains(const QString &key)
 {
     return entries().contains(key);
 }
-}
+} // namespace Catalogue

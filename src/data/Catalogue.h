@@ -12,4 +12,4 @@ namespace Catalogue {
 // missing entry is visible instead of an empty message.
 PRU_DEFINITIONS_EXPORT QString text(const QString &key);
 PRU_DEFINITIONS_EXPORT bool contains(const QString &key);
-}
+} // namespace Catalogue

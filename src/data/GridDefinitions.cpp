@@ -37,9 +37,8 @@ Qt::Alignment alignment(const QString &source, const QJsonValue &value)
 
 const QStringList &knownOptions()
 {
-    static const QStringList options{u"editing"_s, u"titles"_s, u"columnResize"_s, u"columnLines"_s,
-                                     u"rowLines"_s, u"tabs"_s, u"alwaysShowSelection"_s,
-                                     u"cancelOnExit"_s};
+    static const QStringList options{u"editing"_s,  u"titles"_s, u"columnResize"_s,        u"columnLines"_s,
+                                     u"rowLines"_s, u"tabs"_s,   u"alwaysShowSelection"_s, u"cancelOnExit"_s};
     return options;
 }
 
@@ -116,11 +115,14 @@ void apply(TDBGrid *grid, const QString &gridName)
     if (!definition.hasOptions) {
         return;
     }
-    static const QHash<QString, TDBGridOption> flags{
-        {u"editing"_s, dgEditing},           {u"titles"_s, dgTitles},
-        {u"columnResize"_s, dgColumnResize}, {u"columnLines"_s, dgColLines},
-        {u"rowLines"_s, dgRowLines},         {u"tabs"_s, dgTabs},
-        {u"alwaysShowSelection"_s, dgAlwaysShowSelection}, {u"cancelOnExit"_s, dgCancelOnExit}};
+    static const QHash<QString, TDBGridOption> flags{{u"editing"_s, dgEditing},
+                                                     {u"titles"_s, dgTitles},
+                                                     {u"columnResize"_s, dgColumnResize},
+                                                     {u"columnLines"_s, dgColLines},
+                                                     {u"rowLines"_s, dgRowLines},
+                                                     {u"tabs"_s, dgTabs},
+                                                     {u"alwaysShowSelection"_s, dgAlwaysShowSelection},
+                                                     {u"cancelOnExit"_s, dgCancelOnExit}};
     TDBGridOptions options;
     for (const QString &option : definition.options) {
         options |= flags.value(option);

@@ -15,8 +15,8 @@ namespace GridDefinitions {
 struct PRU_DATA_EXPORT Column
 {
     QString fieldName;
-    QString title;          // empty: the field's display label
-    int width = -1;         // pixels; -1 keeps the grid's default width
+    QString title; // empty: the field's display label
+    int width = -1; // pixels; -1 keeps the grid's default width
     bool readOnly = false;
     Qt::Alignment alignment = Qt::AlignLeft;
     Qt::Alignment titleAlignment = Qt::AlignLeft;

@@ -98,10 +98,8 @@ TADOIBQuery *create(const QString &queryName, QObject *owner)
     for (TSqlDialect dialect : allDialects) {
         query->setSQL(dialect, text(queryName, dialect));
     }
-    query->defineField(QString::fromUtf16(d.code.name), FieldType::Text, d.code.size, u"Código"_s,
-                       d.code.displayWidth);
-    query->defineField(QString::fromUtf16(d.name.name), FieldType::Text, d.name.size, u"Nome"_s,
-                       d.name.displayWidth);
+    query->defineField(QString::fromUtf16(d.code.name), FieldType::Text, d.code.size, u"Código"_s, d.code.displayWidth);
+    query->defineField(QString::fromUtf16(d.name.name), FieldType::Text, d.name.size, u"Nome"_s, d.name.displayWidth);
     return query;
 }
 

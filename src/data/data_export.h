@@ -1,7 +1,7 @@
 #pragma once
 #include <QtCore/qglobal.h>
 #if defined(PRU_DATA_LIBRARY)
-#  define PRU_DATA_EXPORT Q_DECL_EXPORT
+#define PRU_DATA_EXPORT Q_DECL_EXPORT
 #else
-#  define PRU_DATA_EXPORT Q_DECL_IMPORT
+#define PRU_DATA_EXPORT Q_DECL_IMPORT
 #endif

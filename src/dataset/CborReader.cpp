@@ -33,8 +33,7 @@ QString problemOf(const QCborError &error)
 CborReader::CborReader(QByteArrayView bytes)
     : m_reader(bytes.data(), bytes.size())
     , m_size(bytes.size())
-{
-}
+{ }
 
 void CborReader::fail(const QString &problem)
 {
@@ -127,7 +126,8 @@ QString CborReader::readText(qsizetype maxBytes)
         return QString::fromLatin1(m_text);
     }
     // A leading U+FEFF is part of the text, not a byte-order mark.
-    QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QStringDecoder decode(QStringDecoder::Utf8,
+                          QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString text = decode(m_text);
     if (decode.hasError()) {
         fail(u"texto com UTF-8 inválido"_s);

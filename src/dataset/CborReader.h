@@ -34,7 +34,7 @@ public:
     // After an item is consumed the reader stands on the next one, or at the
     // end of its container, or, at the top, past the last byte.
     void checkAfterItem();
-    void next();  // skips the current item
+    void next(); // skips the current item
     void enter(); // into the array or map the reader stands on
     void leave(); // out of it, once every element is read
 

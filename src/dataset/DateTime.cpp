@@ -69,7 +69,9 @@ double fromDate(int year, int month, int day, int hour, int minute, int second)
     const QDate date(year, month, day);
     const QTime time(hour, minute, second);
     if (!date.isValid() || !time.isValid()) {
-        throw EDatabaseError(u"Data e hora inválidas: %1/%2/%3 %4:%5:%6."_s.arg(day).arg(month).arg(year).arg(hour).arg(minute).arg(second));
+        throw EDatabaseError(
+            u"Data e hora inválidas: %1/%2/%3 %4:%5:%6."_s.arg(day).arg(month).arg(year).arg(hour).arg(minute).arg(
+                second));
     }
     return compose(epoch().daysTo(date), time.msecsSinceStartOfDay());
 }
@@ -109,7 +111,8 @@ std::optional<double> fromText(const QString &text)
         return std::nullopt;
     }
     const QDate date(m.captured(3).toInt(), m.captured(2).toInt(), m.captured(1).toInt());
-    const QTime time(m.captured(4).isEmpty() ? 0 : m.captured(4).toInt(), m.captured(5).isEmpty() ? 0 : m.captured(5).toInt(),
+    const QTime time(m.captured(4).isEmpty() ? 0 : m.captured(4).toInt(),
+                     m.captured(5).isEmpty() ? 0 : m.captured(5).toInt(),
                      m.captured(6).isEmpty() ? 0 : m.captured(6).toInt());
     if (!date.isValid() || !time.isValid()) {
         return std::nullopt;

@@ -27,4 +27,4 @@ DATASET_EXPORT std::optional<double> fromText(const QString &text);
 // has four digits and is 1900 or later, blanks around each part are allowed,
 // and the date must exist (31/02/2024 does not). nullopt otherwise.
 DATASET_EXPORT std::optional<double> fromDayMonthYear(const QString &text);
-}
+} // namespace DateTime

@@ -23,7 +23,10 @@ public:
 class DATASET_EXPORT EDatabaseError : public std::exception
 {
 public:
-    explicit EDatabaseError(QString message) : m_message(std::move(message)), m_utf8(m_message.toUtf8()) {}
+    explicit EDatabaseError(QString message)
+        : m_message(std::move(message))
+        , m_utf8(m_message.toUtf8())
+    { }
     const QString &message() const noexcept { return m_message; }
     const char *what() const noexcept override { return m_utf8.constData(); }
 

@@ -82,10 +82,19 @@ QString kindLabel(ChangeKind kind)
     return u"?"_s;
 }
 
-bool hasOriginal(ChangeKind kind) { return kind != ChangeKind::Inserted; }
-bool hasCurrent(ChangeKind kind) { return kind != ChangeKind::Deleted; }
+bool hasOriginal(ChangeKind kind)
+{
+    return kind != ChangeKind::Inserted;
+}
+bool hasCurrent(ChangeKind kind)
+{
+    return kind != ChangeKind::Deleted;
+}
 
-QString quoted(const QString &text) { return u"\""_s + text + u"\""_s; }
+QString quoted(const QString &text)
+{
+    return u"\""_s + text + u"\""_s;
+}
 
 // Counts code points (a lone surrogate counts as one); false when the text
 // holds a lone surrogate, which has no UTF-8 form and would come back changed.
@@ -231,13 +240,15 @@ QString fieldsProblem(const QList<FieldDef> &fields)
         switch (f.type) {
         case FieldType::Text:
             if (f.size < 1 || f.size > PacketLimits::maxTextSize) {
-                return where + u" "_s + quoted(f.name) + u": tamanho %1 fora do intervalo de 1 a %2"_s.arg(f.size).arg(PacketLimits::maxTextSize);
+                return where + u" "_s + quoted(f.name)
+                       + u": tamanho %1 fora do intervalo de 1 a %2"_s.arg(f.size).arg(PacketLimits::maxTextSize);
             }
             break;
         case FieldType::Number:
         case FieldType::DateTime:
             if (f.size != 0) {
-                return where + u" "_s + quoted(f.name) + u": tamanho %1 não se aplica ao tipo %2"_s.arg(f.size).arg(typeText(f.type));
+                return where + u" "_s + quoted(f.name)
+                       + u": tamanho %1 não se aplica ao tipo %2"_s.arg(f.size).arg(typeText(f.type));
             }
             break;
         default:
@@ -264,7 +275,10 @@ QString rowProblem(const QList<FieldDef> &fields, const Row &row)
     return {};
 }
 
-QString rowLabel(qsizetype index) { return u"linha %1"_s.arg(index + 1); }
+QString rowLabel(qsizetype index)
+{
+    return u"linha %1"_s.arg(index + 1);
+}
 
 QString entryLabel(const DeltaEntry &entry, qsizetype index)
 {
@@ -355,7 +369,9 @@ void writeHeader(QCborStreamWriter &w, QLatin1StringView format, const QList<Fie
 void checkEncodedSize(const QByteArray &bytes, const QString &prefix)
 {
     if (bytes.size() > PacketLimits::maxPacketBytes) {
-        throw EPacketError(prefix + u"o pacote teria %1 bytes, acima do limite de %2"_s.arg(bytes.size()).arg(PacketLimits::maxPacketBytes));
+        throw EPacketError(
+            prefix
+            + u"o pacote teria %1 bytes, acima do limite de %2"_s.arg(bytes.size()).arg(PacketLimits::maxPacketBytes));
     }
 }
 
@@ -401,8 +417,14 @@ class Where
 {
 public:
     Where() = default;
-    Where(const char16_t *label) : m_label(label) {}
-    Where(const Where *parent, const char16_t *label, qsizetype index = -1) : m_parent(parent), m_label(label), m_index(index) {}
+    Where(const char16_t *label)
+        : m_label(label)
+    { }
+    Where(const Where *parent, const char16_t *label, qsizetype index = -1)
+        : m_parent(parent)
+        , m_label(label)
+        , m_index(index)
+    { }
 
     QString text() const
     {
@@ -427,7 +449,8 @@ class Decoder
 {
 public:
     explicit Decoder(const QByteArray &bytes)
-        : m_cbor(bytes), m_reader(m_cbor.stream())
+        : m_cbor(bytes)
+        , m_reader(m_cbor.stream())
     {
         if (bytes.isEmpty()) {
             fail(u"pacote vazio"_s);
@@ -468,7 +491,8 @@ public:
 
     qint64 readInteger(const Where &where)
     {
-        if (!m_reader.isUnsignedInteger() || m_reader.toUnsignedInteger() > quint64(std::numeric_limits<qint64>::max())) {
+        if (!m_reader.isUnsignedInteger()
+            || m_reader.toUnsignedInteger() > quint64(std::numeric_limits<qint64>::max())) {
             fail(where, u"esperado um número inteiro não negativo, recebido "_s + cborTypeName(m_reader));
         }
         const qint64 v = qint64(m_reader.toUnsignedInteger());
@@ -509,7 +533,7 @@ public:
         case QCborStreamReader::Float16:
         case QCborStreamReader::Float:
         case QCborStreamReader::Double: {
-            const double d = m_reader.isDouble() ? m_reader.toDouble()
+            const double d = m_reader.isDouble()  ? m_reader.toDouble()
                              : m_reader.isFloat() ? double(m_reader.toFloat())
                                                   : double(m_reader.toFloat16());
             if (!std::isfinite(d)) {
@@ -528,7 +552,7 @@ public:
     }
 
     // Calls onElement once per element; onElement consumes exactly one item.
-    template<typename OnElement>
+    template <typename OnElement>
     void readArray(const Where &where, qsizetype maxCount, OnElement &&onElement)
     {
         if (!m_reader.isArray()) {
@@ -601,7 +625,7 @@ private:
 };
 
 // Decodes with prefix in front of any fault, so that every message names the packet.
-template<typename Read>
+template <typename Read>
 auto decodeNamed(const QString &prefix, Read &&read)
 {
     try {
@@ -673,9 +697,8 @@ Row readRow(Decoder &d, const Where &where, qsizetype expectedSize)
     Row row;
     // Reserve for the usual case only; a longer row is refused later anyway.
     row.reserve(expectedSize);
-    d.readArray(where, PacketLimits::maxFields, [&](qsizetype index) {
-        row.append(d.readValue(Where(&where, u"valor", index)));
-    });
+    d.readArray(where, PacketLimits::maxFields,
+                [&](qsizetype index) { row.append(d.readValue(Where(&where, u"valor", index))); });
     return row;
 }
 
@@ -885,19 +908,21 @@ DataPacketWriter::DataPacketWriter(const QList<FieldDef> &fields)
     DataPacket none;
     none.fields = fields;
     m_head = none.encode(); // checks the fields
-    m_head.chop(1);         // the empty row list (0x80) goes last
+    m_head.chop(1); // the empty row list (0x80) goes last
 }
 
 // m_column is the field whose value is being written.
 void DataPacketWriter::refuse(const QString &problem) const
 {
-    throw EPacketError(dataEncodePrefix + rowLabel(m_rows) + u", campo "_s + quoted(m_fields[m_column].name) + u": "_s + problem);
+    throw EPacketError(dataEncodePrefix + rowLabel(m_rows) + u", campo "_s + quoted(m_fields[m_column].name) + u": "_s
+                       + problem);
 }
 
 const FieldDef &DataPacketWriter::nextField()
 {
     if (m_column + 1 >= m_fields.size()) {
-        throw EPacketError(dataEncodePrefix + rowLabel(m_rows) + u" tem mais valores que os %1 campos do pacote"_s.arg(m_fields.size()));
+        throw EPacketError(dataEncodePrefix + rowLabel(m_rows)
+                           + u" tem mais valores que os %1 campos do pacote"_s.arg(m_fields.size()));
     }
     return m_fields[++m_column];
 }
@@ -905,7 +930,8 @@ const FieldDef &DataPacketWriter::nextField()
 void DataPacketWriter::beginRow()
 {
     if (m_rows >= PacketLimits::maxRows) {
-        throw EPacketError(dataEncodePrefix + u"%1 linhas excedem o limite de %2"_s.arg(m_rows + 1).arg(PacketLimits::maxRows));
+        throw EPacketError(dataEncodePrefix
+                           + u"%1 linhas excedem o limite de %2"_s.arg(m_rows + 1).arg(PacketLimits::maxRows));
     }
     cborHead(m_body, 4, quint64(m_fields.size()));
     m_column = -1;
@@ -1014,7 +1040,8 @@ QByteArray DeltaPacket::encode() const
         throw EPacketError(prefix + problem);
     }
     if (entries.size() > PacketLimits::maxRows) {
-        throw EPacketError(prefix + u"%1 entradas excedem o limite de %2"_s.arg(entries.size()).arg(PacketLimits::maxRows));
+        throw EPacketError(prefix
+                           + u"%1 entradas excedem o limite de %2"_s.arg(entries.size()).arg(PacketLimits::maxRows));
     }
     for (qsizetype i = 0; i < entries.size(); ++i) {
         problem = entryProblem(fields, entries[i], i);
@@ -1068,7 +1095,8 @@ DeltaPacket DeltaPacket::decode(const QByteArray &bytes)
                         const QString text = d.readText(maxKeyBytes, Where(&where, u"kind"));
                         kind = parseKind(text);
                         if (!kind) {
-                            d.fail(where, u"tipo de alteração "_s + quoted(text) + u" desconhecido (esperado inserted, modified ou deleted)"_s);
+                            d.fail(where, u"tipo de alteração "_s + quoted(text)
+                                              + u" desconhecido (esperado inserted, modified ou deleted)"_s);
                         }
                     } else if (key == "original"_L1) {
                         if (d.atNull()) {

@@ -38,7 +38,7 @@ inline constexpr qsizetype maxPacketBytes = 64 * 1024 * 1024;
 inline constexpr int maxFieldNameLength = 128; // characters
 // Whole numbers (keys, orders) lie within ±2^53, where every one has an exact double.
 inline constexpr qint64 maxWholeNumber = 9'007'199'254'740'992;
-}
+} // namespace PacketLimits
 
 // The whole content of a record set: field definitions and rows.
 struct DATASET_EXPORT DataPacket

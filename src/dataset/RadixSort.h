@@ -33,7 +33,7 @@ inline quint64 seqKey(qint64 seq)
 
 // Stable LSD radix sort on T::key: linear time on contiguous memory, so that
 // ordering 100,000 rows costs ten times ordering 10,000.
-template<typename T>
+template <typename T>
 void radixSort(std::vector<T> &items)
 {
     constexpr int bits = 11;
@@ -81,4 +81,3 @@ void radixSort(std::vector<T> &items)
         items.swap(buffer);
     }
 }
-

@@ -10,9 +10,9 @@ class ScopedDetach
 {
 public:
     explicit ScopedDetach(Handler &event)
-        : m_event(&event), m_saved(std::exchange(event, nullptr))
-    {
-    }
+        : m_event(&event)
+        , m_saved(std::exchange(event, nullptr))
+    { }
     ~ScopedDetach() { restore(); }
     ScopedDetach(const ScopedDetach &) = delete;
     ScopedDetach &operator=(const ScopedDetach &) = delete;

@@ -21,11 +21,13 @@ namespace {
 constexpr qint64 seqGap = qint64(1) << 20;
 
 // Runs a clean-up on every way out of a scope, the exception path included.
-template<typename F>
+template <typename F>
 class ScopeExit
 {
 public:
-    explicit ScopeExit(F f) : m_f(std::move(f)) {}
+    explicit ScopeExit(F f)
+        : m_f(std::move(f))
+    { }
     ~ScopeExit() { m_f(); }
     ScopeExit(const ScopeExit &) = delete;
     ScopeExit &operator=(const ScopeExit &) = delete;
@@ -67,7 +69,8 @@ QString TClientDataSet::displayName() const
 TField *TClientDataSet::addField(const QString &name, FieldType type, int size, bool calculated)
 {
     if (m_active) {
-        throw EDatabaseError(u"Os campos de %1 só podem ser definidos com o conjunto de registros fechado."_s.arg(displayName()));
+        throw EDatabaseError(
+            u"Os campos de %1 só podem ser definidos com o conjunto de registros fechado."_s.arg(displayName()));
     }
     if (name.trimmed().isEmpty()) {
         throw EDatabaseError(u"Nome de campo vazio em %1."_s.arg(displayName()));
@@ -108,7 +111,8 @@ void TClientDataSet::addIndex(const QString &indexName, const QString &fieldName
 {
     TField *field = FieldByName(fieldName);
     if (field->DataType() != FieldType::Number || field->Calculated()) {
-        throw EDatabaseError(u"O índice %1 precisa de um campo numérico armazenado; %2 não é."_s.arg(indexName, fieldName));
+        throw EDatabaseError(
+            u"O índice %1 precisa de um campo numérico armazenado; %2 não é."_s.arg(indexName, fieldName));
     }
     if (indexName.trimmed().isEmpty()) {
         throw EDatabaseError(u"Nome de índice vazio em %1."_s.arg(displayName()));
@@ -354,7 +358,8 @@ void TClientDataSet::sortRows(bool inArrivalOrder)
     // The values of the index field, as a fill collected them, already carry
     // everything the order needs.
     if (m_indexField && size_t(m_indexField->m_index) < m_lookups.size()) {
-        if (const auto *entries = m_lookups[size_t(m_indexField->m_index)].arrivalOrdered(m_generation, m_rows.size())) {
+        if (const auto *entries =
+                m_lookups[size_t(m_indexField->m_index)].arrivalOrdered(m_generation, m_rows.size())) {
             for (auto &row : m_rows) {
                 row.release();
             }
@@ -597,7 +602,8 @@ TClientDataSet::FillPlan TClientDataSet::planFill(const QList<FieldDef> &defs, q
             throw EDatabaseError(u"O pacote de dados tem um campo sem nome."_s);
         }
         if (def.type == FieldType::Text && (def.size < 1 || def.size > PacketLimits::maxTextSize)) {
-            throw EDatabaseError(u"Tamanho inválido (%1) do campo %2 no pacote de dados."_s.arg(def.size).arg(def.name));
+            throw EDatabaseError(
+                u"Tamanho inválido (%1) do campo %2 no pacote de dados."_s.arg(def.size).arg(def.name));
         }
         if (packetIndex.contains(def.name.toUpper())) {
             throw EDatabaseError(u"O campo %1 aparece duas vezes no pacote de dados."_s.arg(def.name));
@@ -631,7 +637,8 @@ TClientDataSet::FillPlan TClientDataSet::planFill(const QList<FieldDef> &defs, q
         }
         const auto it = packetIndex.constFind(field->FieldName().toUpper());
         if (it == packetIndex.constEnd()) {
-            throw EDatabaseError(u"O campo %1 de %2 não está no pacote de dados."_s.arg(field->FieldName(), displayName()));
+            throw EDatabaseError(
+                u"O campo %1 de %2 não está no pacote de dados."_s.arg(field->FieldName(), displayName()));
         }
         const FieldDef &def = defs.at(*it);
         if (def.type != field->DataType()) {
@@ -653,7 +660,9 @@ void TClientDataSet::fillFromPacket(const DataPacket &packet, bool decoded)
     fill(plan, [&](qsizetype r, Row &values) {
         const Row &source = packet.rows.at(r);
         if (source.size() != defs.size()) {
-            throw EDatabaseError(u"A linha %1 do pacote de dados tem %2 valores para %3 campos."_s.arg(r + 1).arg(source.size()).arg(defs.size()));
+            throw EDatabaseError(u"A linha %1 do pacote de dados tem %2 valores para %3 campos."_s.arg(r + 1)
+                                     .arg(source.size())
+                                     .arg(defs.size()));
         }
         for (const FillTarget &target : plan.targets) {
             const QVariant &value = source.at(target.source);
@@ -662,7 +671,9 @@ void TClientDataSet::fillFromPacket(const DataPacket &packet, bool decoded)
             }
             if (target.type == FieldType::Text) {
                 if (value.typeId() != QMetaType::QString) {
-                    throw EDatabaseError(u"Valor que não é texto no campo %1, linha %2 do pacote de dados."_s.arg(target.name).arg(r + 1));
+                    throw EDatabaseError(
+                        u"Valor que não é texto no campo %1, linha %2 do pacote de dados."_s.arg(target.name)
+                            .arg(r + 1));
                 }
                 // A decoded text fits its packet field already; counted again
                 // only when the field here is narrower.
@@ -674,7 +685,8 @@ void TClientDataSet::fillFromPacket(const DataPacket &packet, bool decoded)
                 const double number = value.toDouble();
                 if (!decoded) {
                     if (!TField::isNumeric(value) || !std::isfinite(number)) {
-                        throw EDatabaseError(u"Valor inválido no campo %1, linha %2 do pacote de dados."_s.arg(target.name).arg(r + 1));
+                        throw EDatabaseError(
+                            u"Valor inválido no campo %1, linha %2 do pacote de dados."_s.arg(target.name).arg(r + 1));
                     }
                     checkValue({target.name, target.type, 0}, value);
                 }
@@ -686,7 +698,7 @@ void TClientDataSet::fillFromPacket(const DataPacket &packet, bool decoded)
 
 // Builds the rows, then replaces the content: nothing changes until every row
 // has been read and checked.
-template<typename ReadRow>
+template <typename ReadRow>
 void TClientDataSet::fill(const FillPlan &plan, ReadRow &&readRow)
 {
     std::vector<int> numberSlots;
@@ -1241,13 +1253,15 @@ void TClientDataSet::setRecNo(int recNo)
     checkNotCalculating();
     checkBrowseMode();
     if (recNo < 1 || recNo > int(m_rows.size())) {
-        throw EDatabaseError(u"Registro %1 fora do intervalo de %2 (1 a %3)."_s.arg(recNo).arg(displayName()).arg(m_rows.size()));
+        throw EDatabaseError(
+            u"Registro %1 fora do intervalo de %2 (1 a %3)."_s.arg(recNo).arg(displayName()).arg(m_rows.size()));
     }
     moveTo(recNo - 1, false);
     m_bof = m_eof = false;
 }
 
-bool TClientDataSet::matches(const TField *field, const QVariant &stored, const QVariant &wanted, TLocateOptions options) const
+bool TClientDataSet::matches(const TField *field, const QVariant &stored, const QVariant &wanted,
+                             TLocateOptions options) const
 {
     if (field->DataType() != FieldType::Text) {
         if (!wanted.isValid()) {
@@ -1431,16 +1445,19 @@ void TClientDataSet::setFieldValue(TField *field, const QVariant &value)
     const int slot = field->m_index;
     if (m_calculating > 0) {
         if (!field->Calculated()) {
-            throw EDatabaseError(u"O campo %1 não pode receber valor durante o cálculo dos campos de %2."_s.arg(field->FieldName(), displayName()));
+            throw EDatabaseError(u"O campo %1 não pode receber valor durante o cálculo dos campos de %2."_s.arg(
+                field->FieldName(), displayName()));
         }
         (*m_override.values)[slot] = field->convert(value);
         return;
     }
     if (field->Calculated()) {
-        throw EDatabaseError(u"O campo calculado %1 só recebe valor no cálculo dos campos de %2."_s.arg(field->FieldName(), displayName()));
+        throw EDatabaseError(u"O campo calculado %1 só recebe valor no cálculo dos campos de %2."_s.arg(
+            field->FieldName(), displayName()));
     }
     if (!editing()) {
-        throw EDatabaseError(u"O conjunto de registros %1 não está em modo de edição (campo %2)."_s.arg(displayName(), field->FieldName()));
+        throw EDatabaseError(u"O conjunto de registros %1 não está em modo de edição (campo %2)."_s.arg(
+            displayName(), field->FieldName()));
     }
     m_buffer[slot] = field->convert(value);
     m_touched = true;

@@ -74,10 +74,10 @@ public:
     const QList<TField *> &Fields() const;
     int FieldCount() const;
     TField *FieldByName(const QString &name) const; // throws EDatabaseError when missing
-    TField *FindField(const QString &name) const;   // nullptr when missing
+    TField *FindField(const QString &name) const; // nullptr when missing
 
     // ---- content ----
-    void CreateDataSet();        // opens empty with the defined fields
+    void CreateDataSet(); // opens empty with the defined fields
     void Close();
     bool Active() const;
     // Replaces all rows, leaves an empty change log, opens on the first row.
@@ -89,14 +89,14 @@ public:
     // a packet: the source's posted rows are copied as they stand, and the
     // source is left untouched (an inactive one gives an empty content).
     void SetDataFrom(const TClientDataSet &source);
-    QByteArray GetData() const;  // current content (posted rows) as a data packet
+    QByteArray GetData() const; // current content (posted rows) as a data packet
     DataPacket data() const;
     QByteArray GetDelta() const; // change log as a delta packet
     DeltaPacket delta() const;
-    int ChangeCount() const;     // rows with pending changes (inserted, modified, deleted)
+    int ChangeCount() const; // rows with pending changes (inserted, modified, deleted)
     void MergeChangeLog();
-    void CancelUpdates();        // back to the last merged content
-    void EmptyDataSet();         // removes every row and empties the change log
+    void CancelUpdates(); // back to the last merged content
+    void EmptyDataSet(); // removes every row and empties the change log
 
     // ---- state and row operations ----
     TDataSetState State() const;
@@ -114,12 +114,12 @@ public:
     void Prior();
     bool Eof() const;
     bool Bof() const;
-    bool IsEmpty() const;        // no row at all, a row being inserted counts
-    int RecordCount() const;     // posted rows: a row being inserted is not counted
+    bool IsEmpty() const; // no row at all, a row being inserted counts
+    int RecordCount() const; // posted rows: a row being inserted is not counted
     // 1-based in index order; 0 when empty. While displayTextAt/textAt reads
     // a row, the number of that row.
     int RecNo() const;
-    void setRecNo(int recNo);    // out of range throws EDatabaseError
+    void setRecNo(int recNo); // out of range throws EDatabaseError
     // Finds the first row (in index order) whose field equals value: numbers
     // compare as numbers (value as double, int or text), texts as texts.
     bool Locate(const QString &fieldName, const QVariant &value, TLocateOptions options = {});
@@ -135,8 +135,8 @@ public:
     TDataSetNotifyEvent OnCalcFields;
 
     // ---- for views (grids): rows by 0-based position in index order ----
-    int currentRow() const;                     // -1 when empty
-    int rowCount() const;                       // rows a view shows, a row being inserted included
+    int currentRow() const; // -1 when empty
+    int rowCount() const; // rows a view shows, a row being inserted included
     QVariant valueAt(int row, int fieldIndex) const;
     // Field text of another row, through the get-text handler, without moving
     // the current row or running any event.
@@ -154,11 +154,11 @@ signals:
     void rowInserted(int row);
     void rowAboutToBeRemoved(int row);
     void rowRemoved(int row);
-    void rowChanged(int row);                 // values of a row changed in place
+    void rowChanged(int row); // values of a row changed in place
     void rowAboutToBeMoved(int from, int to); // Qt's beginMoveRows convention for 'to'
     void rowMoved(int from, int to);
     void currentRowChanged(int row);
-    void aboutToReset();                      // content about to be replaced
+    void aboutToReset(); // content about to be replaced
     void contentReset();
     void stateChanged(TDataSetState state);
     void fieldFocusRequested(TField *field);
@@ -168,10 +168,10 @@ private:
     struct Change
     {
         ChangeKind kind = ChangeKind::Inserted;
-        Row original;                     // values of the last merge (Modified, Deleted)
-        quint64 order = 0;                // when the row was first changed
-        Record *live = nullptr;           // Inserted, Modified: the row in m_rows
-        std::unique_ptr<Record> removed;  // Deleted: the row, kept for CancelUpdates
+        Row original; // values of the last merge (Modified, Deleted)
+        quint64 order = 0; // when the row was first changed
+        Record *live = nullptr; // Inserted, Modified: the row in m_rows
+        std::unique_ptr<Record> removed; // Deleted: the row, kept for CancelUpdates
     };
     // What the fields read: the current row, a row a view asks about, or the
     // row being calculated.
@@ -184,7 +184,7 @@ private:
     // How the values of a packet (or of another record set) land here.
     struct FillTarget
     {
-        int slot;   // field slot here
+        int slot; // field slot here
         int source; // field position in the packet
         FieldType type;
         int size;
@@ -201,7 +201,7 @@ private:
     };
     FillPlan planFill(const QList<FieldDef> &defs, qsizetype rowCount) const;
     void fillFromPacket(const DataPacket &packet, bool decoded);
-    template<typename ReadRow>
+    template <typename ReadRow>
     void fill(const FillPlan &plan, ReadRow &&readRow);
 
     QString displayName() const;
@@ -237,7 +237,7 @@ private:
     QList<TField *> m_fields;
     QHash<QString, TField *> m_fieldsByName; // by upper-case name
     bool m_fieldsFromPacket = false;
-    QHash<QString, QString> m_indexes;       // upper-case index name -> field name
+    QHash<QString, QString> m_indexes; // upper-case index name -> field name
     QString m_indexName;
     TField *m_indexField = nullptr;
 
@@ -247,16 +247,16 @@ private:
     int m_current = -1;
     bool m_eof = true;
     bool m_bof = true;
-    Row m_buffer;              // values of the row being edited or inserted
-    bool m_touched = false;    // a value was assigned since the insert began
-    int m_returnRow = -1;      // the row current before the insert, for its cancel
+    Row m_buffer; // values of the row being edited or inserted
+    bool m_touched = false; // a value was assigned since the insert began
+    int m_returnRow = -1; // the row current before the insert, for its cancel
     std::unordered_map<quint64, Change> m_changes; // by Record::id
     quint64 m_nextId = 1;
     quint64 m_changeOrder = 0;
     qint64 m_maxSeq = 0;
     int m_calculating = 0;
     mutable ReadTarget m_override;
-    mutable int m_viewRow = -1;  // the row displayTextAt/textAt is reading
+    mutable int m_viewRow = -1; // the row displayTextAt/textAt is reading
     std::vector<LocateIndex> m_lookups; // by field slot
-    quint64 m_generation = 1;      // bumped by every post, delete and new content
+    quint64 m_generation = 1; // bumped by every post, delete and new content
 };

@@ -32,8 +32,7 @@ TField::TField(TClientDataSet *dataSet, const QString &fieldName, FieldType type
     , m_type(type)
     , m_size(type == FieldType::Text ? size : 0)
     , m_calculated(calculated)
-{
-}
+{ }
 
 int TField::Index() const
 {
@@ -287,7 +286,8 @@ void TField::checkText(const QString &text, const QString &fieldName, int size, 
     }
     if (length > size) {
         const QString where = packetRow >= 0 ? u", linha %1 do pacote de dados"_s.arg(packetRow + 1) : QString();
-        throw EDatabaseError(u"Texto longo demais para o campo %1 (máximo %2 caracteres)%3."_s.arg(fieldName).arg(size).arg(where));
+        throw EDatabaseError(
+            u"Texto longo demais para o campo %1 (máximo %2 caracteres)%3."_s.arg(fieldName).arg(size).arg(where));
     }
 }
 

@@ -55,11 +55,11 @@ public:
     // field's type needs; a text longer than Size() throws EDatabaseError.
     void setValue(const QVariant &value);
 
-    QString AsString() const;      // null -> ""; numbers without needless decimals; dates dd/MM/yyyy [hh:mm:ss]
+    QString AsString() const; // null -> ""; numbers without needless decimals; dates dd/MM/yyyy [hh:mm:ss]
     void setAsString(const QString &text);
-    double AsFloat() const;        // null -> 0
+    double AsFloat() const; // null -> 0
     void setAsFloat(double value);
-    double AsDateTime() const;     // null -> 0
+    double AsDateTime() const; // null -> 0
     void setAsDateTime(double value);
 
     bool IsNull() const;

@@ -27,8 +27,7 @@ struct CellTextCache::Laid
 
 CellTextCache::CellTextCache()
     : m_laid(maxCachedTexts)
-{
-}
+{ }
 
 CellTextCache::~CellTextCache() = default;
 
@@ -57,14 +56,16 @@ bool CellTextCache::drawsLikeFusion(QStyle *style)
 
 bool CellTextCache::isPlain(const QStyleOptionViewItem &option)
 {
-    if (option.features & (QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDecoration
-                           | QStyleOptionViewItem::WrapText)) {
+    if (option.features
+        & (QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDecoration
+           | QStyleOptionViewItem::WrapText)) {
         return false;
     }
     if (option.state & QStyle::State_Editing) {
         return false;
     }
-    if (option.decorationPosition != QStyleOptionViewItem::Left && option.decorationPosition != QStyleOptionViewItem::Right) {
+    if (option.decorationPosition != QStyleOptionViewItem::Left
+        && option.decorationPosition != QStyleOptionViewItem::Right) {
         return false;
     }
     if (!option.rect.isValid() || !option.icon.isNull()) {
@@ -108,7 +109,7 @@ bool CellTextCache::drawPlainCell(QPainter *painter, const QStyleOptionViewItem 
             group = QPalette::Inactive;
         }
         painter->setPen(option.palette.color(group, (option.state & QStyle::State_Selected) ? QPalette::HighlightedText
-                                                                                             : QPalette::Text));
+                                                                                            : QPalette::Text));
         laid->layout->draw(painter, laid->position + QPointF(option.rect.topLeft()));
     }
     if (option.state & QStyle::State_HasFocus) {
@@ -118,9 +119,10 @@ bool CellTextCache::drawPlainCell(QPainter *painter, const QStyleOptionViewItem 
         focus.rect = style->subElementRect(QStyle::SE_ItemViewItemFocusRect, &option, widget);
         focus.state |= QStyle::State_KeyboardFocusChange;
         focus.state |= QStyle::State_Item;
-        const QPalette::ColorGroup group = (option.state & QStyle::State_Enabled) ? QPalette::Normal : QPalette::Disabled;
-        focus.backgroundColor = option.palette.color(group, (option.state & QStyle::State_Selected) ? QPalette::Highlight
-                                                                                                  : QPalette::Window);
+        const QPalette::ColorGroup group =
+            (option.state & QStyle::State_Enabled) ? QPalette::Normal : QPalette::Disabled;
+        focus.backgroundColor = option.palette.color(
+            group, (option.state & QStyle::State_Selected) ? QPalette::Highlight : QPalette::Window);
         style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
     }
     painter->restore();
@@ -152,14 +154,15 @@ CellTextCache::Laid *CellTextCache::layOut(const Key &key, const QFont &font)
     line.setLineWidth(qMax(0, display.width() - 2 * key.margin));
     const QSize textSize(int(std::ceil(line.naturalTextWidth())) + 2 * key.margin, int(std::ceil(line.height())));
     const QRect textRect = key.decorationSelected
-        ? display
-        : QStyle::alignedRect(direction, alignment, textSize.boundedTo(display.size()), display);
+                               ? display
+                               : QStyle::alignedRect(direction, alignment, textSize.boundedTo(display.size()), display);
     const QRect lineRect = textRect.adjusted(key.margin, 0, -key.margin, 0);
     line.setLineWidth(lineRect.width());
     line.setPosition(QPointF(0, 0));
     layout->endLayout();
 
-    const QRect placed = QStyle::alignedRect(Qt::LayoutDirectionAuto, alignment, layout->boundingRect().size().toSize(), lineRect);
+    const QRect placed =
+        QStyle::alignedRect(Qt::LayoutDirectionAuto, alignment, layout->boundingRect().size().toSize(), lineRect);
     auto laid = std::make_unique<Laid>();
     laid->position = QPointF(lineRect.x(), placed.top());
     if (line.naturalTextWidth() > lineRect.width()) {

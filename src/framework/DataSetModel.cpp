@@ -58,9 +58,8 @@ void DataSetModel::attach()
         m_inserting = true;
         beginInsertRows({}, row, row);
     });
-    m_connections << connect(ds, &TClientDataSet::rowInserted, this, [this](int) {
-        finishRowChange(&m_inserting, 1, &DataSetModel::endInsertRows);
-    });
+    m_connections << connect(ds, &TClientDataSet::rowInserted, this,
+                             [this](int) { finishRowChange(&m_inserting, 1, &DataSetModel::endInsertRows); });
     m_connections << connect(ds, &TClientDataSet::rowAboutToBeRemoved, this, [this](int row) {
         if (m_resetting) {
             return;
@@ -71,9 +70,8 @@ void DataSetModel::attach()
         m_removing = true;
         beginRemoveRows({}, row, row);
     });
-    m_connections << connect(ds, &TClientDataSet::rowRemoved, this, [this](int) {
-        finishRowChange(&m_removing, -1, &DataSetModel::endRemoveRows);
-    });
+    m_connections << connect(ds, &TClientDataSet::rowRemoved, this,
+                             [this](int) { finishRowChange(&m_removing, -1, &DataSetModel::endRemoveRows); });
     m_connections << connect(ds, &TClientDataSet::rowChanged, this, [this](int row) {
         if (m_resetting || row < 0 || row >= m_rows || columnCount() == 0) {
             return;
@@ -198,7 +196,8 @@ void DataSetModel::rememberIndicator()
 {
     const int current = m_dataSet ? m_dataSet->currentRow() : -1;
     m_indicatorState = m_dataSet ? m_dataSet->State() : TDataSetState::dsInactive;
-    m_indicatorRow = current >= 0 && current < m_rows ? QPersistentModelIndex(index(current, 0)) : QPersistentModelIndex();
+    m_indicatorRow =
+        current >= 0 && current < m_rows ? QPersistentModelIndex(index(current, 0)) : QPersistentModelIndex();
 }
 
 int DataSetModel::rowCount(const QModelIndex &parent) const

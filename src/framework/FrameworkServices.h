@@ -90,17 +90,17 @@ struct SessionInfo
 {
     QString operatorCode;
     QString password;
-    QString host;      // application server
+    QString host; // application server
     int port = 0;
     RpcSecurity security; // how the server is trusted (TLS); plain TCP when empty
-    QString deviceToken;  // presented at each login of the session's connections
+    QString deviceToken; // presented at each login of the session's connections
 };
 FRAMEWORK_EXPORT void setSession(const SessionInfo &session);
 FRAMEWORK_EXPORT SessionInfo session();
 
 FRAMEWORK_EXPORT QString Operador(); // code of the logged-in operator
-FRAMEWORK_EXPORT QString WebURL();   // host of the application server
-FRAMEWORK_EXPORT int WebPort();      // port of the application server
+FRAMEWORK_EXPORT QString WebURL(); // host of the application server
+FRAMEWORK_EXPORT int WebPort(); // port of the application server
 
 // The host's main window and how a screen is shown in it (as an MDI child).
 FRAMEWORK_EXPORT void setMainWindow(QMainWindow *window);

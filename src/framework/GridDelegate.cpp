@@ -15,8 +15,7 @@ using namespace Qt::StringLiterals;
 GridDelegate::GridDelegate(TDBGrid *grid)
     : QStyledItemDelegate(grid)
     , m_grid(grid)
-{
-}
+{ }
 
 void GridDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
@@ -41,8 +40,8 @@ void GridDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, 
     // The ellipsis button belongs to the cell the user is in: the current cell of a focused grid.
     if (current && focused && column && column->ButtonStyle() == cbsEllipsis) {
         QStyleOptionButton button;
-        button.rect = m_grid->editButtonRect(index).translated(-m_grid->visualRect(index).topLeft()
-                                                                + option.rect.topLeft());
+        button.rect =
+            m_grid->editButtonRect(index).translated(-m_grid->visualRect(index).topLeft() + option.rect.topLeft());
         button.text = u"..."_s;
         button.state = QStyle::State_Enabled | QStyle::State_Raised;
         button.palette = opt.palette;
@@ -104,9 +103,9 @@ class CharacterLimit : public QValidator
 {
 public:
     CharacterLimit(int limit, QObject *parent)
-        : QValidator(parent), m_limit(limit)
-    {
-    }
+        : QValidator(parent)
+        , m_limit(limit)
+    { }
     State validate(QString &input, int &) const override
     {
         return input.toUcs4().size() <= m_limit ? Acceptable : Invalid;
@@ -117,8 +116,7 @@ private:
 };
 } // namespace
 
-QWidget *GridDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &option,
-                                    const QModelIndex &index) const
+QWidget *GridDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
     Q_UNUSED(option)
     auto *editor = new QLineEdit(parent);

@@ -105,4 +105,4 @@ inline bool isCtrlDelete(quint16 key, Qt::KeyboardModifiers modifiers)
 {
     return key == Delete && modifiers.testFlag(Qt::ControlModifier);
 }
-}
+} // namespace GridKeys

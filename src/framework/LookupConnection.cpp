@@ -117,9 +117,11 @@ LookupSettings LookupSettings::parse(const QString &options)
         } else if (key == u"password") {
             s.password = value;
         } else if (key == u"sslmode") {
-            static const QStringList modes = {u"disable"_s, u"allow"_s, u"prefer"_s, u"require"_s, u"verify-ca"_s, u"verify-full"_s};
+            static const QStringList modes = {u"disable"_s, u"allow"_s,     u"prefer"_s,
+                                              u"require"_s, u"verify-ca"_s, u"verify-full"_s};
             if (!modes.contains(value)) {
-                throw EDatabaseError(u"Banco de consultas: sslmode inválido \"%1\" (use %2)."_s.arg(value, modes.join(u", "_s)));
+                throw EDatabaseError(
+                    u"Banco de consultas: sslmode inválido \"%1\" (use %2)."_s.arg(value, modes.join(u", "_s)));
             }
             s.sslMode = value;
         } else if (key == u"sslrootcert") {
@@ -173,10 +175,11 @@ QSqlDatabase LookupConnection::openNamed(const LookupSettings &settings, const Q
     const QString driver = settings.driverName();
     if (!QSqlDatabase::isDriverAvailable(driver)) {
         // The Debian package that brings each driver, so the message says what to install.
-        const QString package = settings.engine == LookupSettings::Engine::SQLite ? u"libqt6sql6-sqlite"_s
-            : settings.engine == LookupSettings::Engine::PostgreSQL                ? u"libqt6sql6-psql"_s
-                                                                                   : u"libqt6sql6-ibase"_s;
-        throw EDatabaseError(u"Banco de consultas: o driver %1 não está instalado (pacote %2: apt install %2)."_s.arg(driver, package));
+        const QString package = settings.engine == LookupSettings::Engine::SQLite       ? u"libqt6sql6-sqlite"_s
+                                : settings.engine == LookupSettings::Engine::PostgreSQL ? u"libqt6sql6-psql"_s
+                                                                                        : u"libqt6sql6-ibase"_s;
+        throw EDatabaseError(
+            u"Banco de consultas: o driver %1 não está instalado (pacote %2: apt install %2)."_s.arg(driver, package));
     }
     // Lookups never write: SQLite opens the file read-only, so it must exist
     // (read-only mode does not create it).

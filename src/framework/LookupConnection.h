@@ -23,13 +23,13 @@ struct FRAMEWORK_EXPORT LookupSettings
     enum class Engine { SQLite, PostgreSQL, Firebird };
 
     Engine engine = Engine::SQLite;
-    QString file;     // SQLite
-    QString host;     // servers
+    QString file; // SQLite
+    QString host; // servers
     int port = -1;
     QString database; // servers: database name (PostgreSQL) or file (Firebird)
     QString user;
     QString password;
-    QString sslMode;     // PostgreSQL: empty for libpq's default
+    QString sslMode; // PostgreSQL: empty for libpq's default
     QString sslRootCert; // PostgreSQL: the CA file for verify-ca / verify-full
 
     // Throws EDatabaseError naming what is wrong (unknown key or engine,

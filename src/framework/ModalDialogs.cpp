@@ -159,8 +159,7 @@ TModalResult showMessageBox(DialogKind kind, const QString &text, TMsgDlgType ty
 DialogFocusReturn::DialogFocusReturn()
     : m_widget(QApplication::focusWidget())
     , m_window(m_widget ? m_widget->window() : QApplication::activeWindow())
-{
-}
+{ }
 
 DialogFocusReturn::~DialogFocusReturn()
 {
@@ -170,8 +169,8 @@ DialogFocusReturn::~DialogFocusReturn()
     if (QApplication::activeWindow() != m_window) {
         m_window->activateWindow();
     }
-    QWidget *target = m_widget && m_widget->isVisible() && m_widget->window() == m_window ? m_widget.data()
-                                                                                       : m_window->focusWidget();
+    QWidget *target =
+        m_widget && m_widget->isVisible() && m_widget->window() == m_window ? m_widget.data() : m_window->focusWidget();
     if (target && QApplication::focusWidget() != target) {
         target->setFocus(Qt::ActiveWindowFocusReason);
     }

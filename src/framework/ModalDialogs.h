@@ -29,18 +29,18 @@ inline constexpr TModalResult mrOk = mrOK;
 
 // What opened: tests assert on these.
 enum class DialogKind {
-    Message,     // ShowMsg / message box of any TMsgDlgType
-    Error,       // the error display and MensErro
-    Search,      // Pesquisar
-    Find,        // Procura
-    Form         // any other modal form (the observation dialog, TfrmRotiGeral::ShowModal)
+    Message, // ShowMsg / message box of any TMsgDlgType
+    Error, // the error display and MensErro
+    Search, // Pesquisar
+    Find, // Procura
+    Form // any other modal form (the observation dialog, TfrmRotiGeral::ShowModal)
 };
 
 struct DialogRecord
 {
     DialogKind kind = DialogKind::Message;
     QString title;
-    QString text;           // message text; for Search and Find the title
+    QString text; // message text; for Search and Find the title
     TMsgDlgType type = mtCustom; // for Message
 };
 

@@ -188,8 +188,8 @@ sqlite3 *handleOf(const QSqlDatabase &database)
         QSqlQuery version(database);
         if (!version.exec(u"SELECT sqlite_version()"_s) || !version.next()
             || version.value(0).toString() != QString::fromLatin1(sqlite3_libversion())) {
-            throw EDatabaseError(u"PARAM: o driver SQLite do Qt não usa a biblioteca SQLite do sistema (%1)."_s
-                                     .arg(QString::fromLatin1(sqlite3_libversion())));
+            throw EDatabaseError(u"PARAM: o driver SQLite do Qt não usa a biblioteca SQLite do sistema (%1)."_s.arg(
+                QString::fromLatin1(sqlite3_libversion())));
         }
     }
     return db;
@@ -211,13 +211,12 @@ void registerOn(const QSqlDatabase &database)
     sqlite3_set_authorizer(db, refuseAttach, nullptr);
     const int rc = sqlite3_create_module_v2(db, "PARAM", &paramModule, nullptr, nullptr);
     if (rc != SQLITE_OK) {
-        throw EDatabaseError(u"PARAM: falha ao registrar a função no SQLite: %1"_s
-                                 .arg(QString::fromUtf8(sqlite3_errstr(rc))));
+        throw EDatabaseError(
+            u"PARAM: falha ao registrar a função no SQLite: %1"_s.arg(QString::fromUtf8(sqlite3_errstr(rc))));
     }
     // And the connection sees it.
     QSqlQuery check(database);
-    if (!check.exec(u"SELECT P.PARAM FROM PARAM('ok') P"_s) || !check.next()
-        || check.value(0).toString() != u"ok"_s) {
+    if (!check.exec(u"SELECT P.PARAM FROM PARAM('ok') P"_s) || !check.next() || check.value(0).toString() != u"ok"_s) {
         throw EDatabaseError(u"PARAM: a função não responde na conexão SQLite: %1"_s.arg(check.lastError().text()));
     }
 }

@@ -235,7 +235,8 @@ void TADOIBQuery::Open()
             if (index < 0) {
                 throw EDatabaseError(u"%1: a consulta não devolveu a coluna %2."_s.arg(objectName(), wanted.name));
             }
-            columns.append({index, {wanted.name, wanted.type, wanted.type == FieldType::Text ? wanted.size : 0},
+            columns.append({index,
+                            {wanted.name, wanted.type, wanted.type == FieldType::Text ? wanted.size : 0},
                             paddedColumn(driver, record.field(index))});
         }
     } else {
@@ -433,9 +434,8 @@ void TADOIBQuery::resetDataSet()
     m_fieldsFromResult = false;
     m_data = new TClientDataSet(this);
     m_data->setObjectName(objectName());
-    connect(this, &QObject::objectNameChanged, m_data, [data = m_data](const QString &name) {
-        data->setObjectName(name);
-    });
+    connect(this, &QObject::objectNameChanged, m_data,
+            [data = m_data](const QString &name) { data->setObjectName(name); });
 }
 
 void TADOIBQuery::applyFieldSpecs()

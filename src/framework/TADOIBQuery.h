@@ -25,7 +25,9 @@ class TField;
 class FRAMEWORK_EXPORT TParam
 {
 public:
-    explicit TParam(QString name) : m_name(std::move(name)) {}
+    explicit TParam(QString name)
+        : m_name(std::move(name))
+    { }
 
     const QString &Name() const { return m_name; }
     QVariant Value() const { return m_value; }
@@ -74,9 +76,9 @@ public:
     QList<TParam *> Params() const;
 
     // ---- running ----
-    TSqlDialect Dialect() const;  // of the connection in use (opens it if needed)
-    QString ActiveSQL() const;    // the text Open runs on the connection in use
-    void Open();                  // throws EDatabaseError on any database error
+    TSqlDialect Dialect() const; // of the connection in use (opens it if needed)
+    QString ActiveSQL() const; // the text Open runs on the connection in use
+    void Open(); // throws EDatabaseError on any database error
     void Close();
     bool Active() const;
 

@@ -10,10 +10,9 @@ using namespace Qt::StringLiterals;
 TColumn::TColumn(TDBGridColumns *collection, const QString &fieldName)
     : m_collection(collection)
     , m_fieldName(fieldName)
-{
-}
+{ }
 
-template<typename T>
+template <typename T>
 void TColumn::change(T &member, const T &value)
 {
     if (member == value) {

@@ -19,14 +19,14 @@ public:
     TColumn(TDBGridColumns *collection, const QString &fieldName);
 
     TDBGridColumns *Collection() const { return m_collection; }
-    int Index() const;                       // position in its collection
+    int Index() const; // position in its collection
     QString FieldName() const { return m_fieldName; }
     void setFieldName(const QString &name);
-    TField *Field() const;                   // nullptr while the record set lacks it
+    TField *Field() const; // nullptr while the record set lacks it
 
-    QString Title() const;                   // caption; default the field's DisplayLabel
+    QString Title() const; // caption; default the field's DisplayLabel
     void setTitle(const QString &title);
-    int Width() const;                       // pixels; default from the field's DisplayWidth
+    int Width() const; // pixels; default from the field's DisplayWidth
     void setWidth(int pixels);
     Qt::Alignment Alignment() const { return m_alignment; }
     void setAlignment(Qt::Alignment alignment);
@@ -43,7 +43,7 @@ public:
 
 private:
     // Stores a new value and tells the collection, only when it differs.
-    template<typename T>
+    template <typename T>
     void change(T &member, const T &value);
 
     TDBGridColumns *m_collection;

@@ -419,7 +419,8 @@ void TDBGrid::updateIndicator(int row)
     if (row < 0 || row >= header->count() || header->isHidden()) {
         return;
     }
-    header->viewport()->update(0, header->sectionViewportPosition(row), header->viewport()->width(), header->sectionSize(row));
+    header->viewport()->update(0, header->sectionViewportPosition(row), header->viewport()->width(),
+                               header->sectionSize(row));
 }
 
 void TDBGrid::updateRow(int row)

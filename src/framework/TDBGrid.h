@@ -112,7 +112,7 @@ public:
     TGridNotifyEvent OnEnter;
     TGridNotifyEvent OnExit;
     TGridNotifyEvent OnColEnter;
-    TGridNotifyEvent OnColExit;          // throwing keeps the selection in the column being left
+    TGridNotifyEvent OnColExit; // throwing keeps the selection in the column being left
     TDrawColumnCellEvent OnDrawColumnCell;
     TGridNotifyEvent OnEditButtonClick;
     TKeyEvent OnKeyDown;
@@ -173,13 +173,13 @@ private:
     QPointer<TDataSource> m_dataSource;
     DataSetModel *m_model = nullptr;
     GridDelegate *m_delegate = nullptr;
-    TDBGridOptions m_options = dgEditing | dgTitles | dgIndicator | dgColumnResize | dgColLines | dgRowLines | dgTabs
-                               | dgCancelOnExit;
+    TDBGridOptions m_options =
+        dgEditing | dgTitles | dgIndicator | dgColumnResize | dgColLines | dgRowLines | dgTabs | dgCancelOnExit;
     int m_tag = 0;
     int m_drawingRow = -1;
     int m_selectedColumn = 0;
     bool m_syncing = false;
-    bool m_editTyped = false;     // the user committed a cell of the row being inserted
+    bool m_editTyped = false; // the user committed a cell of the row being inserted
     bool m_committing = false;
     bool m_resizingColumns = false;
     QEvent *m_forwardedKey = nullptr; // a key the grid's handlers already saw, on its way to a new editor

@@ -4,8 +4,7 @@
 
 TDBGridColumns::TDBGridColumns(QObject *parent)
     : QObject(parent)
-{
-}
+{ }
 
 TDBGridColumns::~TDBGridColumns() = default;
 

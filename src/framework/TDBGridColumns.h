@@ -23,7 +23,7 @@ public:
     ~TDBGridColumns() override;
 
     int Count() const { return int(m_items.size()); }
-    TColumn *Items(int index) const;         // nullptr when out of range
+    TColumn *Items(int index) const; // nullptr when out of range
     TColumn *operator[](int index) const { return Items(index); }
     TColumn *Add(const QString &fieldName);
     TColumn *findByFieldName(const QString &fieldName) const;

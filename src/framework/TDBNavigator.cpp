@@ -51,7 +51,8 @@ void TDBNavigator::setDataSource(TDataSource *dataSource)
     m_connections.clear();
     m_dataSource = dataSource;
     if (dataSource) {
-        m_connections << connect(dataSource, &TDataSource::dataSetChanged, this, [this] { setDataSource(m_dataSource); });
+        m_connections << connect(dataSource, &TDataSource::dataSetChanged, this,
+                                 [this] { setDataSource(m_dataSource); });
         if (TClientDataSet *ds = dataSource->DataSet()) {
             m_connections << connect(ds, &TClientDataSet::currentRowChanged, this, [this] { refresh(); });
             m_connections << connect(ds, &TClientDataSet::rowChanged, this, [this] { refresh(); });

@@ -4,8 +4,7 @@
 
 TDataSource::TDataSource(QObject *parent)
     : QObject(parent)
-{
-}
+{ }
 
 void TDataSource::setDataSet(TClientDataSet *dataSet)
 {

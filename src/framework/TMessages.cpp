@@ -9,8 +9,7 @@ using namespace Qt::StringLiterals;
 
 TMessages::TMessages(QObject *parent)
     : QObject(parent)
-{
-}
+{ }
 
 void TMessages::setMessages(const QStringList &lines)
 {

@@ -28,8 +28,8 @@ QCborValue toCbor(const QVariant &v)
     default:
         break;
     }
-    throw EDatabaseError(u"Tipo de argumento não suportado numa chamada ao servidor: %1"_s
-                             .arg(QString::fromLatin1(v.typeName())));
+    throw EDatabaseError(
+        u"Tipo de argumento não suportado numa chamada ao servidor: %1"_s.arg(QString::fromLatin1(v.typeName())));
 }
 } // namespace
 
@@ -49,8 +49,7 @@ RpcReply TAppServer::call(const QString &method, const QCborArray &args)
 
 TNetConnection::TNetConnection(QObject *parent)
     : QObject(parent)
-{
-}
+{ }
 
 TNetConnection::~TNetConnection() = default;
 
@@ -77,10 +76,9 @@ void TNetConnection::setConnected(bool connected)
         client->setSecurity(s.security);
         client->setDeviceToken(s.deviceToken);
         if (!client->open(m_host, quint16(m_port), m_serverName, s.operatorCode, s.password, m_timeoutMs, &error)) {
-            throw EDatabaseError(u"Não foi possível conectar ao servidor de aplicação %1:%2 (%3): %4"_s
-                                     .arg(m_host)
-                                     .arg(m_port)
-                                     .arg(m_serverName, error));
+            throw EDatabaseError(
+                u"Não foi possível conectar ao servidor de aplicação %1:%2 (%3): %4"_s.arg(m_host).arg(m_port).arg(
+                    m_serverName, error));
         }
         m_client = std::move(client);
         m_dropped = false;
@@ -130,10 +128,9 @@ RpcReply TNetConnection::callRemote(const QString &method, const QCborArray &arg
             notConnected = e.message();
         }
     } else if (!Connected()) {
-        notConnected = u"Sem conexão com o servidor de aplicação %1:%2; a chamada %3 não foi feita."_s
-                           .arg(m_host)
-                           .arg(m_port)
-                           .arg(method);
+        notConnected =
+            u"Sem conexão com o servidor de aplicação %1:%2; a chamada %3 não foi feita."_s.arg(m_host).arg(m_port).arg(
+                method);
     }
     if (!notConnected.isEmpty()) {
         reply = RpcReply::failure(notConnected);

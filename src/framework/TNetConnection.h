@@ -20,7 +20,9 @@ class TNetConnection;
 class FRAMEWORK_EXPORT TAppServer
 {
 public:
-    explicit TAppServer(TNetConnection *connection) : m_connection(connection) {}
+    explicit TAppServer(TNetConnection *connection)
+        : m_connection(connection)
+    { }
     RpcReply call(const QString &method, const QVariantList &args = {});
     RpcReply call(const QString &method, const QCborArray &args);
 

@@ -304,16 +304,13 @@ void TfrmPadraoGrid::closeEvent(QCloseEvent *event)
 }
 
 void TfrmPadraoGrid::FormCreate(QObject *)
-{
-}
+{ }
 
 void TfrmPadraoGrid::FormCloseQuery(QObject *, bool &)
-{
-}
+{ }
 
 void TfrmPadraoGrid::FormDestroy(QObject *)
-{
-}
+{ }
 
 void TfrmPadraoGrid::sbtIncluirClick(QObject *)
 {
@@ -350,8 +347,7 @@ void TfrmPadraoGrid::sbtProcurarClick(QObject *)
 }
 
 void TfrmPadraoGrid::sbtVerificarClick(QObject *)
-{
-}
+{ }
 
 void TfrmPadraoGrid::sbtCancelarClick(QObject *)
 {
@@ -370,8 +366,7 @@ void TfrmPadraoGrid::sbtConfirmarClick(QObject *)
 }
 
 void TfrmPadraoGrid::sbtImprimirClick(QObject *)
-{
-}
+{ }
 
 void TfrmPadraoGrid::sbtAjudaClick(QObject *)
 {
@@ -388,21 +383,16 @@ void TfrmPadraoGrid::sbtFecharClick(QObject *)
 }
 
 void TfrmPadraoGrid::dbgPadraoEnter(QObject *)
-{
-}
+{ }
 
 void TfrmPadraoGrid::dbgPadraoKeyDown(QObject *, quint16 &, Qt::KeyboardModifiers)
-{
-}
+{ }
 
 void TfrmPadraoGrid::dbgPadraoKeyPress(QObject *, QChar &)
-{
-}
+{ }
 
 void TfrmPadraoGrid::dtsPadraoStateChange(QObject *)
-{
-}
+{ }
 
 void TfrmPadraoGrid::LocalCacheChanged(const QStringList &)
-{
-}
+{ }

@@ -54,7 +54,7 @@ public:
     explicit TfrmPadraoGrid(QWidget *parent = nullptr);
     ~TfrmPadraoGrid() override;
 
-    template<typename T, typename... Args>
+    template <typename T, typename... Args>
     static T *create(Args &&...args)
     {
         auto *form = new T(std::forward<Args>(args)...);
@@ -67,18 +67,18 @@ public:
         }
         return form;
     }
-    void initialize();  // runs FormCreate once
-    void finalize();    // runs FormDestroy once
+    void initialize(); // runs FormCreate once
+    void finalize(); // runs FormDestroy once
     bool isCreated() const { return m_created; }
 
     QWidget *Page() const { return m_page; }
     QHBoxLayout *toolBarLayout() const { return m_toolBarLayout; }
-    void addToolButton(QWidget *button);       // appended to the toolbar, before sbtFechar's gap
+    void addToolButton(QWidget *button); // appended to the toolbar, before sbtFechar's gap
     void setNavigatorField(const QString &fieldName);
     // The base screen's own catalogue.
     TMessages *BaseMessages() const { return msgGrid; }
 
-    QFrame *panPadrao = nullptr;      // toolbar
+    QFrame *panPadrao = nullptr; // toolbar
     TButtonFlat *sbtIncluir = nullptr;
     TButtonFlat *sbtAlterar = nullptr;
     TButtonFlat *sbtExcluir = nullptr;

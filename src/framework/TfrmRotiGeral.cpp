@@ -72,7 +72,8 @@ TfrmRotiGeral::TfrmRotiGeral(QWidget *parent)
     main->addWidget(grbDadosRel, 1);
     main->addWidget(panMenu);
 
-    connect(sbtConfirma, &QToolButton::clicked, this, [this] { guarded(this, [this] { sbtConfirmaClick(sbtConfirma); }); });
+    connect(sbtConfirma, &QToolButton::clicked, this,
+            [this] { guarded(this, [this] { sbtConfirmaClick(sbtConfirma); }); });
     connect(sbtFechar, &QToolButton::clicked, this, [this] { guarded(this, [this] { sbtFecharClick(sbtFechar); }); });
 }
 
@@ -94,16 +95,13 @@ int TfrmRotiGeral::ShowModal()
 }
 
 void TfrmRotiGeral::FormCreate(QObject *)
-{
-}
+{ }
 
 void TfrmRotiGeral::FormDestroy(QObject *)
-{
-}
+{ }
 
 void TfrmRotiGeral::FormShow(QObject *)
-{
-}
+{ }
 
 void TfrmRotiGeral::FormKeyDown(QObject *, quint16 &key, Qt::KeyboardModifiers)
 {

@@ -24,7 +24,7 @@ public:
     explicit TfrmRotiGeral(QWidget *parent = nullptr);
     ~TfrmRotiGeral() override;
 
-    template<typename T, typename... Args>
+    template <typename T, typename... Args>
     static T *create(Args &&...args)
     {
         auto *form = new T(std::forward<Args>(args)...);

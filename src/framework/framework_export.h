@@ -1,7 +1,7 @@
 #pragma once
 #include <QtCore/qglobal.h>
 #if defined(FRAMEWORK_LIBRARY)
-#  define FRAMEWORK_EXPORT Q_DECL_EXPORT
+#define FRAMEWORK_EXPORT Q_DECL_EXPORT
 #else
-#  define FRAMEWORK_EXPORT Q_DECL_IMPORT
+#define FRAMEWORK_EXPORT Q_DECL_IMPORT
 #endif

@@ -12,7 +12,8 @@ QSettings *store = nullptr;
 QString keyOf(const QString &host, int port, const QString &operatorCode)
 {
     const QByteArray name = u"%1:%2/%3"_s.arg(host.toLower()).arg(port).arg(operatorCode).toUtf8();
-    return u"tokens/"_s + QString::fromLatin1(QCryptographicHash::hash(name, QCryptographicHash::Sha256).toHex().left(32));
+    return u"tokens/"_s
+           + QString::fromLatin1(QCryptographicHash::hash(name, QCryptographicHash::Sha256).toHex().left(32));
 }
 } // namespace
 

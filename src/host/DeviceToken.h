@@ -13,4 +13,4 @@ namespace DeviceToken {
 void setStore(QSettings *settings);
 QString load(const QString &host, int port, const QString &operatorCode);
 void save(const QString &host, int port, const QString &operatorCode, const QString &token);
-}
+} // namespace DeviceToken

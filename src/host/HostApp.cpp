@@ -127,8 +127,8 @@ int runHost(QApplication &app, const QStringList &arguments)
     }
     HostSettings::rememberLogin(*settings, host, port, operatorCode, chosenInDialog);
     setSession({operatorCode, password, host, port, options.serverSecurity, login.token});
-    window.setSessionText(u"Operador: %1 (%2)   Unidade: %3   Servidor: %4:%5"_s.arg(operatorCode, login.operatorName,
-                                                                                      login.unitName, host)
+    window.setSessionText(u"Operador: %1 (%2)   Unidade: %3   Servidor: %4:%5"_s
+                              .arg(operatorCode, login.operatorName, login.unitName, host)
                               .arg(port));
     window.show();
 
@@ -147,9 +147,10 @@ int runHost(QApplication &app, const QStringList &arguments)
         if (!saved) {
             printLine(stderr, u"Não foi possível salvar a imagem em %1"_s.arg(path));
         } else {
-            printLine(stdout, u"Imagem da janela principal salva em %1 (%2x%3)"_s.arg(QFileInfo(path).absoluteFilePath())
-                                  .arg(image.width())
-                                  .arg(image.height()));
+            printLine(stdout,
+                      u"Imagem da janela principal salva em %1 (%2x%3)"_s.arg(QFileInfo(path).absoluteFilePath())
+                          .arg(image.width())
+                          .arg(image.height()));
         }
         window.close(); // screens run their own clean-up
         settle(50);

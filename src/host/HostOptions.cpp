@@ -43,16 +43,17 @@ bool parseHostOptions(const QStringList &arguments, HostOptions *options, QStrin
                                       u"file"_s);
     const QCommandLineOption shot(u"screenshot"_s, u"Salva a imagem da janela principal em PNG e encerra."_s,
                                   u"file.png"_s);
-    const QCommandLineOption loginModule(u"login-module"_s, u"Módulo remoto usado para validar o login."_s,
-                                         u"name"_s, u"PRU87000.rdmProcessoUnidade"_s);
+    const QCommandLineOption loginModule(u"login-module"_s, u"Módulo remoto usado para validar o login."_s, u"name"_s,
+                                         u"PRU87000.rdmProcessoUnidade"_s);
     const QCommandLineOption moduleDir(u"module-dir"_s, u"Pasta onde procurar os módulos das telas."_s, u"dir"_s);
     const QCommandLineOption tls(u"tls"_s, u"Conecta ao servidor de aplicação com TLS (certificados do sistema)."_s);
-    const QCommandLineOption ca(u"server-ca"_s, u"Certificados (PEM) em que confiar para o servidor de aplicação; implica TLS."_s,
-                                u"file"_s);
-    const QCommandLineOption fingerprint(u"server-fingerprint"_s,
-                                         u"Impressão digital SHA-256 do certificado do servidor de aplicação; implica TLS."_s,
-                                         u"sha256"_s);
-    parser.addOptions({server, op, password, open, lookup, database, shot, loginModule, moduleDir, tls, ca, fingerprint});
+    const QCommandLineOption ca(
+        u"server-ca"_s, u"Certificados (PEM) em que confiar para o servidor de aplicação; implica TLS."_s, u"file"_s);
+    const QCommandLineOption fingerprint(
+        u"server-fingerprint"_s, u"Impressão digital SHA-256 do certificado do servidor de aplicação; implica TLS."_s,
+        u"sha256"_s);
+    parser.addOptions(
+        {server, op, password, open, lookup, database, shot, loginModule, moduleDir, tls, ca, fingerprint});
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
         return false;
@@ -94,8 +95,9 @@ bool parseHostOptions(const QStringList &arguments, HostOptions *options, QStrin
     }
     if (parser.isSet(fingerprint)
         && !RpcSecurity::parseFingerprint(parser.value(fingerprint), &options->serverSecurity.fingerprint)) {
-        *error = u"Impressão digital inválida: \"%1\" (use os 64 dígitos hexadecimais do SHA-256, com ou sem ':')."_s.arg(
-            parser.value(fingerprint));
+        *error =
+            u"Impressão digital inválida: \"%1\" (use os 64 dígitos hexadecimais do SHA-256, com ou sem ':')."_s.arg(
+                parser.value(fingerprint));
         return false;
     }
     return true;

@@ -8,21 +8,24 @@
 // What the host was told: its settings files (HostSettings), then its command line.
 struct HostOptions
 {
-    QString serverHost;      // --server host:port
+    QString serverHost; // --server host:port
     int serverPort = 0;
-    QString operatorCode;    // --operator
-    QString password;        // --password
+    QString operatorCode; // --operator
+    QString password; // --password
     bool passwordGiven = false; // a remembered server and operator alone do not log in
-    QStringList open;        // --open <module path or screen code>, in order
-    QString lookupDb;        // --lookup-db <connection options>, or from --database <SQLite file>
-    QString screenshot;      // --screenshot <file.png>: save the main window and exit
-    QString loginModule;     // --login-module: the remote module a login opens a session with
-    QStringList modulePath;  // --module-dir: where screen codes are looked up (besides the defaults)
+    QStringList open; // --open <module path or screen code>, in order
+    QString lookupDb; // --lookup-db <connection options>, or from --database <SQLite file>
+    QString screenshot; // --screenshot <file.png>: save the main window and exit
+    QString loginModule; // --login-module: the remote module a login opens a session with
+    QStringList modulePath; // --module-dir: where screen codes are looked up (besides the defaults)
     // How the application server is trusted: --tls (the system's CAs),
     // --server-ca <PEM file>, --server-fingerprint <SHA-256>; plain TCP without any.
     RpcSecurity serverSecurity;
 
-    bool hasCredentials() const { return !serverHost.isEmpty() && serverPort > 0 && !operatorCode.isEmpty() && passwordGiven; }
+    bool hasCredentials() const
+    {
+        return !serverHost.isEmpty() && serverPort > 0 && !operatorCode.isEmpty() && passwordGiven;
+    }
 };
 
 // Parses host:port. False with *error set when it is not one.

@@ -51,7 +51,9 @@ bool readServer(const QSettings &settings, FileValues *values, QString *error)
     values->security.caFile = text(settings, u"server/ca"_s);
     if (const QString pin = text(settings, u"server/fingerprint"_s);
         !pin.isEmpty() && !RpcSecurity::parseFingerprint(pin, &values->security.fingerprint)) {
-        *error = u"Impressão digital inválida: \"%1\" (use os 64 dígitos hexadecimais do SHA-256, com ou sem ':')."_s.arg(pin)
+        *error =
+            u"Impressão digital inválida: \"%1\" (use os 64 dígitos hexadecimais do SHA-256, com ou sem ':')."_s.arg(
+                pin)
             + where;
         return false;
     }
@@ -106,8 +108,8 @@ bool load(const QSettings &user, HostOptions *options, QString *error)
     }
     // Moving the server is one change in the site file: a user's own choice
     // stands only while the site still says what it said when it was made.
-    const bool usersChoice = !own.address.isEmpty()
-        && (site.address.isEmpty() || text(user, u"server/replaces"_s) == site.address);
+    const bool usersChoice =
+        !own.address.isEmpty() && (site.address.isEmpty() || text(user, u"server/replaces"_s) == site.address);
     const FileValues &server = usersChoice ? own : site;
     options->serverHost = server.host;
     options->serverPort = server.port;

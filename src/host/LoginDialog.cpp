@@ -108,7 +108,8 @@ void LoginDialog::accept()
     }
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const bool sameServer = u"%1:%2"_s.arg(m_host).arg(m_port) == m_securityServer;
-    m_result = checkLogin(m_host, m_port, operatorCode(), password(), m_remoteModule, sameServer ? m_security : RpcSecurity());
+    m_result =
+        checkLogin(m_host, m_port, operatorCode(), password(), m_remoteModule, sameServer ? m_security : RpcSecurity());
     QGuiApplication::restoreOverrideCursor();
     if (!m_result.ok) {
         setMessage(m_result.error);

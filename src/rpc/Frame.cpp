@@ -28,8 +28,7 @@ QByteArray Frame::wrap(QByteArrayView payload)
 
 FrameDecoder::FrameDecoder(quint32 maxPayloadBytes)
     : m_maxPayload(maxPayloadBytes)
-{
-}
+{ }
 
 void FrameDecoder::feed(QByteArrayView bytes)
 {
@@ -189,8 +188,7 @@ public:
         : m_size(payload.size())
         , m_cbor(payload)
         , m_reader(m_cbor.stream())
-    {
-    }
+    { }
 
     bool readMessage(Fields *fields);
     QString error() const { return m_error; }
@@ -203,18 +201,15 @@ private:
         }
         return false;
     }
-    bool cborFailed()
-    {
-        return fail(u"CBOR malformado (%1)."_s.arg(m_reader.lastError().toString()));
-    }
-    template<typename T>
+    bool cborFailed() { return fail(u"CBOR malformado (%1)."_s.arg(m_reader.lastError().toString())); }
+    template <typename T>
     bool readString(T *out, T (CborReader::*read)(qsizetype));
     bool readText(QString *text);
     bool readBytes(QByteArray *bytes);
     bool readUnsigned(std::optional<quint64> *slot, const QString &key);
     bool readValue(QCborValue *value, const QString &what);
     bool readArgs(QCborArray *args);
-    template<typename T>
+    template <typename T>
     bool readTextField(std::optional<T> *slot, const QString &key, int maxChars = 0);
     bool readField(const QString &key, Fields *fields);
 
@@ -225,7 +220,7 @@ private:
 };
 
 // Strings are read by the reader the packets use; its faults fail the message.
-template<typename T>
+template <typename T>
 bool Parser::readString(T *out, T (CborReader::*read)(qsizetype))
 {
     try {
@@ -346,7 +341,7 @@ bool Parser::readArgs(QCborArray *args)
 
 // maxChars bounds a text by its useful length while it is read: at most four
 // UTF-8 bytes a character are taken from the stream, then the characters counted.
-template<typename T>
+template <typename T>
 bool Parser::readTextField(std::optional<T> *slot, const QString &key, int maxChars)
 {
     if (!m_reader.isString()) {
@@ -469,10 +464,9 @@ bool Parser::readMessage(Fields *fields)
             return fail(u"a chave \"%1\" aparece duas vezes."_s.arg(elidedText(key, 64)));
         }
         // Only the known keys are remembered: the others cannot repeat harmfully.
-        const bool known = key == kType || key == kId || key == kMethod || key == kArgs
-            || key == kServer || key == kOperator || key == kPassword || key == kProtocol
-            || key == kOk || key == kValue || key == kError || key == kUnit
-            || key == kOperatorName || key == kToken;
+        const bool known = key == kType || key == kId || key == kMethod || key == kArgs || key == kServer
+                           || key == kOperator || key == kPassword || key == kProtocol || key == kOk || key == kValue
+                           || key == kError || key == kUnit || key == kOperatorName || key == kToken;
         if (known) {
             seen.append(key);
         }
@@ -534,8 +528,7 @@ RpcMessage interpret(const Fields &f)
             return missing(kPassword);
         }
         if (f.protocol && *f.protocol != quint64(Frame::protocolVersion)) {
-            m.error = u"Versão de protocolo %1 não suportada; este servidor fala a versão %2."_s
-                          .arg(*f.protocol)
+            m.error = u"Versão de protocolo %1 não suportada; este servidor fala a versão %2."_s.arg(*f.protocol)
                           .arg(Frame::protocolVersion);
             return m;
         }

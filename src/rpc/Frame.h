@@ -82,12 +82,12 @@ private:
 struct RPC_EXPORT RpcMessage
 {
     enum class Kind {
-        Invalid,    // not a message of this protocol; error says why
-        Login,      // client -> server
-        Call,       // client -> server
+        Invalid, // not a message of this protocol; error says why
+        Login, // client -> server
+        Call, // client -> server
         LoginReply, // server -> client
-        CallReply,  // server -> client
-        Error       // server -> client: a failure not tied to a call
+        CallReply, // server -> client
+        Error // server -> client: a failure not tied to a call
     };
     Kind kind = Kind::Invalid;
     QString type; // the "type" text as received, also for Invalid
@@ -107,9 +107,9 @@ struct RPC_EXPORT RpcMessage
 
     // LoginReply, CallReply, Error
     bool ok = false;
-    QCborValue value;     // CallReply when ok: a wire value
-    QString error;        // failure text; for Invalid, why it was refused
-    QString unitName;     // LoginReply when ok
+    QCborValue value; // CallReply when ok: a wire value
+    QString error; // failure text; for Invalid, why it was refused
+    QString unitName; // LoginReply when ok
     QString operatorName; // LoginReply when ok
 };
 
@@ -126,11 +126,10 @@ RPC_EXPORT RpcMessage parse(QByteArrayView payload);
 
 // Whole frames, ready to write. An empty result means the message does not fit
 // in a frame (over Frame::maxPayloadBytes) or carries a value that cannot travel.
-RPC_EXPORT QByteArray loginFrame(const QString &server, const QString &operatorCode,
-                                 const QString &password, const QString &token = {});
+RPC_EXPORT QByteArray loginFrame(const QString &server, const QString &operatorCode, const QString &password,
+                                 const QString &token = {});
 RPC_EXPORT QByteArray callFrame(quint64 id, const QString &method, const QCborArray &args);
-RPC_EXPORT QByteArray loginReplyFrame(const QString &unitName, const QString &operatorName,
-                                      const QString &token = {});
+RPC_EXPORT QByteArray loginReplyFrame(const QString &unitName, const QString &operatorName, const QString &token = {});
 RPC_EXPORT QByteArray loginFailureFrame(const QString &error);
 RPC_EXPORT QByteArray replyFrame(quint64 id, const QCborValue &value);
 RPC_EXPORT QByteArray failureFrame(quint64 id, const QString &error);

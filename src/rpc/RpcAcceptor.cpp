@@ -34,8 +34,7 @@ RpcAcceptor::RpcAcceptor(SessionHandlerFactory factory, const RpcServer::Limits 
     , m_limits(limits)
     , m_tls(tls)
     , m_admission(std::make_shared<RpcAdmission>(limits, tokenKey))
-{
-}
+{ }
 
 RpcAcceptor::~RpcAcceptor()
 {
@@ -48,8 +47,9 @@ void RpcAcceptor::incomingConnection(qintptr socketDescriptor)
     // a newcomer is turned away at once instead of adding another.
     const qsizetype maxThreads = qsizetype(m_limits.maxSessions) + 2 * qsizetype(m_limits.maxPendingLogins);
     if (m_sessions.size() >= maxThreads) {
-        refuse(socketDescriptor, u"O servidor de aplicação atingiu o limite de %1 sessões simultâneas; tente mais tarde."_s
-                                     .arg(m_limits.maxSessions));
+        refuse(socketDescriptor,
+               u"O servidor de aplicação atingiu o limite de %1 sessões simultâneas; tente mais tarde."_s.arg(
+                   m_limits.maxSessions));
         return;
     }
     // Only silent connections count and give way: one whose login is on its
@@ -76,7 +76,8 @@ void RpcAcceptor::incomingConnection(qintptr socketDescriptor)
     // password is not being checked gives way (checks are bounded by the
     // server's queue of password checks, which refuses at once when full).
     if (m_pending.size() >= 2 * qsizetype(m_limits.maxPendingLogins) && !evictOldest(nullptr, false)) {
-        refuse(socketDescriptor, u"O servidor de aplicação encerrou esta conexão por excesso de conexões sem login; tente de novo."_s);
+        refuse(socketDescriptor,
+               u"O servidor de aplicação encerrou esta conexão por excesso de conexões sem login; tente de novo."_s);
         return;
     }
     auto *session = new RpcSessionThread(socketDescriptor, m_factory, m_limits, m_tls, m_admission);

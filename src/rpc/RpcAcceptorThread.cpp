@@ -11,8 +11,7 @@ RpcAcceptorThread::RpcAcceptorThread(SessionHandlerFactory factory, const RpcSer
     , m_tokenKey(tokenKey)
     , m_address(address)
     , m_port(port)
-{
-}
+{ }
 
 bool RpcAcceptorThread::startListening(QString *error)
 {

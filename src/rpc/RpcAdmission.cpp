@@ -55,13 +55,15 @@ bool RpcAdmission::admit(std::atomic<int> &phase, const QString &operatorCode, c
         return false;
     }
     if (m_sessionsOfOperator.value(operatorCode) >= m_limits.maxSessionsPerOperator) {
-        *why = u"O operador já tem %1 sessões abertas neste servidor de aplicação, o limite; feche uma delas e tente de novo."_s
-                   .arg(m_limits.maxSessionsPerOperator);
+        *why =
+            u"O operador já tem %1 sessões abertas neste servidor de aplicação, o limite; feche uma delas e tente de novo."_s
+                .arg(m_limits.maxSessionsPerOperator);
         return false;
     }
     if (m_sessionsOfAddress.value(address) >= m_limits.maxSessionsPerAddress) {
-        *why = u"Este computador já tem %1 sessões abertas neste servidor de aplicação, o limite; feche uma delas e tente de novo."_s
-                   .arg(m_limits.maxSessionsPerAddress);
+        *why =
+            u"Este computador já tem %1 sessões abertas neste servidor de aplicação, o limite; feche uma delas e tente de novo."_s
+                .arg(m_limits.maxSessionsPerAddress);
         return false;
     }
     int expected = Checking;
@@ -173,9 +175,8 @@ bool RpcAdmission::full(const QHash<QString, Failures> &table, const QString &ke
 
 void RpcAdmission::prune(QHash<QString, Failures> &table, qint64 now)
 {
-    table.removeIf([now](const auto &entry) {
-        return entry.value().inFlight == 0 && now - entry.value().lastMs > forgetAfterMs;
-    });
+    table.removeIf(
+        [now](const auto &entry) { return entry.value().inFlight == 0 && now - entry.value().lastMs > forgetAfterMs; });
 }
 
 // A token names when it was issued and is signed for one operator: the
@@ -183,10 +184,10 @@ void RpcAdmission::prune(QHash<QString, Failures> &table, qint64 now)
 QString RpcAdmission::tokenFor(const QString &operatorCode, qint64 issuedSecs) const
 {
     const QByteArray issued = QByteArray::number(issuedSecs);
-    const QByteArray mac = QMessageAuthenticationCode::hash(operatorCode.toUtf8() + '\n' + issued, m_tokenKey,
-                                                            QCryptographicHash::Sha256);
-    return QString::fromLatin1(
-        "1." + issued + '.' + mac.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+    const QByteArray mac =
+        QMessageAuthenticationCode::hash(operatorCode.toUtf8() + '\n' + issued, m_tokenKey, QCryptographicHash::Sha256);
+    return QString::fromLatin1("1." + issued + '.'
+                               + mac.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
 }
 
 bool RpcAdmission::tokenValid(const QString &token, const QString &operatorCode) const
@@ -225,7 +226,7 @@ qint64 RpcAdmission::begin(Attempt *attempt, const QString &operatorCode, const 
     const qint64 now = m_clock.elapsed();
     // A token that came with too many wrong passwords is worth nothing more.
     attempt->trusted = signedToken && waitOf(m_tokens, token, m_limits.failedLoginsBeforeDelay, now) == 0
-        && m_tokens.value(token).count < m_limits.failedLoginsBeforeDelay;
+                       && m_tokens.value(token).count < m_limits.failedLoginsBeforeDelay;
     if (attempt->trusted) {
         return 0;
     }
@@ -234,9 +235,9 @@ qint64 RpcAdmission::begin(Attempt *attempt, const QString &operatorCode, const 
     QDeadlineTimer patience(2 * m_limits.failedLoginDelayMs + 5'000);
     for (;;) {
         const qint64 at = m_clock.elapsed();
-        const qint64 wait = qMax(qMax(waitOf(m_operators, attempt->operatorCode, before, at),
-                                      waitOf(m_addresses, address, before, at)),
-                                 waitOf(m_prefixes, attempt->prefix, prefixBefore, at));
+        const qint64 wait =
+            qMax(qMax(waitOf(m_operators, attempt->operatorCode, before, at), waitOf(m_addresses, address, before, at)),
+                 waitOf(m_prefixes, attempt->prefix, prefixBefore, at));
         if (wait > 0) {
             return wait;
         }

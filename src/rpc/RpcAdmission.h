@@ -44,7 +44,7 @@ public:
         QString address;
         QString prefix;
         QString token;
-        bool trusted = false;  // a valid token of this operator
+        bool trusted = false; // a valid token of this operator
         bool reserved = false; // counted as a failure in advance
     };
     // Decides whether a password may be checked now. Without a valid token

@@ -35,8 +35,8 @@ RpcClient::~RpcClient()
     close();
 }
 
-bool RpcClient::open(const QString &host, quint16 port, const QString &serverName,
-                     const QString &operatorCode, const QString &password, int timeoutMs, QString *error)
+bool RpcClient::open(const QString &host, quint16 port, const QString &serverName, const QString &operatorCode,
+                     const QString &password, int timeoutMs, QString *error)
 {
     close();
     timeoutMs = effectiveTimeout(timeoutMs);
@@ -56,8 +56,8 @@ bool RpcClient::open(const QString &host, quint16 port, const QString &serverNam
 
     RpcMessage reply;
     QString failure;
-    const Outcome outcome = exchange(RpcWire::loginFrame(serverName, operatorCode, password, m_deviceToken), deadline, timeoutMs,
-                                     &reply, &failure);
+    const Outcome outcome = exchange(RpcWire::loginFrame(serverName, operatorCode, password, m_deviceToken), deadline,
+                                     timeoutMs, &reply, &failure);
     if (outcome != Outcome::Received) {
         return fail(failure);
     }
@@ -90,8 +90,9 @@ QString RpcClient::connectTo(const QString &host, quint16 port, const QDeadlineT
             return {};
         }
         return m_socket.error() == QAbstractSocket::SocketTimeoutError
-            ? noAnswer
-            : u"Não foi possível conectar ao servidor de aplicação em %1 (%2)."_s.arg(where, m_socket.errorString());
+                   ? noAnswer
+                   : u"Não foi possível conectar ao servidor de aplicação em %1 (%2)."_s.arg(where,
+                                                                                             m_socket.errorString());
     }
     if (!QSslSocket::supportsSsl()) {
         return u"Este computador não tem a biblioteca de criptografia (OpenSSL) de que a conexão TLS precisa."_s;
@@ -127,7 +128,8 @@ QString RpcClient::connectTo(const QString &host, quint16 port, const QDeadlineT
         case QAbstractSocket::ConnectionRefusedError:
         case QAbstractSocket::HostNotFoundError:
         case QAbstractSocket::NetworkError:
-            return u"Não foi possível conectar ao servidor de aplicação em %1 (%2)."_s.arg(where, m_socket.errorString());
+            return u"Não foi possível conectar ao servidor de aplicação em %1 (%2)."_s.arg(where,
+                                                                                           m_socket.errorString());
         default:
             return u"Não foi possível abrir uma conexão criptografada (TLS) com o servidor de aplicação em %1 (%2). "
                    "Verifique se o servidor usa TLS."_s.arg(where, m_socket.errorString());
@@ -138,7 +140,8 @@ QString RpcClient::connectTo(const QString &host, quint16 port, const QDeadlineT
         if (got != m_security.fingerprint) {
             return u"O certificado do servidor de aplicação em %1 não confere com a impressão digital configurada "
                    "(esperada %2, recebida %3). A conexão foi recusada e a senha não foi enviada."_s.arg(
-                       where, RpcSecurity::formatFingerprint(m_security.fingerprint), RpcSecurity::formatFingerprint(got));
+                       where, RpcSecurity::formatFingerprint(m_security.fingerprint),
+                       RpcSecurity::formatFingerprint(got));
         }
     }
     return {};
@@ -235,9 +238,9 @@ RpcReply RpcClient::send(const QString &method, const QCborArray &args, int time
         return RpcReply::failure(reply.error);
     }
     if (reply.kind == RpcMessage::Kind::CallReply) {
-        return RpcReply::failure(u"Resposta inválida do servidor de aplicação: esperada a resposta %1, chegou a %2."_s
-                                     .arg(id)
-                                     .arg(reply.id.value_or(0)));
+        return RpcReply::failure(
+            u"Resposta inválida do servidor de aplicação: esperada a resposta %1, chegou a %2."_s.arg(id).arg(
+                reply.id.value_or(0)));
     }
     return RpcReply::failure(u"Resposta inválida do servidor de aplicação à chamada %1."_s.arg(method));
 }
@@ -253,7 +256,7 @@ QString RpcClient::operatorName() const
 }
 
 RpcClient::Outcome RpcClient::exchange(const QByteArray &frame, const QDeadlineTimer &deadline, int timeoutMs,
-                                      RpcMessage *reply, QString *failure)
+                                       RpcMessage *reply, QString *failure)
 {
     Outcome outcome = Outcome::Received;
     QString detail;

@@ -16,7 +16,7 @@
 struct RPC_EXPORT RpcSecurity
 {
     bool tls = false;
-    QString caFile;         // PEM file of the CA certificates to trust
+    QString caFile; // PEM file of the CA certificates to trust
     QByteArray fingerprint; // SHA-256 of the server certificate, 32 bytes
 
     bool usesTls() const { return tls || !caFile.isEmpty() || !fingerprint.isEmpty(); }
@@ -42,9 +42,8 @@ public:
     // Applies to the next open().
     void setSecurity(const RpcSecurity &security) { m_security = security; }
 
-    bool open(const QString &host, quint16 port, const QString &serverName,
-              const QString &operatorCode, const QString &password,
-              int timeoutMs, QString *error);
+    bool open(const QString &host, quint16 port, const QString &serverName, const QString &operatorCode,
+              const QString &password, int timeoutMs, QString *error);
     void close();
     bool isOpen() const; // false once the server closed the connection or a call failed on the wire
 

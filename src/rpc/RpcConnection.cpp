@@ -53,8 +53,9 @@ RpcConnection::RpcConnection(QSslSocket *socket, SessionHandlerFactory factory, 
         onReadyRead(); // what came meanwhile
     });
     connect(&m_loginTimer, &QTimer::timeout, this, [this] {
-        closeAfterSending(RpcWire::errorFrame(
-            u"Nenhum login em %1 s; conexão encerrada pelo servidor de aplicação."_s.arg(seconds(m_limits.loginTimeoutMs))));
+        closeAfterSending(
+            RpcWire::errorFrame(u"Nenhum login em %1 s; conexão encerrada pelo servidor de aplicação."_s.arg(
+                seconds(m_limits.loginTimeoutMs))));
     });
     connect(&m_frameTimer, &QTimer::timeout, this, [this] {
         closeAfterSending(RpcWire::errorFrame(
@@ -82,7 +83,8 @@ bool RpcConnection::admitFrame(quint32 length, QString *why)
     releaseFrame();
     const qint64 bytes = 3 * qint64(length) + 64 * 1024;
     if (!m_admission->reserveBytes(bytes)) {
-        qCWarning(lcRpc).noquote() << u"quadro de %1 bytes de %2 recusado: memória do servidor ocupada"_s.arg(length).arg(m_peer);
+        qCWarning(lcRpc).noquote()
+            << u"quadro de %1 bytes de %2 recusado: memória do servidor ocupada"_s.arg(length).arg(m_peer);
         *why = u"O servidor de aplicação está sem memória livre para uma mensagem de %1 bytes agora; tente de novo em "
                "instantes."_s.arg(length);
         return false;
@@ -131,7 +133,8 @@ void RpcConnection::start()
             why = u"nenhuma sessão foi criada"_s;
         }
         qCWarning(lcRpc) << "session not created:" << why;
-        closeAfterSending(RpcWire::errorFrame(bounded(u"O servidor de aplicação não pôde abrir a sessão: %1"_s.arg(why))));
+        closeAfterSending(
+            RpcWire::errorFrame(bounded(u"O servidor de aplicação não pôde abrir a sessão: %1"_s.arg(why))));
         return;
     }
     m_loginTimer.start(m_limits.loginTimeoutMs);
@@ -275,8 +278,10 @@ void RpcConnection::handleLogin(const RpcMessage &message)
     // is counted before the check, so concurrent guesses cannot all pass.
     RpcAdmission::Attempt attempt;
     if (m_admission) {
-        if (const qint64 waitMs = m_admission->begin(&attempt, message.operatorCode, m_peer, message.token); waitMs > 0) {
-            refuseLogin(u"Muitas tentativas de login sem sucesso; aguarde %1 s e tente de novo."_s.arg((waitMs + 999) / 1000));
+        if (const qint64 waitMs = m_admission->begin(&attempt, message.operatorCode, m_peer, message.token);
+            waitMs > 0) {
+            refuseLogin(
+                u"Muitas tentativas de login sem sucesso; aguarde %1 s e tente de novo."_s.arg((waitMs + 999) / 1000));
             return;
         }
     }
@@ -343,8 +348,9 @@ void RpcConnection::handleLogin(const RpcMessage &message)
     }
     if (m_admission) {
         const int inARow = m_admission->failed(attempt);
-        qCWarning(lcRpc).noquote() << u"login recusado: operador \"%1\" de %2 (%3ª falha seguida deste endereço)"_s.arg(
-            loggable(elidedText(message.operatorCode, 40)), m_peer).arg(inARow);
+        qCWarning(lcRpc).noquote() << u"login recusado: operador \"%1\" de %2 (%3ª falha seguida deste endereço)"_s
+                                          .arg(loggable(elidedText(message.operatorCode, 40)), m_peer)
+                                          .arg(inARow);
     }
     refuseLogin(result.error.isEmpty() ? u"Operador ou senha inválidos."_s : bounded(result.error));
 }
@@ -393,14 +399,14 @@ QByteArray RpcConnection::invoke(const RpcMessage &call)
         const QCborValue value = m_handler->call(call.method, call.args);
         if (!RpcWire::isWireValue(value)) {
             qCWarning(lcRpc) << "method" << call.method << "returned a value of type" << value.type();
-            return RpcWire::failureFrame(
-                id, u"O método %1 devolveu um valor que não pode ser enviado."_s.arg(call.method));
+            return RpcWire::failureFrame(id,
+                                         u"O método %1 devolveu um valor que não pode ser enviado."_s.arg(call.method));
         }
         QByteArray frame = RpcWire::replyFrame(id, value);
         if (frame.isEmpty()) {
-            return RpcWire::failureFrame(id, u"A resposta do método %1 excede o limite de %2 bytes por mensagem."_s
-                                                 .arg(call.method)
-                                                 .arg(Frame::maxPayloadBytes));
+            return RpcWire::failureFrame(
+                id, u"A resposta do método %1 excede o limite de %2 bytes por mensagem."_s.arg(call.method)
+                        .arg(Frame::maxPayloadBytes));
         }
         return frame;
     } catch (const EAbort &) {

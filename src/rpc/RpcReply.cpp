@@ -24,11 +24,12 @@ QString formOf(const QCborValue &value)
 }
 
 // Throws unless the reply succeeded with a value that passes accepts.
-template<typename Accepts>
+template <typename Accepts>
 void expect(const RpcReply &reply, Accepts accepts, const QString &expected)
 {
     if (!reply.ok) {
-        throw EDatabaseError(reply.error.isEmpty() ? u"O servidor de aplicação recusou a chamada %1."_s.arg(reply.method) : reply.error);
+        throw EDatabaseError(
+            reply.error.isEmpty() ? u"O servidor de aplicação recusou a chamada %1."_s.arg(reply.method) : reply.error);
     }
     if (!accepts(reply.value)) {
         throw EDatabaseError(u"Resposta inesperada do servidor para %1: %2 era esperado, chegou %3."_s.arg(
@@ -40,19 +41,22 @@ void expect(const RpcReply &reply, Accepts accepts, const QString &expected)
 
 QByteArray RpcReply::packet() const
 {
-    expect(*this, [](const QCborValue &v) { return v.isByteArray(); }, u"um pacote de dados"_s);
+    expect(
+        *this, [](const QCborValue &v) { return v.isByteArray(); }, u"um pacote de dados"_s);
     return value.toByteArray();
 }
 
 double RpcReply::number() const
 {
-    expect(*this, [](const QCborValue &v) { return v.isDouble() || v.isInteger(); }, u"um número"_s);
+    expect(
+        *this, [](const QCborValue &v) { return v.isDouble() || v.isInteger(); }, u"um número"_s);
     return value.isInteger() ? double(value.toInteger()) : value.toDouble();
 }
 
 QString RpcReply::text() const
 {
-    expect(*this, [](const QCborValue &v) { return v.isString(); }, u"um texto"_s);
+    expect(
+        *this, [](const QCborValue &v) { return v.isString(); }, u"um texto"_s);
     return value.toString();
 }
 

@@ -13,7 +13,7 @@ struct RPC_EXPORT RpcReply
 {
     bool ok = false;
     QCborValue value;
-    QString error;  // failure text, meant for the user; empty when ok
+    QString error; // failure text, meant for the user; empty when ok
     QString method; // the call this answers, for the accessors' messages
 
     static RpcReply success(const QCborValue &value) { return {true, value, {}, {}}; }
@@ -23,7 +23,7 @@ struct RPC_EXPORT RpcReply
     // EDatabaseError with its message; a value of another form throws
     // EDatabaseError naming the method and what came instead.
     QByteArray packet() const; // an encoded data or delta packet
-    double number() const;     // null is not a number
+    double number() const; // null is not a number
     QString text() const;
-    bool isNull() const;       // a successful reply without a value
+    bool isNull() const; // a successful reply without a value
 };

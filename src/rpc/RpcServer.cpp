@@ -9,8 +9,7 @@ Q_LOGGING_CATEGORY(lcRpc, "pru.rpc", QtWarningMsg)
 
 RpcServer::RpcServer(SessionHandlerFactory factory)
     : m_factory(std::move(factory))
-{
-}
+{ }
 
 RpcServer::~RpcServer()
 {

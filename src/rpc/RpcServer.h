@@ -31,8 +31,8 @@ public:
     struct LoginResult
     {
         bool ok = false;
-        QString error;        // why the login was refused
-        QString unitName;     // told back to the client
+        QString error; // why the login was refused
+        QString unitName; // told back to the client
         QString operatorName;
         // False for a refusal that says nothing of the password (the server
         // is busy, its database failed): not counted as a failed login.
@@ -62,10 +62,10 @@ public:
     // Protections against clients that misbehave; see docs/protocol.md.
     struct Limits
     {
-        int loginTimeoutMs = 10'000;      // a connection must log in within this time
+        int loginTimeoutMs = 10'000; // a connection must log in within this time
         int incompleteFrameTimeoutMs = 30'000; // a started frame must progress within this time
-        int maxFailedLogins = 3;          // refused logins before the connection is closed
-        int maxSessions = 256;            // logged-in sessions served at once; more logins are refused
+        int maxFailedLogins = 3; // refused logins before the connection is closed
+        int maxSessions = 256; // logged-in sessions served at once; more logins are refused
         // Connections not logged in yet have seats of their own: when they are
         // full, the oldest one is closed for the newcomer, so idle connections
         // can neither take the logged-in seats nor keep an operator out.

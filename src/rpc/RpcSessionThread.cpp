@@ -79,7 +79,8 @@ void RpcSessionThread::run()
         connection.finish(u"O servidor de aplicação foi encerrado."_s);
         break;
     case Stop::Evicted:
-        connection.finish(u"O servidor de aplicação encerrou esta conexão por excesso de conexões sem login; tente de novo."_s);
+        connection.finish(
+            u"O servidor de aplicação encerrou esta conexão por excesso de conexões sem login; tente de novo."_s);
         break;
     }
     m_admission->leave(m_phase, connection.loggedInOperator(), connection.peer());

@@ -1,7 +1,7 @@
 #pragma once
 #include <QtCore/qglobal.h>
 #if defined(RPC_LIBRARY)
-#  define RPC_EXPORT Q_DECL_EXPORT
+#define RPC_EXPORT Q_DECL_EXPORT
 #else
-#  define RPC_EXPORT Q_DECL_IMPORT
+#define RPC_EXPORT Q_DECL_IMPORT
 #endif

@@ -47,10 +47,11 @@ int insertOccurrences(QSqlDatabase &db, const QList<DueTask> &due, const QDate &
     for (const DueTask &item : due) {
         // The unique key on task and day makes a second insert a no-op, also
         // when two servers generate the same day at once.
-        QSqlQuery query = Sql::exec(db,
-            u"INSERT INTO ATIVIDADEDIA (NRPROCESSOFILIAL, NRATIVIDADEFILIAL, DTATIVIDADE) VALUES (?, ?, ?) "
-            "ON CONFLICT (NRATIVIDADEFILIAL, DTATIVIDADE) DO NOTHING"_s,
-            {item.process, item.task, d});
+        QSqlQuery query =
+            Sql::exec(db,
+                      u"INSERT INTO ATIVIDADEDIA (NRPROCESSOFILIAL, NRATIVIDADEFILIAL, DTATIVIDADE) VALUES (?, ?, ?) "
+                      "ON CONFLICT (NRATIVIDADEFILIAL, DTATIVIDADE) DO NOTHING"_s,
+                      {item.process, item.task, d});
         created += qMax(0, query.numRowsAffected());
     }
     return created;
@@ -98,7 +99,8 @@ int generateDay(QSqlDatabase &db, const QDate &day)
     TransactionGuard guard(db);
     // Claiming the day first: a second server (or session) that generates
     // the same day at once waits here and then finds it taken.
-    QSqlQuery claim = Sql::exec(db,
+    QSqlQuery claim = Sql::exec(
+        db,
         u"INSERT INTO GERACAOATIVIDADE (DTATIVIDADE, DTGERACAO) VALUES (?, ?) ON CONFLICT (DTATIVIDADE) DO NOTHING"_s,
         {d, ServerClock::nowDays()});
     const bool claimed = claim.numRowsAffected() > 0;
@@ -125,8 +127,9 @@ int generateDay(QSqlDatabase &db, const QDate &day)
 int regenerateProcessDay(QSqlDatabase &db, qint64 process, const QDate &day)
 {
     const qint64 d = ServerClock::dayNumber(day);
-    Sql::exec(db, u"DELETE FROM ATIVIDADEDIA WHERE NRPROCESSOFILIAL = ? AND DTATIVIDADE = ? AND "_s
-                      + notExecutedCondition(QString()),
+    Sql::exec(db,
+              u"DELETE FROM ATIVIDADEDIA WHERE NRPROCESSOFILIAL = ? AND DTATIVIDADE = ? AND "_s
+                  + notExecutedCondition(QString()),
               {process, d});
     return insertOccurrences(db, dueTasks(db, day, process), day);
 }
@@ -139,10 +142,11 @@ void refreshSituation(QSqlDatabase &db, qint64 process, const QDate &today)
     }
     QSet<qint64> present;
     bool stray = false;
-    QSqlQuery query = Sql::exec(db,
-        u"SELECT NRATIVIDADEFILIAL, CASE WHEN "_s + notExecutedCondition(QString())
-            + u" THEN 0 ELSE 1 END FROM ATIVIDADEDIA WHERE NRPROCESSOFILIAL = ? AND DTATIVIDADE = ?"_s,
-        {process, ServerClock::dayNumber(today)});
+    QSqlQuery query =
+        Sql::exec(db,
+                  u"SELECT NRATIVIDADEFILIAL, CASE WHEN "_s + notExecutedCondition(QString())
+                      + u" THEN 0 ELSE 1 END FROM ATIVIDADEDIA WHERE NRPROCESSOFILIAL = ? AND DTATIVIDADE = ?"_s,
+                  {process, ServerClock::dayNumber(today)});
     while (query.next()) {
         const qint64 task = query.value(0).toLongLong();
         const bool executed = query.value(1).toInt() == 1;

@@ -36,4 +36,4 @@ void refreshSituation(QSqlDatabase &db, qint64 process, const QDate &today);
 // Generates today when this server has not done so yet today; cheap when it
 // has. The marker is shared by every session of one server.
 void ensureToday(QSqlDatabase &db, std::atomic<qint64> &lastGeneratedDay);
-}
+} // namespace Activities

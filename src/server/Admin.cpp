@@ -26,7 +26,8 @@ void requireText(const QString &value, const QString &what, int maxSize)
 
 qint64 insertProcess(QSqlDatabase &db, const QString &unit, const QString &name, double start, const QVariant &end)
 {
-    return Sql::insertReturningKey(db,
+    return Sql::insertReturningKey(
+        db,
         u"INSERT INTO PROCESSOFILIAL (CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA, DTFINVIGENCIA, CDOPERATU, "
         "DTATUALIZACAO, IDSITUACAO) VALUES (?, ?, ?, ?, 'SUPERVISOR', ?, 'S') RETURNING NRPROCESSOFILIAL"_s,
         {unit, name, start, end.isValid() ? end : Sql::nullNumber(), ServerClock::nowDays() - 1});
@@ -35,7 +36,8 @@ qint64 insertProcess(QSqlDatabase &db, const QString &unit, const QString &name,
 qint64 insertTask(QSqlDatabase &db, qint64 process, int order, const QString &name, const QString &screen,
                   const QString &module, const QString &periodicity, const QString &note)
 {
-    return Sql::insertReturningKey(db,
+    return Sql::insertReturningKey(
+        db,
         u"INSERT INTO ATIVIDADEFILIAL (NRPROCESSOFILIAL, NMATIVIDADEFILIAL, CDTELAATIVIDADE, CDMODULOATIVIDADE, "
         "CDPERIENTR, DSATIVIDADEFILIAL, NRORDENAATIVIDADE, CDOPERATU, DTATUALIZACAO) "
         "VALUES (?, ?, ?, ?, ?, ?, ?, 'SUPERVISOR', ?) RETURNING NRATIVIDADEFILIAL"_s,
@@ -46,7 +48,8 @@ qint64 insertTask(QSqlDatabase &db, qint64 process, int order, const QString &na
 void insertResponsible(QSqlDatabase &db, qint64 process, qint64 task, const QString &op, const QString &group,
                        const QString &executes, const QString &validates)
 {
-    Sql::insertReturningKey(db,
+    Sql::insertReturningKey(
+        db,
         u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDOPERADOR, CDGRUPOPER, IDEXECUTA, "
         "IDVALIDA, CDOPERATU, DTATUALIZACAO) VALUES (?, ?, ?, ?, ?, ?, 'SUPERVISOR', ?) RETURNING NRRESPATIVFILIAL"_s,
         {task, process, Sql::textOrNull(op), Sql::textOrNull(group), executes, validates, ServerClock::nowDays() - 1});
@@ -58,7 +61,8 @@ QSqlQuery preparedOnce(QSqlDatabase &db, const QString &text)
     QSqlQuery query(db);
     query.setForwardOnly(true);
     if (!query.prepare(text)) {
-        throw EServerFailure(u"Erro no banco de dados: %1 [%2]"_s.arg(query.lastError().text(), text.simplified().left(120)));
+        throw EServerFailure(
+            u"Erro no banco de dados: %1 [%2]"_s.arg(query.lastError().text(), text.simplified().left(120)));
     }
     return query;
 }
@@ -67,7 +71,8 @@ qint64 rerunReturningKey(QSqlQuery &query, const QString &text, const QVariantLi
 {
     Sql::rerun(query, text, values);
     if (!query.next()) {
-        throw EServerFailure(u"Erro no banco de dados: a inclusão não devolveu a chave [%1]"_s.arg(text.simplified().left(120)));
+        throw EServerFailure(
+            u"Erro no banco de dados: a inclusão não devolveu a chave [%1]"_s.arg(text.simplified().left(120)));
     }
     const qint64 key = query.value(0).toLongLong();
     query.finish();
@@ -77,7 +82,8 @@ qint64 rerunReturningKey(QSqlQuery &query, const QString &text, const QVariantLi
 void requireCount(int value, int least, int most, const QString &what)
 {
     if (value < least || value > most) {
-        throw EDatabaseError(u"%1 deve estar entre %2 e %3 (informado: %4)."_s.arg(what).arg(least).arg(most).arg(value));
+        throw EDatabaseError(
+            u"%1 deve estar entre %2 e %3 (informado: %4)."_s.arg(what).arg(least).arg(most).arg(value));
     }
 }
 
@@ -141,14 +147,17 @@ void addOperator(QSqlDatabase &db, const QString &code, const QString &name, con
     if (Sql::scalar(db, u"SELECT 1 FROM OPERADOR WHERE CDOPERADOR = ?"_s, {code}).isValid()) {
         Sql::exec(db, u"UPDATE OPERADOR SET NMOPERADOR = ?, CDUNIDADE = ? WHERE CDOPERADOR = ?"_s, {name, unit, code});
     } else {
-        Sql::exec(db, u"INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR, CDUNIDADE) VALUES (?, ?, ?)"_s, {code, name, unit});
+        Sql::exec(db, u"INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR, CDUNIDADE) VALUES (?, ?, ?)"_s,
+                  {code, name, unit});
     }
     // On SQLite the credentials are in a file of their own, and a commit in
     // WAL mode is atomic per file: a stop between the two may have left a
     // row without its operator, which this replaces.
     Sql::exec(db, u"DELETE FROM OPERADORSENHA WHERE CDOPERADOR = ?"_s, {code});
-    Sql::exec(db, u"INSERT INTO OPERADORSENHA (CDOPERADOR, DSSALT, DSHASH, NRITERACOES, DTATUALIZACAO) VALUES (?, ?, ?, ?, ?)"_s,
-              {code, stored.saltColumn(), stored.hashColumn(), stored.iterations, ServerClock::nowDays()});
+    Sql::exec(
+        db,
+        u"INSERT INTO OPERADORSENHA (CDOPERADOR, DSSALT, DSHASH, NRITERACOES, DTATUALIZACAO) VALUES (?, ?, ?, ?, ?)"_s,
+        {code, stored.saltColumn(), stored.hashColumn(), stored.iterations, ServerClock::nowDays()});
     guard.commit();
 }
 
@@ -197,15 +206,20 @@ void loadDemo(QSqlDatabase &db)
             {u"RQ"_s, u"Sob solicitação"_s, u"R"_s, Sql::nullText(), Sql::nullNumber()},
         };
         for (const QVariantList &row : periodicities) {
-            Sql::exec(db, u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA, IDDIASSEMANA, NRDIAMES) VALUES (?, ?, ?, ?, ?)"_s, row);
+            Sql::exec(
+                db,
+                u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA, IDDIASSEMANA, NRDIAMES) VALUES (?, ?, ?, ?, ?)"_s,
+                row);
         }
 
         // Loja Centro
         const qint64 abertura = insertProcess(db, u"0001"_s, u"Abertura da loja"_s, t - 30, {});
-        const qint64 a1 = insertTask(db, abertura, 1, u"Conferir fundo de troco dos caixas"_s, u"CXA01000"_s, u"CXA"_s, u"DI"_s,
-                                     u"Conferir o valor de cada gaveta antes da abertura."_s);
-        const qint64 a2 = insertTask(db, abertura, 2, u"Ligar sistemas e balanças"_s, u"ADM02000"_s, u"ADM"_s, u"DI"_s, {});
-        const qint64 a3 = insertTask(db, abertura, 3, u"Verificar validade dos perecíveis"_s, u"EST05000"_s, u"EST"_s, u"DU"_s, {});
+        const qint64 a1 = insertTask(db, abertura, 1, u"Conferir fundo de troco dos caixas"_s, u"CXA01000"_s, u"CXA"_s,
+                                     u"DI"_s, u"Conferir o valor de cada gaveta antes da abertura."_s);
+        const qint64 a2 =
+            insertTask(db, abertura, 2, u"Ligar sistemas e balanças"_s, u"ADM02000"_s, u"ADM"_s, u"DI"_s, {});
+        const qint64 a3 =
+            insertTask(db, abertura, 3, u"Verificar validade dos perecíveis"_s, u"EST05000"_s, u"EST"_s, u"DU"_s, {});
         insertResponsible(db, abertura, a1, {}, u"CX"_s, u"S"_s, u"N"_s);
         insertResponsible(db, abertura, a1, u"SUPERVISOR"_s, {}, u"N"_s, u"S"_s);
         insertResponsible(db, abertura, a2, u"JOAO"_s, {}, u"S"_s, u"N"_s);
@@ -213,18 +227,22 @@ void loadDemo(QSqlDatabase &db)
         insertResponsible(db, abertura, a3, u"SUPERVISOR"_s, {}, u"N"_s, u"S"_s);
 
         const qint64 fechamento = insertProcess(db, u"0001"_s, u"Fechamento do caixa"_s, t - 20, {});
-        const qint64 f1 = insertTask(db, fechamento, 1, u"Sangria e contagem das gavetas"_s, u"CXA03000"_s, u"CXA"_s, u"DI"_s, {});
-        const qint64 f2 = insertTask(db, fechamento, 2, u"Emitir relatório de vendas do dia"_s, u"VEN10000"_s, u"VEN"_s, u"DI"_s, {});
+        const qint64 f1 =
+            insertTask(db, fechamento, 1, u"Sangria e contagem das gavetas"_s, u"CXA03000"_s, u"CXA"_s, u"DI"_s, {});
+        const qint64 f2 =
+            insertTask(db, fechamento, 2, u"Emitir relatório de vendas do dia"_s, u"VEN10000"_s, u"VEN"_s, u"DI"_s, {});
         insertResponsible(db, fechamento, f1, {}, u"CX"_s, u"S"_s, u"N"_s);
         insertResponsible(db, fechamento, f2, u"MARIA"_s, {}, u"S"_s, u"N"_s);
         insertResponsible(db, fechamento, f2, {}, u"GE"_s, u"N"_s, u"S"_s);
 
         const qint64 estoque = insertProcess(db, u"0001"_s, u"Controle de estoque"_s, t - 60, {});
-        const qint64 e1 = insertTask(db, estoque, 1, u"Contagem cíclica do depósito"_s, u"EST01000"_s, u"EST"_s, u"TQ"_s, {});
+        const qint64 e1 =
+            insertTask(db, estoque, 1, u"Contagem cíclica do depósito"_s, u"EST01000"_s, u"EST"_s, u"TQ"_s, {});
         const qint64 e2 = insertTask(db, estoque, 2, u"Inventário geral"_s, u"EST09000"_s, u"EST"_s, u"FM"_s,
                                      u"Fechar o depósito durante a contagem."_s);
         const qint64 e3 = insertTask(db, estoque, 3, u"Pedido de reposição"_s, u"COM01000"_s, u"COM"_s, u"SG"_s, {});
-        const qint64 e4 = insertTask(db, estoque, 4, u"Conferência de notas fiscais"_s, u"FIS02000"_s, u"FIS"_s, u"M1"_s, {});
+        const qint64 e4 =
+            insertTask(db, estoque, 4, u"Conferência de notas fiscais"_s, u"FIS02000"_s, u"FIS"_s, u"M1"_s, {});
         insertResponsible(db, estoque, e1, {}, u"ES"_s, u"S"_s, u"N"_s);
         insertResponsible(db, estoque, e2, {}, u"ES"_s, u"S"_s, u"N"_s);
         insertResponsible(db, estoque, e2, u"SUPERVISOR"_s, {}, u"N"_s, u"S"_s);
@@ -232,7 +250,8 @@ void loadDemo(QSqlDatabase &db)
         insertResponsible(db, estoque, e4, {}, u"GE"_s, u"S"_s, u"S"_s);
 
         const qint64 campanha = insertProcess(db, u"0001"_s, u"Campanha de inverno"_s, t - 90, t - 10);
-        const qint64 c1 = insertTask(db, campanha, 1, u"Montar vitrine da campanha"_s, u"MKT01000"_s, u"MKT"_s, u"DI"_s, {});
+        const qint64 c1 =
+            insertTask(db, campanha, 1, u"Montar vitrine da campanha"_s, u"MKT01000"_s, u"MKT"_s, u"DI"_s, {});
         insertResponsible(db, campanha, c1, u"JOAO"_s, {}, u"S"_s, u"N"_s);
 
         const qint64 reforma = insertProcess(db, u"0001"_s, u"Reforma do depósito"_s, t + 7, t + 37);
@@ -253,7 +272,8 @@ void loadDemo(QSqlDatabase &db)
     }
     {
         QList<qint64> done;
-        QSqlQuery query = Sql::exec(db,
+        QSqlQuery query = Sql::exec(
+            db,
             u"SELECT a.NRATIVIDADEDIA FROM ATIVIDADEDIA a JOIN PROCESSOFILIAL p ON p.NRPROCESSOFILIAL = a.NRPROCESSOFILIAL "
             "WHERE p.NMPROCESSOFILIAL IN ('Abertura da loja', 'Campanha de inverno') AND a.DTATIVIDADE < ?"_s,
             {t});
@@ -269,10 +289,12 @@ void loadDemo(QSqlDatabase &db)
     // that process's day is out of date (situation "N") until redefined.
     {
         TransactionGuard guard(db);
-        const QVariant fechamento = Sql::scalar(db,
+        const QVariant fechamento = Sql::scalar(
+            db,
             u"SELECT NRPROCESSOFILIAL FROM PROCESSOFILIAL WHERE CDUNIDADE = '0001' AND NMPROCESSOFILIAL = 'Fechamento do caixa'"_s);
         const qint64 process = fechamento.toLongLong();
-        const qint64 task = insertTask(db, process, 3, u"Recolher malotes para o banco"_s, u"CXA07000"_s, u"CXA"_s, u"DI"_s, {});
+        const qint64 task =
+            insertTask(db, process, 3, u"Recolher malotes para o banco"_s, u"CXA07000"_s, u"CXA"_s, u"DI"_s, {});
         insertResponsible(db, process, task, u"SUPERVISOR"_s, {}, u"S"_s, u"S"_s);
         Activities::refreshSituation(db, process, today);
         guard.commit();
@@ -304,20 +326,26 @@ LargeUnit loadLargeUnit(QSqlDatabase &db, const QString &unit, int processes, in
         throw EDatabaseError(u"A unidade %1 já existe; a unidade grande não foi gerada."_s.arg(unit));
     }
     const double now = ServerClock::nowDays();
-    Sql::exec(db, u"INSERT INTO UNIDADE (CDUNIDADE, NMUNIDADE) VALUES (?, ?)"_s, {unit, u"Unidade %1 (grande)"_s.arg(unit)});
+    Sql::exec(db, u"INSERT INTO UNIDADE (CDUNIDADE, NMUNIDADE) VALUES (?, ?)"_s,
+              {unit, u"Unidade %1 (grande)"_s.arg(unit)});
     LargeUnit made;
     made.firstOperator = operatorCode(1);
     made.lastOperator = operatorCode(operatorCount);
     made.group = freeGroupCode(db);
-    Sql::exec(db, u"INSERT INTO GRUPOPER (CDGRUPOPER, DSGRUPOPER) VALUES (?, ?)"_s, {made.group, u"Equipe da unidade %1"_s.arg(unit)});
+    Sql::exec(db, u"INSERT INTO GRUPOPER (CDGRUPOPER, DSGRUPOPER) VALUES (?, ?)"_s,
+              {made.group, u"Equipe da unidade %1"_s.arg(unit)});
     for (int n = 1; n <= operatorCount; ++n) {
         const QString code = operatorCode(n);
-        const QString name = n == 1 ? u"Supervisor da unidade %1"_s.arg(unit) : u"Operador %1 da unidade %2"_s.arg(n).arg(unit);
+        const QString name =
+            n == 1 ? u"Supervisor da unidade %1"_s.arg(unit) : u"Operador %1 da unidade %2"_s.arg(n).arg(unit);
         const PasswordHash::Stored &stored = hashes.at(n - 1);
-        Sql::exec(db, u"INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR, CDUNIDADE) VALUES (?, ?, ?)"_s, {code, name, unit});
+        Sql::exec(db, u"INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR, CDUNIDADE) VALUES (?, ?, ?)"_s,
+                  {code, name, unit});
         Sql::exec(db, u"DELETE FROM OPERADORSENHA WHERE CDOPERADOR = ?"_s, {code});
-        Sql::exec(db, u"INSERT INTO OPERADORSENHA (CDOPERADOR, DSSALT, DSHASH, NRITERACOES, DTATUALIZACAO) VALUES (?, ?, ?, ?, ?)"_s,
-                  {code, stored.saltColumn(), stored.hashColumn(), stored.iterations, now});
+        Sql::exec(
+            db,
+            u"INSERT INTO OPERADORSENHA (CDOPERADOR, DSSALT, DSHASH, NRITERACOES, DTATUALIZACAO) VALUES (?, ?, ?, ?, ?)"_s,
+            {code, stored.saltColumn(), stored.hashColumn(), stored.iterations, now});
         Sql::exec(db, u"INSERT INTO GRUPOPEROPER (CDGRUPOPER, CDOPERADOR) VALUES (?, ?)"_s, {made.group, code});
     }
     if (!Sql::scalar(db, u"SELECT 1 FROM PERIENTR WHERE CDPERIENTR = 'DI'"_s).isValid()) {
@@ -342,13 +370,16 @@ LargeUnit loadLargeUnit(QSqlDatabase &db, const QString &unit, int processes, in
     for (int p = 1; p <= processes; ++p) {
         // Every tenth process ends in a year; the rest run without an end.
         const QVariant end = p % 10 == 0 ? QVariant(today + 365) : Sql::nullNumber();
-        const qint64 process = rerunReturningKey(processInsert, processText,
-            {unit, u"Processo %1 da unidade %2"_s.arg(p, 4, 10, QChar(u'0')).arg(unit), today - 30, end,
-             made.firstOperator, now});
+        const qint64 process =
+            rerunReturningKey(processInsert, processText,
+                              {unit, u"Processo %1 da unidade %2"_s.arg(p, 4, 10, QChar(u'0')).arg(unit), today - 30,
+                               end, made.firstOperator, now});
         ++made.processes;
         for (int t = 1; t <= tasksPerProcess; ++t) {
-            const QVariant note = t % 3 == 0 ? QVariant(u"Observação da tarefa %1 do processo %2."_s.arg(t).arg(p)) : noText;
-            const qint64 task = rerunReturningKey(taskInsert, taskText,
+            const QVariant note =
+                t % 3 == 0 ? QVariant(u"Observação da tarefa %1 do processo %2."_s.arg(t).arg(p)) : noText;
+            const qint64 task = rerunReturningKey(
+                taskInsert, taskText,
                 {process, u"Tarefa %1 do processo %2"_s.arg(t, 2, 10, QChar(u'0')).arg(p, 4, 10, QChar(u'0')),
                  u"TELA%1"_s.arg(t, 4, 10, QChar(u'0')), note, t, made.firstOperator, now});
             ++made.tasks;
@@ -358,8 +389,8 @@ LargeUnit loadLargeUnit(QSqlDatabase &db, const QString &unit, int processes, in
                 const bool group = r == 0;
                 const QVariant op = group ? noText : QVariant(operatorCode((t + r) % operatorCount + 1));
                 Sql::rerun(responsibleInsert, responsibleText,
-                           {task, process, op, group ? QVariant(made.group) : noText, group || r % 2 == 0 ? u"S"_s : u"N"_s,
-                            group ? u"N"_s : u"S"_s, made.firstOperator, now});
+                           {task, process, op, group ? QVariant(made.group) : noText,
+                            group || r % 2 == 0 ? u"S"_s : u"N"_s, group ? u"N"_s : u"S"_s, made.firstOperator, now});
                 ++made.responsibles;
             }
         }
@@ -377,7 +408,8 @@ void markExecuted(QSqlDatabase &db, qint64 occurrence, const QString &operatorCo
     if (!Sql::scalar(db, u"SELECT 1 FROM OPERADOR WHERE CDOPERADOR = ?"_s, {operatorCode}).isValid()) {
         throw EDatabaseError(u"O operador %1 não existe."_s.arg(operatorCode));
     }
-    QSqlQuery query = Sql::exec(db, u"SELECT CDOPERCONCL, DTCONCLUSAO FROM ATIVIDADEDIA WHERE NRATIVIDADEDIA = ?"_s, {occurrence});
+    QSqlQuery query =
+        Sql::exec(db, u"SELECT CDOPERCONCL, DTCONCLUSAO FROM ATIVIDADEDIA WHERE NRATIVIDADEDIA = ?"_s, {occurrence});
     if (!query.next()) {
         throw EDatabaseError(u"A atividade %1 não existe."_s.arg(occurrence));
     }
@@ -394,13 +426,14 @@ void markExecuted(QSqlDatabase &db, qint64 occurrence, const QString &operatorCo
 QList<Occurrence> occurrences(QSqlDatabase &db, const QDate &day)
 {
     QList<Occurrence> list;
-    QSqlQuery query = Sql::exec(db,
-        u"SELECT a.NRATIVIDADEDIA, a.NRPROCESSOFILIAL, a.NRATIVIDADEFILIAL, p.CDUNIDADE, p.NMPROCESSOFILIAL, "
-        "t.NMATIVIDADEFILIAL, a.CDOPERCONCL, a.DTCONCLUSAO FROM ATIVIDADEDIA a "
-        "JOIN PROCESSOFILIAL p ON p.NRPROCESSOFILIAL = a.NRPROCESSOFILIAL "
-        "JOIN ATIVIDADEFILIAL t ON t.NRATIVIDADEFILIAL = a.NRATIVIDADEFILIAL "
-        "WHERE a.DTATIVIDADE = ? ORDER BY p.CDUNIDADE, a.NRPROCESSOFILIAL, t.NRORDENAATIVIDADE"_s,
-        {ServerClock::dayNumber(day)});
+    QSqlQuery query =
+        Sql::exec(db,
+                  u"SELECT a.NRATIVIDADEDIA, a.NRPROCESSOFILIAL, a.NRATIVIDADEFILIAL, p.CDUNIDADE, p.NMPROCESSOFILIAL, "
+                  "t.NMATIVIDADEFILIAL, a.CDOPERCONCL, a.DTCONCLUSAO FROM ATIVIDADEDIA a "
+                  "JOIN PROCESSOFILIAL p ON p.NRPROCESSOFILIAL = a.NRPROCESSOFILIAL "
+                  "JOIN ATIVIDADEFILIAL t ON t.NRATIVIDADEFILIAL = a.NRATIVIDADEFILIAL "
+                  "WHERE a.DTATIVIDADE = ? ORDER BY p.CDUNIDADE, a.NRPROCESSOFILIAL, t.NRORDENAATIVIDADE"_s,
+                  {ServerClock::dayNumber(day)});
     while (query.next()) {
         Occurrence o;
         o.number = query.value(0).toLongLong();
@@ -416,4 +449,4 @@ QList<Occurrence> occurrences(QSqlDatabase &db, const QDate &day)
     return list;
 }
 
-}
+} // namespace Admin

@@ -62,4 +62,4 @@ struct Occurrence
     double concludedAt = 0; // 0 when not concluded
 };
 QList<Occurrence> occurrences(QSqlDatabase &db, const QDate &day);
-}
+} // namespace Admin

@@ -49,7 +49,7 @@ QList<Record> parse(const QByteArray &bytes, const QString &fileName)
         if (!(record.fields.size() == 1 && record.fields.first().isEmpty())) {
             records << record;
         }
-        record = Record {};
+        record = Record{};
         record.line = line;
     };
     for (qsizetype i = 0; i < text.size(); ++i) {

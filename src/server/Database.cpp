@@ -240,7 +240,8 @@ void attachCredentials(QSqlDatabase &db, const QString &mainFile)
             || !created.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
             // Lost a race with another server creating it: that one is used.
             if (!QFileInfo::exists(file)) {
-                throw EServerFailure(u"Não foi possível criar o arquivo de senhas %1: %2"_s.arg(file, created.errorString()));
+                throw EServerFailure(
+                    u"Não foi possível criar o arquivo de senhas %1: %2"_s.arg(file, created.errorString()));
             }
         }
     }
@@ -248,7 +249,8 @@ void attachCredentials(QSqlDatabase &db, const QString &mainFile)
     query.prepare(u"ATTACH DATABASE ? AS %1"_s.arg(Database::credentialsSchema));
     query.addBindValue(file);
     if (!query.exec()) {
-        throw EServerFailure(u"Não foi possível abrir o arquivo de senhas %1: %2"_s.arg(file, query.lastError().text()));
+        throw EServerFailure(
+            u"Não foi possível abrir o arquivo de senhas %1: %2"_s.arg(file, query.lastError().text()));
     }
 }
 
@@ -287,7 +289,8 @@ void keepCredentialsApart(QSqlDatabase &db)
         // whatever an interrupted earlier copy left.
         TransactionGuard guard(db);
         if (hasTable(db, u"main"_s, u"OPERADORSENHA"_s)) {
-            Sql::exec(db, u"INSERT OR REPLACE INTO %1.OPERADORSENHA (%2) SELECT %2 FROM main.OPERADORSENHA"_s.arg(schema, columns));
+            Sql::exec(db, u"INSERT OR REPLACE INTO %1.OPERADORSENHA (%2) SELECT %2 FROM main.OPERADORSENHA"_s.arg(
+                              schema, columns));
         }
         guard.commit();
     }
@@ -299,10 +302,12 @@ void keepCredentialsApart(QSqlDatabase &db)
         // in the credentials file.
         TransactionGuard guard(db);
         if (hasTable(db, u"main"_s, u"OPERADORSENHA"_s)) {
-            const int missing = Sql::scalar(db,
-                u"SELECT COUNT(*) FROM main.OPERADORSENHA m WHERE NOT EXISTS (SELECT 1 FROM %1.OPERADORSENHA s "
-                "WHERE s.CDOPERADOR = m.CDOPERADOR AND s.DSSALT = m.DSSALT AND s.DSHASH = m.DSHASH "
-                "AND s.NRITERACOES = m.NRITERACOES AND s.DTATUALIZACAO IS m.DTATUALIZACAO)"_s.arg(schema)).toInt();
+            const int missing =
+                Sql::scalar(
+                    db, u"SELECT COUNT(*) FROM main.OPERADORSENHA m WHERE NOT EXISTS (SELECT 1 FROM %1.OPERADORSENHA s "
+                        "WHERE s.CDOPERADOR = m.CDOPERADOR AND s.DSSALT = m.DSSALT AND s.DSHASH = m.DSHASH "
+                        "AND s.NRITERACOES = m.NRITERACOES AND s.DTATUALIZACAO IS m.DTATUALIZACAO)"_s.arg(schema))
+                    .toInt();
             if (missing > 0) {
                 throw EServerFailure(u"As senhas de %1 operador(es) não conferem no arquivo de senhas; "
                                      "nada foi removido do banco de dados principal."_s.arg(missing));
@@ -340,7 +345,8 @@ QSqlDatabase open(const DatabaseConfig &config, const QString &connectionName)
     QSqlDatabase db = QSqlDatabase::addDatabase(sqlite ? u"QSQLITE"_s : u"QPSQL"_s, connectionName);
     if (!db.isValid()) {
         QSqlDatabase::removeDatabase(connectionName);
-        throw EServerFailure(u"O driver de banco de dados %1 não está disponível."_s.arg(sqlite ? u"SQLite"_s : u"PostgreSQL"_s));
+        throw EServerFailure(
+            u"O driver de banco de dados %1 não está disponível."_s.arg(sqlite ? u"SQLite"_s : u"PostgreSQL"_s));
     }
     if (sqlite) {
         db.setDatabaseName(config.sqliteFile);
@@ -413,7 +419,11 @@ void migrate(QSqlDatabase &db)
     {
         TransactionGuard guard(db);
         if (!tableExists(db, u"VERSAOESQUEMA"_s)) {
-            Sql::exec(db, expand(u"CREATE TABLE VERSAOESQUEMA (NRVERSAO INTEGER NOT NULL PRIMARY KEY, DTAPLICACAO {FLOAT} NOT NULL)"_s, sqlite));
+            Sql::exec(
+                db,
+                expand(
+                    u"CREATE TABLE VERSAOESQUEMA (NRVERSAO INTEGER NOT NULL PRIMARY KEY, DTAPLICACAO {FLOAT} NOT NULL)"_s,
+                    sqlite));
         }
         guard.commit();
     }
@@ -435,7 +445,8 @@ void migrate(QSqlDatabase &db)
         Sql::exec(db, u"INSERT INTO VERSAOESQUEMA (NRVERSAO, DTAPLICACAO) VALUES (?, ?)"_s,
                   {migration.version, DateTime::fromQDateTime(QDateTime::currentDateTime())});
         guard.commit();
-    }    if (sqlite) {
+    }
+    if (sqlite) {
         keepCredentialsApart(db);
     }
 }
@@ -454,7 +465,8 @@ void applyPgOptions(QSqlDatabase &db, const QString &options)
         }
         const qsizetype eq = options.indexOf(u'=', i);
         if (eq < 0) {
-            throw EServerFailure(u"Opções de conexão PostgreSQL inválidas: falta '=' depois de \"%1\"."_s.arg(options.mid(i).left(40)));
+            throw EServerFailure(
+                u"Opções de conexão PostgreSQL inválidas: falta '=' depois de \"%1\"."_s.arg(options.mid(i).left(40)));
         }
         const QString key = options.mid(i, eq - i).trimmed();
         i = eq + 1;
@@ -516,9 +528,9 @@ void applyPgOptions(QSqlDatabase &db, const QString &options)
 } // namespace Database
 
 ScopedConnection::ScopedConnection(const DatabaseConfig &config, const QString &prefix)
-    : m_name(Database::uniqueConnectionName(prefix)), m_db(Database::open(config, m_name))
-{
-}
+    : m_name(Database::uniqueConnectionName(prefix))
+    , m_db(Database::open(config, m_name))
+{ }
 
 ScopedConnection::~ScopedConnection()
 {

@@ -62,7 +62,7 @@ void migrate(QSqlDatabase &db);
 // connection; unknown keys become driver connect options. Throws EServerFailure
 // on a malformed text.
 void applyPgOptions(QSqlDatabase &db, const QString &options);
-}
+} // namespace Database
 
 // Opens a connection for the lifetime of a scope, in the calling thread.
 class ScopedConnection

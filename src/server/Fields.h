@@ -30,4 +30,4 @@ extern const QString selectTarefas;
 extern const QString selectOperadores;
 extern const QString selectAtividadesProcesso;
 extern const QString selectAtividadesTarefa;
-}
+} // namespace Fields

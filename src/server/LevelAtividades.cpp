@@ -37,9 +37,9 @@ QCborValue SetAtividades(RdmProcessoUnidade &session, const QCborArray &args)
         return QCborValue(0.0);
     }
     // Executed occurrences are history: they are never deleted.
-    QSqlQuery query = Sql::exec(db, u"DELETE FROM ATIVIDADEDIA WHERE NRPROCESSOFILIAL = ? AND "_s
-                                        + Activities::notExecutedCondition(QString()),
-                                {process});
+    QSqlQuery query = Sql::exec(
+        db, u"DELETE FROM ATIVIDADEDIA WHERE NRPROCESSOFILIAL = ? AND "_s + Activities::notExecutedCondition(QString()),
+        {process});
     const int deleted = qMax(0, query.numRowsAffected());
     query.finish();
     Activities::refreshSituation(db, process, ServerClock::today());
@@ -57,7 +57,8 @@ QCborValue GetVerifTarefas(RdmProcessoUnidade &session, const QCborArray &args)
     if (session.checkProcessUnit(process).isEmpty()) {
         return reply(packet);
     }
-    const QVariant owner = Sql::scalar(session.db(), u"SELECT NRPROCESSOFILIAL FROM ATIVIDADEFILIAL WHERE NRATIVIDADEFILIAL = ?"_s, {task});
+    const QVariant owner = Sql::scalar(
+        session.db(), u"SELECT NRPROCESSOFILIAL FROM ATIVIDADEFILIAL WHERE NRATIVIDADEFILIAL = ?"_s, {task});
     if (!owner.isValid()) {
         return reply(packet);
     }
@@ -73,7 +74,8 @@ QCborValue RedefinirAtividadesDia(RdmProcessoUnidade &session, const QCborArray 
     const qint64 process = keyTextArg(u"RedefinirAtividadesDia"_s, args, 0, u"número do processo"_s);
     const QString operatorCode = textArg(u"RedefinirAtividadesDia"_s, args, 1, u"código do operador"_s);
     if (operatorCode != session.operatorCode()) {
-        throw EDatabaseError(u"O operador informado (%1) não é o operador conectado (%2)."_s.arg(elidedText(operatorCode, 12), session.operatorCode()));
+        throw EDatabaseError(u"O operador informado (%1) não é o operador conectado (%2)."_s.arg(
+            elidedText(operatorCode, 12), session.operatorCode()));
     }
     const QDate today = ServerClock::today();
     QSqlDatabase &db = session.db();
@@ -82,8 +84,10 @@ QCborValue RedefinirAtividadesDia(RdmProcessoUnidade &session, const QCborArray 
         throw EDatabaseError(u"O processo %1 não existe; atualize a tela."_s.arg(process));
     }
     const int created = Activities::regenerateProcessDay(db, process, today);
-    Sql::exec(db, u"INSERT INTO REDEFATIVIDADE (NRPROCESSOFILIAL, DTATIVIDADE, CDOPERADOR, DTREDEFINICAO) VALUES (?, ?, ?, ?)"_s,
-              {process, ServerClock::dayNumber(today), session.operatorCode(), ServerClock::nowDays()});
+    Sql::exec(
+        db,
+        u"INSERT INTO REDEFATIVIDADE (NRPROCESSOFILIAL, DTATIVIDADE, CDOPERADOR, DTREDEFINICAO) VALUES (?, ?, ?, ?)"_s,
+        {process, ServerClock::dayNumber(today), session.operatorCode(), ServerClock::nowDays()});
     Activities::refreshSituation(db, process, today);
     guard.commit();
     return QCborValue(double(created));

@@ -29,13 +29,15 @@ TaskOwner lockTask(QSqlDatabase &db, const Session &session, std::optional<qint6
     if (!task) {
         refuseText(u"O responsável não informa a sua tarefa (NRATIVIDADEFILIAL)."_s);
     }
-    QSqlQuery query = Sql::exec(db,
-        u"SELECT p.CDUNIDADE, t.NRPROCESSOFILIAL FROM ATIVIDADEFILIAL t "
-        "JOIN PROCESSOFILIAL p ON p.NRPROCESSOFILIAL = t.NRPROCESSOFILIAL WHERE t.NRATIVIDADEFILIAL = ?"_s
-            + forUpdate(db),
-        {*task});
+    QSqlQuery query =
+        Sql::exec(db,
+                  u"SELECT p.CDUNIDADE, t.NRPROCESSOFILIAL FROM ATIVIDADEFILIAL t "
+                  "JOIN PROCESSOFILIAL p ON p.NRPROCESSOFILIAL = t.NRPROCESSOFILIAL WHERE t.NRATIVIDADEFILIAL = ?"_s
+                      + forUpdate(db),
+                  {*task});
     if (!query.next()) {
-        refuseText(u"A tarefa %1 não existe; grave a tarefa antes dos seus responsáveis e atualize a tela."_s.arg(*task));
+        refuseText(
+            u"A tarefa %1 não existe; grave a tarefa antes dos seus responsáveis e atualize a tela."_s.arg(*task));
     }
     if (query.value(u"CDUNIDADE"_s).toString() != session.unit) {
         refuseText(otherUnitText());
@@ -65,7 +67,10 @@ ResponsibleValues readResponsible(const Delta &delta, const Row &row)
 class SaveChecks
 {
 public:
-    SaveChecks(QSqlDatabase &db, const Session &session) : m_db(db), m_session(session) {}
+    SaveChecks(QSqlDatabase &db, const Session &session)
+        : m_db(db)
+        , m_session(session)
+    { }
 
     // The lock is held until the transaction ends: once a task is enough.
     TaskOwner lock(std::optional<qint64> task)
@@ -127,9 +132,11 @@ private:
         if (const auto it = m_exists.constFind(key); it != m_exists.cend()) {
             return *it;
         }
-        const bool found = Sql::scalar(m_db, isOperator ? u"SELECT 1 FROM OPERADOR WHERE CDOPERADOR = ?"_s
-                                                        : u"SELECT 1 FROM GRUPOPER WHERE CDGRUPOPER = ?"_s,
-                                       {code}).isValid();
+        const bool found = Sql::scalar(m_db,
+                                       isOperator ? u"SELECT 1 FROM OPERADOR WHERE CDOPERADOR = ?"_s
+                                                  : u"SELECT 1 FROM GRUPOPER WHERE CDGRUPOPER = ?"_s,
+                                       {code})
+                               .isValid();
         m_exists.insert(key, found);
         return found;
     }
@@ -140,15 +147,19 @@ private:
     bool taken(qint64 task, bool isOperator, const QString &code, qint64 self)
     {
         if (self >= 0) {
-            return Sql::scalar(m_db, isOperator
-                    ? u"SELECT 1 FROM RESPATIVFILIAL WHERE NRATIVIDADEFILIAL = ? AND CDOPERADOR = ? AND NRRESPATIVFILIAL <> ?"_s
-                    : u"SELECT 1 FROM RESPATIVFILIAL WHERE NRATIVIDADEFILIAL = ? AND CDGRUPOPER = ? AND NRRESPATIVFILIAL <> ?"_s,
-                {task, code, self}).isValid();
+            return Sql::scalar(
+                       m_db,
+                       isOperator
+                           ? u"SELECT 1 FROM RESPATIVFILIAL WHERE NRATIVIDADEFILIAL = ? AND CDOPERADOR = ? AND NRRESPATIVFILIAL <> ?"_s
+                           : u"SELECT 1 FROM RESPATIVFILIAL WHERE NRATIVIDADEFILIAL = ? AND CDGRUPOPER = ? AND NRRESPATIVFILIAL <> ?"_s,
+                       {task, code, self})
+                .isValid();
         }
         auto it = m_holders.find(task);
         if (it == m_holders.end()) {
             QSet<QString> holders;
-            QSqlQuery query = Sql::exec(m_db, u"SELECT CDOPERADOR, CDGRUPOPER FROM RESPATIVFILIAL WHERE NRATIVIDADEFILIAL = ?"_s, {task});
+            QSqlQuery query = Sql::exec(
+                m_db, u"SELECT CDOPERADOR, CDGRUPOPER FROM RESPATIVFILIAL WHERE NRATIVIDADEFILIAL = ?"_s, {task});
             while (query.next()) {
                 if (!query.value(0).isNull()) {
                     holders.insert(holderKey(true, query.value(0).toString()));
@@ -205,7 +216,8 @@ void save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
             }
             ResponsibleValues v = readResponsible(delta, entry.current);
             checks.check(v, *task, -1);
-            Sql::insertReturningKey(db,
+            Sql::insertReturningKey(
+                db,
                 u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDOPERADOR, CDGRUPOPER, IDEXECUTA, "
                 "IDVALIDA, CDOPERATU, DTATUALIZACAO) VALUES (?, ?, ?, ?, ?, ?, ?, ?) RETURNING NRRESPATIVFILIAL"_s,
                 {*task, owner.process, Sql::textOrNull(v.op), Sql::textOrNull(v.group), v.executes, v.validates,
@@ -216,17 +228,20 @@ void save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
         const qint64 key = delta.existingKey(entry);
         // Every writer of responsibles locks their task first, so reading the
         // row after that lock sees the latest committed values.
-        const QVariant owningTask = Sql::scalar(db, u"SELECT NRATIVIDADEFILIAL FROM RESPATIVFILIAL WHERE NRRESPATIVFILIAL = ?"_s, {key});
+        const QVariant owningTask =
+            Sql::scalar(db, u"SELECT NRATIVIDADEFILIAL FROM RESPATIVFILIAL WHERE NRRESPATIVFILIAL = ?"_s, {key});
         if (!owningTask.isValid()) {
             refuseText(conflictDeletedText());
         }
         const qint64 task = owningTask.toLongLong();
         checks.lock(task);
         checks.changed(task);
-        QSqlQuery stored = Sql::exec(db,
-            u"SELECT r.NRATIVIDADEFILIAL, r.CDOPERADOR, r.CDGRUPOPER, r.IDEXECUTA, r.IDVALIDA, r.CDOPERATU, "
-            "r.NRPROCESSOFILIAL FROM RESPATIVFILIAL r WHERE r.NRRESPATIVFILIAL = ?"_s + forUpdate(db),
-            {key});
+        QSqlQuery stored =
+            Sql::exec(db,
+                      u"SELECT r.NRATIVIDADEFILIAL, r.CDOPERADOR, r.CDGRUPOPER, r.IDEXECUTA, r.IDVALIDA, r.CDOPERATU, "
+                      "r.NRPROCESSOFILIAL FROM RESPATIVFILIAL r WHERE r.NRRESPATIVFILIAL = ?"_s
+                          + forUpdate(db),
+                      {key});
         if (!stored.next() || stored.value(u"NRATIVIDADEFILIAL"_s).toLongLong() != task) {
             refuseText(conflictDeletedText());
         }
@@ -239,10 +254,12 @@ void save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
             }
             ResponsibleValues v = readResponsible(delta, entry.current);
             checks.check(v, task, key);
-            Sql::exec(db,
+            Sql::exec(
+                db,
                 u"UPDATE RESPATIVFILIAL SET CDOPERADOR = ?, CDGRUPOPER = ?, IDEXECUTA = ?, IDVALIDA = ?, CDOPERATU = ?, "
                 "DTATUALIZACAO = ? WHERE NRRESPATIVFILIAL = ?"_s,
-                {Sql::textOrNull(v.op), Sql::textOrNull(v.group), v.executes, v.validates, session.operatorCode, now, key});
+                {Sql::textOrNull(v.op), Sql::textOrNull(v.group), v.executes, v.validates, session.operatorCode, now,
+                 key});
         } else {
             Sql::exec(db, u"DELETE FROM RESPATIVFILIAL WHERE NRRESPATIVFILIAL = ?"_s, {key});
         }

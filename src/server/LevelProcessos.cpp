@@ -93,18 +93,21 @@ qint64 save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
         if (entry.kind == ChangeKind::Inserted) {
             const ProcessValues v = readProcess(delta, entry.current);
             checkProcess(v, std::nullopt, today);
-            inserted = Sql::insertReturningKey(db,
+            inserted = Sql::insertReturningKey(
+                db,
                 u"INSERT INTO PROCESSOFILIAL (CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA, DTFINVIGENCIA, CDOPERATU, "
                 "DTATUALIZACAO, IDSITUACAO) VALUES (?, ?, ?, ?, ?, ?, 'S') RETURNING NRPROCESSOFILIAL"_s,
-                {session.unit, v.name, *v.start, v.end ? QVariant(*v.end) : Sql::nullNumber(), session.operatorCode, now});
+                {session.unit, v.name, *v.start, v.end ? QVariant(*v.end) : Sql::nullNumber(), session.operatorCode,
+                 now});
             touched.insert(inserted);
             continue;
         }
         const qint64 key = delta.existingKey(entry);
-        QSqlQuery stored = lockStoredRow(db,
-            u"SELECT CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA, DTFINVIGENCIA, CDOPERATU, DTATUALIZACAO "
-            "FROM PROCESSOFILIAL WHERE NRPROCESSOFILIAL = ?"_s,
-            key, session, delta, entry);
+        QSqlQuery stored =
+            lockStoredRow(db,
+                          u"SELECT CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA, DTFINVIGENCIA, CDOPERATU, DTATUALIZACAO "
+                          "FROM PROCESSOFILIAL WHERE NRPROCESSOFILIAL = ?"_s,
+                          key, session, delta, entry);
         const double storedStart = stored.value(u"DTINIVIGENCIA"_s).toDouble();
         stored.finish();
         if (entry.kind == ChangeKind::Modified) {
@@ -113,7 +116,8 @@ qint64 save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
                 v.start = storedStart;
             }
             checkProcess(v, storedStart, today);
-            Sql::exec(db,
+            Sql::exec(
+                db,
                 u"UPDATE PROCESSOFILIAL SET NMPROCESSOFILIAL = ?, DTINIVIGENCIA = ?, DTFINVIGENCIA = ?, CDOPERATU = ?, "
                 "DTATUALIZACAO = ? WHERE NRPROCESSOFILIAL = ?"_s,
                 {v.name, *v.start, v.end ? QVariant(*v.end) : Sql::nullNumber(), session.operatorCode, now, key});
@@ -125,8 +129,9 @@ qint64 save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
             // The process goes with everything under it; only pending
             // occurrences remain at this point.
             Sql::exec(db, u"DELETE FROM ATIVIDADEDIA WHERE NRPROCESSOFILIAL = ?"_s, {key});
-            Sql::exec(db, u"DELETE FROM RESPATIVFILIAL WHERE NRPROCESSOFILIAL = ? OR NRATIVIDADEFILIAL IN "
-                          "(SELECT NRATIVIDADEFILIAL FROM ATIVIDADEFILIAL WHERE NRPROCESSOFILIAL = ?)"_s,
+            Sql::exec(db,
+                      u"DELETE FROM RESPATIVFILIAL WHERE NRPROCESSOFILIAL = ? OR NRATIVIDADEFILIAL IN "
+                      "(SELECT NRATIVIDADEFILIAL FROM ATIVIDADEFILIAL WHERE NRPROCESSOFILIAL = ?)"_s,
                       {key, key});
             Sql::exec(db, u"DELETE FROM ATIVIDADEFILIAL WHERE NRPROCESSOFILIAL = ?"_s, {key});
             Sql::exec(db, u"DELETE FROM PROCESSOFILIAL WHERE NRPROCESSOFILIAL = ?"_s, {key});

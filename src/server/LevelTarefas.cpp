@@ -56,7 +56,8 @@ void checkTask(QSqlDatabase &db, TaskValues &v, QHash<QString, bool> &usable)
         if (it == usable.cend()) {
             // The same test as the screen's lookup: an exact code, never one
             // that is only run on request.
-            const QVariant kind = Sql::scalar(db, u"SELECT IDTIPODIA FROM PERIENTR WHERE CDPERIENTR = ?"_s, {v.periodicity});
+            const QVariant kind =
+                Sql::scalar(db, u"SELECT IDTIPODIA FROM PERIENTR WHERE CDPERIENTR = ?"_s, {v.periodicity});
             it = usable.insert(v.periodicity, kind.isValid() && kind.toString() != u"R"_s);
         }
         if (!*it) {
@@ -71,8 +72,8 @@ void checkTask(QSqlDatabase &db, TaskValues &v, QHash<QString, bool> &usable)
 // Locks a process of the session's unit.
 void lockProcess(QSqlDatabase &db, const Session &session, qint64 process)
 {
-    QSqlQuery query = Sql::exec(db, u"SELECT CDUNIDADE FROM PROCESSOFILIAL WHERE NRPROCESSOFILIAL = ?"_s + forUpdate(db),
-                                {process});
+    QSqlQuery query =
+        Sql::exec(db, u"SELECT CDUNIDADE FROM PROCESSOFILIAL WHERE NRPROCESSOFILIAL = ?"_s + forUpdate(db), {process});
     if (!query.next()) {
         refuseText(u"O processo %1 não existe; atualize a tela."_s.arg(process));
     }
@@ -129,20 +130,26 @@ void save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
             }
             checkTask(db, v, usablePeriodicities);
             if (!v.order) {
-                v.order = Sql::scalar(db, u"SELECT COALESCE(MAX(NRORDENAATIVIDADE), 0) + 1 FROM ATIVIDADEFILIAL WHERE NRPROCESSOFILIAL = ?"_s,
-                                      {*v.process}).toLongLong();
+                v.order =
+                    Sql::scalar(
+                        db,
+                        u"SELECT COALESCE(MAX(NRORDENAATIVIDADE), 0) + 1 FROM ATIVIDADEFILIAL WHERE NRPROCESSOFILIAL = ?"_s,
+                        {*v.process})
+                        .toLongLong();
             }
-            Sql::insertReturningKey(db,
+            Sql::insertReturningKey(
+                db,
                 u"INSERT INTO ATIVIDADEFILIAL (NRPROCESSOFILIAL, NMATIVIDADEFILIAL, CDTELAATIVIDADE, CDMODULOATIVIDADE, "
                 "CDPERIENTR, DSATIVIDADEFILIAL, NRORDENAATIVIDADE, CDOPERATU, DTATUALIZACAO) "
                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING NRATIVIDADEFILIAL"_s,
-                {*v.process, v.name, Sql::textOrNull(v.screen), Sql::textOrNull(v.module), Sql::textOrNull(v.periodicity),
-                 noteOrNull(v.note), *v.order, session.operatorCode, now});
+                {*v.process, v.name, Sql::textOrNull(v.screen), Sql::textOrNull(v.module),
+                 Sql::textOrNull(v.periodicity), noteOrNull(v.note), *v.order, session.operatorCode, now});
             touched.insert(*v.process);
             continue;
         }
         const qint64 key = delta.existingKey(entry);
-        QSqlQuery stored = lockStoredRow(db,
+        QSqlQuery stored = lockStoredRow(
+            db,
             u"SELECT p.CDUNIDADE, t.NRPROCESSOFILIAL, t.NMATIVIDADEFILIAL, t.CDTELAATIVIDADE, t.CDMODULOATIVIDADE, "
             "t.CDPERIENTR, t.DSATIVIDADEFILIAL, t.NRORDENAATIVIDADE, t.CDOPERATU, p.DTFINVIGENCIA "
             "FROM ATIVIDADEFILIAL t JOIN PROCESSOFILIAL p ON p.NRPROCESSOFILIAL = t.NRPROCESSOFILIAL "
@@ -158,9 +165,12 @@ void save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
             }
             checkTask(db, v, usablePeriodicities);
             if (!v.order) {
-                v.order = Sql::scalar(db, u"SELECT NRORDENAATIVIDADE FROM ATIVIDADEFILIAL WHERE NRATIVIDADEFILIAL = ?"_s, {key}).toLongLong();
+                v.order = Sql::scalar(
+                              db, u"SELECT NRORDENAATIVIDADE FROM ATIVIDADEFILIAL WHERE NRATIVIDADEFILIAL = ?"_s, {key})
+                              .toLongLong();
             }
-            Sql::exec(db,
+            Sql::exec(
+                db,
                 u"UPDATE ATIVIDADEFILIAL SET NMATIVIDADEFILIAL = ?, CDTELAATIVIDADE = ?, CDMODULOATIVIDADE = ?, CDPERIENTR = ?, "
                 "DSATIVIDADEFILIAL = ?, NRORDENAATIVIDADE = ?, CDOPERATU = ?, DTATUALIZACAO = ? WHERE NRATIVIDADEFILIAL = ?"_s,
                 {v.name, Sql::textOrNull(v.screen), Sql::textOrNull(v.module), Sql::textOrNull(v.periodicity),
@@ -170,7 +180,8 @@ void save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
                 refuse(u"TARE_N_EXC"_s);
             }
             const bool ended = !processEnd.isNull() && processEnd.toDouble() < today;
-            if (ended && Sql::scalar(db, u"SELECT 1 FROM ATIVIDADEDIA WHERE NRATIVIDADEFILIAL = ?"_s, {key}).isValid()) {
+            if (ended
+                && Sql::scalar(db, u"SELECT 1 FROM ATIVIDADEDIA WHERE NRATIVIDADEFILIAL = ?"_s, {key}).isValid()) {
                 refuse(u"ProcNaoVigNotAlt"_s);
             }
             Sql::exec(db, u"DELETE FROM ATIVIDADEDIA WHERE NRATIVIDADEFILIAL = ?"_s, {key});

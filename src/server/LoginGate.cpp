@@ -78,8 +78,8 @@ int LoginGate::connectionsHeld() const
 qint64 LoginGate::hashWaitMs(std::size_t ahead) const
 {
     const double byWorkers = double(ahead + 1) * m_hashMs / m_settings.workers;
-    const double byRate = double(ahead) * 1000.0 / m_settings.anonymousPerSecond
-        + double(qMax<qint64>(0, m_nextAnonymousMs - nowMs()));
+    const double byRate =
+        double(ahead) * 1000.0 / m_settings.anonymousPerSecond + double(qMax<qint64>(0, m_nextAnonymousMs - nowMs()));
     return qint64(qMax(byWorkers, byRate));
 }
 
@@ -92,8 +92,8 @@ LoginGate::Verdict LoginGate::check(const QString &operatorCode, const QString &
     std::unique_lock lock(m_mutex);
     const std::size_t queued = m_trusted.size() + m_lookups.size() + m_hashes.size();
     const bool busy = queued >= std::size_t(m_settings.maxQueued)
-        || (trusted ? double(m_trusted.size() + 1) * m_hashMs / m_settings.workers > m_settings.maxWaitMs
-                    : hashWaitMs(m_hashes.size() + m_lookups.size()) > m_settings.maxWaitMs);
+                      || (trusted ? double(m_trusted.size() + 1) * m_hashMs / m_settings.workers > m_settings.maxWaitMs
+                                  : hashWaitMs(m_hashes.size() + m_lookups.size()) > m_settings.maxWaitMs);
     if (busy) {
         return {Verdict::Busy, {}, {}, {}, {}};
     }
@@ -101,7 +101,7 @@ LoginGate::Verdict LoginGate::check(const QString &operatorCode, const QString &
     m_work.notify_one();
     // Past its wait and two checks of its own the answer is no longer awaited.
     const auto deadline = std::chrono::steady_clock::now()
-        + std::chrono::milliseconds(m_settings.maxWaitMs + qint64(4 * m_hashMs) + 2'000);
+                          + std::chrono::milliseconds(m_settings.maxWaitMs + qint64(4 * m_hashMs) + 2'000);
     if (!m_done.wait_until(lock, deadline, [&] { return job->done; })) {
         job->abandoned = true;
         return {Verdict::Busy, {}, {}, {}, {}};
@@ -187,7 +187,8 @@ QSqlDatabase &LoginGate::connection(Worker *worker)
 bool LoginGate::lookUp(Worker *worker, Job &job)
 {
     try {
-        QSqlQuery query = Sql::exec(connection(worker),
+        QSqlQuery query = Sql::exec(
+            connection(worker),
             u"SELECT o.NMOPERADOR, o.CDUNIDADE, u.NMUNIDADE, s.DSSALT, s.DSHASH, s.NRITERACOES FROM OPERADOR o "
             "LEFT JOIN UNIDADE u ON u.CDUNIDADE = o.CDUNIDADE "
             "LEFT JOIN OPERADORSENHA s ON s.CDOPERADOR = o.CDOPERADOR WHERE o.CDOPERADOR = ?"_s,
@@ -211,8 +212,8 @@ bool LoginGate::lookUp(Worker *worker, Job &job)
         return true;
     } catch (...) {
         // The anonymous client learns nothing of the database; the log does.
-        qCWarning(lcServer).noquote() << u"falha no login de %1: %2"_s.arg(
-            loggable(elidedText(job.operatorCode, 12)), currentExceptionMessage());
+        qCWarning(lcServer).noquote() << u"falha no login de %1: %2"_s.arg(loggable(elidedText(job.operatorCode, 12)),
+                                                                           currentExceptionMessage());
         worker->db = QSqlDatabase();
         if (!worker->connectionName.isEmpty()) {
             Database::remove(worker->connectionName);
@@ -265,13 +266,15 @@ void LoginGate::rehash(Worker *worker, const Job &job)
 {
     try {
         const PasswordHash::Stored stored = PasswordHash::make(job.password);
-        QSqlQuery update = Sql::exec(connection(worker),
-            u"UPDATE OPERADORSENHA SET DSSALT = ?, DSHASH = ?, NRITERACOES = ?, DTATUALIZACAO = ? "
-            "WHERE CDOPERADOR = ? AND DSHASH = ?"_s,
-            {stored.saltColumn(), stored.hashColumn(), stored.iterations, ServerClock::nowDays(), job.operatorCode,
-             job.stored.hashColumn()});
+        QSqlQuery update =
+            Sql::exec(connection(worker),
+                      u"UPDATE OPERADORSENHA SET DSSALT = ?, DSHASH = ?, NRITERACOES = ?, DTATUALIZACAO = ? "
+                      "WHERE CDOPERADOR = ? AND DSHASH = ?"_s,
+                      {stored.saltColumn(), stored.hashColumn(), stored.iterations, ServerClock::nowDays(),
+                       job.operatorCode, job.stored.hashColumn()});
         if (update.numRowsAffected() > 0) {
-            qCInfo(lcServer).noquote() << u"senha do operador %1 regravada em Argon2id"_s.arg(loggable(job.operatorCode));
+            qCInfo(lcServer).noquote() << u"senha do operador %1 regravada em Argon2id"_s.arg(
+                loggable(job.operatorCode));
         }
     } catch (...) {
         qCWarning(lcServer).noquote() << u"falha ao regravar a senha do operador %1: %2"_s.arg(

@@ -23,10 +23,10 @@ class LoginGate
 public:
     struct Settings
     {
-        int workers = 4;             // password checks at once, each a database connection
+        int workers = 4; // password checks at once, each a database connection
         int anonymousPerSecond = 10; // checks of hosts without a token, all together
-        int maxWaitMs = 3'000;       // a check that would wait longer is refused as busy
-        int maxQueued = 48;          // checks waiting, all kinds together
+        int maxWaitMs = 3'000; // a check that would wait longer is refused as busy
+        int maxQueued = 48; // checks waiting, all kinds together
     };
     struct Verdict
     {

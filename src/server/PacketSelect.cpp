@@ -42,7 +42,7 @@ namespace {
 
 // The driver's own connection, when it is of the type named (the name the
 // driver's metatype gives: PGconn is struct pg_conn).
-template<typename Handle>
+template <typename Handle>
 Handle *handleOf(QSqlDatabase &db, std::initializer_list<const char *> typeNames)
 {
     const QVariant handle = db.driver()->handle();
@@ -60,10 +60,13 @@ Handle *handleOf(QSqlDatabase &db, std::initializer_list<const char *> typeNames
 class SqliteCursor final : public PacketSelect::Cursor
 {
 public:
-    SqliteCursor(sqlite3 *db, const QString &text) : m_db(db), m_text(text)
+    SqliteCursor(sqlite3 *db, const QString &text)
+        : m_db(db)
+        , m_text(text)
     {
         const QByteArray utf8 = text.toUtf8();
-        if (sqlite3_prepare_v3(db, utf8.constData(), int(utf8.size()), SQLITE_PREPARE_PERSISTENT, &m_stmt, nullptr) != SQLITE_OK) {
+        if (sqlite3_prepare_v3(db, utf8.constData(), int(utf8.size()), SQLITE_PREPARE_PERSISTENT, &m_stmt, nullptr)
+            != SQLITE_OK) {
             fail(QString::fromUtf8(sqlite3_errmsg(db)), text);
         }
     }
@@ -129,7 +132,9 @@ private:
 class PostgresCursor final : public PacketSelect::Cursor
 {
 public:
-    PostgresCursor(PGconn *db, const QString &text) : m_db(db), m_text(text)
+    PostgresCursor(PGconn *db, const QString &text)
+        : m_db(db)
+        , m_text(text)
     {
         static std::atomic<quint64> statements{0};
         m_name = "pru_packet_" + QByteArray::number(++statements);
@@ -170,7 +175,8 @@ public:
             pointers << t.constData();
         }
         finish();
-        m_result = PQexecPrepared(m_db, m_name.constData(), int(pointers.size()), pointers.constData(), nullptr, nullptr, 0);
+        m_result =
+            PQexecPrepared(m_db, m_name.constData(), int(pointers.size()), pointers.constData(), nullptr, nullptr, 0);
         if (PQresultStatus(m_result) != PGRES_TUPLES_OK) {
             const QString error = QString::fromUtf8(PQresultErrorMessage(m_result));
             finish();
@@ -217,7 +223,9 @@ private:
 class QueryCursor final : public PacketSelect::Cursor
 {
 public:
-    QueryCursor(QSqlDatabase &db, const QString &text) : m_text(text), m_query(db)
+    QueryCursor(QSqlDatabase &db, const QString &text)
+        : m_text(text)
+        , m_query(db)
     {
         m_query.setForwardOnly(true);
         if (!m_query.prepare(text)) {

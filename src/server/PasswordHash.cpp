@@ -151,4 +151,4 @@ bool constantTimeEquals(const QByteArray &a, const QByteArray &b)
     return diff == 0;
 }
 
-}
+} // namespace PasswordHash

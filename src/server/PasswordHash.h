@@ -54,4 +54,4 @@ bool needsRehash(const Stored &stored);
 // PBKDF2-HMAC-SHA256 through OpenSSL's libcrypto.
 QByteArray pbkdf2Sha256(const QByteArray &password, const QByteArray &salt, int iterations, int length);
 bool constantTimeEquals(const QByteArray &a, const QByteArray &b);
-}
+} // namespace PasswordHash

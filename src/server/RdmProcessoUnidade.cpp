@@ -44,8 +44,7 @@ const QHash<QString, Handler> &handlers()
 
 RdmProcessoUnidade::RdmProcessoUnidade(std::shared_ptr<ServerState> state)
     : m_state(std::move(state))
-{
-}
+{ }
 
 RdmProcessoUnidade::~RdmProcessoUnidade()
 {
@@ -112,10 +111,12 @@ SessionHandler::LoginResult RdmProcessoUnidade::login(const LoginRequest &reques
     m_loggedIn = false;
     LoginResult result;
     if (request.server != serverName) {
-        result.error = u"Módulo remoto desconhecido: \"%1\". Este servidor atende %2."_s.arg(elidedText(request.server, 80), serverName);
+        result.error = u"Módulo remoto desconhecido: \"%1\". Este servidor atende %2."_s.arg(
+            elidedText(request.server, 80), serverName);
         return result;
     }
-    const LoginGate::Verdict verdict = m_state->loginGate->check(request.operatorCode, request.password, request.trusted);
+    const LoginGate::Verdict verdict =
+        m_state->loginGate->check(request.operatorCode, request.password, request.trusted);
     switch (verdict.kind) {
     case LoginGate::Verdict::Busy:
         result.counts = false;
@@ -143,7 +144,8 @@ SessionHandler::LoginResult RdmProcessoUnidade::login(const LoginRequest &reques
 QCborValue RdmProcessoUnidade::call(const QString &method, const QCborArray &args)
 {
     if (!m_loggedIn) {
-        throw EDatabaseError(u"Nenhum operador conectado: faça o login antes de chamar %1."_s.arg(elidedText(method, 80)));
+        throw EDatabaseError(
+            u"Nenhum operador conectado: faça o login antes de chamar %1."_s.arg(elidedText(method, 80)));
     }
     const Handler handler = handlers().value(method, nullptr);
     if (!handler) {

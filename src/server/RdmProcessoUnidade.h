@@ -24,8 +24,7 @@ struct ServerState
     explicit ServerState(DatabaseConfig databaseConfig, LoginGate::Settings loginSettings = {})
         : config(std::move(databaseConfig))
         , loginGate(std::make_unique<LoginGate>(config, loginSettings))
-    {
-    }
+    { }
     const DatabaseConfig config;
     // Every password is checked here, never on a session's own connection.
     const std::unique_ptr<LoginGate> loginGate;
@@ -67,13 +66,13 @@ public:
     // straight from the database (PacketSelect), prepared once per session.
     // values: whole numbers (qint64) or texts. With owned, rows are headed by
     // their owner's unit, checked against the session's (see PacketSelect).
-    QByteArray packet(const QString &text, const QVariantList &values, const QList<FieldDef> &fields, bool owned = false);
+    QByteArray packet(const QString &text, const QVariantList &values, const QList<FieldDef> &fields,
+                      bool owned = false);
     // The unit of a process; throws when it is another unit's. Empty when the
     // process does not exist.
     QString checkProcessUnit(qint64 process);
 
 private:
-
     std::shared_ptr<ServerState> m_state;
     QString m_connectionName;
     QSqlDatabase m_db;

@@ -15,8 +15,8 @@ namespace {
 
 const QStringList removeOptions = {u"remove-unit"_s, u"remove-operator"_s, u"remove-group"_s, u"remove-periodicity"_s};
 const QList<Kind> removeKinds = {Kind::Units, Kind::Operators, Kind::Groups, Kind::Periodicities};
-const QStringList removedTexts
-    = {u"Unidade %1 removida."_s, u"Operador %1 removido."_s, u"Grupo %1 removido."_s, u"Periodicidade %1 removida."_s};
+const QStringList removedTexts = {u"Unidade %1 removida."_s, u"Operador %1 removido."_s, u"Grupo %1 removido."_s,
+                                  u"Periodicidade %1 removida."_s};
 
 QString required(const QCommandLineParser &parser, const QString &name, const QString &forOption)
 {
@@ -51,17 +51,21 @@ QList<QCommandLineOption> options()
          u"Tipo de dia da periodicidade: D todo dia, U dias úteis, S dias da semana, M dia do mês, R sob solicitação."_s,
          u"tipo"_s},
         {u"weekdays"_s,
-         u"Dias da semana da periodicidade de tipo S: sete letras S ou N, domingo primeiro (NSNNNNN = segundas)."_s, u"dias"_s},
-        {u"month-day"_s, u"Dia do mês da periodicidade de tipo M (1 a 31; o último dia num mês mais curto)."_s, u"dia"_s},
+         u"Dias da semana da periodicidade de tipo S: sete letras S ou N, domingo primeiro (NSNNNNN = segundas)."_s,
+         u"dias"_s},
+        {u"month-day"_s, u"Dia do mês da periodicidade de tipo M (1 a 31; o último dia num mês mais curto)."_s,
+         u"dia"_s},
         {u"add-group"_s, u"Inclui ou renomeia um grupo de operadores (com --name) e termina."_s, u"código"_s},
         {u"add-member"_s, u"Inclui o operador de --operator no grupo e termina."_s, u"grupo"_s},
         {u"remove-member"_s, u"Tira o operador de --operator do grupo e termina."_s, u"grupo"_s},
         {u"remove-unit"_s, u"Remove uma unidade sem operadores nem processos e termina."_s, u"código"_s},
-        {u"remove-operator"_s, u"Remove um operador que não é responsável por tarefas (com sua senha e seus grupos) e termina."_s,
+        {u"remove-operator"_s,
+         u"Remove um operador que não é responsável por tarefas (com sua senha e seus grupos) e termina."_s,
          u"código"_s},
         {u"remove-group"_s, u"Remove um grupo que não é responsável por tarefas e termina."_s, u"código"_s},
         {u"remove-periodicity"_s, u"Remove uma periodicidade que nenhuma tarefa usa e termina."_s, u"código"_s},
-        {u"list"_s, u"Lista um cadastro (units, operators, groups, members, periodicities) e termina."_s, u"cadastro"_s},
+        {u"list"_s, u"Lista um cadastro (units, operators, groups, members, periodicities) e termina."_s,
+         u"cadastro"_s},
         {u"import"_s, u"Importa um cadastro do arquivo CSV de --file (tudo ou nada) e termina."_s, u"cadastro"_s},
         {u"export"_s, u"Exporta um cadastro em CSV para --file (ou a saída padrão) e termina."_s, u"cadastro"_s},
         {u"file"_s, u"Arquivo CSV de --import e --export."_s, u"arquivo"_s},
@@ -70,8 +74,8 @@ QList<QCommandLineOption> options()
 
 bool requested(const QCommandLineParser &parser)
 {
-    for (const QString &name :
-         {u"add-periodicity"_s, u"add-group"_s, u"add-member"_s, u"remove-member"_s, u"list"_s, u"import"_s, u"export"_s}) {
+    for (const QString &name : {u"add-periodicity"_s, u"add-group"_s, u"add-member"_s, u"remove-member"_s, u"list"_s,
+                                u"import"_s, u"export"_s}) {
         if (parser.isSet(name)) {
             return true;
         }

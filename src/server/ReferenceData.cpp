@@ -84,7 +84,10 @@ const Table &tableOf(Kind kind)
 class RowError : public EDatabaseError
 {
 public:
-    RowError(QString name, const QString &message) : EDatabaseError(message), column(std::move(name)) { }
+    RowError(QString name, const QString &message)
+        : EDatabaseError(message)
+        , column(std::move(name))
+    { }
     QString column;
 };
 
@@ -111,10 +114,10 @@ void check(const Table &table, const QStringList &values)
             continue;
         }
         if (column.size > 0 && textLength(value) > column.size) {
-            throw RowError(column.name,
-                           u"%1 (%2) aceita no máximo %3 caracteres (informado: \"%4\")."_s.arg(column.label, column.name)
-                               .arg(column.size)
-                               .arg(value));
+            throw RowError(column.name, u"%1 (%2) aceita no máximo %3 caracteres (informado: \"%4\")."_s
+                                            .arg(column.label, column.name)
+                                            .arg(column.size)
+                                            .arg(value));
         }
     }
     if (table.kind != Kind::Periodicities) {
@@ -123,7 +126,7 @@ void check(const Table &table, const QStringList &values)
     const QString kind = values.at(2);
     const QString weekdays = values.at(3);
     const QString monthDay = values.at(4).trimmed();
-    if (!QStringList {u"D"_s, u"U"_s, u"S"_s, u"M"_s, u"R"_s}.contains(kind)) {
+    if (!QStringList{u"D"_s, u"U"_s, u"S"_s, u"M"_s, u"R"_s}.contains(kind)) {
         throw RowError(u"IDTIPODIA"_s,
                        u"O tipo de dia (IDTIPODIA) deve ser D (todo dia), U (dias úteis), S "
                        u"(dias da "
@@ -131,21 +134,22 @@ void check(const Table &table, const QStringList &values)
     }
     static const QRegularExpression week(u"^[SN]{7}$"_s);
     if (kind == u"S"_s && (!week.match(weekdays).hasMatch() || !weekdays.contains(u'S'))) {
-        throw RowError(u"IDDIASSEMANA"_s,
-                       u"Os dias da semana (IDDIASSEMANA) devem ser sete letras S ou N, "
-                       u"domingo "
-                       "primeiro, com ao menos um S (informado: \"%1\")."_s.arg(weekdays));
+        throw RowError(u"IDDIASSEMANA"_s, u"Os dias da semana (IDDIASSEMANA) devem ser sete letras S ou N, "
+                                          u"domingo "
+                                          "primeiro, com ao menos um S (informado: \"%1\")."_s.arg(weekdays));
     }
     if (kind != u"S"_s && !weekdays.isEmpty()) {
-        throw RowError(u"IDDIASSEMANA"_s,
-                       u"Os dias da semana (IDDIASSEMANA) só valem para o tipo de dia S (informado: \"%1\")."_s.arg(weekdays));
+        throw RowError(
+            u"IDDIASSEMANA"_s,
+            u"Os dias da semana (IDDIASSEMANA) só valem para o tipo de dia S (informado: \"%1\")."_s.arg(weekdays));
     }
     if (kind == u"M"_s) {
         bool ok = false;
         const int day = monthDay.toInt(&ok);
         if (!ok || day < 1 || day > 31) {
-            throw RowError(u"NRDIAMES"_s,
-                           u"O dia do mês (NRDIAMES) deve ser um número de 1 a 31 (informado: \"%1\")."_s.arg(monthDay));
+            throw RowError(
+                u"NRDIAMES"_s,
+                u"O dia do mês (NRDIAMES) deve ser um número de 1 a 31 (informado: \"%1\")."_s.arg(monthDay));
         }
     } else if (!monthDay.isEmpty()) {
         throw RowError(u"NRDIAMES"_s,
@@ -192,7 +196,8 @@ void putChecked(QSqlDatabase &db, const Table &table, const QStringList &values)
         if (!exists(db, u"SELECT 1 FROM OPERADOR WHERE CDOPERADOR = ?"_s, {values.at(1)})) {
             throw RowError(u"CDOPERADOR"_s, u"O operador %1 não existe."_s.arg(values.at(1)));
         }
-        if (!exists(db, u"SELECT 1 FROM GRUPOPEROPER WHERE CDGRUPOPER = ? AND CDOPERADOR = ?"_s, {code, values.at(1)})) {
+        if (!exists(db, u"SELECT 1 FROM GRUPOPEROPER WHERE CDGRUPOPER = ? AND CDOPERADOR = ?"_s,
+                    {code, values.at(1)})) {
             Sql::exec(db, u"INSERT INTO GRUPOPEROPER (CDGRUPOPER, CDOPERADOR) VALUES (?, ?)"_s, {code, values.at(1)});
         }
         break;
@@ -201,21 +206,23 @@ void putChecked(QSqlDatabase &db, const Table &table, const QStringList &values)
         // a periodicity that tasks use does not become one.
         const int tasks = count(db, u"SELECT COUNT(*) FROM ATIVIDADEFILIAL WHERE CDPERIENTR = ?"_s, code);
         if (values.at(2) == u"R"_s && tasks > 0) {
-            throw RowError(u"IDTIPODIA"_s,
-                           u"A periodicidade %1 é usada por %2 "
-                           u"tarefa(s) e não pode passar a ser sob "
-                           "solicitação (R)."_s.arg(code)
-                               .arg(tasks));
+            throw RowError(u"IDTIPODIA"_s, u"A periodicidade %1 é usada por %2 "
+                                           u"tarefa(s) e não pode passar a ser sob "
+                                           "solicitação (R)."_s.arg(code)
+                                               .arg(tasks));
         }
         const QVariant weekdays = values.at(3).isEmpty() ? Sql::nullText() : QVariant(values.at(3));
-        const QVariant monthDay = values.at(4).trimmed().isEmpty() ? Sql::nullNumber() : QVariant(values.at(4).trimmed().toInt());
+        const QVariant monthDay =
+            values.at(4).trimmed().isEmpty() ? Sql::nullNumber() : QVariant(values.at(4).trimmed().toInt());
         if (exists(db, u"SELECT 1 FROM PERIENTR WHERE CDPERIENTR = ?"_s, {code})) {
-            Sql::exec(db,
-                      u"UPDATE PERIENTR SET NMPERIENTR = ?, IDTIPODIA = ?, IDDIASSEMANA = ?, NRDIAMES = ? WHERE CDPERIENTR = ?"_s,
-                      {values.at(1), values.at(2), weekdays, monthDay, code});
+            Sql::exec(
+                db,
+                u"UPDATE PERIENTR SET NMPERIENTR = ?, IDTIPODIA = ?, IDDIASSEMANA = ?, NRDIAMES = ? WHERE CDPERIENTR = ?"_s,
+                {values.at(1), values.at(2), weekdays, monthDay, code});
         } else {
             Sql::exec(
-                db, u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA, IDDIASSEMANA, NRDIAMES) VALUES (?, ?, ?, ?, ?)"_s,
+                db,
+                u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA, IDDIASSEMANA, NRDIAMES) VALUES (?, ?, ?, ?, ?)"_s,
                 {code, values.at(1), values.at(2), weekdays, monthDay});
         }
         break;
@@ -307,8 +314,9 @@ void remove(QSqlDatabase &db, Kind kind, const QStringList &key)
         }
         const int tasks = count(db, u"SELECT COUNT(*) FROM RESPATIVFILIAL WHERE CDOPERADOR = ?"_s, code);
         if (tasks > 0) {
-            inUse = u"O operador %1 é responsável por %2 tarefa(s); tire-o delas na tela antes de removê-lo."_s.arg(code).arg(
-                tasks);
+            inUse =
+                u"O operador %1 é responsável por %2 tarefa(s); tire-o delas na tela antes de removê-lo."_s.arg(code)
+                    .arg(tasks);
             break;
         }
         // Group memberships go with the operator; executed activities keep
@@ -324,7 +332,9 @@ void remove(QSqlDatabase &db, Kind kind, const QStringList &key)
         }
         const int tasks = count(db, u"SELECT COUNT(*) FROM RESPATIVFILIAL WHERE CDGRUPOPER = ?"_s, code);
         if (tasks > 0) {
-            inUse = u"O grupo %1 é responsável por %2 tarefa(s); tire-o delas na tela antes de removê-lo."_s.arg(code).arg(tasks);
+            inUse =
+                u"O grupo %1 é responsável por %2 tarefa(s); tire-o delas na tela antes de removê-lo."_s.arg(code).arg(
+                    tasks);
             break;
         }
         Sql::exec(db, u"DELETE FROM GRUPOPEROPER WHERE CDGRUPOPER = ?"_s, {code});
@@ -373,16 +383,16 @@ QList<QStringList> rows(QSqlDatabase &db, Kind kind)
     const Table &table = tableOf(kind);
     const QStringList names = columns(kind);
     QList<QStringList> list;
-    QSqlQuery query = Sql::exec(
-        db,
-        u"SELECT %1 FROM %2 ORDER BY %3"_s.arg(names.join(u", "_s), table.table, names.mid(0, table.keyColumns).join(u", "_s)));
+    QSqlQuery query =
+        Sql::exec(db, u"SELECT %1 FROM %2 ORDER BY %3"_s.arg(names.join(u", "_s), table.table,
+                                                             names.mid(0, table.keyColumns).join(u", "_s)));
     while (query.next()) {
         QStringList row;
         for (int i = 0; i < names.size(); ++i) {
             const QVariant value = query.value(i);
-            row << (value.isNull()                      ? QString()
-                        : table.columns.at(i).size == 0 ? QString::number(value.toLongLong())
-                                                        : value.toString());
+            row << (value.isNull()                  ? QString()
+                    : table.columns.at(i).size == 0 ? QString::number(value.toLongLong())
+                                                    : value.toString());
         }
         list << row;
     }
@@ -399,8 +409,9 @@ int importCsv(QSqlDatabase &db, Kind kind, const QByteArray &bytes, const QStrin
         return EDatabaseError(u"%1: %2 Nada do arquivo foi gravado."_s.arg(where, why));
     };
     if (records.isEmpty()) {
-        throw refuse(1, {},
-                     u"o arquivo está vazio; a primeira linha deve nomear as colunas (%1)."_s.arg(columns(kind).join(u","_s)));
+        throw refuse(
+            1, {},
+            u"o arquivo está vazio; a primeira linha deve nomear as colunas (%1)."_s.arg(columns(kind).join(u","_s)));
     }
     // The header names the columns, in any order; optional ones may be left out.
     const CsvFile::Record &header = records.first();
@@ -409,8 +420,9 @@ int importCsv(QSqlDatabase &db, Kind kind, const QByteArray &bytes, const QStrin
         const QString name = header.fields.at(i).trimmed().toUpper();
         const qsizetype index = columns(kind).indexOf(name);
         if (index < 0) {
-            throw refuse(1, name,
-                         u"coluna desconhecida; as colunas de %1 são %2."_s.arg(table.table, columns(kind).join(u", "_s)));
+            throw refuse(
+                1, name,
+                u"coluna desconhecida; as colunas de %1 são %2."_s.arg(table.table, columns(kind).join(u", "_s)));
         }
         if (at[index] >= 0) {
             throw refuse(1, name, u"coluna repetida."_s);
@@ -428,8 +440,9 @@ int importCsv(QSqlDatabase &db, Kind kind, const QByteArray &bytes, const QStrin
     for (qsizetype r = 1; r < records.size(); ++r) {
         const CsvFile::Record &record = records.at(r);
         if (record.fields.size() != header.fields.size()) {
-            throw refuse(record.line, {},
-                         u"a linha tem %1 campo(s) e o cabeçalho %2."_s.arg(record.fields.size()).arg(header.fields.size()));
+            throw refuse(
+                record.line, {},
+                u"a linha tem %1 campo(s) e o cabeçalho %2."_s.arg(record.fields.size()).arg(header.fields.size()));
         }
         QStringList values;
         for (qsizetype i = 0; i < table.columns.size(); ++i) {

@@ -31,7 +31,8 @@ qint64 numberArg(const QString &method, const QCborArray &args, int index, const
         throw EDatabaseError(u"%1: o argumento %2 (%3) deve ser um número."_s.arg(method).arg(index + 1).arg(what));
     }
     if (!std::isfinite(d) || std::floor(d) != d || std::fabs(d) > double(PacketLimits::maxWholeNumber)) {
-        throw EDatabaseError(u"%1: o argumento %2 (%3) deve ser um número inteiro."_s.arg(method).arg(index + 1).arg(what));
+        throw EDatabaseError(
+            u"%1: o argumento %2 (%3) deve ser um número inteiro."_s.arg(method).arg(index + 1).arg(what));
     }
     return qint64(d);
 }
@@ -54,13 +55,16 @@ qint64 keyTextArg(const QString &method, const QCborArray &args, int index, cons
         digits = text.at(i) >= u'0' && text.at(i) <= u'9';
     }
     if (!digits) {
-        throw EDatabaseError(u"%1: o argumento %2 (%3) deve ser um número inteiro escrito em texto; recebido \"%4\"."_s
-                                 .arg(method).arg(index + 1).arg(what, elidedText(text, 40)));
+        throw EDatabaseError(
+            u"%1: o argumento %2 (%3) deve ser um número inteiro escrito em texto; recebido \"%4\"."_s.arg(method)
+                .arg(index + 1)
+                .arg(what, elidedText(text, 40)));
     }
     const qint64 key = text.toLongLong();
     if (key > PacketLimits::maxWholeNumber || key < -PacketLimits::maxWholeNumber) {
-        throw EDatabaseError(u"%1: o argumento %2 (%3) passa de ±9007199254740992; recebido \"%4\"."_s
-                                 .arg(method).arg(index + 1).arg(what, elidedText(text, 40)));
+        throw EDatabaseError(
+            u"%1: o argumento %2 (%3) passa de ±9007199254740992; recebido \"%4\"."_s.arg(method).arg(index + 1).arg(
+                what, elidedText(text, 40)));
     }
     return key;
 }

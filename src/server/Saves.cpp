@@ -51,7 +51,8 @@ void refuseText(const QString &text)
 }
 
 Delta::Delta(const DeltaPacket &packet, const RecordSetDefinitions::Definition &definition)
-    : m_packet(packet), m_definition(definition)
+    : m_packet(packet)
+    , m_definition(definition)
 {
     for (qsizetype i = 0; i < packet.fields.size(); ++i) {
         m_index.insert(packet.fields.at(i).name.toCaseFolded(), int(i));
@@ -185,8 +186,8 @@ QString forUpdate(QSqlDatabase &db)
     return Database::isSQLite(db) ? QString() : u" FOR UPDATE"_s;
 }
 
-QSqlQuery lockStoredRow(QSqlDatabase &db, const QString &select, qint64 key, const Session &session,
-                        const Delta &delta, const DeltaEntry &entry)
+QSqlQuery lockStoredRow(QSqlDatabase &db, const QString &select, qint64 key, const Session &session, const Delta &delta,
+                        const DeltaEntry &entry)
 {
     QSqlQuery stored = Sql::exec(db, select + forUpdate(db), {key});
     if (!stored.next()) {
@@ -201,21 +202,23 @@ QSqlQuery lockStoredRow(QSqlDatabase &db, const QString &select, qint64 key, con
 
 bool hasExecuted(QSqlDatabase &db, const QString &column, qint64 key)
 {
-    return Sql::scalar(db, u"SELECT 1 FROM ATIVIDADEDIA WHERE %1 = ? AND NOT "_s.arg(column)
-                               + Activities::notExecutedCondition(QString()),
-                       {key}).isValid();
+    return Sql::scalar(db,
+                       u"SELECT 1 FROM ATIVIDADEDIA WHERE %1 = ? AND NOT "_s.arg(column)
+                           + Activities::notExecutedCondition(QString()),
+                       {key})
+        .isValid();
 }
 
 QString conflictChangedText()
 {
     return u"O registro foi alterado por outro usuário depois que foi lido; nada foi gravado. Para ver o registro atual, "
-             "clique em Cancelar e responda Sim (ou, sem alterações pendentes, em Verificar) e refaça a alteração."_s;
+           "clique em Cancelar e responda Sim (ou, sem alterações pendentes, em Verificar) e refaça a alteração."_s;
 }
 
 QString conflictDeletedText()
 {
     return u"O registro foi excluído por outro usuário depois que foi lido; nada foi gravado. Para ver a tela atual, "
-             "clique em Cancelar e responda Sim (ou, sem alterações pendentes, em Verificar)."_s;
+           "clique em Cancelar e responda Sim (ou, sem alterações pendentes, em Verificar)."_s;
 }
 
 QString otherUnitText()

@@ -75,8 +75,8 @@ QString forUpdate(QSqlDatabase &db);
 // The stored row a modification or deletion starts from, locked for the
 // transaction. The SELECT reads CDUNIDADE and ends in "= ?" for the key. A row
 // that is gone, another unit's, or changed since the client read it is refused.
-QSqlQuery lockStoredRow(QSqlDatabase &db, const QString &select, qint64 key, const Session &session,
-                        const Delta &delta, const DeltaEntry &entry);
+QSqlQuery lockStoredRow(QSqlDatabase &db, const QString &select, qint64 key, const Session &session, const Delta &delta,
+                        const DeltaEntry &entry);
 // Whether an executed occurrence exists for the key in column of ATIVIDADEDIA.
 bool hasExecuted(QSqlDatabase &db, const QString &column, qint64 key);
 
@@ -84,4 +84,4 @@ bool hasExecuted(QSqlDatabase &db, const QString &column, qint64 key);
 QString conflictChangedText();
 QString conflictDeletedText();
 QString otherUnitText();
-}
+} // namespace Saves

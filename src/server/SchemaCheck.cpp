@@ -35,10 +35,11 @@ QHash<QString, Column> columnsOf(QSqlDatabase &db, const QString &table)
         }
         return columns;
     }
-    QSqlQuery query = Sql::exec(db,
-        u"SELECT column_name, data_type, character_maximum_length FROM information_schema.columns "
-        "WHERE table_schema = current_schema() AND table_name = ?"_s,
-        {table.toLower()});
+    QSqlQuery query =
+        Sql::exec(db,
+                  u"SELECT column_name, data_type, character_maximum_length FROM information_schema.columns "
+                  "WHERE table_schema = current_schema() AND table_name = ?"_s,
+                  {table.toLower()});
     while (query.next()) {
         const QString type = query.value(1).toString();
         Column column;
@@ -85,7 +86,8 @@ void require(QSqlDatabase &db)
 {
     const QStringList found = differences(db);
     if (!found.isEmpty()) {
-        throw EServerFailure(u"O banco de dados não confere com as definições dos níveis: %1"_s.arg(found.join(u"; "_s)));
+        throw EServerFailure(
+            u"O banco de dados não confere com as definições dos níveis: %1"_s.arg(found.join(u"; "_s)));
     }
 }
 

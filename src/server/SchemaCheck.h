@@ -13,4 +13,4 @@ namespace SchemaCheck {
 QStringList differences(QSqlDatabase &db);
 // Throws EServerFailure listing the differences, if any.
 void require(QSqlDatabase &db);
-}
+} // namespace SchemaCheck

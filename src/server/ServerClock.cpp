@@ -7,7 +7,7 @@
 namespace {
 std::atomic<int> offsetDays{0};
 const QDate dayZero(1899, 12, 30);
-}
+} // namespace
 
 namespace ServerClock {
 QDateTime now()
@@ -44,4 +44,4 @@ void setOffsetDaysForTesting(int days)
 {
     offsetDays.store(days);
 }
-}
+} // namespace ServerClock

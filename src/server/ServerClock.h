@@ -8,10 +8,10 @@
 namespace ServerClock {
 QDateTime now();
 QDate today();
-double nowDays();   // day count with the time of day
+double nowDays(); // day count with the time of day
 double todayDays(); // day count at midnight
 // Day count of a date (day 0 = 30/12/1899).
 qint64 dayNumber(const QDate &date);
 QDate dateOfDay(qint64 day);
 void setOffsetDaysForTesting(int days);
-}
+} // namespace ServerClock

@@ -17,7 +17,8 @@ void writeLine(QtMsgType, const QMessageLogContext &context, const QString &mess
     static QMutex mutex;
     static LogThrottle throttle;
     const QString category = context.category ? QString::fromLatin1(context.category) : QString();
-    const bool own = category.isEmpty() || category == QLatin1StringView(lcServer().categoryName()) || category == u"default"_s;
+    const bool own =
+        category.isEmpty() || category == QLatin1StringView(lcServer().categoryName()) || category == u"default"_s;
     const QString prefix = own ? u"pru_server: "_s : u"pru_server: "_s + category + u": "_s;
     QString text;
     {
@@ -25,9 +26,10 @@ void writeLine(QtMsgType, const QMessageLogContext &context, const QString &mess
         qint64 omitted = 0;
         const bool written = own || throttle.admit(category, QDeadlineTimer::current().deadline(), &omitted);
         if (omitted > 0) {
-            text += prefix + u"%1 linhas omitidas nos últimos %2 s (mais de %3 nesse tempo)\n"_s.arg(omitted)
-                                 .arg(LogThrottle::windowMs / 1000)
-                                 .arg(LogThrottle::linesPerWindow);
+            text += prefix
+                    + u"%1 linhas omitidas nos últimos %2 s (mais de %3 nesse tempo)\n"_s.arg(omitted)
+                          .arg(LogThrottle::windowMs / 1000)
+                          .arg(LogThrottle::linesPerWindow);
         }
         if (written) {
             text += prefix + message + u'\n';

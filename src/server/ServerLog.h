@@ -12,7 +12,7 @@ namespace ServerLog {
 // one line "pru_server: <message>" (other categories name themselves after
 // the prefix), written at once, whatever standard error is connected to.
 void installProgramHandler();
-}
+} // namespace ServerLog
 
 // Lines a client can cause (refused logins and connections, evictions) come
 // as fast as the network sends them. Past a burst per category the rest of a

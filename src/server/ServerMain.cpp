@@ -61,7 +61,8 @@ QSslConfiguration tlsConfiguration(const Settings &settings)
     }
     const QList<QSslCertificate> chain = QSslCertificate::fromPath(settings.certificateFile, QSsl::Pem);
     if (chain.isEmpty()) {
-        throw EDatabaseError(u"Certificado TLS ilegível ou ausente: %1 (esperado PEM)."_s.arg(settings.certificateFile));
+        throw EDatabaseError(
+            u"Certificado TLS ilegível ou ausente: %1 (esperado PEM)."_s.arg(settings.certificateFile));
     }
     QFile keyFile(settings.keyFile);
     if (!keyFile.open(QIODevice::ReadOnly)) {
@@ -187,7 +188,6 @@ int countOption(const QCommandLineParser &parser, const QString &name, int fallb
     return value;
 }
 
-
 int runAdmin(const QCommandLineParser &parser, const Settings &settings)
 {
     ScopedConnection connection(settings.database, u"admin"_s);
@@ -196,7 +196,9 @@ int runAdmin(const QCommandLineParser &parser, const Settings &settings)
     if (parser.isSet(u"create-db"_s)) {
         const int before = Database::schemaVersion(db);
         Admin::createDatabase(db);
-        out << u"Banco de dados na versão %1 (antes: %2): %3\n"_s.arg(Database::latestVersion()).arg(before).arg(settings.database.describe());
+        out << u"Banco de dados na versão %1 (antes: %2): %3\n"_s.arg(Database::latestVersion())
+                   .arg(before)
+                   .arg(settings.database.describe());
     }
     if (parser.isSet(u"demo"_s)) {
         Admin::loadDemo(db);
@@ -208,10 +210,12 @@ int runAdmin(const QCommandLineParser &parser, const Settings &settings)
         out << u"Unidade %1 gravada.\n"_s.arg(parser.value(u"add-unit"_s));
     }
     if (parser.isSet(u"add-operator"_s)) {
-        const QString password = parser.isSet(u"password"_s)
-            ? parser.value(u"password"_s)
-            : TerminalPassword::read(u"Senha do operador %1: "_s.arg(parser.value(u"add-operator"_s)));
-        Admin::addOperator(db, parser.value(u"add-operator"_s), parser.value(u"name"_s), parser.value(u"unit"_s), password);
+        const QString password =
+            parser.isSet(u"password"_s)
+                ? parser.value(u"password"_s)
+                : TerminalPassword::read(u"Senha do operador %1: "_s.arg(parser.value(u"add-operator"_s)));
+        Admin::addOperator(db, parser.value(u"add-operator"_s), parser.value(u"name"_s), parser.value(u"unit"_s),
+                           password);
         out << u"Operador %1 gravado.\n"_s.arg(parser.value(u"add-operator"_s));
     }
     if (ReferenceCommands::requested(parser)) {
@@ -220,13 +224,16 @@ int runAdmin(const QCommandLineParser &parser, const Settings &settings)
     if (parser.isSet(u"large-unit"_s)) {
         const QString unit = parser.value(u"large-unit"_s);
         const QString password = parser.isSet(u"password"_s)
-            ? parser.value(u"password"_s)
-            : TerminalPassword::read(u"Senha dos operadores da unidade %1: "_s.arg(unit));
+                                     ? parser.value(u"password"_s)
+                                     : TerminalPassword::read(u"Senha dos operadores da unidade %1: "_s.arg(unit));
         const Admin::LargeUnit made = Admin::loadLargeUnit(db, unit, countOption(parser, u"processes"_s, 1000),
                                                            countOption(parser, u"tasks"_s, 20),
                                                            countOption(parser, u"responsibles"_s, 5), password);
         out << u"Unidade %1 gerada: %2 processos, %3 tarefas, %4 responsáveis; operadores %5 a %6 (supervisor %5), grupo %7.\n"_s
-                   .arg(unit).arg(made.processes).arg(made.tasks).arg(made.responsibles)
+                   .arg(unit)
+                   .arg(made.processes)
+                   .arg(made.tasks)
+                   .arg(made.responsibles)
                    .arg(made.firstOperator, made.lastOperator, made.group);
     }
     if (parser.isSet(u"generate-day"_s)) {
@@ -253,11 +260,16 @@ int runAdmin(const QCommandLineParser &parser, const Settings &settings)
         const QList<Admin::Occurrence> list = Admin::occurrences(db, day);
         out << u"Atividades de %1:\n"_s.arg(day.toString(Qt::ISODate));
         for (const Admin::Occurrence &o : list) {
-            const QString state = o.concludedAt > 0 && !o.concludedBy.trimmed().isEmpty()
-                ? u"executada por %1 em %2"_s.arg(o.concludedBy, DateTime::toQDateTime(o.concludedAt).toString(u"dd/MM/yyyy HH:mm"_s))
-                : u"pendente"_s;
-            out << u"%1\tunidade %2\tprocesso %3 (%4)\ttarefa %5 (%6)\t%7\n"_s.arg(o.number).arg(o.unit).arg(o.process).arg(o.processName)
-                       .arg(o.task).arg(o.taskName, state);
+            const QString state =
+                o.concludedAt > 0 && !o.concludedBy.trimmed().isEmpty() ? u"executada por %1 em %2"_s.arg(
+                    o.concludedBy, DateTime::toQDateTime(o.concludedAt).toString(u"dd/MM/yyyy HH:mm"_s))
+                                                                        : u"pendente"_s;
+            out << u"%1\tunidade %2\tprocesso %3 (%4)\ttarefa %5 (%6)\t%7\n"_s.arg(o.number)
+                       .arg(o.unit)
+                       .arg(o.process)
+                       .arg(o.processName)
+                       .arg(o.task)
+                       .arg(o.taskName, state);
         }
     }
     return 0;
@@ -282,9 +294,10 @@ void writePortFile(const QString &path, const QString &address, quint16 port)
 void requireSafeListening(const Settings &settings, const QSslConfiguration &tls)
 {
     if (tls.isNull() && !settings.address.isLoopback() && !settings.allowPlain) {
-        throw EDatabaseError(u"sem TLS o servidor só escuta no endereço local (127.0.0.1 ou ::1); para %1 informe "
-                             "--tls-cert e --tls-key (pru-make-cert, ou scripts/make-cert.sh, gera um par), ou --allow-plain se a rede "
-                             "já for protegida de outra forma"_s.arg(settings.addressText));
+        throw EDatabaseError(
+            u"sem TLS o servidor só escuta no endereço local (127.0.0.1 ou ::1); para %1 informe "
+            "--tls-cert e --tls-key (pru-make-cert, ou scripts/make-cert.sh, gera um par), ou --allow-plain se a rede "
+            "já for protegida de outra forma"_s.arg(settings.addressText));
     }
 }
 
@@ -301,7 +314,8 @@ void requireServiceAccess(const Settings &settings, const QString &configFile, Q
     QStringList folders;
     if (settings.database.engine == DatabaseConfig::Engine::SQLite) {
         folders << QFileInfo(settings.database.sqliteFile).absolutePath();
-        for (const QString &file : {settings.database.sqliteFile, Database::credentialsFile(settings.database.sqliteFile)}) {
+        for (const QString &file :
+             {settings.database.sqliteFile, Database::credentialsFile(settings.database.sqliteFile)}) {
             if (QFileInfo::exists(file)) {
                 folders << file;
             }
@@ -311,11 +325,12 @@ void requireServiceAccess(const Settings &settings, const QString &configFile, Q
     bool checked = false;
     const QStringList problems = ServiceAccount::unreachable(user, files, folders, &checked);
     if (!problems.isEmpty()) {
-        throw EDatabaseError(u"o usuário %1, com que o serviço roda, não consegue %2"_s.arg(user, problems.join(u"; "_s)));
+        throw EDatabaseError(
+            u"o usuário %1, com que o serviço roda, não consegue %2"_s.arg(user, problems.join(u"; "_s)));
     }
     if (checked) {
-        out << u"o usuário %1 do serviço lê %2%3\n"_s.arg(user, files.join(u", "_s),
-                                                       folders.isEmpty() ? QString() : u" e grava em "_s + folders.join(u", "_s));
+        out << u"o usuário %1 do serviço lê %2%3\n"_s.arg(
+            user, files.join(u", "_s), folders.isEmpty() ? QString() : u" e grava em "_s + folders.join(u", "_s));
     }
 }
 
@@ -360,18 +375,20 @@ int serve(QCoreApplication &app, const Settings &settings)
     server.setTls(tls);
     QString error;
     if (!server.listen(settings.address, settings.port, &error)) {
-        throw EDatabaseError(u"não foi possível escutar em %1:%2: %3"_s.arg(settings.addressText).arg(settings.port).arg(error));
+        throw EDatabaseError(
+            u"não foi possível escutar em %1:%2: %3"_s.arg(settings.addressText).arg(settings.port).arg(error));
     }
     if (!settings.portFile.isEmpty()) {
         writePortFile(settings.portFile, settings.addressText, server.port());
     }
-    const QString security = tls.isNull()
-        ? u"sem TLS"_s
-        : u"TLS, certificado SHA-256 %1"_s.arg(RpcSecurity::formatFingerprint(
-              tls.localCertificate().digest(QCryptographicHash::Sha256)));
-    qCInfo(lcServer).noquote() << u"iniciado: %1 versão %2 em %3:%4, %5, %6"_s.arg(RdmProcessoUnidade::serverName,
-                                                                               QCoreApplication::applicationVersion(), settings.addressText)
-                                      .arg(server.port()).arg(settings.database.describe(), security);
+    const QString security = tls.isNull() ? u"sem TLS"_s
+                                          : u"TLS, certificado SHA-256 %1"_s.arg(RpcSecurity::formatFingerprint(
+                                              tls.localCertificate().digest(QCryptographicHash::Sha256)));
+    qCInfo(lcServer).noquote() << u"iniciado: %1 versão %2 em %3:%4, %5, %6"_s
+                                      .arg(RdmProcessoUnidade::serverName, QCoreApplication::applicationVersion(),
+                                           settings.addressText)
+                                      .arg(server.port())
+                                      .arg(settings.database.describe(), security);
     SignalWatcher watcher;
     int stopSignal = 0;
     QObject::connect(&watcher, &SignalWatcher::stopRequested, &app, [&app, &stopSignal](int number) {
@@ -401,43 +418,59 @@ int run(QCoreApplication &app)
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({
-        {{u"c"_s, u"config"_s}, u"Arquivo de configuração (INI: [server] address, port, allowPlain; [database] sqlite, postgresql; [tls] certificate, key)."_s, u"arquivo"_s},
+        {{u"c"_s, u"config"_s},
+         u"Arquivo de configuração (INI: [server] address, port, allowPlain; [database] sqlite, postgresql; [tls] certificate, key)."_s,
+         u"arquivo"_s},
         {u"address"_s, u"Endereço de escuta (padrão 127.0.0.1)."_s, u"endereço"_s},
         {u"port"_s, u"Porta de escuta (padrão 8787; 0 escolhe uma livre)."_s, u"porta"_s},
-        {u"port-file"_s, u"Ao começar a escutar, grava \"endereço porta\" nesse arquivo (para programas); apagado ao encerrar."_s, u"arquivo"_s},
-        {u"tls-cert"_s, u"Certificado TLS do servidor (PEM); com --tls-key, toda conexão é criptografada."_s, u"arquivo"_s},
+        {u"port-file"_s,
+         u"Ao começar a escutar, grava \"endereço porta\" nesse arquivo (para programas); apagado ao encerrar."_s,
+         u"arquivo"_s},
+        {u"tls-cert"_s, u"Certificado TLS do servidor (PEM); com --tls-key, toda conexão é criptografada."_s,
+         u"arquivo"_s},
         {u"tls-key"_s, u"Chave privada do certificado TLS (PEM, sem senha)."_s, u"arquivo"_s},
         {u"allow-plain"_s, u"Aceita TCP sem criptografia num endereço que não é o local (só em rede já protegida)."_s},
         {u"sqlite"_s, u"Arquivo SQLite (padrão pru87000.sqlite)."_s, u"arquivo"_s},
         {u"pg"_s, u"Banco PostgreSQL: \"host=... port=... user=... dbname=... password=...\"."_s, u"opções"_s},
-        {u"check-config"_s, u"Lê a configuração e as opções, diz se o servidor as aceita e termina (sem abrir o banco nem a porta)."_s},
+        {u"check-config"_s,
+         u"Lê a configuração e as opções, diz se o servidor as aceita e termina (sem abrir o banco nem a porta)."_s},
         {u"create-db"_s, u"Cria o banco de dados ou o migra para a última versão e termina."_s},
         {u"demo"_s, u"Carrega os dados de demonstração e termina."_s},
         {u"add-unit"_s, u"Inclui ou altera uma unidade (com --name) e termina."_s, u"código"_s},
-        {u"add-operator"_s, u"Inclui ou altera um operador (com --name, --unit e --password; sem --password lê a senha da entrada padrão) e termina."_s, u"código"_s},
-        {u"large-unit"_s, u"Gera uma unidade grande para medidas (com --processes, --tasks e --responsibles; senha dos "
-                          "operadores em --password ou na entrada padrão) e termina."_s, u"código"_s},
+        {u"add-operator"_s,
+         u"Inclui ou altera um operador (com --name, --unit e --password; sem --password lê a senha da entrada padrão) e termina."_s,
+         u"código"_s},
+        {u"large-unit"_s,
+         u"Gera uma unidade grande para medidas (com --processes, --tasks e --responsibles; senha dos "
+         "operadores em --password ou na entrada padrão) e termina."_s,
+         u"código"_s},
         {u"processes"_s, u"Processos da unidade grande (padrão 1000)."_s, u"número"_s},
         {u"tasks"_s, u"Tarefas de cada processo da unidade grande (padrão 20)."_s, u"número"_s},
-        {u"responsibles"_s, u"Responsáveis de cada tarefa da unidade grande (padrão 5: um grupo e operadores)."_s, u"número"_s},
+        {u"responsibles"_s, u"Responsáveis de cada tarefa da unidade grande (padrão 5: um grupo e operadores)."_s,
+         u"número"_s},
         {u"name"_s, u"Nome, para --add-unit, --add-operator, --add-group e --add-periodicity."_s, u"nome"_s},
         {u"unit"_s, u"Unidade, para --add-operator."_s, u"código"_s},
         {u"password"_s, u"Senha, para --add-operator e --large-unit."_s, u"senha"_s},
         {u"generate-day"_s, u"Gera as atividades de um dia (AAAA-MM-DD ou \"hoje\") e termina."_s, u"data"_s},
-        {u"mark-executed"_s, u"Marca uma atividade (NRATIVIDADEDIA) como executada (com --operator) e termina."_s, u"número"_s},
-        {u"operator"_s, u"Operador: o que executou, para --mark-executed (padrão SUPERVISOR); o membro, para --add-member e --remove-member."_s, u"código"_s},
+        {u"mark-executed"_s, u"Marca uma atividade (NRATIVIDADEDIA) como executada (com --operator) e termina."_s,
+         u"número"_s},
+        {u"operator"_s,
+         u"Operador: o que executou, para --mark-executed (padrão SUPERVISOR); o membro, para --add-member e --remove-member."_s,
+         u"código"_s},
         {u"list-activities"_s, u"Lista as atividades de um dia (AAAA-MM-DD ou \"hoje\") e termina."_s, u"data"_s},
     });
     parser.addOptions(ReferenceCommands::options());
     parser.process(app);
     ServerLog::installProgramHandler();
     if (!parser.positionalArguments().isEmpty()) {
-        qCCritical(lcServer).noquote() << u"falha: argumento inesperado: %1"_s.arg(parser.positionalArguments().join(u' '));
+        qCCritical(lcServer).noquote() << u"falha: argumento inesperado: %1"_s.arg(
+            parser.positionalArguments().join(u' '));
         return 2;
     }
     const bool admin = parser.isSet(u"create-db"_s) || parser.isSet(u"demo"_s) || parser.isSet(u"add-unit"_s)
-        || parser.isSet(u"add-operator"_s) || parser.isSet(u"large-unit"_s) || parser.isSet(u"generate-day"_s)
-        || parser.isSet(u"mark-executed"_s) || parser.isSet(u"list-activities"_s) || ReferenceCommands::requested(parser);
+                       || parser.isSet(u"add-operator"_s) || parser.isSet(u"large-unit"_s)
+                       || parser.isSet(u"generate-day"_s) || parser.isSet(u"mark-executed"_s)
+                       || parser.isSet(u"list-activities"_s) || ReferenceCommands::requested(parser);
     try {
         const Settings settings = readSettings(parser);
         if (parser.isSet(u"check-config"_s)) {
@@ -453,4 +486,4 @@ int run(QCoreApplication &app)
     }
 }
 
-}
+} // namespace ServerMain

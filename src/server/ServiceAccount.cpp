@@ -14,7 +14,8 @@ using namespace Qt::StringLiterals;
 
 namespace ServiceAccount {
 
-QStringList unreachable(const QString &user, const QStringList &readFiles, const QStringList &writablePaths, bool *checked)
+QStringList unreachable(const QString &user, const QStringList &readFiles, const QStringList &writablePaths,
+                        bool *checked)
 {
     *checked = false;
     if (geteuid() != 0) {
@@ -29,8 +30,8 @@ QStringList unreachable(const QString &user, const QStringList &readFiles, const
     const gid_t gid = account->pw_gid;
     int fds[2];
     if (pipe(fds) != 0) {
-        return {
-            u"não foi possível verificar o acesso do usuário %1: %2"_s.arg(user, QString::fromLocal8Bit(std::strerror(errno)))};
+        return {u"não foi possível verificar o acesso do usuário %1: %2"_s.arg(
+            user, QString::fromLocal8Bit(std::strerror(errno)))};
     }
     // A child takes on the account (its groups too) and tries each path as
     // the service will; this process keeps root.

@@ -15,7 +15,7 @@ void onSignal(int number)
     // write() is async-signal-safe; a full pipe just drops the repeat.
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[0], &byte, 1);
 }
-}
+} // namespace
 
 SignalWatcher::SignalWatcher(QObject *parent)
     : QObject(parent)

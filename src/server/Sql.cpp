@@ -59,7 +59,7 @@ QSqlQuery *kept(QSqlDatabase &db, const QString &text)
     }
     return &*it;
 }
-}
+} // namespace
 
 namespace Sql {
 
@@ -115,7 +115,8 @@ qint64 insertReturningKey(QSqlDatabase &db, const QString &text, const QVariantL
 {
     QSqlQuery query = exec(db, text, values);
     if (!query.next()) {
-        throw EServerFailure(u"Erro no banco de dados: a inclusão não devolveu a chave [%1]"_s.arg(text.simplified().left(120)));
+        throw EServerFailure(
+            u"Erro no banco de dados: a inclusão não devolveu a chave [%1]"_s.arg(text.simplified().left(120)));
     }
     const qint64 key = query.value(0).toLongLong();
     query.finish();
@@ -148,7 +149,8 @@ double toDouble(const QVariant &value)
 } // namespace Sql
 
 TransactionGuard::TransactionGuard(QSqlDatabase &db)
-    : m_db(db), m_sqlite(Database::isSQLite(db))
+    : m_db(db)
+    , m_sqlite(Database::isSQLite(db))
 {
     if (m_sqlite) {
         Sql::exec(m_db, u"BEGIN IMMEDIATE"_s);

@@ -31,7 +31,7 @@ QVariant nullNumber();
 QVariant textOrNull(const QString &text);
 // Reads a stored value that may come back as text on SQLite.
 double toDouble(const QVariant &value);
-}
+} // namespace Sql
 
 // A write transaction that rolls back unless committed, so no early return or
 // exception can leave half a delta written. On SQLite it takes the write lock

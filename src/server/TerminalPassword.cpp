@@ -34,4 +34,4 @@ QString read(const QString &prompt)
     return QString::fromLocal8Bit(line);
 }
 
-}
+} // namespace TerminalPassword

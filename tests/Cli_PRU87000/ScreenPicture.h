@@ -13,25 +13,25 @@
 
 struct ScreenPictureGeometry
 {
-    int screenLeft = -1;      // x of the task panel's left edge
-    int screenRight = -1;     // x of the operator panel's right edge
-    int lowerTop = -1;        // y of the top edge of the two lower panels
-    int lowerBottom = -1;     // y of their bottom edge
-    int operatorsLeft = -1;   // x of the operator panel's left edge
-    int tasksInkLeft = -1;    // leftmost dark pixel of "Tarefas", from screenLeft
+    int screenLeft = -1; // x of the task panel's left edge
+    int screenRight = -1; // x of the operator panel's right edge
+    int lowerTop = -1; // y of the top edge of the two lower panels
+    int lowerBottom = -1; // y of their bottom edge
+    int operatorsLeft = -1; // x of the operator panel's left edge
+    int tasksInkLeft = -1; // leftmost dark pixel of "Tarefas", from screenLeft
     int operatorsInkLeft = -1; // leftmost dark pixel of "Operadores", from screenLeft
-    int stripBlankRows = 0;   // rows of plain background in the title strip above the ink
+    int stripBlankRows = 0; // rows of plain background in the title strip above the ink
     bool lineAboveStrip = false; // the row just above the strip is not plain background (the process grid)
-    int processHeight = -1;   // height of the process grid, from its base area, titles and frame
-    QString problem;          // why nothing was found
+    int processHeight = -1; // height of the process grid, from its base area, titles and frame
+    QString problem; // why nothing was found
 };
 
 // inset: pixels between a lower panel's edge and its grid's tooltip-coloured
 // area (bevel, border and the grid's own frame).
 struct ProcessGridLook
 {
-    QColor base;         // the grid's background
-    int frame = -1;      // its frame width
+    QColor base; // the grid's background
+    int frame = -1; // its frame width
     int titleHeight = 0; // the height of its title row
 };
 
@@ -64,7 +64,11 @@ inline ScreenPictureGeometry measureScreenPicture(const QImage &source, const QC
         return g;
     }
     // The two widest runs of that row, left to right.
-    struct Run { int left; int right; };
+    struct Run
+    {
+        int left;
+        int right;
+    };
     QList<Run> runs;
     for (int x = 0; x < image.width();) {
         if (!isTooltip(x, bestRow)) {

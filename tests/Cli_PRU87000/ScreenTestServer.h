@@ -137,13 +137,10 @@ private:
     {
     public:
         Recording(std::unique_ptr<SessionHandler> inner, std::shared_ptr<Shared> shared)
-            : m_inner(std::move(inner)), m_shared(std::move(shared))
-        {
-        }
-        LoginResult login(const LoginRequest &request) override
-        {
-            return m_inner->login(request);
-        }
+            : m_inner(std::move(inner))
+            , m_shared(std::move(shared))
+        { }
+        LoginResult login(const LoginRequest &request) override { return m_inner->login(request); }
         QCborValue call(const QString &method, const QCborArray &args) override
         {
             Override answer;
@@ -249,7 +246,7 @@ inline void startScreenTest(std::unique_ptr<ScreenTestServer> &server, std::uniq
 // What every screen test ends with: the screen closed by closeScreen (an OK
 // answers whatever closing reports), then the server. Gives the modal
 // dialogs nobody answered, for the test to verify there are none.
-template<typename CloseScreen>
+template <typename CloseScreen>
 QStringList finishScreenTest(CloseScreen &&closeScreen, std::unique_ptr<ScreenTestServer> &server,
                              std::unique_ptr<ModalWatchdog> &watchdog)
 {

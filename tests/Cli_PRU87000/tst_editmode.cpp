@@ -62,11 +62,7 @@ void TestEditMode::init()
 
 void TestEditMode::cleanup()
 {
-    const QStringList unanswered = finishScreenTest(
-        [this] {
-            delete m_screen.data();
-        },
-        m_server, m_watchdog);
+    const QStringList unanswered = finishScreenTest([this] { delete m_screen.data(); }, m_server, m_watchdog);
     QVERIFY2(unanswered.isEmpty(), qPrintable(unanswered.join(u", "_s)));
 }
 

@@ -30,16 +30,14 @@ namespace {
 // a light grey line one pixel beyond its right and bottom sides, olive
 // around; the checked one has a black tick inside.
 //   . olive   K black   W white   G grey 192
-const char *const kUnchecked[16] = {
-    "................", "................", "..KKKKKKKKKKKG..", "..KWWWWWWWWWWG..",
-    "..KWWWWWWWWWWG..", "..KWWWWWWWWWWG..", "..KWWWWWWWWWWG..", "..KWWWWWWWWWWG..",
-    "..KWWWWWWWWWWG..", "..KWWWWWWWWWWG..", "..KWWWWWWWWWWG..", "..KWWWWWWWWWWG..",
-    "..KWWWWWWWWWWG..", "..GGGGGGGGGGGG..", "................", "................"};
-const char *const kChecked[16] = {
-    "................", "................", "..KKKKKKKKKKKG..", "..KWWWWWWWWWWG..",
-    "..KWWWWWWWWWWG..", "..KWWWWWWWKWWG..", "..KWWWWWWKKWWG..", "..KWKWWWKKKWWG..",
-    "..KWKKWKKKWWWG..", "..KWKKKKKWWWWG..", "..KWWKKKWWWWWG..", "..KWWWKWWWWWWG..",
-    "..KWWWWWWWWWWG..", "..GGGGGGGGGGGG..", "................", "................"};
+const char *const kUnchecked[16] = {"................", "................", "..KKKKKKKKKKKG..", "..KWWWWWWWWWWG..",
+                                    "..KWWWWWWWWWWG..", "..KWWWWWWWWWWG..", "..KWWWWWWWWWWG..", "..KWWWWWWWWWWG..",
+                                    "..KWWWWWWWWWWG..", "..KWWWWWWWWWWG..", "..KWWWWWWWWWWG..", "..KWWWWWWWWWWG..",
+                                    "..KWWWWWWWWWWG..", "..GGGGGGGGGGGG..", "................", "................"};
+const char *const kChecked[16] = {"................", "................", "..KKKKKKKKKKKG..", "..KWWWWWWWWWWG..",
+                                  "..KWWWWWWWWWWG..", "..KWWWWWWWKWWG..", "..KWWWWWWKKWWG..", "..KWKWWWKKKWWG..",
+                                  "..KWKKWKKKWWWG..", "..KWKKKKKWWWWG..", "..KWWKKKWWWWWG..", "..KWWWKWWWWWWG..",
+                                  "..KWWWWWWWWWWG..", "..GGGGGGGGGGGG..", "................", "................"};
 
 QColor colourOf(char code)
 {
@@ -241,9 +239,11 @@ void TestLayout::redefineCommand()
 
 void TestLayout::hiddenPictures()
 {
-    const QList<std::tuple<QString, QSize>> pictures = {
-        {u"imgObs"_s, QSize(16, 16)},       {u"imgChecked"_s, QSize(16, 16)}, {u"imgUnchecked"_s, QSize(16, 16)},
-        {u"imgOK"_s, QSize(16, 16)},        {u"imgRecalc"_s, QSize(20, 17)}};
+    const QList<std::tuple<QString, QSize>> pictures = {{u"imgObs"_s, QSize(16, 16)},
+                                                        {u"imgChecked"_s, QSize(16, 16)},
+                                                        {u"imgUnchecked"_s, QSize(16, 16)},
+                                                        {u"imgOK"_s, QSize(16, 16)},
+                                                        {u"imgRecalc"_s, QSize(20, 17)}};
     for (const auto &[name, size] : pictures) {
         auto *image = m_screen->findChild<ScreenImage *>(name);
         QVERIFY2(image, qPrintable(name));
@@ -345,9 +345,9 @@ void TestLayout::recordSetFields()
         const QStringList parts = expected.at(i).split(u':');
         TField *field = records->Fields().at(i);
         QCOMPARE(field->FieldName(), parts.at(0));
-        const FieldType type = parts.at(1) == "N"_L1 ? FieldType::Number
-            : parts.at(1) == "T"_L1                  ? FieldType::Text
-                                                     : FieldType::DateTime;
+        const FieldType type = parts.at(1) == "N"_L1   ? FieldType::Number
+                               : parts.at(1) == "T"_L1 ? FieldType::Text
+                                                       : FieldType::DateTime;
         QCOMPARE(field->DataType(), type);
         if (type == FieldType::Text) {
             QCOMPARE(field->Size(), parts.at(2).toInt());
@@ -408,8 +408,8 @@ void TestLayout::gridColumns()
 
 void TestLayout::gridOptions()
 {
-    const TDBGridOptions common = dgEditing | dgTitles | dgColumnResize | dgColLines | dgRowLines | dgTabs
-        | dgCancelOnExit;
+    const TDBGridOptions common =
+        dgEditing | dgTitles | dgColumnResize | dgColLines | dgRowLines | dgTabs | dgCancelOnExit;
     QCOMPARE(m_screen->dbgTarefas->Options() & ~TDBGridOptions(dgAlwaysShowSelection), common);
     QVERIFY(m_screen->dbgTarefas->Options().testFlag(dgAlwaysShowSelection));
     QCOMPARE(m_screen->dbgOperadores->Options(), common);
@@ -421,13 +421,31 @@ void TestLayout::catalogue()
     const QStringList lines = DataFiles::read(u"PRU87000.msg"_s).split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 25);
     QCOMPARE(messages->Messages(), lines);
-    const QStringList keys = {u"Excl"_s, u"NmProcessoNull"_s, u"ExclProcesso"_s, u"NmTarefaNull"_s,
-                              u"Periodicidades"_s, u"CdPeriodicidadeInv"_s, u"GrupoOperadores"_s,
-                              u"CdGrupoperInv"_s, u"Operadores"_s, u"CdOperadorInv"_s, u"CdOpGrupopNull"_s,
-                              u"CdGrupoperJaCad"_s, u"CdOperadorJaCad"_s, u"DataFinVigInv"_s, u"DataIniVigInv"_s,
-                              u"DataIniVigNull"_s, u"Data<Atual"_s, u"DataInv"_s, u"DtFin>DtIni"_s,
-                              u"DataIniInfNotAlt"_s, u"ProcNaoVigNotAlt"_s, u"RedefSucess"_s, u"PROC_N_EXC"_s,
-                              u"PROC_C_ATIV"_s, u"TARE_N_EXC"_s};
+    const QStringList keys = {u"Excl"_s,
+                              u"NmProcessoNull"_s,
+                              u"ExclProcesso"_s,
+                              u"NmTarefaNull"_s,
+                              u"Periodicidades"_s,
+                              u"CdPeriodicidadeInv"_s,
+                              u"GrupoOperadores"_s,
+                              u"CdGrupoperInv"_s,
+                              u"Operadores"_s,
+                              u"CdOperadorInv"_s,
+                              u"CdOpGrupopNull"_s,
+                              u"CdGrupoperJaCad"_s,
+                              u"CdOperadorJaCad"_s,
+                              u"DataFinVigInv"_s,
+                              u"DataIniVigInv"_s,
+                              u"DataIniVigNull"_s,
+                              u"Data<Atual"_s,
+                              u"DataInv"_s,
+                              u"DtFin>DtIni"_s,
+                              u"DataIniInfNotAlt"_s,
+                              u"ProcNaoVigNotAlt"_s,
+                              u"RedefSucess"_s,
+                              u"PROC_N_EXC"_s,
+                              u"PROC_C_ATIV"_s,
+                              u"TARE_N_EXC"_s};
     for (int i = 0; i < keys.size(); ++i) {
         QVERIFY(lines.at(i).startsWith(keys.at(i) + u'|'));
         QVERIFY(messages->contains(keys.at(i)));
@@ -449,14 +467,37 @@ void TestLayout::catalogue()
 void TestLayout::componentsByName()
 {
     // Handlers and tools find every component by its name.
-    const QStringList names = {
-        u"netProcessoUnidade"_s, u"cdsProcessos"_s, u"cdsTarefas"_s, u"cdsOperadores"_s, u"cdsVdOperadores"_s,
-        u"cdsAtividades"_s, u"cdsVerifTarefas"_s, u"dtsPadrao"_s, u"dtsTarefas"_s, u"dtsOperadores"_s,
-        u"dtsVdPeridiocidade"_s, u"dtsVdOperador"_s, u"dtsVdGrupoper"_s, u"qryVdPeridiocidade"_s,
-        u"qryVdOperador"_s, u"qryVdGrupoper"_s, u"dbgPadrao"_s, u"dbgTarefas"_s, u"dbgOperadores"_s,
-        u"panTitulo"_s, u"panTarefas"_s, u"panSequencia"_s, u"panOperadores"_s, u"sbtTarefaUp"_s,
-        u"sbtTarefaDown"_s, u"sbtRedefinir"_s, u"mnuRedefinir"_s, u"msgPadrao"_s, u"imgObs"_s,
-        u"cdsProcessosDTINIVIGENCIA"_s, u"cdsProcessosDTFINVIGENCIA"_s};
+    const QStringList names = {u"netProcessoUnidade"_s,
+                               u"cdsProcessos"_s,
+                               u"cdsTarefas"_s,
+                               u"cdsOperadores"_s,
+                               u"cdsVdOperadores"_s,
+                               u"cdsAtividades"_s,
+                               u"cdsVerifTarefas"_s,
+                               u"dtsPadrao"_s,
+                               u"dtsTarefas"_s,
+                               u"dtsOperadores"_s,
+                               u"dtsVdPeridiocidade"_s,
+                               u"dtsVdOperador"_s,
+                               u"dtsVdGrupoper"_s,
+                               u"qryVdPeridiocidade"_s,
+                               u"qryVdOperador"_s,
+                               u"qryVdGrupoper"_s,
+                               u"dbgPadrao"_s,
+                               u"dbgTarefas"_s,
+                               u"dbgOperadores"_s,
+                               u"panTitulo"_s,
+                               u"panTarefas"_s,
+                               u"panSequencia"_s,
+                               u"panOperadores"_s,
+                               u"sbtTarefaUp"_s,
+                               u"sbtTarefaDown"_s,
+                               u"sbtRedefinir"_s,
+                               u"mnuRedefinir"_s,
+                               u"msgPadrao"_s,
+                               u"imgObs"_s,
+                               u"cdsProcessosDTINIVIGENCIA"_s,
+                               u"cdsProcessosDTFINVIGENCIA"_s};
     for (const QString &name : names) {
         QVERIFY2(m_screen->findChild<QObject *>(name), qPrintable(name));
     }
@@ -471,11 +512,11 @@ void TestLayout::pictureOfTheScreen()
 {
     const QImage picture = m_screen->grab().toImage();
     const int inset = 1 + 2 + m_screen->dbgOperadores->frameWidth();
-    const ScreenPictureGeometry g = measureScreenPicture(
-        picture, m_screen->dbgOperadores->palette().color(QPalette::ToolTipBase),
-        m_screen->palette().color(QPalette::Window), inset,
-        {m_screen->dbgPadrao->palette().color(QPalette::Base), m_screen->dbgPadrao->frameWidth(),
-         m_screen->dbgPadrao->horizontalHeader()->height()});
+    const ScreenPictureGeometry g =
+        measureScreenPicture(picture, m_screen->dbgOperadores->palette().color(QPalette::ToolTipBase),
+                             m_screen->palette().color(QPalette::Window), inset,
+                             {m_screen->dbgPadrao->palette().color(QPalette::Base), m_screen->dbgPadrao->frameWidth(),
+                              m_screen->dbgPadrao->horizontalHeader()->height()});
     QVERIFY2(g.problem.isEmpty(), qPrintable(g.problem));
     QCOMPARE(g.screenLeft, 0);
     QCOMPARE(g.screenRight - g.screenLeft + 1, 846);

@@ -26,7 +26,7 @@ using namespace Qt::StringLiterals;
 namespace {
 enum Column { OperatorColumn = 0, GroupColumn = 1, ExecutesColumn = 2, ValidatesColumn = 3 };
 const QString firstTask = u"Conferir fundo de troco dos caixas"_s; // holds group CX and SUPERVISOR
-}
+} // namespace
 
 class TestOperadores : public QObject
 {
@@ -176,9 +176,10 @@ void TestOperadores::newRowsTakeTemporaryKeysAndRepeatsAreRefused()
     m_host->type(u"JOAO"_s);
     ScreenInHost::click(screen->sbtConfirmar);
     QCOMPARE(ModalDialogs::shown().size(), 1);
-    QCOMPARE(stored(u"SELECT CDOPERADOR, IDEXECUTA, IDVALIDA, CDOPERATU FROM RESPATIVFILIAL WHERE NRATIVIDADEFILIAL = %1 "
-                    "ORDER BY CDOPERADOR"_s.arg(task)),
-             u"JOAO|N|N|SUPERVISOR;MARIA|N|N|SUPERVISOR"_s);
+    QCOMPARE(
+        stored(u"SELECT CDOPERADOR, IDEXECUTA, IDVALIDA, CDOPERATU FROM RESPATIVFILIAL WHERE NRATIVIDADEFILIAL = %1 "
+               "ORDER BY CDOPERADOR"_s.arg(task)),
+        u"JOAO|N|N|SUPERVISOR;MARIA|N|N|SUPERVISOR"_s);
     QCOMPARE(screen->cdsTarefas->FieldByName(u"NRATIVIDADEFILIAL"_s)->AsFloat(), task);
     QCOMPARE(operators()->RecordCount(), 2);
     QVERIFY(!screen->isEditing());
@@ -199,9 +200,9 @@ void TestOperadores::typedCodeIsCheckedOnLeavingTheCell_data()
     QTest::newRow("operator unknown") << int(OperatorColumn) << u"NINGUEM"_s
                                       << u"Código de operador informado não encontrado"_s << QString() << QString()
                                       << QString() << false;
-    QTest::newRow("operator of a stored row") << int(OperatorColumn) << u"SUPERVISOR"_s
-                                              << u"Código de operador informado já cadastrado"_s << QString()
-                                              << QString() << QString() << false;
+    QTest::newRow("operator of a stored row")
+        << int(OperatorColumn) << u"SUPERVISOR"_s << u"Código de operador informado já cadastrado"_s << QString()
+        << QString() << QString() << false;
     QTest::newRow("operator case kept") << int(OperatorColumn) << u"maria"_s
                                         << u"Código de operador informado não encontrado"_s << QString() << QString()
                                         << QString() << false;
@@ -209,11 +210,12 @@ void TestOperadores::typedCodeIsCheckedOnLeavingTheCell_data()
                                      << QString() << true;
     QTest::newRow("group") << int(GroupColumn) << u"ES"_s << QString() << QString() << QString()
                            << u"Equipe de estoque"_s << true;
-    QTest::newRow("group unknown") << int(GroupColumn) << u"ZZ"_s << u"Código de grupo de operadores informado não encontrado"_s
-                                   << QString() << QString() << QString() << false;
-    QTest::newRow("group of a stored row") << int(GroupColumn) << u"CX"_s
-                                           << u" Código de grupo de operadores informado já cadastrado"_s
-                                           << QString() << QString() << QString() << false;
+    QTest::newRow("group unknown") << int(GroupColumn) << u"ZZ"_s
+                                   << u"Código de grupo de operadores informado não encontrado"_s << QString()
+                                   << QString() << QString() << false;
+    QTest::newRow("group of a stored row")
+        << int(GroupColumn) << u"CX"_s << u" Código de grupo de operadores informado já cadastrado"_s << QString()
+        << QString() << QString() << false;
 }
 
 void TestOperadores::typedCodeIsCheckedOnLeavingTheCell()
@@ -396,8 +398,9 @@ void TestOperadores::flagsToggleAndAreSaved()
     }
     openScreen();
     TfrmProcessoUnidade *screen = m_host->screen;
-    const QString cx = u"SELECT IDEXECUTA, IDVALIDA FROM RESPATIVFILIAL WHERE CDGRUPOPER = 'CX' AND NRATIVIDADEFILIAL = %1"_s
-                           .arg(screen->cdsTarefas->FieldByName(u"NRATIVIDADEFILIAL"_s)->AsFloat());
+    const QString cx =
+        u"SELECT IDEXECUTA, IDVALIDA FROM RESPATIVFILIAL WHERE CDGRUPOPER = 'CX' AND NRATIVIDADEFILIAL = %1"_s.arg(
+            screen->cdsTarefas->FieldByName(u"NRATIVIDADEFILIAL"_s)->AsFloat());
     QCOMPARE(this->stored(cx), before + u"|N"_s);
     ScreenInHost::clickCell(grid(), 0, column);
     QCOMPARE(field(u"CDGRUPOPER"_s), u"CX"_s);

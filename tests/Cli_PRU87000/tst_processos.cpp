@@ -92,7 +92,10 @@ private:
     int storedCount(const QString &table, const QString &where, const QVariant &value) const;
     QStringList sentOf(const QStringList &methods) const;
     QString msg(const QString &key) const { return m_host->screen->msgPadrao->Msg(key); }
-    QString lastShown() const { return ModalDialogs::shown().isEmpty() ? QString() : ModalDialogs::shown().last().text; }
+    QString lastShown() const
+    {
+        return ModalDialogs::shown().isEmpty() ? QString() : ModalDialogs::shown().last().text;
+    }
     void typeDate(const QString &keys) const;
     void startNewProcess(const QString &name) const;
 
@@ -153,8 +156,9 @@ qint64 TestProcessos::addProcess(const QString &name, double start, const QVaria
     QSqlQuery query(connection.db());
     query.prepare(u"INSERT INTO PROCESSOFILIAL (CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA, DTFINVIGENCIA, CDOPERATU, "
                   "DTATUALIZACAO, IDSITUACAO) VALUES ('0003', ?, ?, ?, ?, ?, ?)"_s);
-    for (const QVariant &value : {QVariant(name), QVariant(start), end, updatedBy.isEmpty() ? QVariant() : QVariant(updatedBy),
-                                  updatedAt, QVariant(situation)}) {
+    for (const QVariant &value :
+         {QVariant(name), QVariant(start), end, updatedBy.isEmpty() ? QVariant() : QVariant(updatedBy), updatedAt,
+          QVariant(situation)}) {
         query.addBindValue(value);
     }
     if (!query.exec()) {
@@ -167,7 +171,8 @@ qint64 TestProcessos::addTask(qint64 process)
 {
     ScopedConnection connection(m_server->config(), u"tst-processos"_s);
     QSqlQuery query(connection.db());
-    query.prepare(u"INSERT INTO ATIVIDADEFILIAL (NRPROCESSOFILIAL, NMATIVIDADEFILIAL, NRORDENAATIVIDADE) VALUES (?, 'Tarefa', 1)"_s);
+    query.prepare(
+        u"INSERT INTO ATIVIDADEFILIAL (NRPROCESSOFILIAL, NMATIVIDADEFILIAL, NRORDENAATIVIDADE) VALUES (?, 'Tarefa', 1)"_s);
     query.addBindValue(process);
     if (!query.exec()) {
         qFatal("addTask: %s", qPrintable(query.lastError().text()));
@@ -194,8 +199,10 @@ void TestProcessos::addActivities(qint64 process, qint64 task, const QString &ki
         query.addBindValue(process);
         query.addBindValue(task);
         query.addBindValue(qint64(serverDay(int(i) - 10)));
-        query.addBindValue(kind == u'E' || kind == u'O' ? QVariant(u"NOVATO"_s) : QVariant(QMetaType::fromType<QString>()));
-        query.addBindValue(kind == u'E' || kind == u'D' ? QVariant(serverDay(-1)) : QVariant(QMetaType::fromType<double>()));
+        query.addBindValue(kind == u'E' || kind == u'O' ? QVariant(u"NOVATO"_s)
+                                                        : QVariant(QMetaType::fromType<QString>()));
+        query.addBindValue(kind == u'E' || kind == u'D' ? QVariant(serverDay(-1))
+                                                        : QVariant(QMetaType::fromType<double>()));
         if (!query.exec()) {
             qFatal("addActivities: %s", qPrintable(query.lastError().text()));
         }
@@ -269,18 +276,20 @@ void TestProcessos::postRules_data()
     QTest::addColumn<QString>("refusal"); // catalogue key; "" stored
     QTest::addColumn<QString>("focus");
 
-    QTest::newRow("blank name before any date rule") << u"   "_s << u"09032025"_s << QString() << u"NmProcessoNull"_s
-                                                     << u"NMPROCESSOFILIAL"_s;
-    QTest::newRow("start on the server's day") << u"Começa hoje"_s << u"10032025"_s << QString() << QString() << QString();
-    QTest::newRow("start the day before") << u"Começou ontem"_s << u"09032025"_s << QString() << u"Data<Atual"_s
-                                          << u"DTINIVIGENCIA"_s;
-    QTest::newRow("start erased") << u"Sem início"_s << u"-"_s << QString() << u"DataIniVigNull"_s << u"DTINIVIGENCIA"_s;
+    QTest::newRow("blank name before any date rule")
+        << u"   "_s << u"09032025"_s << QString() << u"NmProcessoNull"_s << u"NMPROCESSOFILIAL"_s;
+    QTest::newRow("start on the server's day")
+        << u"Começa hoje"_s << u"10032025"_s << QString() << QString() << QString();
+    QTest::newRow("start the day before")
+        << u"Começou ontem"_s << u"09032025"_s << QString() << u"Data<Atual"_s << u"DTINIVIGENCIA"_s;
+    QTest::newRow("start erased") << u"Sem início"_s << u"-"_s << QString() << u"DataIniVigNull"_s
+                                  << u"DTINIVIGENCIA"_s;
     QTest::newRow("no end") << u"Sem fim"_s << QString() << QString() << QString() << QString();
-    QTest::newRow("end the day before the server's") << u"Acabou ontem"_s << QString() << u"09032025"_s
-                                                     << u"Data<Atual"_s << u"DTFINVIGENCIA"_s;
+    QTest::newRow("end the day before the server's")
+        << u"Acabou ontem"_s << QString() << u"09032025"_s << u"Data<Atual"_s << u"DTFINVIGENCIA"_s;
     QTest::newRow("end equal to start") << u"Um dia só"_s << QString() << u"11032025"_s << QString() << QString();
-    QTest::newRow("end a day before start") << u"Ao contrário"_s << u"12032025"_s << u"11032025"_s << u"DtFin>DtIni"_s
-                                            << u"DTFINVIGENCIA"_s;
+    QTest::newRow("end a day before start")
+        << u"Ao contrário"_s << u"12032025"_s << u"11032025"_s << u"DtFin>DtIni"_s << u"DTFINVIGENCIA"_s;
 }
 
 void TestProcessos::postRules()
@@ -372,7 +381,7 @@ void TestProcessos::typedDates_data()
 {
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QString>("shownText"); // the text in the refusal; empty when accepted
-    QTest::addColumn<QDate>("date");        // invalid: the field is null
+    QTest::addColumn<QDate>("date"); // invalid: the field is null
 
     QTest::newRow("05/05/2025") << u"05052025"_s << QString() << QDate(2025, 5, 5);
     QTest::newRow("31/02/2024") << u"31022024"_s << u"31/02/2024"_s << QDate();
@@ -431,8 +440,8 @@ void TestProcessos::deletePaths_data()
     QTest::newRow("pending only, Yes") << u"PPP"_s << QStringList{u"Sim"_s} << QStringList{get, setAtiv, setProc}
                                        << u"PROC_C_ATIV"_s;
     QTest::newRow("pending only, No") << u"PPP"_s << QStringList{u"Não"_s} << QStringList{get} << u"PROC_C_ATIV"_s;
-    QTest::newRow("half-concluded ones are pending") << u"OD"_s << QStringList{u"Não"_s} << QStringList{get}
-                                                     << u"PROC_C_ATIV"_s;
+    QTest::newRow("half-concluded ones are pending")
+        << u"OD"_s << QStringList{u"Não"_s} << QStringList{get} << u"PROC_C_ATIV"_s;
     QTest::newRow("executed first") << u"EPP"_s << QStringList{u"OK"_s} << QStringList{get} << u"PROC_N_EXC"_s;
     QTest::newRow("executed in the middle") << u"PEP"_s << QStringList{u"OK"_s} << QStringList{get} << u"PROC_N_EXC"_s;
     QTest::newRow("executed last") << u"PPE"_s << QStringList{u"OK"_s} << QStringList{get} << u"PROC_N_EXC"_s;
@@ -539,7 +548,9 @@ void TestProcessos::situationPicture()
                 expected = picture.pixel(px, y);
             }
             if (shot.pixel(x, y) != expected) {
-                QFAIL(qPrintable(u"pixel (%1, %2) is %3, expected %4"_s.arg(x).arg(y).arg(shot.pixel(x, y), 0, 16)
+                QFAIL(qPrintable(u"pixel (%1, %2) is %3, expected %4"_s.arg(x)
+                                     .arg(y)
+                                     .arg(shot.pixel(x, y), 0, 16)
                                      .arg(expected, 0, 16)));
             }
         }

@@ -37,7 +37,8 @@ bool sameRows(TClientDataSet *rows, TClientDataSet *copy)
     }
     for (int row = 0; row < copy->RecordCount(); ++row) {
         for (TField *field : copy->Fields()) {
-            if (rows->valueAt(row, rows->FieldByName(field->FieldName())->Index()) != copy->valueAt(row, field->Index())) {
+            if (rows->valueAt(row, rows->FieldByName(field->FieldName())->Index())
+                != copy->valueAt(row, field->Index())) {
                 return false;
             }
         }
@@ -94,11 +95,7 @@ void TestProcessoUnidade::init()
 
 void TestProcessoUnidade::cleanup()
 {
-    const QStringList unanswered = finishScreenTest(
-        [this] {
-            delete m_screen.data();
-        },
-        m_server, m_watchdog);
+    const QStringList unanswered = finishScreenTest([this] { delete m_screen.data(); }, m_server, m_watchdog);
     QVERIFY2(unanswered.isEmpty(), qPrintable(unanswered.join(u", "_s)));
 }
 
@@ -316,7 +313,8 @@ void TestProcessoUnidade::failedLoadKeepsContent()
     QCOMPARE(busyIndicatorDepth(), 0);
     // A reply that is not a packet is refused the same way.
     m_server->setOverride(u"GetTarefas"_s, [](const QCborArray &, SessionHandler &) { return QCborValue(42); });
-    QVERIFY_THROWS_EXCEPTION(EDatabaseError, screen->GetTarefas(current(screen->cdsProcessos, u"NRPROCESSOFILIAL"_s), true));
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError,
+                             screen->GetTarefas(current(screen->cdsProcessos, u"NRPROCESSOFILIAL"_s), true));
     QCOMPARE(screen->cdsTarefas->data(), tasksBefore);
     QVERIFY(bool(screen->cdsTarefas->AfterScroll));
 }
@@ -412,9 +410,8 @@ void TestProcessoUnidade::serverDateDropsTimeOfDay()
 void TestProcessoUnidade::unreadableServerDateIsAClearError()
 {
     TfrmProcessoUnidade *screen = open();
-    m_server->setOverride(u"GetDataServidor"_s, [](const QCborArray &, SessionHandler &) {
-        return QCborValue(u"amanhã"_s);
-    });
+    m_server->setOverride(u"GetDataServidor"_s,
+                          [](const QCborArray &, SessionHandler &) { return QCborValue(u"amanhã"_s); });
     try {
         screen->GetDataAtualServidor();
         QFAIL("an unreadable date was accepted");

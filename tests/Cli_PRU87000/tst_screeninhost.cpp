@@ -55,11 +55,7 @@ void TestScreenInHost::init()
 
 void TestScreenInHost::cleanup()
 {
-    const QStringList unanswered = finishScreenTest(
-        [this] {
-            m_host.reset();
-        },
-        m_server, m_watchdog);
+    const QStringList unanswered = finishScreenTest([this] { m_host.reset(); }, m_server, m_watchdog);
     QVERIFY2(unanswered.isEmpty(), qPrintable(unanswered.join(u", "_s)));
 }
 
@@ -313,8 +309,8 @@ void TestScreenInHost::ctrlDeleteDeletesNothing_data()
     QTest::addColumn<int>("modifiers");
     for (const char *grid : {"dbgPadrao", "dbgTarefas", "dbgOperadores"}) {
         QTest::addRow("%s ctrl", grid) << QString::fromLatin1(grid) << int(Qt::ControlModifier);
-        QTest::addRow("%s ctrl+shift", grid) << QString::fromLatin1(grid)
-                                             << int(Qt::ControlModifier | Qt::ShiftModifier);
+        QTest::addRow("%s ctrl+shift", grid)
+            << QString::fromLatin1(grid) << int(Qt::ControlModifier | Qt::ShiftModifier);
     }
 }
 

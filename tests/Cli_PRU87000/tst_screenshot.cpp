@@ -32,9 +32,9 @@ void TestScreenshot::hostPictureKeepsTheLayout()
     environment.insert(u"XDG_CONFIG_DIRS"_s, dir.filePath(u"site"_s));
     host.setProcessEnvironment(environment);
     host.start(QStringLiteral(PRU_HOST_FILE),
-               {u"--server"_s, u"127.0.0.1:%1"_s.arg(server.port()), u"--operator"_s, u"SUPERVISOR"_s,
-                u"--password"_s, u"senha"_s, u"--database"_s, server.databaseFile(), u"--open"_s, u"PRU87000"_s,
-                u"--screenshot"_s, png});
+               {u"--server"_s, u"127.0.0.1:%1"_s.arg(server.port()), u"--operator"_s, u"SUPERVISOR"_s, u"--password"_s,
+                u"senha"_s, u"--database"_s, server.databaseFile(), u"--open"_s, u"PRU87000"_s, u"--screenshot"_s,
+                png});
     QVERIFY(host.waitForStarted(10000));
     // The server answers from its own threads while this loop spins.
     QTRY_VERIFY_WITH_TIMEOUT(host.state() == QProcess::NotRunning, 120000);
@@ -50,11 +50,11 @@ void TestScreenshot::hostPictureKeepsTheLayout()
     look.show();
     QVERIFY(QTest::qWaitForWindowExposed(&look));
     const int inset = 1 + 2 + look.dbgOperadores->frameWidth();
-    const ScreenPictureGeometry g = measureScreenPicture(
-        picture, look.dbgOperadores->palette().color(QPalette::ToolTipBase), look.palette().color(QPalette::Window),
-        inset,
-        {look.dbgPadrao->palette().color(QPalette::Base), look.dbgPadrao->frameWidth(),
-         look.dbgPadrao->horizontalHeader()->height()});
+    const ScreenPictureGeometry g =
+        measureScreenPicture(picture, look.dbgOperadores->palette().color(QPalette::ToolTipBase),
+                             look.palette().color(QPalette::Window), inset,
+                             {look.dbgPadrao->palette().color(QPalette::Base), look.dbgPadrao->frameWidth(),
+                              look.dbgPadrao->horizontalHeader()->height()});
     QVERIFY2(g.problem.isEmpty(), qPrintable(g.problem));
     QCOMPARE(g.screenRight - g.screenLeft + 1, 846);
     QCOMPARE(g.screenRight - g.operatorsLeft + 1, 408);

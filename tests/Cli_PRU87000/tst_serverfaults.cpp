@@ -29,22 +29,27 @@ namespace {
 class CuttingRelay
 {
 public:
-    explicit CuttingRelay(quint16 target) : m_target(target)
+    explicit CuttingRelay(quint16 target)
+        : m_target(target)
     {
         m_thread.start();
         m_context = new QObject;
         m_context->moveToThread(&m_thread);
-        QMetaObject::invokeMethod(m_context, [this] {
-            m_server = new QTcpServer(m_context);
-            m_server->listen(QHostAddress::LocalHost, 0);
-            m_port = m_server->serverPort();
-            QObject::connect(m_server, &QTcpServer::newConnection, m_context, [this] { accept(); });
-        }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            m_context,
+            [this] {
+                m_server = new QTcpServer(m_context);
+                m_server->listen(QHostAddress::LocalHost, 0);
+                m_port = m_server->serverPort();
+                QObject::connect(m_server, &QTcpServer::newConnection, m_context, [this] { accept(); });
+            },
+            Qt::BlockingQueuedConnection);
     }
 
     ~CuttingRelay()
     {
-        QMetaObject::invokeMethod(m_context, [this] { delete m_context; }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            m_context, [this] { delete m_context; }, Qt::BlockingQueuedConnection);
         m_thread.quit();
         m_thread.wait();
     }
@@ -198,7 +203,8 @@ void TestServerFaults::saveCutByTheServerKeepsTheChangeUntilConfirmedAgain()
     ScreenInHost::click(screen->sbtConfirmar);
     QCOMPARE(m_relay->cuts(), 1);
     QCOMPARE(ModalDialogs::shown().size(), 1);
-    QVERIFY2(lastShownText().contains(u"conexão com o servidor de aplicação foi perdida"_s), qPrintable(lastShownText()));
+    QVERIFY2(lastShownText().contains(u"conexão com o servidor de aplicação foi perdida"_s),
+             qPrintable(lastShownText()));
     QCOMPARE(stored(count, name), 0);
     // Nothing typed is lost: the change waits in the log, the screen still edits.
     QVERIFY(screen->cdsProcessos->ChangeCount() > 0);

@@ -72,11 +72,7 @@ void TestTarefas::init()
 
 void TestTarefas::cleanup()
 {
-    const QStringList unanswered = finishScreenTest(
-        [this] {
-            m_host.reset();
-        },
-        m_server, m_watchdog);
+    const QStringList unanswered = finishScreenTest([this] { m_host.reset(); }, m_server, m_watchdog);
     QVERIFY2(unanswered.isEmpty(), qPrintable(unanswered.join(u", "_s)));
 }
 
@@ -179,17 +175,18 @@ void TestTarefas::newTaskStored_data()
     QTest::addColumn<QString>("error");
     QTest::addColumn<QString>("storedModule");
     QTest::addColumn<QString>("storedName");
-    QTest::newRow("module upper-cased, screen as typed") << u"Nova"_s << u"tela01"_s << u"abc"_s << u"SG"_s << QString()
-                                                         << u"ABC"_s << u"Semanal - segunda"_s;
-    QTest::newRow("blank module and periodicity") << u"Nova"_s << u"T1"_s << QString() << QString() << QString()
-                                                  << QString() << QString();
+    QTest::newRow("module upper-cased, screen as typed")
+        << u"Nova"_s << u"tela01"_s << u"abc"_s << u"SG"_s << QString() << u"ABC"_s << u"Semanal - segunda"_s;
+    QTest::newRow("blank module and periodicity")
+        << u"Nova"_s << u"T1"_s << QString() << QString() << QString() << QString() << QString();
     QTest::newRow("unknown periodicity") << u"Nova"_s << u"T1"_s << u"X"_s << u"XX"_s
-                                         << u"Código de periodicidade informado não encontrado"_s << QString() << QString();
-    QTest::newRow("periodicity run only on request") << u"Nova"_s << u"T1"_s << u"X"_s << u"RQ"_s
-                                                     << u"Código de periodicidade informado não encontrado"_s
-                                                     << QString() << QString();
-    QTest::newRow("blank description") << u"  "_s << u"T1"_s << u"X"_s << u"DI"_s
-                                       << u"Informe a descrição da tarefa."_s << QString() << QString();
+                                         << u"Código de periodicidade informado não encontrado"_s << QString()
+                                         << QString();
+    QTest::newRow("periodicity run only on request")
+        << u"Nova"_s << u"T1"_s << u"X"_s << u"RQ"_s << u"Código de periodicidade informado não encontrado"_s
+        << QString() << QString();
+    QTest::newRow("blank description") << u"  "_s << u"T1"_s << u"X"_s << u"DI"_s << u"Informe a descrição da tarefa."_s
+                                       << QString() << QString();
 }
 
 void TestTarefas::newTaskStored()
@@ -289,10 +286,10 @@ void TestTarefas::deleteChecksActivities_data()
     const QString ended = u"Processo já encerrado não pode ser alterado."_s;
     QTest::newRow("executed activity") << u"Abertura da loja"_s << QString() << executed;
     QTest::newRow("unexecuted activities") << u"Fechamento do caixa"_s << QString() << QString();
-    QTest::newRow("concluded by someone, no date") << u"Fechamento do caixa"_s
-                                                   << u"UPDATE ATIVIDADEDIA SET CDOPERCONCL = 'MARIA'"_s << QString();
-    QTest::newRow("concluded on a date, by nobody") << u"Fechamento do caixa"_s
-                                                    << u"UPDATE ATIVIDADEDIA SET DTCONCLUSAO = 1"_s << QString();
+    QTest::newRow("concluded by someone, no date")
+        << u"Fechamento do caixa"_s << u"UPDATE ATIVIDADEDIA SET CDOPERCONCL = 'MARIA'"_s << QString();
+    QTest::newRow("concluded on a date, by nobody")
+        << u"Fechamento do caixa"_s << u"UPDATE ATIVIDADEDIA SET DTCONCLUSAO = 1"_s << QString();
     QTest::newRow("no activities, ended process") << u"Campanha de inverno"_s << QString() << QString();
     QTest::newRow("unexecuted activity, ended process")
         << u"Campanha de inverno"_s
@@ -326,7 +323,8 @@ void TestTarefas::deleteChecksActivities()
         QCOMPARE(stored, 0);
         // Saved at once, then read back from the server.
         const QStringList calls = m_server->calls();
-        QVERIFY2(calls.contains(u"SetTarefas"_s) && calls.lastIndexOf(u"GetProcessos"_s) > calls.indexOf(u"SetTarefas"_s),
+        QVERIFY2(calls.contains(u"SetTarefas"_s)
+                     && calls.lastIndexOf(u"GetProcessos"_s) > calls.indexOf(u"SetTarefas"_s),
                  qPrintable(calls.join(u' ')));
         QCOMPARE(screen()->cdsTarefas->RecordCount(), rows - 1);
         QVERIFY(!taskNames().contains(name));
@@ -352,11 +350,11 @@ void TestTarefas::ordering_data()
     QTest::newRow("last up") << u"Abertura da loja"_s << 2 << true << 1 << QList<int>{0, 2, 1} << true << QString();
     QTest::newRow("first up") << u"Abertura da loja"_s << 0 << true << 1 << QList<int>{0, 1, 2} << true << QString();
     QTest::newRow("last down") << u"Abertura da loja"_s << 2 << false << 1 << QList<int>{0, 1, 2} << true << QString();
-    QTest::newRow("top down three times") << u"Controle de estoque"_s << 0 << false << 3 << QList<int>{1, 2, 3, 0}
-                                          << true << QString();
+    QTest::newRow("top down three times")
+        << u"Controle de estoque"_s << 0 << false << 3 << QList<int>{1, 2, 3, 0} << true << QString();
     QTest::newRow("one task") << u"Campanha de inverno"_s << 0 << true << 1 << QList<int>{0} << false << QString();
-    QTest::newRow("typed module, down") << u"Controle de estoque"_s << 1 << false << 1 << QList<int>{0, 2, 1, 3}
-                                        << true << u"abc"_s;
+    QTest::newRow("typed module, down") << u"Controle de estoque"_s << 1 << false << 1 << QList<int>{0, 2, 1, 3} << true
+                                        << u"abc"_s;
     QTest::newRow("typed module, up") << u"Abertura da loja"_s << 2 << true << 1 << QList<int>{0, 2, 1} << true
                                       << u"xy"_s;
 }
@@ -415,9 +413,9 @@ void TestTarefas::ordering()
     }
     if (!typed.isEmpty()) {
         // The typed module went with its row, upper-cased as any post does.
-        QCOMPARE(scalar(u"SELECT CDMODULOATIVIDADE FROM ATIVIDADEFILIAL WHERE NMATIVIDADEFILIAL = ?"_s, {moved})
-                     .toString(),
-                 typed.toUpper());
+        QCOMPARE(
+            scalar(u"SELECT CDMODULOATIVIDADE FROM ATIVIDADEFILIAL WHERE NMATIVIDADEFILIAL = ?"_s, {moved}).toString(),
+            typed.toUpper());
     }
 }
 
@@ -577,13 +575,13 @@ void TestTarefas::observationDialog()
     QString given;
     ModalDialogs::clearShown();
     ModalDialogs::answerNext(DialogAnswer{button, -1, {}, {}, [&](QDialog *dialog) {
-        auto *editor = dialog->findChild<QTextEdit *>(u"rctObservacao"_s);
-        given = editor->toPlainText();
-        if (!typed.isEmpty()) {
-            editor->selectAll();
-            editor->insertPlainText(typed); // as a paste does
-        }
-    }});
+                                              auto *editor = dialog->findChild<QTextEdit *>(u"rctObservacao"_s);
+                                              given = editor->toPlainText();
+                                              if (!typed.isEmpty()) {
+                                                  editor->selectAll();
+                                                  editor->insertPlainText(typed); // as a paste does
+                                              }
+                                          }});
     QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, grid->cellRect(1, column).center());
     QCoreApplication::processEvents();
     const bool opened = column == Obs;

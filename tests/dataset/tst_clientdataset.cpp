@@ -127,8 +127,14 @@ struct Snapshot
     DeltaPacket delta;
 
     explicit Snapshot(TClientDataSet &ds)
-        : state(ds.State()), recNo(ds.RecNo()), recordCount(ds.RecordCount()), rowCount(ds.rowCount()), eof(ds.Eof()), bof(ds.Bof()),
-          data(ds.data()), delta(ds.delta())
+        : state(ds.State())
+        , recNo(ds.RecNo())
+        , recordCount(ds.RecordCount())
+        , rowCount(ds.rowCount())
+        , eof(ds.Eof())
+        , bof(ds.Bof())
+        , data(ds.data())
+        , delta(ds.delta())
     {
         for (TField *field : ds.Fields()) {
             current << field->Value();
@@ -142,13 +148,15 @@ struct Snapshot
 class Mirror : public QAbstractTableModel
 {
 public:
-    explicit Mirror(TClientDataSet *ds) : m_ds(ds)
+    explicit Mirror(TClientDataSet *ds)
+        : m_ds(ds)
     {
         connect(ds, &TClientDataSet::rowAboutToBeInserted, this, [this](int row) { beginInsertRows({}, row, row); });
         connect(ds, &TClientDataSet::rowInserted, this, [this](int) { endInsertRows(); });
         connect(ds, &TClientDataSet::rowAboutToBeRemoved, this, [this](int row) { beginRemoveRows({}, row, row); });
         connect(ds, &TClientDataSet::rowRemoved, this, [this](int) { endRemoveRows(); });
-        connect(ds, &TClientDataSet::rowAboutToBeMoved, this, [this](int from, int to) { QVERIFY(beginMoveRows({}, from, from, {}, to)); });
+        connect(ds, &TClientDataSet::rowAboutToBeMoved, this,
+                [this](int from, int to) { QVERIFY(beginMoveRows({}, from, from, {}, to)); });
         connect(ds, &TClientDataSet::rowMoved, this, [this](int, int) { endMoveRows(); });
         connect(ds, &TClientDataSet::rowChanged, this, [this](int row) {
             ++changes;
@@ -257,21 +265,27 @@ void TstClientDataSet::eventOrder_data()
                             << QStringList{u"BeforeInsert"_s, u"AfterInsert"_s, u"AfterScroll"_s};
     QTest::newRow("append") << fill << Step([](TClientDataSet &ds) { ds.Append(); })
                             << QStringList{u"BeforeInsert"_s, u"AfterInsert"_s, u"AfterScroll"_s};
-    QTest::newRow("edit") << fill << Step([](TClientDataSet &ds) { ds.Edit(); }) << QStringList{u"BeforeEdit"_s, u"AfterEdit"_s};
+    QTest::newRow("edit") << fill << Step([](TClientDataSet &ds) { ds.Edit(); })
+                          << QStringList{u"BeforeEdit"_s, u"AfterEdit"_s};
     QTest::newRow("edit on empty set inserts") << empty << Step([](TClientDataSet &ds) { ds.Edit(); })
                                                << QStringList{u"BeforeInsert"_s, u"AfterInsert"_s, u"AfterScroll"_s};
-    QTest::newRow("edit while editing") << Step([=](TClientDataSet &ds) { fill(ds); ds.Edit(); })
-                                        << Step([](TClientDataSet &ds) { ds.Edit(); }) << QStringList{};
+    QTest::newRow("edit while editing") << Step([=](TClientDataSet &ds) {
+        fill(ds);
+        ds.Edit();
+    }) << Step([](TClientDataSet &ds) { ds.Edit(); })
+                                        << QStringList{};
     QTest::newRow("post") << Step([=](TClientDataSet &ds) {
         fill(ds);
         ds.Edit();
         assign(ds);
-    }) << Step([](TClientDataSet &ds) { ds.Post(); }) << QStringList{u"BeforePost"_s, u"AfterPost"_s};
+    }) << Step([](TClientDataSet &ds) { ds.Post(); })
+                          << QStringList{u"BeforePost"_s, u"AfterPost"_s};
     QTest::newRow("post in browse") << fill << Step([](TClientDataSet &ds) { ds.Post(); }) << QStringList{};
     QTest::newRow("cancel edit") << Step([=](TClientDataSet &ds) {
         fill(ds);
         ds.Edit();
-    }) << Step([](TClientDataSet &ds) { ds.Cancel(); }) << QStringList{u"BeforeCancel"_s, u"AfterCancel"_s};
+    }) << Step([](TClientDataSet &ds) { ds.Cancel(); })
+                                 << QStringList{u"BeforeCancel"_s, u"AfterCancel"_s};
     QTest::newRow("cancel in browse") << fill << Step([](TClientDataSet &ds) { ds.Cancel(); }) << QStringList{};
     QTest::newRow("delete") << fill << Step([](TClientDataSet &ds) { ds.Delete(); })
                             << QStringList{u"BeforeDelete"_s, u"AfterDelete"_s, u"AfterScroll"_s};
@@ -279,53 +293,67 @@ void TstClientDataSet::eventOrder_data()
         fill(ds);
         ds.Edit();
         assign(ds);
-    }) << Step([](TClientDataSet &ds) { ds.Delete(); }) << QStringList{u"BeforeDelete"_s, u"AfterDelete"_s, u"AfterScroll"_s};
+    }) << Step([](TClientDataSet &ds) { ds.Delete(); })
+                                          << QStringList{u"BeforeDelete"_s, u"AfterDelete"_s, u"AfterScroll"_s};
     QTest::newRow("delete of inserted row cancels") << Step([=](TClientDataSet &ds) {
         fill(ds);
         ds.Insert();
         assign(ds);
-    }) << Step([](TClientDataSet &ds) { ds.Delete(); }) << QStringList{u"BeforeCancel"_s, u"AfterCancel"_s, u"AfterScroll"_s};
+    }) << Step([](TClientDataSet &ds) {
+        ds.Delete();
+    }) << QStringList{u"BeforeCancel"_s, u"AfterCancel"_s, u"AfterScroll"_s};
     // The cursor goes back to a row: the level below follows it as on any move.
     QTest::newRow("cancel insert") << Step([=](TClientDataSet &ds) {
         fill(ds);
         ds.Insert();
         assign(ds);
-    }) << Step([](TClientDataSet &ds) { ds.Cancel(); }) << QStringList{u"BeforeCancel"_s, u"AfterCancel"_s, u"AfterScroll"_s};
-    QTest::newRow("next") << fill << Step([](TClientDataSet &ds) { ds.Next(); }) << QStringList{u"BeforeScroll"_s, u"AfterScroll"_s};
+    }) << Step([](TClientDataSet &ds) { ds.Cancel(); })
+                                   << QStringList{u"BeforeCancel"_s, u"AfterCancel"_s, u"AfterScroll"_s};
+    QTest::newRow("next") << fill << Step([](TClientDataSet &ds) { ds.Next(); })
+                          << QStringList{u"BeforeScroll"_s, u"AfterScroll"_s};
     QTest::newRow("next at last row") << Step([=](TClientDataSet &ds) {
         fill(ds);
         ds.Last();
-    }) << Step([](TClientDataSet &ds) { ds.Next(); }) << QStringList{};
+    }) << Step([](TClientDataSet &ds) { ds.Next(); })
+                                      << QStringList{};
     QTest::newRow("prior at first row") << fill << Step([](TClientDataSet &ds) { ds.Prior(); }) << QStringList{};
     QTest::newRow("first on first row") << fill << Step([](TClientDataSet &ds) { ds.First(); })
                                         << QStringList{u"BeforeScroll"_s, u"AfterScroll"_s};
-    QTest::newRow("last") << fill << Step([](TClientDataSet &ds) { ds.Last(); }) << QStringList{u"BeforeScroll"_s, u"AfterScroll"_s};
+    QTest::newRow("last") << fill << Step([](TClientDataSet &ds) { ds.Last(); })
+                          << QStringList{u"BeforeScroll"_s, u"AfterScroll"_s};
     QTest::newRow("recno to current row") << fill << Step([](TClientDataSet &ds) { ds.setRecNo(1); }) << QStringList{};
-    QTest::newRow("recno") << fill << Step([](TClientDataSet &ds) { ds.setRecNo(3); }) << QStringList{u"BeforeScroll"_s, u"AfterScroll"_s};
-    QTest::newRow("locate found") << fill << Step([](TClientDataSet &ds) { QVERIFY(ds.Locate(u"NRATIVIDADEFILIAL"_s, 30)); })
+    QTest::newRow("recno") << fill << Step([](TClientDataSet &ds) { ds.setRecNo(3); })
+                           << QStringList{u"BeforeScroll"_s, u"AfterScroll"_s};
+    QTest::newRow("locate found") << fill
+                                  << Step([](TClientDataSet &ds) { QVERIFY(ds.Locate(u"NRATIVIDADEFILIAL"_s, 30)); })
                                   << QStringList{u"BeforeScroll"_s, u"AfterScroll"_s};
-    QTest::newRow("locate missing") << fill << Step([](TClientDataSet &ds) { QVERIFY(!ds.Locate(u"NRATIVIDADEFILIAL"_s, 99)); })
+    QTest::newRow("locate missing") << fill
+                                    << Step([](TClientDataSet &ds) { QVERIFY(!ds.Locate(u"NRATIVIDADEFILIAL"_s, 99)); })
                                     << QStringList{};
     QTest::newRow("move while editing posts first") << Step([=](TClientDataSet &ds) {
         fill(ds);
         ds.Edit();
         assign(ds);
-    }) << Step([](TClientDataSet &ds) { ds.Next(); })
-                                                    << QStringList{u"BeforePost"_s, u"AfterPost"_s, u"BeforeScroll"_s, u"AfterScroll"_s};
+    }) << Step([](TClientDataSet &ds) {
+        ds.Next();
+    }) << QStringList{u"BeforePost"_s, u"AfterPost"_s, u"BeforeScroll"_s, u"AfterScroll"_s};
     QTest::newRow("move from untouched new row cancels it") << Step([=](TClientDataSet &ds) {
         fill(ds);
         ds.Insert();
-    }) << Step([](TClientDataSet &ds) { ds.Last(); })
-                                                            << QStringList{u"BeforeCancel"_s, u"AfterCancel"_s, u"BeforeScroll"_s, u"AfterScroll"_s};
+    }) << Step([](TClientDataSet &ds) {
+        ds.Last();
+    }) << QStringList{u"BeforeCancel"_s, u"AfterCancel"_s, u"BeforeScroll"_s, u"AfterScroll"_s};
     QTest::newRow("move from typed new row posts it") << Step([=](TClientDataSet &ds) {
         fill(ds);
         ds.Insert();
         assign(ds);
-    }) << Step([](TClientDataSet &ds) { ds.Last(); })
-                                                      << QStringList{u"BeforePost"_s, u"AfterPost"_s, u"BeforeScroll"_s, u"AfterScroll"_s};
+    }) << Step([](TClientDataSet &ds) {
+        ds.Last();
+    }) << QStringList{u"BeforePost"_s, u"AfterPost"_s, u"BeforeScroll"_s, u"AfterScroll"_s};
     QTest::newRow("fill") << empty << fill << QStringList{u"AfterOpen"_s, u"AfterScroll"_s};
-    QTest::newRow("fill with no rows") << fill << Step([](TClientDataSet &ds) { ds.SetData(DataPacket{taskDefs(), {}}); })
-                                       << QStringList{u"AfterOpen"_s};
+    QTest::newRow("fill with no rows") << fill << Step([](TClientDataSet &ds) {
+        ds.SetData(DataPacket{taskDefs(), {}});
+    }) << QStringList{u"AfterOpen"_s};
     QTest::newRow("create") << Step([](TClientDataSet &) {}) << empty << QStringList{u"AfterOpen"_s};
     QTest::newRow("empty the set") << fill << Step([](TClientDataSet &ds) { ds.EmptyDataSet(); }) << QStringList{};
 }
@@ -383,7 +411,8 @@ void TstClientDataSet::stopInBeforeEventLeavesSetAsItWas_data()
     const QList<Case> cases = {
         {"insert", u"BeforeInsert"_s, pendingChange, [](TClientDataSet &ds) { ds.Insert(); }},
         {"append", u"BeforeInsert"_s, fill, [](TClientDataSet &ds) { ds.Append(); }},
-        {"edit on empty set", u"BeforeInsert"_s, [](TClientDataSet &ds) { ds.CreateDataSet(); }, [](TClientDataSet &ds) { ds.Edit(); }},
+        {"edit on empty set", u"BeforeInsert"_s, [](TClientDataSet &ds) { ds.CreateDataSet(); },
+         [](TClientDataSet &ds) { ds.Edit(); }},
         {"edit", u"BeforeEdit"_s, pendingChange, [](TClientDataSet &ds) { ds.Edit(); }},
         {"post of edit", u"BeforePost"_s, editing, [](TClientDataSet &ds) { ds.Post(); }},
         {"post of insert", u"BeforePost"_s, inserting, [](TClientDataSet &ds) { ds.Post(); }},
@@ -398,7 +427,8 @@ void TstClientDataSet::stopInBeforeEventLeavesSetAsItWas_data()
         {"last", u"BeforeScroll"_s, fill, [](TClientDataSet &ds) { ds.Last(); }},
         {"recno", u"BeforeScroll"_s, fill, [](TClientDataSet &ds) { ds.setRecNo(3); }},
         {"locate", u"BeforeScroll"_s, fill, [](TClientDataSet &ds) { ds.Locate(u"NRATIVIDADEFILIAL"_s, 10); }},
-        {"locate of current row", u"BeforeScroll"_s, fill, [](TClientDataSet &ds) { ds.Locate(u"NRATIVIDADEFILIAL"_s, 20); }},
+        {"locate of current row", u"BeforeScroll"_s, fill,
+         [](TClientDataSet &ds) { ds.Locate(u"NRATIVIDADEFILIAL"_s, 20); }},
     };
     for (const Case &c : cases) {
         QTest::addRow("%s, Abort", c.tag) << c.event << false << c.prepare << c.act;
@@ -989,7 +1019,8 @@ void TstClientDataSet::indexOrdersFillAndPost()
     // Out of order, with equal orders and a null: nulls first, equal values
     // in arrival order.
     ds.SetData(DataPacket{taskDefs(),
-                          {task(1, u"a"_s, 5.0), task(2, u"b"_s, 2.0), task(3, u"c"_s, QVariant()), task(4, u"d"_s, 2.0), task(5, u"e"_s, 1.0)}});
+                          {task(1, u"a"_s, 5.0), task(2, u"b"_s, 2.0), task(3, u"c"_s, QVariant()),
+                           task(4, u"d"_s, 2.0), task(5, u"e"_s, 1.0)}});
     QCOMPARE(keysInOrder(ds), (QList<double>{3, 5, 2, 4, 1}));
 
     Mirror mirror(&ds);
@@ -1118,8 +1149,11 @@ void TstClientDataSet::setDataWithDefinedFields()
     ds.addField(u"CDOPERCONCL"_s, FieldType::Text, 12);
     ds.addField(u"DTCONCLUSAO"_s, FieldType::DateTime);
     // The packet's field order, an extra field and a wider text size do not matter.
-    DataPacket packet{{{u"EXTRA"_s, FieldType::Number, 0}, {u"DTCONCLUSAO"_s, FieldType::DateTime, 0}, {u"CDOPERCONCL"_s, FieldType::Text, 40}},
-                      {{1.0, DateTime::fromDate(2025, 3, 5, 14, 7, 9), u"SUPERVISOR"_s}, {2.0, QVariant(), QVariant()}}};
+    DataPacket packet{
+        {{u"EXTRA"_s, FieldType::Number, 0},
+         {u"DTCONCLUSAO"_s, FieldType::DateTime, 0},
+         {u"CDOPERCONCL"_s, FieldType::Text, 40}},
+        {{1.0, DateTime::fromDate(2025, 3, 5, 14, 7, 9), u"SUPERVISOR"_s}, {2.0, QVariant(), QVariant()}}};
     ds.SetData(packet);
     QCOMPARE(ds.FieldCount(), 2);
     QCOMPARE(ds.FieldByName(u"CDOPERCONCL"_s)->AsString(), u"SUPERVISOR"_s);
@@ -1189,8 +1223,7 @@ void TstClientDataSet::setDataRefusesBadPacketAndKeepsContent()
     try {
         const QByteArray bytes = packet.encode();
         ways << [bytes](TClientDataSet &ds) { ds.SetData(bytes); };
-    } catch (const EPacketError &) {
-    }
+    } catch (const EPacketError &) { }
     for (const auto &setData : ways) {
         TClientDataSet ds;
         defineTasks(ds);
@@ -1216,10 +1249,11 @@ void TstClientDataSet::bytesRoundTrip()
     TClientDataSet source;
     defineTasks(source);
     source.setIndexName(u"idxPadrao"_s);
-    source.SetData(DataPacket{taskDefs(),
-                              {{-3.0, QString(), 1.0, DateTime::fromDate(2025, 12, 31, 23, 59, 59), u"S"_s},
-                               {-1.0, QVariant(), 2.0, QVariant(), QVariant()},
-                               {4.0, u"Ação de revisão — conferência"_s, 3.0, DateTime::fromDate(1899, 12, 30), u"N"_s}}});
+    source.SetData(
+        DataPacket{taskDefs(),
+                   {{-3.0, QString(), 1.0, DateTime::fromDate(2025, 12, 31, 23, 59, 59), u"S"_s},
+                    {-1.0, QVariant(), 2.0, QVariant(), QVariant()},
+                    {4.0, u"Ação de revisão — conferência"_s, 3.0, DateTime::fromDate(1899, 12, 30), u"N"_s}}});
     source.Edit();
     source.FieldByName(u"NMATIVIDADEFILIAL"_s)->setAsString(QString(100, u'é'));
     source.Post();
@@ -1245,11 +1279,16 @@ QStringList observed(TClientDataSet &ds)
         seen << u"%1 %2 %3"_s.arg(field->FieldName()).arg(int(field->DataType())).arg(field->Size());
     }
     const Snapshot snapshot(ds);
-    seen << u"state %1 recNo %2 count %3 rows %4 changes %5"_s.arg(int(snapshot.state)).arg(snapshot.recNo).arg(snapshot.recordCount).arg(snapshot.rowCount).arg(ds.ChangeCount());
+    seen << u"state %1 recNo %2 count %3 rows %4 changes %5"_s.arg(int(snapshot.state))
+                .arg(snapshot.recNo)
+                .arg(snapshot.recordCount)
+                .arg(snapshot.rowCount)
+                .arg(ds.ChangeCount());
     for (int row = 0; row < ds.rowCount(); ++row) {
         for (int column = 0; column < ds.FieldCount(); ++column) {
             const QVariant value = ds.valueAt(row, column);
-            seen << u"%1/%2 %3 %4"_s.arg(row).arg(column).arg(value.isValid() ? QString::fromLatin1(value.typeName()) : u"null"_s, value.toString());
+            seen << u"%1/%2 %3 %4"_s.arg(row).arg(column).arg(
+                value.isValid() ? QString::fromLatin1(value.typeName()) : u"null"_s, value.toString());
         }
     }
     for (const QVariant &value : snapshot.current) {
@@ -1268,7 +1307,8 @@ void TstClientDataSet::setDataFromMeansSetDataOfGetData_data()
     const Step tasks = [](TClientDataSet &ds) { defineTasks(ds); };
     const Step nullAndEmpty = [](TClientDataSet &ds) {
         defineTasks(ds);
-        ds.SetData(DataPacket{taskDefs(), {task(1, QString(u""_s), 3.0), {2.0, QVariant(), 1.0, 45000.25, QVariant()}}});
+        ds.SetData(
+            DataPacket{taskDefs(), {task(1, QString(u""_s), 3.0), {2.0, QVariant(), 1.0, 45000.25, QVariant()}}});
     };
     // One row modified, one inserted, one deleted, all posted and pending.
     const Step pending = [](TClientDataSet &ds) {
@@ -1301,7 +1341,9 @@ void TstClientDataSet::setDataFromMeansSetDataOfGetData_data()
         ds.SetData(DataPacket{taskDefs(), {task(1, u"c"_s, 9.0), task(2, u"a"_s, QVariant()), task(3, u"b"_s, 4.0)}});
         ds.Last();
     };
-    const Step fromOtherPacket = [](TClientDataSet &ds) { ds.SetData(DataPacket{{{u"X"_s, FieldType::Number, 0}}, {{1.0}}}); };
+    const Step fromOtherPacket = [](TClientDataSet &ds) {
+        ds.SetData(DataPacket{{{u"X"_s, FieldType::Number, 0}}, {{1.0}}});
+    };
     const Step narrowName = [](TClientDataSet &ds) {
         ds.addField(u"NRATIVIDADEFILIAL"_s, FieldType::Number);
         ds.addField(u"NMATIVIDADEFILIAL"_s, FieldType::Text, 6);

@@ -77,7 +77,8 @@ void TstField::asString_data()
     QTest::newRow("negative zero") << number << QVariant(-0.0) << u"0"_s;
     QTest::newRow("null number") << number << QVariant() << QString();
     QTest::newRow("date") << date << QVariant(DateTime::fromDate(2025, 3, 5)) << u"05/03/2025"_s;
-    QTest::newRow("date with time") << date << QVariant(DateTime::fromDate(2025, 3, 5, 14, 7, 9)) << u"05/03/2025 14:07:09"_s;
+    QTest::newRow("date with time") << date << QVariant(DateTime::fromDate(2025, 3, 5, 14, 7, 9))
+                                    << u"05/03/2025 14:07:09"_s;
     QTest::newRow("day zero") << date << QVariant(0.0) << u"30/12/1899"_s;
     QTest::newRow("before day zero with time") << date << QVariant(-1.25) << u"29/12/1899 06:00:00"_s;
     QTest::newRow("null date") << date << QVariant() << QString();
@@ -114,7 +115,8 @@ void TstField::setAsString_data()
     QTest::newRow("comma") << number << u"2,5"_s << QVariant() << true;
     QTest::newRow("infinity") << number << u"inf"_s << QVariant() << true;
     QTest::newRow("date") << date << u"05/03/2025"_s << QVariant(DateTime::fromDate(2025, 3, 5)) << false;
-    QTest::newRow("date and time") << date << u"05/03/2025 14:07:09"_s << QVariant(DateTime::fromDate(2025, 3, 5, 14, 7, 9)) << false;
+    QTest::newRow("date and time") << date << u"05/03/2025 14:07:09"_s
+                                   << QVariant(DateTime::fromDate(2025, 3, 5, 14, 7, 9)) << false;
     QTest::newRow("short day and month") << date << u"5/3/2025"_s << QVariant(DateTime::fromDate(2025, 3, 5)) << false;
     QTest::newRow("empty mask is null") << date << u"  /  /    "_s << QVariant() << false;
     QTest::newRow("no such day") << date << u"31/02/2025"_s << QVariant() << true;
@@ -256,7 +258,8 @@ void TstField::calculatedFields()
     p.ds.OnCalcFields = [&](TClientDataSet *ds) {
         ++runs;
         statesSeen << ds->State();
-        p.lastUpdate->setAsString(p.name->AsString().isEmpty() ? QString() : p.name->AsString() + u" - "_s + p.start->AsString());
+        p.lastUpdate->setAsString(p.name->AsString().isEmpty() ? QString()
+                                                               : p.name->AsString() + u" - "_s + p.start->AsString());
         // Only calculated fields take values while calculating.
         QVERIFY_THROWS_EXCEPTION(EDatabaseError, p.name->setAsString(u"x"_s));
     };

@@ -26,8 +26,8 @@ inline void definePeople(TClientDataSet &ds)
 
 inline DataPacket people(int count)
 {
-    static const QStringList names = {u"Ana"_s, u"Bruno"_s, u"Carla"_s, u"Davi"_s, u"Elisa"_s,
-                                      u"Fabio"_s, u"Gabi"_s, u"Hugo"_s, u"Iara"_s, u"Joao"_s};
+    static const QStringList names = {u"Ana"_s,   u"Bruno"_s, u"Carla"_s, u"Davi"_s, u"Elisa"_s,
+                                      u"Fabio"_s, u"Gabi"_s,  u"Hugo"_s,  u"Iara"_s, u"Joao"_s};
     DataPacket p;
     p.fields = peopleDefs();
     for (int i = 0; i < count; ++i) {

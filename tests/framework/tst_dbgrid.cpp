@@ -123,7 +123,9 @@ private slots:
                 MensErro(u"Nome recusado"_s);
             }
         };
-        m_grid->OnColEnter = [&](QObject *sender) { log << u"enter %1"_s.arg(static_cast<TDBGrid *>(sender)->SelectedIndex()); };
+        m_grid->OnColEnter = [&](QObject *sender) {
+            log << u"enter %1"_s.arg(static_cast<TDBGrid *>(sender)->SelectedIndex());
+        };
         ModalDialogs::answerNext(u"OK"_s);
         key(Qt::Key_Right); // CODIGO -> NOME
         QCOMPARE(m_grid->SelectedIndex(), 1);
@@ -593,11 +595,9 @@ private slots:
     {
         DataPacket packet;
         packet.fields = peopleDefs();
-        packet.rows = {Row{1.0, u"Ana"_s, QVariant(), u"S"_s},
-                       Row{22.0, u"Bruno Albuquerque F."_s, 45000.5, u"N"_s},
+        packet.rows = {Row{1.0, u"Ana"_s, QVariant(), u"S"_s}, Row{22.0, u"Bruno Albuquerque F."_s, 45000.5, u"N"_s},
                        Row{333.25, u"Ção Ínês Ümlaut"_s, QVariant(), u"S"_s},
-                       Row{-4444.0, QString(), 45001.0, QVariant()},
-                       Row{5.0, u"  espaços  "_s, QVariant(), u"S"_s}};
+                       Row{-4444.0, QString(), 45001.0, QVariant()}, Row{5.0, u"  espaços  "_s, QVariant(), u"S"_s}};
         m_ds->SetData(packet);
         m_grid->Columns()->Items(1)->setWidth(60); // the long names are cut
         m_grid->Columns()->Items(3)->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
@@ -614,7 +614,8 @@ private slots:
                     m_other->setFocus();
                 }
                 QCoreApplication::processEvents();
-                const QByteArray what = (focused ? "focused" : "unfocused") + QByteArray(options == plain ? "" : ", whole row selected");
+                const QByteArray what =
+                    (focused ? "focused" : "unfocused") + QByteArray(options == plain ? "" : ", whole row selected");
                 texts.setEnabled(false);
                 const QImage byStyle = m_grid->grab().toImage();
                 texts.setEnabled(true);
@@ -633,7 +634,8 @@ private slots:
     void drawnRowsFollowInsertsAndDeletes()
     {
         // The screen marks its current row, in every cell of it.
-        m_grid->OnDrawColumnCell = [this](QObject *, QPainter &painter, const QRect &rect, int, TColumn *, TGridDrawState) {
+        m_grid->OnDrawColumnCell = [this](QObject *, QPainter &painter, const QRect &rect, int, TColumn *,
+                                          TGridDrawState) {
             if (m_grid->DrawingRow() == m_ds->currentRow()) {
                 painter.fillRect(rect.adjusted(1, 1, -rect.width() + 5, -1), Qt::red);
             }
@@ -734,10 +736,11 @@ private slots:
 private:
     bool shownIsDrawn() const
     {
-        const QImage shown = QGuiApplication::primaryScreen()
-                                 ->grabWindow(m_window->winId(), m_grid->x(), m_grid->y(), m_grid->width(), m_grid->height())
-                                 .toImage()
-                                 .convertToFormat(QImage::Format_RGB32);
+        const QImage shown =
+            QGuiApplication::primaryScreen()
+                ->grabWindow(m_window->winId(), m_grid->x(), m_grid->y(), m_grid->width(), m_grid->height())
+                .toImage()
+                .convertToFormat(QImage::Format_RGB32);
         return shown == m_grid->grab().toImage().convertToFormat(QImage::Format_RGB32);
     }
     // The union of what a widget's paint events covered.

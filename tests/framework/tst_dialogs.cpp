@@ -157,16 +157,14 @@ private slots:
             }
         };
         auto *form = TfrmRotiGeral::create<Form>();
-        ModalDialogs::answerNext(DialogAnswer{u"OK"_s, -1, {}, {}, [](QDialog *d) {
-                                                  static_cast<Form *>(d)->edit->setText(u"nova observação"_s);
-                                              }});
+        ModalDialogs::answerNext(DialogAnswer{
+            u"OK"_s, -1, {}, {}, [](QDialog *d) { static_cast<Form *>(d)->edit->setText(u"nova observação"_s); }});
         form->ShowModal();
         QCOMPARE(form->kept, u"nova observação"_s);
         QCOMPARE(ModalDialogs::shown().last().kind, DialogKind::Form);
 
-        ModalDialogs::answerNext(DialogAnswer{u"Cancelar"_s, -1, {}, {}, [](QDialog *d) {
-                                                  static_cast<Form *>(d)->edit->setText(u"descartada"_s);
-                                              }});
+        ModalDialogs::answerNext(DialogAnswer{
+            u"Cancelar"_s, -1, {}, {}, [](QDialog *d) { static_cast<Form *>(d)->edit->setText(u"descartada"_s); }});
         form->ShowModal();
         QCOMPARE(form->kept, u"nova observação"_s);
         delete form;

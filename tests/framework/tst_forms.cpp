@@ -81,9 +81,9 @@ private slots:
     void componentsByName()
     {
         TfrmPadraoGrid form;
-        const QStringList names = {u"sbtIncluir"_s, u"sbtAlterar"_s, u"sbtExcluir"_s, u"sbtProcurar"_s,
+        const QStringList names = {u"sbtIncluir"_s,   u"sbtAlterar"_s,  u"sbtExcluir"_s,   u"sbtProcurar"_s,
                                    u"sbtVerificar"_s, u"sbtCancelar"_s, u"sbtConfirmar"_s, u"sbtImprimir"_s,
-                                   u"sbtAjuda"_s, u"sbtFechar"_s};
+                                   u"sbtAjuda"_s,     u"sbtFechar"_s};
         for (const QString &name : names) {
             auto *b = form.findChild<TButtonFlat *>(name);
             QVERIFY2(b, qPrintable(name));
@@ -154,8 +154,7 @@ private slots:
         try {
             TfrmPadraoGrid::create<Screen>(true);
             QFAIL("no exception");
-        } catch (const std::runtime_error &) {
-        }
+        } catch (const std::runtime_error &) { }
         QCOMPARE(g_log, (QStringList{u"FormCreate"_s, u"~Screen"_s}));
     }
 

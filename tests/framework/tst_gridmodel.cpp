@@ -24,8 +24,8 @@ private slots:
         m_dts->setDataSet(m_ds);
         m_grid = new TDBGrid;
         m_grid->setDataSource(m_dts);
-        m_tester = new QAbstractItemModelTester(m_grid->model(), QAbstractItemModelTester::FailureReportingMode::QtTest,
-                                                this);
+        m_tester =
+            new QAbstractItemModelTester(m_grid->model(), QAbstractItemModelTester::FailureReportingMode::QtTest, this);
     }
     void cleanup()
     {

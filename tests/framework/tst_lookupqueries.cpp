@@ -43,13 +43,15 @@ struct Periodicity
     QString type;
 };
 const QList<Periodicity> storedPeriodicities = {
-    {u"01"_s, u"Diária"_s, u"D"_s},   {u"07"_s, u"Semanal"_s, u"S"_s},     {u"30"_s, u"Mensal"_s, u"M"_s},
+    {u"01"_s, u"Diária"_s, u"D"_s},       {u"07"_s, u"Semanal"_s, u"S"_s},   {u"30"_s, u"Mensal"_s, u"M"_s},
     {u"R1"_s, u"Reprogramada"_s, u"R"_s}, {u"A"_s, u"Dias úteis"_s, u"U"_s}, {u"ZZ"_s, u"Sob demanda"_s, u"R"_s},
 };
-const Rows offeredPeriodicities = {{u"01"_s, u"Diária"_s}, {u"07"_s, u"Semanal"_s}, {u"30"_s, u"Mensal"_s},
-                                   {u"A"_s, u"Dias úteis"_s}};
-const Rows storedOperators = {{u"ADMIN"_s, u"Administrador"_s}, {u"JOAO"_s, u"João da Silva"_s},
-                              {u"MARIA.SOUZA"_s, u"Maria Souza"_s}, {u"X"_s, u"Operador X"_s}};
+const Rows offeredPeriodicities = {
+    {u"01"_s, u"Diária"_s}, {u"07"_s, u"Semanal"_s}, {u"30"_s, u"Mensal"_s}, {u"A"_s, u"Dias úteis"_s}};
+const Rows storedOperators = {{u"ADMIN"_s, u"Administrador"_s},
+                              {u"JOAO"_s, u"João da Silva"_s},
+                              {u"MARIA.SOUZA"_s, u"Maria Souza"_s},
+                              {u"X"_s, u"Operador X"_s}};
 const Rows storedGroups = {{u"01"_s, u"Caixa"_s}, {u"02"_s, u"Gerência"_s}, {u"G"_s, u"Grupo G"_s}};
 
 struct Lookup
@@ -169,7 +171,7 @@ private:
     struct Engine
     {
         bool ready = false;
-        QString reason;          // why it is not ready
+        QString reason; // why it is not ready
         LookupSettings settings; // how the lookups connect
         QString adminConnection; // a connection that owns the tables
         QString version;
@@ -334,8 +336,8 @@ void TestLookupQueries::preparePostgres()
     }
     try {
         const LookupSettings base = LookupSettings::parse(u"engine=postgresql "_s + options);
-        const QString suffix = u"%1_%2"_s.arg(QCoreApplication::applicationPid())
-                                   .arg(QRandomGenerator::global()->bounded(1000000));
+        const QString suffix =
+            u"%1_%2"_s.arg(QCoreApplication::applicationPid()).arg(QRandomGenerator::global()->bounded(1000000));
         m_pgDatabase = u"pru_lookups_"_s + suffix;
         m_pgRole = u"pru_lookup_"_s + suffix;
         m_pgBaseConnection = u"pg_base"_s;
@@ -371,12 +373,14 @@ void TestLookupQueries::preparePostgres()
             QProcess process;
             process.setProcessChannelMode(QProcess::MergedChannels);
             process.start(psql, arguments << u"-f"_s << scripts + name);
-            if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+            if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit
+                || process.exitCode() != 0) {
                 throw EDatabaseError(name + u" failed: "_s + QString::fromLocal8Bit(process.readAll()));
             }
         };
-        runScript(u"postgres-setup.sql"_s, {u"database="_s + m_pgDatabase, u"server_role="_s + m_pgRole + u"_srv"_s,
-                                            u"server_password=x"_s, u"lookup_role="_s + m_pgRole, u"lookup_password="_s + password});
+        runScript(u"postgres-setup.sql"_s,
+                  {u"database="_s + m_pgDatabase, u"server_role="_s + m_pgRole + u"_srv"_s, u"server_password=x"_s,
+                   u"lookup_role="_s + m_pgRole, u"lookup_password="_s + password});
         runScript(u"postgres-lookup-role.sql"_s, {u"role="_s + m_pgRole});
         e.settings = admin;
         e.settings.user = m_pgRole;
@@ -412,7 +416,8 @@ void TestLookupQueries::prepareFirebird()
         if (!db.commit()) {
             throw EDatabaseError(db.lastError().text());
         }
-        e.version = u"Firebird "_s + scalar(db, u"SELECT rdb$get_context('SYSTEM', 'ENGINE_VERSION') FROM rdb$database"_s);
+        e.version =
+            u"Firebird "_s + scalar(db, u"SELECT rdb$get_context('SYSTEM', 'ENGINE_VERSION') FROM rdb$database"_s);
         e.ready = true;
     } catch (const EDatabaseError &error) {
         e.reason = error.message();
@@ -469,32 +474,58 @@ void TestLookupQueries::storedTexts_data()
     QTest::addColumn<int>("dialect");
     QTest::addColumn<QStringList>("lines");
 
-    const QStringList periodicityDefault = {
-        u"SELECT"_s, u"   CDPERIENTR,"_s, u"   NMPERIENTR"_s, u"FROM"_s, u"   PERIENTR,"_s,
-        u"   PARAM(:CDPERIENTR) P,"_s, u"   PARAM(:TCDPERIENTR) P2"_s, u"WHERE"_s,
-        u"(('T' = P2.PARAM) OR (CDPERIENTR = P.PARAM)) AND (IDTIPODIA <> 'R')"_s, u"ORDER BY CDPERIENTR"_s, u" "_s};
+    const QStringList periodicityDefault = {u"SELECT"_s,
+                                            u"   CDPERIENTR,"_s,
+                                            u"   NMPERIENTR"_s,
+                                            u"FROM"_s,
+                                            u"   PERIENTR,"_s,
+                                            u"   PARAM(:CDPERIENTR) P,"_s,
+                                            u"   PARAM(:TCDPERIENTR) P2"_s,
+                                            u"WHERE"_s,
+                                            u"(('T' = P2.PARAM) OR (CDPERIENTR = P.PARAM)) AND (IDTIPODIA <> 'R')"_s,
+                                            u"ORDER BY CDPERIENTR"_s,
+                                            u" "_s};
     const QStringList periodicityInterBase = {
-        u"SELECT"_s, u"   CDPERIENTR,"_s, u"   NMPERIENTR"_s, u"FROM"_s, u"   PERIENTR,"_s,
-        u"   PARAM(:CDPERIENTR) P,"_s, u"   PARAM(:TCDPERIENTR) P2"_s, u"WHERE"_s,
-        u"        (('T' = P2.PARAM) OR (CDPERIENTR = P.PARAM)) AND (IDTIPODIA <> 'R')"_s, u"ORDER BY CDPERIENTR"_s,
+        u"SELECT"_s,
+        u"   CDPERIENTR,"_s,
+        u"   NMPERIENTR"_s,
+        u"FROM"_s,
+        u"   PERIENTR,"_s,
+        u"   PARAM(:CDPERIENTR) P,"_s,
+        u"   PARAM(:TCDPERIENTR) P2"_s,
+        u"WHERE"_s,
+        u"        (('T' = P2.PARAM) OR (CDPERIENTR = P.PARAM)) AND (IDTIPODIA <> 'R')"_s,
+        u"ORDER BY CDPERIENTR"_s,
         u" "_s};
     const QStringList periodicityMssql = {
         u"SELECT CDPERIENTR, NMPERIENTR"_s, u"FROM PERIENTR"_s, u"WHERE "_s,
         u"(('T' = :TCDPERIENTR) OR (CDPERIENTR = :CDPERIENTR)) AND (IDTIPODIA <> 'R')"_s, u"ORDER BY CDPERIENTR"_s};
     const QStringList periodicityOracle = periodicityMssql + QStringList{u" "_s};
 
-    const QStringList operatorInterBase = {
-        u"SELECT"_s, u"   CDOPERADOR,"_s, u"   NMOPERADOR"_s, u"FROM"_s, u"   OPERADOR,"_s,
-        u"   PARAM(:CDOPERADOR) P,"_s, u"   PARAM(:TCDOPERADOR) P2"_s, u"WHERE "_s,
-        u"(('T' = P2.PARAM) OR (CDOPERADOR = P.PARAM))"_s, u"ORDER BY CDOPERADOR"_s};
+    const QStringList operatorInterBase = {u"SELECT"_s,
+                                           u"   CDOPERADOR,"_s,
+                                           u"   NMOPERADOR"_s,
+                                           u"FROM"_s,
+                                           u"   OPERADOR,"_s,
+                                           u"   PARAM(:CDOPERADOR) P,"_s,
+                                           u"   PARAM(:TCDOPERADOR) P2"_s,
+                                           u"WHERE "_s,
+                                           u"(('T' = P2.PARAM) OR (CDOPERADOR = P.PARAM))"_s,
+                                           u"ORDER BY CDOPERADOR"_s};
     const QStringList operatorOracle = {u"SELECT CDOPERADOR, NMOPERADOR"_s, u"FROM OPERADOR"_s, u"WHERE "_s,
                                         u"(('T' = :TCDOPERADOR) OR (CDOPERADOR = :CDOPERADOR))"_s,
                                         u"ORDER BY CDOPERADOR"_s};
 
-    const QStringList groupInterBase = {
-        u"SELECT"_s, u"   CDGRUPOPER,"_s, u"   DSGRUPOPER"_s, u"FROM"_s, u"   GRUPOPER,"_s,
-        u"   PARAM(:CDGRUPOPER) P,"_s, u"   PARAM(:TCDGRUPOPER) P2"_s, u"WHERE "_s,
-        u"(('T' = P2.PARAM) OR (CDGRUPOPER = P.PARAM))"_s, u"ORDER BY CDGRUPOPER"_s};
+    const QStringList groupInterBase = {u"SELECT"_s,
+                                        u"   CDGRUPOPER,"_s,
+                                        u"   DSGRUPOPER"_s,
+                                        u"FROM"_s,
+                                        u"   GRUPOPER,"_s,
+                                        u"   PARAM(:CDGRUPOPER) P,"_s,
+                                        u"   PARAM(:TCDGRUPOPER) P2"_s,
+                                        u"WHERE "_s,
+                                        u"(('T' = P2.PARAM) OR (CDGRUPOPER = P.PARAM))"_s,
+                                        u"ORDER BY CDGRUPOPER"_s};
     const QStringList groupOracle = {u"SELECT CDGRUPOPER, DSGRUPOPER"_s, u"FROM GRUPOPER"_s, u"WHERE "_s,
                                      u"(('T' = :TCDGRUPOPER) OR (CDGRUPOPER = :CDGRUPOPER))"_s,
                                      u"ORDER BY CDGRUPOPER"_s};
@@ -575,25 +606,32 @@ void TestLookupQueries::settingsText_data()
     QTest::addColumn<QString>("secrets"); // user|password|sslmode
 
     using E = LookupSettings::Engine;
-    QTest::newRow("sqlite") << u"engine=sqlite file=/srv/pru.db"_s << true << int(E::SQLite) << u"/srv/pru.db"_s << -1 << u"||"_s;
-    QTest::newRow("driver prefix") << u"QSQLITE:/srv/pru.db"_s << true << int(E::SQLite) << u"/srv/pru.db"_s << -1 << u"||"_s;
+    QTest::newRow("sqlite") << u"engine=sqlite file=/srv/pru.db"_s << true << int(E::SQLite) << u"/srv/pru.db"_s << -1
+                            << u"||"_s;
+    QTest::newRow("driver prefix") << u"QSQLITE:/srv/pru.db"_s << true << int(E::SQLite) << u"/srv/pru.db"_s << -1
+                                   << u"||"_s;
     QTest::newRow("file alone") << u"file=/srv/pru.db"_s << true << int(E::SQLite) << u"/srv/pru.db"_s << -1 << u"||"_s;
-    QTest::newRow("postgresql") << u"engine=postgresql host=127.0.0.1 port=5432 dbname=pru user=u password=p"_s
-                                << true << int(E::PostgreSQL) << u"pru"_s << 5432 << u"u|p|"_s;
+    QTest::newRow("postgresql") << u"engine=postgresql host=127.0.0.1 port=5432 dbname=pru user=u password=p"_s << true
+                                << int(E::PostgreSQL) << u"pru"_s << 5432 << u"u|p|"_s;
     QTest::newRow("firebird") << u"QIBASE:host=db port=3050 database=/d/pru.fdb user=SYSDBA password=k"_s << true
                               << int(E::Firebird) << u"/d/pru.fdb"_s << 3050 << u"SYSDBA|k|"_s;
     QTest::newRow("quoted values") << u"engine=postgresql database='pru 87000' password='uma senha' user='o\\'brien'"_s
                                    << true << int(E::PostgreSQL) << u"pru 87000"_s << -1 << u"o'brien|uma senha|"_s;
     QTest::newRow("quoted file") << u"engine=sqlite file='/srv/dados da loja/pru.db'"_s << true << int(E::SQLite)
                                  << u"/srv/dados da loja/pru.db"_s << -1 << u"||"_s;
-    QTest::newRow("sslmode") << u"engine=postgresql host=db database=pru sslmode=verify-full sslrootcert=/etc/pru/ca.crt"_s
-                             << true << int(E::PostgreSQL) << u"pru"_s << -1 << u"||verify-full"_s;
-    QTest::newRow("unknown sslmode") << u"engine=postgresql database=pru sslmode=sempre"_s << false << 0 << QString() << 0 << QString();
-    QTest::newRow("sslmode on sqlite") << u"engine=sqlite file=x sslmode=require"_s << false << 0 << QString() << 0 << QString();
-    QTest::newRow("quote left open") << u"engine=postgresql database=pru password='aberta"_s << false << 0 << QString() << 0 << QString();
+    QTest::newRow("sslmode")
+        << u"engine=postgresql host=db database=pru sslmode=verify-full sslrootcert=/etc/pru/ca.crt"_s << true
+        << int(E::PostgreSQL) << u"pru"_s << -1 << u"||verify-full"_s;
+    QTest::newRow("unknown sslmode") << u"engine=postgresql database=pru sslmode=sempre"_s << false << 0 << QString()
+                                     << 0 << QString();
+    QTest::newRow("sslmode on sqlite") << u"engine=sqlite file=x sslmode=require"_s << false << 0 << QString() << 0
+                                       << QString();
+    QTest::newRow("quote left open") << u"engine=postgresql database=pru password='aberta"_s << false << 0 << QString()
+                                     << 0 << QString();
     QTest::newRow("unknown engine") << u"engine=mysql database=x"_s << false << 0 << QString() << 0 << QString();
     QTest::newRow("unknown key") << u"engine=sqlite file=x colour=blue"_s << false << 0 << QString() << 0 << QString();
-    QTest::newRow("bad port") << u"engine=postgresql database=x port=99999"_s << false << 0 << QString() << 0 << QString();
+    QTest::newRow("bad port") << u"engine=postgresql database=x port=99999"_s << false << 0 << QString() << 0
+                              << QString();
     QTest::newRow("no file") << u"engine=sqlite"_s << false << 0 << QString() << 0 << QString();
     QTest::newRow("no database") << u"engine=firebird host=db"_s << false << 0 << QString() << 0 << QString();
     QTest::newRow("server without engine") << u"host=db database=x"_s << false << 0 << QString() << 0 << QString();
@@ -870,10 +908,9 @@ void TestLookupQueries::parametersRepeatedAndReordered()
     // :SECOND before :FIRST, and :SECOND twice: every occurrence gets its
     // name's value, on drivers with named markers and on those with only
     // positional ones alike.
-    const QStringList text = {u"SELECT CDPERIENTR, NMPERIENTR"_s,
-                              u"FROM PERIENTR, PARAM(:SECOND) P2, PARAM(:FIRST) P1"_s,
-                              u"WHERE P2.PARAM = :SECOND AND (CDPERIENTR = P1.PARAM OR CDPERIENTR = :SECOND)"_s,
-                              u"ORDER BY CDPERIENTR"_s};
+    const QStringList text = {
+        u"SELECT CDPERIENTR, NMPERIENTR"_s, u"FROM PERIENTR, PARAM(:SECOND) P2, PARAM(:FIRST) P1"_s,
+        u"WHERE P2.PARAM = :SECOND AND (CDPERIENTR = P1.PARAM OR CDPERIENTR = :SECOND)"_s, u"ORDER BY CDPERIENTR"_s};
     QObject owner;
     TADOIBQuery q(&owner);
     q.setObjectName(u"qryTeste"_s);

@@ -19,9 +19,7 @@ private slots:
         resetDialogs();
         m_msg.setMessages({u"Excl|Confirma exclusão?"_s,
                            u"CdGrupoperJaCad| Código de grupo de operadores informado já cadastrado"_s,
-                           u"DataInv|%s não é uma data válida."_s,
-                           u"Pipe|a|b"_s,
-                           u"Excl|segunda, nunca vista"_s,
+                           u"DataInv|%s não é uma data válida."_s, u"Pipe|a|b"_s, u"Excl|segunda, nunca vista"_s,
                            u"PROC_N_EXC|O processo não pode ser excluído."_s});
     }
 
@@ -30,8 +28,8 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("text");
         QTest::newRow("plain") << u"Excl"_s << u"Confirma exclusão?"_s;
-        QTest::newRow("leading blank kept") << u"CdGrupoperJaCad"_s
-                                            << u" Código de grupo de operadores informado já cadastrado"_s;
+        QTest::newRow("leading blank kept")
+            << u"CdGrupoperJaCad"_s << u" Código de grupo de operadores informado já cadastrado"_s;
         QTest::newRow("placeholder kept") << u"DataInv"_s << u"%s não é uma data válida."_s;
         QTest::newRow("text after the first bar") << u"Pipe"_s << u"a|b"_s;
         QTest::newRow("upper-case key") << u"PROC_N_EXC"_s << u"O processo não pode ser excluído."_s;

@@ -123,8 +123,8 @@ private slots:
     {
         m_net->Open();
         m_net->setThrowException(false);
-        const RpcReply reply = m_net->AppServer()->call(
-            u"types"_s, QVariantList{3, 2.5, u"abc"_s, QByteArray("xyz"), QVariant()});
+        const RpcReply reply =
+            m_net->AppServer()->call(u"types"_s, QVariantList{3, 2.5, u"abc"_s, QByteArray("xyz"), QVariant()});
         QVERIFY2(reply.ok, qPrintable(reply.error));
         QCOMPARE(CheckResultServ(reply, true, 0).toString(), u"number,number,text:abc,bytes:3,null"_s);
     }

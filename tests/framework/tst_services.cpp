@@ -130,8 +130,7 @@ private slots:
             BusyIndicatorScope busy(&window);
             QVERIFY(busyIndicatorVisible());
             throw EDatabaseError(u"servidor caiu"_s);
-        } catch (const EDatabaseError &) {
-        }
+        } catch (const EDatabaseError &) { }
         QVERIFY(!busyIndicatorVisible());
         QCOMPARE(busyIndicatorDepth(), 0);
         setMainWindow(nullptr);
@@ -200,13 +199,15 @@ private slots:
     void standardIconsAreTheStyles()
     {
         QWidget widget;
-        for (const QStyle::StandardPixmap which : {QStyle::SP_FileIcon, QStyle::SP_TrashIcon, QStyle::SP_DialogApplyButton}) {
+        for (const QStyle::StandardPixmap which :
+             {QStyle::SP_FileIcon, QStyle::SP_TrashIcon, QStyle::SP_DialogApplyButton}) {
             const QIcon icon = standardIcon(&widget, which);
             QCOMPARE(icon.pixmap(16).toImage(), widget.style()->standardIcon(which).pixmap(16).toImage());
             QCOMPARE(icon.pixmap(32).toImage(), widget.style()->standardIcon(which).pixmap(32).toImage());
             QCOMPARE(standardIcon(&widget, which).cacheKey(), icon.cacheKey());
         }
-        QVERIFY(standardIcon(&widget, QStyle::SP_FileIcon).cacheKey() != standardIcon(&widget, QStyle::SP_TrashIcon).cacheKey());
+        QVERIFY(standardIcon(&widget, QStyle::SP_FileIcon).cacheKey()
+                != standardIcon(&widget, QStyle::SP_TrashIcon).cacheKey());
     }
 };
 

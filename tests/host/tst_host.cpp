@@ -139,8 +139,9 @@ private slots:
         QVERIFY(!o.serverSecurity.usesTls());
 
         HostOptions pinned;
-        QVERIFY2(parseHostOptions({u"pru_host"_s, u"--server-fingerprint"_s, u"4a:72:80:72:E4:CC:75:B1:94:6D:14:50:06:84:00:B0:"
-                                                                           "13:A6:8A:D0:80:87:CD:34:D8:B2:FC:A5:D4:42:D3:FC"_s},
+        QVERIFY2(parseHostOptions({u"pru_host"_s, u"--server-fingerprint"_s,
+                                   u"4a:72:80:72:E4:CC:75:B1:94:6D:14:50:06:84:00:B0:"
+                                   "13:A6:8A:D0:80:87:CD:34:D8:B2:FC:A5:D4:42:D3:FC"_s},
                                   &pinned, &error),
                  qPrintable(error));
         QVERIFY(pinned.serverSecurity.usesTls());
@@ -164,10 +165,13 @@ private slots:
         QString error;
         QVERIFY2(server.listen(QHostAddress::LocalHost, 0, &error), qPrintable(error));
         RpcSecurity other;
-        other.fingerprint = QSslCertificate::fromPath(data + u"/other-server.crt"_s).constFirst().digest(QCryptographicHash::Sha256);
-        const LoginResult refused = checkLogin(u"127.0.0.1"_s, server.port(), u"op"_s, u"secret"_s, testRemoteModule, other);
+        other.fingerprint =
+            QSslCertificate::fromPath(data + u"/other-server.crt"_s).constFirst().digest(QCryptographicHash::Sha256);
+        const LoginResult refused =
+            checkLogin(u"127.0.0.1"_s, server.port(), u"op"_s, u"secret"_s, testRemoteModule, other);
         QVERIFY(!refused.ok);
-        QVERIFY2(refused.error.contains(u"não confere com a impressão digital configurada"_s), qPrintable(refused.error));
+        QVERIFY2(refused.error.contains(u"não confere com a impressão digital configurada"_s),
+                 qPrintable(refused.error));
         RpcSecurity right;
         right.caFile = data + u"/pru-server.crt"_s;
         const LoginResult ok = checkLogin(u"127.0.0.1"_s, server.port(), u"op"_s, u"secret"_s, testRemoteModule, right);
@@ -214,7 +218,8 @@ private slots:
         // A long refusal is wrapped whole and leaves every field its height.
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        dialog.setMessage(QStringList(24, u"O certificado do servidor não confere com o pino configurado."_s).join(u' '));
+        dialog.setMessage(
+            QStringList(24, u"O certificado do servidor não confere com o pino configurado."_s).join(u' '));
         auto *message = dialog.findChild<QLabel *>(u"lblMensagem"_s);
         QVERIFY2(message->height() >= message->heightForWidth(message->width()),
                  qPrintable(u"%1 < %2"_s.arg(message->height()).arg(message->heightForWidth(message->width()))));
@@ -289,18 +294,21 @@ private slots:
     // the site said what it still says.
     void settingsPrecedence_data()
     {
-        QTest::addColumn<QString>("site");     // the site file's address
-        QTest::addColumn<QString>("chosen");   // chosen in the dialog (rememberLogin), then
-        QTest::addColumn<QString>("siteNow");  // the site file's address at the next start
+        QTest::addColumn<QString>("site"); // the site file's address
+        QTest::addColumn<QString>("chosen"); // chosen in the dialog (rememberLogin), then
+        QTest::addColumn<QString>("siteNow"); // the site file's address at the next start
         QTest::addColumn<QString>("expected");
-        QTest::addColumn<bool>("pinned");      // the site's pin in force
+        QTest::addColumn<bool>("pinned"); // the site's pin in force
         QTest::newRow("site alone") << u"srv1:8787"_s << QString() << u"srv1:8787"_s << u"srv1:8787"_s << true;
-        QTest::newRow("user's choice") << u"srv1:8787"_s << u"outro:9000"_s << u"srv1:8787"_s << u"outro:9000"_s << false;
-        QTest::newRow("site moved after the choice") << u"srv1:8787"_s << u"outro:9000"_s << u"srv2:8787"_s << u"srv2:8787"_s
-                                                     << true;
-        QTest::newRow("site's own chosen again") << u"srv1:8787"_s << u"srv1:8787"_s << u"srv2:8787"_s << u"srv2:8787"_s << true;
+        QTest::newRow("user's choice") << u"srv1:8787"_s << u"outro:9000"_s << u"srv1:8787"_s << u"outro:9000"_s
+                                       << false;
+        QTest::newRow("site moved after the choice")
+            << u"srv1:8787"_s << u"outro:9000"_s << u"srv2:8787"_s << u"srv2:8787"_s << true;
+        QTest::newRow("site's own chosen again")
+            << u"srv1:8787"_s << u"srv1:8787"_s << u"srv2:8787"_s << u"srv2:8787"_s << true;
         QTest::newRow("no site address") << QString() << u"outro:9000"_s << QString() << u"outro:9000"_s << false;
-        QTest::newRow("site address set later") << QString() << u"outro:9000"_s << u"srv1:8787"_s << u"srv1:8787"_s << true;
+        QTest::newRow("site address set later")
+            << QString() << u"outro:9000"_s << u"srv1:8787"_s << u"srv1:8787"_s << true;
     }
     void settingsPrecedence()
     {
@@ -325,7 +333,8 @@ private slots:
         QVERIFY(HostSettings::siteFile().startsWith(m_config.path()));
         if (!chosen.isEmpty()) {
             const qsizetype colon = chosen.lastIndexOf(u':');
-            HostSettings::rememberLogin(*HostSettings::open(), chosen.left(colon), chosen.mid(colon + 1).toInt(), u"MARIA"_s, true);
+            HostSettings::rememberLogin(*HostSettings::open(), chosen.left(colon), chosen.mid(colon + 1).toInt(),
+                                        u"MARIA"_s, true);
         }
         writeSite(siteNow);
         HostOptions o;
@@ -347,7 +356,8 @@ private slots:
             QSettings site(HostSettings::siteFile(), QSettings::IniFormat);
             site.clear();
             site.setValue(u"server/address"_s, u"servidor-da-rede:8787"_s);
-            site.setValue(u"server/fingerprint"_s, u"4A728072E4CC75B1946D1450068400B013A68AD08087CD34D8B2FCA5D442D3FC"_s);
+            site.setValue(u"server/fingerprint"_s,
+                          u"4A728072E4CC75B1946D1450068400B013A68AD08087CD34D8B2FCA5D442D3FC"_s);
         }
         HostOptions o;
         QString error;
@@ -386,12 +396,14 @@ private slots:
         {
             QSettings site(dir.filePath(u"site/pru/pru_host.conf"_s), QSettings::IniFormat);
             site.setValue(u"server/address"_s, u"servidor-da-rede:8787"_s);
-            site.setValue(u"server/fingerprint"_s, u"4A728072E4CC75B1946D1450068400B013A68AD08087CD34D8B2FCA5D442D3FC"_s);
+            site.setValue(u"server/fingerprint"_s,
+                          u"4A728072E4CC75B1946D1450068400B013A68AD08087CD34D8B2FCA5D442D3FC"_s);
         }
         const auto run = [&](const QStringList &arguments) {
             host.setProcessEnvironment(env);
-            host.start(QStringLiteral(PRU_HOST_EXE), arguments + QStringList{u"--login-module"_s, testRemoteModule,
-                                                                               u"--screenshot"_s, dir.filePath(u"x.png"_s)});
+            host.start(QStringLiteral(PRU_HOST_EXE), arguments
+                                                         + QStringList{u"--login-module"_s, testRemoteModule,
+                                                                       u"--screenshot"_s, dir.filePath(u"x.png"_s)});
             return host.waitForFinished(60000) && host.exitCode() == 0;
         };
         const QString server = u"127.0.0.1:%1"_s.arg(m_server->port());
@@ -451,10 +463,9 @@ private slots:
         QTemporaryDir dir;
         const QString png = dir.filePath(u"host.png"_s);
         QProcess host;
-        startHost(host,
-                  {u"--server"_s, u"127.0.0.1:%1"_s.arg(m_server->port()), u"--operator"_s, u"op"_s,
-                   u"--password"_s, u"secret"_s, u"--login-module"_s, testRemoteModule, u"--module-dir"_s,
-                   QStringLiteral(PRU_TEST_MODULE_DIR), u"--open"_s, u"PRUTEST1"_s, u"--screenshot"_s, png});
+        startHost(host, {u"--server"_s, u"127.0.0.1:%1"_s.arg(m_server->port()), u"--operator"_s, u"op"_s,
+                         u"--password"_s, u"secret"_s, u"--login-module"_s, testRemoteModule, u"--module-dir"_s,
+                         QStringLiteral(PRU_TEST_MODULE_DIR), u"--open"_s, u"PRUTEST1"_s, u"--screenshot"_s, png});
         QVERIFY(host.waitForFinished(60000));
         const QString out = QString::fromUtf8(host.readAllStandardOutput());
         const QString err = QString::fromUtf8(host.readAllStandardError());
@@ -481,9 +492,8 @@ private slots:
         QTemporaryDir dir;
         QProcess host;
         startHost(host,
-                  {u"--server"_s, u"127.0.0.1:%1"_s.arg(m_server->port()), u"--operator"_s, u"op"_s,
-                   u"--password"_s, u"errada"_s, u"--login-module"_s, testRemoteModule, u"--screenshot"_s,
-                   dir.filePath(u"x.png"_s)});
+                  {u"--server"_s, u"127.0.0.1:%1"_s.arg(m_server->port()), u"--operator"_s, u"op"_s, u"--password"_s,
+                   u"errada"_s, u"--login-module"_s, testRemoteModule, u"--screenshot"_s, dir.filePath(u"x.png"_s)});
         QVERIFY(host.waitForFinished(60000));
         QCOMPARE(host.exitCode(), 1);
         QVERIFY(QString::fromUtf8(host.readAllStandardError()).contains(u"Operador ou senha inválidos."_s));

@@ -25,8 +25,7 @@ public:
     void send(const QByteArray &bytes)
     {
         m_socket.write(bytes);
-        while (m_socket.bytesToWrite() > 0 && m_socket.waitForBytesWritten(5000)) {
-        }
+        while (m_socket.bytesToWrite() > 0 && m_socket.waitForBytesWritten(5000)) { }
     }
 
     // The next frame the server sends, parsed; nothing when the connection

@@ -57,8 +57,7 @@ private slots:
 void TestFrame::decoderAnySplit()
 {
     const QList<QByteArray> frames{RpcWire::loginFrame(u"S"_s, u"op"_s, u"pw"_s),
-                                   RpcWire::callFrame(1, u"echo"_s, {1.5, u"texto"_s}),
-                                   Frame::wrap(QByteArray()),
+                                   RpcWire::callFrame(1, u"echo"_s, {1.5, u"texto"_s}), Frame::wrap(QByteArray()),
                                    RpcWire::replyFrame(2, QByteArray(300, '\x01'))};
     const QByteArray stream = frames.join();
     // Every way of cutting the stream in two, and byte by byte, gives the same frames.
@@ -162,11 +161,10 @@ void TestFrame::roundTrip_data()
                            << int(RpcMessage::Kind::Login) << u"PRU87000.rdmProcessoUnidade|JOÃO|s€nha"_s;
     QTest::newRow("call") << RpcWire::callFrame(42, u"GetTarefas"_s, {12.0, u"-3"_s, packet, QCborValue(nullptr)})
                           << int(RpcMessage::Kind::Call) << u"42|GetTarefas|12|-3|oWFmgA==|null"_s;
-    QTest::newRow("call without args") << RpcWire::callFrame(0, u"GetProcessos"_s, {})
-                                       << int(RpcMessage::Kind::Call) << u"0|GetProcessos"_s;
-    QTest::newRow("call with largest id")
-        << RpcWire::callFrame(std::numeric_limits<quint64>::max(), u"x"_s, {})
-        << int(RpcMessage::Kind::Call) << u"18446744073709551615|x"_s;
+    QTest::newRow("call without args") << RpcWire::callFrame(0, u"GetProcessos"_s, {}) << int(RpcMessage::Kind::Call)
+                                       << u"0|GetProcessos"_s;
+    QTest::newRow("call with largest id") << RpcWire::callFrame(std::numeric_limits<quint64>::max(), u"x"_s, {})
+                                          << int(RpcMessage::Kind::Call) << u"18446744073709551615|x"_s;
     QTest::newRow("login reply") << RpcWire::loginReplyFrame(u"Unidade"_s, u"Fulano"_s)
                                  << int(RpcMessage::Kind::LoginReply) << u"true|Unidade|Fulano"_s;
     QTest::newRow("login failure") << RpcWire::loginFailureFrame(u"Senha errada."_s)
@@ -179,8 +177,7 @@ void TestFrame::roundTrip_data()
                                   << u"8|true|oWFmgA=="_s;
     QTest::newRow("failure") << RpcWire::failureFrame(9, u"Conflito."_s) << int(RpcMessage::Kind::CallReply)
                              << u"9|false|Conflito."_s;
-    QTest::newRow("error") << RpcWire::errorFrame(u"Encerrado."_s) << int(RpcMessage::Kind::Error)
-                           << u"Encerrado."_s;
+    QTest::newRow("error") << RpcWire::errorFrame(u"Encerrado."_s) << int(RpcMessage::Kind::Error) << u"Encerrado."_s;
 }
 
 static QString show(const QCborValue &value)
@@ -252,8 +249,10 @@ void TestFrame::numbersBecomeDoubles()
     QFETCH(QByteArray, cbor);
     QFETCH(double, expected);
     // {"type":"call","id":1,"method":"m","args":[<number>]}
-    const QByteArray payload = QByteArray("\xa4\x64type\x64" "call\x62id\x01\x66method\x61m\x64" "args\x81")
-        + cbor;
+    const QByteArray payload = QByteArray("\xa4\x64type\x64"
+                                          "call\x62id\x01\x66method\x61m\x64"
+                                          "args\x81")
+                               + cbor;
     const RpcMessage m = RpcWire::parse(payload);
     QCOMPARE(m.kind, RpcMessage::Kind::Call);
     QCOMPARE(m.args.size(), 1);
@@ -266,11 +265,15 @@ void TestFrame::chunkedStringsAndUnknownKeys()
     // Indefinite-length map, a text in chunks, a byte string in chunks, and a
     // key of a later version holding a nested structure.
     const QByteArray payload = QByteArray("\xbf"
-                                          "\x64type\x64" "call"
-                                          "\x66" "future\x9f\xa1\x01\xf5\xff"
+                                          "\x64type\x64"
+                                          "call"
+                                          "\x66"
+                                          "future\x9f\xa1\x01\xf5\xff"
                                           "\x62id\x05"
-                                          "\x66method\x7f\x63" "Get\x68Tarefas!\xff"
-                                          "\x64" "args\x81\x5f\x42\x01\x02\x41\x03\xff"
+                                          "\x66method\x7f\x63"
+                                          "Get\x68Tarefas!\xff"
+                                          "\x64"
+                                          "args\x81\x5f\x42\x01\x02\x41\x03\xff"
                                           "\xff");
     const RpcMessage m = RpcWire::parse(payload);
     QCOMPARE(m.kind, RpcMessage::Kind::Call);
@@ -283,7 +286,7 @@ void TestFrame::invalidMessages_data()
 {
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<QString>("hint"); // part of the error text
-    QTest::addColumn<qint64>("id");    // -1: the refusal cannot name a call
+    QTest::addColumn<qint64>("id"); // -1: the refusal cannot name a call
 
     auto cbor = [](const QCborValue &v) { return v.toCbor(); };
     QCborArray tooMany;
@@ -304,20 +307,28 @@ void TestFrame::invalidMessages_data()
     QTest::newRow("type not text") << cbor(QCborMap{{u"type"_s, 1}}) << u"\"type\""_s << qint64(-1);
     QTest::newRow("unknown type") << cbor(QCborMap{{u"type"_s, u"hello"_s}}) << u"desconhecido"_s << qint64(-1);
     QTest::newRow("key not text") << cbor(QCborMap{{1, u"call"_s}}) << u"chaves"_s << qint64(-1);
-    QTest::newRow("trailing bytes") << cbor(QCborMap{{u"type"_s, u"error"_s}, {u"error"_s, u"x"_s}}) + QByteArray(1, '\0')
+    QTest::newRow("trailing bytes") << cbor(QCborMap{{u"type"_s, u"error"_s}, {u"error"_s, u"x"_s}})
+                                           + QByteArray(1, '\0')
                                     << u"depois"_s << qint64(-1);
     QTest::newRow("truncated map") << cbor(callMap({})).chopped(1) << u"CBOR malformado"_s << qint64(3);
-    QTest::newRow("duplicate key") << QByteArray("\xa2\x64type\x64" "call\x64type\x64" "call") << u"duas vezes"_s
-                                   << qint64(-1);
-    QTest::newRow("call without id") << cbor(QCborMap{{u"type"_s, u"call"_s}, {u"method"_s, u"m"_s}, {u"args"_s, QCborArray()}})
+    QTest::newRow("duplicate key") << QByteArray("\xa2\x64type\x64"
+                                                 "call\x64type\x64"
+                                                 "call")
+                                   << u"duas vezes"_s << qint64(-1);
+    QTest::newRow("call without id") << cbor(
+        QCborMap{{u"type"_s, u"call"_s}, {u"method"_s, u"m"_s}, {u"args"_s, QCborArray()}})
                                      << u"\"id\""_s << qint64(-1);
-    QTest::newRow("negative id") << cbor(QCborMap{{u"type"_s, u"call"_s}, {u"id"_s, -1}, {u"method"_s, u"m"_s}, {u"args"_s, QCborArray()}})
+    QTest::newRow("negative id") << cbor(
+        QCborMap{{u"type"_s, u"call"_s}, {u"id"_s, -1}, {u"method"_s, u"m"_s}, {u"args"_s, QCborArray()}})
                                  << u"inteiro sem sinal"_s << qint64(-1);
-    QTest::newRow("call without method") << cbor(QCborMap{{u"type"_s, u"call"_s}, {u"id"_s, 4}, {u"args"_s, QCborArray()}})
+    QTest::newRow("call without method") << cbor(
+        QCborMap{{u"type"_s, u"call"_s}, {u"id"_s, 4}, {u"args"_s, QCborArray()}})
                                          << u"\"method\""_s << qint64(4);
-    QTest::newRow("empty method") << cbor(QCborMap{{u"type"_s, u"call"_s}, {u"id"_s, 4}, {u"method"_s, u""_s}, {u"args"_s, QCborArray()}})
+    QTest::newRow("empty method") << cbor(
+        QCborMap{{u"type"_s, u"call"_s}, {u"id"_s, 4}, {u"method"_s, u""_s}, {u"args"_s, QCborArray()}})
                                   << u"nome do método"_s << qint64(4);
-    QTest::newRow("args not a list") << cbor(QCborMap{{u"type"_s, u"call"_s}, {u"id"_s, 4}, {u"method"_s, u"m"_s}, {u"args"_s, 1}})
+    QTest::newRow("args not a list") << cbor(
+        QCborMap{{u"type"_s, u"call"_s}, {u"id"_s, 4}, {u"method"_s, u"m"_s}, {u"args"_s, 1}})
                                      << u"lista"_s << qint64(4);
     QTest::newRow("map argument") << cbor(callMap({QCborMap()})) << u"argumento 1"_s << qint64(3);
     QTest::newRow("boolean argument") << cbor(callMap({1, true})) << u"argumento 2"_s << qint64(3);
@@ -327,17 +338,23 @@ void TestFrame::invalidMessages_data()
     QTest::newRow("NaN argument") << cbor(callMap({qQNaN()})) << u"não finito"_s << qint64(3);
     QTest::newRow("infinite argument") << cbor(callMap({qInf()})) << u"não finito"_s << qint64(3);
     QTest::newRow("too many arguments") << cbor(callMap(tooMany)) << u"mais de 64"_s << qint64(3);
-    QTest::newRow("deep nesting") << QByteArray("\xa2\x64type\x64" "call\x61x") + deep << u"CBOR"_s << qint64(-1);
+    QTest::newRow("deep nesting") << QByteArray("\xa2\x64type\x64"
+                                                "call\x61x")
+                                         + deep
+                                  << u"CBOR"_s << qint64(-1);
     QTest::newRow("login without password")
-        << cbor(QCborMap{{u"type"_s, u"login"_s}, {u"server"_s, u"s"_s}, {u"operator"_s, u"o"_s}})
-        << u"\"password\""_s << qint64(-1);
-    QTest::newRow("login of a later protocol")
-        << cbor(QCborMap{{u"type"_s, u"login"_s}, {u"protocol"_s, 2}, {u"server"_s, u"s"_s}, {u"operator"_s, u"o"_s}, {u"password"_s, u"p"_s}})
-        << u"Versão de protocolo 2"_s << qint64(-1);
-    QTest::newRow("reply without value")
-        << cbor(QCborMap{{u"type"_s, u"reply"_s}, {u"id"_s, 1}, {u"ok"_s, true}}) << u"\"value\""_s << qint64(1);
-    QTest::newRow("ok not boolean")
-        << cbor(QCborMap{{u"type"_s, u"reply"_s}, {u"id"_s, 1}, {u"ok"_s, 1}}) << u"\"ok\""_s << qint64(-1);
+        << cbor(QCborMap{{u"type"_s, u"login"_s}, {u"server"_s, u"s"_s}, {u"operator"_s, u"o"_s}}) << u"\"password\""_s
+        << qint64(-1);
+    QTest::newRow("login of a later protocol") << cbor(QCborMap{{u"type"_s, u"login"_s},
+                                                                {u"protocol"_s, 2},
+                                                                {u"server"_s, u"s"_s},
+                                                                {u"operator"_s, u"o"_s},
+                                                                {u"password"_s, u"p"_s}})
+                                               << u"Versão de protocolo 2"_s << qint64(-1);
+    QTest::newRow("reply without value") << cbor(QCborMap{{u"type"_s, u"reply"_s}, {u"id"_s, 1}, {u"ok"_s, true}})
+                                         << u"\"value\""_s << qint64(1);
+    QTest::newRow("ok not boolean") << cbor(QCborMap{{u"type"_s, u"reply"_s}, {u"id"_s, 1}, {u"ok"_s, 1}})
+                                    << u"\"ok\""_s << qint64(-1);
     QTest::newRow("invalid UTF-8") << QByteArray("\xa1\x64type\x62\xc3\x28") << u"CBOR malformado"_s << qint64(-1);
 }
 

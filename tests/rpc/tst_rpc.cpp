@@ -132,7 +132,8 @@ void TestRpc::nothingListening()
     RpcClient client;
     QString error;
     QVERIFY(!client.open(u"127.0.0.1"_s, port, testModule, u"op"_s, u"secret"_s, 3000, &error));
-    QVERIFY2(error.startsWith(u"Não foi possível conectar ao servidor de aplicação em 127.0.0.1:"_s), qPrintable(error));
+    QVERIFY2(error.startsWith(u"Não foi possível conectar ao servidor de aplicação em 127.0.0.1:"_s),
+             qPrintable(error));
 }
 
 void TestRpc::valuesTravel_data()
@@ -205,20 +206,17 @@ void TestRpc::failuresComeBackAsMessages_data()
     QTest::addColumn<QString>("logged"); // what the server writes to its log, if anything
     QTest::newRow("database error") << u"throwDatabase"_s << u"Registro alterado por outro usuário."_s << QString();
     QTest::newRow("standard exception") << u"throwStd"_s << u"falha padrão"_s << QString();
-    QTest::newRow("silent stop") << u"abort"_s
-                                 << u"A operação abort foi interrompida no servidor de aplicação."_s
+    QTest::newRow("silent stop") << u"abort"_s << u"A operação abort foi interrompida no servidor de aplicação."_s
                                  << QString();
-    QTest::newRow("anything else") << u"throwInt"_s
-                                 << u"Erro interno do servidor de aplicação no método throwInt."_s
-                                 << u"method \"throwInt\" threw an unknown exception"_s;
+    QTest::newRow("anything else") << u"throwInt"_s << u"Erro interno do servidor de aplicação no método throwInt."_s
+                                   << u"method \"throwInt\" threw an unknown exception"_s;
     QTest::newRow("unknown method") << u"GetNada"_s << u"Método desconhecido: GetNada"_s << QString();
     QTest::newRow("wrong argument type") << u"sum"_s << u"sum: argumento não numérico."_s << QString();
-    QTest::newRow("value that cannot travel") << u"badValue"_s
-                                              << u"O método badValue devolveu um valor que não pode ser enviado."_s
-                                              << u"method \"badValue\" returned a value of type QCborValue::Array"_s;
-    QTest::newRow("reply over the limit") << u"huge"_s
-                                          << u"A resposta do método huge excede o limite de 67108864 bytes por mensagem."_s
-                                          << QString();
+    QTest::newRow("value that cannot travel")
+        << u"badValue"_s << u"O método badValue devolveu um valor que não pode ser enviado."_s
+        << u"method \"badValue\" returned a value of type QCborValue::Array"_s;
+    QTest::newRow("reply over the limit")
+        << u"huge"_s << u"A resposta do método huge excede o limite de 67108864 bytes por mensagem."_s << QString();
 }
 
 void TestRpc::failuresComeBackAsMessages()
@@ -249,10 +247,12 @@ void TestRpc::callerMistakesKeepSessionOpen_data()
     for (int i = 0; i < 65; ++i) {
         tooMany.append(i);
     }
-    QTest::newRow("map argument") << u"echo"_s << QCborArray{1, QCborMap()}
-                                  << u"O argumento 2 da chamada echo não pode ser enviado: só nulo, número finito, texto ou pacote."_s;
-    QTest::newRow("NaN") << u"echo"_s << QCborArray{qQNaN()}
-                         << u"O argumento 1 da chamada echo não pode ser enviado: só nulo, número finito, texto ou pacote."_s;
+    QTest::newRow("map argument")
+        << u"echo"_s << QCborArray{1, QCborMap()}
+        << u"O argumento 2 da chamada echo não pode ser enviado: só nulo, número finito, texto ou pacote."_s;
+    QTest::newRow("NaN")
+        << u"echo"_s << QCborArray{qQNaN()}
+        << u"O argumento 1 da chamada echo não pode ser enviado: só nulo, número finito, texto ou pacote."_s;
     QTest::newRow("too many") << u"echo"_s << tooMany << u"A chamada echo tem mais de 64 argumentos."_s;
     QTest::newRow("no name") << QString() << QCborArray() << u"Nome de método inválido: \"\"."_s;
     QTest::newRow("too large") << u"echo"_s << QCborArray{QByteArray(Frame::maxPayloadBytes, 'x')}
@@ -379,10 +379,10 @@ void TestRpc::manyClientsAtOnce()
             sessionThreads[c] = client.call(u"thread"_s, {}, 10000).value.toString();
             for (int i = 0; i < calls; ++i) {
                 const QString text = u"cliente %1 chamada %2"_s.arg(c).arg(i);
-                const RpcReply reply = i % 5 == 0 ? client.call(u"slow"_s, {5}, 10000)
-                                                  : client.call(u"echo"_s, {text}, 10000);
-                const bool right = reply.ok && (i % 5 == 0 ? reply.value.toString() == u"done"
-                                                           : reply.value.toString() == text);
+                const RpcReply reply =
+                    i % 5 == 0 ? client.call(u"slow"_s, {5}, 10000) : client.call(u"echo"_s, {text}, 10000);
+                const bool right =
+                    reply.ok && (i % 5 == 0 ? reply.value.toString() == u"done" : reply.value.toString() == text);
                 if (!right) {
                     failures[c] = u"call %1: %2"_s.arg(i).arg(reply.error);
                     return;

@@ -170,14 +170,15 @@ void TestRpcMalformed::badFramesAreAnswered_data()
 {
     QTest::addColumn<bool>("loggedIn");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<int>("kind");   // of the answer
-    QTest::addColumn<qint64>("id");  // of the answer, -1 for none
+    QTest::addColumn<int>("kind"); // of the answer
+    QTest::addColumn<qint64>("id"); // of the answer, -1 for none
     QTest::addColumn<QString>("hint");
 
     const int error = int(RpcMessage::Kind::Error);
     const int reply = int(RpcMessage::Kind::CallReply);
     const int login = int(RpcMessage::Kind::LoginReply);
-    QByteArray deep = QByteArray("\xa2\x64type\x64" "call\x61x");
+    QByteArray deep = QByteArray("\xa2\x64type\x64"
+                                 "call\x61x");
     deep += QByteArray(200'000, '\x81');
     QCborArray tooMany;
     for (int i = 0; i < 100; ++i) {
@@ -191,24 +192,28 @@ void TestRpcMalformed::badFramesAreAnswered_data()
     QTest::newRow("no type") << true << frameOf(QCborMap{{u"id"_s, 1}}) << error << qint64(-1) << u"\"type\""_s;
     QTest::newRow("unknown type") << true << frameOf(QCborMap{{u"type"_s, u"shutdown"_s}}) << error << qint64(-1)
                                   << u"desconhecido"_s;
-    QTest::newRow("server's type") << true << frameOf(QCborMap{{u"type"_s, u"error"_s}, {u"error"_s, u"x"_s}})
-                                   << error << qint64(-1) << u"servidor"_s;
+    QTest::newRow("server's type") << true << frameOf(QCborMap{{u"type"_s, u"error"_s}, {u"error"_s, u"x"_s}}) << error
+                                   << qint64(-1) << u"servidor"_s;
     QTest::newRow("broken reply") << true << frameOf(QCborMap{{u"type"_s, u"reply"_s}, {u"id"_s, 5}, {u"ok"_s, true}})
                                   << error << qint64(-1) << u"\"value\""_s;
-    QTest::newRow("a reply") << true << frameOf(QCborMap{{u"type"_s, u"reply"_s}, {u"id"_s, 5}, {u"ok"_s, true}, {u"value"_s, 1}})
+    QTest::newRow("a reply") << true
+                             << frameOf(
+                                    QCborMap{{u"type"_s, u"reply"_s}, {u"id"_s, 5}, {u"ok"_s, true}, {u"value"_s, 1}})
                              << error << qint64(-1) << u"servidor"_s;
     QTest::newRow("id as text") << true << frameOf(call(u"1"_s, u"echo"_s, QCborArray())) << error << qint64(-1)
                                 << u"\"id\""_s;
     QTest::newRow("method as number") << true << frameOf(call(5, 7, QCborArray())) << reply << qint64(5)
                                       << u"\"method\""_s;
-    QTest::newRow("args missing") << true << frameOf(QCborMap{{u"type"_s, u"call"_s}, {u"id"_s, 6}, {u"method"_s, u"echo"_s}})
+    QTest::newRow("args missing") << true
+                                  << frameOf(QCborMap{{u"type"_s, u"call"_s}, {u"id"_s, 6}, {u"method"_s, u"echo"_s}})
                                   << reply << qint64(6) << u"\"args\""_s;
     QTest::newRow("map argument") << true << frameOf(call(7, u"echo"_s, QCborArray{QCborMap{}})) << reply << qint64(7)
                                   << u"argumento 1"_s;
     QTest::newRow("too many arguments") << true << frameOf(call(8, u"echo"_s, tooMany)) << reply << qint64(8)
                                         << u"mais de 64"_s;
     QTest::newRow("deep nesting") << true << Frame::wrap(deep) << error << qint64(-1) << u"CBOR"_s;
-    QTest::newRow("trailing bytes") << true << Frame::wrap(QCborValue(call(9, u"echo"_s, QCborArray())).toCbor() + "junk")
+    QTest::newRow("trailing bytes") << true
+                                    << Frame::wrap(QCborValue(call(9, u"echo"_s, QCborArray())).toCbor() + "junk")
                                     << reply << qint64(9) << u"depois"_s;
     QTest::newRow("unknown method") << true << frameOf(call(10, u"DropTables"_s, QCborArray())) << reply << qint64(10)
                                     << u"Método desconhecido: DropTables"_s;
@@ -268,8 +273,8 @@ void TestRpcMalformed::oversizeFrameClosesConnection_data()
     QTest::newRow("largest length") << true << header(0xFFFFFFFFu) << qint64(0) << overLimit;
     QTest::newRow("one byte over") << true << header(Frame::maxPayloadBytes + 1) + QByteArray(1000, '\0') << qint64(0)
                                    << overLimit;
-    QTest::newRow("before login, past 4 KiB") << false << header(4097) + QByteArray(1000, '\0') << qint64(0)
-                                              << u"acima do limite de 4096 bytes"_s;
+    QTest::newRow("before login, past 4 KiB")
+        << false << header(4097) + QByteArray(1000, '\0') << qint64(0) << u"acima do limite de 4096 bytes"_s;
     QTest::newRow("past the memory budget") << true << header(1 << 20) + QByteArray(1000, '\0') << qint64(2 << 20)
                                             << u"sem memória livre para uma mensagem de 1048576 bytes"_s;
 }
@@ -366,8 +371,7 @@ void TestRpcMalformed::repeatedWrongPasswordsClose()
             QCOMPARE(answer->error, u"Operador ou senha inválidos."_s);
             QVERIFY(peer.isConnected());
         } else {
-            QCOMPARE(answer->error,
-                     u"Operador ou senha inválidos. Conexão encerrada após 3 tentativas sem sucesso."_s);
+            QCOMPARE(answer->error, u"Operador ou senha inválidos. Conexão encerrada após 3 tentativas sem sucesso."_s);
         }
     }
     QVERIFY(peer.waitClosed());
@@ -426,16 +430,18 @@ void TestRpcMalformed::clientSurvivesBadServers_data()
 {
     QTest::addColumn<int>("script");
     QTest::addColumn<QString>("message");
-    QTest::newRow("answer to another call") << 0
-        << u"Resposta inválida do servidor de aplicação: esperada a resposta 1, chegou a 77."_s;
-    QTest::newRow("garbage") << 1 << u"Resposta inválida do servidor de aplicação: Mensagem inválida: CBOR malformado"_s;
-    QTest::newRow("oversize length") << 2
+    QTest::newRow("answer to another call")
+        << 0 << u"Resposta inválida do servidor de aplicação: esperada a resposta 1, chegou a 77."_s;
+    QTest::newRow("garbage") << 1
+                             << u"Resposta inválida do servidor de aplicação: Mensagem inválida: CBOR malformado"_s;
+    QTest::newRow("oversize length")
+        << 2
         << u"Resposta inválida do servidor de aplicação: O quadro declara 4294967295 bytes, acima do limite de 67108864 bytes."_s;
     QTest::newRow("closed halfway") << 3 << u"A conexão com o servidor de aplicação foi perdida."_s;
     QTest::newRow("never answers") << 4 << u"O servidor de aplicação não respondeu em 0,5 s."_s;
     QTest::newRow("answers a login") << 5 << u"Resposta inválida do servidor de aplicação à chamada echo."_s;
-    QTest::newRow("failure without text") << 6
-        << u"O servidor de aplicação recusou a chamada echo sem dizer o motivo."_s;
+    QTest::newRow("failure without text")
+        << 6 << u"O servidor de aplicação recusou a chamada echo sem dizer o motivo."_s;
 }
 
 void TestRpcMalformed::clientSurvivesBadServers()

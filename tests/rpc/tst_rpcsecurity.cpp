@@ -44,7 +44,9 @@ QByteArray fingerprintOf(const QString &file)
 class Relay : public QThread
 {
 public:
-    explicit Relay(quint16 target) : m_target(target) {}
+    explicit Relay(quint16 target)
+        : m_target(target)
+    { }
     quint16 listen()
     {
         start();
@@ -352,11 +354,14 @@ void TestRpcSecurity::failedLoginsSlowDown_data()
     }
     QTest::newRow("the operator, from another address") << threeOfOp << false << u"127.0.0.3"_s << false << true;
     QTest::newRow("the address, for another operator")
-        << QStringList{u"127.0.0.2 a"_s, u"127.0.0.2 b"_s, u"127.0.0.2 c"_s} << false << u"127.0.0.2"_s << false << true;
-    QTest::newRow("the /24, rotating address and operator") << sprayOfPrefix << false << u"127.0.0.99"_s << false << true;
+        << QStringList{u"127.0.0.2 a"_s, u"127.0.0.2 b"_s, u"127.0.0.2 c"_s} << false << u"127.0.0.2"_s << false
+        << true;
+    QTest::newRow("the /24, rotating address and operator")
+        << sprayOfPrefix << false << u"127.0.0.99"_s << false << true;
     QTest::newRow("another /24 is not slowed") << sprayOfPrefix << false << u"127.0.1.2"_s << false << false;
     QTest::newRow("a device token is not slowed by others") << threeOfOp << false << u"127.0.0.3"_s << true << false;
-    QTest::newRow("a token is not slowed by its own address's spray") << sprayOfPrefix << false << u"127.0.0.2"_s << true << false;
+    QTest::newRow("a token is not slowed by its own address's spray")
+        << sprayOfPrefix << false << u"127.0.0.2"_s << true << false;
     QStringList eightAtOnce;
     for (int i = 0; i < 8; ++i) {
         eightAtOnce << u"127.0.0.%1 op"_s.arg(i + 2);

@@ -67,7 +67,8 @@ public:
         }
         static int counter = 0;
         db->m_pgServer = server;
-        db->m_pgName = u"pru_srv_%1_%2_%3"_s.arg(QCoreApplication::applicationPid()).arg(++counter)
+        db->m_pgName = u"pru_srv_%1_%2_%3"_s.arg(QCoreApplication::applicationPid())
+                           .arg(++counter)
                            .arg(QDateTime::currentMSecsSinceEpoch() % 100000);
         try {
             ScopedConnection admin(DatabaseConfig::postgres(server), u"test-admin"_s);
@@ -117,7 +118,9 @@ inline void seed(QSqlDatabase &db)
     Admin::addGroup(db, u"ES"_s, u"Estoque"_s, {u"SUPERVISOR"_s});
     TransactionGuard guard(db);
     Sql::exec(db, u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA) VALUES ('DI', 'Diária', 'D')"_s);
-    Sql::exec(db, u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA, IDDIASSEMANA) VALUES ('NU', 'Nunca', 'S', 'NNNNNNN')"_s);
+    Sql::exec(
+        db,
+        u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA, IDDIASSEMANA) VALUES ('NU', 'Nunca', 'S', 'NNNNNNN')"_s);
     Sql::exec(db, u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA) VALUES ('RQ', 'Sob solicitação', 'R')"_s);
     guard.commit();
 }
@@ -186,34 +189,31 @@ public:
         return client;
     }
 
-    QVariant scalar(const QString &text, const QVariantList &values = {})
-    {
-        return Sql::scalar(db(), text, values);
-    }
-    int count(const QString &text, const QVariantList &values = {})
-    {
-        return scalar(text, values).toInt();
-    }
+    QVariant scalar(const QString &text, const QVariantList &values = {}) { return Sql::scalar(db(), text, values); }
+    int count(const QString &text, const QVariantList &values = {}) { return scalar(text, values).toInt(); }
 
     // Rows written straight into the database, as another screen or an
     // earlier version would have left them.
     qint64 insertProcess(const QString &unit, const QString &name, double start, const QVariant &end = {})
     {
-        return Sql::insertReturningKey(db(),
+        return Sql::insertReturningKey(
+            db(),
             u"INSERT INTO PROCESSOFILIAL (CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA, DTFINVIGENCIA, CDOPERATU, DTATUALIZACAO, IDSITUACAO) "
             "VALUES (?, ?, ?, ?, 'SUPERVISOR', ?, 'S') RETURNING NRPROCESSOFILIAL"_s,
             {unit, name, start, end.isValid() ? end : Sql::nullNumber(), ServerClock::nowDays()});
     }
     qint64 insertTask(qint64 process, const QString &name, const QString &periodicity, int order)
     {
-        return Sql::insertReturningKey(db(),
+        return Sql::insertReturningKey(
+            db(),
             u"INSERT INTO ATIVIDADEFILIAL (NRPROCESSOFILIAL, NMATIVIDADEFILIAL, CDPERIENTR, NRORDENAATIVIDADE, CDOPERATU) "
             "VALUES (?, ?, ?, ?, 'SUPERVISOR') RETURNING NRATIVIDADEFILIAL"_s,
             {process, name, Sql::textOrNull(periodicity), order});
     }
     qint64 insertResponsible(qint64 process, qint64 task, const QString &op, const QString &group)
     {
-        return Sql::insertReturningKey(db(),
+        return Sql::insertReturningKey(
+            db(),
             u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDOPERADOR, CDGRUPOPER, IDEXECUTA, IDVALIDA, CDOPERATU) "
             "VALUES (?, ?, ?, ?, 'S', 'N', 'SUPERVISOR') RETURNING NRRESPATIVFILIAL"_s,
             {task, process, Sql::textOrNull(op), Sql::textOrNull(group)});
@@ -321,7 +321,7 @@ inline double today()
         QFETCH(QString, engine);                                                                                       \
         QString why_;                                                                                                  \
         if (!m_env.start(engine, &why_)) {                                                                             \
-            if (engine == QStringLiteral("sqlite") || qEnvironmentVariableIntValue("PRU_REQUIRE_SERVERS") == 1) {     \
+            if (engine == QStringLiteral("sqlite") || qEnvironmentVariableIntValue("PRU_REQUIRE_SERVERS") == 1) {      \
                 QFAIL(qPrintable(why_));                                                                               \
             }                                                                                                          \
             QSKIP(qPrintable(why_));                                                                                   \

@@ -61,8 +61,10 @@ qint64 TestActivities::responsible(qint64 process, qint64 task, const QString &o
 
 qint64 TestActivities::occurrence(qint64 task, double day)
 {
-    return m_env.scalar(u"SELECT NRATIVIDADEDIA FROM ATIVIDADEDIA WHERE NRATIVIDADEFILIAL = ? AND DTATIVIDADE = ?"_s,
-                        {task, qint64(day)}).toLongLong();
+    return m_env
+        .scalar(u"SELECT NRATIVIDADEDIA FROM ATIVIDADEDIA WHERE NRATIVIDADEFILIAL = ? AND DTATIVIDADE = ?"_s,
+                {task, qint64(day)})
+        .toLongLong();
 }
 
 Row TestActivities::taskRow(Client &client, qint64 process, qint64 task)
@@ -224,8 +226,10 @@ void TestActivities::setAtividadesKeepsExecuted()
     Activities::generateDay(m_env.db(), ServerClock::today());
     Admin::markExecuted(m_env.db(), occurrence(t1, t - 1), u"MARIA"_s, ServerClock::nowDays());
     // Half-filled conclusions count as not executed.
-    Sql::exec(m_env.db(), u"UPDATE ATIVIDADEDIA SET CDOPERCONCL = 'MARIA' WHERE NRATIVIDADEDIA = ?"_s, {occurrence(t2, t - 1)});
-    Sql::exec(m_env.db(), u"UPDATE ATIVIDADEDIA SET DTCONCLUSAO = ? WHERE NRATIVIDADEDIA = ?"_s, {t, occurrence(t2, t)});
+    Sql::exec(m_env.db(), u"UPDATE ATIVIDADEDIA SET CDOPERCONCL = 'MARIA' WHERE NRATIVIDADEDIA = ?"_s,
+              {occurrence(t2, t - 1)});
+    Sql::exec(m_env.db(), u"UPDATE ATIVIDADEDIA SET DTCONCLUSAO = ? WHERE NRATIVIDADEDIA = ?"_s,
+              {t, occurrence(t2, t)});
     auto client = m_env.login();
     QVERIFY(client);
 
@@ -251,12 +255,16 @@ void TestActivities::situationAndRedefinition()
     const QList<FieldDef> tf = Fields::tarefas();
 
     // A daily task added today leaves the day out of date.
-    RpcReply reply = client->call(u"SetTarefas"_s, packetArg(inserted(tf, {makeRow(tf, {
-        {u"NRATIVIDADEFILIAL"_s, -2.0}, {u"NRPROCESSOFILIAL"_s, double(p)}, {u"NMATIVIDADEFILIAL"_s, u"Dois"_s},
-        {u"CDPERIENTR"_s, u"DI"_s}, {u"NRORDENAATIVIDADE"_s, 2.0}})})));
+    RpcReply reply =
+        client->call(u"SetTarefas"_s, packetArg(inserted(tf, {makeRow(tf, {{u"NRATIVIDADEFILIAL"_s, -2.0},
+                                                                           {u"NRPROCESSOFILIAL"_s, double(p)},
+                                                                           {u"NMATIVIDADEFILIAL"_s, u"Dois"_s},
+                                                                           {u"CDPERIENTR"_s, u"DI"_s},
+                                                                           {u"NRORDENAATIVIDADE"_s, 2.0}})})));
     QVERIFY2(reply.ok, qPrintable(reply.error));
     QCOMPARE(processRow(*client, p).at(7).toString(), u"N"_s);
-    const qint64 t2 = m_env.scalar(u"SELECT NRATIVIDADEFILIAL FROM ATIVIDADEFILIAL WHERE NMATIVIDADEFILIAL = 'Dois'"_s).toLongLong();
+    const qint64 t2 =
+        m_env.scalar(u"SELECT NRATIVIDADEFILIAL FROM ATIVIDADEFILIAL WHERE NMATIVIDADEFILIAL = 'Dois'"_s).toLongLong();
 
     const qint64 done = occurrence(t1, t);
     Admin::markExecuted(m_env.db(), done, u"MARIA"_s, ServerClock::nowDays());
@@ -265,18 +273,22 @@ void TestActivities::situationAndRedefinition()
     QCOMPARE(processRow(*client, p).at(7).toString(), u"S"_s);
     QVERIFY(occurrence(t2, t) > 0);
     QCOMPARE(occurrence(t1, t), done); // the executed one is untouched
-    QCOMPARE(m_env.scalar(u"SELECT CDOPERCONCL FROM ATIVIDADEDIA WHERE NRATIVIDADEDIA = ?"_s, {done}).toString(), u"MARIA"_s);
-    QCOMPARE(m_env.scalar(u"SELECT CDOPERADOR FROM REDEFATIVIDADE WHERE NRPROCESSOFILIAL = ?"_s, {p}).toString(), u"SUPERVISOR"_s);
+    QCOMPARE(m_env.scalar(u"SELECT CDOPERCONCL FROM ATIVIDADEDIA WHERE NRATIVIDADEDIA = ?"_s, {done}).toString(),
+             u"MARIA"_s);
+    QCOMPARE(m_env.scalar(u"SELECT CDOPERADOR FROM REDEFATIVIDADE WHERE NRPROCESSOFILIAL = ?"_s, {p}).toString(),
+             u"SUPERVISOR"_s);
 
     // A description change leaves the day as it is.
     Row row = taskRow(*client, p, t2);
-    reply = client->call(u"SetTarefas"_s, packetArg(modified(tf, row, withValues(tf, row, {{u"NMATIVIDADEFILIAL"_s, u"Dois (b)"_s}}))));
+    reply = client->call(u"SetTarefas"_s,
+                         packetArg(modified(tf, row, withValues(tf, row, {{u"NMATIVIDADEFILIAL"_s, u"Dois (b)"_s}}))));
     QVERIFY2(reply.ok, qPrintable(reply.error));
     QCOMPARE(processRow(*client, p).at(7).toString(), u"S"_s);
 
     // A periodicity that no longer falls today leaves a stray pending occurrence.
     row = taskRow(*client, p, t2);
-    reply = client->call(u"SetTarefas"_s, packetArg(modified(tf, row, withValues(tf, row, {{u"CDPERIENTR"_s, u"NU"_s}}))));
+    reply =
+        client->call(u"SetTarefas"_s, packetArg(modified(tf, row, withValues(tf, row, {{u"CDPERIENTR"_s, u"NU"_s}}))));
     QVERIFY2(reply.ok, qPrintable(reply.error));
     QCOMPARE(processRow(*client, p).at(7).toString(), u"N"_s);
     reply = client->call(u"RedefinirAtividadesDia"_s, {QString::number(p), u"SUPERVISOR"_s});
@@ -287,7 +299,8 @@ void TestActivities::situationAndRedefinition()
     // An executed occurrence of a task that no longer falls today stays and
     // does not put the day out of date.
     row = taskRow(*client, p, t1);
-    reply = client->call(u"SetTarefas"_s, packetArg(modified(tf, row, withValues(tf, row, {{u"CDPERIENTR"_s, u"NU"_s}}))));
+    reply =
+        client->call(u"SetTarefas"_s, packetArg(modified(tf, row, withValues(tf, row, {{u"CDPERIENTR"_s, u"NU"_s}}))));
     QVERIFY2(reply.ok, qPrintable(reply.error));
     QCOMPARE(processRow(*client, p).at(7).toString(), u"S"_s);
     QCOMPARE(occurrence(t1, t), done);

@@ -54,15 +54,20 @@ private:
 void TestClientWriter::textsCountedInCharacters_data()
 {
     QTest::addColumn<QString>("engine");
-    QTest::addColumn<QString>("name");        // process name, 100 characters at most
+    QTest::addColumn<QString>("name"); // process name, 100 characters at most
     QTest::addColumn<QString>("observation"); // task description, 4000 at most
-    QTest::addColumn<QString>("refusal");     // empty: accepted
+    QTest::addColumn<QString>("refusal"); // empty: accepted
     for (const QString &engine : {u"sqlite"_s, u"postgresql"_s}) {
-        const auto row = [&engine](const char *tag) { return &QTest::newRow(qPrintable(engine + u'/' + QLatin1StringView(tag))); };
+        const auto row = [&engine](const char *tag) {
+            return &QTest::newRow(qPrintable(engine + u'/' + QLatin1StringView(tag)));
+        };
         *row("51 emoji name") << engine << times(emoji, 51) << u"x"_s << QString();
-        *row("100 emoji name, 4000 emoji observation") << engine << times(emoji, 100) << times(emoji, 4000) << QString();
-        *row("101 emoji name") << engine << times(emoji, 101) << u"x"_s << u"O campo NMPROCESSOFILIAL aceita no máximo 100 caracteres."_s;
-        *row("4001 emoji observation") << engine << u"P"_s << times(emoji, 4001) << u"O campo DSATIVIDADEFILIAL aceita no máximo 4000 caracteres."_s;
+        *row("100 emoji name, 4000 emoji observation")
+            << engine << times(emoji, 100) << times(emoji, 4000) << QString();
+        *row("101 emoji name") << engine << times(emoji, 101) << u"x"_s
+                               << u"O campo NMPROCESSOFILIAL aceita no máximo 100 caracteres."_s;
+        *row("4001 emoji observation") << engine << u"P"_s << times(emoji, 4001)
+                                       << u"O campo DSATIVIDADEFILIAL aceita no máximo 4000 caracteres."_s;
     }
 }
 
@@ -75,8 +80,10 @@ void TestClientWriter::textsCountedInCharacters()
     auto client = m_env.login();
     QVERIFY(client);
     const QList<FieldDef> p = widened(Fields::processos());
-    RpcReply reply = client->call(u"SetProcessos"_s, packetArg(inserted(p, {makeRow(p, {
-        {u"NRPROCESSOFILIAL"_s, -1}, {u"NMPROCESSOFILIAL"_s, name}, {u"DTINIVIGENCIA"_s, today() + 1}})})));
+    RpcReply reply =
+        client->call(u"SetProcessos"_s, packetArg(inserted(p, {makeRow(p, {{u"NRPROCESSOFILIAL"_s, -1},
+                                                                           {u"NMPROCESSOFILIAL"_s, name},
+                                                                           {u"DTINIVIGENCIA"_s, today() + 1}})})));
     if (!refusal.isEmpty() && textLength(name) > 100) {
         QVERIFY(!reply.ok);
         QCOMPARE(reply.error, refusal);
@@ -85,9 +92,11 @@ void TestClientWriter::textsCountedInCharacters()
     QVERIFY2(reply.ok, qPrintable(reply.error));
     const double process = reply.value.toDouble();
     const QList<FieldDef> t = widened(Fields::tarefas());
-    reply = client->call(u"SetTarefas"_s, packetArg(inserted(t, {makeRow(t, {
-        {u"NRATIVIDADEFILIAL"_s, -1}, {u"NRPROCESSOFILIAL"_s, process}, {u"NMATIVIDADEFILIAL"_s, u"Tarefa"_s},
-        {u"DSATIVIDADEFILIAL"_s, observation}})})));
+    reply =
+        client->call(u"SetTarefas"_s, packetArg(inserted(t, {makeRow(t, {{u"NRATIVIDADEFILIAL"_s, -1},
+                                                                         {u"NRPROCESSOFILIAL"_s, process},
+                                                                         {u"NMATIVIDADEFILIAL"_s, u"Tarefa"_s},
+                                                                         {u"DSATIVIDADEFILIAL"_s, observation}})})));
     if (!refusal.isEmpty()) {
         QVERIFY(!reply.ok);
         QCOMPARE(reply.error, refusal);
@@ -111,8 +120,10 @@ void TestClientWriter::fieldNamesWithoutCase()
     for (FieldDef &field : mixed) {
         field.name = field.name.left(2) + field.name.mid(2).toLower();
     }
-    const RpcReply reply = client->call(u"SetProcessos"_s, packetArg(inserted(mixed, {makeRow(mixed, {
-        {u"NRprocessofilial"_s, -1}, {u"NMprocessofilial"_s, u"Em minúsculas"_s}, {u"DTinivigencia"_s, today() + 1}})})));
+    const RpcReply reply = client->call(
+        u"SetProcessos"_s, packetArg(inserted(mixed, {makeRow(mixed, {{u"NRprocessofilial"_s, -1},
+                                                                      {u"NMprocessofilial"_s, u"Em minúsculas"_s},
+                                                                      {u"DTinivigencia"_s, today() + 1}})})));
     QVERIFY2(reply.ok, qPrintable(reply.error));
     QCOMPARE(m_env.scalar(u"SELECT NMPROCESSOFILIAL FROM PROCESSOFILIAL"_s).toString(), u"Em minúsculas"_s);
     QCOMPARE(m_env.scalar(u"SELECT DTINIVIGENCIA FROM PROCESSOFILIAL"_s).toDouble(), today() + 1);
@@ -125,15 +136,24 @@ void TestClientWriter::refusalsAndEchoes_data()
     QTest::addColumn<QCborArray>("args");
     QTest::addColumn<QString>("expected"); // the whole text, or its start when it ends in "*"
     for (const QString &engine : {u"sqlite"_s, u"postgresql"_s}) {
-        const auto row = [&engine](const char *tag) { return &QTest::newRow(qPrintable(engine + u'/' + QLatin1StringView(tag))); };
-        *row("refused packet says its prefix once") << engine << u"SetTarefas"_s << QCborArray{QCborValue(QByteArray("\xa0", 1))}
+        const auto row = [&engine](const char *tag) {
+            return &QTest::newRow(qPrintable(engine + u'/' + QLatin1StringView(tag)));
+        };
+        *row("refused packet says its prefix once")
+            << engine << u"SetTarefas"_s << QCborArray{QCborValue(QByteArray("\xa0", 1))}
             << u"SetTarefas: Pacote de alterações inválido: *"_s;
-        *row("echo cut at a character, marked") << engine << u"GetAtividades"_s << QCborArray{times(emoji, 45)}
-            << u"GetAtividades: o argumento 1 (número do processo) deve ser um número inteiro escrito em texto; recebido \"%1…\"."_s.arg(times(emoji, 40));
-        *row("echo of 40 characters, whole") << engine << u"GetAtividades"_s << QCborArray{times(u"ç"_s, 40)}
-            << u"GetAtividades: o argumento 1 (número do processo) deve ser um número inteiro escrito em texto; recebido \"%1\"."_s.arg(times(u"ç"_s, 40));
-        *row("key past 2^53") << engine << u"GetAtividades"_s << QCborArray{u"9007199254740993"_s} << u"*passa de ±9007199254740992*"_s;
-        *row("number key past 2^53") << engine << u"GetTarefas"_s << QCborArray{9007199254740994.0} << u"*deve ser um número inteiro."_s;
+        *row("echo cut at a character, marked")
+            << engine << u"GetAtividades"_s << QCborArray{times(emoji, 45)}
+            << u"GetAtividades: o argumento 1 (número do processo) deve ser um número inteiro escrito em texto; recebido \"%1…\"."_s
+                   .arg(times(emoji, 40));
+        *row("echo of 40 characters, whole")
+            << engine << u"GetAtividades"_s << QCborArray{times(u"ç"_s, 40)}
+            << u"GetAtividades: o argumento 1 (número do processo) deve ser um número inteiro escrito em texto; recebido \"%1\"."_s
+                   .arg(times(u"ç"_s, 40));
+        *row("key past 2^53") << engine << u"GetAtividades"_s << QCborArray{u"9007199254740993"_s}
+                              << u"*passa de ±9007199254740992*"_s;
+        *row("number key past 2^53") << engine << u"GetTarefas"_s << QCborArray{9007199254740994.0}
+                                     << u"*deve ser um número inteiro."_s;
     }
 }
 
@@ -168,16 +188,19 @@ void TestClientWriter::legacyPasswordRehashedAtLogin()
     START_ENGINE();
     // MARIA's password as an earlier version stored it.
     const PasswordHash::Stored legacy = PasswordHash::makeLegacy(u"segredo"_s, 1000);
-    Sql::exec(m_env.db(), u"UPDATE OPERADORSENHA SET DSSALT = ?, DSHASH = ?, NRITERACOES = ? WHERE CDOPERADOR = 'MARIA'"_s,
+    Sql::exec(m_env.db(),
+              u"UPDATE OPERADORSENHA SET DSSALT = ?, DSHASH = ?, NRITERACOES = ? WHERE CDOPERADOR = 'MARIA'"_s,
               {legacy.saltColumn(), legacy.hashColumn(), legacy.iterations});
     QVERIFY(!m_env.login(u"MARIA"_s, u"errada"_s));
-    QCOMPARE(m_env.scalar(u"SELECT DSHASH FROM OPERADORSENHA WHERE CDOPERADOR = 'MARIA'"_s).toString(), legacy.hashColumn());
+    QCOMPARE(m_env.scalar(u"SELECT DSHASH FROM OPERADORSENHA WHERE CDOPERADOR = 'MARIA'"_s).toString(),
+             legacy.hashColumn());
 
     QVERIFY(m_env.login(u"MARIA"_s, u"segredo"_s));
-    QSqlQuery query = Sql::exec(m_env.db(), u"SELECT DSSALT, DSHASH, NRITERACOES FROM OPERADORSENHA WHERE CDOPERADOR = 'MARIA'"_s);
+    QSqlQuery query =
+        Sql::exec(m_env.db(), u"SELECT DSSALT, DSHASH, NRITERACOES FROM OPERADORSENHA WHERE CDOPERADOR = 'MARIA'"_s);
     QVERIFY(query.next());
-    const PasswordHash::Stored stored = PasswordHash::Stored::fromColumns(query.value(0).toString(), query.value(1).toString(),
-                                                                          query.value(2).toInt());
+    const PasswordHash::Stored stored =
+        PasswordHash::Stored::fromColumns(query.value(0).toString(), query.value(1).toString(), query.value(2).toInt());
     query.finish();
     QVERIFY2(stored.isArgon2id(), stored.hash.constData());
     QCOMPARE(stored.iterations, 0);

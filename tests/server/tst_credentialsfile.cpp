@@ -159,12 +159,14 @@ QString TestCredentialsFile::makeEarlierLayout(const QTemporaryDir &dir)
         ScopedConnection connection(DatabaseConfig::sqlite(file), u"earlier"_s);
         seed(connection.db());
         m_legacy = PasswordHash::makeLegacy(u"segredo"_s, 1000);
-        Sql::exec(connection.db(), u"UPDATE OPERADORSENHA SET DSSALT = ?, DSHASH = ?, NRITERACOES = ? WHERE CDOPERADOR = 'MARIA'"_s,
+        Sql::exec(connection.db(),
+                  u"UPDATE OPERADORSENHA SET DSSALT = ?, DSHASH = ?, NRITERACOES = ? WHERE CDOPERADOR = 'MARIA'"_s,
                   {m_legacy.saltColumn(), m_legacy.hashColumn(), m_legacy.iterations});
     }
     const QString credentials = Database::credentialsFile(file);
-    onPlainConnection(file, {u"ATTACH DATABASE '%1' AS S"_s.arg(credentials), oldCredentialsTable,
-                             u"INSERT INTO main.OPERADORSENHA SELECT * FROM S.OPERADORSENHA"_s, u"DETACH DATABASE S"_s});
+    onPlainConnection(file,
+                      {u"ATTACH DATABASE '%1' AS S"_s.arg(credentials), oldCredentialsTable,
+                       u"INSERT INTO main.OPERADORSENHA SELECT * FROM S.OPERADORSENHA"_s, u"DETACH DATABASE S"_s});
     removeSqliteFile(credentials);
     return file;
 }
@@ -240,7 +242,8 @@ void TestCredentialsFile::earlierLayoutMovedOver()
     if (leftBehind == u"stale") {
         const PasswordHash::Stored old = PasswordHash::makeLegacy(u"velha"_s, 1000);
         onPlainConnection(file, {attach, newTable,
-                                 u"INSERT INTO S.OPERADORSENHA VALUES ('MARIA', '%1', '%2', 1000, NULL)"_s.arg(old.saltColumn(), old.hashColumn()),
+                                 u"INSERT INTO S.OPERADORSENHA VALUES ('MARIA', '%1', '%2', 1000, NULL)"_s.arg(
+                                     old.saltColumn(), old.hashColumn()),
                                  u"INSERT INTO S.OPERADORSENHA VALUES ('FANTASMA', '', 'x', 0, NULL)"_s});
     } else if (leftBehind == u"copied") {
         onPlainConnection(file, {attach, newTable, u"INSERT INTO S.OPERADORSENHA SELECT * FROM main.OPERADORSENHA"_s});
@@ -258,8 +261,11 @@ void TestCredentialsFile::earlierLayoutMovedOver()
     ScopedConnection connection(DatabaseConfig::sqlite(file), u"check"_s);
     // MARIA's PBKDF2 row was rewritten as Argon2id at her login, in the new file.
     QVERIFY(Sql::scalar(connection.db(), u"SELECT DSHASH FROM SENHAS.OPERADORSENHA WHERE CDOPERADOR = 'MARIA'"_s)
-                .toString().startsWith(u"$argon2id$"_s));
-    QCOMPARE(Sql::scalar(connection.db(), u"SELECT COUNT(*) FROM SENHAS.OPERADORSENHA WHERE CDOPERADOR <> 'FANTASMA'"_s).toInt(), 3);
+                .toString()
+                .startsWith(u"$argon2id$"_s));
+    QCOMPARE(Sql::scalar(connection.db(), u"SELECT COUNT(*) FROM SENHAS.OPERADORSENHA WHERE CDOPERADOR <> 'FANTASMA'"_s)
+                 .toInt(),
+             3);
 }
 
 void TestCredentialsFile::moveSurvivesKill()

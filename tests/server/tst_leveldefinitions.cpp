@@ -136,7 +136,8 @@ void TestLevelDefinitions::screenFieldsAreWhatTheServerSends()
     for (const FieldDef &field : std::as_const(screenFields)) {
         const FieldDef *got = findField(sent.fields, field.name);
         QVERIFY2(got, qPrintable(u"%1 defines %2; %3 does not send it"_s.arg(recordSet, describe(field), method)));
-        QVERIFY2(*got == field, qPrintable(u"%1 defines %2; %3 sends %4"_s.arg(recordSet, describe(field), method, describe(*got))));
+        QVERIFY2(*got == field,
+                 qPrintable(u"%1 defines %2; %3 sends %4"_s.arg(recordSet, describe(field), method, describe(*got))));
     }
     if (!subset) {
         for (const FieldDef &field : sent.fields) {
@@ -191,13 +192,18 @@ void TestLevelDefinitions::textOneOverItsSizeIsRefused()
     } else if (recordSet == u"cdsTarefas"_s) {
         method = u"SetTarefas"_s;
         table = u"ATIVIDADEFILIAL"_s;
-        values = {{u"NRPROCESSOFILIAL"_s, double(keys.process)}, {u"NMATIVIDADEFILIAL"_s, u"Nova"_s},
-                  {u"CDPERIENTR"_s, u"DI"_s}, {u"NRORDENAATIVIDADE"_s, 2.0}};
+        values = {{u"NRPROCESSOFILIAL"_s, double(keys.process)},
+                  {u"NMATIVIDADEFILIAL"_s, u"Nova"_s},
+                  {u"CDPERIENTR"_s, u"DI"_s},
+                  {u"NRORDENAATIVIDADE"_s, 2.0}};
     } else {
         method = u"SetOperadores"_s;
         table = u"RESPATIVFILIAL"_s;
-        values = {{u"NRATIVIDADEFILIAL"_s, double(keys.task)}, {u"NRPROCESSOFILIAL"_s, double(keys.process)},
-                  {u"CDGRUPOPER"_s, u"CX"_s}, {u"IDEXECUTA"_s, u"S"_s}, {u"IDVALIDA"_s, u"N"_s}};
+        values = {{u"NRATIVIDADEFILIAL"_s, double(keys.task)},
+                  {u"NRPROCESSOFILIAL"_s, double(keys.process)},
+                  {u"CDGRUPOPER"_s, u"CX"_s},
+                  {u"IDEXECUTA"_s, u"S"_s},
+                  {u"IDVALIDA"_s, u"N"_s}};
     }
     const int before = m_env.count(u"SELECT COUNT(*) FROM %1"_s.arg(table));
     const RpcReply fits = client->call(method, packetArg(inserted(fields, {makeRow(fields, values)})));

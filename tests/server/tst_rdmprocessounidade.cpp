@@ -82,9 +82,11 @@ private:
 double TestRdmProcessoUnidade::newProcess(Client &client, const QString &name)
 {
     const QList<FieldDef> f = Fields::processos();
-    const RpcReply reply = client.call(u"SetProcessos"_s, packetArg(inserted(f, {makeRow(f, {
-        {u"NMPROCESSOFILIAL"_s, name}, {u"DTINIVIGENCIA"_s, today() + 1}, {u"IDSITUACAO"_s, u"S"_s},
-        {u"CDOPERATU"_s, u"SUPERVISOR"_s}})})));
+    const RpcReply reply =
+        client.call(u"SetProcessos"_s, packetArg(inserted(f, {makeRow(f, {{u"NMPROCESSOFILIAL"_s, name},
+                                                                          {u"DTINIVIGENCIA"_s, today() + 1},
+                                                                          {u"IDSITUACAO"_s, u"S"_s},
+                                                                          {u"CDOPERATU"_s, u"SUPERVISOR"_s}})})));
     if (!reply.ok) {
         qWarning("SetProcessos failed: %s", qPrintable(reply.error));
         return 0;
@@ -139,7 +141,6 @@ void TestRdmProcessoUnidade::login()
     Client after;
     QVERIFY2(after.open(m_env.port(), u"MARIA"_s, u"segredo"_s, &error), qPrintable(error));
 
-
     Client wrongPassword;
     QVERIFY(!wrongPassword.open(m_env.port(), u"SUPERVISOR"_s, u"SENHA"_s, &error));
     QVERIFY2(error.contains(u"Operador ou senha inválidos."_s), qPrintable(error));
@@ -170,7 +171,8 @@ void TestRdmProcessoUnidade::login()
     }
     QVERIFY(m_env.state().loginGate->connectionsHeld() <= LoginGate::Settings().workers);
     if (pg) {
-        QVERIFY2(sessions() <= before + LoginGate::Settings().workers, qPrintable(QString::number(sessions() - before)));
+        QVERIFY2(sessions() <= before + LoginGate::Settings().workers,
+                 qPrintable(QString::number(sessions() - before)));
     }
 
     // A check that would wait past the limit is refused at once as busy.
@@ -178,9 +180,8 @@ void TestRdmProcessoUnidade::login()
     std::atomic<int> busy = 0;
     QList<QThread *> threads;
     for (int i = 0; i < 4; ++i) {
-        threads << QThread::create([&] {
-            busy += gate.check(u"MARIA"_s, u"segredo"_s, false).kind == LoginGate::Verdict::Busy ? 1 : 0;
-        });
+        threads << QThread::create(
+            [&] { busy += gate.check(u"MARIA"_s, u"segredo"_s, false).kind == LoginGate::Verdict::Busy ? 1 : 0; });
         threads.last()->start();
     }
     for (QThread *t : threads) {
@@ -230,8 +231,8 @@ void TestRdmProcessoUnidade::processLifecycle()
     auto maria = m_env.login(u"MARIA"_s, u"segredo"_s);
     QVERIFY(maria);
     const Row original = packet.rows.at(0);
-    const Row current = withValues(f, original, {{u"NMPROCESSOFILIAL"_s, u"Abertura e conferência"_s},
-                                                 {u"DTFINVIGENCIA"_s, today() + 30}});
+    const Row current = withValues(
+        f, original, {{u"NMPROCESSOFILIAL"_s, u"Abertura e conferência"_s}, {u"DTFINVIGENCIA"_s, today() + 30}});
     RpcReply reply = maria->call(u"SetProcessos"_s, packetArg(modified(f, original, current)));
     QVERIFY2(reply.ok, qPrintable(reply.error));
     QCOMPARE(reply.value.toDouble(), 0.0); // nothing inserted
@@ -261,7 +262,8 @@ void TestRdmProcessoUnidade::processRules_data()
     const double t = today();
     for (const QString &engine : {u"sqlite"_s, u"postgresql"_s}) {
         engineRow(engine, "blank name") << u"   "_s << QVariant(t + 1) << QVariant() << u"NmProcessoNull"_s;
-        engineRow(engine, "blank name before dates") << QString() << QVariant() << QVariant(t - 5) << u"NmProcessoNull"_s;
+        engineRow(engine, "blank name before dates")
+            << QString() << QVariant() << QVariant(t - 5) << u"NmProcessoNull"_s;
         engineRow(engine, "no start") << u"P"_s << QVariant() << QVariant() << u"DataIniVigNull"_s;
         engineRow(engine, "start yesterday") << u"P"_s << QVariant(t - 1) << QVariant() << u"Data<Atual"_s;
         engineRow(engine, "end yesterday") << u"P"_s << QVariant(t) << QVariant(t - 1) << u"Data<Atual"_s;
@@ -281,8 +283,10 @@ void TestRdmProcessoUnidade::processRules()
     auto client = m_env.login();
     QVERIFY(client);
     const QList<FieldDef> f = Fields::processos();
-    const RpcReply reply = client->call(u"SetProcessos"_s, packetArg(inserted(f, {makeRow(f, {
-        {u"NMPROCESSOFILIAL"_s, name}, {u"DTINIVIGENCIA"_s, start}, {u"DTFINVIGENCIA"_s, end}})})));
+    const RpcReply reply = client->call(
+        u"SetProcessos"_s,
+        packetArg(inserted(
+            f, {makeRow(f, {{u"NMPROCESSOFILIAL"_s, name}, {u"DTINIVIGENCIA"_s, start}, {u"DTFINVIGENCIA"_s, end}})})));
     if (key.isEmpty()) {
         QVERIFY2(reply.ok, qPrintable(reply.error));
         QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM PROCESSOFILIAL"_s), 1);
@@ -306,29 +310,32 @@ void TestRdmProcessoUnidade::processEditRules()
 
     // A start in the past stays as it is when only the name changes.
     Row original = processRow(*client, double(running));
-    RpcReply reply = client->call(u"SetProcessos"_s, packetArg(modified(f, original,
-        withValues(f, original, {{u"NMPROCESSOFILIAL"_s, u"Em vigor (novo nome)"_s}}))));
+    RpcReply reply =
+        client->call(u"SetProcessos"_s,
+                     packetArg(modified(
+                         f, original, withValues(f, original, {{u"NMPROCESSOFILIAL"_s, u"Em vigor (novo nome)"_s}}))));
     QVERIFY2(reply.ok, qPrintable(reply.error));
 
     // ... but the start of a process in force is not changed.
     original = processRow(*client, double(running));
-    reply = client->call(u"SetProcessos"_s, packetArg(modified(f, original,
-        withValues(f, original, {{u"DTINIVIGENCIA"_s, t + 1}}))));
+    reply = client->call(u"SetProcessos"_s,
+                         packetArg(modified(f, original, withValues(f, original, {{u"DTINIVIGENCIA"_s, t + 1}}))));
     QCOMPARE(reply.error, Catalogue::text(u"DataIniInfNotAlt"_s));
 
     // An ended process cannot be posted with its end in the past.
     original = processRow(*client, double(ended));
-    reply = client->call(u"SetProcessos"_s, packetArg(modified(f, original,
-        withValues(f, original, {{u"NMPROCESSOFILIAL"_s, u"Outro nome"_s}}))));
+    reply = client->call(
+        u"SetProcessos"_s,
+        packetArg(modified(f, original, withValues(f, original, {{u"NMPROCESSOFILIAL"_s, u"Outro nome"_s}}))));
     QCOMPARE(reply.error, Catalogue::text(u"Data<Atual"_s));
 
     // A process not yet in force may move its start, never into the past.
     original = processRow(*client, double(future));
-    reply = client->call(u"SetProcessos"_s, packetArg(modified(f, original,
-        withValues(f, original, {{u"DTINIVIGENCIA"_s, t - 1}}))));
+    reply = client->call(u"SetProcessos"_s,
+                         packetArg(modified(f, original, withValues(f, original, {{u"DTINIVIGENCIA"_s, t - 1}}))));
     QCOMPARE(reply.error, Catalogue::text(u"Data<Atual"_s));
-    reply = client->call(u"SetProcessos"_s, packetArg(modified(f, original,
-        withValues(f, original, {{u"DTINIVIGENCIA"_s, t + 1}}))));
+    reply = client->call(u"SetProcessos"_s,
+                         packetArg(modified(f, original, withValues(f, original, {{u"DTINIVIGENCIA"_s, t + 1}}))));
     QVERIFY2(reply.ok, qPrintable(reply.error));
     QCOMPARE(processRow(*client, double(future)).at(2).toDouble(), t + 1);
 }
@@ -348,12 +355,16 @@ void TestRdmProcessoUnidade::conflictBetweenSessions()
     const Row seenBySecond = processRow(*second, number);
     QCOMPARE(seenByFirst, seenBySecond);
 
-    RpcReply reply = first->call(u"SetProcessos"_s, packetArg(modified(f, seenByFirst,
-        withValues(f, seenByFirst, {{u"NMPROCESSOFILIAL"_s, u"Nome do primeiro"_s}}))));
+    RpcReply reply =
+        first->call(u"SetProcessos"_s,
+                    packetArg(modified(f, seenByFirst,
+                                       withValues(f, seenByFirst, {{u"NMPROCESSOFILIAL"_s, u"Nome do primeiro"_s}}))));
     QVERIFY2(reply.ok, qPrintable(reply.error));
 
-    reply = second->call(u"SetProcessos"_s, packetArg(modified(f, seenBySecond,
-        withValues(f, seenBySecond, {{u"NMPROCESSOFILIAL"_s, u"Nome do segundo"_s}}))));
+    reply =
+        second->call(u"SetProcessos"_s,
+                     packetArg(modified(f, seenBySecond,
+                                        withValues(f, seenBySecond, {{u"NMPROCESSOFILIAL"_s, u"Nome do segundo"_s}}))));
     QVERIFY(!reply.ok);
     QCOMPARE(reply.error, Saves::conflictChangedText());
     reply = second->call(u"SetProcessos"_s, packetArg(deleted(f, seenBySecond)));
@@ -362,16 +373,21 @@ void TestRdmProcessoUnidade::conflictBetweenSessions()
 
     // The same for tasks, which carry no update stamp: their values decide.
     const QList<FieldDef> tf = Fields::tarefas();
-    reply = first->call(u"SetTarefas"_s, packetArg(inserted(tf, {makeRow(tf, {
-        {u"NRATIVIDADEFILIAL"_s, -1.0}, {u"NRPROCESSOFILIAL"_s, number}, {u"NMATIVIDADEFILIAL"_s, u"Tarefa"_s},
-        {u"NRORDENAATIVIDADE"_s, 1.0}})})));
+    reply = first->call(u"SetTarefas"_s, packetArg(inserted(tf, {makeRow(tf, {{u"NRATIVIDADEFILIAL"_s, -1.0},
+                                                                              {u"NRPROCESSOFILIAL"_s, number},
+                                                                              {u"NMATIVIDADEFILIAL"_s, u"Tarefa"_s},
+                                                                              {u"NRORDENAATIVIDADE"_s, 1.0}})})));
     QVERIFY2(reply.ok, qPrintable(reply.error));
     const Row task1 = tasksOf(*first, number).rows.value(0);
     const Row task2 = tasksOf(*second, number).rows.value(0);
     QVERIFY(!task1.isEmpty());
-    reply = first->call(u"SetTarefas"_s, packetArg(modified(tf, task1, withValues(tf, task1, {{u"NMATIVIDADEFILIAL"_s, u"Primeiro"_s}}))));
+    reply =
+        first->call(u"SetTarefas"_s,
+                    packetArg(modified(tf, task1, withValues(tf, task1, {{u"NMATIVIDADEFILIAL"_s, u"Primeiro"_s}}))));
     QVERIFY2(reply.ok, qPrintable(reply.error));
-    reply = second->call(u"SetTarefas"_s, packetArg(modified(tf, task2, withValues(tf, task2, {{u"NMATIVIDADEFILIAL"_s, u"Segundo"_s}}))));
+    reply =
+        second->call(u"SetTarefas"_s,
+                     packetArg(modified(tf, task2, withValues(tf, task2, {{u"NMATIVIDADEFILIAL"_s, u"Segundo"_s}}))));
     QCOMPARE(reply.error, Saves::conflictChangedText());
     QCOMPARE(valueOf(tasksOf(*first, number), 0, u"NMATIVIDADEFILIAL"_s).toString(), u"Primeiro"_s);
 
@@ -379,7 +395,8 @@ void TestRdmProcessoUnidade::conflictBetweenSessions()
     const Row fresh = tasksOf(*first, number).rows.value(0);
     reply = first->call(u"SetTarefas"_s, packetArg(deleted(tf, fresh)));
     QVERIFY2(reply.ok, qPrintable(reply.error));
-    reply = second->call(u"SetTarefas"_s, packetArg(modified(tf, fresh, withValues(tf, fresh, {{u"NMATIVIDADEFILIAL"_s, u"Tarde"_s}}))));
+    reply = second->call(u"SetTarefas"_s,
+                         packetArg(modified(tf, fresh, withValues(tf, fresh, {{u"NMATIVIDADEFILIAL"_s, u"Tarde"_s}}))));
     QCOMPARE(reply.error, Saves::conflictDeletedText());
 }
 
@@ -392,12 +409,16 @@ void TestRdmProcessoUnidade::badRowWritesNothing()
     const double number = newProcess(*client, u"Existente"_s);
     const Row original = processRow(*client, number);
 
-    DeltaPacket delta = inserted(f, {
-        makeRow(f, {{u"NMPROCESSOFILIAL"_s, u"Bom"_s}, {u"DTINIVIGENCIA"_s, today() + 1}}),
-        makeRow(f, {{u"NMPROCESSOFILIAL"_s, u"Também bom"_s}, {u"DTINIVIGENCIA"_s, today() + 2}}),
-    });
-    delta.entries.append({ChangeKind::Modified, original, withValues(f, original, {{u"NMPROCESSOFILIAL"_s, u"Mudado"_s}})});
-    delta.entries.append({ChangeKind::Inserted, {}, makeRow(f, {{u"NMPROCESSOFILIAL"_s, u"Ruim"_s}, {u"DTINIVIGENCIA"_s, today() - 3}})});
+    DeltaPacket delta =
+        inserted(f, {
+                        makeRow(f, {{u"NMPROCESSOFILIAL"_s, u"Bom"_s}, {u"DTINIVIGENCIA"_s, today() + 1}}),
+                        makeRow(f, {{u"NMPROCESSOFILIAL"_s, u"Também bom"_s}, {u"DTINIVIGENCIA"_s, today() + 2}}),
+                    });
+    delta.entries.append(
+        {ChangeKind::Modified, original, withValues(f, original, {{u"NMPROCESSOFILIAL"_s, u"Mudado"_s}})});
+    delta.entries.append({ChangeKind::Inserted,
+                          {},
+                          makeRow(f, {{u"NMPROCESSOFILIAL"_s, u"Ruim"_s}, {u"DTINIVIGENCIA"_s, today() - 3}})});
     const RpcReply reply = client->call(u"SetProcessos"_s, packetArg(delta));
     QCOMPARE(reply.error, Catalogue::text(u"Data<Atual"_s));
     QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM PROCESSOFILIAL"_s), 1);
@@ -405,12 +426,19 @@ void TestRdmProcessoUnidade::badRowWritesNothing()
 
     // Tasks: one good row and one with a periodicity on request.
     const QList<FieldDef> tf = Fields::tarefas();
-    const RpcReply tasks = client->call(u"SetTarefas"_s, packetArg(inserted(tf, {
-        makeRow(tf, {{u"NRATIVIDADEFILIAL"_s, -1.0}, {u"NRPROCESSOFILIAL"_s, number}, {u"NMATIVIDADEFILIAL"_s, u"A"_s},
-                     {u"CDPERIENTR"_s, u"DI"_s}, {u"NRORDENAATIVIDADE"_s, 1.0}}),
-        makeRow(tf, {{u"NRATIVIDADEFILIAL"_s, -2.0}, {u"NRPROCESSOFILIAL"_s, number}, {u"NMATIVIDADEFILIAL"_s, u"B"_s},
-                     {u"CDPERIENTR"_s, u"RQ"_s}, {u"NRORDENAATIVIDADE"_s, 2.0}}),
-    })));
+    const RpcReply tasks =
+        client->call(u"SetTarefas"_s, packetArg(inserted(tf, {
+                                                                 makeRow(tf, {{u"NRATIVIDADEFILIAL"_s, -1.0},
+                                                                              {u"NRPROCESSOFILIAL"_s, number},
+                                                                              {u"NMATIVIDADEFILIAL"_s, u"A"_s},
+                                                                              {u"CDPERIENTR"_s, u"DI"_s},
+                                                                              {u"NRORDENAATIVIDADE"_s, 1.0}}),
+                                                                 makeRow(tf, {{u"NRATIVIDADEFILIAL"_s, -2.0},
+                                                                              {u"NRPROCESSOFILIAL"_s, number},
+                                                                              {u"NMATIVIDADEFILIAL"_s, u"B"_s},
+                                                                              {u"CDPERIENTR"_s, u"RQ"_s},
+                                                                              {u"NRORDENAATIVIDADE"_s, 2.0}}),
+                                                             })));
     QCOMPARE(tasks.error, Catalogue::text(u"CdPeriodicidadeInv"_s));
     QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM ATIVIDADEFILIAL"_s), 0);
 }
@@ -423,8 +451,10 @@ void TestRdmProcessoUnidade::deltaWithoutAFieldRefused()
     const QList<FieldDef> f = Fields::processos();
     const double number = newProcess(*client, u"Com fim"_s);
     Row original = processRow(*client, number);
-    QVERIFY(client->call(u"SetProcessos"_s, packetArg(modified(f, original,
-        withValues(f, original, {{u"DTFINVIGENCIA"_s, today() + 9}})))).ok);
+    QVERIFY(client
+                ->call(u"SetProcessos"_s,
+                       packetArg(modified(f, original, withValues(f, original, {{u"DTFINVIGENCIA"_s, today() + 9}}))))
+                .ok);
     original = processRow(*client, number);
 
     // A delta without the end of validity must not read as "no end".
@@ -453,24 +483,28 @@ void TestRdmProcessoUnidade::otherUnitRefused()
     m_env.insertResponsible(qint64(number), task, u"MARIA"_s, {});
 
     // A forged delta that names the other unit's row by its real values.
-    RpcReply reply = intruder->call(u"SetProcessos"_s, packetArg(modified(f, original,
-        withValues(f, original, {{u"NMPROCESSOFILIAL"_s, u"Invadido"_s}}))));
+    RpcReply reply = intruder->call(
+        u"SetProcessos"_s,
+        packetArg(modified(f, original, withValues(f, original, {{u"NMPROCESSOFILIAL"_s, u"Invadido"_s}}))));
     QCOMPARE(reply.error, Saves::otherUnitText());
     reply = intruder->call(u"SetProcessos"_s, packetArg(deleted(f, original)));
     QCOMPARE(reply.error, Saves::otherUnitText());
 
     const QList<FieldDef> tf = Fields::tarefas();
-    reply = intruder->call(u"SetTarefas"_s, packetArg(inserted(tf, {makeRow(tf, {
-        {u"NRPROCESSOFILIAL"_s, number}, {u"NMATIVIDADEFILIAL"_s, u"Intrusa"_s}, {u"NRORDENAATIVIDADE"_s, 9.0}})})));
+    reply = intruder->call(u"SetTarefas"_s, packetArg(inserted(tf, {makeRow(tf, {{u"NRPROCESSOFILIAL"_s, number},
+                                                                                 {u"NMATIVIDADEFILIAL"_s, u"Intrusa"_s},
+                                                                                 {u"NRORDENAATIVIDADE"_s, 9.0}})})));
     QCOMPARE(reply.error, Saves::otherUnitText());
     const Row taskRow = tasksOf(*owner, number).rows.value(0);
     reply = intruder->call(u"SetTarefas"_s, packetArg(deleted(tf, taskRow)));
     QCOMPARE(reply.error, Saves::otherUnitText());
 
     const QList<FieldDef> of = Fields::operadores();
-    reply = intruder->call(u"SetOperadores"_s, packetArg(inserted(of, {makeRow(of, {
-        {u"NRATIVIDADEFILIAL"_s, double(task)}, {u"CDOPERADOR"_s, u"GERENTE"_s}, {u"IDEXECUTA"_s, u"S"_s},
-        {u"IDVALIDA"_s, u"S"_s}})})));
+    reply =
+        intruder->call(u"SetOperadores"_s, packetArg(inserted(of, {makeRow(of, {{u"NRATIVIDADEFILIAL"_s, double(task)},
+                                                                                {u"CDOPERADOR"_s, u"GERENTE"_s},
+                                                                                {u"IDEXECUTA"_s, u"S"_s},
+                                                                                {u"IDVALIDA"_s, u"S"_s}})})));
     QCOMPARE(reply.error, Saves::otherUnitText());
 
     // Reading is refused as well.
@@ -497,14 +531,23 @@ void TestRdmProcessoUnidade::tasksRoundTrip()
     QVERIFY(client);
     const double number = newProcess(*client, u"Processo"_s);
     const QList<FieldDef> tf = Fields::tarefas();
-    RpcReply reply = client->call(u"SetTarefas"_s, packetArg(inserted(tf, {
-        makeRow(tf, {{u"NRATIVIDADEFILIAL"_s, -1.0}, {u"NRPROCESSOFILIAL"_s, number}, {u"NMATIVIDADEFILIAL"_s, u"Segunda"_s},
-                     {u"CDTELAATIVIDADE"_s, u"cxa01000"_s}, {u"CDMODULOATIVIDADE"_s, u"cxa"_s}, {u"CDPERIENTR"_s, u"DI"_s},
-                     {u"NMPERIENTR"_s, u"Diária"_s}, {u"DSATIVIDADEFILIAL"_s, u"<b>Observação</b>"_s},
-                     {u"NRORDENAATIVIDADE"_s, 2.0}, {u"CDOPERATU"_s, u"SUPERVISOR"_s}}),
-        makeRow(tf, {{u"NRATIVIDADEFILIAL"_s, -2.0}, {u"NRPROCESSOFILIAL"_s, number}, {u"NMATIVIDADEFILIAL"_s, u"Primeira"_s},
-                     {u"NRORDENAATIVIDADE"_s, 1.0}}),
-    })));
+    RpcReply reply = client->call(
+        u"SetTarefas"_s, packetArg(inserted(tf, {
+                                                    makeRow(tf, {{u"NRATIVIDADEFILIAL"_s, -1.0},
+                                                                 {u"NRPROCESSOFILIAL"_s, number},
+                                                                 {u"NMATIVIDADEFILIAL"_s, u"Segunda"_s},
+                                                                 {u"CDTELAATIVIDADE"_s, u"cxa01000"_s},
+                                                                 {u"CDMODULOATIVIDADE"_s, u"cxa"_s},
+                                                                 {u"CDPERIENTR"_s, u"DI"_s},
+                                                                 {u"NMPERIENTR"_s, u"Diária"_s},
+                                                                 {u"DSATIVIDADEFILIAL"_s, u"<b>Observação</b>"_s},
+                                                                 {u"NRORDENAATIVIDADE"_s, 2.0},
+                                                                 {u"CDOPERATU"_s, u"SUPERVISOR"_s}}),
+                                                    makeRow(tf, {{u"NRATIVIDADEFILIAL"_s, -2.0},
+                                                                 {u"NRPROCESSOFILIAL"_s, number},
+                                                                 {u"NMATIVIDADEFILIAL"_s, u"Primeira"_s},
+                                                                 {u"NRORDENAATIVIDADE"_s, 1.0}}),
+                                                })));
     QVERIFY2(reply.ok, qPrintable(reply.error));
 
     DataPacket tasks = tasksOf(*client, number);
@@ -516,7 +559,7 @@ void TestRdmProcessoUnidade::tasksRoundTrip()
     QVERIFY(valueOf(tasks, 1, u"NRATIVIDADEFILIAL"_s).toDouble() > 0);
     QCOMPARE(valueOf(tasks, 1, u"NRPROCESSOFILIAL"_s).toDouble(), number);
     QCOMPARE(valueOf(tasks, 1, u"CDTELAATIVIDADE"_s).toString(), u"cxa01000"_s); // as typed
-    QCOMPARE(valueOf(tasks, 1, u"CDMODULOATIVIDADE"_s).toString(), u"CXA"_s);   // upper case
+    QCOMPARE(valueOf(tasks, 1, u"CDMODULOATIVIDADE"_s).toString(), u"CXA"_s); // upper case
     QCOMPARE(valueOf(tasks, 1, u"NMPERIENTR"_s).toString(), u"Diária"_s);
     QCOMPARE(valueOf(tasks, 1, u"DSATIVIDADEFILIAL"_s).toString(), u"<b>Observação</b>"_s);
     QCOMPARE(valueOf(tasks, 1, u"CDOPERATU"_s).toString(), u"SUPERVISOR"_s);
@@ -526,8 +569,10 @@ void TestRdmProcessoUnidade::tasksRoundTrip()
     // Swapping the order of the two in one delta.
     DeltaPacket reorder;
     reorder.fields = tf;
-    reorder.entries.append({ChangeKind::Modified, tasks.rows.at(0), withValues(tf, tasks.rows.at(0), {{u"NRORDENAATIVIDADE"_s, 2.0}})});
-    reorder.entries.append({ChangeKind::Modified, tasks.rows.at(1), withValues(tf, tasks.rows.at(1), {{u"NRORDENAATIVIDADE"_s, 1.0}})});
+    reorder.entries.append(
+        {ChangeKind::Modified, tasks.rows.at(0), withValues(tf, tasks.rows.at(0), {{u"NRORDENAATIVIDADE"_s, 2.0}})});
+    reorder.entries.append(
+        {ChangeKind::Modified, tasks.rows.at(1), withValues(tf, tasks.rows.at(1), {{u"NRORDENAATIVIDADE"_s, 1.0}})});
     reply = client->call(u"SetTarefas"_s, packetArg(reorder));
     QVERIFY2(reply.ok, qPrintable(reply.error));
     tasks = tasksOf(*client, number);
@@ -568,10 +613,14 @@ void TestRdmProcessoUnidade::taskRules()
     QVERIFY(client);
     const double number = newProcess(*client, u"Processo"_s);
     const QList<FieldDef> tf = Fields::tarefas();
-    const RpcReply reply = client->call(u"SetTarefas"_s, packetArg(inserted(tf, {makeRow(tf, {
-        {u"NRATIVIDADEFILIAL"_s, -1.0}, {u"NRPROCESSOFILIAL"_s, process == 0 ? number : process},
-        {u"NMATIVIDADEFILIAL"_s, name}, {u"CDPERIENTR"_s, periodicity.isNull() ? QVariant() : QVariant(periodicity)},
-        {u"NRORDENAATIVIDADE"_s, 1.0}})})));
+    const RpcReply reply =
+        client->call(u"SetTarefas"_s,
+                     packetArg(inserted(
+                         tf, {makeRow(tf, {{u"NRATIVIDADEFILIAL"_s, -1.0},
+                                           {u"NRPROCESSOFILIAL"_s, process == 0 ? number : process},
+                                           {u"NMATIVIDADEFILIAL"_s, name},
+                                           {u"CDPERIENTR"_s, periodicity.isNull() ? QVariant() : QVariant(periodicity)},
+                                           {u"NRORDENAATIVIDADE"_s, 1.0}})})));
     if (expected.isEmpty()) {
         QVERIFY2(reply.ok, qPrintable(reply.error));
         QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM ATIVIDADEFILIAL"_s), 1);
@@ -596,14 +645,25 @@ void TestRdmProcessoUnidade::operatorsRoundTrip()
     const double number = newProcess(*client, u"Processo"_s);
     const qint64 task = m_env.insertTask(qint64(number), u"Tarefa"_s, u"DI"_s, 1);
     const QList<FieldDef> of = Fields::operadores();
-    RpcReply reply = client->call(u"SetOperadores"_s, packetArg(inserted(of, {
-        makeRow(of, {{u"NRRESPATIVFILIAL"_s, -1.0}, {u"NRATIVIDADEFILIAL"_s, double(task)}, {u"CDOPERADOR"_s, u"MARIA"_s},
-                     {u"NMOPERADOR"_s, u"Maria Souza"_s}, {u"CDGRUPOPER"_s, QString()}, {u"DSGRUPOPER"_s, QString()},
-                     {u"IDEXECUTA"_s, u"S"_s}, {u"IDVALIDA"_s, u"N"_s}, {u"CDOPERATU"_s, u"SUPERVISOR"_s},
-                     {u"NRPROCESSOFILIAL"_s, number}}),
-        makeRow(of, {{u"NRRESPATIVFILIAL"_s, -2.0}, {u"NRATIVIDADEFILIAL"_s, double(task)}, {u"CDGRUPOPER"_s, u"CX"_s},
-                     {u"IDEXECUTA"_s, u"N"_s}, {u"IDVALIDA"_s, u"S"_s}, {u"NRPROCESSOFILIAL"_s, number}}),
-    })));
+    RpcReply reply =
+        client->call(u"SetOperadores"_s, packetArg(inserted(of, {
+                                                                    makeRow(of, {{u"NRRESPATIVFILIAL"_s, -1.0},
+                                                                                 {u"NRATIVIDADEFILIAL"_s, double(task)},
+                                                                                 {u"CDOPERADOR"_s, u"MARIA"_s},
+                                                                                 {u"NMOPERADOR"_s, u"Maria Souza"_s},
+                                                                                 {u"CDGRUPOPER"_s, QString()},
+                                                                                 {u"DSGRUPOPER"_s, QString()},
+                                                                                 {u"IDEXECUTA"_s, u"S"_s},
+                                                                                 {u"IDVALIDA"_s, u"N"_s},
+                                                                                 {u"CDOPERATU"_s, u"SUPERVISOR"_s},
+                                                                                 {u"NRPROCESSOFILIAL"_s, number}}),
+                                                                    makeRow(of, {{u"NRRESPATIVFILIAL"_s, -2.0},
+                                                                                 {u"NRATIVIDADEFILIAL"_s, double(task)},
+                                                                                 {u"CDGRUPOPER"_s, u"CX"_s},
+                                                                                 {u"IDEXECUTA"_s, u"N"_s},
+                                                                                 {u"IDVALIDA"_s, u"S"_s},
+                                                                                 {u"NRPROCESSOFILIAL"_s, number}}),
+                                                                })));
     QVERIFY2(reply.ok, qPrintable(reply.error));
 
     DataPacket rows = dataOf(client->call(u"GetOperadores"_s, {double(task)}));
@@ -621,8 +681,9 @@ void TestRdmProcessoUnidade::operatorsRoundTrip()
     QCOMPARE(valueOf(rows, 1, u"NRATIVIDADEFILIAL"_s).toDouble(), double(task));
 
     // Toggle a flag, then delete the group row.
-    reply = client->call(u"SetOperadores"_s, packetArg(modified(of, rows.rows.at(0),
-        withValues(of, rows.rows.at(0), {{u"IDVALIDA"_s, u"S"_s}}))));
+    reply = client->call(
+        u"SetOperadores"_s,
+        packetArg(modified(of, rows.rows.at(0), withValues(of, rows.rows.at(0), {{u"IDVALIDA"_s, u"S"_s}}))));
     QVERIFY2(reply.ok, qPrintable(reply.error));
     reply = client->call(u"SetOperadores"_s, packetArg(deleted(of, rows.rows.at(1))));
     QVERIFY2(reply.ok, qPrintable(reply.error));
@@ -668,10 +729,15 @@ void TestRdmProcessoUnidade::operatorRules()
     const qint64 stored = taskOfSupervisor(*client, &number);
     m_env.insertResponsible(qint64(number), stored, {}, u"ES"_s);
     const QList<FieldDef> of = Fields::operadores();
-    const RpcReply reply = client->call(u"SetOperadores"_s, packetArg(inserted(of, {makeRow(of, {
-        {u"NRRESPATIVFILIAL"_s, -3.0}, {u"NRATIVIDADEFILIAL"_s, task == 0 ? double(stored) : task},
-        {u"CDOPERADOR"_s, op}, {u"CDGRUPOPER"_s, group}, {u"IDEXECUTA"_s, executes}, {u"IDVALIDA"_s, u"N"_s},
-        {u"NRPROCESSOFILIAL"_s, number}})})));
+    const RpcReply reply =
+        client->call(u"SetOperadores"_s,
+                     packetArg(inserted(of, {makeRow(of, {{u"NRRESPATIVFILIAL"_s, -3.0},
+                                                          {u"NRATIVIDADEFILIAL"_s, task == 0 ? double(stored) : task},
+                                                          {u"CDOPERADOR"_s, op},
+                                                          {u"CDGRUPOPER"_s, group},
+                                                          {u"IDEXECUTA"_s, executes},
+                                                          {u"IDVALIDA"_s, u"N"_s},
+                                                          {u"NRPROCESSOFILIAL"_s, number}})})));
     if (expected.isEmpty()) {
         QVERIFY2(reply.ok, qPrintable(reply.error));
         QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM RESPATIVFILIAL"_s), 3);
@@ -695,10 +761,12 @@ void TestRdmProcessoUnidade::responsiblesInOneDelta_data()
     QTest::addColumn<QString>("expected");
     QTest::addColumn<int>("count");
     for (const QString &engine : {u"sqlite"_s, u"postgresql"_s}) {
-        engineRow(engine, "removed then added again") << QStringList{u"+MARIA"_s, u"-SUPERVISOR"_s, u"+SUPERVISOR"_s} << QString() << 2;
+        engineRow(engine, "removed then added again")
+            << QStringList{u"+MARIA"_s, u"-SUPERVISOR"_s, u"+SUPERVISOR"_s} << QString() << 2;
         engineRow(engine, "added twice") << QStringList{u"+MARIA"_s, u"+MARIA"_s} << u"CdOperadorJaCad"_s << 1;
         engineRow(engine, "several accepted") << QStringList{u"+MARIA"_s, u"+GERENTE"_s} << QString() << 3;
-        engineRow(engine, "stored one added") << QStringList{u"+MARIA"_s, u"+SUPERVISOR"_s} << u"CdOperadorJaCad"_s << 1;
+        engineRow(engine, "stored one added")
+            << QStringList{u"+MARIA"_s, u"+SUPERVISOR"_s} << u"CdOperadorJaCad"_s << 1;
     }
 }
 
@@ -723,9 +791,14 @@ void TestRdmProcessoUnidade::responsiblesInOneDelta()
             delta.entries.append({ChangeKind::Deleted, stored.rows.at(0), {}});
             continue;
         }
-        delta.entries.append({ChangeKind::Inserted, {}, makeRow(of, {
-            {u"NRRESPATIVFILIAL"_s, temporary--}, {u"NRATIVIDADEFILIAL"_s, double(task)}, {u"CDOPERADOR"_s, step.mid(1)},
-            {u"IDEXECUTA"_s, u"S"_s}, {u"IDVALIDA"_s, u"N"_s}, {u"NRPROCESSOFILIAL"_s, number}})});
+        delta.entries.append({ChangeKind::Inserted,
+                              {},
+                              makeRow(of, {{u"NRRESPATIVFILIAL"_s, temporary--},
+                                           {u"NRATIVIDADEFILIAL"_s, double(task)},
+                                           {u"CDOPERADOR"_s, step.mid(1)},
+                                           {u"IDEXECUTA"_s, u"S"_s},
+                                           {u"IDVALIDA"_s, u"N"_s},
+                                           {u"NRPROCESSOFILIAL"_s, number}})});
     }
     const RpcReply reply = client->call(u"SetOperadores"_s, packetArg(delta));
     if (expected.isEmpty()) {
@@ -753,15 +826,19 @@ void TestRdmProcessoUnidade::badArguments_data()
         engineRow(engine, "text for a number") << u"GetTarefas"_s << QCborArray{u"1"_s} << u"deve ser um número"_s;
         engineRow(engine, "fraction for a key") << u"GetOperadores"_s << QCborArray{1.5} << u"número inteiro"_s;
         engineRow(engine, "number for a packet") << u"SetProcessos"_s << QCborArray{1.0} << u"pacote"_s;
-        engineRow(engine, "garbage packet") << u"SetTarefas"_s << QCborArray{QCborValue(QByteArray("\xff\x00garbage", 9))}
-                               << u"Pacote de alterações inválido"_s;
-        engineRow(engine, "data packet for a delta") << u"SetOperadores"_s
-                                        << QCborArray{QCborValue(DataPacket{Fields::operadores(), {}}.encode())}
-                                        << u"Pacote de alterações inválido"_s;
+        engineRow(engine, "garbage packet")
+            << u"SetTarefas"_s << QCborArray{QCborValue(QByteArray("\xff\x00garbage", 9))}
+            << u"Pacote de alterações inválido"_s;
+        engineRow(engine, "data packet for a delta")
+            << u"SetOperadores"_s << QCborArray{QCborValue(DataPacket{Fields::operadores(), {}}.encode())}
+            << u"Pacote de alterações inválido"_s;
         engineRow(engine, "number for a text key") << u"GetAtividades"_s << QCborArray{12.0} << u"deve ser um texto"_s;
-        engineRow(engine, "text key with letters") << u"SetAtividades"_s << QCborArray{u"12a"_s} << u"número inteiro escrito em texto"_s;
-        engineRow(engine, "text key with decimals") << u"GetVerifTarefas"_s << QCborArray{u"1"_s, u"2.0"_s} << u"número inteiro escrito em texto"_s;
-        engineRow(engine, "redefine for someone else") << u"RedefinirAtividadesDia"_s << QCborArray{u"1"_s, u"MARIA"_s} << u"não é o operador conectado"_s;
+        engineRow(engine, "text key with letters")
+            << u"SetAtividades"_s << QCborArray{u"12a"_s} << u"número inteiro escrito em texto"_s;
+        engineRow(engine, "text key with decimals")
+            << u"GetVerifTarefas"_s << QCborArray{u"1"_s, u"2.0"_s} << u"número inteiro escrito em texto"_s;
+        engineRow(engine, "redefine for someone else")
+            << u"RedefinirAtividadesDia"_s << QCborArray{u"1"_s, u"MARIA"_s} << u"não é o operador conectado"_s;
     }
 }
 
@@ -795,7 +872,8 @@ void TestRdmProcessoUnidade::concurrentWriters()
         threads << QThread::create([&, c] {
             Client client;
             QString error;
-            if (!client.open(m_env.port(), c % 2 ? u"MARIA"_s : u"SUPERVISOR"_s, c % 2 ? u"segredo"_s : u"senha"_s, &error)) {
+            if (!client.open(m_env.port(), c % 2 ? u"MARIA"_s : u"SUPERVISOR"_s, c % 2 ? u"segredo"_s : u"senha"_s,
+                             &error)) {
                 ++failures;
                 QMutexLocker lock(&errorLock);
                 firstError = error;
@@ -803,8 +881,10 @@ void TestRdmProcessoUnidade::concurrentWriters()
             }
             const QList<FieldDef> f = Fields::processos();
             for (int i = 0; i < each; ++i) {
-                const RpcReply reply = client.call(u"SetProcessos"_s, packetArg(inserted(f, {makeRow(f, {
-                    {u"NMPROCESSOFILIAL"_s, u"P%1-%2"_s.arg(c).arg(i)}, {u"DTINIVIGENCIA"_s, today() + 1}})})));
+                const RpcReply reply =
+                    client.call(u"SetProcessos"_s,
+                                packetArg(inserted(f, {makeRow(f, {{u"NMPROCESSOFILIAL"_s, u"P%1-%2"_s.arg(c).arg(i)},
+                                                                   {u"DTINIVIGENCIA"_s, today() + 1}})})));
                 if (!reply.ok) {
                     ++failures;
                     QMutexLocker lock(&errorLock);
@@ -873,9 +953,11 @@ void TestRdmProcessoUnidade::largeUnit()
     QCOMPARE(made.responsibles, 24);
     QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM PROCESSOFILIAL WHERE CDUNIDADE = '0009'"_s), 3);
     QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM ATIVIDADEFILIAL t JOIN PROCESSOFILIAL p ON p.NRPROCESSOFILIAL = "
-                         "t.NRPROCESSOFILIAL WHERE p.CDUNIDADE = '0009'"_s), 12);
+                         "t.NRPROCESSOFILIAL WHERE p.CDUNIDADE = '0009'"_s),
+             12);
     QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM RESPATIVFILIAL r JOIN PROCESSOFILIAL p ON p.NRPROCESSOFILIAL = "
-                         "r.NRPROCESSOFILIAL WHERE p.CDUNIDADE = '0009'"_s), 24);
+                         "r.NRPROCESSOFILIAL WHERE p.CDUNIDADE = '0009'"_s),
+             24);
     QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM OPERADOR WHERE CDUNIDADE = '0009'"_s), 2);
     QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM GRUPOPEROPER WHERE CDGRUPOPER = ?"_s, {made.group}), 2);
     // The seeded groups keep their codes.
@@ -904,7 +986,8 @@ void TestRdmProcessoUnidade::largeUnit()
     }
 
     // Once is enough: a second run over the same unit writes nothing.
-    QVERIFY_THROWS_EXCEPTION(EDatabaseError, Admin::loadLargeUnit(m_env.db(), u"0009"_s, 1, 1, 1, u"senha"_s, testCost));
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError,
+                             Admin::loadLargeUnit(m_env.db(), u"0009"_s, 1, 1, 1, u"senha"_s, testCost));
     QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM PROCESSOFILIAL WHERE CDUNIDADE = '0009'"_s), 3);
 
     // Sizes and texts out of range are refused before anything is written.
@@ -913,7 +996,8 @@ void TestRdmProcessoUnidade::largeUnit()
         QVERIFY_THROWS_EXCEPTION(EDatabaseError, Admin::loadLargeUnit(m_env.db(), u"0010"_s, processCount, taskCount,
                                                                       responsibleCount, u"senha"_s, testCost));
     }
-    QVERIFY_THROWS_EXCEPTION(EDatabaseError, Admin::loadLargeUnit(m_env.db(), u"00100"_s, 1, 1, 1, u"senha"_s, testCost));
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError,
+                             Admin::loadLargeUnit(m_env.db(), u"00100"_s, 1, 1, 1, u"senha"_s, testCost));
     QVERIFY_THROWS_EXCEPTION(EDatabaseError, Admin::loadLargeUnit(m_env.db(), u"0010"_s, 1, 1, 1, QString(), testCost));
     QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM UNIDADE WHERE CDUNIDADE = '0010'"_s), 0);
 
@@ -924,14 +1008,17 @@ void TestRdmProcessoUnidade::largeUnit()
     QVERIFY(other.group != made.group);
     QCOMPARE(other.firstOperator, u"OP0010_01"_s);
     QCOMPARE(other.lastOperator, u"OP0010_04"_s);
-    QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM (SELECT r.NRATIVIDADEFILIAL FROM RESPATIVFILIAL r JOIN PROCESSOFILIAL p "
-                         "ON p.NRPROCESSOFILIAL = r.NRPROCESSOFILIAL WHERE p.CDUNIDADE = '0010' GROUP BY r.NRATIVIDADEFILIAL "
-                         "HAVING COUNT(DISTINCT r.CDOPERADOR) = 3 AND COUNT(r.CDGRUPOPER) = 1) x"_s),
+    QCOMPARE(m_env.count(
+                 u"SELECT COUNT(*) FROM (SELECT r.NRATIVIDADEFILIAL FROM RESPATIVFILIAL r JOIN PROCESSOFILIAL p "
+                 "ON p.NRPROCESSOFILIAL = r.NRPROCESSOFILIAL WHERE p.CDUNIDADE = '0010' GROUP BY r.NRATIVIDADEFILIAL "
+                 "HAVING COUNT(DISTINCT r.CDOPERADOR) = 3 AND COUNT(r.CDGRUPOPER) = 1) x"_s),
              20);
     QCOMPARE(m_env.count(u"SELECT COUNT(DISTINCT r.CDOPERADOR) FROM RESPATIVFILIAL r JOIN PROCESSOFILIAL p "
                          "ON p.NRPROCESSOFILIAL = r.NRPROCESSOFILIAL WHERE p.CDUNIDADE = '0010'"_s),
              4);
-    QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM PROCESSOFILIAL WHERE CDUNIDADE = '0010' AND DTFINVIGENCIA IS NOT NULL"_s), 1);
+    QCOMPARE(
+        m_env.count(u"SELECT COUNT(*) FROM PROCESSOFILIAL WHERE CDUNIDADE = '0010' AND DTFINVIGENCIA IS NOT NULL"_s),
+        1);
     auto supervisor = m_env.login(other.firstOperator);
     QVERIFY(supervisor);
     QCOMPARE(dataOf(supervisor->call(u"GetProcessos"_s)).rows.size(), 10);

@@ -79,25 +79,34 @@ void TestServerDatabase::lookupColumns()
     OPEN_ENGINE();
     seed(db);
     // The three lookup tables with the columns the screen's queries name.
-    QSqlQuery query = Sql::exec(db, u"SELECT CDPERIENTR, NMPERIENTR FROM PERIENTR WHERE IDTIPODIA <> 'R' ORDER BY CDPERIENTR"_s);
+    QSqlQuery query =
+        Sql::exec(db, u"SELECT CDPERIENTR, NMPERIENTR FROM PERIENTR WHERE IDTIPODIA <> 'R' ORDER BY CDPERIENTR"_s);
     QStringList codes;
     while (query.next()) {
         codes << query.value(0).toString();
     }
     query.finish();
     QCOMPARE(codes, (QStringList{u"DI"_s, u"NU"_s}));
-    QCOMPARE(Sql::scalar(db, u"SELECT NMOPERADOR FROM OPERADOR WHERE CDOPERADOR = 'MARIA'"_s).toString(), u"Maria Souza"_s);
+    QCOMPARE(Sql::scalar(db, u"SELECT NMOPERADOR FROM OPERADOR WHERE CDOPERADOR = 'MARIA'"_s).toString(),
+             u"Maria Souza"_s);
     QCOMPARE(Sql::scalar(db, u"SELECT DSGRUPOPER FROM GRUPOPER WHERE CDGRUPOPER = 'CX'"_s).toString(), u"Caixas"_s);
     if (!Database::isSQLite(db)) {
         // PostgreSQL provides PARAM itself; the lookup text runs as written.
-        query = Sql::exec(db, u"SELECT\n   CDOPERADOR,\n   NMOPERADOR\nFROM\n   OPERADOR,\n   PARAM(:CDOPERADOR) P,\n"
-                              "   PARAM(:TCDOPERADOR) P2\nWHERE \n(('T' = P2.PARAM) OR (CDOPERADOR = P.PARAM))\nORDER BY CDOPERADOR"_s,
-                          {u"MARIA"_s, QString()});
+        query = Sql::exec(
+            db,
+            u"SELECT\n   CDOPERADOR,\n   NMOPERADOR\nFROM\n   OPERADOR,\n   PARAM(:CDOPERADOR) P,\n"
+            "   PARAM(:TCDOPERADOR) P2\nWHERE \n(('T' = P2.PARAM) OR (CDOPERADOR = P.PARAM))\nORDER BY CDOPERADOR"_s,
+            {u"MARIA"_s, QString()});
         QVERIFY(query.next());
         QCOMPARE(query.value(0).toString(), u"MARIA"_s);
         QVERIFY(!query.next());
         query.finish();
-        QCOMPARE(Sql::scalar(db, u"SELECT COUNT(*) FROM OPERADOR, PARAM('x') P, PARAM('T') P2 WHERE (('T' = P2.PARAM) OR (CDOPERADOR = P.PARAM))"_s).toInt(), 3);
+        QCOMPARE(
+            Sql::scalar(
+                db,
+                u"SELECT COUNT(*) FROM OPERADOR, PARAM('x') P, PARAM('T') P2 WHERE (('T' = P2.PARAM) OR (CDOPERADOR = P.PARAM))"_s)
+                .toInt(),
+            3);
     }
     connection.reset();
     m_database.reset();
@@ -116,10 +125,11 @@ void TestServerDatabase::credentialsKeptApart()
         return names;
     }();
     QCOMPARE(columns, (QStringList{u"CDOPERADOR"_s, u"NMOPERADOR"_s, u"CDUNIDADE"_s}));
-    QSqlQuery query = Sql::exec(db, u"SELECT DSSALT, DSHASH, NRITERACOES FROM OPERADORSENHA WHERE CDOPERADOR = 'MARIA'"_s);
+    QSqlQuery query =
+        Sql::exec(db, u"SELECT DSSALT, DSHASH, NRITERACOES FROM OPERADORSENHA WHERE CDOPERADOR = 'MARIA'"_s);
     QVERIFY(query.next());
-    const PasswordHash::Stored stored = PasswordHash::Stored::fromColumns(query.value(0).toString(), query.value(1).toString(),
-                                                                          query.value(2).toInt());
+    const PasswordHash::Stored stored =
+        PasswordHash::Stored::fromColumns(query.value(0).toString(), query.value(1).toString(), query.value(2).toInt());
     query.finish();
     QVERIFY2(stored.isArgon2id(), stored.hash.constData());
     QVERIFY(PasswordHash::verify(u"segredo"_s, stored));
@@ -136,11 +146,15 @@ void TestServerDatabase::demoData()
     QCOMPARE(Sql::scalar(db, u"SELECT COUNT(*) FROM PERIENTR WHERE IDTIPODIA = 'R'"_s).toInt(), 1);
     QVERIFY(Sql::scalar(db, u"SELECT COUNT(*) FROM RESPATIVFILIAL"_s).toInt() > 5);
     QCOMPARE(Sql::scalar(db, u"SELECT COUNT(*) FROM PROCESSOFILIAL WHERE IDSITUACAO = 'N'"_s).toInt(), 1);
-    QVERIFY(Sql::scalar(db, u"SELECT COUNT(*) FROM ATIVIDADEDIA WHERE CDOPERCONCL IS NOT NULL AND DTCONCLUSAO IS NOT NULL"_s).toInt() > 0);
-    QSqlQuery query = Sql::exec(db, u"SELECT s.DSSALT, s.DSHASH, s.NRITERACOES FROM OPERADORSENHA s WHERE s.CDOPERADOR = 'SUPERVISOR'"_s);
+    QVERIFY(Sql::scalar(
+                db, u"SELECT COUNT(*) FROM ATIVIDADEDIA WHERE CDOPERCONCL IS NOT NULL AND DTCONCLUSAO IS NOT NULL"_s)
+                .toInt()
+            > 0);
+    QSqlQuery query = Sql::exec(
+        db, u"SELECT s.DSSALT, s.DSHASH, s.NRITERACOES FROM OPERADORSENHA s WHERE s.CDOPERADOR = 'SUPERVISOR'"_s);
     QVERIFY(query.next());
-    const PasswordHash::Stored stored = PasswordHash::Stored::fromColumns(query.value(0).toString(), query.value(1).toString(),
-                                                                          query.value(2).toInt());
+    const PasswordHash::Stored stored =
+        PasswordHash::Stored::fromColumns(query.value(0).toString(), query.value(1).toString(), query.value(2).toInt());
     query.finish();
     // A site's hashes take libsodium's interactive memory, not the tests' minimum.
     QVERIFY2(stored.hash.startsWith("$argon2id$v=19$m=65536,"), stored.hash.constData());
@@ -153,9 +167,11 @@ void TestServerDatabase::demoData()
 
 namespace {
 using ReferenceData::Kind;
-const QList<std::pair<Kind, QString>> exampleFiles = {
-    {Kind::Units, u"unidades.csv"_s}, {Kind::Operators, u"operadores.csv"_s}, {Kind::Groups, u"grupos.csv"_s},
-    {Kind::Members, u"membros.csv"_s}, {Kind::Periodicities, u"periodicidades.csv"_s}};
+const QList<std::pair<Kind, QString>> exampleFiles = {{Kind::Units, u"unidades.csv"_s},
+                                                      {Kind::Operators, u"operadores.csv"_s},
+                                                      {Kind::Groups, u"grupos.csv"_s},
+                                                      {Kind::Members, u"membros.csv"_s},
+                                                      {Kind::Periodicities, u"periodicidades.csv"_s}};
 
 QByteArray exampleFile(const QString &name)
 {
@@ -169,7 +185,7 @@ void importExamples(QSqlDatabase &db)
         ReferenceData::importCsv(db, kind, exampleFile(name), name);
     }
 }
-}
+} // namespace
 
 // The site's example files load as they are and come back out byte for byte;
 // what tasks still use cannot be removed.
@@ -187,19 +203,30 @@ void TestServerDatabase::referenceData()
     QVERIFY(Sql::scalar(db, u"SELECT IDDIASSEMANA FROM PERIENTR WHERE CDPERIENTR = 'DI'"_s).isNull());
     // A second import changes rows in place.
     ReferenceData::importCsv(db, Kind::Units, "CDUNIDADE,NMUNIDADE\n0001,Loja Centro Nova\n", u"u.csv"_s);
-    QCOMPARE(Sql::scalar(db, u"SELECT NMUNIDADE FROM UNIDADE WHERE CDUNIDADE = '0001'"_s).toString(), u"Loja Centro Nova"_s);
+    QCOMPARE(Sql::scalar(db, u"SELECT NMUNIDADE FROM UNIDADE WHERE CDUNIDADE = '0001'"_s).toString(),
+             u"Loja Centro Nova"_s);
 
-    const qint64 process = Sql::insertReturningKey(db,
-        u"INSERT INTO PROCESSOFILIAL (CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA) VALUES ('0001', 'P', 1) RETURNING NRPROCESSOFILIAL"_s, {});
-    const qint64 task = Sql::insertReturningKey(db,
+    const qint64 process = Sql::insertReturningKey(
+        db,
+        u"INSERT INTO PROCESSOFILIAL (CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA) VALUES ('0001', 'P', 1) RETURNING NRPROCESSOFILIAL"_s,
+        {});
+    const qint64 task = Sql::insertReturningKey(
+        db,
         u"INSERT INTO ATIVIDADEFILIAL (NRPROCESSOFILIAL, NMATIVIDADEFILIAL, CDPERIENTR, NRORDENAATIVIDADE) VALUES (?, 'T', 'DI', 1) "
-        "RETURNING NRATIVIDADEFILIAL"_s, {process});
-    Sql::exec(db, u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDGRUPOPER, IDEXECUTA, IDVALIDA) VALUES (?, ?, 'CX', 'S', 'N')"_s,
-              {task, process});
-    Sql::exec(db, u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDOPERADOR, IDEXECUTA, IDVALIDA) VALUES (?, ?, 'MARIA', 'S', 'N')"_s,
-              {task, process});
-    const QList<std::pair<Kind, QString>> inUse = {{Kind::Periodicities, u"DI"_s}, {Kind::Groups, u"CX"_s},
-                                                   {Kind::Operators, u"MARIA"_s}, {Kind::Units, u"0001"_s}};
+        "RETURNING NRATIVIDADEFILIAL"_s,
+        {process});
+    Sql::exec(
+        db,
+        u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDGRUPOPER, IDEXECUTA, IDVALIDA) VALUES (?, ?, 'CX', 'S', 'N')"_s,
+        {task, process});
+    Sql::exec(
+        db,
+        u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDOPERADOR, IDEXECUTA, IDVALIDA) VALUES (?, ?, 'MARIA', 'S', 'N')"_s,
+        {task, process});
+    const QList<std::pair<Kind, QString>> inUse = {{Kind::Periodicities, u"DI"_s},
+                                                   {Kind::Groups, u"CX"_s},
+                                                   {Kind::Operators, u"MARIA"_s},
+                                                   {Kind::Units, u"0001"_s}};
     for (const auto &[kind, code] : inUse) {
         try {
             ReferenceData::remove(db, kind, {code});
@@ -208,7 +235,8 @@ void TestServerDatabase::referenceData()
             QVERIFY2(e.message().contains(u"Nada foi removido"_s), qPrintable(e.message()));
         }
     }
-    QVERIFY_THROWS_EXCEPTION(EDatabaseError, ReferenceData::put(db, Kind::Periodicities, {u"DI"_s, u"Pedido"_s, u"R"_s}));
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError,
+                             ReferenceData::put(db, Kind::Periodicities, {u"DI"_s, u"Pedido"_s, u"R"_s}));
     // What nothing uses goes, an operator with its memberships and password.
     Admin::addOperator(db, u"JOAO"_s, u"João"_s, u"0001"_s, u"x"_s, testCost);
     ReferenceData::remove(db, Kind::Operators, {u"JOAO"_s});
@@ -241,28 +269,36 @@ void TestServerDatabase::referenceRefusals_data()
     } cases[] = {
         {"unknown day kind", Kind::Periodicities, good + "QB,Quinzenal,Q,,\r\n", u"linha 3, coluna IDTIPODIA"_s},
         {"six weekdays", Kind::Periodicities, good + "QB,Seis,S,NSNNNN,\r\n", u"linha 3, coluna IDDIASSEMANA"_s},
-        {"weekday other than S/N", Kind::Periodicities, good + "QB,Letra,S,NSNNNNX,\r\n", u"linha 3, coluna IDDIASSEMANA"_s},
-        {"weekdays without a weekly kind", Kind::Periodicities, good + "QB,Dia,D,NSNNNNN,\r\n", u"coluna IDDIASSEMANA"_s},
+        {"weekday other than S/N", Kind::Periodicities, good + "QB,Letra,S,NSNNNNX,\r\n",
+         u"linha 3, coluna IDDIASSEMANA"_s},
+        {"weekdays without a weekly kind", Kind::Periodicities, good + "QB,Dia,D,NSNNNNN,\r\n",
+         u"coluna IDDIASSEMANA"_s},
         {"day of month 0", Kind::Periodicities, good + "QB,Zero,M,,0\r\n", u"linha 3, coluna NRDIAMES"_s},
         {"day of month 32", Kind::Periodicities, good + "QB,Trinta e dois,M,,32\r\n", u"linha 3, coluna NRDIAMES"_s},
         {"day of month not a number", Kind::Periodicities, good + "QB,Texto,M,,dez\r\n", u"linha 3, coluna NRDIAMES"_s},
-        {"name too long", Kind::Periodicities, good + "QB,Um nome longo demais para caber,D,,\r\n", u"linha 3, coluna NMPERIENTR"_s},
+        {"name too long", Kind::Periodicities, good + "QB,Um nome longo demais para caber,D,,\r\n",
+         u"linha 3, coluna NMPERIENTR"_s},
         {"quoted line break counts lines", Kind::Periodicities, good + "QB,\"Duas\nlinhas\",D,,\r\nQC,,D,,\r\n",
          u"linha 5, coluna NMPERIENTR"_s},
         {"key twice", Kind::Periodicities, good + "QA,De novo,D,,\r\n", u"já veio na linha 2"_s},
         {"unknown column", Kind::Periodicities, "CDPERIENTR,NMPERIENTR,IDTIPODIA,COR\r\n", u"linha 1, coluna COR"_s},
-        {"missing column", Kind::Periodicities, "CDPERIENTR,NMPERIENTR\r\nQB,Sem tipo\r\n", u"linha 1, coluna IDTIPODIA"_s},
+        {"missing column", Kind::Periodicities, "CDPERIENTR,NMPERIENTR\r\nQB,Sem tipo\r\n",
+         u"linha 1, coluna IDTIPODIA"_s},
         {"short row", Kind::Periodicities, good + "QB,Curta\r\n", u"linha 3: a linha tem 2 campo(s)"_s},
         {"not UTF-8", Kind::Periodicities, good + "QB,Di\xe1ria,D,,\r\n", u"linha 3: o arquivo não está em UTF-8"_s},
         {"quote left open", Kind::Periodicities, good + "QB,\"Aberta,D,,\r\n", u"linha 3: aspas abertas"_s},
-        {"operator of an unknown unit", Kind::Operators, "CDOPERADOR,NMOPERADOR,CDUNIDADE\nANA,Ana,0001\nBIA,Bia,0099\n",
+        {"operator of an unknown unit", Kind::Operators,
+         "CDOPERADOR,NMOPERADOR,CDUNIDADE\nANA,Ana,0001\nBIA,Bia,0099\n",
          u"linha 3, coluna CDUNIDADE: A unidade 0099 não existe"_s},
-        {"member of an unknown group", Kind::Members, "CDGRUPOPER,CDOPERADOR\nCX,MARIA\nZZ,MARIA\n", u"linha 3, coluna CDGRUPOPER"_s},
-        {"unit code too long", Kind::Units, "CDUNIDADE,NMUNIDADE\n0009,Nova\n00010,Longa\n", u"linha 3, coluna CDUNIDADE"_s},
+        {"member of an unknown group", Kind::Members, "CDGRUPOPER,CDOPERADOR\nCX,MARIA\nZZ,MARIA\n",
+         u"linha 3, coluna CDGRUPOPER"_s},
+        {"unit code too long", Kind::Units, "CDUNIDADE,NMUNIDADE\n0009,Nova\n00010,Longa\n",
+         u"linha 3, coluna CDUNIDADE"_s},
     };
     for (const char *engine : {"sqlite", "postgresql"}) {
         for (const auto &c : cases) {
-            QTest::addRow("%s: %s", engine, c.name) << QString::fromLatin1(engine) << int(c.kind) << c.csv << c.expected;
+            QTest::addRow("%s: %s", engine, c.name)
+                << QString::fromLatin1(engine) << int(c.kind) << c.csv << c.expected;
         }
     }
 }
@@ -303,9 +339,9 @@ void TestServerDatabase::pbkdf2KnownAnswers_data()
                          << QByteArray::fromHex("ae4d0c95af6b46d32d0adff928f06dd02a303f8ef3c251dfd6e2d85a95474c43");
     QTest::newRow("c=4096") << QByteArray("password") << QByteArray("salt") << 4096 << 32
                             << QByteArray::fromHex("c5e478d59288c841aa530db6845c4c8d962893a001ce4e11a4963873aa98134a");
-    QTest::newRow("two blocks") << QByteArray("passwordPASSWORDpassword") << QByteArray("saltSALTsaltSALTsaltSALTsaltSALTsalt")
-                                << 4096 << 40
-                                << QByteArray::fromHex("348c89dbcbd32b2f32d814b8116e84cf2b17347ebc1800181c4e2a1fb8dd53e1c635518c7dac47e9");
+    QTest::newRow("two blocks")
+        << QByteArray("passwordPASSWORDpassword") << QByteArray("saltSALTsaltSALTsaltSALTsaltSALTsalt") << 4096 << 40
+        << QByteArray::fromHex("348c89dbcbd32b2f32d814b8116e84cf2b17347ebc1800181c4e2a1fb8dd53e1c635518c7dac47e9");
 }
 
 void TestServerDatabase::pbkdf2KnownAnswers()
@@ -406,8 +442,8 @@ void TestServerDatabase::pgOptions_data()
     QTest::addColumn<QString>("database");
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("extra");
-    QTest::newRow("plain") << u"host=127.0.0.1 port=5433 user=pru dbname=pru87000 password=x"_s << u"127.0.0.1"_s << 5433
-                           << u"pru"_s << u"pru87000"_s << u"x"_s << QString();
+    QTest::newRow("plain") << u"host=127.0.0.1 port=5433 user=pru dbname=pru87000 password=x"_s << u"127.0.0.1"_s
+                           << 5433 << u"pru"_s << u"pru87000"_s << u"x"_s << QString();
     QTest::newRow("quoted") << u"host=db  password='a b\\'c' dbname=x sslmode=require"_s << u"db"_s << -1 << QString()
                             << u"x"_s << u"a b'c"_s << u"sslmode=require"_s;
 }

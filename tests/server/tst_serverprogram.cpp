@@ -124,20 +124,26 @@ void TestServerProgram::administrationCommands()
     r = run({u"--sqlite"_s, m_file, u"--add-unit"_s, u"0009"_s, u"--name"_s, u"Loja Sul"_s});
     QCOMPARE(r.exitCode, 0);
     // The password read from standard input never shows on a command line.
-    r = run({u"--sqlite"_s, m_file, u"--add-operator"_s, u"CAIXA1"_s, u"--name"_s, u"Caixa Um"_s, u"--unit"_s, u"0009"_s},
-            "segredo\n");
+    r = run(
+        {u"--sqlite"_s, m_file, u"--add-operator"_s, u"CAIXA1"_s, u"--name"_s, u"Caixa Um"_s, u"--unit"_s, u"0009"_s},
+        "segredo\n");
     QVERIFY2(r.exitCode == 0, qPrintable(r.err));
     r = run({u"--sqlite"_s, m_file, u"--demo"_s});
     QVERIFY2(r.exitCode == 1 && r.err.contains(u"falha:"_s), qPrintable(r.err)); // the database already has units
 
     ScopedConnection connection(DatabaseConfig::sqlite(m_file), u"check"_s);
-    QCOMPARE(Sql::scalar(connection.db(), u"SELECT NMOPERADOR FROM OPERADOR WHERE CDOPERADOR = 'CAIXA1'"_s).toString(), u"Caixa Um"_s);
-    const qint64 process = Sql::insertReturningKey(connection.db(),
+    QCOMPARE(Sql::scalar(connection.db(), u"SELECT NMOPERADOR FROM OPERADOR WHERE CDOPERADOR = 'CAIXA1'"_s).toString(),
+             u"Caixa Um"_s);
+    const qint64 process = Sql::insertReturningKey(
+        connection.db(),
         u"INSERT INTO PROCESSOFILIAL (CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA) VALUES ('0009', 'P', ?) RETURNING NRPROCESSOFILIAL"_s,
         {today() - 1});
-    Sql::exec(connection.db(), u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA) VALUES ('DI', 'Diária', 'D')"_s);
-    Sql::exec(connection.db(), u"INSERT INTO ATIVIDADEFILIAL (NRPROCESSOFILIAL, NMATIVIDADEFILIAL, CDPERIENTR, NRORDENAATIVIDADE) VALUES (?, 'T', 'DI', 1)"_s,
-              {process});
+    Sql::exec(connection.db(),
+              u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA) VALUES ('DI', 'Diária', 'D')"_s);
+    Sql::exec(
+        connection.db(),
+        u"INSERT INTO ATIVIDADEFILIAL (NRPROCESSOFILIAL, NMATIVIDADEFILIAL, CDPERIENTR, NRORDENAATIVIDADE) VALUES (?, 'T', 'DI', 1)"_s,
+        {process});
 
     const QString day = ServerClock::today().toString(Qt::ISODate);
     r = run({u"--sqlite"_s, m_file, u"--generate-day"_s, day});
@@ -159,15 +165,18 @@ void TestServerProgram::administrationCommands()
     r = run({u"--sqlite"_s, m_file, u"--large-unit"_s, u"0007"_s, u"--processes"_s, u"2"_s, u"--tasks"_s, u"3"_s,
              u"--responsibles"_s, u"2"_s},
             "segredo\n");
-    QVERIFY2(r.exitCode == 0 && r.out.contains(u"2 processos, 6 tarefas, 12 responsáveis"_s), qPrintable(r.out + r.err));
-    r = run({u"--sqlite"_s, m_file, u"--large-unit"_s, u"0008"_s, u"--processes"_s, u"muitos"_s, u"--password"_s, u"x"_s});
+    QVERIFY2(r.exitCode == 0 && r.out.contains(u"2 processos, 6 tarefas, 12 responsáveis"_s),
+             qPrintable(r.out + r.err));
+    r = run(
+        {u"--sqlite"_s, m_file, u"--large-unit"_s, u"0008"_s, u"--processes"_s, u"muitos"_s, u"--password"_s, u"x"_s});
     QVERIFY2(r.exitCode == 1 && r.err.contains(u"--processes"_s), qPrintable(r.err));
-    QCOMPARE(Sql::scalar(connection.db(), u"SELECT COUNT(*) FROM PROCESSOFILIAL WHERE CDUNIDADE = '0007'"_s).toInt(), 2);
+    QCOMPARE(Sql::scalar(connection.db(), u"SELECT COUNT(*) FROM PROCESSOFILIAL WHERE CDUNIDADE = '0007'"_s).toInt(),
+             2);
 
     // Reference data: a weekly periodicity, a group with a member, the
     // listing, and a periodicity in use that stays.
-    r = run({u"--sqlite"_s, m_file, u"--add-periodicity"_s, u"QS"_s, u"--name"_s, u"Quartas e sextas"_s, u"--day-kind"_s, u"S"_s,
-             u"--weekdays"_s, u"NNNSNSN"_s});
+    r = run({u"--sqlite"_s, m_file, u"--add-periodicity"_s, u"QS"_s, u"--name"_s, u"Quartas e sextas"_s,
+             u"--day-kind"_s, u"S"_s, u"--weekdays"_s, u"NNNSNSN"_s});
     QVERIFY2(r.exitCode == 0, qPrintable(r.err));
     r = run({u"--sqlite"_s, m_file, u"--add-group"_s, u"CA"_s, u"--name"_s, u"Caixas"_s});
     QVERIFY2(r.exitCode == 0, qPrintable(r.err));
@@ -176,8 +185,10 @@ void TestServerProgram::administrationCommands()
     r = run({u"--sqlite"_s, m_file, u"--list"_s, u"periodicities"_s});
     QVERIFY2(r.out.contains(u"\nQS\tQuartas e sextas\tS\tNNNSNSN\t\n"_s), qPrintable(r.out));
     r = run({u"--sqlite"_s, m_file, u"--export"_s, u"members"_s});
-    QCOMPARE(r.out, u"CDGRUPOPER,CDOPERADOR\r\nCA,CAIXA1\r\n"_s + u"%1,OP0007_01\r\n%1,OP0007_02\r\n"_s.arg(
-        Sql::scalar(connection.db(), u"SELECT CDGRUPOPER FROM GRUPOPER WHERE CDGRUPOPER <> 'CA'"_s).toString()));
+    QCOMPARE(r.out, u"CDGRUPOPER,CDOPERADOR\r\nCA,CAIXA1\r\n"_s
+                        + u"%1,OP0007_01\r\n%1,OP0007_02\r\n"_s.arg(
+                            Sql::scalar(connection.db(), u"SELECT CDGRUPOPER FROM GRUPOPER WHERE CDGRUPOPER <> 'CA'"_s)
+                                .toString()));
     r = run({u"--sqlite"_s, m_file, u"--remove-periodicity"_s, u"DI"_s});
     QVERIFY2(r.exitCode == 1 && r.err.contains(u"é usada por 7 tarefa(s)"_s), qPrintable(r.err));
     r = run({u"--sqlite"_s, m_file, u"--remove-periodicity"_s, u"QS"_s});
@@ -200,7 +211,8 @@ void TestServerProgram::servesUntilSignalled()
     const quint16 port = startServing(server, {u"--sqlite"_s, m_file, u"--port"_s, u"0"_s}, &line);
     QVERIFY(port != 0);
     // The start line says which version runs, as --version and the packages do.
-    QVERIFY2(line.startsWith(u"pru_server: iniciado: "_s) && line.contains(u"PRU87000.rdmProcessoUnidade versão " PRU_VERSION " em"_s)
+    QVERIFY2(line.startsWith(u"pru_server: iniciado: "_s)
+                 && line.contains(u"PRU87000.rdmProcessoUnidade versão " PRU_VERSION " em"_s)
                  && line.contains(u":%1,"_s.arg(port)),
              qPrintable(line));
 
@@ -238,7 +250,9 @@ void TestServerProgram::configurationFile()
         ScopedConnection connection(DatabaseConfig::sqlite(m_file), u"check"_s);
         QCOMPARE(Database::schemaVersion(connection.db()), Database::latestVersion());
         // Today is generated when the server starts, before any client.
-        QVERIFY(Sql::scalar(connection.db(), u"SELECT 1 FROM GERACAOATIVIDADE WHERE DTATIVIDADE = ?"_s, {qint64(today())}).isValid());
+        QVERIFY(
+            Sql::scalar(connection.db(), u"SELECT 1 FROM GERACAOATIVIDADE WHERE DTATIVIDADE = ?"_s, {qint64(today())})
+                .isValid());
     }
     server.terminate();
     QVERIFY(server.waitForFinished(30'000));
@@ -253,12 +267,15 @@ void TestServerProgram::checkConfig_data()
     QTest::addColumn<QString>("expected");
     QTest::newRow("accepted") << u"address=127.0.0.1\nport=8787"_s << QString() << 0
                               << u"configuração aceita: 127.0.0.1:8787, SQLite "_s;
-    QTest::newRow("plain on every address") << u"address=0.0.0.0"_s << QString() << 1 << u"sem TLS o servidor só escuta"_s;
-    QTest::newRow("plain allowed") << u"address=0.0.0.0\nallowPlain=true"_s << QString() << 0 << u"configuração aceita"_s;
-    QTest::newRow("certificate without key") << u"address=127.0.0.1"_s << u"certificate=/nao/existe.crt"_s << 1
-                                             << u"--tls-cert e --tls-key juntos"_s;
-    QTest::newRow("unreadable certificate") << u"address=127.0.0.1"_s << u"certificate=/nao/existe.crt\nkey=/nao/existe.key"_s
-                                            << 1 << u"Certificado TLS ilegível"_s;
+    QTest::newRow("plain on every address")
+        << u"address=0.0.0.0"_s << QString() << 1 << u"sem TLS o servidor só escuta"_s;
+    QTest::newRow("plain allowed") << u"address=0.0.0.0\nallowPlain=true"_s << QString() << 0
+                                   << u"configuração aceita"_s;
+    QTest::newRow("certificate without key")
+        << u"address=127.0.0.1"_s << u"certificate=/nao/existe.crt"_s << 1 << u"--tls-cert e --tls-key juntos"_s;
+    QTest::newRow("unreadable certificate")
+        << u"address=127.0.0.1"_s << u"certificate=/nao/existe.crt\nkey=/nao/existe.key"_s << 1
+        << u"Certificado TLS ilegível"_s;
     QTest::newRow("bad port") << u"port=porta"_s << QString() << 1 << u"Porta inválida"_s;
 }
 
@@ -287,27 +304,32 @@ void TestServerProgram::failuresAreReported_data()
     QTest::addColumn<QString>("expected");
     QTest::newRow("bad port") << QStringList{u"--port"_s, u"porta"_s} << u"Porta inválida"_s;
     QTest::newRow("bad address") << QStringList{u"--address"_s, u"não.é.endereço"_s} << u"Endereço inválido"_s;
-    QTest::newRow("missing config") << QStringList{u"--config"_s, u"/nao/existe.ini"_s} << u"configuração não encontrado"_s;
-    QTest::newRow("unwritable database") << QStringList{u"--sqlite"_s, u"/nao/existe/pru.sqlite"_s} << u"banco de dados"_s;
-    QTest::newRow("operator of an unknown unit")
-        << QStringList{u"--add-operator"_s, u"X"_s, u"--name"_s, u"X"_s, u"--unit"_s, u"9999"_s, u"--password"_s, u"p"_s}
-        << u"A unidade 9999 não existe"_s;
+    QTest::newRow("missing config") << QStringList{u"--config"_s, u"/nao/existe.ini"_s}
+                                    << u"configuração não encontrado"_s;
+    QTest::newRow("unwritable database") << QStringList{u"--sqlite"_s, u"/nao/existe/pru.sqlite"_s}
+                                         << u"banco de dados"_s;
+    QTest::newRow("operator of an unknown unit") << QStringList{u"--add-operator"_s, u"X"_s,    u"--name"_s,     u"X"_s,
+                                                                u"--unit"_s,         u"9999"_s, u"--password"_s, u"p"_s}
+                                                 << u"A unidade 9999 não existe"_s;
     QTest::newRow("periodicity of an unknown kind")
         << QStringList{u"--add-periodicity"_s, u"XX"_s, u"--name"_s, u"X"_s, u"--day-kind"_s, u"Q"_s} << u"IDTIPODIA"_s;
     QTest::newRow("weekly periodicity without its days")
-        << QStringList{u"--add-periodicity"_s, u"XX"_s, u"--name"_s, u"X"_s, u"--day-kind"_s, u"S"_s} << u"IDDIASSEMANA"_s;
-    QTest::newRow("periodicity without a kind") << QStringList{u"--add-periodicity"_s, u"XX"_s, u"--name"_s, u"X"_s}
-                                                << u"--add-periodicity pede --day-kind"_s;
-    QTest::newRow("member of an unknown group") << QStringList{u"--add-member"_s, u"ZZ"_s, u"--operator"_s, u"X"_s}
-                                                << u"O grupo ZZ não existe"_s;
-    QTest::newRow("unknown unit removed") << QStringList{u"--remove-unit"_s, u"0099"_s} << u"A unidade 0099 não existe"_s;
-    QTest::newRow("import of an unknown kind") << QStringList{u"--import"_s, u"lojas"_s, u"--file"_s, u"x.csv"_s}
-                                               << u"Tipo de cadastro desconhecido"_s;
-    QTest::newRow("import of a missing file") << QStringList{u"--import"_s, u"units"_s, u"--file"_s, u"/nao/existe.csv"_s}
-                                              << u"Não foi possível ler /nao/existe.csv"_s;
+        << QStringList{u"--add-periodicity"_s, u"XX"_s, u"--name"_s, u"X"_s, u"--day-kind"_s, u"S"_s}
+        << u"IDDIASSEMANA"_s;
+    QTest::newRow("periodicity without a kind")
+        << QStringList{u"--add-periodicity"_s, u"XX"_s, u"--name"_s, u"X"_s} << u"--add-periodicity pede --day-kind"_s;
+    QTest::newRow("member of an unknown group")
+        << QStringList{u"--add-member"_s, u"ZZ"_s, u"--operator"_s, u"X"_s} << u"O grupo ZZ não existe"_s;
+    QTest::newRow("unknown unit removed")
+        << QStringList{u"--remove-unit"_s, u"0099"_s} << u"A unidade 0099 não existe"_s;
+    QTest::newRow("import of an unknown kind")
+        << QStringList{u"--import"_s, u"lojas"_s, u"--file"_s, u"x.csv"_s} << u"Tipo de cadastro desconhecido"_s;
+    QTest::newRow("import of a missing file")
+        << QStringList{u"--import"_s, u"units"_s, u"--file"_s, u"/nao/existe.csv"_s}
+        << u"Não foi possível ler /nao/existe.csv"_s;
     QTest::newRow("stray argument") << QStringList{u"servir"_s} << u"argumento inesperado"_s;
-    QTest::newRow("unwritable port file") << QStringList{u"--port"_s, u"0"_s, u"--port-file"_s, u"/nao/existe/pru.port"_s}
-                                          << u"arquivo de porta"_s;
+    QTest::newRow("unwritable port file")
+        << QStringList{u"--port"_s, u"0"_s, u"--port-file"_s, u"/nao/existe/pru.port"_s} << u"arquivo de porta"_s;
 }
 
 void TestServerProgram::failuresAreReported()

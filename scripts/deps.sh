@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake ninja-build clang libclang-rt-14-dev
+  build-essential cmake ninja-build clang libclang-rt-14-dev clang-format git
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-ibase libsqlite3-dev
   postgresql postgresql-client

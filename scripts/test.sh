@@ -6,6 +6,11 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 "$root/scripts/deps.sh"
 
+echo "== formatting (.clang-format)"
+# Names every file and line that clang-format would change.
+git ls-files -z 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' 'fuzz/*.cpp' 'fuzz/*.h' \
+  | xargs -0 clang-format --dry-run --Werror
+
 jobs=$(nproc)
 # A warning fails the build here, so the tree stays at none.
 strict=(-DCMAKE_COMPILE_WARNING_AS_ERROR=ON)

@@ -9,6 +9,11 @@
 #include <QStringList>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "DateTime.h"
 #include "Sql.h"
@@ -235,14 +240,15 @@ void attachCredentials(QSqlDatabase &db, const QString &mainFile)
 {
     const QString file = Database::credentialsFile(mainFile);
     if (file != u":memory:"_s && !QFileInfo::exists(file)) {
-        QFile created(file);
-        if (!created.open(QIODevice::WriteOnly | QIODevice::NewOnly)
-            || !created.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-            // Lost a race with another server creating it: that one is used.
-            if (!QFileInfo::exists(file)) {
-                throw EServerFailure(
-                    u"Não foi possível criar o arquivo de senhas %1: %2"_s.arg(file, created.errorString()));
-            }
+        // 0600 from the first moment: created wider and narrowed after, it
+        // could be opened by anyone in between and read later.
+        const int fd = ::open(QFile::encodeName(file).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const int error = fd < 0 ? errno : 0;
+        if (fd >= 0) {
+            ::close(fd);
+        } else if (error != EEXIST) { // EEXIST: another server created it first, and that one is used
+            throw EServerFailure(u"Não foi possível criar o arquivo de senhas %1: %2"_s.arg(
+                file, QString::fromLocal8Bit(std::strerror(error))));
         }
     }
     QSqlQuery query(db);

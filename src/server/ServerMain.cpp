@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <QSslCertificate>
 #include <QSslConfiguration>
+#include <QSslCipher>
 #include <QSslKey>
 #include <QSslSocket>
 #include <QTextStream>
@@ -28,6 +29,10 @@
 #include "SignalWatcher.h"
 #include "TerminalPassword.h"
 
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -45,6 +50,40 @@ struct Settings
     QString keyFile;
     bool allowPlain = false;
 };
+
+// Whether the private key in PEM is the one the certificate was issued for.
+bool keyMatchesCertificate(const QSslCertificate &certificate, const QByteArray &keyPem)
+{
+    const QByteArray der = certificate.toDer();
+    const auto *bytes = reinterpret_cast<const unsigned char *>(der.constData());
+    X509 *x509 = d2i_X509(nullptr, &bytes, long(der.size()));
+    BIO *bio = BIO_new_mem_buf(keyPem.constData(), int(keyPem.size()));
+    // No passphrase is ever asked for: Qt already read this key without one.
+    pem_password_cb *noPassphrase = [](char *, int, int, void *) { return 0; };
+    EVP_PKEY *key = bio ? PEM_read_bio_PrivateKey(bio, nullptr, noPassphrase, nullptr) : nullptr;
+    const bool matches = x509 && key && X509_check_private_key(x509, key) == 1;
+    EVP_PKEY_free(key);
+    BIO_free(bio);
+    X509_free(x509);
+    ERR_clear_error();
+    return matches;
+}
+
+// TLS 1.3's suites, and of TLS 1.2's only those with forward secrecy (ECDHE)
+// and authenticated encryption (GCM, ChaCha20-Poly1305): no CBC, no SHA-1
+// MACs, no RSA key exchange.
+QList<QSslCipher> strongCiphers()
+{
+    QList<QSslCipher> strong;
+    for (const QSslCipher &cipher : QSslConfiguration::supportedCiphers()) {
+        const QString encryption = cipher.encryptionMethod();
+        const bool aead = encryption.contains(u"GCM"_s) || encryption.contains(u"CHACHA20"_s);
+        if (cipher.protocol() == QSsl::TlsV1_3 || (cipher.keyExchangeMethod().startsWith(u"ECDH"_s) && aead)) {
+            strong << cipher;
+        }
+    }
+    return strong;
+}
 
 // The certificate and key the server answers TLS with; a null configuration
 // when none is given.
@@ -80,11 +119,17 @@ QSslConfiguration tlsConfiguration(const Settings &settings)
         throw EDatabaseError(u"Chave TLS ilegível: %1 (esperada uma chave privada EC ou RSA em PEM, sem senha)."_s.arg(
             settings.keyFile));
     }
+    if (!keyMatchesCertificate(chain.first(), pem)) {
+        throw EDatabaseError(
+            u"A chave TLS %1 não pertence ao certificado %2: cada conexão falharia no handshake."_s.arg(
+                settings.keyFile, settings.certificateFile));
+    }
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     configuration.setLocalCertificateChain(chain);
     configuration.setPrivateKey(key);
     configuration.setPeerVerifyMode(QSslSocket::VerifyNone); // clients log in with a password, not a certificate
     configuration.setProtocol(QSsl::TlsV1_2OrLater);
+    configuration.setCiphers(strongCiphers());
     return configuration;
 }
 

@@ -5,6 +5,8 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -198,29 +200,56 @@ void TestServerProgram::administrationCommands()
 void TestServerProgram::servesUntilSignalled_data()
 {
     QTest::addColumn<int>("signalNumber");
-    QTest::newRow("SIGTERM") << int(SIGTERM);
-    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::addColumn<bool>("tls");
+    QTest::newRow("SIGTERM") << int(SIGTERM) << false;
+    QTest::newRow("SIGINT") << int(SIGINT) << false;
+    QTest::newRow("SIGTERM, over TLS") << int(SIGTERM) << true;
 }
 
 void TestServerProgram::servesUntilSignalled()
 {
     QFETCH(int, signalNumber);
+    QFETCH(bool, tls);
     QCOMPARE(run({u"--sqlite"_s, m_file, u"--demo"_s}).exitCode, 0);
     QProcess server;
     QString line;
-    const quint16 port = startServing(server, {u"--sqlite"_s, m_file, u"--port"_s, u"0"_s}, &line);
+    QStringList args{u"--sqlite"_s, m_file, u"--port"_s, u"0"_s};
+    const QString data = QStringLiteral(PRU_TEST_DATA_DIR);
+    if (tls) {
+        args << u"--tls-cert"_s << data + u"/pru-server.crt"_s << u"--tls-key"_s << data + u"/pru-server.key"_s;
+    }
+    const quint16 port = startServing(server, args, &line);
     QVERIFY(port != 0);
+    if (tls) {
+        // TLS 1.2 with forward secrecy and authenticated encryption is served;
+        // CBC suites are not (RSA key exchange cannot even be named with this EC key).
+        const auto handshakes = [port](const QStringList &ciphers) {
+            QSslSocket socket;
+            QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+            configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+            configuration.setProtocol(QSsl::TlsV1_2);
+            configuration.setCiphers(ciphers.join(u':'));
+            socket.setSslConfiguration(configuration);
+            socket.connectToHostEncrypted(u"127.0.0.1"_s, port);
+            return socket.waitForEncrypted(10'000);
+        };
+        QVERIFY(handshakes({u"ECDHE-ECDSA-AES128-GCM-SHA256"_s}));
+        QVERIFY(handshakes({u"ECDHE-ECDSA-CHACHA20-POLY1305"_s}));
+        QVERIFY(!handshakes({u"ECDHE-ECDSA-AES128-SHA"_s, u"ECDHE-ECDSA-AES256-SHA384"_s}));
+    }
     // The start line says which version runs, as --version and the packages do.
     QVERIFY2(line.startsWith(u"pru_server: iniciado: "_s)
                  && line.contains(u"PRU87000.rdmProcessoUnidade versão " PRU_VERSION " em"_s)
                  && line.contains(u":%1,"_s.arg(port)),
              qPrintable(line));
 
-    Client client;
-    QString error;
-    QVERIFY2(client.open(port, u"SUPERVISOR"_s, u"senha"_s, &error), qPrintable(error));
-    const DataPacket processes = dataOf(client.call(u"GetProcessos"_s));
-    QCOMPARE(processes.rows.size(), 5);
+    if (!tls) {
+        Client client;
+        QString error;
+        QVERIFY2(client.open(port, u"SUPERVISOR"_s, u"senha"_s, &error), qPrintable(error));
+        const DataPacket processes = dataOf(client.call(u"GetProcessos"_s));
+        QCOMPARE(processes.rows.size(), 5);
+    }
 
     ::kill(pid_t(server.processId()), signalNumber);
     QVERIFY(server.waitForFinished(30'000));
@@ -277,6 +306,13 @@ void TestServerProgram::checkConfig_data()
         << u"address=127.0.0.1"_s << u"certificate=/nao/existe.crt\nkey=/nao/existe.key"_s << 1
         << u"Certificado TLS ilegível"_s;
     QTest::newRow("bad port") << u"port=porta"_s << QString() << 1 << u"Porta inválida"_s;
+    const QString data = QStringLiteral(PRU_TEST_DATA_DIR);
+    QTest::newRow("TLS key and certificate")
+        << u"address=0.0.0.0"_s << u"certificate=%1/pru-server.crt\nkey=%1/pru-server.key"_s.arg(data) << 0
+        << u"configuração aceita"_s;
+    QTest::newRow("key of another certificate")
+        << u"address=0.0.0.0"_s << u"certificate=%1/other-server.crt\nkey=%1/pru-server.key"_s.arg(data) << 1
+        << u"não pertence ao certificado"_s;
 }
 
 // What a start would refuse, refused without opening the database or the port.

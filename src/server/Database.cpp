@@ -260,6 +260,36 @@ void attachCredentials(QSqlDatabase &db, const QString &mainFile)
     }
 }
 
+// Refused before anything is written: a damaged file (served, every login
+// would fail) and another program's file (it would be filled with our tables).
+void refuseDamagedOrForeign(QSqlDatabase &db)
+{
+    const QString file = db.databaseName();
+    QSqlQuery check(db);
+    if (!check.exec(u"PRAGMA main.quick_check(3)"_s)) {
+        throw EServerFailure(u"O banco de dados SQLite %1 está danificado (%2). Restaure a cópia de segurança."_s.arg(
+            file, check.lastError().text()));
+    }
+    QStringList problems;
+    while (check.next()) {
+        problems << check.value(0).toString().simplified(); // one line, as every failure is
+    }
+    if (problems != QStringList{u"ok"_s}) {
+        throw EServerFailure(u"O banco de dados SQLite %1 está danificado (%2). Restaure a cópia de segurança."_s.arg(
+            file, problems.join(u"; "_s).left(300)));
+    }
+    if (tableExists(db, u"VERSAOESQUEMA"_s)) {
+        return;
+    }
+    const QVariant other =
+        Sql::scalar(db, u"SELECT name FROM main.sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite!_%' "
+                        "ESCAPE '!' ORDER BY name LIMIT 1"_s);
+    if (other.isValid()) {
+        throw EServerFailure(u"O arquivo %1 já tem tabelas de outro programa (%2, ...) e não é um banco de dados deste "
+                             "servidor; indique um arquivo novo ou o banco do servidor."_s.arg(file, other.toString()));
+    }
+}
+
 bool hasTable(QSqlDatabase &db, const QString &schema, const QString &table)
 {
     return Sql::scalar(db, u"SELECT 1 FROM %1.sqlite_master WHERE type = 'table' AND UPPER(name) = ?"_s.arg(schema),
@@ -369,6 +399,13 @@ QSqlDatabase open(const DatabaseConfig &config, const QString &connectionName)
     }
     try {
         if (sqlite) {
+            // A file that is not a database is named as such here, before the
+            // credentials file is attached and would take the blame.
+            if (QSqlQuery probe(db); !probe.exec(u"PRAGMA main.schema_version"_s)) {
+                throw EServerFailure(
+                    u"O arquivo %1 não é um banco de dados SQLite, ou está danificado (%2). Restaure a "
+                    "cópia de segurança ou indique outro arquivo."_s.arg(config.sqliteFile, probe.lastError().text()));
+            }
             attachCredentials(db, config.sqliteFile);
             execPragma(db, u"PRAGMA main.journal_mode=WAL"_s);
             execPragma(db, u"PRAGMA %1.journal_mode=WAL"_s.arg(Database::credentialsSchema));
@@ -422,6 +459,14 @@ int schemaVersion(QSqlDatabase &db)
 void migrate(QSqlDatabase &db)
 {
     const bool sqlite = isSQLite(db);
+    if (sqlite) {
+        refuseDamagedOrForeign(db);
+    }
+    if (const int found = schemaVersion(db); found > latestVersion()) {
+        throw EServerFailure(u"O banco de dados está na versão %1 do esquema, mais nova que a %2 que este servidor "
+                             "conhece; atualize o pru-server antes de usá-lo com este banco."_s.arg(found)
+                                 .arg(latestVersion()));
+    }
     {
         TransactionGuard guard(db);
         if (!tableExists(db, u"VERSAOESQUEMA"_s)) {

@@ -5,6 +5,8 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTemporaryDir>
@@ -12,6 +14,7 @@
 
 #include <csignal>
 
+#include "Database.h"
 #include "ServerLog.h"
 #include "ServerTestSupport.h"
 
@@ -366,6 +369,12 @@ void TestServerProgram::failuresAreReported_data()
     QTest::newRow("stray argument") << QStringList{u"servir"_s} << u"argumento inesperado"_s;
     QTest::newRow("unwritable port file")
         << QStringList{u"--port"_s, u"0"_s, u"--port-file"_s, u"/nao/existe/pru.port"_s} << u"arquivo de porta"_s;
+    // "@kind": a database file the test makes first; the server must not serve it.
+    const auto serving = [](const QString &kind) { return QStringList{u"--sqlite"_s, kind, u"--port"_s, u"0"_s}; };
+    QTest::newRow("not a database") << serving(u"@text"_s) << u"não é um banco de dados SQLite"_s;
+    QTest::newRow("damaged database") << serving(u"@damaged"_s) << u"está danificado"_s;
+    QTest::newRow("another program's database") << serving(u"@foreign"_s) << u"tabelas de outro programa (CLIENTES"_s;
+    QTest::newRow("newer schema") << serving(u"@newer"_s) << u"versão 99 do esquema, mais nova"_s;
 }
 
 void TestServerProgram::failuresAreReported()
@@ -374,6 +383,34 @@ void TestServerProgram::failuresAreReported()
     QFETCH(QString, expected);
     if (!args.contains(u"--sqlite"_s) && !args.contains(u"--config"_s)) {
         args << u"--sqlite"_s << m_file;
+    }
+    const qsizetype made = args.indexOf(QRegularExpression(u"@.*"_s));
+    if (made >= 0) {
+        const QString kind = std::exchange(args[made], m_file);
+        if (kind == u"@text"_s) {
+            QFile file(m_file);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray(8192, 'x'));
+        } else if (kind == u"@foreign"_s) {
+            {
+                QSqlDatabase other = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"foreign"_s);
+                other.setDatabaseName(m_file);
+                QVERIFY(other.open() && QSqlQuery(other).exec(u"CREATE TABLE CLIENTES (ID INTEGER)"_s));
+            }
+            QSqlDatabase::removeDatabase(u"foreign"_s);
+        } else {
+            QCOMPARE(run({u"--sqlite"_s, m_file, u"--demo"_s}).exitCode, 0);
+            if (kind == u"@damaged"_s) {
+                QFile file(m_file);
+                QVERIFY(file.open(QIODevice::ReadWrite) && file.size() > 3 * 4096);
+                file.seek(2 * 4096);
+                file.write(QByteArray(4096, '\xff'));
+            } else {
+                ScopedConnection direct(DatabaseConfig::sqlite(m_file), u"prepare"_s);
+                QVERIFY(
+                    QSqlQuery(direct.db()).exec(u"INSERT INTO VERSAOESQUEMA (NRVERSAO, DTAPLICACAO) VALUES (99, 0)"_s));
+            }
+        }
     }
     const Result r = run(args);
     QVERIFY2(r.exitCode != 0, qPrintable(r.err));

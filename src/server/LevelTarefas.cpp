@@ -4,6 +4,7 @@
 #include <QSet>
 #include <QSqlQuery>
 
+#include <limits>
 #include <optional>
 
 #include "Activities.h"
@@ -100,6 +101,21 @@ QCborValue GetTarefas(RdmProcessoUnidade &session, const QCborArray &args)
     return QCborValue(session.packet(Fields::selectTarefas, {process}, Fields::tarefas(), true));
 }
 
+namespace {
+// NRORDENAATIVIDADE is an INTEGER column: 32 bits on PostgreSQL, and the same
+// range on SQLite, so a unit's tasks move between engines unchanged.
+constexpr qint64 maxOrder = std::numeric_limits<qint32>::max();
+
+void checkOrder(const std::optional<qint64> &order)
+{
+    if (order && (*order < std::numeric_limits<qint32>::min() || *order > maxOrder)) {
+        refuseText(u"A ordem da tarefa (%1) está fora do intervalo de %2 a %3."_s.arg(*order)
+                       .arg(std::numeric_limits<qint32>::min())
+                       .arg(maxOrder));
+    }
+}
+} // namespace
+
 QCborValue SetTarefas(RdmProcessoUnidade &session, const QCborArray &args)
 {
     RemoteCalls::expectCount(u"SetTarefas"_s, args, 1);
@@ -117,10 +133,14 @@ void save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
     // The lock is held until the transaction ends: once a process is enough.
     QSet<qint64> locked;
     QHash<QString, bool> usablePeriodicities;
+    // The highest order of each process this save touched: read once, then
+    // kept up to date here, so a delta of many new tasks stays linear.
+    QHash<qint64, qint64> highestOrder;
     TransactionGuard guard(db);
     for (const DeltaEntry &entry : delta.entries()) {
         if (entry.kind == ChangeKind::Inserted) {
             TaskValues v = readTask(delta, entry.current);
+            checkOrder(v.order);
             if (!v.process || *v.process <= 0) {
                 refuseText(u"A tarefa não informa um processo gravado (NRPROCESSOFILIAL)."_s);
             }
@@ -129,14 +149,24 @@ void save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
                 locked.insert(*v.process);
             }
             checkTask(db, v, usablePeriodicities);
-            if (!v.order) {
-                v.order =
+            auto highest = highestOrder.find(*v.process);
+            if (highest == highestOrder.end()) {
+                highest = highestOrder.insert(
+                    *v.process,
                     Sql::scalar(
                         db,
-                        u"SELECT COALESCE(MAX(NRORDENAATIVIDADE), 0) + 1 FROM ATIVIDADEFILIAL WHERE NRPROCESSOFILIAL = ?"_s,
+                        u"SELECT COALESCE(MAX(NRORDENAATIVIDADE), 0) FROM ATIVIDADEFILIAL WHERE NRPROCESSOFILIAL = ?"_s,
                         {*v.process})
-                        .toLongLong();
+                        .toLongLong());
             }
+            if (!v.order) {
+                if (*highest >= maxOrder) {
+                    refuseText(u"Não há mais números de ordem para as tarefas deste processo (a maior ordem é %1); "
+                               "renumere as tarefas antes de incluir outra."_s.arg(*highest));
+                }
+                v.order = *highest + 1;
+            }
+            *highest = qMax(*highest, *v.order);
             Sql::insertReturningKey(
                 db,
                 u"INSERT INTO ATIVIDADEFILIAL (NRPROCESSOFILIAL, NMATIVIDADEFILIAL, CDTELAATIVIDADE, CDMODULOATIVIDADE, "
@@ -160,6 +190,7 @@ void save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
         stored.finish();
         if (entry.kind == ChangeKind::Modified) {
             TaskValues v = readTask(delta, entry.current);
+            checkOrder(v.order);
             if (v.process && *v.process != process) {
                 refuseText(u"Uma tarefa não pode ser movida para outro processo."_s);
             }
@@ -168,6 +199,9 @@ void save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
                 v.order = Sql::scalar(
                               db, u"SELECT NRORDENAATIVIDADE FROM ATIVIDADEFILIAL WHERE NRATIVIDADEFILIAL = ?"_s, {key})
                               .toLongLong();
+            }
+            if (const auto highest = highestOrder.find(process); highest != highestOrder.end()) {
+                *highest = qMax(*highest, *v.order);
             }
             Sql::exec(
                 db,

@@ -578,6 +578,26 @@ void TestRdmProcessoUnidade::tasksRoundTrip()
     tasks = tasksOf(*client, number);
     QCOMPARE(valueOf(tasks, 0, u"NMATIVIDADEFILIAL"_s).toString(), u"Segunda"_s);
 
+    // Tasks without an order come after the last, one after another, up to the
+    // column's 32 bits; an order past them is refused.
+    const auto add = [&](const QString &name, const QVariant &order) {
+        return client->call(u"SetTarefas"_s, packetArg(inserted(tf, {makeRow(tf, {{u"NRATIVIDADEFILIAL"_s, -1.0},
+                                                                                  {u"NRPROCESSOFILIAL"_s, number},
+                                                                                  {u"NMATIVIDADEFILIAL"_s, name},
+                                                                                  {u"NRORDENAATIVIDADE"_s, order}})})));
+    };
+    QVERIFY(add(u"Terceira"_s, {}).ok);
+    const double last = std::numeric_limits<qint32>::max();
+    QVERIFY2(add(u"Longe demais"_s, last + 1).error.contains(u"fora do intervalo"_s), "order past 32 bits");
+    QVERIFY(add(u"Perto do fim"_s, last - 1).ok);
+    QVERIFY(add(u"A última"_s, {}).ok);
+    reply = add(u"Uma a mais"_s, {});
+    QVERIFY2(reply.error.contains(u"Não há mais números de ordem"_s), qPrintable(reply.error));
+    tasks = tasksOf(*client, number);
+    QCOMPARE(tasks.rows.size(), 5);
+    QCOMPARE(valueOf(tasks, 2, u"NRORDENAATIVIDADE"_s).toDouble(), 3.0);
+    QCOMPARE(valueOf(tasks, 4, u"NRORDENAATIVIDADE"_s).toDouble(), last);
+
     // An unknown process number gives an empty list, not a failure.
     const DataPacket none = tasksOf(*client, 987654.0);
     QCOMPARE(none.fields, tf);

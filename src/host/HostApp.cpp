@@ -54,6 +54,9 @@ int runHost(QApplication &app, const QStringList &arguments)
         printLine(help ? stdout : stderr, error);
         return help ? 0 : 2;
     }
+    for (const QString &warning : std::as_const(options.warnings)) {
+        printLine(stderr, warning);
+    }
     const bool batch = !options.screenshot.isEmpty();
     if (!settingsRead) {
         // A pin or address that cannot be read is not quietly dropped: the
@@ -95,7 +98,8 @@ int runHost(QApplication &app, const QStringList &arguments)
     if (options.hasCredentials()) {
         login = checkLogin(host, port, operatorCode, password, options.loginModule, options.serverSecurity);
     } else if (batch) {
-        printLine(stderr, u"--screenshot precisa de --server, --operator e --password."_s);
+        printLine(stderr,
+                  u"--screenshot precisa de --server, --operator e a senha (--password-file ou PRU_PASSWORD)."_s);
         return 2;
     }
     if (!login.ok) {

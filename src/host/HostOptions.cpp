@@ -1,6 +1,7 @@
 #include "HostOptions.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 #include <QFileInfo>
 
 using namespace Qt::StringLiterals;
@@ -35,7 +36,11 @@ bool parseHostOptions(const QStringList &arguments, HostOptions *options, QStrin
     parser.addHelpOption();
     const QCommandLineOption server(u"server"_s, u"Servidor de aplicação (máquina:porta)."_s, u"host:port"_s);
     const QCommandLineOption op(u"operator"_s, u"Código do operador."_s, u"code"_s);
-    const QCommandLineOption password(u"password"_s, u"Senha do operador."_s, u"password"_s);
+    const QCommandLineOption password(
+        u"password"_s, u"Senha do operador (visível a outros usuários; prefira --password-file ou PRU_PASSWORD)."_s,
+        u"password"_s);
+    const QCommandLineOption passwordFile(u"password-file"_s, u"Arquivo cuja primeira linha é a senha do operador."_s,
+                                          u"file"_s);
     const QCommandLineOption open(u"open"_s, u"Abre uma tela ao iniciar: caminho do módulo ou código (PRU87000)."_s,
                                   u"module"_s);
     const QCommandLineOption lookup(u"lookup-db"_s, u"Conexão do banco de consultas."_s, u"options"_s);
@@ -52,8 +57,8 @@ bool parseHostOptions(const QStringList &arguments, HostOptions *options, QStrin
     const QCommandLineOption fingerprint(
         u"server-fingerprint"_s, u"Impressão digital SHA-256 do certificado do servidor de aplicação; implica TLS."_s,
         u"sha256"_s);
-    parser.addOptions(
-        {server, op, password, open, lookup, database, shot, loginModule, moduleDir, tls, ca, fingerprint});
+    parser.addOptions({server, op, password, passwordFile, open, lookup, database, shot, loginModule, moduleDir, tls,
+                       ca, fingerprint});
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
         return false;
@@ -74,8 +79,23 @@ bool parseHostOptions(const QStringList &arguments, HostOptions *options, QStrin
     if (parser.isSet(op)) {
         options->operatorCode = parser.value(op);
     }
-    if (parser.isSet(password)) {
+    // A password on the command line shows in every local user's process
+    // list: a file or the environment keep it to this user.
+    if (parser.isSet(passwordFile)) {
+        QFile file(parser.value(passwordFile));
+        if (!file.open(QIODevice::ReadOnly)) {
+            *error = u"Não foi possível ler o arquivo de senha %1: %2"_s.arg(file.fileName(), file.errorString());
+            return false;
+        }
+        options->password = QString::fromUtf8(file.readLine(4096)).remove(u'\n').remove(u'\r');
+        options->passwordGiven = true;
+    } else if (parser.isSet(password)) {
         options->password = parser.value(password);
+        options->passwordGiven = true;
+        options->warnings << u"Aviso: a senha dada em --password fica visível a outros usuários deste computador; "
+                             "prefira --password-file ou a variável PRU_PASSWORD."_s;
+    } else if (qEnvironmentVariableIsSet("PRU_PASSWORD")) {
+        options->password = qEnvironmentVariable("PRU_PASSWORD");
         options->passwordGiven = true;
     }
     options->open = parser.values(open);

@@ -11,8 +11,9 @@ struct HostOptions
     QString serverHost; // --server host:port
     int serverPort = 0;
     QString operatorCode; // --operator
-    QString password; // --password
+    QString password; // --password-file, PRU_PASSWORD, or --password (seen by every local user)
     bool passwordGiven = false; // a remembered server and operator alone do not log in
+    QStringList warnings; // what the command line should not have said, for standard error
     QStringList open; // --open <module path or screen code>, in order
     QString lookupDb; // --lookup-db <connection options>, or from --database <SQLite file>
     QString screenshot; // --screenshot <file.png>: save the main window and exit

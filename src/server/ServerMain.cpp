@@ -179,6 +179,11 @@ Settings readSettings(const QCommandLineParser &parser)
     }
     if (parser.isSet(u"pg"_s)) {
         pg = parser.value(u"pg"_s);
+        if (pg.contains(u"password"_s, Qt::CaseInsensitive)) {
+            qCWarning(lcServer).noquote()
+                << u"aviso: a senha dada em --pg fica visível a outros usuários deste computador; ponha-a no arquivo "
+                   "de configuração ([database] postgresql=) ou em PGPASSWORD."_s;
+        }
     }
     if (parser.isSet(u"sqlite"_s) && parser.isSet(u"pg"_s)) {
         throw EDatabaseError(u"Informe --sqlite ou --pg, não ambos."_s);
@@ -206,6 +211,21 @@ Settings readSettings(const QCommandLineParser &parser)
         settings.database = DatabaseConfig::sqlite(sqlite);
     }
     return settings;
+}
+
+// A password on a command line shows in every local user's process list;
+// standard input and the environment keep it to this user.
+QString givenPassword(const QCommandLineParser &parser, const QString &prompt)
+{
+    if (parser.isSet(u"password"_s)) {
+        qCWarning(lcServer).noquote() << u"aviso: a senha dada em --password fica visível a outros usuários deste "
+                                         "computador; prefira a entrada padrão (sem --password) ou PRU_PASSWORD."_s;
+        return parser.value(u"password"_s);
+    }
+    if (qEnvironmentVariableIsSet("PRU_PASSWORD")) {
+        return qEnvironmentVariable("PRU_PASSWORD");
+    }
+    return TerminalPassword::read(prompt);
 }
 
 QDate parseDay(const QString &text)
@@ -256,9 +276,7 @@ int runAdmin(const QCommandLineParser &parser, const Settings &settings)
     }
     if (parser.isSet(u"add-operator"_s)) {
         const QString password =
-            parser.isSet(u"password"_s)
-                ? parser.value(u"password"_s)
-                : TerminalPassword::read(u"Senha do operador %1: "_s.arg(parser.value(u"add-operator"_s)));
+            givenPassword(parser, u"Senha do operador %1: "_s.arg(parser.value(u"add-operator"_s)));
         Admin::addOperator(db, parser.value(u"add-operator"_s), parser.value(u"name"_s), parser.value(u"unit"_s),
                            password);
         out << u"Operador %1 gravado.\n"_s.arg(parser.value(u"add-operator"_s));
@@ -268,9 +286,7 @@ int runAdmin(const QCommandLineParser &parser, const Settings &settings)
     }
     if (parser.isSet(u"large-unit"_s)) {
         const QString unit = parser.value(u"large-unit"_s);
-        const QString password = parser.isSet(u"password"_s)
-                                     ? parser.value(u"password"_s)
-                                     : TerminalPassword::read(u"Senha dos operadores da unidade %1: "_s.arg(unit));
+        const QString password = givenPassword(parser, u"Senha dos operadores da unidade %1: "_s.arg(unit));
         const Admin::LargeUnit made = Admin::loadLargeUnit(db, unit, countOption(parser, u"processes"_s, 1000),
                                                            countOption(parser, u"tasks"_s, 20),
                                                            countOption(parser, u"responsibles"_s, 5), password);

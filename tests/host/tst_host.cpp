@@ -10,6 +10,7 @@
 #include <QSslKey>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include "FrameworkServices.h"
@@ -128,7 +129,22 @@ private slots:
                                   &o, &error),
                  qPrintable(error));
         QVERIFY(o.hasCredentials());
+        QVERIFY2(o.warnings.value(0).contains(u"visível a outros usuários"_s), "--password is warned about");
         QCOMPARE(o.open, QStringList{u"PRU87000"_s});
+        // The password from a file (its first line) or the environment, unwarned.
+        QTemporaryFile secret;
+        QVERIFY(secret.open() && secret.write("s3nha\nresto\n") > 0 && secret.flush());
+        HostOptions fromFile;
+        QVERIFY(parseHostOptions({u"pru_host"_s, u"--password-file"_s, secret.fileName()}, &fromFile, &error));
+        QCOMPARE(fromFile.password, u"s3nha"_s);
+        QVERIFY(fromFile.passwordGiven && fromFile.warnings.isEmpty());
+        qputenv("PRU_PASSWORD", "do ambiente");
+        HostOptions fromEnvironment;
+        QVERIFY(parseHostOptions({u"pru_host"_s}, &fromEnvironment, &error));
+        qunsetenv("PRU_PASSWORD");
+        QCOMPARE(fromEnvironment.password, u"do ambiente"_s);
+        QVERIFY(!parseHostOptions({u"pru_host"_s, u"--password-file"_s, u"/nao/existe"_s}, &o, &error));
+        QVERIFY2(error.contains(u"arquivo de senha /nao/existe"_s), qPrintable(error));
         QCOMPARE(o.lookupDb, u"QSQLITE:/tmp/a.db"_s);
         QCOMPARE(o.screenshot, u"/tmp/x.png"_s);
         HostOptions withFile;

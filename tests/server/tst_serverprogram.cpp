@@ -175,6 +175,7 @@ void TestServerProgram::administrationCommands()
     r = run(
         {u"--sqlite"_s, m_file, u"--large-unit"_s, u"0008"_s, u"--processes"_s, u"muitos"_s, u"--password"_s, u"x"_s});
     QVERIFY2(r.exitCode == 1 && r.err.contains(u"--processes"_s), qPrintable(r.err));
+    QVERIFY2(r.err.contains(u"aviso: a senha dada em --password fica visível"_s), qPrintable(r.err));
     QCOMPARE(Sql::scalar(connection.db(), u"SELECT COUNT(*) FROM PROCESSOFILIAL WHERE CDUNIDADE = '0007'"_s).toInt(),
              2);
 
@@ -347,9 +348,9 @@ void TestServerProgram::failuresAreReported_data()
                                     << u"configuração não encontrado"_s;
     QTest::newRow("unwritable database") << QStringList{u"--sqlite"_s, u"/nao/existe/pru.sqlite"_s}
                                          << u"banco de dados"_s;
-    QTest::newRow("operator of an unknown unit") << QStringList{u"--add-operator"_s, u"X"_s,    u"--name"_s,     u"X"_s,
-                                                                u"--unit"_s,         u"9999"_s, u"--password"_s, u"p"_s}
-                                                 << u"A unidade 9999 não existe"_s;
+    QTest::newRow("operator of an unknown unit")
+        << QStringList{u"--add-operator"_s, u"X"_s, u"--name"_s, u"X"_s, u"--unit"_s, u"9999"_s}
+        << u"A unidade 9999 não existe"_s;
     QTest::newRow("periodicity of an unknown kind")
         << QStringList{u"--add-periodicity"_s, u"XX"_s, u"--name"_s, u"X"_s, u"--day-kind"_s, u"Q"_s} << u"IDTIPODIA"_s;
     QTest::newRow("weekly periodicity without its days")
@@ -384,6 +385,9 @@ void TestServerProgram::failuresAreReported()
     if (!args.contains(u"--sqlite"_s) && !args.contains(u"--config"_s)) {
         args << u"--sqlite"_s << m_file;
     }
+    // A password, where a row needs one, from the environment: no warning line.
+    qputenv("PRU_PASSWORD", "p");
+    const auto unset = qScopeGuard([] { qunsetenv("PRU_PASSWORD"); });
     const qsizetype made = args.indexOf(QRegularExpression(u"@.*"_s));
     if (made >= 0) {
         const QString kind = std::exchange(args[made], m_file);

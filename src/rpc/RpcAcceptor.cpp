@@ -1,5 +1,6 @@
 #include "RpcAcceptor.h"
 
+#include <QHash>
 #include <QTcpSocket>
 
 #include <sys/socket.h>
@@ -34,7 +35,13 @@ RpcAcceptor::RpcAcceptor(SessionHandlerFactory factory, const RpcServer::Limits 
     , m_limits(limits)
     , m_tls(tls)
     , m_admission(std::make_shared<RpcAdmission>(limits, tokenKey))
-{ }
+{
+    // Connections turn silent without anyone arriving: the seats are kept
+    // to their limits between newcomers too.
+    m_sweep.setInterval(qMax(100, limits.silentAfterMs));
+    connect(&m_sweep, &QTimer::timeout, this, [this] { trimSilent(nullptr); });
+    m_sweep.start();
+}
 
 RpcAcceptor::~RpcAcceptor()
 {
@@ -52,25 +59,8 @@ void RpcAcceptor::incomingConnection(qintptr socketDescriptor)
                    m_limits.maxSessions));
         return;
     }
-    // Only silent connections count and give way: one whose login is on its
-    // way or being checked keeps its seat (the thread cap above bounds them).
     const QHostAddress address = peerOf(socketDescriptor);
-    qsizetype silent = 0;
-    qsizetype silentFromAddress = 0;
-    for (const Pending &p : std::as_const(m_pending)) {
-        if (p.session->isSilent()) {
-            ++silent;
-            silentFromAddress += p.address == address ? 1 : 0;
-        }
-    }
-    // Many may have turned silent together since the last newcomer.
-    while (silentFromAddress >= m_limits.maxPendingPerAddress && evictOldest(&address, true)) {
-        --silentFromAddress;
-        --silent;
-    }
-    while (silent >= m_limits.maxPendingLogins && evictOldest(nullptr, true)) {
-        --silent;
-    }
+    trimSilent(&address);
     // Connections that keep sending logins are not silent, yet must not
     // hold every seat either: past twice the seats the oldest one whose
     // password is not being checked gives way (checks are bounded by the
@@ -93,6 +83,31 @@ void RpcAcceptor::incomingConnection(qintptr socketDescriptor)
         }
     });
     session->start();
+}
+
+void RpcAcceptor::trimSilent(const QHostAddress *arriving)
+{
+    // Only silent connections count and give way: one whose login is on its
+    // way or being checked keeps its seat (the thread cap bounds them).
+    QHash<QHostAddress, qsizetype> fromAddress;
+    qsizetype silent = 0;
+    for (const Pending &p : std::as_const(m_pending)) {
+        if (p.session->isSilent()) {
+            ++silent;
+            ++fromAddress[p.address];
+        }
+    }
+    const qsizetype newcomer = arriving ? 1 : 0;
+    for (auto it = fromAddress.begin(); it != fromAddress.end(); ++it) {
+        const qsizetype seat = arriving && it.key() == *arriving ? 1 : 0;
+        while (it.value() + seat > m_limits.maxPendingPerAddress && evictOldest(&it.key(), true)) {
+            --it.value();
+            --silent;
+        }
+    }
+    while (silent + newcomer > m_limits.maxPendingLogins && evictOldest(nullptr, true)) {
+        --silent;
+    }
 }
 
 bool RpcAcceptor::evictOldest(const QHostAddress *address, bool silentOnly)

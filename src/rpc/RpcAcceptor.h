@@ -5,6 +5,7 @@
 #include <QList>
 #include <QSslConfiguration>
 #include <QTcpServer>
+#include <QTimer>
 
 #include <memory>
 
@@ -40,6 +41,9 @@ private:
         QHostAddress address;
     };
     void refuse(qintptr socketDescriptor, const QString &why);
+    // Closes the oldest silent connections past their seats, per address and
+    // in all; arriving: leaves a seat for a newcomer from that address.
+    void trimSilent(const QHostAddress *arriving);
     // Closes the oldest pending connection (of address, when given; silent
     // ones only, when asked); false when none could be.
     bool evictOldest(const QHostAddress *address, bool silentOnly);
@@ -51,4 +55,5 @@ private:
     std::shared_ptr<RpcAdmission> m_admission;
     QList<RpcSessionThread *> m_sessions;
     QList<Pending> m_pending; // oldest first
+    QTimer m_sweep;
 };

@@ -80,6 +80,8 @@ int runHost(QApplication &app, const QStringList &arguments)
         && sameSecurity(options.serverSecurity, fromFiles.serverSecurity)) {
         options.serverSecurity = RpcSecurity();
     }
+    // --allow-plain (or the files' allowPlain) is said of the network, not of one server.
+    options.serverSecurity.allowPlain = options.allowPlain;
     setLookupDatabaseOptions(options.lookupDb);
     setLookupDatabaseHint(HostSettings::lookupHint(*settings));
 
@@ -123,6 +125,7 @@ int runHost(QApplication &app, const QStringList &arguments)
         chosenInDialog = u"%1:%2"_s.arg(dialog.host()).arg(dialog.port()) != shown;
         if (chosenInDialog) {
             options.serverSecurity = RpcSecurity(); // as the dialog logged in to it
+            options.serverSecurity.allowPlain = options.allowPlain;
         }
         host = dialog.host();
         port = dialog.port();

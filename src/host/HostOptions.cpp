@@ -57,8 +57,11 @@ bool parseHostOptions(const QStringList &arguments, HostOptions *options, QStrin
     const QCommandLineOption fingerprint(
         u"server-fingerprint"_s, u"Impressão digital SHA-256 do certificado do servidor de aplicação; implica TLS."_s,
         u"sha256"_s);
+    const QCommandLineOption allowPlain(
+        u"allow-plain"_s,
+        u"Aceita conectar sem TLS a um servidor fora desta máquina (a senha passa sem criptografia)."_s);
     parser.addOptions({server, op, password, passwordFile, open, lookup, database, shot, loginModule, moduleDir, tls,
-                       ca, fingerprint});
+                       ca, fingerprint, allowPlain});
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
         return false;
@@ -107,6 +110,9 @@ bool parseHostOptions(const QStringList &arguments, HostOptions *options, QStrin
     options->screenshot = parser.value(shot);
     options->loginModule = parser.value(loginModule);
     options->modulePath = parser.values(moduleDir);
+    if (parser.isSet(allowPlain)) {
+        options->allowPlain = true;
+    }
     if (parser.isSet(tls)) {
         options->serverSecurity.tls = true;
     }

@@ -22,6 +22,7 @@ struct HostOptions
     // How the application server is trusted: --tls (the system's CAs),
     // --server-ca <PEM file>, --server-fingerprint <SHA-256>; plain TCP without any.
     RpcSecurity serverSecurity;
+    bool allowPlain = false; // --allow-plain or [server] allowPlain=true: plain TCP beyond this machine
 
     bool hasCredentials() const
     {

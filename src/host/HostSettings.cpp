@@ -114,6 +114,9 @@ bool load(const QSettings &user, HostOptions *options, QString *error)
     options->serverHost = server.host;
     options->serverPort = server.port;
     options->serverSecurity = server.security;
+    // Plain TCP beyond this machine only where the site (or the user) says its network is trusted.
+    options->allowPlain = siteSettings().value(u"server/allowPlain"_s, false).toBool()
+                          || user.value(u"server/allowPlain"_s, false).toBool();
     options->operatorCode = text(user, u"login/operator"_s);
     options->lookupDb = text(user, u"lookup/connection"_s);
     if (options->lookupDb.isEmpty()) {

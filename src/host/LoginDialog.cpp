@@ -108,8 +108,9 @@ void LoginDialog::accept()
     }
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const bool sameServer = u"%1:%2"_s.arg(m_host).arg(m_port) == m_securityServer;
-    m_result =
-        checkLogin(m_host, m_port, operatorCode(), password(), m_remoteModule, sameServer ? m_security : RpcSecurity());
+    RpcSecurity security = sameServer ? m_security : RpcSecurity();
+    security.allowPlain = m_security.allowPlain; // said of the network, not of one server
+    m_result = checkLogin(m_host, m_port, operatorCode(), password(), m_remoteModule, security);
     QGuiApplication::restoreOverrideCursor();
     if (!m_result.ok) {
         setMessage(m_result.error);

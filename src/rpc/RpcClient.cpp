@@ -1,5 +1,7 @@
 #include "RpcClient.h"
 
+#include <QHostAddress>
+
 #include <QSslCertificate>
 #include <QSslConfiguration>
 
@@ -84,6 +86,12 @@ QString RpcClient::connectTo(const QString &host, quint16 port, const QDeadlineT
     const QString where = u"%1:%2"_s.arg(host).arg(port);
     const QString noAnswer = u"O servidor de aplicação em %1 não respondeu em %2 s."_s.arg(where, seconds(timeoutMs));
     if (!m_security.usesTls()) {
+        if (!m_security.allowPlain && host.compare(u"localhost"_s, Qt::CaseInsensitive) != 0
+            && !QHostAddress(host).isLoopback()) {
+            return u"O servidor de aplicação em %1 seria usado sem TLS: a senha passaria sem criptografia pela rede, "
+                   "e não foi enviada. Informe a impressão digital do servidor (--server-fingerprint), o certificado "
+                   "(--server-ca) ou --tls; numa rede de confiança, --allow-plain."_s.arg(where);
+        }
         m_socket.setProtocol(QSsl::AnyProtocol);
         m_socket.connectToHost(host, port);
         if (m_socket.waitForConnected(remainingMs(deadline))) {

@@ -18,6 +18,9 @@ struct RPC_EXPORT RpcSecurity
     bool tls = false;
     QString caFile; // PEM file of the CA certificates to trust
     QByteArray fingerprint; // SHA-256 of the server certificate, 32 bytes
+    // Plain TCP goes to loopback addresses (127.0.0.0/8, ::1, localhost) only,
+    // unless this says the network is trusted: the password would travel in clear.
+    bool allowPlain = false;
 
     bool usesTls() const { return tls || !caFile.isEmpty() || !fingerprint.isEmpty(); }
     // Reads a fingerprint written as 64 hex digits, with or without ':' between bytes.

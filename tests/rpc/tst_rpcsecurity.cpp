@@ -239,6 +239,17 @@ void TestRpcSecurity::plainClientToTlsServer()
     QString error;
     QVERIFY(!open(&client, {}, &error));
     QVERIFY2(error.contains(u"só aceita conexões criptografadas (TLS)"_s), qPrintable(error));
+
+    // Beyond this machine plain TCP is refused before any connection, unless
+    // the network is said to be trusted.
+    RpcClient far;
+    QVERIFY(!far.open(u"192.0.2.1"_s, 8787, testModule, u"op"_s, u"secret"_s, 300, &error));
+    QVERIFY2(error.contains(u"não foi enviada"_s) && error.contains(u"--allow-plain"_s), qPrintable(error));
+    RpcSecurity trusted;
+    trusted.allowPlain = true;
+    far.setSecurity(trusted);
+    QVERIFY(!far.open(u"192.0.2.1"_s, 8787, testModule, u"op"_s, u"secret"_s, 300, &error));
+    QVERIFY2(!error.contains(u"--allow-plain"_s), qPrintable(error));
 }
 
 void TestRpcSecurity::tlsClientToPlainServer()

@@ -18,7 +18,9 @@ echo "== build (RelWithDebInfo)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${strict[@]}" >/dev/null
 cmake --build build -j "$jobs"
 echo "== build (AddressSanitizer + UndefinedBehaviorSanitizer)"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPRU_SANITIZE=ON "${strict[@]}" >/dev/null
+# Line tables are all the sanitizers' reports need, and they build faster.
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-O0 -g1" -DPRU_SANITIZE=ON \
+  "${strict[@]}" >/dev/null
 # The tests and what they start; the benchmarks run from the normal build.
 cmake --build build-asan -j "$jobs" --target pru_tests
 echo "== build (libFuzzer targets)"

@@ -62,7 +62,9 @@ echo "== servidor de aplicação em $address:$port (log: $log)"
 # user's remembered server neither steer the demonstration nor learn its port.
 export XDG_CONFIG_HOME=$var/config XDG_CONFIG_DIRS=$var/config-site
 mkdir -p "$XDG_CONFIG_HOME" "$XDG_CONFIG_DIRS"
-args=(--server "$address:$port" --operator SUPERVISOR --password senha --database "$db" --open PRU87000)
+# The demonstration password through the environment, never the command line.
+export PRU_PASSWORD=senha
+args=(--server "$address:$port" --operator SUPERVISOR --database "$db" --open PRU87000)
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   png=$var/screenshots/PRU87000.png
   rm -f "$png"

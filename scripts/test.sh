@@ -52,8 +52,10 @@ export QT_QPA_PLATFORM=offscreen
 
 echo "== tests"
 ctest --test-dir build --output-on-failure -j "$jobs"
-echo "== tests under sanitizers"
-ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+echo "== tests under sanitizers (leaks checked)"
+# Leaks are checked too: a test that leaks fails (Qt's own allocations have
+# needed no suppression so far; add one with a comment if ever they do).
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
 echo "== packages: contents, the systemd unit, the server's configuration in a scratch root"
 "$root/scripts/package-check.sh" build

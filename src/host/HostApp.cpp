@@ -78,10 +78,8 @@ int runHost(QApplication &app, const QStringList &arguments)
     };
     if ((options.serverHost != fromFiles.serverHost || options.serverPort != fromFiles.serverPort)
         && sameSecurity(options.serverSecurity, fromFiles.serverSecurity)) {
-        options.serverSecurity = RpcSecurity();
+        options.serverSecurity = options.serverSecurity.forAnotherServer();
     }
-    // --allow-plain (or the files' allowPlain) is said of the network, not of one server.
-    options.serverSecurity.allowPlain = options.allowPlain;
     setLookupDatabaseOptions(options.lookupDb);
     setLookupDatabaseHint(HostSettings::lookupHint(*settings));
 
@@ -124,8 +122,7 @@ int runHost(QApplication &app, const QStringList &arguments)
         login = dialog.result();
         chosenInDialog = u"%1:%2"_s.arg(dialog.host()).arg(dialog.port()) != shown;
         if (chosenInDialog) {
-            options.serverSecurity = RpcSecurity(); // as the dialog logged in to it
-            options.serverSecurity.allowPlain = options.allowPlain;
+            options.serverSecurity = options.serverSecurity.forAnotherServer(); // as the dialog logged in to it
         }
         host = dialog.host();
         port = dialog.port();

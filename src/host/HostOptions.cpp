@@ -111,7 +111,7 @@ bool parseHostOptions(const QStringList &arguments, HostOptions *options, QStrin
     options->loginModule = parser.value(loginModule);
     options->modulePath = parser.values(moduleDir);
     if (parser.isSet(allowPlain)) {
-        options->allowPlain = true;
+        options->serverSecurity.allowPlain = true;
     }
     if (parser.isSet(tls)) {
         options->serverSecurity.tls = true;

@@ -20,9 +20,9 @@ struct HostOptions
     QString loginModule; // --login-module: the remote module a login opens a session with
     QStringList modulePath; // --module-dir: where screen codes are looked up (besides the defaults)
     // How the application server is trusted: --tls (the system's CAs),
-    // --server-ca <PEM file>, --server-fingerprint <SHA-256>; plain TCP without any.
+    // --server-ca <PEM file>, --server-fingerprint <SHA-256>; plain TCP without any,
+    // beyond this machine only with --allow-plain or [server] allowPlain=true.
     RpcSecurity serverSecurity;
-    bool allowPlain = false; // --allow-plain or [server] allowPlain=true: plain TCP beyond this machine
 
     bool hasCredentials() const
     {

@@ -49,6 +49,7 @@ bool readServer(const QSettings &settings, FileValues *values, QString *error)
     }
     values->security.tls = settings.value(u"server/tls"_s, false).toBool();
     values->security.caFile = text(settings, u"server/ca"_s);
+    values->security.allowPlain = settings.value(u"server/allowPlain"_s, false).toBool();
     if (const QString pin = text(settings, u"server/fingerprint"_s);
         !pin.isEmpty() && !RpcSecurity::parseFingerprint(pin, &values->security.fingerprint)) {
         *error =
@@ -114,9 +115,8 @@ bool load(const QSettings &user, HostOptions *options, QString *error)
     options->serverHost = server.host;
     options->serverPort = server.port;
     options->serverSecurity = server.security;
-    // Plain TCP beyond this machine only where the site (or the user) says its network is trusted.
-    options->allowPlain = siteSettings().value(u"server/allowPlain"_s, false).toBool()
-                          || user.value(u"server/allowPlain"_s, false).toBool();
+    // Plain TCP beyond this machine where the site or the user says the network is trusted.
+    options->serverSecurity.allowPlain = site.security.allowPlain || own.security.allowPlain;
     options->operatorCode = text(user, u"login/operator"_s);
     options->lookupDb = text(user, u"lookup/connection"_s);
     if (options->lookupDb.isEmpty()) {

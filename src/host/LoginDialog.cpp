@@ -108,9 +108,8 @@ void LoginDialog::accept()
     }
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const bool sameServer = u"%1:%2"_s.arg(m_host).arg(m_port) == m_securityServer;
-    RpcSecurity security = sameServer ? m_security : RpcSecurity();
-    security.allowPlain = m_security.allowPlain; // said of the network, not of one server
-    m_result = checkLogin(m_host, m_port, operatorCode(), password(), m_remoteModule, security);
+    m_result = checkLogin(m_host, m_port, operatorCode(), password(), m_remoteModule,
+                          sameServer ? m_security : m_security.forAnotherServer());
     QGuiApplication::restoreOverrideCursor();
     if (!m_result.ok) {
         setMessage(m_result.error);

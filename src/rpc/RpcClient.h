@@ -23,6 +23,14 @@ struct RPC_EXPORT RpcSecurity
     bool allowPlain = false;
 
     bool usesTls() const { return tls || !caFile.isEmpty() || !fingerprint.isEmpty(); }
+    // For a server these settings were not given for: no trust in any
+    // certificate, and allowPlain kept (it is said of the network).
+    RpcSecurity forAnotherServer() const
+    {
+        RpcSecurity other;
+        other.allowPlain = allowPlain;
+        return other;
+    }
     // Reads a fingerprint written as 64 hex digits, with or without ':' between bytes.
     static bool parseFingerprint(const QString &text, QByteArray *fingerprint);
     // "AB:CD:...", as the server's start line and scripts/make-cert.sh print it.

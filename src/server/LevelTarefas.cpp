@@ -104,14 +104,14 @@ QCborValue GetTarefas(RdmProcessoUnidade &session, const QCborArray &args)
 namespace {
 // NRORDENAATIVIDADE is an INTEGER column: 32 bits on PostgreSQL, and the same
 // range on SQLite, so a unit's tasks move between engines unchanged.
+constexpr qint64 minOrder = std::numeric_limits<qint32>::min();
 constexpr qint64 maxOrder = std::numeric_limits<qint32>::max();
 
 void checkOrder(const std::optional<qint64> &order)
 {
-    if (order && (*order < std::numeric_limits<qint32>::min() || *order > maxOrder)) {
-        refuseText(u"A ordem da tarefa (%1) está fora do intervalo de %2 a %3."_s.arg(*order)
-                       .arg(std::numeric_limits<qint32>::min())
-                       .arg(maxOrder));
+    if (order && (*order < minOrder || *order > maxOrder)) {
+        refuseText(
+            u"A ordem da tarefa (%1) está fora do intervalo de %2 a %3."_s.arg(*order).arg(minOrder).arg(maxOrder));
     }
 }
 } // namespace

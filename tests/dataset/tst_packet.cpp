@@ -373,24 +373,9 @@ void TstPacket::handWrittenPacketsAreAccepted_data()
     QTest::newRow("keys in any order") << reordered << QList<Row>{{1.0, u"abc"_s, QVariant()}};
 
     // Streamed: indefinite-length containers and a text in two chunks that split "ç".
-    QByteArray streamed = hex("bf"
-                              "66666f726d6174"
-                              "687072752e64617461"
-                              "6776657273696f6e01"
-                              "666669656c6473");
+    QByteArray streamed = hex("bf 66666f726d6174 687072752e64617461 6776657273696f6e01 666669656c6473");
     streamed += cbor(smallFields());
-    streamed += hex("64726f7773"
-                    "9f"
-                    "9f"
-                    "02"
-                    "7f"
-                    "6261c3"
-                    "62a761"
-                    "ff"
-                    "f6"
-                    "ff"
-                    "ff"
-                    "ff");
+    streamed += hex("64726f7773 9f 9f 02 7f 6261c3 62a761 ff f6 ff ff ff");
     QTest::newRow("indefinite lengths, chunked text") << streamed << QList<Row>{{2.0, u"aça"_s, QVariant()}};
 }
 
@@ -437,15 +422,10 @@ void TstPacket::badDataPacketIsRefused_data()
     QTest::newRow("entries in a data packet")
         << with(good, u"entries"_s, QCborArray{}) << u"chave desconhecida \"entries\""_s;
     QTest::newRow("key not text") << cbor(QCborMap{{1, 2}}) << u"chave: esperado um texto"_s;
-    QTest::newRow("duplicate key") << hex("a2"
-                                          "6776657273696f6e01"
-                                          "6776657273696f6e01")
+    QTest::newRow("duplicate key") << hex("a2 6776657273696f6e01 6776657273696f6e01")
                                    << u"chave \"version\" repetida"_s;
     QTest::newRow("map with too many keys") << hex("b90100") << u"chaves demais"_s;
-    QTest::newRow("indefinite map without value") << hex("bf"
-                                                         "6776657273696f6e"
-                                                         "ff")
-                                                  << u"malformado"_s;
+    QTest::newRow("indefinite map without value") << hex("bf 6776657273696f6e ff") << u"malformado"_s;
 
     // Field definitions.
     QTest::newRow("fields not a list") << with(good, u"fields"_s, QCborMap()) << u"fields: esperada uma lista"_s;
@@ -534,81 +514,24 @@ void TstPacket::badDataPacketIsRefused_data()
     QTest::newRow("date-time huge") << dataWith({QCborArray{1, u"a"_s, 1e300}}) << u"fora do intervalo"_s;
 
     // Declared lengths and malformed bytes.
-    const QByteArray head = hex("a4"
-                                "66666f726d6174"
-                                "687072752e64617461"
-                                "6776657273696f6e01"
-                                "666669656c6473")
+    const QByteArray head = hex("a4 66666f726d6174 687072752e64617461 6776657273696f6e01 666669656c6473")
                             + cbor(smallFields()) + hex("64726f7773");
     QTest::newRow("huge row count") << head + hex("9bffffffffffffffff") << u"mais do que cabe no pacote"_s;
-    QTest::newRow("row count beyond the bytes") << head
-                                                       + hex("9a00100000"
-                                                             "8301617800")
-                                                << u"mais do que cabe no pacote"_s;
-    QTest::newRow("huge value count") << head
-                                             + hex("81"
-                                                   "9b7fffffffffffffff")
-                                      << u"mais do que cabe no pacote"_s;
-    QTest::newRow("huge text length") << head
-                                             + hex("81"
-                                                   "83"
-                                                   "01"
-                                                   "7bffffffffffffffff"
-                                                   "00")
-                                      << u"comprimento declarado"_s;
-    QTest::newRow("text length beyond the bytes") << head
-                                                         + hex("81"
-                                                               "83"
-                                                               "01"
-                                                               "7a00010000"
-                                                               "616263")
-                                                  << u"comprimento declarado"_s;
-    QTest::newRow("huge key length") << hex("a1"
-                                            "7b7fffffffffffffff")
-                                     << u"comprimento declarado"_s;
+    QTest::newRow("row count beyond the bytes")
+        << head + hex("9a00100000 8301617800") << u"mais do que cabe no pacote"_s;
+    QTest::newRow("huge value count") << head + hex("81 9b7fffffffffffffff") << u"mais do que cabe no pacote"_s;
+    QTest::newRow("huge text length") << head + hex("81 83 01 7bffffffffffffffff 00") << u"comprimento declarado"_s;
+    QTest::newRow("text length beyond the bytes")
+        << head + hex("81 83 01 7a00010000 616263") << u"comprimento declarado"_s;
+    QTest::newRow("huge key length") << hex("a1 7b7fffffffffffffff") << u"comprimento declarado"_s;
     QTest::newRow("huge map") << hex("bb7fffffffffffffff") << u"chaves demais"_s;
-    QTest::newRow("fewer rows than declared") << head
-                                                     + hex("83"
-                                                           "830161780f")
-                                              << u"truncados"_s;
-    QTest::newRow("invalid UTF-8") << head
-                                          + hex("81"
-                                                "83"
-                                                "01"
-                                                "62c328"
-                                                "f6")
-                                   << u"UTF-8 inválido"_s;
-    QTest::newRow("UTF-8 surrogate") << head
-                                            + hex("81"
-                                                  "83"
-                                                  "01"
-                                                  "63eda080"
-                                                  "f6")
-                                     << u"UTF-8 inválido"_s;
-    QTest::newRow("overlong UTF-8") << head
-                                           + hex("81"
-                                                 "83"
-                                                 "01"
-                                                 "62c0af"
-                                                 "f6")
-                                    << u"UTF-8 inválido"_s;
-    QTest::newRow("unexpected break") << head
-                                             + hex("81"
-                                                   "ff")
-                                      << u"CBOR malformado"_s;
-    QTest::newRow("reserved additional info") << head
-                                                     + hex("81"
-                                                           "1c")
-                                              << u"CBOR malformado"_s;
-    QTest::newRow("chunk of another type") << head
-                                                  + hex("81"
-                                                        "83"
-                                                        "01"
-                                                        "7f"
-                                                        "4161"
-                                                        "ff"
-                                                        "f6")
-                                           << u"malformado"_s;
+    QTest::newRow("fewer rows than declared") << head + hex("83 830161780f") << u"truncados"_s;
+    QTest::newRow("invalid UTF-8") << head + hex("81 83 01 62c328 f6") << u"UTF-8 inválido"_s;
+    QTest::newRow("UTF-8 surrogate") << head + hex("81 83 01 63eda080 f6") << u"UTF-8 inválido"_s;
+    QTest::newRow("overlong UTF-8") << head + hex("81 83 01 62c0af f6") << u"UTF-8 inválido"_s;
+    QTest::newRow("unexpected break") << head + hex("81 ff") << u"CBOR malformado"_s;
+    QTest::newRow("reserved additional info") << head + hex("81 1c") << u"CBOR malformado"_s;
+    QTest::newRow("chunk of another type") << head + hex("81 83 01 7f 4161 ff f6") << u"malformado"_s;
 }
 
 void TstPacket::badDataPacketIsRefused()
@@ -735,15 +658,8 @@ void TstPacket::deepNestingIsRefused()
 {
     // 100,000 nested lists where a row value belongs: refused at the first
     // level, never walked recursively.
-    const QByteArray head = hex("a4"
-                                "66666f726d6174"
-                                "687072752e64617461"
-                                "6776657273696f6e01"
-                                "666669656c6473")
-                            + cbor(smallFields())
-                            + hex("64726f7773"
-                                  "81"
-                                  "83");
+    const QByteArray head = hex("a4 66666f726d6174 687072752e64617461 6776657273696f6e01 666669656c6473")
+                            + cbor(smallFields()) + hex("64726f7773 81 83");
     QByteArray deep = head + QByteArray(100000, '\x81') + hex("00");
     QVERIFY_THROWS_EXCEPTION(EPacketError, DataPacket::decode(deep));
     QByteArray deepIndefinite = head + QByteArray(100000, '\x9f');

@@ -153,8 +153,8 @@ private slots:
         QVERIFY(!parseHostOptions({u"pru_host"_s, u"--server"_s, u"semporta"_s}, &o, &error));
         QVERIFY(!parseHostOptions({u"pru_host"_s, u"--nada"_s}, &o, &error));
         QVERIFY(!o.serverSecurity.usesTls());
-        QVERIFY(!o.allowPlain);
-        QVERIFY(parseHostOptions({u"pru_host"_s, u"--allow-plain"_s}, &o, &error) && o.allowPlain);
+        QVERIFY(!o.serverSecurity.allowPlain);
+        QVERIFY(parseHostOptions({u"pru_host"_s, u"--allow-plain"_s}, &o, &error) && o.serverSecurity.allowPlain);
 
         HostOptions pinned;
         QVERIFY2(parseHostOptions({u"pru_host"_s, u"--server-fingerprint"_s,

@@ -2,7 +2,12 @@
 
 #include <QSslSocket>
 
+#include <linux/tcp.h>
+#include <netinet/in.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include <cstddef>
 
 #include "RpcConnection.h"
 #include "RpcLog.h"
@@ -42,14 +47,21 @@ bool RpcSessionThread::evict()
 
 bool RpcSessionThread::isSilent() const
 {
-    if (!m_accepted.hasExpired(m_limits.silentAfterMs)) {
+    if (!m_accepted.hasExpired(m_limits.silentAfterMs) || m_phase.load() != RpcAdmission::Pending) {
         return false;
     }
+    // Silent is having sent nothing at all, as the kernel counts it: a login
+    // read but not yet being checked (its thread busy or starved) is not, and
+    // the login and frame time limits govern whoever sent a byte.
+    tcp_info info{};
+    socklen_t length = sizeof(info);
+    if (::getsockopt(int(m_socketDescriptor), IPPROTO_TCP, TCP_INFO, &info, &length) == 0
+        && length >= offsetof(tcp_info, tcpi_bytes_received) + sizeof(info.tcpi_bytes_received)) {
+        return info.tcpi_bytes_received == 0;
+    }
+    // A kernel without that count: what waits unread.
     int queued = 0;
-    if (::ioctl(int(m_socketDescriptor), FIONREAD, &queued) == 0 && queued > 0) {
-        return false;
-    }
-    return m_phase.load() == RpcAdmission::Pending;
+    return ::ioctl(int(m_socketDescriptor), FIONREAD, &queued) != 0 || queued == 0;
 }
 
 void RpcSessionThread::run()

@@ -26,9 +26,8 @@ public:
     // Ends a connection that has not logged in (from any thread), telling the
     // client why; false when it logged in already and keeps its seat.
     bool evict();
-    // True while the client has not begun a login: open for the limits'
-    // silentAfterMs, nothing is being checked and nothing waits unread in
-    // the kernel (from any thread).
+    // True while the client has sent nothing at all in the limits'
+    // silentAfterMs since it was accepted (from any thread).
     bool isSilent() const;
 
 signals:

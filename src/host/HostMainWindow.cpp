@@ -9,6 +9,7 @@
 #include <QStatusBar>
 
 #include "Guard.h"
+#include "ProcessReport.h"
 
 using namespace Qt::StringLiterals;
 
@@ -38,6 +39,14 @@ HostMainWindow::HostMainWindow(QWidget *parent)
     QAction *processes = screens->addAction(u"&Processos da Unidade (PRU87000)"_s);
     processes->setObjectName(u"actPRU87000"_s);
     connect(processes, &QAction::triggered, this, [this] { openScreen(u"PRU87000"_s); });
+
+    QMenu *reports = menuBar()->addMenu(u"&Relatórios"_s);
+    reports->setObjectName(u"mnuRelatorios"_s);
+    QAction *processReport = reports->addAction(u"&Processos da unidade..."_s);
+    processReport->setObjectName(u"actRelProcessos"_s);
+    // Ctrl+P: the screens' own print entries are disabled and claim no key.
+    processReport->setShortcut(QKeySequence::Print);
+    connect(processReport, &QAction::triggered, this, [this] { ProcessReport::open(this); });
 
     QMenu *windows = menuBar()->addMenu(u"&Janela"_s);
     windows->setObjectName(u"mnuJanela"_s);

@@ -8,6 +8,7 @@
 #include "LevelAtividades.h"
 #include "LevelOperadores.h"
 #include "LevelProcessos.h"
+#include "LevelRelatorio.h"
 #include "LevelTarefas.h"
 #include "PasswordHash.h"
 #include "ServerClock.h"
@@ -36,6 +37,7 @@ const QHash<QString, Handler> &handlers()
         {u"GetVerifTarefas"_s, &LevelAtividades::GetVerifTarefas},
         {u"RedefinirAtividadesDia"_s, &LevelAtividades::RedefinirAtividadesDia},
         {u"GetDataServidor"_s, &LevelAtividades::GetDataServidor},
+        {u"GetRelatorioProcessos"_s, &LevelRelatorio::GetRelatorioProcessos},
     };
     return table;
 }

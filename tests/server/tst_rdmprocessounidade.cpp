@@ -9,6 +9,8 @@
 
 #include <tuple>
 
+#include "RawPeer.h"
+
 #include "Catalogue.h"
 #include "Saves.h"
 #include "ServerTestSupport.h"
@@ -515,6 +517,18 @@ void TestRdmProcessoUnidade::otherUnitRefused()
     QCOMPARE(intruder->call(u"SetAtividades"_s, {text}).error, Saves::otherUnitText());
     QCOMPARE(intruder->call(u"GetVerifTarefas"_s, {text, QString::number(task)}).error, Saves::otherUnitText());
     QVERIFY(!intruder->call(u"RedefinirAtividadesDia"_s, {text, u"GERENTE"_s}).ok);
+    QCOMPARE(intruder->call(u"GetRelatorioProcessos"_s, {number}).error, Saves::otherUnitText());
+    // The whole report holds the intruder's own unit only, and before a
+    // login nothing at all.
+    const DataPacket report = dataOf(intruder->call(u"GetRelatorioProcessos"_s, {0.0}));
+    QCOMPARE(report.rows.size(), 1);
+    QCOMPARE(valueOf(report, 0, u"CDUNIDADE"_s).toString(), u"0002"_s);
+    RawPeer anonymous;
+    QVERIFY(anonymous.connectTo(m_env.port()));
+    anonymous.send(RpcWire::callFrame(1, u"GetRelatorioProcessos"_s, {0.0}));
+    const std::optional<RpcMessage> refused = anonymous.read();
+    QVERIFY(refused && !refused->ok && refused->value.isUndefined());
+    QVERIFY2(refused->error.contains(u"login"_s), qPrintable(refused->error));
 
     // Nothing changed.
     QCOMPARE(processRow(*owner, number), original);
@@ -857,6 +871,9 @@ void TestRdmProcessoUnidade::badArguments_data()
             << u"SetAtividades"_s << QCborArray{u"12a"_s} << u"número inteiro escrito em texto"_s;
         engineRow(engine, "text key with decimals")
             << u"GetVerifTarefas"_s << QCborArray{u"1"_s, u"2.0"_s} << u"número inteiro escrito em texto"_s;
+        engineRow(engine, "report of a process that does not exist")
+            << u"GetRelatorioProcessos"_s << QCborArray{123456.0} << u"O processo 123456 não existe"_s;
+        engineRow(engine, "report without its process") << u"GetRelatorioProcessos"_s << QCborArray{} << u"espera 1"_s;
         engineRow(engine, "redefine for someone else")
             << u"RedefinirAtividadesDia"_s << QCborArray{u"1"_s, u"MARIA"_s} << u"não é o operador conectado"_s;
     }
@@ -1004,6 +1021,21 @@ void TestRdmProcessoUnidade::largeUnit()
         QVERIFY(valueOf(responsibles, 0, u"CDOPERADOR"_s).isNull());
         QVERIFY(valueOf(responsibles, 1, u"CDOPERADOR"_s).toString().startsWith(u"OP0009_"_s));
     }
+    // The report: the unit, then each process followed by its tasks in
+    // order, each followed by its responsibles.
+    const DataPacket report = dataOf(client->call(u"GetRelatorioProcessos"_s, {0.0}));
+    QString kinds;
+    for (qsizetype i = 0; i < report.rows.size(); ++i) {
+        kinds += valueOf(report, i, u"TPLINHA"_s).toString();
+    }
+    QCOMPARE(kinds, u"U"_s + (u"P"_s + u"TRR"_s.repeated(4)).repeated(3));
+    QCOMPARE(valueOf(report, 0, u"NMUNIDADE"_s).toString(), u"Unidade 0009 (grande)"_s);
+    QCOMPARE(valueOf(report, 2, u"NMATIVIDADEFILIAL"_s).toString(), u"Tarefa 01 do processo 0001"_s);
+    QCOMPARE(valueOf(report, 3, u"DSGRUPOPER"_s).toString(), u"Equipe da unidade 0009"_s);
+    QCOMPARE(valueOf(report, 11, u"NMATIVIDADEFILIAL"_s).toString(), u"Tarefa 04 do processo 0001"_s);
+    QCOMPARE(valueOf(report, 14, u"NMPROCESSOFILIAL"_s).toString(), u"Processo 0002 da unidade 0009"_s);
+    const double second = valueOf(processes, 1, u"NRPROCESSOFILIAL"_s).toDouble();
+    QCOMPARE(dataOf(client->call(u"GetRelatorioProcessos"_s, {second})).rows.size(), 1 + 13);
 
     // Once is enough: a second run over the same unit writes nothing.
     QVERIFY_THROWS_EXCEPTION(EDatabaseError,

@@ -17,6 +17,7 @@ install(TARGETS framework dataset rpc pru_data pru_definitions PRU87000
 install(FILES ${PRU_PACKAGING_DIR}/host/pru_host.desktop DESTINATION share/applications COMPONENT host)
 install(FILES ${PRU_PACKAGING_DIR}/host/pru_host.svg DESTINATION share/icons/hicolor/scalable/apps COMPONENT host)
 install(FILES ${PRU_PACKAGING_DIR}/host/pru_host.conf DESTINATION /etc/xdg/pru COMPONENT host)
+install(FILES ${CMAKE_SOURCE_DIR}/docs/report.md DESTINATION share/doc/pru-host COMPONENT host)
 
 install(TARGETS pru_server RUNTIME DESTINATION bin COMPONENT server)
 install(TARGETS dataset rpc pru_definitions LIBRARY DESTINATION ${PRU_SERVER_LIBDIR} COMPONENT server)
@@ -46,7 +47,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_HOST_PACKAGE_NAME pru-host)
 set(CPACK_COMPONENT_HOST_DESCRIPTION "Processos da Unidade: a aplicação hospedeira com a tela PRU87000")
 set(CPACK_DEBIAN_HOST_PACKAGE_DEPENDS
-    "libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4), libqt6sql6 (>= 6.4), libqt6sql6-sqlite, libqt6sql6-psql, libsqlite3-0, libc6, libstdc++6")
+    "libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4), libqt6sql6 (>= 6.4), libqt6printsupport6 (>= 6.4), libqt6sql6-sqlite, libqt6sql6-psql, libsqlite3-0, fonts-dejavu-core, libc6, libstdc++6")
 # Sites keep the lookups on PostgreSQL (a Depends above); Firebird is the exception.
 set(CPACK_DEBIAN_HOST_PACKAGE_RECOMMENDS "libqt6sql6-ibase")
 set(CPACK_DEBIAN_HOST_PACKAGE_CONTROL_EXTRA ${PRU_PACKAGING_DIR}/host/conffiles)

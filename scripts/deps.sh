@@ -9,7 +9,7 @@ PACKAGES=(
   libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-ibase libsqlite3-dev
   postgresql postgresql-client
   firebird3.0-server firebird3.0-utils
-  fonts-dejavu-core
+  fonts-dejavu-core poppler-utils
   libsodium-dev libssl-dev openssl libpq-dev
 )
 

@@ -30,7 +30,7 @@ expect() { # deb path...
   done
 }
 expect "$host" /usr/bin/pru_host /usr/lib/pru/libPRU87000.so /usr/lib/pru/libframework.so \
-  /usr/share/applications/pru_host.desktop /usr/share/icons/hicolor/scalable/apps/pru_host.svg /etc/xdg/pru/pru_host.conf
+  /usr/share/applications/pru_host.desktop /usr/share/icons/hicolor/scalable/apps/pru_host.svg /etc/xdg/pru/pru_host.conf /usr/share/doc/pru-host/report.md
 expect "$server" /usr/bin/pru_server /etc/pru/pru_server.conf /lib/systemd/system/pru-server.service \
   /usr/sbin/pru-make-cert /usr/share/pru-server/postgres-setup.sql /usr/share/pru-server/postgres-lookup-role.sql \
   /usr/share/doc/pru-server/examples/periodicidades.csv
@@ -40,6 +40,7 @@ done
 dpkg-deb --info "$server" conffiles | grep -qx /etc/pru/pru_server.conf || fail "the server's configuration is not a conffile"
 dpkg-deb --info "$server" postinst | grep -q "adduser --system" || fail "postinst does not create the system user"
 dpkg-deb -f "$host" Depends | grep -q libqt6sql6-psql || fail "pru-host does not depend on the PostgreSQL driver"
+dpkg-deb -f "$host" Depends | grep -q libqt6printsupport6 || fail "pru-host does not depend on Qt's printing, which its report needs"
 echo "   contents: pru-host and pru-server hold what they must"
 
 # The server package in a scratch root: its configuration is accepted, and

@@ -229,7 +229,12 @@ QString ProcessReport::suggestedName(const QString &extension) const
 
 bool ProcessReport::savePdf(const QString &path, QString *error) const
 {
-    return m_pages.writePdf(path, error);
+    if (!m_parent) {
+        return m_pages.writePdf(path, error);
+    }
+    ProgressBox progress(QApplication::activeModalWidget() ? QApplication::activeModalWidget() : m_parent.data(),
+                         u"Gravando o PDF..."_s, true);
+    return m_pages.writePdf(path, error, progress.callback());
 }
 
 bool ProcessReport::saveCsv(const QString &path, QString *error) const
@@ -262,7 +267,7 @@ void ProcessReport::preview()
         guarded(&dialog, [&] {
             const QString path = fileChooser()(&dialog, title, suggestedName(extension), filter);
             QString error;
-            if (!path.isEmpty() && !(this->*write)(path, &error)) {
+            if (!path.isEmpty() && !(this->*write)(path, &error) && !error.isEmpty()) {
                 showError(error, &dialog);
             }
         });

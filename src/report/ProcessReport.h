@@ -47,6 +47,7 @@ public:
 
     // Shows the print preview (modal).
     void preview();
+    // False with an error to show, or with none when cancelled.
     bool savePdf(const QString &path, QString *error) const;
     bool saveCsv(const QString &path, QString *error) const;
 

@@ -81,6 +81,10 @@ QFont ReportPages::font(Style style)
     // DejaVu Sans comes with the package's dependencies and has the check
     // boxes; the PDF embeds it.
     QFont f(u"DejaVu Sans"_s);
+    // Any letter spacing turns ligatures off, so that "fi" is two letters in
+    // the PDF's text too (a search for "Verificar" finds it); this one is
+    // 1/64 of a dot.
+    f.setLetterSpacing(QFont::AbsoluteSpacing, 1.0 / 64);
     const auto size = [&f](double points) { f.setPixelSize(qRound(points * dotsPerPoint)); };
     switch (style) {
     case Style::Title:
@@ -321,13 +325,38 @@ bool ReportPages::layOut(const Header &header, const QList<Process> &processes, 
 
 void ReportPages::paintPage(QPainter &painter, int index) const
 {
-    const QSizeF size = pageLayout().paintRect(QPageLayout::Inch).size() * dotsPerInch;
-    const auto draw = [&painter](const QRectF &rect, Style style, int flags, const QString &text) {
-        painter.setFont(font(style));
-        painter.drawText(rect, flags | Qt::TextSingleLine, text);
+    // Thousands of pages: each font and its metrics made once, and a line
+    // drawn at its baseline unless it is aligned to the right.
+    struct Drawn
+    {
+        QFont font;
+        double ascent, height;
     };
-    const double title = QFontMetricsF(font(Style::Title)).lineSpacing();
-    const double row = QFontMetricsF(font(Style::Header)).lineSpacing();
+    static const QList<Drawn> styles = [] {
+        QList<Drawn> all;
+        for (int s = 0; s <= int(Style::Mark); ++s) {
+            const QFont f = font(Style(s));
+            const QFontMetricsF metrics(f);
+            all.append({f, metrics.ascent(), metrics.height()});
+        }
+        return all;
+    }();
+    int current = -1;
+    const auto draw = [&](const QRectF &rect, Style style, int flags, const QString &text) {
+        if (current != int(style)) {
+            current = int(style);
+            painter.setFont(styles[current].font);
+        }
+        const Drawn &d = styles[current];
+        if (flags & Qt::AlignRight) {
+            painter.drawText(rect, flags | Qt::TextSingleLine, text);
+        } else {
+            painter.drawText(QPointF(rect.left(), rect.top() + (rect.height() - d.height) / 2 + d.ascent), text);
+        }
+    };
+    const QSizeF size = pageLayout().paintRect(QPageLayout::Inch).size() * dotsPerInch;
+    const double title = QFontMetricsF(styles[int(Style::Title)].font).lineSpacing();
+    const double row = QFontMetricsF(styles[int(Style::Header)].font).lineSpacing();
     const int left = Qt::AlignLeft | Qt::AlignVCenter;
     const int right = Qt::AlignRight | Qt::AlignVCenter;
     painter.setPen(Qt::black);
@@ -344,16 +373,18 @@ void ReportPages::paintPage(QPainter &painter, int index) const
     painter.setPen(QPen(Qt::black, 6));
     painter.drawLine(QPointF(0, title + 2 * row + 60), QPointF(size.width(), title + 2 * row + 60));
 
+    const QPen textPen(Qt::black);
     const QPen rulePen(QColor(170, 170, 170), 3);
+    painter.setPen(textPen);
     for (const Item &item : m_pages.at(index)) {
         switch (item.kind) {
         case Item::Text:
-            painter.setPen(Qt::black);
             draw(item.rect, item.style, item.flags, item.text);
             break;
         case Item::Rule:
             painter.setPen(rulePen);
             painter.drawLine(item.rect.topLeft(), item.rect.topRight());
+            painter.setPen(textPen);
             break;
         case Item::Shade:
             painter.fillRect(item.rect, QColor(230, 230, 230));
@@ -378,13 +409,14 @@ bool ReportPages::print(QPagedPaintDevice *device, const Progress &progress) con
         paintPage(painter, i);
         painter.restore();
         if (progress && !progress(i + 1, m_pages.size())) {
-            break;
+            painter.end();
+            return false;
         }
     }
     return painter.end();
 }
 
-bool ReportPages::writePdf(const QString &path, QString *error) const
+bool ReportPages::writePdf(const QString &path, QString *error, const Progress &progress) const
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
@@ -396,8 +428,9 @@ bool ReportPages::writePdf(const QString &path, QString *error) const
     writer.setResolution(int(dotsPerInch));
     writer.setTitle(u"Processos da unidade %1"_s.arg(m_header.unitCode));
     writer.setCreator(u"Processos da Unidade"_s);
-    if (!print(&writer)) {
-        *error = u"Não foi possível gerar o PDF em %1."_s.arg(path);
+    if (!print(&writer, progress)) {
+        file.remove();
+        *error = progress ? QString() : u"Não foi possível gerar o PDF em %1."_s.arg(path);
         return false;
     }
     file.close();

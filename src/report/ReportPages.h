@@ -35,9 +35,11 @@ public:
     int pageCount() const { return int(m_pages.size()); }
 
     // Paints every page on the device, after its page layout is set to
-    // pageLayout(); each painted page is reported, and false stops.
+    // pageLayout(); each painted page is reported, and false stops there.
+    // False when painting could not start or was stopped.
     bool print(QPagedPaintDevice *device, const Progress &progress = {}) const;
-    bool writePdf(const QString &path, QString *error) const;
+    // False with an error, or with none when cancelled (no file is left then).
+    bool writePdf(const QString &path, QString *error, const Progress &progress = {}) const;
 
 private:
     enum class Style { Title, Header, Bold, Normal, Small, Italic, Mark };

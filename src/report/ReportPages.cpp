@@ -399,7 +399,9 @@ bool ReportPages::print(QPagedPaintDevice *device, const Progress &progress) con
     if (!painter.begin(device)) {
         return false;
     }
-    const double scale = device->logicalDpiX() / dotsPerInch;
+    // The device's own printable width decides, not its stated resolution:
+    // the preview's printer paints at another scale than it reports.
+    const double scale = device->width() / (pageLayout().paintRect(QPageLayout::Inch).width() * dotsPerInch);
     for (int i = 0; i < m_pages.size(); ++i) {
         if (i > 0) {
             device->newPage();

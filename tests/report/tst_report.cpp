@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QPrintPreviewWidget>
+#include <QPrinter>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTimer>
@@ -211,6 +212,26 @@ void TestReport::demoUnitOnPaperAndInASpreadsheet()
     QVERIFY(text.contains(u"Operador SUPERVISOR - Supervisor da Loja Centro"_s));
     QCOMPARE(pdfPages(pdf), report.pages().pageCount());
     QVERIFY(text.contains(u"Página 1 de %1"_s.arg(report.pages().pageCount())));
+    // Printed through Qt's printer (to a PDF file, as the print dialog
+    // offers), whose printable area is not quite the page layout's: the
+    // texts at the right margin arrive whole.
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(m_dir.filePath(u"printed.pdf"_s));
+    printer.setPageLayout(ReportPages::pageLayout());
+    QVERIFY(report.pages().print(&printer));
+    const QString printed = pdfText(printer.outputFileName());
+    QVERIFY2(printed.contains(u"Todos os processos, encerrados inclusive"_s), qPrintable(printed.left(600)));
+    QVERIFY(printed.contains(u"Página 1 de 1"_s) && printed.contains(u"Mensal - último dia"_s));
+    // Nothing passes the right margin (a text past it is cut off on paper).
+    static const QRegularExpression right(u"xMax=\"([\\d.]+)\""_s);
+    double rightmost = 0;
+    for (auto it = right.globalMatch(run(u"pdftotext"_s, {u"-bbox"_s, printer.outputFileName(), u"-"_s}));
+         it.hasNext();) {
+        rightmost = std::max(rightmost, it.next().captured(1).toDouble());
+    }
+    const QRectF area = ReportPages::pageLayout().paintRect(QPageLayout::Point);
+    QVERIFY2(rightmost > area.right() - 20 && rightmost <= area.right() + 0.3, qPrintable(QString::number(rightmost)));
     // The fonts travel inside the file.
     const QStringList fonts = run(u"pdffonts"_s, {pdf}).split(u'\n', Qt::SkipEmptyParts).mid(2);
     QVERIFY(!fonts.isEmpty());
@@ -254,7 +275,8 @@ void TestReport::demoUnitOnPaperAndInASpreadsheet()
     };
     const QStringList current = names({});
     QVERIFY(!current.contains(u"Campanha de inverno"_s) && current.contains(u"Reforma do depósito"_s));
-    QCOMPARE(names({std::nullopt, false, report.processList().at(1).first}), QStringList{report.processList().at(1).second});
+    QCOMPARE(names({std::nullopt, false, report.processList().at(1).first}),
+             QStringList{report.processList().at(1).second});
 }
 
 void TestReport::pagesOfManyProcesses()

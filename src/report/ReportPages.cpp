@@ -85,33 +85,18 @@ QFont ReportPages::font(Style style)
     // the PDF's text too (a search for "Verificar" finds it); this one is
     // 1/64 of a dot.
     f.setLetterSpacing(QFont::AbsoluteSpacing, 1.0 / 64);
-    const auto size = [&f](double points) { f.setPixelSize(qRound(points * dotsPerPoint)); };
-    switch (style) {
-    case Style::Title:
-        size(12);
-        f.setBold(true);
-        break;
-    case Style::Header:
-        size(8);
-        break;
-    case Style::Bold:
-        size(10);
-        f.setBold(true);
-        break;
-    case Style::Normal:
-        size(9);
-        break;
-    case Style::Small:
-        size(8);
-        break;
-    case Style::Italic:
-        size(8);
-        f.setItalic(true);
-        break;
-    case Style::Mark:
-        size(10);
-        break;
-    }
+    struct Look
+    {
+        double points;
+        bool bold, italic;
+    };
+    // Title, Header, Bold, Normal, Small, Italic, Mark.
+    static constexpr Look looks[] = {{12, true, false}, {8, false, false}, {10, true, false}, {9, false, false},
+                                     {8, false, false}, {8, false, true},  {10, false, false}};
+    const Look &look = looks[int(style)];
+    f.setPixelSize(qRound(look.points * dotsPerPoint));
+    f.setBold(look.bold);
+    f.setItalic(look.italic);
     return f;
 }
 

@@ -45,17 +45,23 @@ const QList<QPair<QString, bool>> columns = {
     {u"IDEXECUTA"_s, false},         {u"IDVALIDA"_s, false},          {u"CDUNIDADE"_s, false},
     {u"NMUNIDADE"_s, false}};
 
-// One SELECT of the union: the columns it has, a null for the others, then
-// the six sort keys. The first one names the columns and types its nulls, so
-// that every engine agrees on the columns' types.
-QString branch(QChar kind, const QHash<QString, QString> &values, const QStringList &keys, const QString &from,
-               bool first)
+// One SELECT of the union: the columns it has, each written "alias.NAME"
+// or "expression NAME", a null for the others, then the six sort keys. The
+// first one names the columns and types its nulls, so that every engine
+// agrees on the columns' types.
+QString branch(QChar kind, const QStringList &values, const QStringList &keys, const QString &from, bool first)
 {
+    QHash<QString, QString> given;
+    for (const QString &value : values) {
+        const qsizetype space = value.indexOf(u' ');
+        given.insert(space > 0 ? value.mid(space + 1) : value.mid(value.indexOf(u'.') + 1),
+                     space > 0 ? value.left(space) : value);
+    }
     QStringList out{u"'%1'"_s.arg(kind) + (first ? u" AS TPLINHA"_s : QString())};
     for (const auto &[name, number] : columns) {
         const QString null =
             first ? (number ? u"CAST(NULL AS NUMERIC)"_s : u"CAST(NULL AS VARCHAR(4000))"_s) : u"NULL"_s;
-        out << values.value(name, null) + (first ? u" AS "_s + name : QString());
+        out << given.value(name, null) + (first ? u" AS "_s + name : QString());
     }
     for (qsizetype k = 0; k < keys.size(); ++k) {
         out << keys[k] + (first ? u" AS K%1"_s.arg(k) : QString());
@@ -73,27 +79,16 @@ const QString ofUnit = u" WHERE p.CDUNIDADE = ? AND (CAST(? AS BIGINT) = 0 OR p.
 // responsibles; explicit keys, as the engines disagree on where nulls sort.
 const QString select =
     QStringList{
-        branch(
-            u'U',
-            {{u"NRPROCESSOFILIAL"_s, u"0"_s}, {u"CDUNIDADE"_s, u"u.CDUNIDADE"_s}, {u"NMUNIDADE"_s, u"u.NMUNIDADE"_s}},
-            {u"0"_s, u"0"_s, u"0"_s, u"0"_s, u"0"_s, u"0"_s}, u"FROM UNIDADE u WHERE u.CDUNIDADE = ?"_s, true),
+        branch(u'U', {u"0 NRPROCESSOFILIAL"_s, u"u.CDUNIDADE"_s, u"u.NMUNIDADE"_s}, QStringList(6, u"0"_s),
+               u"FROM UNIDADE u WHERE u.CDUNIDADE = ?"_s, true),
         branch(u'P',
-               {{u"NRPROCESSOFILIAL"_s, u"p.NRPROCESSOFILIAL"_s},
-                {u"NMPROCESSOFILIAL"_s, u"p.NMPROCESSOFILIAL"_s},
-                {u"DTINIVIGENCIA"_s, u"p.DTINIVIGENCIA"_s},
-                {u"DTFINVIGENCIA"_s, u"p.DTFINVIGENCIA"_s},
-                {u"IDSITUACAO"_s, u"p.IDSITUACAO"_s}},
+               {u"p.NRPROCESSOFILIAL"_s, u"p.NMPROCESSOFILIAL"_s, u"p.DTINIVIGENCIA"_s, u"p.DTFINVIGENCIA"_s,
+                u"p.IDSITUACAO"_s},
                {u"1"_s, u"0"_s, u"0"_s, u"0"_s, u"0"_s, u"0"_s}, u"FROM PROCESSOFILIAL p"_s + ofUnit, false),
         branch(u'T',
-               {{u"NRPROCESSOFILIAL"_s, u"p.NRPROCESSOFILIAL"_s},
-                {u"NRATIVIDADEFILIAL"_s, u"t.NRATIVIDADEFILIAL"_s},
-                {u"NRORDENAATIVIDADE"_s, u"t.NRORDENAATIVIDADE"_s},
-                {u"NMATIVIDADEFILIAL"_s, u"t.NMATIVIDADEFILIAL"_s},
-                {u"CDTELAATIVIDADE"_s, u"t.CDTELAATIVIDADE"_s},
-                {u"CDMODULOATIVIDADE"_s, u"t.CDMODULOATIVIDADE"_s},
-                {u"CDPERIENTR"_s, u"t.CDPERIENTR"_s},
-                {u"NMPERIENTR"_s, u"pe.NMPERIENTR"_s},
-                {u"DSATIVIDADEFILIAL"_s, u"t.DSATIVIDADEFILIAL"_s}},
+               {u"p.NRPROCESSOFILIAL"_s, u"t.NRATIVIDADEFILIAL"_s, u"t.NRORDENAATIVIDADE"_s, u"t.NMATIVIDADEFILIAL"_s,
+                u"t.CDTELAATIVIDADE"_s, u"t.CDMODULOATIVIDADE"_s, u"t.CDPERIENTR"_s, u"pe.NMPERIENTR"_s,
+                u"t.DSATIVIDADEFILIAL"_s},
                {u"1"_s, u"1"_s, u"t.NRORDENAATIVIDADE"_s, u"t.NRATIVIDADEFILIAL"_s, u"0"_s, u"0"_s},
                u"FROM ATIVIDADEFILIAL t JOIN PROCESSOFILIAL p ON p.NRPROCESSOFILIAL = t.NRPROCESSOFILIAL "
                "LEFT JOIN PERIENTR pe ON pe.CDPERIENTR = t.CDPERIENTR"_s
@@ -101,15 +96,8 @@ const QString select =
                false),
         branch(
             u'R',
-            {{u"NRPROCESSOFILIAL"_s, u"p.NRPROCESSOFILIAL"_s},
-             {u"NRATIVIDADEFILIAL"_s, u"t.NRATIVIDADEFILIAL"_s},
-             {u"NRRESPATIVFILIAL"_s, u"r.NRRESPATIVFILIAL"_s},
-             {u"CDOPERADOR"_s, u"r.CDOPERADOR"_s},
-             {u"NMOPERADOR"_s, u"o.NMOPERADOR"_s},
-             {u"CDGRUPOPER"_s, u"r.CDGRUPOPER"_s},
-             {u"DSGRUPOPER"_s, u"g.DSGRUPOPER"_s},
-             {u"IDEXECUTA"_s, u"r.IDEXECUTA"_s},
-             {u"IDVALIDA"_s, u"r.IDVALIDA"_s}},
+            {u"p.NRPROCESSOFILIAL"_s, u"t.NRATIVIDADEFILIAL"_s, u"r.NRRESPATIVFILIAL"_s, u"r.CDOPERADOR"_s,
+             u"o.NMOPERADOR"_s, u"r.CDGRUPOPER"_s, u"g.DSGRUPOPER"_s, u"r.IDEXECUTA"_s, u"r.IDVALIDA"_s},
             {u"1"_s, u"1"_s, u"t.NRORDENAATIVIDADE"_s, u"t.NRATIVIDADEFILIAL"_s, u"1"_s, u"r.NRRESPATIVFILIAL"_s},
             u"FROM RESPATIVFILIAL r JOIN ATIVIDADEFILIAL t ON t.NRATIVIDADEFILIAL = r.NRATIVIDADEFILIAL "
             "JOIN PROCESSOFILIAL p ON p.NRPROCESSOFILIAL = t.NRPROCESSOFILIAL "

@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -76,6 +78,17 @@ int main(int argc, char **argv)
             return true;
         });
         step(u"páginas montadas"_s);
+        {
+            // What the print preview does with the pages before it shows them.
+            QPrinter printer(QPrinter::HighResolution);
+            printer.setPageLayout(ReportPages::pageLayout());
+            QPrintPreviewWidget preview(&printer);
+            QObject::connect(&preview, &QPrintPreviewWidget::paintRequested,
+                             [&pages](QPrinter *target) { pages.print(target); });
+            clock.restart();
+            preview.updatePreview();
+            step(u"pré-visualização desenhada"_s);
+        }
         const QString pdf = dir.filePath(u"relatorio.pdf"_s);
         if (!pages.writePdf(pdf, &error)) {
             print(error);

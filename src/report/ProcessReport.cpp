@@ -20,6 +20,7 @@
 #include <QRadioButton>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -120,27 +121,27 @@ private:
     QComboBox *m_process;
 };
 
-// Keeps a progress dialog answering while the work runs in the GUI thread.
+// A progress dialog with its Cancelar, kept answering while the work runs in
+// the GUI thread.
 class ProgressBox
 {
 public:
-    ProgressBox(QWidget *parent, const QString &label, bool cancellable)
-        : m_dialog(label, cancellable ? u"Cancelar"_s : QString(), 0, 100, parent)
+    ProgressBox(QWidget *parent, const QString &label)
+        : m_dialog(label, u"Cancelar"_s, 0, 100, parent)
     {
         m_dialog.setObjectName(u"dlgProgresso"_s);
         m_dialog.setWindowTitle(u"Processos da unidade"_s);
-        m_dialog.setWindowModality(Qt::WindowModal);
+        // Nothing else takes input meanwhile, so the events it lets through
+        // reach only its own Cancelar.
+        m_dialog.setWindowModality(Qt::ApplicationModal);
         m_dialog.setMinimumDuration(400);
-        if (!cancellable) {
-            m_dialog.setCancelButton(nullptr);
-        }
     }
-    ReportPages::Progress callback(QEventLoop::ProcessEventsFlags flags = QEventLoop::AllEvents)
+    ReportPages::Progress callback()
     {
-        return [this, flags](qsizetype done, qsizetype total) {
+        return [this](qsizetype done, qsizetype total) {
             m_dialog.setMaximum(int(total));
             m_dialog.setValue(int(done));
-            QCoreApplication::processEvents(flags);
+            QCoreApplication::processEvents();
             return !m_dialog.wasCanceled();
         };
     }
@@ -216,7 +217,7 @@ bool ProcessReport::layOut(QWidget *progressParent)
     if (!progressParent) {
         return m_pages.layOut(m_header, m_processes, m_today);
     }
-    ProgressBox progress(progressParent, u"Montando as páginas do relatório..."_s, true);
+    ProgressBox progress(progressParent, u"Montando as páginas do relatório..."_s);
     return m_pages.layOut(m_header, m_processes, m_today, progress.callback());
 }
 
@@ -233,7 +234,7 @@ bool ProcessReport::savePdf(const QString &path, QString *error) const
         return m_pages.writePdf(path, error);
     }
     ProgressBox progress(QApplication::activeModalWidget() ? QApplication::activeModalWidget() : m_parent.data(),
-                         u"Gravando o PDF..."_s, true);
+                         u"Gravando o PDF..."_s);
     return m_pages.writePdf(path, error, progress.callback());
 }
 
@@ -257,10 +258,17 @@ void ProcessReport::preview()
     dialog.setObjectName(u"dlgVisualizar"_s);
     dialog.setWindowTitle(u"Processos da unidade - %1 página(s)"_s.arg(m_pages.pageCount()));
     QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog, [this, &dialog](QPrinter *target) {
-        // Drawing many pages takes a while: say so, but keep the person's
-        // input out until the preview holds them all.
-        ProgressBox progress(&dialog, u"Desenhando as páginas..."_s, false);
-        m_pages.print(target, progress.callback(QEventLoop::ExcludeUserInputEvents));
+        // Drawing many pages takes a while. Cancelled before the preview
+        // shows, it closes; while printing, the print job is dropped.
+        ProgressBox progress(dialog.isVisible() ? static_cast<QWidget *>(&dialog) : m_parent.data(),
+                             u"Desenhando as páginas..."_s);
+        if (!m_pages.print(target, progress.callback())) {
+            if (dialog.isVisible()) {
+                target->abort();
+            } else {
+                QTimer::singleShot(0, &dialog, &QDialog::reject);
+            }
+        }
     });
     const auto save = [this, &dialog](const QString &title, const QString &extension, const QString &filter,
                                       bool (ProcessReport::*write)(const QString &, QString *) const) {

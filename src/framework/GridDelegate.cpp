@@ -1,7 +1,6 @@
 #include "GridDelegate.h"
 
 #include <QApplication>
-#include <QKeyEvent>
 #include <QPainter>
 #include <QValidator>
 
@@ -20,7 +19,7 @@ GridDelegate::GridDelegate(TDBGrid *grid)
 void GridDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
     QStyleOptionViewItem opt(option);
-    const bool focused = m_grid->focusWithin();
+    const bool focused = m_grid->Focused();
     if (!focused && !(m_grid->Options() & dgAlwaysShowSelection) && (opt.state & QStyle::State_Selected)) {
         opt.state &= ~QStyle::State_Selected;
         // The view painted the selected row's panel before handing the cell
@@ -73,14 +72,7 @@ void GridDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, 
     painter->save();
     painter->setBrush(background);
     painter->setPen(opt.palette.color(cg, selected ? QPalette::HighlightedText : QPalette::Text));
-    m_grid->m_drawingRow = index.row();
-    try {
-        m_grid->OnDrawColumnCell(m_grid, *painter, option.rect, index.column(), column, state);
-    } catch (const std::exception &e) {
-        // No dialog can open while painting; the cell keeps the default drawing.
-        qWarning("Grid %s: drawing a cell failed: %s", qUtf8Printable(m_grid->objectName()), e.what());
-    }
-    m_grid->m_drawingRow = -1;
+    m_grid->drawColumnCell(*painter, option.rect, index.row(), index.column(), state);
     painter->restore();
 }
 
@@ -91,7 +83,7 @@ void GridDelegate::drawDefault(QPainter *painter, const QStyleOptionViewItem &op
     initStyleOption(&opt, index);
     const QWidget *widget = option.widget;
     QStyle *style = widget ? widget->style() : QApplication::style();
-    if (!m_texts.drawPlainCell(painter, opt, style, widget)) {
+    if (!m_grid->cellTexts().drawPlainCell(painter, opt, style, widget)) {
         style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
     }
 }
@@ -131,15 +123,6 @@ QWidget *GridDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem 
         }
         editor->setAlignment(column->Alignment() & Qt::AlignHorizontal_Mask);
     }
-    m_editor = editor;
-    m_editorIndex = index;
-    m_commitFailed = false;
-    connect(editor, &QLineEdit::textEdited, m_grid, [grid = m_grid] {
-        TClientDataSet *ds = grid->dataSet();
-        if (ds && ds->State() == TDataSetState::dsBrowse && !guarded(grid, [ds] { ds->Edit(); })) {
-            grid->cancelEdit(); // the row refused to change
-        }
-    });
     return editor;
 }
 
@@ -183,26 +166,25 @@ QString GridDelegate::editorText(const QLineEdit *editor)
     return text;
 }
 
+bool GridDelegate::edited(const QLineEdit *editor)
+{
+    return editor->isModified() || editorText(editor) != editor->property("pruInitialText").toString();
+}
+
 void GridDelegate::setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const
 {
-    Q_UNUSED(model)
     auto *le = qobject_cast<QLineEdit *>(editor);
-    if (!le || m_grid->m_committing) {
+    if (!le) {
         return;
     }
-    // Opening and closing an editor without typing changes nothing.
-    if (!le->isModified() && editorText(le) == le->property("pruInitialText").toString()) {
-        m_commitFailed = false;
-        return;
-    }
-    m_commitFailed = !m_grid->commitText(index, editorText(le));
-    if (m_commitFailed && le == m_editor) {
+    // The field's rules throw; the guard shows the refusal.
+    if (!guarded(m_grid, [&] { model->setData(index, editorText(le), Qt::EditRole); })) {
         homeEmptyMask(le);
+        emit commitRefused(editor);
+        return;
     }
-    if (!m_commitFailed) {
-        le->setProperty("pruInitialText", editorText(le));
-        le->setModified(false);
-    }
+    le->setProperty("pruInitialText", editorText(le));
+    le->setModified(false);
 }
 
 void GridDelegate::updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option,
@@ -215,64 +197,4 @@ void GridDelegate::updateEditorGeometry(QWidget *editor, const QStyleOptionViewI
         r.setWidth(qMax(0, r.width() - TDBGrid::editButtonWidth));
         editor->setGeometry(r);
     }
-}
-
-void GridDelegate::destroyEditor(QWidget *editor, const QModelIndex &index) const
-{
-    if (editor == m_editor) {
-        m_editor = nullptr;
-        m_editorIndex = QModelIndex();
-    }
-    QStyledItemDelegate::destroyEditor(editor, index);
-}
-
-bool GridDelegate::eventFilter(QObject *object, QEvent *event)
-{
-    if (event->type() == QEvent::KeyPress && object == m_editor && event != m_grid->m_forwardedKey) {
-        auto *ke = static_cast<QKeyEvent *>(event);
-        QChar replacement;
-        switch (m_grid->runKeyEvents(ke, &replacement)) {
-        case TDBGrid::KeyOutcome::Swallowed:
-            return true;
-        case TDBGrid::KeyOutcome::Replaced: {
-            QKeyEvent replaced(QEvent::KeyPress, 0, ke->modifiers(), QString(replacement));
-            m_grid->m_forwardedKey = &replaced;
-            QCoreApplication::sendEvent(m_editor, &replaced);
-            m_grid->m_forwardedKey = nullptr;
-            return true;
-        }
-        case TDBGrid::KeyOutcome::Pass:
-            break;
-        }
-        const Qt::KeyboardModifiers mods = ke->modifiers() & ~Qt::KeypadModifier;
-        if ((ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter) && (mods & Qt::ControlModifier)) {
-            m_grid->fireEditButton();
-            return true;
-        }
-        if (ke->key() == Qt::Key_Up || ke->key() == Qt::Key_Down || ke->key() == Qt::Key_PageUp
-            || ke->key() == Qt::Key_PageDown) {
-            // Rows move from the editor too: the typed text goes first.
-            if (!m_grid->commitEdit()) {
-                return true;
-            }
-            TDBGrid::CursorAction action = TDBGrid::MoveUp;
-            if (ke->key() == Qt::Key_Down) {
-                action = TDBGrid::MoveDown;
-            } else if (ke->key() == Qt::Key_PageUp) {
-                action = TDBGrid::MovePageUp;
-            } else if (ke->key() == Qt::Key_PageDown) {
-                action = TDBGrid::MovePageDown;
-            }
-            const QModelIndex target = m_grid->moveCursor(action, ke->modifiers());
-            if (target.isValid() && target != m_grid->currentIndex()) {
-                m_grid->selectionModel()->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect);
-            }
-            return true;
-        }
-        if (ke->key() == Qt::Key_Escape && m_editor) {
-            m_grid->cancelEdit();
-            return true;
-        }
-    }
-    return QStyledItemDelegate::eventFilter(object, event);
 }

@@ -10,6 +10,7 @@
 #include "Guard.h"
 #include "GridDelegate.h"
 #include "GridKeys.h"
+#include "IndicatorHeader.h"
 
 namespace {
 // The form a widget belongs to: its MDI child window, or its top-level window.
@@ -28,38 +29,6 @@ bool isEditing(const TClientDataSet *ds)
     return ds && (ds->State() == TDataSetState::dsEdit || ds->State() == TDataSetState::dsInsert);
 }
 
-// The indicator column. Its rows show nothing but the current row's glyph,
-// so the size the header asks for is what one empty row and the current row
-// need; the header measured up to two hundred rows (the first and the last
-// hundred) each time its rows or a glyph changed. The current row counts
-// where the header would have measured it.
-class IndicatorHeader : public QHeaderView
-{
-public:
-    explicit IndicatorHeader(QWidget *parent)
-        : QHeaderView(Qt::Vertical, parent)
-    {
-        // As a table view's own row header.
-        setSectionsClickable(true);
-        setHighlightSections(true);
-    }
-
-    QSize sizeHint() const override
-    {
-        const auto *rows = qobject_cast<const DataSetModel *>(model());
-        constexpr int measured = 100; // at each end, as the header measures
-        const int sections = count();
-        if (!rows || sections <= 2 * measured || hiddenSectionCount() > 0 || isSortIndicatorShown()) {
-            return QHeaderView::sizeHint();
-        }
-        const int current = rows->dataSet() ? rows->dataSet()->currentRow() : -1;
-        QSize hint = sectionSizeFromContents(current == 0 ? 1 : 0);
-        if (current >= 0 && (current < measured || current >= sections - measured)) {
-            hint = hint.expandedTo(sectionSizeFromContents(current));
-        }
-        return hint;
-    }
-};
 } // namespace
 
 TDBGrid::TDBGrid(QWidget *parent)
@@ -70,6 +39,11 @@ TDBGrid::TDBGrid(QWidget *parent)
     setModel(m_model);
     m_delegate = new GridDelegate(this);
     setItemDelegate(m_delegate);
+    connect(m_delegate, &GridDelegate::commitRefused, this, [this](QWidget *editor) {
+        if (editor == m_editor) {
+            m_commitFailed = true;
+        }
+    });
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectItems);
     setEditTriggers(QAbstractItemView::AnyKeyPressed | QAbstractItemView::EditKeyPressed);
@@ -125,11 +99,6 @@ TDBGrid::~TDBGrid()
     m_model = nullptr;
 }
 
-CellTextCache &TDBGrid::cellTexts() const
-{
-    return m_delegate->textCache();
-}
-
 TClientDataSet *TDBGrid::dataSet() const
 {
     return m_model ? m_model->dataSet() : nullptr;
@@ -166,7 +135,7 @@ void TDBGrid::setDataSource(TDataSource *dataSource)
             viewport()->update();
         });
         m_dataSetConnections << connect(ds, &TClientDataSet::rowChanged, this, [this](int row) {
-            if (!m_committing && m_delegate->editor() && m_delegate->editorIndex().row() == row) {
+            if (!m_committing && openEditor() && m_editorIndex.row() == row) {
                 refreshEditorFromField();
             }
         });
@@ -225,7 +194,7 @@ void TDBGrid::applyOptions()
     setTabKeyNavigation(m_options & dgTabs);
     setSelectionBehavior((m_options & dgRowSelect) ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
     m_model->setEditable(m_options & dgEditing);
-    if (!(m_options & dgEditing) && m_delegate && m_delegate->editor()) {
+    if (!(m_options & dgEditing) && openEditor()) {
         commitEdit();
     }
     viewport()->update();
@@ -258,7 +227,7 @@ TField *TDBGrid::SelectedField() const
 
 bool TDBGrid::EditorMode() const
 {
-    return m_delegate->editor() != nullptr;
+    return openEditor() != nullptr;
 }
 
 void TDBGrid::setEditorMode(bool on)
@@ -274,15 +243,15 @@ void TDBGrid::setEditorMode(bool on)
 
 bool TDBGrid::commitEdit()
 {
-    QLineEdit *editor = m_delegate->editor();
+    QLineEdit *editor = openEditor();
     if (!editor) {
         return true;
     }
     commitData(editor);
-    if (m_delegate->lastCommitFailed()) {
+    if (m_commitFailed) {
         return false;
     }
-    if (m_delegate->editor() == editor) {
+    if (openEditor() == editor) {
         QTableView::closeEditor(editor, QAbstractItemDelegate::NoHint);
     }
     return true;
@@ -290,34 +259,87 @@ bool TDBGrid::commitEdit()
 
 void TDBGrid::cancelEdit()
 {
-    if (!m_delegate) {
-        return;
-    }
-    if (QLineEdit *editor = m_delegate->editor()) {
+    if (QLineEdit *editor = openEditor()) {
         QTableView::closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
     }
 }
 
 void TDBGrid::refreshEditorFromField()
 {
-    QLineEdit *editor = m_delegate->editor();
+    if (QLineEdit *editor = openEditor()) {
+        itemDelegate()->setEditorData(editor, m_editorIndex);
+    }
+}
+
+QLineEdit *TDBGrid::openEditor() const
+{
+    if (!m_editor || !m_editorIndex.isValid() || indexWidget(m_editorIndex) != m_editor) {
+        return nullptr;
+    }
+    return m_editor;
+}
+
+void TDBGrid::adoptEditor(const QModelIndex &index)
+{
+    auto *editor = qobject_cast<QLineEdit *>(indexWidget(index));
     if (!editor) {
         return;
     }
-    m_delegate->setEditorData(editor, m_delegate->editorIndex());
+    m_editor = editor;
+    m_editorIndex = index;
+    m_commitFailed = false;
+    editor->installEventFilter(this);
+    connect(editor, &QLineEdit::textEdited, this, [this] {
+        TClientDataSet *ds = dataSet();
+        if (ds && ds->State() == TDataSetState::dsBrowse && !guarded(this, [ds] { ds->Edit(); })) {
+            cancelEdit(); // the row refused to change
+        }
+    });
 }
 
-bool TDBGrid::commitText(const QModelIndex &index, const QString &text)
+void TDBGrid::commitData(QWidget *editor)
 {
+    QLineEdit *open = openEditor();
+    if (!open || editor != open) {
+        QTableView::commitData(editor);
+        return;
+    }
+    if (m_committing) {
+        return;
+    }
+    // Opening and closing an editor without typing changes nothing.
+    if (!GridDelegate::edited(open)) {
+        m_commitFailed = false;
+        return;
+    }
     m_committing = true;
-    const bool ok = guarded(this, [&] { m_model->setData(index, text, Qt::EditRole); });
+    m_commitFailed = false;
+    QTableView::commitData(editor); // the delegate writes through the model; a refusal comes back by commitRefused
     m_committing = false;
+    // Qt puts the delegate's filter back in front while it commits; the
+    // editor's keys come to the grid first again.
+    editor->removeEventFilter(this);
+    editor->installEventFilter(this);
     TClientDataSet *ds = dataSet();
-    if (ok && ds && ds->State() == TDataSetState::dsInsert) {
+    if (!m_commitFailed && ds && ds->State() == TDataSetState::dsInsert) {
         m_editTyped = true;
     }
     viewport()->update();
-    return ok;
+}
+
+void TDBGrid::drawColumnCell(QPainter &painter, const QRect &rect, int row, int column, TGridDrawState state)
+{
+    if (!OnDrawColumnCell) {
+        return;
+    }
+    m_drawingRow = row;
+    try {
+        OnDrawColumnCell(this, painter, rect, column, Columns()->Items(column), state);
+    } catch (const std::exception &e) {
+        // No dialog can open while painting; the cell keeps the default drawing.
+        qWarning("Grid %s: drawing a cell failed: %s", qUtf8Printable(objectName()), e.what());
+    }
+    m_drawingRow = -1;
 }
 
 int TDBGrid::gridLineWidth() const
@@ -390,7 +412,7 @@ void TDBGrid::syncFromDataSet()
     }
     const int col = qBound(0, m_selectedColumn, cols - 1);
     const QModelIndex idx = m_model->index(row, col);
-    if (m_delegate->editor() && m_delegate->editorIndex().row() != row) {
+    if (openEditor() && m_editorIndex.row() != row) {
         cancelEdit();
     }
     const bool moved = !m_shownRow.isValid() || m_shownRow.row() != row || idx != currentIndex();
@@ -530,7 +552,7 @@ void TDBGrid::keyboardSearch(const QString &search)
 
 bool TDBGrid::edit(const QModelIndex &index, EditTrigger trigger, QEvent *event)
 {
-    if (m_delegate->editor() || !index.isValid()) {
+    if (openEditor() || !index.isValid()) {
         return QTableView::edit(index, trigger, event);
     }
     const bool wouldOpen = (m_model->flags(index) & Qt::ItemIsEditable)
@@ -574,7 +596,11 @@ bool TDBGrid::edit(const QModelIndex &index, EditTrigger trigger, QEvent *event)
         }
     }
     // Opened without typing (F2): the row goes into edit state at the first change.
-    return QTableView::edit(target, trigger, event);
+    if (!QTableView::edit(target, trigger, event)) {
+        return false;
+    }
+    adoptEditor(target);
+    return true;
 }
 
 bool TDBGrid::currentCellProtected()
@@ -589,11 +615,11 @@ bool TDBGrid::currentCellProtected()
 
 void TDBGrid::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint)
 {
-    if (editor != m_delegate->editor()) {
+    if (editor != openEditor()) {
         QTableView::closeEditor(editor, hint);
         return;
     }
-    if (m_delegate->lastCommitFailed() && hint != QAbstractItemDelegate::RevertModelCache) {
+    if (m_commitFailed && hint != QAbstractItemDelegate::RevertModelCache) {
         // The field refused the text: the editor stays with it for correction.
         return;
     }
@@ -635,21 +661,73 @@ TDBGrid::KeyOutcome TDBGrid::runKeyEvents(const QKeyEvent *event, QChar *replace
 
 void TDBGrid::keyPressEvent(QKeyEvent *event)
 {
+    routeKey(event, nullptr);
+}
+
+bool TDBGrid::eventFilter(QObject *object, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress && object && object == openEditor()) {
+        return routeKey(static_cast<QKeyEvent *>(event), m_editor);
+    }
+    return QTableView::eventFilter(object, event);
+}
+
+bool TDBGrid::routeKey(QKeyEvent *event, QLineEdit *editor)
+{
     QChar replacement;
     switch (runKeyEvents(event, &replacement)) {
     case KeyOutcome::Swallowed:
         event->accept();
-        return;
+        return true;
     case KeyOutcome::Replaced: {
         QKeyEvent replaced(QEvent::KeyPress, 0, event->modifiers(), QString(replacement));
-        handleKey(&replaced);
+        if (editor) {
+            // The handlers have seen this key: it goes on to the editor past them.
+            editor->removeEventFilter(this);
+            QCoreApplication::sendEvent(editor, &replaced);
+            if (editor == openEditor()) {
+                editor->installEventFilter(this);
+            }
+        } else {
+            handleKey(&replaced);
+        }
         event->accept();
-        return;
+        return true;
     }
     case KeyOutcome::Pass:
         break;
     }
-    handleKey(event);
+    if (!editor) {
+        handleKey(event);
+        return true;
+    }
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    const int key = event->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && (mods & Qt::ControlModifier)) {
+        fireEditButton();
+        return true;
+    }
+    if (key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_PageUp || key == Qt::Key_PageDown) {
+        // Rows move from the editor too: the typed text goes first.
+        if (!commitEdit()) {
+            return true;
+        }
+        const CursorAction action = key == Qt::Key_Up       ? MoveUp
+                                    : key == Qt::Key_Down   ? MoveDown
+                                    : key == Qt::Key_PageUp ? MovePageUp
+                                                            : MovePageDown;
+        const QModelIndex target = moveCursor(action, event->modifiers());
+        if (target.isValid() && target != currentIndex()) {
+            selectionModel()->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect);
+        }
+        return true;
+    }
+    if (key == Qt::Key_Escape) {
+        cancelEdit();
+        return true;
+    }
+    // The delegate's own filter commits and closes with its hints (Tab, Enter).
+    return false;
 }
 
 void TDBGrid::handleKey(QKeyEvent *event)
@@ -694,9 +772,7 @@ void TDBGrid::handleKey(QKeyEvent *event)
         }
         syncFromDataSet();
     }
-    m_forwardedKey = event;
     QTableView::keyPressEvent(event);
-    m_forwardedKey = nullptr;
 }
 
 void TDBGrid::focusInEvent(QFocusEvent *event)

@@ -6,14 +6,15 @@
 
 #include <functional>
 
+#include "CellText.h"
 #include "DataSetModel.h"
 #include "TColumn.h"
 #include "TDBGridColumns.h"
 #include "TDataSource.h"
 #include "framework_export.h"
 
+class QLineEdit;
 class QPainter;
-class CellTextCache;
 class GridDelegate;
 
 enum TDBGridOption {
@@ -98,12 +99,18 @@ public:
     void cancelEdit();
 
     DataSetModel *dataModel() const { return m_model; }
-    // The plain cells' laid-out texts.
-    CellTextCache &cellTexts() const;
+    // The plain cells' laid-out texts (switched off, the style lays every
+    // text out at each paint).
+    CellTextCache &cellTexts() const { return m_texts; }
 
+    // Runs OnDrawColumnCell for the cell of a row just painted the default way.
+    void drawColumnCell(QPainter &painter, const QRect &rect, int row, int column, TGridDrawState state);
     // While OnDrawColumnCell runs: the 0-based record-set row being drawn
     // (read its values with dataSet()->textAt/displayTextAt/valueAt); -1 otherwise.
     int DrawingRow() const { return m_drawingRow; }
+    // The ellipsis button of a cell whose column has one, inside the cell.
+    QRect editButtonRect(const QModelIndex &index) const;
+    static constexpr int editButtonWidth = 17;
     // The 0-based row and the model index of a cell (for tests and tools).
     QRect cellRect(int row, int column) const;
     // The line between cells, outside each cell's width (0 without lines).
@@ -137,11 +144,13 @@ protected:
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
     void showEvent(QShowEvent *event) override;
     void changeEvent(QEvent *event) override;
+    // The open editor's keys come here first (see routeKey).
+    bool eventFilter(QObject *object, QEvent *event) override;
+
+protected slots:
+    void commitData(QWidget *editor) override;
 
 private:
-    friend class GridDelegate;
-    static constexpr int editButtonWidth = 17;
-
     // What the screen's key events made of a key the user pressed.
     enum class KeyOutcome { Pass, Swallowed, Replaced };
     // Runs OnKeyDown, then OnKeyPress for the character the key types; a
@@ -156,12 +165,10 @@ private:
     bool tryNavigate(const QModelIndex &target);
     bool runColExit();
     void selectColumn(int column, bool runColEnter);
-    bool commitText(const QModelIndex &index, const QString &text);
     bool focusWithin() const;
     bool currentCellProtected();
     void keyboardSearch(const QString &search) override;
     void fireEditButton();
-    QRect editButtonRect(const QModelIndex &index) const;
     void refreshEditorFromField();
     void applyColumnGeometry();
     void applyColumnGeometry(int column);
@@ -169,6 +176,13 @@ private:
     void updateIndicator(int row);
     void focusMovedTo(QWidget *now);
     void leaveGrid();
+    // Every key the user presses in the grid or in its editor: the screen's
+    // key events first, then what the grid makes of it. True when handled.
+    bool routeKey(QKeyEvent *event, QLineEdit *editor);
+    // The editor open in the grid, or null (an editor Qt already released
+    // counts as closed).
+    QLineEdit *openEditor() const;
+    void adoptEditor(const QModelIndex &index);
 
     QPointer<TDataSource> m_dataSource;
     DataSetModel *m_model = nullptr;
@@ -182,7 +196,10 @@ private:
     bool m_editTyped = false; // the user committed a cell of the row being inserted
     bool m_committing = false;
     bool m_resizingColumns = false;
-    QEvent *m_forwardedKey = nullptr; // a key the grid's handlers already saw, on its way to a new editor
+    QPointer<QLineEdit> m_editor;
+    QPersistentModelIndex m_editorIndex;
+    bool m_commitFailed = false; // the field refused the editor's text
+    mutable CellTextCache m_texts;
     bool m_focusInside = false;
     bool m_leavePending = false;
     bool m_colExitChecked = false; // the pending column change already passed OnColExit

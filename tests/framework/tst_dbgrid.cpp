@@ -271,6 +271,13 @@ private slots:
         key(Qt::Key_Return);
         QCOMPARE(m_errors, QStringList{u"Texto inválido"_s});
         QVERIFY(m_grid->EditorMode());
+        // The editor that stayed open still hands its keys to the key events first.
+        QList<quint16> seen;
+        m_grid->OnKeyDown = [&](QObject *, quint16 &k, Qt::KeyboardModifiers) { seen << std::exchange(k, 0); };
+        key(Qt::Key_Tab);
+        QCOMPARE(seen, QList<quint16>{9});
+        QCOMPARE(m_errors.size(), 1);
+        m_grid->OnKeyDown = nullptr;
         QVERIFY(!m_grid->commitEdit());
     }
 

@@ -107,7 +107,7 @@ void TestActivities::deletionRules()
     const qint64 ended = process(u"Encerrado"_s, t - 10, t - 1);
     const qint64 withPending = task(ended, u"Com atividade pendente"_s, u"DI"_s, 1);
     const qint64 withNone = task(ended, u"Sem atividades"_s, u"NU"_s, 2);
-    QVERIFY(Activities::generateDay(m_env.db(), ServerClock::dateOfDay(qint64(t) - 2)) > 0);
+    QVERIFY(Activities::generateDay(m_env.db(), DateTime::dateOfDay(qint64(t) - 2)) > 0);
     QVERIFY(Activities::generateDay(m_env.db(), ServerClock::today()) > 0);
     Admin::markExecuted(m_env.db(), occurrence(t1, t), u"MARIA"_s, ServerClock::nowDays());
 

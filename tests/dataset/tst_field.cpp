@@ -320,6 +320,9 @@ void TstField::dateTimeConversions()
     QCOMPARE(DateTime::fromDate(1900, 1, 1, 12), 2.5);
     QCOMPARE(DateTime::dateOnly(DateTime::fromDate(2025, 3, 5, 23, 59, 59)), DateTime::fromDate(2025, 3, 5));
     QVERIFY_THROWS_EXCEPTION(EDatabaseError, DateTime::fromDate(2025, 2, 30));
+    // Whole days count from the same day zero, before it too.
+    QCOMPARE(double(DateTime::dayNumber(QDate(2024, 3, 14))), DateTime::fromDate(2024, 3, 14));
+    QCOMPARE(DateTime::dateOfDay(-1), QDate(1899, 12, 29));
     // Midnight that daylight saving skipped in some zones survives unchanged.
     const double skipped = DateTime::fromDate(2018, 11, 4);
     const QDateTime qt = DateTime::toQDateTime(skipped);

@@ -22,6 +22,7 @@
 
 #include "Admin.h"
 #include "Database.h"
+#include "DateTime.h"
 #include "Exceptions.h"
 #include "Fields.h"
 #include "Frame.h"
@@ -116,7 +117,7 @@ void seedRows(QSqlDatabase &db)
     Sql::exec(db, responsible, {21, 11, 1, u"OP0"_s, Sql::nullText(), u"S"_s, u"N"_s, now});
     Sql::exec(db, responsible, {22, 11, 1, Sql::nullText(), u"CX"_s, u"N"_s, u"S"_s, now});
     Sql::exec(db, responsible, {23, 14, 3, u"OP9"_s, Sql::nullText(), u"S"_s, u"S"_s, now});
-    const double day = double(ServerClock::dayNumber(ServerClock::today()));
+    const double day = double(DateTime::dayNumber(ServerClock::today()));
     const QString occurrence =
         u"INSERT INTO ATIVIDADEDIA (NRATIVIDADEDIA, NRPROCESSOFILIAL, NRATIVIDADEFILIAL, DTATIVIDADE, "
         "CDOPERCONCL, DTCONCLUSAO) VALUES (?, ?, ?, ?, ?, ?)"_s;

@@ -17,6 +17,7 @@
 
 #include "Activities.h"
 #include "Admin.h"
+#include "DateTime.h"
 #include "Fields.h"
 #include "RdmProcessoUnidade.h"
 #include "ServerClock.h"
@@ -684,7 +685,7 @@ ActivityCheck checkActivities(QSqlDatabase &db)
 {
     ActivityCheck check;
     const QDate today = ServerClock::today();
-    const double day = double(ServerClock::dayNumber(today));
+    const double day = double(DateTime::dayNumber(today));
     check.strayOccurrences =
         Sql::scalar(
             db,
@@ -716,7 +717,7 @@ ActivityCheck checkActivities(QSqlDatabase &db)
                                       u"SELECT NRPROCESSOFILIAL, NRATIVIDADEFILIAL, CASE WHEN "_s
                                           + Activities::notExecutedCondition(QString())
                                           + u" THEN 0 ELSE 1 END FROM ATIVIDADEDIA WHERE DTATIVIDADE = ?"_s,
-                                      {ServerClock::dayNumber(today)});
+                                      {DateTime::dayNumber(today)});
     while (occurrences.next()) {
         const qint64 process = occurrences.value(0).toLongLong();
         const qint64 task = occurrences.value(1).toLongLong();

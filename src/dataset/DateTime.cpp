@@ -76,6 +76,16 @@ double fromDate(int year, int month, int day, int hour, int minute, int second)
     return compose(epoch().daysTo(date), time.msecsSinceStartOfDay());
 }
 
+qint64 dayNumber(const QDate &date)
+{
+    return epoch().daysTo(date);
+}
+
+QDate dateOfDay(qint64 day)
+{
+    return epoch().addDays(day);
+}
+
 double dateOnly(double days)
 {
     qint64 dayNumber = 0;

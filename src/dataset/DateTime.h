@@ -18,6 +18,9 @@ DATASET_EXPORT QDateTime toQDateTime(double days);
 DATASET_EXPORT double fromDate(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
 // Drops the time of day.
 DATASET_EXPORT double dateOnly(double days);
+// The whole day count of a date, and the date of a whole day count.
+DATASET_EXPORT qint64 dayNumber(const QDate &date);
+DATASET_EXPORT QDate dateOfDay(qint64 day);
 // dd/MM/yyyy, followed by " hh:mm:ss" when there is a time of day.
 DATASET_EXPORT QString toText(double days);
 // Reads d/M/yyyy with an optional " h:mm" or " h:mm:ss"; nullopt when the

@@ -4,6 +4,7 @@
 #include <QSqlQuery>
 
 #include "ServerClock.h"
+#include "DateTime.h"
 #include "Sql.h"
 
 using namespace Qt::StringLiterals;
@@ -19,7 +20,7 @@ struct DueTask
 // Tasks due on day, of one process or (process 0) of every process.
 QList<DueTask> dueTasks(QSqlDatabase &db, const QDate &day, qint64 process)
 {
-    const double d = double(ServerClock::dayNumber(day));
+    const double d = double(DateTime::dayNumber(day));
     QString text = u"SELECT t.NRPROCESSOFILIAL, t.NRATIVIDADEFILIAL, pe.IDTIPODIA, pe.IDDIASSEMANA, pe.NRDIAMES "
                    "FROM ATIVIDADEFILIAL t "
                    "JOIN PROCESSOFILIAL p ON p.NRPROCESSOFILIAL = t.NRPROCESSOFILIAL "
@@ -42,7 +43,7 @@ QList<DueTask> dueTasks(QSqlDatabase &db, const QDate &day, qint64 process)
 
 int insertOccurrences(QSqlDatabase &db, const QList<DueTask> &due, const QDate &day)
 {
-    const qint64 d = ServerClock::dayNumber(day);
+    const qint64 d = DateTime::dayNumber(day);
     int created = 0;
     for (const DueTask &item : due) {
         // The unique key on task and day makes a second insert a no-op, also
@@ -95,7 +96,7 @@ bool fallsOn(const QString &kind, const QString &weekDays, int monthDay, const Q
 
 int generateDay(QSqlDatabase &db, const QDate &day)
 {
-    const qint64 d = ServerClock::dayNumber(day);
+    const qint64 d = DateTime::dayNumber(day);
     TransactionGuard guard(db);
     // Claiming the day first: a second server (or session) that generates
     // the same day at once waits here and then finds it taken.
@@ -126,7 +127,7 @@ int generateDay(QSqlDatabase &db, const QDate &day)
 
 int regenerateProcessDay(QSqlDatabase &db, qint64 process, const QDate &day)
 {
-    const qint64 d = ServerClock::dayNumber(day);
+    const qint64 d = DateTime::dayNumber(day);
     Sql::exec(db,
               u"DELETE FROM ATIVIDADEDIA WHERE NRPROCESSOFILIAL = ? AND DTATIVIDADE = ? AND "_s
                   + notExecutedCondition(QString()),
@@ -146,7 +147,7 @@ void refreshSituation(QSqlDatabase &db, qint64 process, const QDate &today)
         Sql::exec(db,
                   u"SELECT NRATIVIDADEFILIAL, CASE WHEN "_s + notExecutedCondition(QString())
                       + u" THEN 0 ELSE 1 END FROM ATIVIDADEDIA WHERE NRPROCESSOFILIAL = ? AND DTATIVIDADE = ?"_s,
-                  {process, ServerClock::dayNumber(today)});
+                  {process, DateTime::dayNumber(today)});
     while (query.next()) {
         const qint64 task = query.value(0).toLongLong();
         const bool executed = query.value(1).toInt() == 1;
@@ -172,7 +173,7 @@ void refreshSituation(QSqlDatabase &db, qint64 process, const QDate &today)
 
 void ensureToday(QSqlDatabase &db, std::atomic<qint64> &lastGeneratedDay)
 {
-    const qint64 today = ServerClock::dayNumber(ServerClock::today());
+    const qint64 today = DateTime::dayNumber(ServerClock::today());
     if (lastGeneratedDay.load() == today) {
         return;
     }

@@ -5,6 +5,7 @@
 
 #include "Activities.h"
 #include "Database.h"
+#include "DateTime.h"
 #include "Packet.h"
 #include "PasswordHash.h"
 #include "ServerClock.h"
@@ -193,7 +194,7 @@ void loadDemo(QSqlDatabase &db)
     addGroup(db, u"GE"_s, u"Gerência"_s, {u"SUPERVISOR"_s, u"GERENTE"_s});
 
     const QDate today = ServerClock::today();
-    const double t = double(ServerClock::dayNumber(today));
+    const double t = double(DateTime::dayNumber(today));
     {
         TransactionGuard guard(db);
         const QList<QVariantList> periodicities = {
@@ -433,7 +434,7 @@ QList<Occurrence> occurrences(QSqlDatabase &db, const QDate &day)
                   "JOIN PROCESSOFILIAL p ON p.NRPROCESSOFILIAL = a.NRPROCESSOFILIAL "
                   "JOIN ATIVIDADEFILIAL t ON t.NRATIVIDADEFILIAL = a.NRATIVIDADEFILIAL "
                   "WHERE a.DTATIVIDADE = ? ORDER BY p.CDUNIDADE, a.NRPROCESSOFILIAL, t.NRORDENAATIVIDADE"_s,
-                  {ServerClock::dayNumber(day)});
+                  {DateTime::dayNumber(day)});
     while (query.next()) {
         Occurrence o;
         o.number = query.value(0).toLongLong();

@@ -3,6 +3,7 @@
 #include <QSqlQuery>
 
 #include "Activities.h"
+#include "DateTime.h"
 #include "Exceptions.h"
 #include "Fields.h"
 #include "RdmProcessoUnidade.h"
@@ -87,7 +88,7 @@ QCborValue RedefinirAtividadesDia(RdmProcessoUnidade &session, const QCborArray 
     Sql::exec(
         db,
         u"INSERT INTO REDEFATIVIDADE (NRPROCESSOFILIAL, DTATIVIDADE, CDOPERADOR, DTREDEFINICAO) VALUES (?, ?, ?, ?)"_s,
-        {process, ServerClock::dayNumber(today), session.operatorCode(), ServerClock::nowDays()});
+        {process, DateTime::dayNumber(today), session.operatorCode(), ServerClock::nowDays()});
     Activities::refreshSituation(db, process, today);
     guard.commit();
     return QCborValue(double(created));

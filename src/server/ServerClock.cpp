@@ -6,7 +6,6 @@
 
 namespace {
 std::atomic<int> offsetDays{0};
-const QDate dayZero(1899, 12, 30);
 } // namespace
 
 namespace ServerClock {
@@ -27,17 +26,7 @@ double nowDays()
 
 double todayDays()
 {
-    return double(dayNumber(today()));
-}
-
-qint64 dayNumber(const QDate &date)
-{
-    return dayZero.daysTo(date);
-}
-
-QDate dateOfDay(qint64 day)
-{
-    return dayZero.addDays(day);
+    return double(DateTime::dayNumber(today()));
 }
 
 void setOffsetDaysForTesting(int days)

@@ -19,6 +19,7 @@
 #include "Admin.h"
 #include "Database.h"
 #include "FrameworkServices.h"
+#include "Packet.h"
 #include "RdmProcessoUnidade.h"
 #include "RpcServer.h"
 
@@ -164,11 +165,6 @@ private:
     quint16 m_port = 0;
 };
 
-#include <QApplication>
-#include <QTest>
-
-#include "Packet.h"
-
 // The values of one field in the deltas the screen sends through a save
 // method, as they leave the screen: the server fills or fixes some of them
 // itself, which would hide a screen that stopped doing so.
@@ -188,73 +184,4 @@ inline std::shared_ptr<QStringList> watchSentField(ScreenTestServer &server, con
         return inner.call(method, args);
     });
     return seen;
-}
-#include <QTimer>
-#include <QWidget>
-
-#include "ModalDialogs.h"
-
-// A modal dialog that a test did not answer would wait for ever: after a few
-// seconds it is closed and reported, so the test fails instead of hanging.
-class ModalWatchdog
-{
-public:
-    ModalWatchdog()
-    {
-        m_timer.setInterval(5000);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            if (QWidget *modal = QApplication::activeModalWidget()) {
-                m_unanswered << modal->objectName() + QStringLiteral(": ") + modal->windowTitle();
-                modal->close();
-            }
-        });
-        m_timer.start();
-    }
-    QStringList unanswered() const { return m_unanswered; }
-
-private:
-    QTimer m_timer;
-    QStringList m_unanswered;
-};
-
-// Answers the next real dialog as a person does: once it is on screen, the
-// key is pressed in it. No window manager stands in between, so whatever the
-// focus does afterwards is the program's own doing.
-inline void pressInNextDialog(Qt::Key key, int triesLeft = 200)
-{
-    QTimer::singleShot(10, [key, triesLeft] {
-        if (QWidget *modal = QApplication::activeModalWidget()) {
-            QTest::keyClick(modal->focusWidget() ? modal->focusWidget() : modal, key);
-        } else if (triesLeft > 0) {
-            pressInNextDialog(key, triesLeft - 1);
-        }
-    });
-}
-
-// What every screen test starts from: a fresh server, a watchdog over modal
-// dialogs, and no answers or shown dialogs left by an earlier test.
-inline void startScreenTest(std::unique_ptr<ScreenTestServer> &server, std::unique_ptr<ModalWatchdog> &watchdog)
-{
-    server = std::make_unique<ScreenTestServer>();
-    // The code lookups read the server's own database, as a unit's clients do.
-    setLookupDatabaseOptions(QStringLiteral("QSQLITE:") + server->databaseFile());
-    watchdog = std::make_unique<ModalWatchdog>();
-    ModalDialogs::clearAnswers();
-    ModalDialogs::clearShown();
-}
-
-// What every screen test ends with: the screen closed by closeScreen (an OK
-// answers whatever closing reports), then the server. Gives the modal
-// dialogs nobody answered, for the test to verify there are none.
-template <typename CloseScreen>
-QStringList finishScreenTest(CloseScreen &&closeScreen, std::unique_ptr<ScreenTestServer> &server,
-                             std::unique_ptr<ModalWatchdog> &watchdog)
-{
-    ModalDialogs::answerNext(QStringLiteral("OK"));
-    closeScreen();
-    ModalDialogs::clearAnswers();
-    server.reset();
-    const QStringList unanswered = watchdog->unanswered();
-    watchdog.reset();
-    return unanswered;
 }

@@ -4,13 +4,10 @@
 
 #include <QAction>
 #include <QLineEdit>
-#include <QPointer>
-#include <QSqlQuery>
 #include <QtTest>
 
-#include "Database.h"
 #include "ModalDialogs.h"
-#include "ScreenTestServer.h"
+#include "ScreenTestCase.h"
 #include "TButtonFlat.h"
 #include "TDBNavigator.h"
 #include "TMessages.h"
@@ -18,21 +15,17 @@
 
 using namespace Qt::StringLiterals;
 
-class TestEditMode : public QObject
+class TestEditMode : public ScreenTestCase
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void enteringAGridReturnsToBrowsing_data();
     void enteringAGridReturnsToBrowsing();
     void outsideTheGridsNothingIsSwitched();
     void emptyRecordSetAllowsOnlyIncludeAndVerify_data();
     void emptyRecordSetAllowsOnlyIncludeAndVerify();
     void redefineOnlyOnProcessGridForSituationN();
-    void redefineRegeneratesThenTells();
     void whileOneGridEditsTheOthersAreDisabled();
     void orderingButtonsFollowTheTaskGrid();
     void deleteAsksByGrid_data();
@@ -45,46 +38,18 @@ private slots:
     void confirmingANewProcessStandsOnIt();
 
 private:
-    TfrmProcessoUnidade *open();
-    TDBGrid *grid(const QString &name) const { return m_screen->findChild<TDBGrid *>(name); }
     bool enter(TDBGrid *grid);
     void setSituation(int recNo, const QString &situation);
-
-    std::unique_ptr<ScreenTestServer> m_server;
-    std::unique_ptr<ModalWatchdog> m_watchdog;
-    QPointer<TfrmProcessoUnidade> m_screen;
 };
-
-void TestEditMode::init()
-{
-    startScreenTest(m_server, m_watchdog);
-}
-
-void TestEditMode::cleanup()
-{
-    const QStringList unanswered = finishScreenTest([this] { delete m_screen.data(); }, m_server, m_watchdog);
-    QVERIFY2(unanswered.isEmpty(), qPrintable(unanswered.join(u", "_s)));
-}
-
-TfrmProcessoUnidade *TestEditMode::open()
-{
-    m_screen = TfrmPadraoGrid::create<TfrmProcessoUnidade>(nullptr);
-    m_screen->show();
-    m_screen->activateWindow();
-    if (!QTest::qWaitForWindowActive(m_screen)) {
-        qWarning("screen not active");
-    }
-    return m_screen;
-}
 
 // Moves the focus into a grid as a click or Tab would; false when it did not get there.
 bool TestEditMode::enter(TDBGrid *target)
 {
     // The user comes from some other control of the screen (a small edit
     // box the test adds), as a click or Tab would bring him.
-    auto *elsewhere = m_screen->findChild<QLineEdit *>(u"testElsewhere"_s);
+    auto *elsewhere = screen()->findChild<QLineEdit *>(u"testElsewhere"_s);
     if (!elsewhere) {
-        elsewhere = new QLineEdit(m_screen);
+        elsewhere = new QLineEdit(screen());
         elsewhere->setObjectName(u"testElsewhere"_s);
         elsewhere->setGeometry(0, 0, 4, 4);
         elsewhere->show();
@@ -93,18 +58,13 @@ bool TestEditMode::enter(TDBGrid *target)
     QCoreApplication::processEvents();
     target->setFocus(Qt::TabFocusReason);
     QCoreApplication::processEvents();
-    return m_screen->currentGrid() == target && target->hasFocus();
+    return screen()->currentGrid() == target && target->hasFocus();
 }
 
 void TestEditMode::setSituation(int recNo, const QString &situation)
 {
-    const double process = m_screen->cdsProcessos->valueAt(recNo - 1, 0).toDouble();
-    ScopedConnection connection(m_server->config(), u"screen-test-situation"_s);
-    QSqlQuery query(connection.db());
-    query.prepare(u"UPDATE PROCESSOFILIAL SET IDSITUACAO = ? WHERE NRPROCESSOFILIAL = ?"_s);
-    query.addBindValue(situation);
-    query.addBindValue(qint64(process));
-    QVERIFY(query.exec());
+    const double process = screen()->cdsProcessos->valueAt(recNo - 1, 0).toDouble();
+    sql(u"UPDATE PROCESSOFILIAL SET IDSITUACAO = ? WHERE NRPROCESSOFILIAL = ?"_s, {situation, qint64(process)});
 }
 
 void TestEditMode::enteringAGridReturnsToBrowsing_data()
@@ -120,7 +80,7 @@ void TestEditMode::enteringAGridReturnsToBrowsing()
 {
     QFETCH(QString, gridName);
     QFETCH(QStringList, othersName);
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     TDBGrid *target = grid(gridName);
     QVERIFY(enter(target));
 
@@ -162,7 +122,7 @@ void TestEditMode::enteringAGridReturnsToBrowsing()
 
 void TestEditMode::outsideTheGridsNothingIsSwitched()
 {
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     QVERIFY(enter(screen->dbgTarefas));
     auto *elsewhere = screen->findChild<QLineEdit *>(u"testElsewhere"_s);
     elsewhere->setFocus(Qt::TabFocusReason);
@@ -197,7 +157,7 @@ void TestEditMode::emptyRecordSetAllowsOnlyIncludeAndVerify()
 {
     QFETCH(QString, gridName);
     m_server->login(u"NOVATO"_s);
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     QVERIFY(enter(grid(gridName)));
     QVERIFY(screen->sbtIncluir->isEnabled());
     QVERIFY(screen->sbtVerificar->isEnabled());
@@ -213,7 +173,7 @@ void TestEditMode::emptyRecordSetAllowsOnlyIncludeAndVerify()
 
 void TestEditMode::redefineOnlyOnProcessGridForSituationN()
 {
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     setSituation(2, u"N"_s);
     setSituation(3, u"n"_s);
     QVERIFY(enter(screen->dbgPadrao));
@@ -246,48 +206,9 @@ void TestEditMode::redefineOnlyOnProcessGridForSituationN()
     QVERIFY(screen->sbtRedefinir->isEnabled());
 }
 
-void TestEditMode::redefineRegeneratesThenTells()
-{
-    TfrmProcessoUnidade *screen = open();
-    setSituation(2, u"N"_s);
-    QVERIFY(enter(screen->dbgPadrao));
-    screen->sbtVerificar->click();
-    QTest::keyClick(screen->dbgPadrao, Qt::Key_Down);
-    const double process = screen->cdsProcessos->FieldByName(u"NRPROCESSOFILIAL"_s)->AsFloat();
-    QVERIFY(screen->sbtRedefinir->isEnabled());
-    m_server->clearCalls();
-    ModalDialogs::clearShown();
-    // The notice is answered as a person does, by looking at the screen
-    // behind it first: by then the processes are reloaded.
-    QStringList callsWhenShown;
-    QString situationWhenShown;
-    QTimer answer;
-    answer.setInterval(20);
-    connect(&answer, &QTimer::timeout, this, [&] {
-        if (QWidget *box = QApplication::activeModalWidget()) {
-            callsWhenShown = m_server->calls();
-            situationWhenShown = screen->cdsProcessos->FieldByName(u"IDSITUACAO"_s)->AsString();
-            box->close();
-        }
-    });
-    answer.start();
-    screen->sbtRedefinir->click();
-    answer.stop();
-    QCOMPARE(callsWhenShown.mid(0, 2), QStringList({u"RedefinirAtividadesDia"_s, u"GetProcessos"_s}));
-    QCOMPARE(situationWhenShown, u"S"_s);
-    QCOMPARE(screen->cdsProcessos->FieldByName(u"NRPROCESSOFILIAL"_s)->AsFloat(), process);
-    const QList<DialogRecord> shown = ModalDialogs::shown();
-    QCOMPARE(shown.size(), 1);
-    QCOMPARE(shown.first().type, mtInformation);
-    QCOMPARE(shown.first().text, screen->msgPadrao->Msg(u"RedefSucess"_s));
-    // The server now reports the process up to date: nothing left to redefine.
-    QCOMPARE(screen->cdsProcessos->FieldByName(u"IDSITUACAO"_s)->AsString(), u"S"_s);
-    QVERIFY(!screen->sbtRedefinir->isEnabled());
-}
-
 void TestEditMode::whileOneGridEditsTheOthersAreDisabled()
 {
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     QVERIFY(enter(screen->dbgPadrao));
     QVERIFY(screen->dbgTarefas->Options().testFlag(dgAlwaysShowSelection));
     screen->sbtAlterar->click();
@@ -317,7 +238,7 @@ void TestEditMode::whileOneGridEditsTheOthersAreDisabled()
 
 void TestEditMode::orderingButtonsFollowTheTaskGrid()
 {
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     QVERIFY(enter(screen->dbgPadrao));
     QVERIFY(!screen->sbtTarefaUp->isEnabled());
     QVERIFY(!screen->sbtTarefaDown->isEnabled());
@@ -361,7 +282,7 @@ void TestEditMode::deleteAsksByGrid()
 {
     QFETCH(QString, gridName);
     QFETCH(QString, key);
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     TDBGrid *target = grid(gridName);
     QVERIFY(enter(target));
     const int rows = target->dataSet()->RecordCount();
@@ -380,7 +301,7 @@ void TestEditMode::deleteAsksByGrid()
 
 void TestEditMode::deletingAnOperatorSavesAtOnceAndKeepsTheTask()
 {
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     QVERIFY(enter(screen->dbgTarefas));
     QTest::keyClick(screen->dbgTarefas, Qt::Key_Down);
     const double task = screen->cdsTarefas->FieldByName(u"NRATIVIDADEFILIAL"_s)->AsFloat();
@@ -414,7 +335,7 @@ void TestEditMode::cancelUndoesTheTypedRowThenAsks()
     QFETCH(QString, gridName);
     QFETCH(QString, field);
     QFETCH(QString, reload);
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     auto *grid = screen->findChild<TDBGrid *>(gridName);
     QVERIFY(enter(grid));
     TClientDataSet *level = grid->dataSet();
@@ -468,7 +389,7 @@ void TestEditMode::cancelUndoesTheTypedRowThenAsks()
 
 void TestEditMode::confirmWithNothingPendingReloadsOnly()
 {
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     QVERIFY(enter(screen->dbgPadrao));
     screen->cdsProcessos->setRecNo(2);
     const double process = screen->cdsProcessos->FieldByName(u"NRPROCESSOFILIAL"_s)->AsFloat();
@@ -483,7 +404,7 @@ void TestEditMode::confirmWithNothingPendingReloadsOnly()
 
 void TestEditMode::confirmingOperatorsKeepsTheTask()
 {
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     QVERIFY(enter(screen->dbgTarefas));
     QTest::keyClick(screen->dbgTarefas, Qt::Key_Down);
     QTest::keyClick(screen->dbgTarefas, Qt::Key_Down);
@@ -508,7 +429,7 @@ void TestEditMode::confirmingOperatorsKeepsTheTask()
 
 void TestEditMode::confirmingANewProcessStandsOnIt()
 {
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     QVERIFY(enter(screen->dbgPadrao));
     const int processes = screen->cdsProcessos->RecordCount();
     screen->sbtIncluir->click();

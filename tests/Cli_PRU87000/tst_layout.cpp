@@ -12,7 +12,9 @@
 #include "ScopedDetach.h"
 
 #include "DataFiles.h"
+#include "GridDefinitions.h"
 #include "MessageFormat.h"
+#include "RecordSetDefinitions.h"
 #include "ScreenIcons.h"
 #include "ScreenPicture.h"
 #include "ScreenImage.h"
@@ -75,7 +77,6 @@ private slots:
     void recordSetFields();
     void gridColumns_data();
     void gridColumns();
-    void gridOptions();
     void catalogue();
     void componentsByName();
     void pictureOfTheScreen();
@@ -298,121 +299,80 @@ void TestLayout::checkBoxPixels()
     }
 }
 
+// The rows of a table: one per record set of the screen, by name.
 void TestLayout::recordSetFields_data()
 {
     QTest::addColumn<QString>("dataSet");
-    QTest::addColumn<QString>("fields"); // name:type:size:label:visible
-    QTest::newRow("cdsProcessos")
-        << u"cdsProcessos"_s
-        << u"NRPROCESSOFILIAL:N:0:Código:1 NMPROCESSOFILIAL:T:100:Nome:1 DTINIVIGENCIA:D:0:DTINIVIGENCIA:0 "
-           "DTFINVIGENCIA:D:0:DTFINVIGENCIA:0 CDOPERATU:T:12:CDOPERATU:0 NMOPERADOR:T:40:NMOPERADOR:0 "
-           "DTATUALIZACAO:D:0:DTATUALIZACAO:0 IDSITUACAO:T:1:IDSITUACAO:0 ULTATU:T:200:ULTATU:0"_s;
-    QTest::newRow("cdsTarefas")
-        << u"cdsTarefas"_s
-        << u"NRATIVIDADEFILIAL:N:0:NRATIVIDADEFILIAL:0 NRPROCESSOFILIAL:N:0:NRPROCESSOFILIAL:0 "
-           "NMATIVIDADEFILIAL:T:100:Descrição:1 CDTELAATIVIDADE:T:30:Tela:1 CDMODULOATIVIDADE:T:3:Módulo:1 "
-           "CDPERIENTR:T:2:Periodicidade_(Código):1 NMPERIENTR:T:20:Periodicidade_(Nome):1 "
-           "DSATIVIDADEFILIAL:T:4000:DSATIVIDADEFILIAL:0 NRORDENAATIVIDADE:N:0:NRORDENAATIVIDADE:0 "
-           "CDOPERATU:T:12:CDOPERATU:0"_s;
-    QTest::newRow("cdsOperadores")
-        << u"cdsOperadores"_s
-        << u"NRRESPATIVFILIAL:N:0:NRRESPATIVFILIAL:0 NRATIVIDADEFILIAL:N:0:NRATIVIDADEFILIAL:0 "
-           "CDOPERADOR:T:12:Operador_(Código):1 NMOPERADOR:T:40:Operador_(Nome):1 "
-           "CDGRUPOPER:T:2:Grupo_de_Operadores_(Código):1 DSGRUPOPER:T:30:Grupo_de_Operadores_(Nome):1 "
-           "IDEXECUTA:T:1:IDEXECUTA:0 IDVALIDA:T:1:IDVALIDA:0 CDOPERATU:T:12:CDOPERATU:0 "
-           "NRPROCESSOFILIAL:N:0:NRPROCESSOFILIAL:0"_s;
-    QTest::newRow("cdsVdOperadores")
-        << u"cdsVdOperadores"_s
-        << u"NRRESPATIVFILIAL:N:0:NRRESPATIVFILIAL:1 NRATIVIDADEFILIAL:N:0:NRATIVIDADEFILIAL:1 "
-           "CDOPERADOR:T:12:Operador_(Código):1 NMOPERADOR:T:40:Operador_(Nome):1 "
-           "CDGRUPOPER:T:2:Grupo_de_Operadores_(Código):1 DSGRUPOPER:T:30:Grupo_de_Operadores_(Nome):1 "
-           "IDEXECUTA:T:1:IDEXECUTA:1 IDVALIDA:T:1:IDVALIDA:1"_s;
-    QTest::newRow("cdsAtividades") << u"cdsAtividades"_s
-                                   << u"CDOPERCONCL:T:12:CDOPERCONCL:1 DTCONCLUSAO:D:0:DTCONCLUSAO:1"_s;
-    QTest::newRow("cdsVerifTarefas") << u"cdsVerifTarefas"_s
-                                     << u"CDOPERCONCL:T:12:CDOPERCONCL:1 DTCONCLUSAO:D:0:DTCONCLUSAO:1"_s;
+    for (const QString &name : RecordSetDefinitions::names()) {
+        QTest::newRow(qPrintable(name)) << name;
+    }
 }
 
+// Each record set holds the fields of its definition (src/data/recordsets).
 void TestLayout::recordSetFields()
 {
     QFETCH(QString, dataSet);
-    QFETCH(QString, fields);
+    const RecordSetDefinitions::Definition definition = RecordSetDefinitions::load(dataSet);
     auto *records = m_screen->findChild<TClientDataSet *>(dataSet);
     QVERIFY(records);
-    const QStringList expected = fields.split(u' ');
-    QCOMPARE(records->FieldCount(), expected.size());
-    for (int i = 0; i < expected.size(); ++i) {
-        const QStringList parts = expected.at(i).split(u':');
+    QCOMPARE(records->FieldCount(), int(definition.fields.size()));
+    for (int i = 0; i < records->FieldCount(); ++i) {
+        const RecordSetDefinitions::FieldDefinition &expected = definition.fields.at(i);
         TField *field = records->Fields().at(i);
-        QCOMPARE(field->FieldName(), parts.at(0));
-        const FieldType type = parts.at(1) == "N"_L1   ? FieldType::Number
-                               : parts.at(1) == "T"_L1 ? FieldType::Text
-                                                       : FieldType::DateTime;
-        QCOMPARE(field->DataType(), type);
-        if (type == FieldType::Text) {
-            QCOMPARE(field->Size(), parts.at(2).toInt());
+        QCOMPARE(field->FieldName(), expected.name);
+        QCOMPARE(field->DataType(), expected.type);
+        if (expected.type == FieldType::Text) {
+            QCOMPARE(field->Size(), expected.size);
         }
-        QCOMPARE(field->DisplayLabel(), QString(parts.at(3)).replace(u'_', u' '));
-        QCOMPARE(field->Visible(), parts.at(4) == "1"_L1);
+        QCOMPARE(field->DisplayLabel(), expected.label.isEmpty() ? expected.name : expected.label);
+        QCOMPARE(field->Visible(), expected.visible);
+        QCOMPARE(field->Calculated(), expected.calculated);
+        if (expected.displayWidth >= 0) {
+            QCOMPARE(field->DisplayWidth(), expected.displayWidth);
+        }
         QCOMPARE(field->objectName(), dataSet + field->FieldName());
-    }
-    if (dataSet == "cdsProcessos"_L1) {
-        QVERIFY(records->FieldByName(u"ULTATU"_s)->Calculated());
-    }
-    if (dataSet == "cdsVdOperadores"_L1) {
-        QCOMPARE(records->FieldByName(u"CDOPERADOR"_s)->DisplayWidth(), 15);
     }
 }
 
 void TestLayout::gridColumns_data()
 {
     QTest::addColumn<QString>("grid");
-    QTest::addColumn<QString>("columns"); // field|title|width|readOnly|alignment|titleAlignment|ellipsis
-    QTest::newRow("dbgPadrao") << u"dbgPadrao"_s
-                               << u"NMPROCESSOFILIAL|Nome|250|0|L|L|0;DTINIVIGENCIA|Início da Vigência|100|0|L|L|0;"
-                                  "DTFINVIGENCIA|Fim da Vigência|100|0|L|L|0;ULTATU|Última Atualização|250|1|L|L|0;"
-                                  "IDSITUACAO|Sit.|30|0|L|L|0"_s;
-    QTest::newRow("dbgTarefas") << u"dbgTarefas"_s
-                                << u"NRORDENAATIVIDADE|Ordem|37|1|L|L|0;NMATIVIDADEFILIAL|Descrição|125|0|L|L|0;"
-                                   "CDTELAATIVIDADE|Tela|69|0|L|L|0;CDMODULOATIVIDADE|Módulo|-|0|L|L|0;"
-                                   "CDPERIENTR|Periodicidade|90|0|L|L|1;DSATIVIDADEFILIAL|?|30|0|L|C|0"_s;
-    QTest::newRow("dbgOperadores") << u"dbgOperadores"_s
-                                   << u"CDOPERADOR|Operador|95|0|L|L|1;CDGRUPOPER|Grupo de Operador|109|0|L|L|1;"
-                                      "IDEXECUTA|Executa|50|0|C|C|0;IDVALIDA|Valida|50|0|C|C|0"_s;
-}
-
-void TestLayout::gridColumns()
-{
-    QFETCH(QString, grid);
-    QFETCH(QString, columns);
-    auto *target = m_screen->findChild<TDBGrid *>(grid);
-    QVERIFY(target);
-    const QStringList expected = columns.split(u';');
-    QCOMPARE(target->Columns()->Count(), expected.size());
-    for (int i = 0; i < expected.size(); ++i) {
-        const QStringList parts = expected.at(i).split(u'|');
-        TColumn *column = target->Columns()->Items(i);
-        QCOMPARE(column->FieldName(), parts.at(0));
-        QCOMPARE(column->Title(), parts.at(1));
-        if (parts.at(2) != "-"_L1) {
-            QCOMPARE(column->Width(), parts.at(2).toInt());
-        }
-        QCOMPARE(column->ReadOnly(), parts.at(3) == "1"_L1);
-        const Qt::Alignment horizontal = parts.at(4) == "C"_L1 ? Qt::AlignHCenter : Qt::AlignLeft;
-        QCOMPARE(column->Alignment() & Qt::AlignHorizontal_Mask, horizontal);
-        const Qt::Alignment title = parts.at(5) == "C"_L1 ? Qt::AlignHCenter : Qt::AlignLeft;
-        QCOMPARE(column->TitleAlignment() & Qt::AlignHorizontal_Mask, title);
-        QCOMPARE(column->ButtonStyle() == cbsEllipsis, parts.at(6) == "1"_L1);
+    for (const TDBGrid *grid : m_screen->findChildren<TDBGrid *>()) {
+        QTest::newRow(qPrintable(grid->objectName())) << grid->objectName();
     }
 }
 
-void TestLayout::gridOptions()
+// Each grid shows the columns and takes the options of its definition
+// (src/data/grids); a column without a title of its own shows its field's label.
+void TestLayout::gridColumns()
 {
-    const TDBGridOptions common =
-        dgEditing | dgTitles | dgColumnResize | dgColLines | dgRowLines | dgTabs | dgCancelOnExit;
-    QCOMPARE(m_screen->dbgTarefas->Options() & ~TDBGridOptions(dgAlwaysShowSelection), common);
-    QVERIFY(m_screen->dbgTarefas->Options().testFlag(dgAlwaysShowSelection));
-    QCOMPARE(m_screen->dbgOperadores->Options(), common);
+    QFETCH(QString, grid);
+    auto *target = m_screen->findChild<TDBGrid *>(grid);
+    const GridDefinitions::Grid definition = GridDefinitions::load(grid);
+    const RecordSetDefinitions::Definition records = RecordSetDefinitions::load(target->dataSet()->objectName());
+    QCOMPARE(target->Columns()->Count(), int(definition.columns.size()));
+    for (int i = 0; i < target->Columns()->Count(); ++i) {
+        const GridDefinitions::Column &expected = definition.columns.at(i);
+        TColumn *column = target->Columns()->Items(i);
+        QCOMPARE(column->FieldName(), expected.fieldName);
+        const RecordSetDefinitions::FieldDefinition *field = records.field(expected.fieldName);
+        QVERIFY2(field, qPrintable(expected.fieldName));
+        const QString label = field->label.isEmpty() ? field->name : field->label;
+        QCOMPARE(column->Title(), expected.title.isEmpty() ? label : expected.title);
+        if (expected.width >= 0) {
+            QCOMPARE(column->Width(), expected.width);
+        }
+        QCOMPARE(column->ReadOnly(), expected.readOnly);
+        QCOMPARE(column->Alignment() & Qt::AlignHorizontal_Mask, expected.alignment);
+        QCOMPARE(column->TitleAlignment() & Qt::AlignHorizontal_Mask, expected.titleAlignment);
+        QCOMPARE(column->ButtonStyle() == cbsEllipsis, expected.ellipsisButton);
+    }
+    if (definition.hasOptions) {
+        // The options as the definition names them, on a grid of their own.
+        TDBGrid defined;
+        GridDefinitions::apply(&defined, grid);
+        QCOMPARE(target->Options(), defined.Options());
+    }
 }
 
 void TestLayout::catalogue()
@@ -468,12 +428,6 @@ void TestLayout::componentsByName()
 {
     // Handlers and tools find every component by its name.
     const QStringList names = {u"netProcessoUnidade"_s,
-                               u"cdsProcessos"_s,
-                               u"cdsTarefas"_s,
-                               u"cdsOperadores"_s,
-                               u"cdsVdOperadores"_s,
-                               u"cdsAtividades"_s,
-                               u"cdsVerifTarefas"_s,
                                u"dtsPadrao"_s,
                                u"dtsTarefas"_s,
                                u"dtsOperadores"_s,
@@ -501,6 +455,14 @@ void TestLayout::componentsByName()
     for (const QString &name : names) {
         QVERIFY2(m_screen->findChild<QObject *>(name), qPrintable(name));
     }
+    // The record sets are those with a definition, each by its name.
+    QStringList recordSets;
+    for (const TClientDataSet *records :
+         m_screen->findChildren<TClientDataSet *>(QString(), Qt::FindDirectChildrenOnly)) {
+        recordSets << records->objectName();
+    }
+    recordSets.sort();
+    QCOMPARE(recordSets, RecordSetDefinitions::names());
     QCOMPARE(m_screen->dtsPadrao->DataSet(), m_screen->cdsProcessos);
     QCOMPARE(m_screen->dtsTarefas->DataSet(), m_screen->cdsTarefas);
     QCOMPARE(m_screen->dtsOperadores->DataSet(), m_screen->cdsOperadores);

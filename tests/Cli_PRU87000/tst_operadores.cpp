@@ -11,13 +11,12 @@
 #include <QtTest>
 
 #include "Database.h"
-#include "LookupConnection.h"
 #include "ModalDialogs.h"
 #include "Packet.h"
 #include "ScreenIcons.h"
 #include "ScreenImage.h"
-#include "ScreenInHost.h"
-#include "ScreenTestServer.h"
+#include "ScreenTestCase.h"
+#include "Sql.h"
 #include "TButtonFlat.h"
 #include "TField.h"
 
@@ -28,14 +27,11 @@ enum Column { OperatorColumn = 0, GroupColumn = 1, ExecutesColumn = 2, Validates
 const QString firstTask = u"Conferir fundo de troco dos caixas"_s; // holds group CX and SUPERVISOR
 } // namespace
 
-class TestOperadores : public QObject
+class TestOperadores : public ScreenTestCase
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void newRowsTakeTemporaryKeysAndRepeatsAreRefused();
     void typedCodeIsCheckedOnLeavingTheCell_data();
     void typedCodeIsCheckedOnLeavingTheCell();
@@ -56,63 +52,37 @@ private slots:
     void codeCellShowsTheCodeOnlyWhereTheUserIs();
 
 private:
-    void openScreen();
+    // The screen in the host window, on the first task.
+    void openOnFirstTask();
     // The first task loses its responsibles before the screen opens.
     void emptyFirstTask() const;
+    // The rows sqlText selects, their columns joined by '|', the rows by ';'.
     QString stored(const QString &sqlText) const;
-    TDBGrid *grid() const { return m_host->screen->dbgOperadores; }
-    TClientDataSet *operators() const { return m_host->screen->cdsOperadores; }
+    TDBGrid *grid() const { return screen()->dbgOperadores; }
+    TClientDataSet *operators() const { return screen()->cdsOperadores; }
     QString field(const QString &name) const { return operators()->FieldByName(name)->AsString(); }
     // A click in an empty grid, in the given column.
     void clickEmptyColumn(int column) const;
     QPoint editButton(int row, int column) const;
-
-    std::unique_ptr<ScreenTestServer> m_server;
-    std::unique_ptr<ModalWatchdog> m_watchdog;
-    std::unique_ptr<ScreenInHost> m_host;
 };
 
-void TestOperadores::init()
+void TestOperadores::openOnFirstTask()
 {
-    startScreenTest(m_server, m_watchdog);
-    // The lookups read the server's own database, as at a site with one database.
-    setLookupDatabaseOptions(u"QSQLITE:"_s + m_server->databaseFile());
-}
-
-void TestOperadores::cleanup()
-{
-    const QStringList unanswered = finishScreenTest(
-        [this] {
-            m_host.reset();
-            LookupConnection::close();
-            setLookupDatabaseOptions(QString());
-        },
-        m_server, m_watchdog);
-    QVERIFY2(unanswered.isEmpty(), qPrintable(unanswered.join(u", "_s)));
-}
-
-void TestOperadores::openScreen()
-{
-    m_host = std::make_unique<ScreenInHost>();
-    QVERIFY(m_host->screen);
-    QCOMPARE(m_host->screen->cdsTarefas->FieldByName(u"NMATIVIDADEFILIAL"_s)->AsString(), firstTask);
+    openInHost();
+    QCOMPARE(screen()->cdsTarefas->FieldByName(u"NMATIVIDADEFILIAL"_s)->AsString(), firstTask);
 }
 
 void TestOperadores::emptyFirstTask() const
 {
-    ScopedConnection connection(m_server->config(), u"operadores-setup"_s);
-    QSqlQuery query(connection.db());
-    QVERIFY(query.exec(u"DELETE FROM RESPATIVFILIAL WHERE NRATIVIDADEFILIAL = (SELECT NRATIVIDADEFILIAL "
-                       "FROM ATIVIDADEFILIAL WHERE NMATIVIDADEFILIAL = '%1')"_s.arg(firstTask)));
+    sql(u"DELETE FROM RESPATIVFILIAL WHERE NRATIVIDADEFILIAL = (SELECT NRATIVIDADEFILIAL "
+        "FROM ATIVIDADEFILIAL WHERE NMATIVIDADEFILIAL = ?)"_s,
+        {firstTask});
 }
 
 QString TestOperadores::stored(const QString &sqlText) const
 {
     ScopedConnection connection(m_server->config(), u"operadores-check"_s);
-    QSqlQuery query(connection.db());
-    if (!query.exec(sqlText)) {
-        return u"<erro>"_s;
-    }
+    QSqlQuery query = Sql::exec(connection.db(), sqlText);
     QStringList rows;
     while (query.next()) {
         QStringList values;
@@ -141,8 +111,8 @@ QPoint TestOperadores::editButton(int row, int column) const
 void TestOperadores::newRowsTakeTemporaryKeysAndRepeatsAreRefused()
 {
     emptyFirstTask();
-    openScreen();
-    TfrmProcessoUnidade *screen = m_host->screen;
+    openOnFirstTask();
+    TfrmProcessoUnidade *screen = this->screen();
     const double task = screen->cdsTarefas->FieldByName(u"NRATIVIDADEFILIAL"_s)->AsFloat();
     QCOMPARE(operators()->RecordCount(), 0);
 
@@ -227,8 +197,8 @@ void TestOperadores::typedCodeIsCheckedOnLeavingTheCell()
     QFETCH(QString, operatorName);
     QFETCH(QString, groupName);
     QFETCH(bool, leftTheCell);
-    openScreen();
-    TfrmProcessoUnidade *screen = m_host->screen;
+    openOnFirstTask();
+    TfrmProcessoUnidade *screen = this->screen();
     ScreenInHost::clickCell(grid(), 0, OperatorColumn);
     ScreenInHost::click(screen->sbtIncluir);
     if (column == GroupColumn) {
@@ -301,7 +271,7 @@ void TestOperadores::postKeepsOneKindByTheSelectedColumn()
         }
         return QCborValue(packet.encode());
     });
-    openScreen();
+    openOnFirstTask();
     const int row = 1;
     auto value = [this, row](const QString &name) {
         return operators()->valueAt(row, operators()->FieldByName(name)->Index()).toString();
@@ -325,8 +295,8 @@ void TestOperadores::postKeepsOneKindByTheSelectedColumn()
 
 void TestOperadores::rowWithoutOperatorOrGroupIsRefused()
 {
-    openScreen();
-    TfrmProcessoUnidade *screen = m_host->screen;
+    openOnFirstTask();
+    TfrmProcessoUnidade *screen = this->screen();
     ScreenInHost::clickCell(grid(), 0, OperatorColumn);
     ScreenInHost::click(screen->sbtIncluir);
     m_host->key(Qt::Key_Tab);
@@ -346,8 +316,8 @@ void TestOperadores::rowWithoutOperatorOrGroupIsRefused()
 
 void TestOperadores::deleteIsSavedAtOnceOnTheSameTask()
 {
-    openScreen();
-    TfrmProcessoUnidade *screen = m_host->screen;
+    openOnFirstTask();
+    TfrmProcessoUnidade *screen = this->screen();
     ScreenInHost::clickCell(screen->dbgTarefas, 2, 0);
     const double process = screen->cdsProcessos->FieldByName(u"NRPROCESSOFILIAL"_s)->AsFloat();
     const double task = screen->cdsTarefas->FieldByName(u"NRATIVIDADEFILIAL"_s)->AsFloat();
@@ -392,12 +362,10 @@ void TestOperadores::flagsToggleAndAreSaved()
     QFETCH(QString, stored);
     QFETCH(QString, before);
     if (before != u"S"_s) {
-        ScopedConnection connection(m_server->config(), u"operadores-setup"_s);
-        QSqlQuery query(connection.db());
-        QVERIFY(query.exec(u"UPDATE RESPATIVFILIAL SET IDEXECUTA = '%1' WHERE CDGRUPOPER = 'CX'"_s.arg(before)));
+        sql(u"UPDATE RESPATIVFILIAL SET IDEXECUTA = ? WHERE CDGRUPOPER = 'CX'"_s, {before});
     }
-    openScreen();
-    TfrmProcessoUnidade *screen = m_host->screen;
+    openOnFirstTask();
+    TfrmProcessoUnidade *screen = this->screen();
     const QString cx =
         u"SELECT IDEXECUTA, IDVALIDA FROM RESPATIVFILIAL WHERE CDGRUPOPER = 'CX' AND NRATIVIDADEFILIAL = %1"_s.arg(
             screen->cdsTarefas->FieldByName(u"NRATIVIDADEFILIAL"_s)->AsFloat());
@@ -432,7 +400,7 @@ void TestOperadores::toggleOnEmptyGridStartsARow()
 {
     QFETCH(bool, space);
     emptyFirstTask();
-    openScreen();
+    openOnFirstTask();
     clickEmptyColumn(ValidatesColumn);
     QCOMPARE(grid()->SelectedIndex(), int(ValidatesColumn));
     if (space) {
@@ -444,7 +412,7 @@ void TestOperadores::toggleOnEmptyGridStartsARow()
     QCOMPARE(operators()->State(), TDataSetState::dsInsert);
     QCOMPARE(field(u"NRRESPATIVFILIAL"_s), u"-1"_s);
     QCOMPARE(field(u"IDEXECUTA"_s) + u'|' + field(u"IDVALIDA"_s), u"N|S"_s);
-    QVERIFY(m_host->screen->isEditing());
+    QVERIFY(screen()->isEditing());
 }
 
 void TestOperadores::checkBoxesArePaintedInTheFlagCells_data()
@@ -466,8 +434,8 @@ void TestOperadores::checkBoxesArePaintedInTheFlagCells()
     QFETCH(int, column);
     QFETCH(bool, checked);
     QFETCH(bool, selected);
-    openScreen();
-    TfrmProcessoUnidade *screen = m_host->screen;
+    openOnFirstTask();
+    TfrmProcessoUnidade *screen = this->screen();
     ScreenInHost::clickCell(grid(), selected ? row : 1 - row, selected ? column : OperatorColumn);
     const QImage shot = grid()->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
     const QRect cell = grid()->cellRect(row, column);
@@ -512,8 +480,8 @@ void TestOperadores::storedRowsKeepTheirCodes()
 {
     QFETCH(bool, newRow);
     QFETCH(int, column);
-    openScreen();
-    TfrmProcessoUnidade *screen = m_host->screen;
+    openOnFirstTask();
+    TfrmProcessoUnidade *screen = this->screen();
     const int row = column == OperatorColumn ? 1 : 0; // SUPERVISOR, CX
     ScreenInHost::clickCell(grid(), row, column);
     if (newRow) {
@@ -567,8 +535,8 @@ void TestOperadores::searchListOnlyForNewRows()
     if (rowKind == "empty"_L1) {
         emptyFirstTask();
     }
-    openScreen();
-    TfrmProcessoUnidade *screen = m_host->screen;
+    openOnFirstTask();
+    TfrmProcessoUnidade *screen = this->screen();
     const QString codeField = column == OperatorColumn ? u"CDOPERADOR"_s : u"CDGRUPOPER"_s;
     const QString nameField = column == OperatorColumn ? u"NMOPERADOR"_s : u"DSGRUPOPER"_s;
     ModalDialogs::clearShown();
@@ -604,8 +572,8 @@ void TestOperadores::searchListOnlyForNewRows()
 
 void TestOperadores::codeCellShowsTheCodeOnlyWhereTheUserIs()
 {
-    openScreen();
-    TfrmProcessoUnidade *screen = m_host->screen;
+    openOnFirstTask();
+    TfrmProcessoUnidade *screen = this->screen();
     auto shown = [this](int row, int column) { return grid()->model()->index(row, column).data().toString(); };
     ScreenInHost::clickCell(grid(), 1, OperatorColumn);
     QCOMPARE(shown(1, OperatorColumn), u"SUPERVISOR"_s);

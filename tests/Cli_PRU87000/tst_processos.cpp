@@ -7,18 +7,14 @@
 #include <QClipboard>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QtTest>
 
-#include "Database.h"
 #include "DateTime.h"
 #include "Exceptions.h"
 #include "MessageFormat.h"
 #include "ModalDialogs.h"
 #include "ScreenImage.h"
-#include "ScreenInHost.h"
-#include "ScreenTestServer.h"
+#include "ScreenTestCase.h"
 #include "ServerClock.h"
 #include "TButtonFlat.h"
 #include "TField.h"
@@ -51,14 +47,11 @@ QCborValue refusedByTest(const QString &text)
 
 } // namespace
 
-class TestProcessos : public QObject
+class TestProcessos : public ScreenTestCase
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void newProcessDefaults();
     void postRules_data();
     void postRules();
@@ -83,31 +76,28 @@ private slots:
     void redefineAvailability();
 
 private:
+    void initScreenTest() override;
+    void cleanupScreenTest() override { ServerClock::setOffsetDaysForTesting(0); }
+    // The screen in the host window, on the first process, nothing called or shown yet.
     TfrmProcessoUnidade *open();
     qint64 addProcess(const QString &name, double start, const QVariant &end = {}, const QString &situation = u"S"_s,
                       const QString &updatedBy = u"NOVATO"_s, const QVariant &updatedAt = {});
     qint64 addTask(qint64 process);
     // One activity per letter: P pending, E executed, O operator but no date, D date but no operator.
     void addActivities(qint64 process, qint64 task, const QString &kinds);
-    int storedCount(const QString &table, const QString &where, const QVariant &value) const;
-    QStringList sentOf(const QStringList &methods) const;
-    QString msg(const QString &key) const { return m_host->screen->msgPadrao->Msg(key); }
-    QString lastShown() const
+    int storedCount(const QString &table, const QString &where, const QVariant &value) const
     {
-        return ModalDialogs::shown().isEmpty() ? QString() : ModalDialogs::shown().last().text;
+        return scalar(u"SELECT COUNT(*) FROM %1 WHERE %2 = ?"_s.arg(table, where), {value}).toInt();
     }
+    QStringList sentOf(const QStringList &methods) const;
     void typeDate(const QString &keys) const;
     void startNewProcess(const QString &name) const;
 
-    std::unique_ptr<ScreenTestServer> m_server;
-    std::unique_ptr<ModalWatchdog> m_watchdog;
-    std::unique_ptr<ScreenInHost> m_host;
     qint64 m_base = 0;
 };
 
-void TestProcessos::init()
+void TestProcessos::initScreenTest()
 {
-    startScreenTest(m_server, m_watchdog);
     m_server->login(u"NOVATO"_s);
     // Screen and server agree on the day: the screen through its date call,
     // the server's own checks through its clock.
@@ -117,32 +107,13 @@ void TestProcessos::init()
     });
     // The day counts as generated already, so the server leaves the
     // situations these tests give their processes as they are.
-    {
-        ScopedConnection connection(m_server->config(), u"tst-processos"_s);
-        QSqlQuery query(connection.db());
-        query.prepare(u"INSERT INTO GERACAOATIVIDADE (DTATIVIDADE, DTGERACAO) VALUES (?, ?)"_s);
-        query.addBindValue(qint64(serverDay()));
-        query.addBindValue(serverDay());
-        QVERIFY(query.exec());
-    }
+    sql(u"INSERT INTO GERACAOATIVIDADE (DTATIVIDADE, DTGERACAO) VALUES (?, ?)"_s, {qint64(serverDay()), serverDay()});
     m_base = addProcess(u"Processo base"_s, serverDay(-30));
-}
-
-void TestProcessos::cleanup()
-{
-    const QStringList unanswered = finishScreenTest(
-        [this] {
-            m_host.reset();
-            ServerClock::setOffsetDaysForTesting(0);
-        },
-        m_server, m_watchdog);
-    QVERIFY2(unanswered.isEmpty(), qPrintable(unanswered.join(u", "_s)));
 }
 
 TfrmProcessoUnidade *TestProcessos::open()
 {
-    m_host = std::make_unique<ScreenInHost>();
-    TfrmProcessoUnidade *screen = m_host->screen;
+    TfrmProcessoUnidade *screen = openInHost();
     ScreenInHost::clickCell(screen->dbgPadrao, 0, kName);
     m_server->clearCalls();
     ModalDialogs::clearShown();
@@ -152,70 +123,32 @@ TfrmProcessoUnidade *TestProcessos::open()
 qint64 TestProcessos::addProcess(const QString &name, double start, const QVariant &end, const QString &situation,
                                  const QString &updatedBy, const QVariant &updatedAt)
 {
-    ScopedConnection connection(m_server->config(), u"tst-processos"_s);
-    QSqlQuery query(connection.db());
-    query.prepare(u"INSERT INTO PROCESSOFILIAL (CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA, DTFINVIGENCIA, CDOPERATU, "
-                  "DTATUALIZACAO, IDSITUACAO) VALUES ('0003', ?, ?, ?, ?, ?, ?)"_s);
-    for (const QVariant &value :
-         {QVariant(name), QVariant(start), end, updatedBy.isEmpty() ? QVariant() : QVariant(updatedBy), updatedAt,
-          QVariant(situation)}) {
-        query.addBindValue(value);
-    }
-    if (!query.exec()) {
-        qFatal("addProcess: %s", qPrintable(query.lastError().text()));
-    }
-    return query.lastInsertId().toLongLong();
+    return insert(u"INSERT INTO PROCESSOFILIAL (CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA, DTFINVIGENCIA, CDOPERATU, "
+                  "DTATUALIZACAO, IDSITUACAO) VALUES ('0003', ?, ?, ?, ?, ?, ?) RETURNING NRPROCESSOFILIAL"_s,
+                  {name, start, end, updatedBy.isEmpty() ? QVariant() : QVariant(updatedBy), updatedAt, situation});
 }
 
 qint64 TestProcessos::addTask(qint64 process)
 {
-    ScopedConnection connection(m_server->config(), u"tst-processos"_s);
-    QSqlQuery query(connection.db());
-    query.prepare(
-        u"INSERT INTO ATIVIDADEFILIAL (NRPROCESSOFILIAL, NMATIVIDADEFILIAL, NRORDENAATIVIDADE) VALUES (?, 'Tarefa', 1)"_s);
-    query.addBindValue(process);
-    if (!query.exec()) {
-        qFatal("addTask: %s", qPrintable(query.lastError().text()));
-    }
-    const qint64 task = query.lastInsertId().toLongLong();
-    query.prepare(u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDOPERADOR, IDEXECUTA, IDVALIDA) "
-                  "VALUES (?, ?, 'NOVATO', 'S', 'N')"_s);
-    query.addBindValue(task);
-    query.addBindValue(process);
-    if (!query.exec()) {
-        qFatal("addTask: %s", qPrintable(query.lastError().text()));
-    }
+    const qint64 task = insert(u"INSERT INTO ATIVIDADEFILIAL (NRPROCESSOFILIAL, NMATIVIDADEFILIAL, NRORDENAATIVIDADE) "
+                               "VALUES (?, 'Tarefa', 1) RETURNING NRATIVIDADEFILIAL"_s,
+                               {process});
+    sql(u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDOPERADOR, IDEXECUTA, IDVALIDA) "
+        "VALUES (?, ?, 'NOVATO', 'S', 'N')"_s,
+        {task, process});
     return task;
 }
 
 void TestProcessos::addActivities(qint64 process, qint64 task, const QString &kinds)
 {
-    ScopedConnection connection(m_server->config(), u"tst-processos"_s);
-    QSqlQuery query(connection.db());
     for (qsizetype i = 0; i < kinds.size(); ++i) {
         const QChar kind = kinds.at(i);
-        query.prepare(u"INSERT INTO ATIVIDADEDIA (NRPROCESSOFILIAL, NRATIVIDADEFILIAL, DTATIVIDADE, CDOPERCONCL, "
-                      "DTCONCLUSAO) VALUES (?, ?, ?, ?, ?)"_s);
-        query.addBindValue(process);
-        query.addBindValue(task);
-        query.addBindValue(qint64(serverDay(int(i) - 10)));
-        query.addBindValue(kind == u'E' || kind == u'O' ? QVariant(u"NOVATO"_s)
-                                                        : QVariant(QMetaType::fromType<QString>()));
-        query.addBindValue(kind == u'E' || kind == u'D' ? QVariant(serverDay(-1))
-                                                        : QVariant(QMetaType::fromType<double>()));
-        if (!query.exec()) {
-            qFatal("addActivities: %s", qPrintable(query.lastError().text()));
-        }
+        sql(u"INSERT INTO ATIVIDADEDIA (NRPROCESSOFILIAL, NRATIVIDADEFILIAL, DTATIVIDADE, CDOPERCONCL, "
+            "DTCONCLUSAO) VALUES (?, ?, ?, ?, ?)"_s,
+            {process, task, qint64(serverDay(int(i) - 10)),
+             kind == u'E' || kind == u'O' ? QVariant(u"NOVATO"_s) : QVariant(QMetaType::fromType<QString>()),
+             kind == u'E' || kind == u'D' ? QVariant(serverDay(-1)) : QVariant(QMetaType::fromType<double>())});
     }
-}
-
-int TestProcessos::storedCount(const QString &table, const QString &where, const QVariant &value) const
-{
-    ScopedConnection connection(m_server->config(), u"tst-processos-check"_s);
-    QSqlQuery query(connection.db());
-    query.prepare(u"SELECT COUNT(*) FROM %1 WHERE %2 = ?"_s.arg(table, where));
-    query.addBindValue(value);
-    return query.exec() && query.next() ? query.value(0).toInt() : -1;
 }
 
 QStringList TestProcessos::sentOf(const QStringList &methods) const
@@ -671,6 +604,7 @@ void TestProcessos::redefineRepositionsThenTells()
     // The box is answered with the mouse once it is on screen, after noting what had happened by then.
     QStringList callsAtBox;
     double processAtBox = 0;
+    QString situationAtBox;
     QTimer poll;
     poll.setInterval(20);
     connect(&poll, &QTimer::timeout, this, [&] {
@@ -681,6 +615,7 @@ void TestProcessos::redefineRepositionsThenTells()
         poll.stop();
         callsAtBox = m_server->calls();
         processAtBox = screen->cdsProcessos->FieldByName(u"NRPROCESSOFILIAL"_s)->AsFloat();
+        situationAtBox = screen->cdsProcessos->FieldByName(u"IDSITUACAO"_s)->AsString();
         QTest::mouseClick(box->findChild<QPushButton *>(u"OK"_s), Qt::LeftButton);
     });
     poll.start();
@@ -691,11 +626,12 @@ void TestProcessos::redefineRepositionsThenTells()
     }
     QTRY_VERIFY(!poll.isActive());
 
+    QCOMPARE(ModalDialogs::shown().size(), 1);
     QCOMPARE(lastShown(), msg(u"RedefSucess"_s));
     QCOMPARE(ModalDialogs::shown().last().type, mtInformation);
-    const qsizetype redefined = callsAtBox.indexOf(u"RedefinirAtividadesDia"_s);
-    QVERIFY(redefined >= 0);
-    QVERIFY(callsAtBox.indexOf(u"GetProcessos"_s, redefined) > redefined);
+    // Redefined, then reloaded before the notice: behind it the process stands up to date.
+    QCOMPARE(callsAtBox.mid(0, 2), QStringList({u"RedefinirAtividadesDia"_s, u"GetProcessos"_s}));
+    QCOMPARE(situationAtBox, u"S"_s);
     QCOMPARE(processAtBox, double(process));
     QCOMPARE(screen->cdsProcessos->FieldByName(u"NRPROCESSOFILIAL"_s)->AsFloat(), double(process));
     // The server now reports the day up to date: the command is no longer offered.

@@ -2,7 +2,6 @@
 // re-positioning, saves and their failures, the server date, the end of a
 // session.
 
-#include <QPointer>
 #include <QtTest>
 
 #include "DateTime.h"
@@ -10,8 +9,9 @@
 #include "FrameworkServices.h"
 #include "ModalDialogs.h"
 #include "Packet.h"
+#include "Refusal.h"
+#include "ScreenTestCase.h"
 #include "TButtonFlat.h"
-#include "ScreenTestServer.h"
 #include "TNetConnection.h"
 #include "TfrmProcessoUnidade.h"
 
@@ -53,14 +53,11 @@ double current(TClientDataSet *dataSet, const QString &field)
 
 } // namespace
 
-class TestProcessoUnidade : public QObject
+class TestProcessoUnidade : public ScreenTestCase
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void firstOpeningShowsTheThreeLevels();
     void movingLoadsOnlyTheLevelBelow();
     void emptyProcessListLeavesLowerGridsEmpty();
@@ -79,39 +76,11 @@ private slots:
     void closingAfterDropDoesNotDisconnect();
     void serverStoppedMidSessionGivesClearError();
     void failedCreationLeavesNoScreen();
-
-private:
-    TfrmProcessoUnidade *open();
-
-    std::unique_ptr<ScreenTestServer> m_server;
-    std::unique_ptr<ModalWatchdog> m_watchdog;
-    QPointer<TfrmProcessoUnidade> m_screen;
 };
-
-void TestProcessoUnidade::init()
-{
-    startScreenTest(m_server, m_watchdog);
-}
-
-void TestProcessoUnidade::cleanup()
-{
-    const QStringList unanswered = finishScreenTest([this] { delete m_screen.data(); }, m_server, m_watchdog);
-    QVERIFY2(unanswered.isEmpty(), qPrintable(unanswered.join(u", "_s)));
-}
-
-TfrmProcessoUnidade *TestProcessoUnidade::open()
-{
-    m_screen = TfrmPadraoGrid::create<TfrmProcessoUnidade>(nullptr);
-    m_screen->show();
-    if (!QTest::qWaitForWindowExposed(m_screen)) {
-        qWarning("screen not exposed");
-    }
-    return m_screen;
-}
 
 void TestProcessoUnidade::firstOpeningShowsTheThreeLevels()
 {
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     QVERIFY(screen->netProcessoUnidade->Connected());
     QCOMPARE(screen->netProcessoUnidade->Host(), u"127.0.0.1"_s);
     QCOMPARE(screen->netProcessoUnidade->Port(), int(m_server->port()));
@@ -149,7 +118,7 @@ void TestProcessoUnidade::firstOpeningShowsTheThreeLevels()
 
 void TestProcessoUnidade::movingLoadsOnlyTheLevelBelow()
 {
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     m_server->clearCalls();
     screen->cdsProcessos->Next();
     QCOMPARE(m_server->calls(), QStringList({u"GetTarefas"_s, u"GetOperadores"_s}));
@@ -178,7 +147,7 @@ void TestProcessoUnidade::movingLoadsOnlyTheLevelBelow()
 void TestProcessoUnidade::emptyProcessListLeavesLowerGridsEmpty()
 {
     m_server->login(u"NOVATO"_s);
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     QVERIFY(screen->cdsProcessos->Active());
     QVERIFY(screen->cdsProcessos->IsEmpty());
     QVERIFY(screen->cdsTarefas->Active());
@@ -204,7 +173,7 @@ void TestProcessoUnidade::atualizaRepositions()
 {
     QFETCH(QString, level);
     QFETCH(QStringList, expectedCalls);
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     // Stand on the third process, its second task, its last operator.
     screen->cdsProcessos->setRecNo(3);
     screen->cdsTarefas->setRecNo(2);
@@ -232,7 +201,7 @@ void TestProcessoUnidade::atualizaRepositions()
 
 void TestProcessoUnidade::atualizaWithVanishedRowStaysOnFirst()
 {
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     screen->cdsProcessos->setRecNo(2);
     const double vanished = current(screen->cdsProcessos, u"NRPROCESSOFILIAL"_s);
     const QList<double> tasksShown = column(screen->cdsTarefas, u"NRATIVIDADEFILIAL"_s);
@@ -285,7 +254,7 @@ void TestProcessoUnidade::detachedLoadLoadsNothingBelow()
 {
     QFETCH(bool, detach);
     QFETCH(QStringList, expectedCalls);
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     m_server->clearCalls();
     screen->GetProcessos(detach);
     QCOMPARE(m_server->calls(), expectedCalls);
@@ -300,7 +269,7 @@ void TestProcessoUnidade::detachedLoadLoadsNothingBelow()
 
 void TestProcessoUnidade::failedLoadKeepsContent()
 {
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     const DataPacket before = screen->cdsProcessos->data();
     const DataPacket tasksBefore = screen->cdsTarefas->data();
     m_server->setOverride(u"GetProcessos"_s, [](const QCborArray &, SessionHandler &) -> QCborValue {
@@ -321,7 +290,7 @@ void TestProcessoUnidade::failedLoadKeepsContent()
 
 void TestProcessoUnidade::saveWithNothingPendingSendsNothing()
 {
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     m_server->clearCalls();
     const int shown = busyIndicatorShowCount();
     QCOMPARE(screen->SetTarefas(), 0.0);
@@ -334,7 +303,7 @@ void TestProcessoUnidade::saveWithNothingPendingSendsNothing()
 
 void TestProcessoUnidade::failedDeleteWhileBrowsingBringsRowBack()
 {
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     const int tasks = screen->cdsTarefas->RecordCount();
     const double first = current(screen->cdsTarefas, u"NRATIVIDADEFILIAL"_s);
     m_server->setOverride(u"SetTarefas"_s, [](const QCborArray &, SessionHandler &) -> QCborValue {
@@ -359,7 +328,7 @@ void TestProcessoUnidade::failedDeleteWhileBrowsingBringsRowBack()
 
 void TestProcessoUnidade::failedSaveWhileEditingKeepsChanges()
 {
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     screen->dbgTarefas->setFocus();
     QTRY_COMPARE(screen->currentGrid(), screen->dbgTarefas);
     screen->cdsTarefas->Edit(); // before-edit puts the screen into editing
@@ -384,7 +353,7 @@ void TestProcessoUnidade::failedSaveWhileEditingKeepsChanges()
 
 void TestProcessoUnidade::aplicaAlteracoesChoosesByName()
 {
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     screen->cdsOperadores->Edit();
     screen->cdsOperadores->FieldByName(u"IDVALIDA"_s)->setAsString(u"S"_s);
     screen->cdsOperadores->Post();
@@ -402,27 +371,22 @@ void TestProcessoUnidade::serverDateDropsTimeOfDay()
     m_server->setOverride(u"GetDataServidor"_s, [](const QCborArray &, SessionHandler &) {
         return QCborValue(DateTime::fromDate(2026, 12, 6, 15, 30));
     });
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     QCOMPARE(screen->dtAtualServidor, DateTime::fromDate(2026, 12, 6));
     QCOMPARE(screen->GetDataAtualServidor(), DateTime::fromDate(2026, 12, 6));
 }
 
 void TestProcessoUnidade::unreadableServerDateIsAClearError()
 {
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     m_server->setOverride(u"GetDataServidor"_s,
                           [](const QCborArray &, SessionHandler &) { return QCborValue(u"amanhã"_s); });
-    try {
-        screen->GetDataAtualServidor();
-        QFAIL("an unreadable date was accepted");
-    } catch (const EDatabaseError &error) {
-        QVERIFY(!error.message().isEmpty());
-    }
+    QVERIFY(saysWhy(refusalOf([&] { screen->GetDataAtualServidor(); })));
 }
 
 void TestProcessoUnidade::closingAfterDropDoesNotDisconnect()
 {
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     m_server->stop();
     // The next call finds the connection gone.
     QVERIFY_THROWS_EXCEPTION(EDatabaseError, screen->GetDataAtualServidor());
@@ -431,12 +395,12 @@ void TestProcessoUnidade::closingAfterDropDoesNotDisconnect()
     screen->netProcessoUnidade->AfterDisconnect = [&disconnections](QObject *) { ++disconnections; };
     screen->close();
     QCOMPARE(disconnections, 0);
-    QTRY_VERIFY(m_screen.isNull());
+    QTRY_VERIFY(!this->screen()); // gone with its window
 }
 
 void TestProcessoUnidade::serverStoppedMidSessionGivesClearError()
 {
-    TfrmProcessoUnidade *screen = open();
+    TfrmProcessoUnidade *screen = openAlone();
     screen->dbgPadrao->setFocus();
     QTRY_COMPARE(screen->currentGrid(), screen->dbgPadrao);
     const int processes = screen->cdsProcessos->RecordCount();

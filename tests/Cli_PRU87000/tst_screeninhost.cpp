@@ -4,26 +4,20 @@
 
 #include <QAction>
 #include <QPointer>
-#include <QSqlQuery>
 #include <QtTest>
 
-#include "Database.h"
 #include "ModalDialogs.h"
-#include "ScreenInHost.h"
-#include "ScreenTestServer.h"
+#include "ScreenTestCase.h"
 #include "TButtonFlat.h"
 #include "TField.h"
 
 using namespace Qt::StringLiterals;
 
-class TestScreenInHost : public QObject
+class TestScreenInHost : public ScreenTestCase
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void newProcessConfirmedByMouseIsStored();
     void cancelByMouseDropsTheNewRow_data();
     void cancelByMouseDropsTheNewRow();
@@ -39,37 +33,12 @@ private slots:
     void ctrlDeleteDeletesNothing();
 
 private:
-    int storedProcesses(const QString &name) const;
-
-    std::unique_ptr<ScreenTestServer> m_server;
-    std::unique_ptr<ModalWatchdog> m_watchdog;
-    std::unique_ptr<ScreenInHost> m_host;
-};
-
-void TestScreenInHost::init()
-{
-    startScreenTest(m_server, m_watchdog);
-    m_host = std::make_unique<ScreenInHost>();
-    QVERIFY(m_host->screen);
-}
-
-void TestScreenInHost::cleanup()
-{
-    const QStringList unanswered = finishScreenTest([this] { m_host.reset(); }, m_server, m_watchdog);
-    QVERIFY2(unanswered.isEmpty(), qPrintable(unanswered.join(u", "_s)));
-}
-
-int TestScreenInHost::storedProcesses(const QString &name) const
-{
-    ScopedConnection connection(m_server->config(), u"screen-in-host-check"_s);
-    QSqlQuery query(connection.db());
-    query.prepare(u"SELECT COUNT(*) FROM PROCESSOFILIAL WHERE NMPROCESSOFILIAL = ?"_s);
-    query.addBindValue(name);
-    if (!query.exec() || !query.next()) {
-        return -1;
+    void initScreenTest() override { openInHost(); }
+    int storedProcesses(const QString &name) const
+    {
+        return scalar(u"SELECT COUNT(*) FROM PROCESSOFILIAL WHERE NMPROCESSOFILIAL = ?"_s, {name}).toInt();
     }
-    return query.value(0).toInt();
-}
+};
 
 void TestScreenInHost::newProcessConfirmedByMouseIsStored()
 {

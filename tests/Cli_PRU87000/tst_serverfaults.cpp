@@ -3,7 +3,6 @@
 // same Confirm clicked again once the server is back stores it, once.
 
 #include <QMutex>
-#include <QSqlQuery>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -11,10 +10,8 @@
 
 #include <atomic>
 
-#include "Database.h"
 #include "ModalDialogs.h"
-#include "ScreenInHost.h"
-#include "ScreenTestServer.h"
+#include "ScreenTestCase.h"
 #include "TButtonFlat.h"
 #include "TField.h"
 
@@ -111,66 +108,29 @@ private:
 
 } // namespace
 
-class TestServerFaults : public QObject
+class TestServerFaults : public ScreenTestCase
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void saveCutByTheServerKeepsTheChangeUntilConfirmedAgain_data();
     void saveCutByTheServerKeepsTheChangeUntilConfirmedAgain();
 
 private:
-    int stored(const QString &sql, const QString &value) const;
-    QString lastShownText() const;
+    void initScreenTest() override;
+    void cleanupScreenTest() override { m_relay.reset(); }
 
-    std::unique_ptr<ScreenTestServer> m_server;
-    std::unique_ptr<ModalWatchdog> m_watchdog;
     std::unique_ptr<CuttingRelay> m_relay;
-    std::unique_ptr<ScreenInHost> m_host;
 };
 
-void TestServerFaults::init()
+void TestServerFaults::initScreenTest()
 {
-    startScreenTest(m_server, m_watchdog);
     // The screen reaches the server through the relay.
     m_relay = std::make_unique<CuttingRelay>(m_server->port());
     SessionInfo info = session();
     info.port = m_relay->port();
     setSession(info);
-    m_host = std::make_unique<ScreenInHost>();
-    QVERIFY(m_host->screen);
-}
-
-void TestServerFaults::cleanup()
-{
-    const QStringList unanswered = finishScreenTest(
-        [this] {
-            m_host.reset();
-            m_relay.reset();
-        },
-        m_server, m_watchdog);
-    QVERIFY2(unanswered.isEmpty(), qPrintable(unanswered.join(u", "_s)));
-}
-
-int TestServerFaults::stored(const QString &sql, const QString &value) const
-{
-    ScopedConnection connection(m_server->config(), u"server-faults-check"_s);
-    QSqlQuery query(connection.db());
-    query.prepare(sql);
-    query.addBindValue(value);
-    if (!query.exec() || !query.next()) {
-        return -1;
-    }
-    return query.value(0).toInt();
-}
-
-QString TestServerFaults::lastShownText() const
-{
-    const QList<DialogRecord> shown = ModalDialogs::shown();
-    return shown.isEmpty() ? QString() : shown.constLast().text;
+    openInHost();
 }
 
 void TestServerFaults::saveCutByTheServerKeepsTheChangeUntilConfirmedAgain_data()
@@ -185,7 +145,9 @@ void TestServerFaults::saveCutByTheServerKeepsTheChangeUntilConfirmedAgain()
     QFETCH(bool, newRow);
     TfrmProcessoUnidade *screen = m_host->screen;
     const QString name = newRow ? u"Balanco anual"_s : u"Abertura renomeada"_s;
-    const QString count = u"SELECT COUNT(*) FROM PROCESSOFILIAL WHERE NMPROCESSOFILIAL = ?"_s;
+    const auto stored = [this, &name] {
+        return scalar(u"SELECT COUNT(*) FROM PROCESSOFILIAL WHERE NMPROCESSOFILIAL = ?"_s, {name}).toInt();
+    };
     ScreenInHost::clickCell(screen->dbgPadrao, 0, 0);
     if (newRow) {
         ScreenInHost::click(screen->sbtIncluir);
@@ -203,9 +165,8 @@ void TestServerFaults::saveCutByTheServerKeepsTheChangeUntilConfirmedAgain()
     ScreenInHost::click(screen->sbtConfirmar);
     QCOMPARE(m_relay->cuts(), 1);
     QCOMPARE(ModalDialogs::shown().size(), 1);
-    QVERIFY2(lastShownText().contains(u"conexão com o servidor de aplicação foi perdida"_s),
-             qPrintable(lastShownText()));
-    QCOMPARE(stored(count, name), 0);
+    QVERIFY2(lastShown().contains(u"conexão com o servidor de aplicação foi perdida"_s), qPrintable(lastShown()));
+    QCOMPARE(stored(), 0);
     // Nothing typed is lost: the change waits in the log, the screen still edits.
     QVERIFY(screen->cdsProcessos->ChangeCount() > 0);
     QCOMPARE(screen->cdsProcessos->FieldByName(u"NMPROCESSOFILIAL"_s)->AsString(), name);
@@ -219,7 +180,7 @@ void TestServerFaults::saveCutByTheServerKeepsTheChangeUntilConfirmedAgain()
     ModalDialogs::answerNext(u"OK"_s);
     ScreenInHost::click(screen->sbtConfirmar);
     QCOMPARE(ModalDialogs::shown().size(), 1);
-    QVERIFY2(lastShownText().contains(u"conectar ao servidor de aplicação"_s), qPrintable(lastShownText()));
+    QVERIFY2(lastShown().contains(u"conectar ao servidor de aplicação"_s), qPrintable(lastShown()));
     QVERIFY(screen->cdsProcessos->ChangeCount() > 0);
 
     // Back on its port: the same click stores the change once.
@@ -230,7 +191,7 @@ void TestServerFaults::saveCutByTheServerKeepsTheChangeUntilConfirmedAgain()
     QCOMPARE(screen->cdsProcessos->State(), TDataSetState::dsBrowse);
     QCOMPARE(screen->cdsProcessos->ChangeCount(), 0);
     QVERIFY(!screen->isEditing());
-    QCOMPARE(stored(count, name), 1);
+    QCOMPARE(stored(), 1);
     QCOMPARE(screen->cdsProcessos->FieldByName(u"NMPROCESSOFILIAL"_s)->AsString(), name);
 }
 

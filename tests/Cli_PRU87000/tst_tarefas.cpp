@@ -3,16 +3,12 @@
 // activities, the ordering buttons, what the grid paints and the observation
 // dialog; against the real server and the real lookup database.
 
-#include <QSqlQuery>
 #include <QTextEdit>
 #include <QtTest>
 
-#include "Database.h"
 #include "ModalDialogs.h"
 #include "ScreenImage.h"
-#include "ScreenInHost.h"
-#include "ScreenTestServer.h"
-#include "Sql.h"
+#include "ScreenTestCase.h"
 #include "TADOIBQuery.h"
 #include "TButtonFlat.h"
 #include "TField.h"
@@ -24,14 +20,11 @@ namespace {
 enum Column { Ordem, Descricao, Tela, Modulo, Periodicidade, Obs };
 }
 
-class TestTarefas : public QObject
+class TestTarefas : public ScreenTestCase
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void newTaskNumbers_data();
     void newTaskNumbers();
     void newTaskStored_data();
@@ -51,66 +44,10 @@ private slots:
     void observationDialog();
 
 private:
-    void openScreen();
-    void sql(const QString &text, const QVariantList &values = {});
-    QVariant scalar(const QString &text, const QVariantList &values = {});
-    void selectProcess(const QString &name);
     QStringList taskNames() const;
     QString shownText(int row, int column) const;
-    TfrmProcessoUnidade *screen() const { return m_host->screen; }
     TField *task(const char *name) const { return screen()->cdsTarefas->FieldByName(QString::fromLatin1(name)); }
-
-    std::unique_ptr<ScreenTestServer> m_server;
-    std::unique_ptr<ModalWatchdog> m_watchdog;
-    std::unique_ptr<ScreenInHost> m_host;
 };
-
-void TestTarefas::init()
-{
-    startScreenTest(m_server, m_watchdog);
-}
-
-void TestTarefas::cleanup()
-{
-    const QStringList unanswered = finishScreenTest([this] { m_host.reset(); }, m_server, m_watchdog);
-    QVERIFY2(unanswered.isEmpty(), qPrintable(unanswered.join(u", "_s)));
-}
-
-void TestTarefas::openScreen()
-{
-    m_host = std::make_unique<ScreenInHost>();
-    QVERIFY(m_host->screen);
-}
-
-void TestTarefas::sql(const QString &text, const QVariantList &values)
-{
-    ScopedConnection connection(m_server->config(), u"tarefas-test"_s);
-    Sql::exec(connection.db(), text, values);
-}
-
-QVariant TestTarefas::scalar(const QString &text, const QVariantList &values)
-{
-    ScopedConnection connection(m_server->config(), u"tarefas-test"_s);
-    return Sql::scalar(connection.db(), text, values);
-}
-
-void TestTarefas::selectProcess(const QString &name)
-{
-    TClientDataSet *processes = screen()->cdsProcessos;
-    for (int row = 0; row < processes->rowCount(); ++row) {
-        if (processes->displayTextAt(row, processes->FieldByName(u"NMPROCESSOFILIAL"_s)) == name) {
-            ScreenInHost::clickCell(screen()->dbgPadrao, row, 0);
-            TDBGrid *tasks = screen()->dbgTarefas;
-            if (tasks->model()->rowCount() > 0) {
-                ScreenInHost::clickCell(tasks, 0, Descricao);
-            } else {
-                QTest::mouseClick(tasks->viewport(), Qt::LeftButton, {}, tasks->viewport()->rect().center());
-            }
-            return;
-        }
-    }
-    QFAIL(qPrintable(u"no process "_s + name));
-}
 
 QStringList TestTarefas::taskNames() const
 {
@@ -148,7 +85,7 @@ void TestTarefas::newTaskNumbers()
     sql(u"UPDATE ATIVIDADEFILIAL SET NRORDENAATIVIDADE = 5 WHERE NMATIVIDADEFILIAL = 'Verificar validade dos perecíveis'"_s);
     sql(u"INSERT INTO PROCESSOFILIAL (CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA, CDOPERATU, IDSITUACAO) "
         "VALUES ('0001', 'Sem tarefas', 1, 'SUPERVISOR', 'S')"_s);
-    openScreen();
+    openInHost();
     selectProcess(process);
     ScreenInHost::click(screen()->sbtIncluir);
     QCOMPARE(screen()->cdsTarefas->State(), TDataSetState::dsInsert);
@@ -198,7 +135,7 @@ void TestTarefas::newTaskStored()
     QFETCH(QString, error);
     QFETCH(QString, storedModule);
     QFETCH(QString, storedName);
-    openScreen();
+    openInHost();
     const auto sentModule = watchSentField(*m_server, u"SetTarefas"_s, u"CDMODULOATIVIDADE"_s);
     selectProcess(u"Fechamento do caixa"_s);
     ScreenInHost::click(screen()->sbtIncluir);
@@ -253,7 +190,7 @@ void TestTarefas::silentWithoutProcesses()
     QFETCH(bool, typing);
     QFETCH(QString, gridName);
     m_server->login(u"NOVATO"_s);
-    openScreen();
+    openInHost();
     QCOMPARE(screen()->cdsProcessos->RecordCount(), 0);
     auto *grid = screen()->findChild<TDBGrid *>(gridName);
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->viewport()->rect().center());
@@ -306,7 +243,7 @@ void TestTarefas::deleteChecksActivities()
     if (!setup.isEmpty()) {
         sql(setup);
     }
-    openScreen();
+    openInHost();
     selectProcess(process);
     const QString name = task("NMATIVIDADEFILIAL")->AsString();
     const int rows = screen()->cdsTarefas->RecordCount();
@@ -369,7 +306,7 @@ void TestTarefas::ordering()
     QFETCH(bool, editing);
     QFETCH(QString, typed);
     sql(u"UPDATE ATIVIDADEFILIAL SET NRORDENAATIVIDADE = 5 WHERE NMATIVIDADEFILIAL = 'Verificar validade dos perecíveis'"_s);
-    openScreen();
+    openInHost();
     selectProcess(process);
     ScreenInHost::clickCell(screen()->dbgTarefas, row, typed.isEmpty() ? Descricao : Modulo);
     if (!typed.isEmpty()) {
@@ -421,7 +358,7 @@ void TestTarefas::ordering()
 
 void TestTarefas::newUnsavedTaskMoves()
 {
-    openScreen();
+    openInHost();
     selectProcess(u"Abertura da loja"_s);
     const QStringList before = taskNames();
     ScreenInHost::click(screen()->sbtIncluir);
@@ -456,7 +393,7 @@ void TestTarefas::periodicityFromSearchList()
     QFETCH(QString, button);
     QFETCH(QString, code);
     QFETCH(QString, name);
-    openScreen();
+    openInHost();
     selectProcess(u"Abertura da loja"_s);
     TDBGrid *grid = screen()->dbgTarefas;
     ScreenInHost::clickCell(grid, 0, Periodicidade);
@@ -490,7 +427,7 @@ void TestTarefas::periodicityFromSearchList()
 
 void TestTarefas::codeOnlyInTheCellTheUserIsIn()
 {
-    openScreen();
+    openInHost();
     selectProcess(u"Abertura da loja"_s);
     TDBGrid *grid = screen()->dbgTarefas;
     ScreenInHost::clickCell(grid, 2, Periodicidade);
@@ -519,7 +456,7 @@ void TestTarefas::codeOnlyInTheCellTheUserIsIn()
 
 void TestTarefas::observationIconInEveryRow()
 {
-    openScreen();
+    openInHost();
     selectProcess(u"Abertura da loja"_s);
     TDBGrid *grid = screen()->dbgTarefas;
     const QImage icon = screen()->imgObs->Picture();
@@ -568,7 +505,7 @@ void TestTarefas::observationDialog()
     QFETCH(QString, expected);
     sql(u"UPDATE ATIVIDADEFILIAL SET DSATIVIDADEFILIAL = ? WHERE NMATIVIDADEFILIAL = 'Ligar sistemas e balanças'"_s,
         {stored});
-    openScreen();
+    openInHost();
     selectProcess(u"Abertura da loja"_s);
     TDBGrid *grid = screen()->dbgTarefas;
     ScreenInHost::clickCell(grid, 1, column);

@@ -24,9 +24,7 @@
 #include "TDataSource.h"
 #include "TField.h"
 
-#ifdef PRU_LOOKUPS_SERVER_SCHEMA
 #include "Database.h"
-#endif
 
 using namespace Qt::StringLiterals;
 
@@ -184,7 +182,7 @@ private:
     void prepareSqlite();
     void preparePostgres();
     void prepareFirebird();
-    void createSchema(const QSqlDatabase &db, bool postgres);
+    void createSchema(const QSqlDatabase &db);
     void fillTables(const QSqlDatabase &db);
     void checkTablesIntact(const QString &engine);
 
@@ -244,32 +242,14 @@ void TestLookupQueries::cleanupTestCase()
     }
 }
 
-void TestLookupQueries::createSchema(const QSqlDatabase &db, bool postgres)
+// The tables are the server's own, made by its migrations.
+void TestLookupQueries::createSchema(const QSqlDatabase &db)
 {
-#ifdef PRU_LOOKUPS_SERVER_SCHEMA
-    Q_UNUSED(postgres);
     QSqlDatabase target = db;
     Database::migrate(target);
     if (Database::schemaVersion(target) != Database::latestVersion()) {
         throw EDatabaseError(u"the server's migrations did not complete"_s);
     }
-#else
-    // The server's tables as far as the lookups see them.
-    execOrThrow(db, u"CREATE TABLE OPERADOR (CDOPERADOR VARCHAR(12) NOT NULL PRIMARY KEY, "
-                    "NMOPERADOR VARCHAR(40) NOT NULL, CDUNIDADE VARCHAR(4))"_s);
-    execOrThrow(db, u"CREATE TABLE OPERADORSENHA (CDOPERADOR VARCHAR(12) NOT NULL PRIMARY KEY, "
-                    "DSSALT VARCHAR(64) NOT NULL, DSHASH VARCHAR(128) NOT NULL, NRITERACOES INTEGER NOT NULL, "
-                    "DTATUALIZACAO FLOAT)"_s);
-    execOrThrow(db, u"CREATE TABLE GRUPOPER (CDGRUPOPER VARCHAR(2) NOT NULL PRIMARY KEY, "
-                    "DSGRUPOPER VARCHAR(30) NOT NULL)"_s);
-    execOrThrow(db, u"CREATE TABLE PERIENTR (CDPERIENTR VARCHAR(2) NOT NULL PRIMARY KEY, "
-                    "NMPERIENTR VARCHAR(20) NOT NULL, IDTIPODIA VARCHAR(1) NOT NULL, IDDIASSEMANA VARCHAR(7), "
-                    "NRDIAMES INTEGER)"_s);
-    if (postgres) {
-        execOrThrow(db, u"CREATE FUNCTION PARAM(V TEXT) RETURNS TABLE(PARAM TEXT) LANGUAGE SQL IMMUTABLE "
-                        "AS $$ SELECT V $$"_s);
-    }
-#endif
 }
 
 void TestLookupQueries::fillTables(const QSqlDatabase &db)
@@ -312,7 +292,7 @@ void TestLookupQueries::prepareSqlite()
     try {
         // As the server keeps it: write-ahead log, read by others meanwhile.
         execOrThrow(db, u"PRAGMA journal_mode=WAL"_s);
-        createSchema(db, false);
+        createSchema(db);
         fillTables(db);
         execOrThrow(db, u"INSERT INTO OPERADORSENHA (CDOPERADOR, DSSALT, DSHASH, NRITERACOES) "
                         "VALUES ('ADMIN', 'sal', 'segredo', 1)"_s);
@@ -348,7 +328,7 @@ void TestLookupQueries::preparePostgres()
         admin.database = m_pgDatabase;
         e.adminConnection = u"admin_pg"_s;
         QSqlDatabase db = LookupConnection::openNamed(admin, e.adminConnection);
-        createSchema(db, true);
+        createSchema(db);
         fillTables(db);
         execOrThrow(db, u"INSERT INTO OPERADORSENHA (CDOPERADOR, DSSALT, DSHASH, NRITERACOES) "
                         "VALUES ('ADMIN', 'sal', 'segredo', 1)"_s);
@@ -1094,7 +1074,6 @@ void TestLookupQueries::lookupConnectionRights()
     QVERIFY(!runs(u"INSERT INTO GRUPOPER (CDGRUPOPER, DSGRUPOPER) VALUES ('99', 'x')"_s));
     QVERIFY(!runs(u"CREATE TABLE INTRUSO (X INTEGER)"_s));
     QVERIFY(runs(u"SELECT CDOPERADOR, NMOPERADOR FROM OPERADOR"_s));
-#ifdef PRU_LOOKUPS_SERVER_SCHEMA
     if (engine == u"sqlite") {
         // The server keeps the credentials in a file of its own, which this
         // connection neither holds nor may attach.
@@ -1104,7 +1083,6 @@ void TestLookupQueries::lookupConnectionRights()
         QVERIFY(!runs(u"ATTACH DATABASE '%1' AS S"_s.arg(credentials)));
         QVERIFY(!runs(u"SELECT DSHASH FROM S.OPERADORSENHA"_s));
     }
-#endif
     if (engine == u"postgresql") {
         // Only the lookup tables, only the code and name of operators, and
         // never the credentials.

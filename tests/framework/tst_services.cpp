@@ -7,6 +7,7 @@
 #include "Exceptions.h"
 #include "FrameworkServices.h"
 #include "FrameworkTestData.h"
+#include "Refusal.h"
 #include "TDBGrid.h"
 
 // The small services screens lean on: texts, reply check, busy indicator,
@@ -89,12 +90,8 @@ private slots:
 
     void checkResultServEndsTheOperationOnFailure()
     {
-        try {
-            CheckResultServ(RpcReply::failure(u"Conflito ao gravar"_s), true, 0);
-            QFAIL("a failure went through");
-        } catch (const EDatabaseError &e) {
-            QCOMPARE(e.message(), u"Conflito ao gravar"_s);
-        }
+        QCOMPARE(refusalOf([&] { CheckResultServ(RpcReply::failure(u"Conflito ao gravar"_s), true, 0); }),
+                 u"Conflito ao gravar"_s);
         QVERIFY(ModalDialogs::shown().isEmpty()); // the guard shows it, later
 
         ModalDialogs::answerNext(u"OK"_s);

@@ -24,6 +24,7 @@
 #include "LoginCheck.h"
 #include "LoginDialog.h"
 #include "ModalDialogs.h"
+#include "Refusal.h"
 #include "RpcServer.h"
 
 using namespace Qt::StringLiterals;
@@ -187,9 +188,8 @@ private slots:
             QSslCertificate::fromPath(data + u"/other-server.crt"_s).constFirst().digest(QCryptographicHash::Sha256);
         const LoginResult refused =
             checkLogin(u"127.0.0.1"_s, server.port(), u"op"_s, u"secret"_s, testRemoteModule, other);
-        QVERIFY(!refused.ok);
-        QVERIFY2(refused.error.contains(u"não confere com a impressão digital configurada"_s),
-                 qPrintable(refused.error));
+        QVERIFY2(refusalOf(refused).contains(u"não confere com a impressão digital configurada"_s),
+                 qPrintable(refusalOf(refused)));
         RpcSecurity right;
         right.caFile = data + u"/pru-server.crt"_s;
         const LoginResult ok = checkLogin(u"127.0.0.1"_s, server.port(), u"op"_s, u"secret"_s, testRemoteModule, right);
@@ -203,8 +203,7 @@ private slots:
         QVERIFY2(ok.ok, qPrintable(ok.error));
         QCOMPARE(ok.unitName, u"Unidade Teste"_s);
         LoginResult wrong = checkLogin(u"127.0.0.1"_s, port, u"op"_s, u"errada"_s, testRemoteModule);
-        QVERIFY(!wrong.ok);
-        QVERIFY2(wrong.error.contains(u"Operador ou senha inválidos."_s), qPrintable(wrong.error));
+        QVERIFY2(refusalOf(wrong).contains(u"Operador ou senha inválidos."_s), qPrintable(refusalOf(wrong)));
         LoginResult noOperator = checkLogin(u"127.0.0.1"_s, port, u" "_s, u"x"_s, testRemoteModule);
         QVERIFY(!noOperator.ok);
     }

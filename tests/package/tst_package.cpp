@@ -8,19 +8,16 @@
 
 #include "ModalDialogs.h"
 #include "PRU87000.h"
-#include "ScreenTestServer.h"
+#include "ScreenTestCase.h"
 #include "TfrmProcessoUnidade.h"
 
 using namespace Qt::StringLiterals;
 
-class TestPackage : public QObject
+class TestPackage : public ScreenTestCase
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void exportsResolveByPlainName();
     void nothingExistsBeforeTheFirstOpening();
     void iniProcTwiceCreatesOneScreen();
@@ -28,27 +25,9 @@ private slots:
     void failedOpeningLeavesNothing();
 
 private:
-    std::unique_ptr<ScreenTestServer> m_server;
-    std::unique_ptr<ModalWatchdog> m_watchdog;
+    // The screen the module opened goes as the module's own.
+    void cleanupScreenTest() override { delete frmProcessoUnidade; }
 };
-
-void TestPackage::init()
-{
-    startScreenTest(m_server, m_watchdog);
-}
-
-void TestPackage::cleanup()
-{
-    if (frmProcessoUnidade) {
-        ModalDialogs::answerNext(u"OK"_s);
-        delete frmProcessoUnidade;
-    }
-    ModalDialogs::clearAnswers();
-    m_server.reset();
-    const QStringList unanswered = m_watchdog->unanswered();
-    m_watchdog.reset();
-    QVERIFY2(unanswered.isEmpty(), qPrintable(unanswered.join(u", "_s)));
-}
 
 void TestPackage::exportsResolveByPlainName()
 {

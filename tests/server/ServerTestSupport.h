@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include <memory>
+#include <source_location>
 
 #include "Admin.h"
 #include "Database.h"
@@ -20,6 +21,7 @@
 #include "Fields.h"
 #include "Packet.h"
 #include "RdmProcessoUnidade.h"
+#include "Refusal.h"
 #include "RpcClient.h"
 #include "RpcServer.h"
 #include "ServerClock.h"
@@ -308,22 +310,37 @@ inline double today()
     return ServerClock::todayDays();
 }
 
+// ----- one data row per engine ---------------------------------------------------
+
+// The rows of a test run on each engine, in the column "engine".
+inline void engineRows()
+{
+    QTest::addColumn<QString>("engine");
+    QTest::newRow("sqlite") << u"sqlite"_s;
+    QTest::newRow("postgresql") << u"postgresql"_s;
+}
+
+// The test cannot have its engine's database, for the reason why: it fails on
+// SQLite, and on any engine where the servers are required
+// (PRU_REQUIRE_SERVERS=1); elsewhere it is skipped. Gives false.
+inline bool engineUnavailable(const QString &engine, const QString &why, const std::source_location &where)
+{
+    if (engine == u"sqlite"_s || qEnvironmentVariableIntValue("PRU_REQUIRE_SERVERS") == 1) {
+        QTest::qFail(qPrintable(why), where.file_name(), int(where.line()));
+    } else {
+        QTest::qSkip(qPrintable(why), where.file_name(), int(where.line()));
+    }
+    return false;
+}
+
+// Starts env on the current row's engine; false when the test failed or was
+// skipped for it. A test class whose every test runs on each engine calls it
+// from init(), so that a test without its engine does not run.
+inline bool startEngine(Environment &env, std::source_location where = std::source_location::current())
+{
+    QFETCH(QString, engine);
+    QString why;
+    return env.start(engine, &why) || engineUnavailable(engine, why, where);
+}
+
 } // namespace ServerTest
-
-// One data row per engine; the body starts with START_ENGINE().
-#define ENGINE_ROWS()                                                                                                  \
-    QTest::addColumn<QString>("engine");                                                                               \
-    QTest::newRow("sqlite") << QStringLiteral("sqlite");                                                               \
-    QTest::newRow("postgresql") << QStringLiteral("postgresql")
-
-#define START_ENGINE()                                                                                                 \
-    do {                                                                                                               \
-        QFETCH(QString, engine);                                                                                       \
-        QString why_;                                                                                                  \
-        if (!m_env.start(engine, &why_)) {                                                                             \
-            if (engine == QStringLiteral("sqlite") || qEnvironmentVariableIntValue("PRU_REQUIRE_SERVERS") == 1) {      \
-                QFAIL(qPrintable(why_));                                                                               \
-            }                                                                                                          \
-            QSKIP(qPrintable(why_));                                                                                   \
-        }                                                                                                              \
-    } while (false)

@@ -90,7 +90,7 @@ class TestCredentialsFile : public QObject
     Q_OBJECT
 
 private slots:
-    void lookupCannotReadCredentials_data() { ENGINE_ROWS(); }
+    void lookupCannotReadCredentials_data() { engineRows(); }
     void lookupCannotReadCredentials();
     void earlierLayoutMovedOver_data();
     void earlierLayoutMovedOver();
@@ -114,7 +114,9 @@ private:
 
 void TestCredentialsFile::lookupCannotReadCredentials()
 {
-    START_ENGINE();
+    if (!startEngine(m_env)) {
+        return;
+    }
     auto guard = qScopeGuard([this] { m_env.stop(); });
     // Login and the admin commands, whatever file the credentials are in.
     QVERIFY(m_env.login(u"MARIA"_s, u"segredo"_s));

@@ -19,6 +19,8 @@ class TestLevelDefinitions : public QObject
     Q_OBJECT
 
 private slots:
+    // Every test runs on each engine.
+    void init() { startEngine(m_env); }
     void cleanup() { m_env.stop(); }
     void screenFieldsAreWhatTheServerSends_data();
     void screenFieldsAreWhatTheServerSends();
@@ -104,7 +106,6 @@ void TestLevelDefinitions::screenFieldsAreWhatTheServerSends()
     QFETCH(QString, recordSet);
     QFETCH(QString, method);
     QFETCH(bool, subset);
-    START_ENGINE();
     const Keys keys = seedLevels(m_env);
     auto client = m_env.login();
     QVERIFY(client);
@@ -175,7 +176,6 @@ void TestLevelDefinitions::textOneOverItsSizeIsRefused()
     QFETCH(QString, recordSet);
     QFETCH(QString, field);
     QFETCH(int, size);
-    START_ENGINE();
     const Keys keys = seedLevels(m_env);
     auto client = m_env.login();
     QVERIFY(client);
@@ -216,19 +216,17 @@ void TestLevelDefinitions::textOneOverItsSizeIsRefused()
     wider[fieldIndex(wider, field)].size = size + 1;
     values.insert(field, QString(size + 1, u'X'));
     const RpcReply reply = client->call(method, packetArg(inserted(wider, {makeRow(wider, values)})));
-    QVERIFY(!reply.ok);
-    QCOMPARE(reply.error, u"O campo %1 aceita no máximo %2 caracteres."_s.arg(field).arg(size));
+    QCOMPARE(refusalOf(reply), u"O campo %1 aceita no máximo %2 caracteres."_s.arg(field).arg(size));
     QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM %1"_s.arg(table)), before + 1);
 }
 
 void TestLevelDefinitions::schemaHoldsTheDefinitions_data()
 {
-    ENGINE_ROWS();
+    engineRows();
 }
 
 void TestLevelDefinitions::schemaHoldsTheDefinitions()
 {
-    START_ENGINE();
     QCOMPARE(SchemaCheck::differences(m_env.db()), QStringList());
 
     // A column narrower than its field is named, and the server refuses the database.

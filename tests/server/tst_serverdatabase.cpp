@@ -18,15 +18,21 @@ class TestServerDatabase : public QObject
     Q_OBJECT
 
 private slots:
-    void migrationsAreRepeatable_data() { ENGINE_ROWS(); }
+    void cleanup()
+    {
+        m_connection.reset();
+        m_database.reset();
+    }
+
+    void migrationsAreRepeatable_data() { engineRows(); }
     void migrationsAreRepeatable();
-    void lookupColumns_data() { ENGINE_ROWS(); }
+    void lookupColumns_data() { engineRows(); }
     void lookupColumns();
-    void credentialsKeptApart_data() { ENGINE_ROWS(); }
+    void credentialsKeptApart_data() { engineRows(); }
     void credentialsKeptApart();
-    void demoData_data() { ENGINE_ROWS(); }
+    void demoData_data() { engineRows(); }
     void demoData();
-    void referenceData_data() { ENGINE_ROWS(); }
+    void referenceData_data() { engineRows(); }
     void referenceData();
     void referenceRefusals_data();
     void referenceRefusals();
@@ -41,59 +47,66 @@ private slots:
     void pgOptions();
 
 private:
+    // A new database on the current row's engine, and a connection to it as
+    // db(); false when the test failed or was skipped for the engine.
+    bool openEngine(std::source_location where = std::source_location::current());
+    QSqlDatabase &db() { return m_connection->db(); }
+
     std::unique_ptr<TestDatabase> m_database;
+    std::unique_ptr<ScopedConnection> m_connection;
 };
 
-#define OPEN_ENGINE()                                                                                                  \
-    QFETCH(QString, engine);                                                                                           \
-    QString why;                                                                                                       \
-    m_database = TestDatabase::create(engine, &why);                                                                   \
-    if (!m_database) {                                                                                                 \
-        if (engine == u"sqlite"_s || qEnvironmentVariableIntValue("PRU_REQUIRE_SERVERS") == 1) {                       \
-            QFAIL(qPrintable(why));                                                                                    \
-        }                                                                                                              \
-        QSKIP(qPrintable(why));                                                                                        \
-    }                                                                                                                  \
-    auto connection = std::make_unique<ScopedConnection>(m_database->config, u"test"_s);                               \
-    QSqlDatabase &db = connection->db()
+bool TestServerDatabase::openEngine(std::source_location where)
+{
+    QFETCH(QString, engine);
+    QString why;
+    m_database = TestDatabase::create(engine, &why);
+    if (!m_database) {
+        return engineUnavailable(engine, why, where);
+    }
+    m_connection = std::make_unique<ScopedConnection>(m_database->config, u"test"_s);
+    return true;
+}
 
 void TestServerDatabase::migrationsAreRepeatable()
 {
-    OPEN_ENGINE();
-    QCOMPARE(Database::schemaVersion(db), 0);
-    Database::migrate(db);
-    QCOMPARE(Database::schemaVersion(db), Database::latestVersion());
-    Database::migrate(db); // a second start changes nothing
-    QCOMPARE(Database::schemaVersion(db), Database::latestVersion());
-    QCOMPARE(Sql::scalar(db, u"SELECT COUNT(*) FROM VERSAOESQUEMA"_s).toInt(), Database::latestVersion());
-    if (Database::isSQLite(db)) {
-        QCOMPARE(Sql::scalar(db, u"PRAGMA journal_mode"_s).toString(), u"wal"_s);
-        QCOMPARE(Sql::scalar(db, u"PRAGMA foreign_keys"_s).toInt(), 1);
+    if (!openEngine()) {
+        return;
     }
-    connection.reset();
-    m_database.reset();
+    QCOMPARE(Database::schemaVersion(db()), 0);
+    Database::migrate(db());
+    QCOMPARE(Database::schemaVersion(db()), Database::latestVersion());
+    Database::migrate(db()); // a second start changes nothing
+    QCOMPARE(Database::schemaVersion(db()), Database::latestVersion());
+    QCOMPARE(Sql::scalar(db(), u"SELECT COUNT(*) FROM VERSAOESQUEMA"_s).toInt(), Database::latestVersion());
+    if (Database::isSQLite(db())) {
+        QCOMPARE(Sql::scalar(db(), u"PRAGMA journal_mode"_s).toString(), u"wal"_s);
+        QCOMPARE(Sql::scalar(db(), u"PRAGMA foreign_keys"_s).toInt(), 1);
+    }
 }
 
 void TestServerDatabase::lookupColumns()
 {
-    OPEN_ENGINE();
-    seed(db);
+    if (!openEngine()) {
+        return;
+    }
+    seed(db());
     // The three lookup tables with the columns the screen's queries name.
     QSqlQuery query =
-        Sql::exec(db, u"SELECT CDPERIENTR, NMPERIENTR FROM PERIENTR WHERE IDTIPODIA <> 'R' ORDER BY CDPERIENTR"_s);
+        Sql::exec(db(), u"SELECT CDPERIENTR, NMPERIENTR FROM PERIENTR WHERE IDTIPODIA <> 'R' ORDER BY CDPERIENTR"_s);
     QStringList codes;
     while (query.next()) {
         codes << query.value(0).toString();
     }
     query.finish();
     QCOMPARE(codes, (QStringList{u"DI"_s, u"NU"_s}));
-    QCOMPARE(Sql::scalar(db, u"SELECT NMOPERADOR FROM OPERADOR WHERE CDOPERADOR = 'MARIA'"_s).toString(),
+    QCOMPARE(Sql::scalar(db(), u"SELECT NMOPERADOR FROM OPERADOR WHERE CDOPERADOR = 'MARIA'"_s).toString(),
              u"Maria Souza"_s);
-    QCOMPARE(Sql::scalar(db, u"SELECT DSGRUPOPER FROM GRUPOPER WHERE CDGRUPOPER = 'CX'"_s).toString(), u"Caixas"_s);
-    if (!Database::isSQLite(db)) {
+    QCOMPARE(Sql::scalar(db(), u"SELECT DSGRUPOPER FROM GRUPOPER WHERE CDGRUPOPER = 'CX'"_s).toString(), u"Caixas"_s);
+    if (!Database::isSQLite(db())) {
         // PostgreSQL provides PARAM itself; the lookup text runs as written.
         query = Sql::exec(
-            db,
+            db(),
             u"SELECT\n   CDOPERADOR,\n   NMOPERADOR\nFROM\n   OPERADOR,\n   PARAM(:CDOPERADOR) P,\n"
             "   PARAM(:TCDOPERADOR) P2\nWHERE \n(('T' = P2.PARAM) OR (CDOPERADOR = P.PARAM))\nORDER BY CDOPERADOR"_s,
             {u"MARIA"_s, QString()});
@@ -103,22 +116,22 @@ void TestServerDatabase::lookupColumns()
         query.finish();
         QCOMPARE(
             Sql::scalar(
-                db,
+                db(),
                 u"SELECT COUNT(*) FROM OPERADOR, PARAM('x') P, PARAM('T') P2 WHERE (('T' = P2.PARAM) OR (CDOPERADOR = P.PARAM))"_s)
                 .toInt(),
             3);
     }
-    connection.reset();
-    m_database.reset();
 }
 
 void TestServerDatabase::credentialsKeptApart()
 {
-    OPEN_ENGINE();
-    seed(db);
-    const QStringList columns = [&db] {
+    if (!openEngine()) {
+        return;
+    }
+    seed(db());
+    const QStringList columns = [this] {
         QStringList names;
-        const QSqlRecord record = db.record(Database::isSQLite(db) ? u"OPERADOR"_s : u"operador"_s);
+        const QSqlRecord record = db().record(Database::isSQLite(db()) ? u"OPERADOR"_s : u"operador"_s);
         for (int i = 0; i < record.count(); ++i) {
             names << record.fieldName(i).toUpper();
         }
@@ -126,7 +139,7 @@ void TestServerDatabase::credentialsKeptApart()
     }();
     QCOMPARE(columns, (QStringList{u"CDOPERADOR"_s, u"NMOPERADOR"_s, u"CDUNIDADE"_s}));
     QSqlQuery query =
-        Sql::exec(db, u"SELECT DSSALT, DSHASH, NRITERACOES FROM OPERADORSENHA WHERE CDOPERADOR = 'MARIA'"_s);
+        Sql::exec(db(), u"SELECT DSSALT, DSHASH, NRITERACOES FROM OPERADORSENHA WHERE CDOPERADOR = 'MARIA'"_s);
     QVERIFY(query.next());
     const PasswordHash::Stored stored =
         PasswordHash::Stored::fromColumns(query.value(0).toString(), query.value(1).toString(), query.value(2).toInt());
@@ -134,24 +147,24 @@ void TestServerDatabase::credentialsKeptApart()
     QVERIFY2(stored.isArgon2id(), stored.hash.constData());
     QVERIFY(PasswordHash::verify(u"segredo"_s, stored));
     QVERIFY(!PasswordHash::verify(u"senha"_s, stored));
-    connection.reset();
-    m_database.reset();
 }
 
 void TestServerDatabase::demoData()
 {
-    OPEN_ENGINE();
-    Admin::loadDemo(db);
-    QCOMPARE(Sql::scalar(db, u"SELECT COUNT(*) FROM UNIDADE"_s).toInt(), 2);
-    QCOMPARE(Sql::scalar(db, u"SELECT COUNT(*) FROM PERIENTR WHERE IDTIPODIA = 'R'"_s).toInt(), 1);
-    QVERIFY(Sql::scalar(db, u"SELECT COUNT(*) FROM RESPATIVFILIAL"_s).toInt() > 5);
-    QCOMPARE(Sql::scalar(db, u"SELECT COUNT(*) FROM PROCESSOFILIAL WHERE IDSITUACAO = 'N'"_s).toInt(), 1);
+    if (!openEngine()) {
+        return;
+    }
+    Admin::loadDemo(db());
+    QCOMPARE(Sql::scalar(db(), u"SELECT COUNT(*) FROM UNIDADE"_s).toInt(), 2);
+    QCOMPARE(Sql::scalar(db(), u"SELECT COUNT(*) FROM PERIENTR WHERE IDTIPODIA = 'R'"_s).toInt(), 1);
+    QVERIFY(Sql::scalar(db(), u"SELECT COUNT(*) FROM RESPATIVFILIAL"_s).toInt() > 5);
+    QCOMPARE(Sql::scalar(db(), u"SELECT COUNT(*) FROM PROCESSOFILIAL WHERE IDSITUACAO = 'N'"_s).toInt(), 1);
     QVERIFY(Sql::scalar(
-                db, u"SELECT COUNT(*) FROM ATIVIDADEDIA WHERE CDOPERCONCL IS NOT NULL AND DTCONCLUSAO IS NOT NULL"_s)
+                db(), u"SELECT COUNT(*) FROM ATIVIDADEDIA WHERE CDOPERCONCL IS NOT NULL AND DTCONCLUSAO IS NOT NULL"_s)
                 .toInt()
             > 0);
     QSqlQuery query = Sql::exec(
-        db, u"SELECT s.DSSALT, s.DSHASH, s.NRITERACOES FROM OPERADORSENHA s WHERE s.CDOPERADOR = 'SUPERVISOR'"_s);
+        db(), u"SELECT s.DSSALT, s.DSHASH, s.NRITERACOES FROM OPERADORSENHA s WHERE s.CDOPERADOR = 'SUPERVISOR'"_s);
     QVERIFY(query.next());
     const PasswordHash::Stored stored =
         PasswordHash::Stored::fromColumns(query.value(0).toString(), query.value(1).toString(), query.value(2).toInt());
@@ -160,9 +173,7 @@ void TestServerDatabase::demoData()
     QVERIFY2(stored.hash.startsWith("$argon2id$v=19$m=65536,"), stored.hash.constData());
     QVERIFY(PasswordHash::verify(u"senha"_s, stored));
     // Loading twice is refused instead of doubling everything.
-    QVERIFY_THROWS_EXCEPTION(EDatabaseError, Admin::loadDemo(db));
-    connection.reset();
-    m_database.reset();
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError, Admin::loadDemo(db()));
 }
 
 namespace {
@@ -191,64 +202,61 @@ void importExamples(QSqlDatabase &db)
 // what tasks still use cannot be removed.
 void TestServerDatabase::referenceData()
 {
-    OPEN_ENGINE();
-    Database::migrate(db);
-    importExamples(db);
+    if (!openEngine()) {
+        return;
+    }
+    Database::migrate(db());
+    importExamples(db());
     for (const auto &[kind, name] : exampleFiles) {
         const QByteArray file = exampleFile(name);
         QVERIFY2(!file.isEmpty(), qPrintable(name));
-        QCOMPARE(ReferenceData::exportCsv(db, kind), file);
+        QCOMPARE(ReferenceData::exportCsv(db(), kind), file);
     }
-    QCOMPARE(Sql::scalar(db, u"SELECT NRDIAMES FROM PERIENTR WHERE CDPERIENTR = 'FM'"_s).toInt(), 31);
-    QVERIFY(Sql::scalar(db, u"SELECT IDDIASSEMANA FROM PERIENTR WHERE CDPERIENTR = 'DI'"_s).isNull());
+    QCOMPARE(Sql::scalar(db(), u"SELECT NRDIAMES FROM PERIENTR WHERE CDPERIENTR = 'FM'"_s).toInt(), 31);
+    QVERIFY(Sql::scalar(db(), u"SELECT IDDIASSEMANA FROM PERIENTR WHERE CDPERIENTR = 'DI'"_s).isNull());
     // A second import changes rows in place.
-    ReferenceData::importCsv(db, Kind::Units, "CDUNIDADE,NMUNIDADE\n0001,Loja Centro Nova\n", u"u.csv"_s);
-    QCOMPARE(Sql::scalar(db, u"SELECT NMUNIDADE FROM UNIDADE WHERE CDUNIDADE = '0001'"_s).toString(),
+    ReferenceData::importCsv(db(), Kind::Units, "CDUNIDADE,NMUNIDADE\n0001,Loja Centro Nova\n", u"u.csv"_s);
+    QCOMPARE(Sql::scalar(db(), u"SELECT NMUNIDADE FROM UNIDADE WHERE CDUNIDADE = '0001'"_s).toString(),
              u"Loja Centro Nova"_s);
 
     const qint64 process = Sql::insertReturningKey(
-        db,
+        db(),
         u"INSERT INTO PROCESSOFILIAL (CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA) VALUES ('0001', 'P', 1) RETURNING NRPROCESSOFILIAL"_s,
         {});
     const qint64 task = Sql::insertReturningKey(
-        db,
+        db(),
         u"INSERT INTO ATIVIDADEFILIAL (NRPROCESSOFILIAL, NMATIVIDADEFILIAL, CDPERIENTR, NRORDENAATIVIDADE) VALUES (?, 'T', 'DI', 1) "
         "RETURNING NRATIVIDADEFILIAL"_s,
         {process});
     Sql::exec(
-        db,
+        db(),
         u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDGRUPOPER, IDEXECUTA, IDVALIDA) VALUES (?, ?, 'CX', 'S', 'N')"_s,
         {task, process});
     Sql::exec(
-        db,
+        db(),
         u"INSERT INTO RESPATIVFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDOPERADOR, IDEXECUTA, IDVALIDA) VALUES (?, ?, 'MARIA', 'S', 'N')"_s,
         {task, process});
     const QList<std::pair<Kind, QString>> inUse = {{Kind::Periodicities, u"DI"_s},
                                                    {Kind::Groups, u"CX"_s},
                                                    {Kind::Operators, u"MARIA"_s},
                                                    {Kind::Units, u"0001"_s}};
-    for (const auto &[kind, code] : inUse) {
-        try {
-            ReferenceData::remove(db, kind, {code});
-            QFAIL(qPrintable(u"%1 %2 was removed while in use"_s.arg(ReferenceData::nameOf(kind), code)));
-        } catch (const EDatabaseError &e) {
-            QVERIFY2(e.message().contains(u"Nada foi removido"_s), qPrintable(e.message()));
-        }
+    for (const std::pair<Kind, QString> &use : inUse) {
+        const QString said = refusalOf([&] { ReferenceData::remove(db(), use.first, {use.second}); });
+        QVERIFY2(said.contains(u"Nada foi removido"_s),
+                 qPrintable(ReferenceData::nameOf(use.first) + u' ' + use.second + u": "_s + said));
     }
     QVERIFY_THROWS_EXCEPTION(EDatabaseError,
-                             ReferenceData::put(db, Kind::Periodicities, {u"DI"_s, u"Pedido"_s, u"R"_s}));
+                             ReferenceData::put(db(), Kind::Periodicities, {u"DI"_s, u"Pedido"_s, u"R"_s}));
     // What nothing uses goes, an operator with its memberships and password.
-    Admin::addOperator(db, u"JOAO"_s, u"João"_s, u"0001"_s, u"x"_s, testCost);
-    ReferenceData::remove(db, Kind::Operators, {u"JOAO"_s});
-    QCOMPARE(Sql::scalar(db, u"SELECT COUNT(*) FROM GRUPOPEROPER WHERE CDOPERADOR = 'JOAO'"_s).toInt(), 0);
-    QCOMPARE(Sql::scalar(db, u"SELECT COUNT(*) FROM OPERADORSENHA WHERE CDOPERADOR = 'JOAO'"_s).toInt(), 0);
-    ReferenceData::remove(db, Kind::Periodicities, {u"RQ"_s});
-    ReferenceData::remove(db, Kind::Members, {u"GE"_s, u"GERENTE"_s});
-    ReferenceData::remove(db, Kind::Groups, {u"GE"_s});
+    Admin::addOperator(db(), u"JOAO"_s, u"João"_s, u"0001"_s, u"x"_s, testCost);
+    ReferenceData::remove(db(), Kind::Operators, {u"JOAO"_s});
+    QCOMPARE(Sql::scalar(db(), u"SELECT COUNT(*) FROM GRUPOPEROPER WHERE CDOPERADOR = 'JOAO'"_s).toInt(), 0);
+    QCOMPARE(Sql::scalar(db(), u"SELECT COUNT(*) FROM OPERADORSENHA WHERE CDOPERADOR = 'JOAO'"_s).toInt(), 0);
+    ReferenceData::remove(db(), Kind::Periodicities, {u"RQ"_s});
+    ReferenceData::remove(db(), Kind::Members, {u"GE"_s, u"GERENTE"_s});
+    ReferenceData::remove(db(), Kind::Groups, {u"GE"_s});
     const QList<QStringList> groups = {{u"CX"_s, u"Operadores de caixa"_s}};
-    QCOMPARE(ReferenceData::rows(db, Kind::Groups), groups);
-    connection.reset();
-    m_database.reset();
+    QCOMPARE(ReferenceData::rows(db(), Kind::Groups), groups);
 }
 
 // A bad file is refused at its first bad row, naming line and column, and
@@ -308,21 +316,17 @@ void TestServerDatabase::referenceRefusals()
     QFETCH(int, kind);
     QFETCH(QByteArray, csv);
     QFETCH(QString, expected);
-    OPEN_ENGINE();
-    Database::migrate(db);
-    importExamples(db);
-    const auto before = ReferenceData::rows(db, Kind(kind));
-    try {
-        ReferenceData::importCsv(db, Kind(kind), csv, u"ruim.csv"_s);
-        QFAIL("the file was accepted");
-    } catch (const EDatabaseError &e) {
-        QVERIFY2(e.message().startsWith(u"ruim.csv, "_s) && e.message().contains(expected)
-                     && e.message().endsWith(u"Nada do arquivo foi gravado."_s),
-                 qPrintable(e.message()));
+    if (!openEngine()) {
+        return;
     }
-    QCOMPARE(ReferenceData::rows(db, Kind(kind)), before);
-    connection.reset();
-    m_database.reset();
+    Database::migrate(db());
+    importExamples(db());
+    const auto before = ReferenceData::rows(db(), Kind(kind));
+    const QString said = refusalOf([&] { ReferenceData::importCsv(db(), Kind(kind), csv, u"ruim.csv"_s); });
+    QVERIFY2(said.startsWith(u"ruim.csv, "_s) && said.contains(expected)
+                 && said.endsWith(u"Nada do arquivo foi gravado."_s),
+             qPrintable(said));
+    QCOMPARE(ReferenceData::rows(db(), Kind(kind)), before);
 }
 
 void TestServerDatabase::pbkdf2KnownAnswers_data()

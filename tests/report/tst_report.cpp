@@ -289,7 +289,9 @@ void TestReport::pagesOfManyProcesses()
         process.name = u"Processo %1"_s.arg(p, 3, 10, QChar(u'0'));
         process.start = QDate(2026, 1, 1);
         for (int t = 1; t <= (p % 10 == 0 ? 40 : p % 7 + 1); ++t) {
-            Report::Task task{double(t), u"Tarefa %1 do %2"_s.arg(t).arg(process.name)};
+            Report::Task task;
+            task.order = t;
+            task.description = u"Tarefa %1 do %2"_s.arg(t).arg(process.name);
             task.responsibles << Report::Responsible{false, u"MARIA"_s, u"Maria"_s, true, false};
             process.tasks << task;
         }

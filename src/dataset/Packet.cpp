@@ -37,8 +37,8 @@ constexpr double endDateTime = 2958466.0;
 
 // Whole numbers beyond 2^53 have no exact double; accepting them would
 // silently change the value.
-constexpr double maxExactInteger = 9007199254740992.0;
-constexpr quint64 maxExactIntegerU = Q_UINT64_C(9007199254740992);
+constexpr double maxExactInteger = double(PacketLimits::maxWholeNumber);
+constexpr quint64 maxExactIntegerU = quint64(PacketLimits::maxWholeNumber);
 
 // Longest key or enumerated text of the layout ("datetime", "inserted"...), in bytes.
 constexpr qsizetype maxKeyBytes = 32;

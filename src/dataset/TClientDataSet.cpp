@@ -5,6 +5,7 @@
 #include "RadixSort.h"
 
 #include <QMetaType>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <utility>
@@ -19,22 +20,6 @@ namespace {
 // Room between the arrival numbers of neighbouring rows, so that a row
 // inserted between two others gets a number of its own without renumbering.
 constexpr qint64 seqGap = qint64(1) << 20;
-
-// Runs a clean-up on every way out of a scope, the exception path included.
-template <typename F>
-class ScopeExit
-{
-public:
-    explicit ScopeExit(F f)
-        : m_f(std::move(f))
-    { }
-    ~ScopeExit() { m_f(); }
-    ScopeExit(const ScopeExit &) = delete;
-    ScopeExit &operator=(const ScopeExit &) = delete;
-
-private:
-    F m_f;
-};
 
 QString typeName(FieldType type)
 {
@@ -271,7 +256,7 @@ void TClientDataSet::calculate(Record *record, Row &values)
     const ReadTarget saved = m_override;
     m_override = {record, &values};
     ++m_calculating;
-    ScopeExit restore([this, saved] {
+    const auto restore = qScopeGuard([this, saved] {
         --m_calculating;
         m_override = saved;
     });
@@ -970,7 +955,7 @@ void TClientDataSet::insertRow(bool append)
     m_touched = false;
     {
         // What AfterInsert assigns are the row's defaults, not typing.
-        ScopeExit untouched([this] { m_touched = false; });
+        const auto untouched = qScopeGuard([this] { m_touched = false; });
         runEvent(AfterInsert);
     }
     runEvent(AfterScroll);
@@ -1398,7 +1383,7 @@ QString TClientDataSet::displayTextAt(int row, TField *field) const
     const ReadTarget saved = m_override;
     m_override = {record, row == m_current && editing() ? &self->m_buffer : &record->values};
     const int savedRow = std::exchange(m_viewRow, row);
-    ScopeExit restore([this, saved, savedRow] {
+    const auto restore = qScopeGuard([this, saved, savedRow] {
         m_override = saved;
         m_viewRow = savedRow;
     });
@@ -1415,7 +1400,7 @@ QString TClientDataSet::textAt(int row, TField *field) const
     const ReadTarget saved = m_override;
     m_override = {record, row == m_current && editing() ? &self->m_buffer : &record->values};
     const int savedRow = std::exchange(m_viewRow, row);
-    ScopeExit restore([this, saved, savedRow] {
+    const auto restore = qScopeGuard([this, saved, savedRow] {
         m_override = saved;
         m_viewRow = savedRow;
     });
@@ -1462,7 +1447,7 @@ void TClientDataSet::setFieldValue(TField *field, const QVariant &value)
     m_buffer[slot] = field->convert(value);
     m_touched = true;
     const int row = m_current;
-    ScopeExit notify([this, row] { emit rowChanged(row); });
+    const auto notify = qScopeGuard([this, row] { emit rowChanged(row); });
     calculate(m_rows[size_t(m_current)].get(), m_buffer);
 }
 

@@ -62,9 +62,11 @@ qint64 keyTextArg(const QString &method, const QCborArray &args, int index, cons
     }
     const qint64 key = text.toLongLong();
     if (key > PacketLimits::maxWholeNumber || key < -PacketLimits::maxWholeNumber) {
-        throw EDatabaseError(
-            u"%1: o argumento %2 (%3) passa de ±9007199254740992; recebido \"%4\"."_s.arg(method).arg(index + 1).arg(
-                what, elidedText(text, 40)));
+        throw EDatabaseError(u"%1: o argumento %2 (%3) passa de ±%4; recebido \"%5\"."_s.arg(method)
+                                 .arg(index + 1)
+                                 .arg(what)
+                                 .arg(PacketLimits::maxWholeNumber)
+                                 .arg(elidedText(text, 40)));
     }
     return key;
 }

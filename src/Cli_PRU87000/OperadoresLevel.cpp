@@ -58,6 +58,7 @@ OperadoresLevel::OperadoresLevel(TfrmProcessoUnidade *screen)
     };
 
     TDBGrid *grid = m_screen->dbgOperadores;
+    grid->OnEnter = [this](QObject *s) { dbgOperadoresEnter(s); };
     grid->OnColEnter = [this](QObject *s) { dbgOperadoresColEnter(s); };
     grid->OnColExit = [this](QObject *s) { dbgOperadoresColExit(s); };
     grid->OnEditButtonClick = [this](QObject *s) { dbgOperadoresEditButtonClick(s); };
@@ -351,6 +352,12 @@ bool OperadoresLevel::currentRowIsStored() const
 {
     const std::optional<double> key = currentNumber(m_screen->cdsOperadores, u"NRRESPATIVFILIAL"_s);
     return key && *key >= 0;
+}
+
+// Entering the grid leaves any editing mode: the commands follow its rows.
+void OperadoresLevel::dbgOperadoresEnter(QObject *)
+{
+    m_screen->Habilita(false);
 }
 
 void OperadoresLevel::dbgOperadoresColEnter(QObject *)

@@ -47,6 +47,7 @@ public:
     void GetGrupOper();
 
     // ---- grid ----
+    void dbgOperadoresEnter(QObject *sender);
     void dbgOperadoresColEnter(QObject *sender);
     void dbgOperadoresColExit(QObject *sender);
     void dbgOperadoresEditButtonClick(QObject *sender);

@@ -370,17 +370,15 @@ void ProcessosLevel::dbgPadraoColExit(QObject *)
     }
 }
 
-void ProcessosLevel::dbgPadraoKeyDown(QObject *sender, quint16 &key, Qt::KeyboardModifiers shift)
+void ProcessosLevel::dbgPadraoKeyDown(QObject *, quint16 &key, Qt::KeyboardModifiers)
 {
-    m_screen->dbgPadraoKeyDown(sender, key, shift);
     if ((key == GridKeys::Backspace || key == GridKeys::Delete) && isProtectedDateCell()) {
         key = 0;
     }
 }
 
-void ProcessosLevel::dbgPadraoKeyPress(QObject *sender, QChar &key)
+void ProcessosLevel::dbgPadraoKeyPress(QObject *, QChar &key)
 {
-    m_screen->dbgPadraoKeyPress(sender, key);
     if (key != QChar(kTabChar) && key != QChar(kReturnChar) && isProtectedDateCell()) {
         key = QChar();
     }

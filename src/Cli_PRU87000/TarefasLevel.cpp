@@ -44,6 +44,7 @@ TarefasLevel::TarefasLevel(TfrmProcessoUnidade *screen)
     };
 
     TDBGrid *grid = m_screen->dbgTarefas;
+    grid->OnEnter = [this](QObject *sender) { dbgTarefasEnter(sender); };
     grid->OnColEnter = [this](QObject *sender) { dbgTarefasColEnter(sender); };
     grid->OnColExit = [this](QObject *sender) { dbgTarefasColExit(sender); };
     grid->OnDrawColumnCell = [this](QObject *sender, QPainter &painter, const QRect &rect, int dataCol, TColumn *column,
@@ -267,6 +268,12 @@ void TarefasLevel::cdsTarefasCDPERIENTRGetText(TField *sender, QString &text, bo
 
 // ---------------------------------------------------------------------------
 // Grid
+
+// Entering the grid leaves any editing mode: the commands follow its rows.
+void TarefasLevel::dbgTarefasEnter(QObject *)
+{
+    m_screen->Habilita(false);
+}
 
 void TarefasLevel::dbgTarefasColEnter(QObject *)
 {

@@ -40,6 +40,7 @@ public:
     void cdsTarefasCDPERIENTRGetText(TField *sender, QString &text, bool displayText);
 
     // ---- grid ----
+    void dbgTarefasEnter(QObject *sender);
     void dbgTarefasColEnter(QObject *sender);
     void dbgTarefasColExit(QObject *sender);
     void dbgTarefasDrawColumnCell(QObject *sender, QPainter &painter, const QRect &rect, int dataCol, TColumn *column,

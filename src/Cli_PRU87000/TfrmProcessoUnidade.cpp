@@ -50,8 +50,6 @@ TfrmProcessoUnidade::TfrmProcessoUnidade(QWidget *parent)
 
     buildRecordSets();
     ScreenLayout::build(this);
-    dbgTarefas->OnEnter = [this](QObject *s) { dbgTarefasEnter(s); };
-    dbgOperadores->OnEnter = [this](QObject *s) { dbgOperadoresEnter(s); };
 
     // Each level binds its own reactions.
     m_processos = new ProcessosLevel(this);
@@ -385,18 +383,6 @@ void TfrmProcessoUnidade::setEnabledStates(bool editing, TDBGrid *grid)
 }
 
 void TfrmProcessoUnidade::dbgPadraoEnter(QObject *sender)
-{
-    Q_UNUSED(sender);
-    Habilita(false);
-}
-
-void TfrmProcessoUnidade::dbgTarefasEnter(QObject *sender)
-{
-    Q_UNUSED(sender);
-    Habilita(false);
-}
-
-void TfrmProcessoUnidade::dbgOperadoresEnter(QObject *sender)
 {
     Q_UNUSED(sender);
     Habilita(false);

@@ -115,8 +115,6 @@ public:
     void sbtCancelarClick(QObject *sender) override;
     void sbtConfirmarClick(QObject *sender) override;
     void dbgPadraoEnter(QObject *sender) override;
-    void dbgTarefasEnter(QObject *sender);
-    void dbgOperadoresEnter(QObject *sender);
 
     // ---- state shared by the levels ----
     double dtAtualServidor = 0;

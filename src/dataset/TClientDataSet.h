@@ -20,6 +20,8 @@
 #include "dataset_export.h"
 
 class TClientDataSet;
+// Plain callables rather than signals: a before-event throws back to the
+// call that raised it (that is how it refuses), and exactly one handler answers.
 using TDataSetNotifyEvent = std::function<void(TClientDataSet *dataSet)>;
 
 enum class TDataSetState { dsInactive, dsBrowse, dsEdit, dsInsert, dsCalcFields };

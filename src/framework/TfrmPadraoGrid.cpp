@@ -204,11 +204,9 @@ TfrmPadraoGrid::TfrmPadraoGrid(QWidget *parent)
     main->addWidget(bottom);
 
     // ---- handlers bound by name ----
+    // Only what the base itself reacts to; the grid's other events belong to
+    // whoever owns its rows (a screen's level), which binds them all.
     dbgPadrao->OnEnter = [this](QObject *sender) { dbgPadraoEnter(sender); };
-    dbgPadrao->OnKeyDown = [this](QObject *sender, quint16 &key, Qt::KeyboardModifiers shift) {
-        dbgPadraoKeyDown(sender, key, shift);
-    };
-    dbgPadrao->OnKeyPress = [this](QObject *sender, QChar &key) { dbgPadraoKeyPress(sender, key); };
     dtsPadrao->OnStateChange = [this](QObject *sender) { dtsPadraoStateChange(sender); };
     connect(LocalCache::instance(), &LocalCache::tablesChanged, this,
             [this](const QStringList &tables) { guarded(this, [&] { LocalCacheChanged(tables); }); });
@@ -383,12 +381,6 @@ void TfrmPadraoGrid::sbtFecharClick(QObject *)
 }
 
 void TfrmPadraoGrid::dbgPadraoEnter(QObject *)
-{ }
-
-void TfrmPadraoGrid::dbgPadraoKeyDown(QObject *, quint16 &, Qt::KeyboardModifiers)
-{ }
-
-void TfrmPadraoGrid::dbgPadraoKeyPress(QObject *, QChar &)
 { }
 
 void TfrmPadraoGrid::dtsPadraoStateChange(QObject *)

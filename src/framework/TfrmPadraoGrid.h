@@ -130,9 +130,6 @@ public:
     virtual void sbtAjudaClick(QObject *sender);
     virtual void sbtFecharClick(QObject *sender); // closes the screen (its MDI window)
     virtual void dbgPadraoEnter(QObject *sender);
-    // Base: nothing yet; a screen calls it first.
-    virtual void dbgPadraoKeyDown(QObject *sender, quint16 &key, Qt::KeyboardModifiers shift);
-    virtual void dbgPadraoKeyPress(QObject *sender, QChar &key);
     virtual void dtsPadraoStateChange(QObject *sender);
     // A save told the host that these server tables changed.
     virtual void LocalCacheChanged(const QStringList &tables);

@@ -35,11 +35,13 @@ bool isCodeField(const QString &name)
 OperadoresLevel::OperadoresLevel(TfrmProcessoUnidade *screen)
     : QObject(screen)
     , m_screen(screen)
+    , m_rows(screen->cdsOperadores)
+    , m_grid(screen->dbgOperadores)
 {
     setObjectName(u"operadores"_s);
     // The working copy carries the operator reactions too; they always act on
     // cdsOperadores and its grid, whichever record set fired them.
-    for (TClientDataSet *ds : {m_screen->cdsOperadores, m_screen->cdsVdOperadores}) {
+    for (TClientDataSet *ds : {m_rows, m_screen->cdsVdOperadores}) {
         ds->AfterOpen = [this](TClientDataSet *d) { cdsOperadoresAfterOpen(d); };
         ds->BeforeInsert = [this](TClientDataSet *d) { cdsOperadoresBeforeInsert(d); };
         ds->AfterInsert = [this](TClientDataSet *d) { cdsOperadoresAfterInsert(d); };
@@ -50,14 +52,14 @@ OperadoresLevel::OperadoresLevel(TfrmProcessoUnidade *screen)
         ds->AfterDelete = [this](TClientDataSet *d) { cdsOperadoresAfterDelete(d); };
         ds->AfterScroll = [this](TClientDataSet *d) { cdsOperadoresAfterScroll(d); };
     }
-    m_screen->cdsOperadores->FieldByName(u"CDOPERADOR"_s)->OnGetText = [this](TField *f, QString &text, bool display) {
+    m_rows->FieldByName(u"CDOPERADOR"_s)->OnGetText = [this](TField *f, QString &text, bool display) {
         cdsOperadoresCDOPERADORGetText(f, text, display);
     };
-    m_screen->cdsOperadores->FieldByName(u"CDGRUPOPER"_s)->OnGetText = [this](TField *f, QString &text, bool display) {
+    m_rows->FieldByName(u"CDGRUPOPER"_s)->OnGetText = [this](TField *f, QString &text, bool display) {
         cdsOperadoresCDGRUPOPERGetText(f, text, display);
     };
 
-    TDBGrid *grid = m_screen->dbgOperadores;
+    TDBGrid *grid = m_grid;
     grid->OnEnter = [this](QObject *s) { dbgOperadoresEnter(s); };
     grid->OnColEnter = [this](QObject *s) { dbgOperadoresColEnter(s); };
     grid->OnColExit = [this](QObject *s) { dbgOperadoresColExit(s); };
@@ -80,19 +82,19 @@ OperadoresLevel::OperadoresLevel(TfrmProcessoUnidade *screen)
 
 void OperadoresLevel::cdsOperadoresAfterOpen(TClientDataSet *)
 {
-    if (m_screen->currentGrid() == m_screen->dbgOperadores) {
+    if (m_screen->currentGrid() == m_grid) {
         m_screen->Habilita(false);
     }
 }
 
 void OperadoresLevel::cdsOperadoresAfterScroll(TClientDataSet *)
 {
-    m_screen->dbgOperadores->setTag(m_screen->cdsOperadores->RecNo());
+    m_grid->setTag(m_rows->RecNo());
 }
 
 void OperadoresLevel::cdsOperadoresBeforeInsert(TClientDataSet *)
 {
-    TClientDataSet *operators = m_screen->cdsOperadores;
+    TClientDataSet *operators = m_rows;
     if (isEmptySet(m_screen->cdsTarefas)) {
         Abort();
     }
@@ -112,7 +114,7 @@ void OperadoresLevel::cdsOperadoresBeforeInsert(TClientDataSet *)
 
 void OperadoresLevel::cdsOperadoresAfterInsert(TClientDataSet *)
 {
-    TClientDataSet *operators = m_screen->cdsOperadores;
+    TClientDataSet *operators = m_rows;
     operators->FieldByName(u"IDEXECUTA"_s)->setAsString(u"N"_s);
     operators->FieldByName(u"IDVALIDA"_s)->setAsString(u"N"_s);
     // A temporary key until the server gives the real one; the count leaves the new row out.
@@ -127,7 +129,7 @@ void OperadoresLevel::cdsOperadoresBeforeEdit(TClientDataSet *)
         Abort();
     }
     m_screen->Habilita(true);
-    m_screen->cdsVdOperadores->SetDataFrom(*m_screen->cdsOperadores);
+    m_screen->cdsVdOperadores->SetDataFrom(*m_rows);
     detachGetText();
 }
 
@@ -139,18 +141,17 @@ void OperadoresLevel::cdsOperadoresAfterEdit(TClientDataSet *)
 
 void OperadoresLevel::cdsOperadoresBeforePost(TClientDataSet *)
 {
-    TClientDataSet *operators = m_screen->cdsOperadores;
+    TClientDataSet *operators = m_rows;
     ValidaOperadores();
     operators->FieldByName(u"NRPROCESSOFILIAL"_s)
         ->setAsFloat(currentNumber(m_screen->cdsProcessos, u"NRPROCESSOFILIAL"_s).value_or(0));
-    operators->FieldByName(u"NRATIVIDADEFILIAL"_s)
-        ->setAsFloat(currentNumber(m_screen->cdsTarefas, u"NRATIVIDADEFILIAL"_s).value_or(0));
+    operators->FieldByName(u"NRATIVIDADEFILIAL"_s)->setAsFloat(m_screen->parentKey(m_rows));
     operators->FieldByName(u"CDOPERATU"_s)->setAsString(Operador());
 }
 
 void OperadoresLevel::ValidaOperadores()
 {
-    TClientDataSet *operators = m_screen->cdsOperadores;
+    TClientDataSet *operators = m_rows;
     TField *operatorCode = operators->FieldByName(u"CDOPERADOR"_s);
     if (EmptyString(operatorCode->AsString()) && EmptyString(operators->FieldByName(u"CDGRUPOPER"_s)->AsString())) {
         operatorCode->FocusControl();
@@ -169,7 +170,7 @@ void OperadoresLevel::ValidaOperadores()
 
 void OperadoresLevel::cdsOperadoresAfterCancel(TClientDataSet *)
 {
-    if (m_screen->cdsOperadores->ChangeCount() == 0) {
+    if (m_rows->ChangeCount() == 0) {
         m_screen->Habilita(false);
     }
 }
@@ -184,8 +185,8 @@ void OperadoresLevel::cdsOperadoresAfterDelete(TClientDataSet *)
 
 void OperadoresLevel::detachGetText()
 {
-    m_operatorTextOff.emplace(m_screen->cdsOperadores->FieldByName(u"CDOPERADOR"_s)->OnGetText);
-    m_groupTextOff.emplace(m_screen->cdsOperadores->FieldByName(u"CDGRUPOPER"_s)->OnGetText);
+    m_operatorTextOff.emplace(m_rows->FieldByName(u"CDOPERADOR"_s)->OnGetText);
+    m_groupTextOff.emplace(m_rows->FieldByName(u"CDGRUPOPER"_s)->OnGetText);
 }
 
 void OperadoresLevel::attachGetText()
@@ -220,7 +221,7 @@ TADOIBQuery *OperadoresLevel::queryOf(const ResponsibleKind &kind) const
 
 void OperadoresLevel::codeOrName(TField *code, const QString &nameField, QString &text) const
 {
-    TDBGrid *grid = m_screen->dbgOperadores;
+    TDBGrid *grid = m_grid;
     TClientDataSet *operators = code->DataSet();
     if (selectedFieldName() == code->FieldName() && operators->RecNo() == grid->Tag() && grid->Focused()) {
         text = code->AsString();
@@ -251,7 +252,7 @@ void OperadoresLevel::VdGrupOper()
 
 void OperadoresLevel::validateCode(const ResponsibleKind &kind)
 {
-    TClientDataSet *operators = m_screen->cdsOperadores;
+    TClientDataSet *operators = m_rows;
     TField *code = operators->FieldByName(kind.code);
     TField *name = operators->FieldByName(kind.name);
     if (EmptyString(code->AsString())) {
@@ -320,7 +321,7 @@ void OperadoresLevel::searchCode(const ResponsibleKind &kind, TDataSource *list,
     // Read before the edit, which may refill what the list stands on.
     const QString chosenCode = query->FieldByName(kind.code)->AsString();
     const QString chosenName = query->FieldByName(kind.name)->AsString();
-    TClientDataSet *operators = m_screen->cdsOperadores;
+    TClientDataSet *operators = m_rows;
     if (!inEditOrInsert(operators)) {
         operators->Edit();
     }
@@ -334,7 +335,7 @@ void OperadoresLevel::searchCode(const ResponsibleKind &kind, TDataSource *list,
 
 QString OperadoresLevel::selectedFieldName() const
 {
-    const TColumn *column = m_screen->dbgOperadores->SelectedColumn();
+    const TColumn *column = m_grid->SelectedColumn();
     return column ? column->FieldName() : QString();
 }
 
@@ -350,7 +351,7 @@ bool OperadoresLevel::codeColumnSelected() const
 
 bool OperadoresLevel::currentRowIsStored() const
 {
-    const std::optional<double> key = currentNumber(m_screen->cdsOperadores, u"NRRESPATIVFILIAL"_s);
+    const std::optional<double> key = currentNumber(m_rows, u"NRRESPATIVFILIAL"_s);
     return key && *key >= 0;
 }
 
@@ -363,13 +364,13 @@ void OperadoresLevel::dbgOperadoresEnter(QObject *)
 void OperadoresLevel::dbgOperadoresColEnter(QObject *)
 {
     // The flags change by double click or Space, never through a cell editor.
-    m_screen->dbgOperadores->setOption(dgEditing, !flagColumnSelected());
-    m_screen->dbgOperadores->setTag(m_screen->cdsOperadores->RecNo());
+    m_grid->setOption(dgEditing, !flagColumnSelected());
+    m_grid->setTag(m_rows->RecNo());
 }
 
 void OperadoresLevel::dbgOperadoresColExit(QObject *)
 {
-    if (!inEditOrInsert(m_screen->cdsOperadores)) {
+    if (!inEditOrInsert(m_rows)) {
         return;
     }
     const QString leaving = selectedFieldName();
@@ -397,8 +398,8 @@ void OperadoresLevel::dbgOperadoresEditButtonClick(QObject *)
 void OperadoresLevel::dbgOperadoresDrawColumnCell(QObject *, QPainter &painter, const QRect &rect, int dataCol,
                                                   TColumn *, TGridDrawState)
 {
-    TClientDataSet *operators = m_screen->cdsOperadores;
-    TDBGrid *grid = m_screen->dbgOperadores;
+    TClientDataSet *operators = m_rows;
+    TDBGrid *grid = m_grid;
     const TColumn *column = grid->Columns()->Items(dataCol);
     if (isEmptySet(operators) || !column || !isFlagField(column->FieldName()) || !column->Field()) {
         return;
@@ -417,7 +418,7 @@ void OperadoresLevel::dbgOperadoresDblClick(QObject *)
     if (!flagColumnSelected()) {
         return;
     }
-    TClientDataSet *operators = m_screen->cdsOperadores;
+    TClientDataSet *operators = m_rows;
     if (!inEditOrInsert(operators)) {
         // On an empty record set this starts a new row.
         operators->Edit();

@@ -88,6 +88,9 @@ private:
     bool currentRowIsStored() const;
 
     TfrmProcessoUnidade *m_screen;
+    // This level's own rows and grid.
+    TClientDataSet *const m_rows;
+    TDBGrid *const m_grid;
     std::optional<ScopedDetach<TFieldGetTextEvent>> m_operatorTextOff;
     std::optional<ScopedDetach<TFieldGetTextEvent>> m_groupTextOff;
 };

@@ -66,9 +66,11 @@ QString dayAndTime(double days)
 ProcessosLevel::ProcessosLevel(TfrmProcessoUnidade *screen)
     : QObject(screen)
     , m_screen(screen)
+    , m_rows(screen->cdsProcessos)
+    , m_grid(screen->dbgPadrao)
 {
     setObjectName(u"processos"_s);
-    TClientDataSet *cds = m_screen->cdsProcessos;
+    TClientDataSet *cds = m_rows;
     cds->AfterOpen = [this](TClientDataSet *ds) { cdsProcessosAfterOpen(ds); };
     cds->AfterScroll = [this](TClientDataSet *ds) { cdsProcessosAfterScroll(ds); };
     cds->BeforeInsert = [this](TClientDataSet *ds) { cdsProcessosBeforeInsert(ds); };
@@ -85,7 +87,7 @@ ProcessosLevel::ProcessosLevel(TfrmProcessoUnidade *screen)
     m_screen->cdsProcessosDTFINVIGENCIA->OnSetText = [this](TField *f, const QString &text) {
         cdsProcessosDTFINVIGENCIASetText(f, text);
     };
-    TDBGrid *grid = m_screen->dbgPadrao;
+    TDBGrid *grid = m_grid;
     grid->OnDrawColumnCell = [this](QObject *sender, QPainter &painter, const QRect &rect, int dataCol, TColumn *column,
                                     TGridDrawState state) {
         dbgPadraoDrawColumnCell(sender, painter, rect, dataCol, column, state);
@@ -110,23 +112,22 @@ ProcessosLevel::ProcessosLevel(TfrmProcessoUnidade *screen)
 
 void ProcessosLevel::cdsProcessosAfterOpen(TClientDataSet *)
 {
-    if (m_screen->currentGrid() == m_screen->dbgPadrao) {
+    if (m_screen->currentGrid() == m_grid) {
         m_screen->Habilita(false);
     }
-    if (isEmptySet(m_screen->cdsProcessos)) {
-        emptyRecordSet(m_screen->cdsTarefas);
+    if (isEmptySet(m_rows)) {
+        m_screen->emptyBelow(m_rows);
     }
 }
 
 void ProcessosLevel::cdsProcessosAfterScroll(TClientDataSet *)
 {
-    if (m_screen->cdsProcessos->State() != TDataSetState::dsBrowse) {
+    if (m_rows->State() != TDataSetState::dsBrowse) {
         return;
     }
-    const std::optional<double> nrProcesso = currentNumber(m_screen->cdsProcessos, u"NRPROCESSOFILIAL"_s);
+    const std::optional<double> nrProcesso = currentNumber(m_rows, u"NRPROCESSOFILIAL"_s);
     if (!nrProcesso) {
-        emptyRecordSet(m_screen->cdsTarefas);
-        emptyRecordSet(m_screen->cdsOperadores);
+        m_screen->emptyBelow(m_rows);
     } else {
         m_screen->GetTarefas(*nrProcesso, false);
     }
@@ -138,16 +139,15 @@ void ProcessosLevel::cdsProcessosAfterScroll(TClientDataSet *)
 void ProcessosLevel::cdsProcessosBeforeInsert(TClientDataSet *)
 {
     m_screen->Habilita(true);
-    if (!isEmptySet(m_screen->cdsProcessos)) {
-        m_screen->cdsProcessos->FieldByName(u"NMPROCESSOFILIAL"_s)->FocusControl();
+    if (!isEmptySet(m_rows)) {
+        m_rows->FieldByName(u"NMPROCESSOFILIAL"_s)->FocusControl();
     }
 }
 
 void ProcessosLevel::cdsProcessosAfterInsert(TClientDataSet *)
 {
-    emptyRecordSet(m_screen->cdsTarefas);
-    emptyRecordSet(m_screen->cdsOperadores);
-    m_screen->cdsProcessos->FieldByName(u"IDSITUACAO"_s)->setAsString(u"S"_s);
+    m_screen->emptyBelow(m_rows);
+    m_rows->FieldByName(u"IDSITUACAO"_s)->setAsString(u"S"_s);
     m_screen->cdsProcessosDTINIVIGENCIA->setAsDateTime(m_screen->dtAtualServidor + 1);
 }
 
@@ -159,12 +159,12 @@ void ProcessosLevel::cdsProcessosBeforeEdit(TClientDataSet *)
 void ProcessosLevel::cdsProcessosBeforePost(TClientDataSet *)
 {
     ValidaProcessos();
-    m_screen->cdsProcessos->FieldByName(u"CDOPERATU"_s)->setAsString(Operador());
+    m_rows->FieldByName(u"CDOPERATU"_s)->setAsString(Operador());
 }
 
 void ProcessosLevel::ValidaProcessos()
 {
-    TField *name = m_screen->cdsProcessos->FieldByName(u"NMPROCESSOFILIAL"_s);
+    TField *name = m_rows->FieldByName(u"NMPROCESSOFILIAL"_s);
     if (EmptyString(name->AsString())) {
         refuse(name, u"NmProcessoNull"_s);
     }
@@ -179,7 +179,7 @@ void ProcessosLevel::refuse(TField *field, const QString &key)
 
 void ProcessosLevel::VdVigencia()
 {
-    if (m_screen->cdsProcessos->State() == TDataSetState::dsInsert) {
+    if (m_rows->State() == TDataSetState::dsInsert) {
         VdDtIniVigencia(true);
     }
     VdDtFinVigencia();
@@ -240,7 +240,7 @@ void ProcessosLevel::cdsProcessosDTFINVIGENCIASetText(TField *sender, const QStr
 
 void ProcessosLevel::cdsProcessosAfterCancel(TClientDataSet *)
 {
-    if (m_screen->cdsProcessos->ChangeCount() == 0) {
+    if (m_rows->ChangeCount() == 0) {
         m_screen->Habilita(false);
     }
 }
@@ -249,7 +249,7 @@ void ProcessosLevel::cdsProcessosBeforeDelete(TClientDataSet *)
 {
     TClientDataSet *activities = m_screen->cdsAtividades;
     m_screen->boExcluiAtividades = false;
-    m_screen->nrProcessoExcl = m_screen->cdsProcessos->FieldByName(u"NRPROCESSOFILIAL"_s)->AsString();
+    m_screen->nrProcessoExcl = m_rows->FieldByName(u"NRPROCESSOFILIAL"_s)->AsString();
     activities->SetData(m_screen->callServer(u"GetAtividades"_s, {m_screen->nrProcessoExcl}).packet());
     if (isEmptySet(activities)) {
         return;
@@ -263,7 +263,7 @@ void ProcessosLevel::cdsProcessosBeforeDelete(TClientDataSet *)
         // Executed means both who and when; either alone is still pending.
         if (!EmptyString(concludedBy->AsString()) && !concludedAt->IsNull()) {
             m_screen->boAtivExecutada = true;
-            refuse(m_screen->cdsProcessos->FieldByName(u"NMPROCESSOFILIAL"_s), u"PROC_N_EXC"_s);
+            refuse(m_rows->FieldByName(u"NMPROCESSOFILIAL"_s), u"PROC_N_EXC"_s);
         }
         activities->Next();
     }
@@ -282,7 +282,7 @@ void ProcessosLevel::cdsProcessosAfterDelete(TClientDataSet *)
             // The process is still on the server: its row comes back, as after
             // a failed save while browsing, and the error is shown.
             if (!m_screen->isEditing()) {
-                m_screen->cdsProcessos->CancelUpdates();
+                m_rows->CancelUpdates();
             }
             throw;
         }
@@ -295,7 +295,7 @@ void ProcessosLevel::cdsProcessosAfterDelete(TClientDataSet *)
 TField *ProcessosLevel::processField(QPointer<TField> &kept, const QString &name) const
 {
     if (!kept) {
-        kept = m_screen->cdsProcessos->FieldByName(name);
+        kept = m_rows->FieldByName(name);
     }
     return kept;
 }
@@ -313,7 +313,7 @@ void ProcessosLevel::cdsProcessosCalcFields(TClientDataSet *)
 
 bool ProcessosLevel::selectedColumnShows(const QString &fieldName) const
 {
-    const TColumn *column = m_screen->dbgPadrao->SelectedColumn();
+    const TColumn *column = m_grid->SelectedColumn();
     return column && column->FieldName() == fieldName;
 }
 
@@ -328,21 +328,19 @@ bool ProcessosLevel::isProtectedDateCell() const
         return false;
     }
     // A row the server has not numbered yet is new: its dates are still open.
-    const std::optional<double> number = currentNumber(m_screen->cdsProcessos, u"NRPROCESSOFILIAL"_s);
+    const std::optional<double> number = currentNumber(m_rows, u"NRPROCESSOFILIAL"_s);
     return number && *number >= 0;
 }
 
 void ProcessosLevel::dbgPadraoDrawColumnCell(QObject *, QPainter &painter, const QRect &rect, int dataCol, TColumn *,
                                              TGridDrawState)
 {
-    TDBGrid *grid = m_screen->dbgPadrao;
+    TDBGrid *grid = m_grid;
     const TColumn *shown = grid->Columns()->Items(dataCol);
-    if (isEmptySet(m_screen->cdsProcessos) || !shown || shown->FieldName() != "IDSITUACAO"_L1
-        || grid->DrawingRow() < 0) {
+    if (isEmptySet(m_rows) || !shown || shown->FieldName() != "IDSITUACAO"_L1 || grid->DrawingRow() < 0) {
         return;
     }
-    const QString situation =
-        m_screen->cdsProcessos->textAt(grid->DrawingRow(), m_screen->cdsProcessos->FieldByName(u"IDSITUACAO"_s));
+    const QString situation = m_rows->textAt(grid->DrawingRow(), m_rows->FieldByName(u"IDSITUACAO"_s));
     const QImage &picture = (situation == "S"_L1 ? m_screen->imgOK : m_screen->imgRecalc)->Picture();
     // The brush covers the letter drawn by default; olive pixels take its colour.
     const QColor background = painter.brush().color();
@@ -353,12 +351,12 @@ void ProcessosLevel::dbgPadraoDrawColumnCell(QObject *, QPainter &painter, const
 void ProcessosLevel::dbgPadraoColEnter(QObject *)
 {
     // The situation is the server's to set: no editor opens in its column.
-    m_screen->dbgPadrao->setOption(dgEditing, !selectedColumnShows(u"IDSITUACAO"_s));
+    m_grid->setOption(dgEditing, !selectedColumnShows(u"IDSITUACAO"_s));
 }
 
 void ProcessosLevel::dbgPadraoColExit(QObject *)
 {
-    TClientDataSet *processes = m_screen->cdsProcessos;
+    TClientDataSet *processes = m_rows;
     if (isEmptySet(processes) || !inEditOrInsert(processes)) {
         return;
     }
@@ -389,8 +387,8 @@ void ProcessosLevel::sbtRedefinirClick(QObject *)
     {
         BusyIndicatorScope busy(MainWindow(), 1);
         m_screen->callServer(u"RedefinirAtividadesDia"_s,
-                             {m_screen->cdsProcessos->FieldByName(u"NRPROCESSOFILIAL"_s)->AsString(), Operador()});
+                             {m_rows->FieldByName(u"NRPROCESSOFILIAL"_s)->AsString(), Operador()});
     }
-    m_screen->Atualiza(m_screen->cdsProcessos, 0);
+    m_screen->Atualiza(m_rows, 0);
     ModalDialogs::messageBox(m_screen->msgPadrao->Msg(u"RedefSucess"_s), mtInformation, mbOK, {}, m_screen);
 }

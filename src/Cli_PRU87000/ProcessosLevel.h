@@ -62,6 +62,9 @@ private:
     TField *processField(QPointer<TField> &kept, const QString &name) const;
 
     TfrmProcessoUnidade *m_screen;
+    // This level's own rows and grid.
+    TClientDataSet *const m_rows;
+    TDBGrid *const m_grid;
     // What the calculated "last update" reads and writes.
     mutable QPointer<TField> m_operatorName;
     mutable QPointer<TField> m_updatedAt;

@@ -26,9 +26,11 @@ constexpr int kPeriodicityWidth = 2;
 TarefasLevel::TarefasLevel(TfrmProcessoUnidade *screen)
     : QObject(screen)
     , m_screen(screen)
+    , m_rows(screen->cdsTarefas)
+    , m_grid(screen->dbgTarefas)
 {
     setObjectName(u"tarefas"_s);
-    TClientDataSet *cds = m_screen->cdsTarefas;
+    TClientDataSet *cds = m_rows;
     cds->AfterOpen = [this](TClientDataSet *ds) { cdsTarefasAfterOpen(ds); };
     cds->AfterScroll = [this](TClientDataSet *ds) { cdsTarefasAfterScroll(ds); };
     cds->BeforeInsert = [this](TClientDataSet *ds) { cdsTarefasBeforeInsert(ds); };
@@ -43,7 +45,7 @@ TarefasLevel::TarefasLevel(TfrmProcessoUnidade *screen)
         cdsTarefasCDPERIENTRGetText(sender, text, displayText);
     };
 
-    TDBGrid *grid = m_screen->dbgTarefas;
+    TDBGrid *grid = m_grid;
     grid->OnEnter = [this](QObject *sender) { dbgTarefasEnter(sender); };
     grid->OnColEnter = [this](QObject *sender) { dbgTarefasColEnter(sender); };
     grid->OnColExit = [this](QObject *sender) { dbgTarefasColExit(sender); };
@@ -64,12 +66,12 @@ TarefasLevel::TarefasLevel(TfrmProcessoUnidade *screen)
 
 TField *TarefasLevel::taskField(const QString &fieldName) const
 {
-    return m_screen->cdsTarefas->FieldByName(fieldName);
+    return m_rows->FieldByName(fieldName);
 }
 
 bool TarefasLevel::selectedFieldIs(const QString &fieldName) const
 {
-    const TField *field = m_screen->dbgTarefas->SelectedField();
+    const TField *field = m_grid->SelectedField();
     return field && field->FieldName() == fieldName;
 }
 
@@ -78,31 +80,31 @@ bool TarefasLevel::selectedFieldIs(const QString &fieldName) const
 
 void TarefasLevel::cdsTarefasAfterOpen(TClientDataSet *)
 {
-    if (m_screen->currentGrid() == m_screen->dbgTarefas) {
+    if (m_screen->currentGrid() == m_grid) {
         m_screen->Habilita(false);
     }
-    if (isEmptySet(m_screen->cdsTarefas)) {
-        emptyRecordSet(m_screen->cdsOperadores);
+    if (isEmptySet(m_rows)) {
+        m_screen->emptyBelow(m_rows);
     }
 }
 
 void TarefasLevel::cdsTarefasAfterScroll(TClientDataSet *)
 {
-    TClientDataSet *tasks = m_screen->cdsTarefas;
+    TClientDataSet *tasks = m_rows;
     if (tasks->State() == TDataSetState::dsBrowse) {
         const std::optional<double> nrAtividade = currentNumber(tasks, u"NRATIVIDADEFILIAL"_s);
         if (!nrAtividade) {
-            emptyRecordSet(m_screen->cdsOperadores);
+            m_screen->emptyBelow(m_rows);
         } else {
             m_screen->GetOperadores(*nrAtividade);
         }
     }
-    m_screen->dbgTarefas->setTag(tasks->RecNo());
+    m_grid->setTag(tasks->RecNo());
 }
 
 void TarefasLevel::cdsTarefasBeforeInsert(TClientDataSet *)
 {
-    TClientDataSet *tasks = m_screen->cdsTarefas;
+    TClientDataSet *tasks = m_rows;
     if (isEmptySet(m_screen->cdsProcessos)) {
         Abort();
     }
@@ -126,12 +128,12 @@ void TarefasLevel::cdsTarefasBeforeInsert(TClientDataSet *)
 
 void TarefasLevel::cdsTarefasAfterInsert(TClientDataSet *)
 {
-    TClientDataSet *tasks = m_screen->cdsTarefas;
+    TClientDataSet *tasks = m_rows;
     taskField(u"NRORDENAATIVIDADE"_s)->setAsFloat(m_screen->nrProxOrdem);
     // A temporary key until the server gives the real one; the count leaves the new row out.
     taskField(u"NRATIVIDADEFILIAL"_s)->setAsFloat(-double(tasks->RecordCount() + 1));
     m_getTextOff.reset();
-    emptyRecordSet(m_screen->cdsOperadores);
+    m_screen->emptyBelow(m_rows);
 }
 
 void TarefasLevel::cdsTarefasBeforeEdit(TClientDataSet *)
@@ -151,8 +153,7 @@ void TarefasLevel::cdsTarefasAfterEdit(TClientDataSet *)
 void TarefasLevel::cdsTarefasBeforePost(TClientDataSet *)
 {
     ValidaTarefas();
-    taskField(u"NRPROCESSOFILIAL"_s)
-        ->setAsFloat(currentNumber(m_screen->cdsProcessos, u"NRPROCESSOFILIAL"_s).value_or(0));
+    taskField(u"NRPROCESSOFILIAL"_s)->setAsFloat(m_screen->parentKey(m_rows));
     TField *module = taskField(u"CDMODULOATIVIDADE"_s);
     if (!EmptyString(module->AsString())) {
         module->setAsString(module->AsString().toUpper());
@@ -172,7 +173,7 @@ void TarefasLevel::ValidaTarefas()
 
 void TarefasLevel::cdsTarefasAfterCancel(TClientDataSet *)
 {
-    if (m_screen->cdsTarefas->ChangeCount() == 0) {
+    if (m_rows->ChangeCount() == 0) {
         m_screen->Habilita(false);
     }
 }
@@ -248,7 +249,7 @@ void TarefasLevel::GetPeriodicidades()
     if (!Pesquisar(m_screen->dtsVdPeridiocidade, m_screen->msgPadrao->Msg(u"Periodicidades"_s), false, true)) {
         return;
     }
-    TClientDataSet *tasks = m_screen->cdsTarefas;
+    TClientDataSet *tasks = m_rows;
     if (!inEditOrInsert(tasks)) {
         tasks->Edit();
     }
@@ -260,7 +261,7 @@ void TarefasLevel::GetPeriodicidades()
 void TarefasLevel::cdsTarefasCDPERIENTRGetText(TField *sender, QString &text, bool)
 {
     // The cell the user is in shows and edits the code; every other cell the name.
-    TDBGrid *grid = m_screen->dbgTarefas;
+    TDBGrid *grid = m_grid;
     const bool userIsHere =
         selectedFieldIs(u"CDPERIENTR"_s) && sender->DataSet()->RecNo() == grid->Tag() && grid->Focused();
     text = userIsHere ? sender->AsString() : taskField(u"NMPERIENTR"_s)->AsString();
@@ -278,13 +279,13 @@ void TarefasLevel::dbgTarefasEnter(QObject *)
 void TarefasLevel::dbgTarefasColEnter(QObject *)
 {
     // The observation is edited in its own dialog, never in the cell.
-    m_screen->dbgTarefas->setOption(dgEditing, !selectedFieldIs(u"DSATIVIDADEFILIAL"_s));
-    m_screen->dbgTarefas->setTag(m_screen->cdsTarefas->RecNo());
+    m_grid->setOption(dgEditing, !selectedFieldIs(u"DSATIVIDADEFILIAL"_s));
+    m_grid->setTag(m_rows->RecNo());
 }
 
 void TarefasLevel::dbgTarefasColExit(QObject *)
 {
-    if (inEditOrInsert(m_screen->cdsTarefas) && selectedFieldIs(u"CDPERIENTR"_s)) {
+    if (inEditOrInsert(m_rows) && selectedFieldIs(u"CDPERIENTR"_s)) {
         VdPeridiocidade();
     }
 }
@@ -292,7 +293,7 @@ void TarefasLevel::dbgTarefasColExit(QObject *)
 void TarefasLevel::dbgTarefasDrawColumnCell(QObject *, QPainter &painter, const QRect &rect, int, TColumn *column,
                                             TGridDrawState)
 {
-    if (isEmptySet(m_screen->cdsTarefas)) {
+    if (isEmptySet(m_rows)) {
         return;
     }
     if (!column || !column->Field() || column->Field()->FieldName() != "DSATIVIDADEFILIAL"_L1) {
@@ -314,7 +315,7 @@ void TarefasLevel::dbgTarefasEditButtonClick(QObject *)
 
 void TarefasLevel::dbgTarefasDblClick(QObject *)
 {
-    TClientDataSet *tasks = m_screen->cdsTarefas;
+    TClientDataSet *tasks = m_rows;
     if (isEmptySet(m_screen->cdsProcessos) || !selectedFieldIs(u"DSATIVIDADEFILIAL"_s) || isEmptySet(tasks)) {
         return;
     }
@@ -343,13 +344,13 @@ void TarefasLevel::dbgTarefasKeyDown(QObject *, quint16 &key, Qt::KeyboardModifi
 
 void TarefasLevel::OrdenaTarefa(bool up)
 {
-    TClientDataSet *tasks = m_screen->cdsTarefas;
+    TClientDataSet *tasks = m_rows;
     if (isEmptySet(tasks) || tasks->RecordCount() < 2) {
         return;
     }
     // Text still in the cell editor is part of the row that moves: it reaches
     // its field (and the field's rules) before the row is posted.
-    if (!m_screen->dbgTarefas->commitEdit()) {
+    if (!m_grid->commitEdit()) {
         Abort();
     }
     {

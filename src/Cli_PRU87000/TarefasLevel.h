@@ -60,6 +60,9 @@ private:
     TField *taskField(const QString &fieldName) const;
 
     TfrmProcessoUnidade *m_screen;
+    // This level's own rows and grid.
+    TClientDataSet *const m_rows;
+    TDBGrid *const m_grid;
     // The periodicity's get-text is off from the start of an insert or edit
     // until the row has entered that state.
     std::optional<ScopedDetach<TFieldGetTextEvent>> m_getTextOff;

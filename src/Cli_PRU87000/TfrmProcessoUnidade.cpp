@@ -50,6 +50,7 @@ TfrmProcessoUnidade::TfrmProcessoUnidade(QWidget *parent)
 
     buildRecordSets();
     ScreenLayout::build(this);
+    buildLevels();
 
     // Each level binds its own reactions.
     m_processos = new ProcessosLevel(this);
@@ -204,32 +205,80 @@ void TfrmProcessoUnidade::GetOperadores(double nrAtividade)
     cdsVdOperadores->SetDataFrom(*cdsOperadores);
 }
 
-double TfrmProcessoUnidade::saveLevel(TClientDataSet *level, const QString &method, const QString &table,
-                                      bool returnsKey)
+void TfrmProcessoUnidade::buildLevels()
 {
+    const std::pair<TClientDataSet *, TDBGrid *> parts[] = {
+        {cdsProcessos, dbgPadrao}, {cdsTarefas, dbgTarefas}, {cdsOperadores, dbgOperadores}};
+    for (int i = 0; i < 3; ++i) {
+        LevelRecord &level = m_levels[i];
+        const RecordSetDefinitions::Definition definition = RecordSetDefinitions::load(parts[i].first->objectName());
+        level.records = parts[i].first;
+        level.grid = parts[i].second;
+        level.key = definition.key;
+        level.table = definition.table;
+        level.saveMethod = u"Set"_s + definition.name.mid(3); // cdsTarefas: SetTarefas
+        level.parent = i > 0 ? &m_levels[i - 1] : nullptr;
+        level.child = i < 2 ? &m_levels[i + 1] : nullptr;
+    }
+    m_levels[0].load = [this] { GetProcessos(true); };
+    m_levels[1].load = [this] { GetTarefas(parentKey(cdsTarefas), true); };
+    m_levels[2].load = [this] { GetOperadores(parentKey(cdsOperadores)); };
+}
+
+const TfrmProcessoUnidade::LevelRecord *TfrmProcessoUnidade::levelOf(const TClientDataSet *dataSet) const
+{
+    for (const LevelRecord &level : m_levels) {
+        if (dataSet && level.records == dataSet) {
+            return &level;
+        }
+    }
+    return nullptr;
+}
+
+double TfrmProcessoUnidade::parentKey(const TClientDataSet *level) const
+{
+    const LevelRecord *record = levelOf(level);
+    const LevelRecord *parent = record ? record->parent : nullptr;
+    return parent ? currentNumber(parent->records, parent->key).value_or(0) : 0;
+}
+
+void TfrmProcessoUnidade::emptyBelow(const TClientDataSet *level)
+{
+    const LevelRecord *record = levelOf(level);
+    for (const LevelRecord *below = record ? record->child : nullptr; below; below = below->child) {
+        emptyRecordSet(below->records);
+    }
+}
+
+double TfrmProcessoUnidade::saveLevel(const LevelRecord &level)
+{
+    // The top level answers with the key to come back to; a lower one comes
+    // back to the current process.
+    const bool returnsKey = !level.parent;
+    const LevelRecord &top = m_levels[0];
     double result = 0;
-    if (!level->Active() || level->ChangeCount() == 0) {
+    if (!level.records->Active() || level.records->ChangeCount() == 0) {
         return result;
     }
     try {
         {
             BusyIndicatorScope busy(MainWindow(), 1);
-            const RpcReply reply = callServer(method, {level->GetDelta()});
+            const RpcReply reply = callServer(level.saveMethod, {level.records->GetDelta()});
             if (returnsKey && !reply.isNull()) {
                 result = reply.number();
             }
         }
-        AtualizaLocalCache({table});
-        level->MergeChangeLog();
+        AtualizaLocalCache({level.table});
+        level.records->MergeChangeLog();
         if (!returnsKey) {
-            result = currentNumber(cdsProcessos, u"NRPROCESSOFILIAL"_s).value_or(0);
+            result = currentNumber(top.records, top.key).value_or(0);
         }
     } catch (...) {
         // While browsing (a delete) nothing waits for correction: the level
         // goes back to what the server last gave. While editing the user
         // corrects and confirms again.
         if (!isEditing()) {
-            level->CancelUpdates();
+            level.records->CancelUpdates();
         }
         throw;
     }
@@ -238,53 +287,34 @@ double TfrmProcessoUnidade::saveLevel(TClientDataSet *level, const QString &meth
 
 double TfrmProcessoUnidade::SetProcessos()
 {
-    return saveLevel(cdsProcessos, u"SetProcessos"_s, u"PROCESSOFILIAL"_s, true);
+    return saveLevel(m_levels[0]);
 }
 
 double TfrmProcessoUnidade::SetTarefas()
 {
-    return saveLevel(cdsTarefas, u"SetTarefas"_s, u"ATIVIDADEFILIAL"_s, false);
+    return saveLevel(m_levels[1]);
 }
 
 double TfrmProcessoUnidade::SetOperadores()
 {
-    return saveLevel(cdsOperadores, u"SetOperadores"_s, u"RESPATIVFILIAL"_s, false);
+    return saveLevel(m_levels[2]);
 }
 
 double TfrmProcessoUnidade::AplicaAlteracoes(TClientDataSet *dataSet)
 {
-    const QString name = dataSet ? dataSet->objectName() : QString();
-    if (name == "cdsProcessos"_L1) {
-        return SetProcessos();
-    }
-    if (name == "cdsTarefas"_L1) {
-        return SetTarefas();
-    }
-    if (name == "cdsOperadores"_L1) {
-        return SetOperadores();
-    }
-    return 0;
+    const LevelRecord *level = levelOf(dataSet);
+    return level ? saveLevel(*level) : 0;
 }
 
 void TfrmProcessoUnidade::Atualiza(TClientDataSet *dataSet, double key)
 {
-    if (!dataSet) {
+    const LevelRecord *level = levelOf(dataSet);
+    if (!level) {
         return;
     }
-    const QString name = dataSet->objectName();
-    if (name == "cdsProcessos"_L1) {
-        const double position = currentNumber(cdsProcessos, u"NRPROCESSOFILIAL"_s).value_or(key);
-        GetProcessos(true);
-        cdsProcessos->Locate(u"NRPROCESSOFILIAL"_s, position, loCaseInsensitive);
-    } else if (name == "cdsTarefas"_L1) {
-        const double position = currentNumber(cdsTarefas, u"NRATIVIDADEFILIAL"_s).value_or(key);
-        GetTarefas(currentNumber(cdsProcessos, u"NRPROCESSOFILIAL"_s).value_or(0), true);
-        cdsTarefas->Locate(u"NRATIVIDADEFILIAL"_s, position, loCaseInsensitive);
-    } else if (name == "cdsOperadores"_L1) {
-        const double position = currentNumber(cdsOperadores, u"NRRESPATIVFILIAL"_s).value_or(key);
-        GetOperadores(currentNumber(cdsTarefas, u"NRATIVIDADEFILIAL"_s).value_or(0));
-        cdsOperadores->Locate(u"NRRESPATIVFILIAL"_s, position, loCaseInsensitive);
-    }
+    const double position = currentNumber(level->records, level->key).value_or(key);
+    level->load();
+    level->records->Locate(level->key, position, loCaseInsensitive);
 }
 
 // ---------------------------------------------------------------------------
@@ -353,7 +383,8 @@ void TfrmProcessoUnidade::setEnabledStates(bool editing, TDBGrid *grid)
     mnuExcluir->setEnabled(browsing && !empty);
     mnuProcurar->setEnabled(browsing && !empty);
     mnuVerificar->setEnabled(browsing);
-    mnuRedefinir->setEnabled(browsing && level && level->objectName() == "cdsProcessos"_L1 && !empty
+    const LevelRecord *record = levelOf(level);
+    mnuRedefinir->setEnabled(browsing && record && !record->parent && !empty
                              && level->FieldByName(u"IDSITUACAO"_s)->AsString() == "N"_L1);
     mnuImprimir->setEnabled(false);
     mnuVisualizar->setEnabled(false);
@@ -432,7 +463,8 @@ void TfrmProcessoUnidade::sbtExcluirClick(QObject *sender)
     if (!level || level->State() != TDataSetState::dsBrowse) {
         return;
     }
-    const QString key = grid->objectName() == "dbgPadrao"_L1 ? u"ExclProcesso"_s : u"Excl"_s;
+    const LevelRecord *record = levelOf(level);
+    const QString key = record && !record->parent ? u"ExclProcesso"_s : u"Excl"_s;
     if (msgPadrao->ShowMsg(key, mtConfirmation, TMsgDlgButtons(mbYes) | mbNo, 0) != mrNo) {
         level->Delete();
     }
@@ -480,7 +512,7 @@ void TfrmProcessoUnidade::sbtConfirmarClick(QObject *sender)
         level->Post();
     }
     const double key = AplicaAlteracoes(level);
-    if (level && level->objectName() == "cdsOperadores"_L1) {
+    if (const LevelRecord *record = levelOf(level); record && !record->child) {
         reloadKeepingTask(key);
     } else {
         Atualiza(cdsProcessos, key);
@@ -490,12 +522,13 @@ void TfrmProcessoUnidade::sbtConfirmarClick(QObject *sender)
 
 void TfrmProcessoUnidade::reloadKeepingTask(double key)
 {
-    const double nrAtividade = currentNumber(cdsTarefas, u"NRATIVIDADEFILIAL"_s).value_or(0);
+    const LevelRecord &tasks = m_levels[1];
+    const double nrAtividade = currentNumber(tasks.records, tasks.key).value_or(0);
     {
         // The process move must not load the first task's operators; whatever
         // happens, the task reaction is back when the block ends.
         ScopedDetach<TDataSetNotifyEvent> off(cdsTarefas->AfterScroll);
         Atualiza(cdsProcessos, key);
     }
-    cdsTarefas->Locate(u"NRATIVIDADEFILIAL"_s, nrAtividade, loCaseInsensitive);
+    tasks.records->Locate(tasks.key, nrAtividade, loCaseInsensitive);
 }

@@ -123,6 +123,29 @@ public:
     QString nrProcessoExcl;
     qint32 nrProxOrdem = 0;
 
+    // One level of the screen (processes, tasks, responsibles), gathered once
+    // from its record-set definition: its rows and grid, the key and table
+    // the definition names, the remote method that saves it, how it loads
+    // (its Get with the parent's key) and the levels above and below it.
+    struct LevelRecord
+    {
+        TClientDataSet *records = nullptr;
+        TDBGrid *grid = nullptr;
+        QString key;
+        QString table;
+        QString saveMethod;
+        std::function<void()> load;
+        const LevelRecord *parent = nullptr;
+        const LevelRecord *child = nullptr;
+    };
+    // The level of a record set; null for one that is no level.
+    const LevelRecord *levelOf(const TClientDataSet *dataSet) const;
+    // The key of the current row of the level above a level's record set
+    // (0 without one).
+    double parentKey(const TClientDataSet *level) const;
+    // Empties every level below the one of this record set.
+    void emptyBelow(const TClientDataSet *level);
+
     ProcessosLevel *processos() const { return m_processos; }
     TarefasLevel *tarefas() const { return m_tarefas; }
     OperadoresLevel *operadores() const { return m_operadores; }
@@ -134,12 +157,14 @@ private:
     void setEnabledStates(bool editing, TDBGrid *grid);
     void buildRecordSets();
     TClientDataSet *makeRecordSet(const QString &name);
+    void buildLevels();
     // A level's pending changes to the server, as one delta.
-    double saveLevel(TClientDataSet *level, const QString &method, const QString &table, bool returnsKey);
+    double saveLevel(const LevelRecord &level);
     TClientDataSet *currentDataSet(TDBGrid *grid) const;
     TDBGrid *requireCurrentGrid() const;
 
     ProcessosLevel *m_processos = nullptr;
     TarefasLevel *m_tarefas = nullptr;
     OperadoresLevel *m_operadores = nullptr;
+    LevelRecord m_levels[3];
 };

@@ -74,9 +74,17 @@ bool parseHostOptions(const QStringList &arguments, HostOptions *options, QStrin
         *error = u"Argumento desconhecido: %1"_s.arg(parser.positionalArguments().join(u' '));
         return false;
     }
-    if (parser.isSet(server)
-        && !parseServerAddress(parser.value(server), &options->serverHost, &options->serverPort, error)) {
-        return false;
+    if (parser.isSet(server)) {
+        const QString fileHost = options->serverHost;
+        const int filePort = options->serverPort;
+        if (!parseServerAddress(parser.value(server), &options->serverHost, &options->serverPort, error)) {
+            return false;
+        }
+        // A pin belongs to the server it was given for: another server goes
+        // without the files' trust, with what this command line says of it.
+        if (options->serverHost != fileHost || options->serverPort != filePort) {
+            options->serverSecurity = options->serverSecurity.forAnotherServer();
+        }
     }
     // What the settings filled in stays unless the command line says otherwise.
     if (parser.isSet(op)) {

@@ -41,6 +41,7 @@ bool RpcClient::open(const QString &host, quint16 port, const QString &serverNam
                      const QString &password, int timeoutMs, QString *error)
 {
     close();
+    m_refusedFingerprint.clear();
     timeoutMs = effectiveTimeout(timeoutMs);
     auto fail = [this, error](const QString &why) {
         close();
@@ -126,6 +127,12 @@ QString RpcClient::connectTo(const QString &host, quint16 port, const QDeadlineT
             QStringList texts;
             for (const QSslError &e : errors) {
                 texts << e.errorString();
+                if (m_refusedFingerprint.isEmpty() && !e.certificate().isNull()) {
+                    m_refusedFingerprint = e.certificate().digest(QCryptographicHash::Sha256);
+                }
+            }
+            if (const QSslCertificate seen = m_socket.peerCertificate(); !seen.isNull()) {
+                m_refusedFingerprint = seen.digest(QCryptographicHash::Sha256);
             }
             return u"O certificado do servidor de aplicação em %1 não é confiável (%2). A conexão foi recusada e a "
                    "senha não foi enviada."_s.arg(where, texts.join(u"; "_s));
@@ -146,6 +153,7 @@ QString RpcClient::connectTo(const QString &host, quint16 port, const QDeadlineT
     if (!m_security.fingerprint.isEmpty()) {
         const QByteArray got = m_socket.peerCertificate().digest(QCryptographicHash::Sha256);
         if (got != m_security.fingerprint) {
+            m_refusedFingerprint = got;
             return u"O certificado do servidor de aplicação em %1 não confere com a impressão digital configurada "
                    "(esperada %2, recebida %3). A conexão foi recusada e a senha não foi enviada."_s.arg(
                        where, RpcSecurity::formatFingerprint(m_security.fingerprint),

@@ -230,6 +230,8 @@ void TestRpcSecurity::untrustedServer()
     QVERIFY2(error.contains(u"a senha não foi enviada"_s), qPrintable(error));
     QVERIFY2(clock.elapsed() < 5000, "a refused certificate must not wait for the time limit");
     QVERIFY(!client.isOpen());
+    // What a person compares before pinning it: the certificate the server showed.
+    QCOMPARE(client.refusedFingerprint(), fingerprintOf(dataDir + u"/pru-server.crt"_s));
 }
 
 void TestRpcSecurity::plainClientToTlsServer()

@@ -77,6 +77,13 @@ FrameDecoder::Status FrameDecoder::next(QByteArray *payload)
             return Status::Error;
         }
         m_pendingAdmitted = true;
+        if (available - Frame::headerBytes < qsizetype(length)) {
+            // Its bytes are counted already: room for all of them now, so that
+            // the buffer is not copied over each time it would grow.
+            m_buffer.remove(0, m_offset);
+            m_offset = 0;
+            m_buffer.reserve(Frame::headerBytes + qsizetype(length));
+        }
     }
     if (available - Frame::headerBytes < qsizetype(length)) {
         return Status::NeedMore;
@@ -205,7 +212,6 @@ private:
     template <typename T>
     bool readString(T *out, T (CborReader::*read)(qsizetype));
     bool readText(QString *text);
-    bool readBytes(QByteArray *bytes);
     bool readUnsigned(std::optional<quint64> *slot, const QString &key);
     bool readValue(QCborValue *value, const QString &what);
     bool readArgs(QCborArray *args);
@@ -234,11 +240,6 @@ bool Parser::readString(T *out, T (CborReader::*read)(qsizetype))
 bool Parser::readText(QString *text)
 {
     return readString(text, &CborReader::readText);
-}
-
-bool Parser::readBytes(QByteArray *bytes)
-{
-    return readString(bytes, &CborReader::readBytes);
 }
 
 bool Parser::readUnsigned(std::optional<quint64> *slot, const QString &key)
@@ -287,11 +288,14 @@ bool Parser::readValue(QCborValue *value, const QString &what)
         return true;
     }
     case QCborStreamReader::ByteArray: {
-        QByteArray bytes;
-        if (!readBytes(&bytes)) {
-            return false;
+        // A packet is copied once, into the message, not into a buffer of its own first.
+        try {
+            QByteArray chunks;
+            const QByteArrayView bytes = m_cbor.viewBytes(m_size, &chunks);
+            *value = QCborValue(QByteArray::fromRawData(bytes.data(), bytes.size()));
+        } catch (const EPacketError &e) {
+            return fail(u"CBOR malformado (%1)."_s.arg(e.message()));
         }
-        *value = QCborValue(bytes);
         return true;
     }
     case QCborStreamReader::SimpleType:

@@ -215,7 +215,6 @@ void RpcConnection::readFrames()
             const FrameDecoder::Status status = m_decoder.next(&payload);
             if (status == FrameDecoder::Status::Frame) {
                 handlePayload(payload);
-                payload = QByteArray();
                 releaseFrame();
                 if (m_closing || m_socket->state() != QAbstractSocket::ConnectedState) {
                     break;
@@ -240,9 +239,10 @@ void RpcConnection::readFrames()
     }
 }
 
-void RpcConnection::handlePayload(const QByteArray &payload)
+void RpcConnection::handlePayload(QByteArray &payload)
 {
     const RpcMessage message = RpcWire::parse(payload);
+    payload = QByteArray(); // the message holds a copy of what it needs
     switch (message.kind) {
     case RpcMessage::Kind::Login:
         handleLogin(message);

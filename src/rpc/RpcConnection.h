@@ -49,7 +49,8 @@ private:
     void readFrames();
     bool admitFrame(quint32 length, QString *why);
     void releaseFrame();
-    void handlePayload(const QByteArray &payload);
+    // Lets the payload go once it is parsed, before the call runs.
+    void handlePayload(QByteArray &payload);
     void handleLogin(const RpcMessage &message);
     void refuseLogin(QString why);
     void answerLater(const QByteArray &frame, bool close);

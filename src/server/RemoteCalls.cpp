@@ -69,14 +69,23 @@ qint64 keyTextArg(const QString &method, const QCborArray &args, int index, cons
     return key;
 }
 
-DeltaPacket deltaArg(const QString &method, const QCborArray &args, int index)
+DeltaReader deltaArg(const QString &method, const QCborArray &args, int index, qsizetype maxBytes, qsizetype maxRows)
 {
     const QCborValue value = args.at(index);
     if (!value.isByteArray()) {
         throw EDatabaseError(u"%1: o argumento %2 deve ser um pacote de alterações."_s.arg(method).arg(index + 1));
     }
+    const QString smaller = u"; nada foi gravado. Grave as alterações em partes menores."_s;
+    QByteArray bytes = value.toByteArray();
+    if (bytes.size() > maxBytes) {
+        throw EDatabaseError(
+            u"%1: o pacote de alterações tem %2 bytes, acima do limite de %3 bytes de uma gravação neste servidor%4"_s
+                .arg(method, QString::number(bytes.size()), QString::number(maxBytes), smaller));
+    }
     try {
-        return DeltaPacket::decode(value.toByteArray());
+        return DeltaReader(std::move(bytes), maxRows);
+    } catch (const EDeltaTooLarge &e) {
+        throw EDatabaseError(u"%1: %2%3"_s.arg(method, e.message(), smaller));
     } catch (const EDatabaseError &e) {
         // The decoder's message already says "Pacote de alterações inválido: ...".
         throw EDatabaseError(u"%1: %2"_s.arg(method, e.message()));

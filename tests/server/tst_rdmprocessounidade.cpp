@@ -2,8 +2,10 @@
 // server on a loopback port over a new database per test, on SQLite and on
 // PostgreSQL, called by clients that log in as operators of two units.
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMutex>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTcpSocket>
 #include <QThread>
@@ -67,6 +69,9 @@ private slots:
     void badArguments_data();
     void badArguments();
     void deltaHeldNearItsSize();
+    void longSaveDoesNotFailOthers_data() { ENGINE_ROWS(); }
+    void longSaveDoesNotFailOthers();
+    void busyDatabaseIsSaidSo();
     void concurrentWriters_data() { ENGINE_ROWS(); }
     void concurrentWriters();
     void malformedPeersDoNotDisturbOthers_data() { ENGINE_ROWS(); }
@@ -1014,6 +1019,87 @@ void TestRdmProcessoUnidade::concurrentWriters()
     }
     QVERIFY2(failures.load() == 0, qPrintable(firstError));
     QCOMPARE(m_env.count(u"SELECT COUNT(*) FROM PROCESSOFILIAL"_s), clients * each);
+}
+
+// The largest save one unit may send holds SQLite's write lock for less than
+// the busy timeout: another unit's saves meanwhile wait for it, and succeed.
+void TestRdmProcessoUnidade::longSaveDoesNotFailOthers()
+{
+    START_ENGINE();
+    auto big = m_env.login();
+    QVERIFY(big);
+    const double process = newProcess(*big, u"Processo grande"_s);
+    const QList<FieldDef> tf = Fields::tarefas();
+    QList<Row> tasks;
+    for (int i = 0; i < Saves::Limits().maxDeltaRows; ++i) {
+        tasks.append(makeRow(tf, {{u"NRATIVIDADEFILIAL"_s, -1.0 - i},
+                                  {u"NRPROCESSOFILIAL"_s, process},
+                                  {u"NMATIVIDADEFILIAL"_s, u"Tarefa %1"_s.arg(i)},
+                                  {u"CDPERIENTR"_s, u"DI"_s},
+                                  {u"DSATIVIDADEFILIAL"_s, QString(200, u'x')}}));
+    }
+    const QCborArray args = packetArg(inserted(tf, tasks));
+    std::atomic<bool> saving = true;
+    QStringList failures;
+    qint64 longestWait = 0;
+    int saves = 0;
+    QThread *other = QThread::create([&] {
+        Client client;
+        QString error;
+        if (!client.open(m_env.port(), u"GERENTE"_s, u"senha"_s, &error)) {
+            failures << error;
+            return;
+        }
+        const QList<FieldDef> f = Fields::processos();
+        while (saving) {
+            QElapsedTimer wait;
+            wait.start();
+            const RpcReply reply = client.call(
+                u"SetProcessos"_s, packetArg(inserted(f, {makeRow(f, {{u"NMPROCESSOFILIAL"_s, u"Norte"_s},
+                                                                      {u"DTINIVIGENCIA"_s, today() + 1}})})));
+            longestWait = qMax(longestWait, wait.elapsed());
+            ++saves;
+            if (!reply.ok) {
+                failures << reply.error;
+            }
+        }
+    });
+    other->start();
+    QElapsedTimer clock;
+    clock.start();
+    const RpcReply reply = big->call(u"SetTarefas"_s, args);
+    const qint64 took = clock.elapsed();
+    saving = false;
+    QVERIFY(other->wait(60'000));
+    delete other;
+    QVERIFY2(reply.ok, qPrintable(reply.error));
+    QVERIFY2(failures.isEmpty(), qPrintable(failures.join(u'\n')));
+    QVERIFY(saves > 0);
+    qInfo("a save of %d tasks took %lld ms; %d saves of another unit meanwhile, the longest waited %lld ms",
+          int(tasks.size()), took, saves, longestWait);
+}
+
+// A write lock held past SQLite's busy timeout (another program's, a disk
+// that stalls) is told in words, not as "database is locked".
+void TestRdmProcessoUnidade::busyDatabaseIsSaidSo()
+{
+    QString why;
+    QVERIFY2(m_env.start(u"sqlite"_s, &why, [](DatabaseConfig &config) { config.busyTimeoutMs = 300; }),
+             qPrintable(why));
+    auto client = m_env.login();
+    QVERIFY(client);
+    QVERIFY(client->call(u"GetDataServidor"_s).ok); // today is generated: the next call only saves
+    Sql::exec(m_env.db(), u"BEGIN IMMEDIATE"_s);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"falha em SetProcessos .*ocupado"_s));
+    const QList<FieldDef> f = Fields::processos();
+    const RpcReply reply =
+        client->call(u"SetProcessos"_s, packetArg(inserted(f, {makeRow(f, {{u"NMPROCESSOFILIAL"_s, u"Espera"_s},
+                                                                           {u"DTINIVIGENCIA"_s, today() + 1}})})));
+    Sql::exec(m_env.db(), u"ROLLBACK"_s);
+    QCOMPARE(reply.error,
+             u"O banco de dados está ocupado com a gravação de outra sessão e não ficou livre a tempo; nada "
+             "foi gravado. Tente de novo em instantes."_s);
+    QVERIFY(newProcess(*client, u"Depois"_s) > 0);
 }
 
 void TestRdmProcessoUnidade::malformedPeersDoNotDisturbOthers()

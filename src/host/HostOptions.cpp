@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "Secret.h"
+
 using namespace Qt::StringLiterals;
 
 bool parseServerAddress(const QString &text, QString *host, int *port, QString *error)
@@ -98,7 +100,9 @@ bool parseHostOptions(const QStringList &arguments, HostOptions *options, QStrin
             *error = u"Não foi possível ler o arquivo de senha %1: %2"_s.arg(file.fileName(), file.errorString());
             return false;
         }
-        options->password = QString::fromUtf8(file.readLine(4096)).remove(u'\n').remove(u'\r');
+        QByteArray line = file.readLine(4096);
+        options->password = QString::fromUtf8(line).remove(u'\n').remove(u'\r');
+        Secret::wipe(line);
         options->passwordGiven = true;
     } else if (parser.isSet(password)) {
         options->password = parser.value(password);

@@ -3,6 +3,7 @@
 #include "CborReader.h"
 #include "Exceptions.h"
 #include "Packet.h"
+#include "Secret.h"
 
 #include <QBuffer>
 #include <QCborStreamReader>
@@ -98,6 +99,9 @@ FrameDecoder::Status FrameDecoder::next(QByteArray *payload)
         return Status::Frame;
     }
     *payload = m_buffer.mid(m_offset + Frame::headerBytes, length);
+    if (m_wipes) {
+        explicit_bzero(m_buffer.data() + m_offset, size_t(end - m_offset));
+    }
     m_offset = end;
     if (m_offset == m_buffer.size()) {
         m_buffer.clear();
@@ -109,6 +113,9 @@ FrameDecoder::Status FrameDecoder::next(QByteArray *payload)
 void FrameDecoder::clear()
 {
     m_pendingAdmitted = false;
+    if (m_wipes) {
+        Secret::wipe(m_buffer);
+    }
     m_buffer.clear();
     m_offset = 0;
     m_error.clear();

@@ -51,7 +51,8 @@ private:
     void releaseFrame();
     // Lets the payload go once it is parsed, before the call runs.
     void handlePayload(QByteArray &payload);
-    void handleLogin(const RpcMessage &message);
+    // Zeroes the password once it is checked.
+    void handleLogin(RpcMessage &message);
     void refuseLogin(QString why);
     void answerLater(const QByteArray &frame, bool close);
     void handleCall(const RpcMessage &message);

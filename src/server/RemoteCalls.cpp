@@ -50,7 +50,7 @@ qint64 keyTextArg(const QString &method, const QCborArray &args, int index, cons
 {
     const QString text = textArg(method, args, index, what).trimmed();
     const qsizetype digitsFrom = text.startsWith(u'-') ? 1 : 0;
-    bool digits = text.size() > digitsFrom && text.size() <= 16 + digitsFrom;
+    bool digits = text.size() > digitsFrom;
     for (qsizetype i = digitsFrom; digits && i < text.size(); ++i) {
         digits = text.at(i) >= u'0' && text.at(i) <= u'9';
     }
@@ -60,7 +60,12 @@ qint64 keyTextArg(const QString &method, const QCborArray &args, int index, cons
                 .arg(index + 1)
                 .arg(what, elidedText(text, 40)));
     }
-    const qint64 key = text.toLongLong();
+    // Leading zeros say nothing ("00012" is 12): past them, 2^53 has 16 digits.
+    qsizetype significant = digitsFrom;
+    while (significant < text.size() - 1 && text.at(significant) == u'0') {
+        ++significant;
+    }
+    const qint64 key = text.size() - significant > 16 ? PacketLimits::maxWholeNumber + 1 : text.toLongLong();
     if (key > PacketLimits::maxWholeNumber || key < -PacketLimits::maxWholeNumber) {
         throw EDatabaseError(
             u"%1: o argumento %2 (%3) passa de ±9007199254740992; recebido \"%4\"."_s.arg(method).arg(index + 1).arg(

@@ -266,6 +266,10 @@ void TestRpcSecurity::tlsClientToPlainServer()
     QVERIFY(!open(&client, security, &error));
     QVERIFY2(error.contains(u"conexão criptografada (TLS)"_s), qPrintable(error));
     QVERIFY(clock.elapsed() < 5000);
+    // A name reaches a plain server when it led to a loopback address.
+    RpcClient named;
+    QVERIFY2(named.open(u"localhost"_s, m_server->port(), testModule, u"op"_s, u"secret"_s, 5000, &error),
+             qPrintable(error));
 }
 
 void TestRpcSecurity::passwordNeverInClear_data()

@@ -31,7 +31,8 @@ QString problemOf(const QCborError &error)
 } // namespace
 
 CborReader::CborReader(QByteArrayView bytes)
-    : m_reader(bytes.data(), bytes.size())
+    : m_data(bytes.data())
+    , m_reader(bytes.data(), bytes.size())
     , m_size(bytes.size())
 { }
 
@@ -133,6 +134,29 @@ QString CborReader::readText(qsizetype maxBytes)
         fail(u"texto com UTF-8 inválido"_s);
     }
     return text;
+}
+
+QByteArrayView CborReader::viewBytes(qsizetype maxBytes, QByteArray *copy)
+{
+    if (!m_reader.isByteArray()) {
+        fail(u"esperada uma sequência de bytes"_s);
+    }
+    if (!m_reader.isLengthKnown()) {
+        *copy = readBytes(maxBytes); // in chunks: joined
+        return *copy;
+    }
+    const quint64 length = m_reader.length();
+    // The head: one byte, then 0, 1, 2, 4 or 8 bytes of length (RFC 8949, 3.1).
+    const qint64 at = m_reader.currentOffset();
+    const int extra = (uchar(m_data[at]) & 0x1f) < 24 ? 0 : 1 << ((uchar(m_data[at]) & 0x1f) - 24);
+    if (length > quint64(maxBytes)) {
+        fail(u"texto longo demais"_s);
+    }
+    if (qint64(length) > m_size - at - 1 - extra) {
+        fail(u"comprimento declarado maior que o pacote"_s);
+    }
+    next();
+    return QByteArrayView(m_data + at + 1 + extra, qsizetype(length));
 }
 
 QByteArray CborReader::readBytes(qsizetype maxBytes)

@@ -41,10 +41,14 @@ public:
     // The text or byte string the reader stands on, of at most maxBytes.
     QString readText(qsizetype maxBytes);
     QByteArray readBytes(qsizetype maxBytes);
+    // The same, without a copy when the string has one definite length: a
+    // view of the bytes being read (valid while they are).
+    QByteArrayView viewBytes(qsizetype maxBytes, QByteArray *copy);
 
 private:
     void readChunks(qsizetype maxBytes, QByteArray *out);
 
+    const char *m_data;
     QCborStreamReader m_reader;
     qint64 m_size;
     QByteArray m_text; // reused: most texts are short

@@ -470,6 +470,7 @@ public:
     }
 
     qint64 remaining() const { return m_cbor.remaining(); }
+    qint64 offset() const { return m_reader.currentOffset(); }
 
     bool atNull() const { return m_reader.isNull(); }
 
@@ -702,9 +703,10 @@ Row readRow(Decoder &d, const Where &where, qsizetype expectedSize)
     return row;
 }
 
-// Reads the top map; onContent reads the value of contentKey ("rows" or "entries").
+// Reads the top map; onContent reads the value of contentKey ("rows" or
+// "entries"), given the fields when they came before it (nullptr otherwise).
 QList<FieldDef> readPacket(Decoder &d, QLatin1StringView expectedFormat, QLatin1StringView contentKey,
-                           const std::function<void()> &onContent)
+                           const std::function<void(const QList<FieldDef> *)> &onContent)
 {
     std::optional<QList<FieldDef>> fields;
     bool haveFormat = false;
@@ -729,7 +731,7 @@ QList<FieldDef> readPacket(Decoder &d, QLatin1StringView expectedFormat, QLatin1
         } else if (key == "fields"_L1) {
             fields = readFields(d);
         } else if (key == contentKey) {
-            onContent();
+            onContent(fields ? &*fields : nullptr);
             haveContent = true;
         } else {
             d.fail(u"chave desconhecida "_s + quoted(key));
@@ -804,7 +806,7 @@ DataPacket DataPacket::decode(const QByteArray &bytes)
     return decodeNamed(dataErrorPrefix, [&] {
         Decoder d(bytes);
         DataPacket packet;
-        packet.fields = readPacket(d, dataFormat, "rows"_L1, [&] {
+        packet.fields = readPacket(d, dataFormat, "rows"_L1, [&](const QList<FieldDef> *) {
             d.readArray(Where(u"rows"), PacketLimits::maxRows, [&](qsizetype index) {
                 const qsizetype sizeHint = packet.rows.isEmpty() ? 0 : packet.rows.constLast().size();
                 packet.rows.append(readRow(d, Where(nullptr, u"linha", index), sizeHint));
@@ -1077,63 +1079,77 @@ QByteArray DeltaPacket::encode() const
     return bytes;
 }
 
+namespace {
+
+// One entry of a delta, where the decoder stands; rowSize is the last row's
+// size, to reserve for the next.
+DeltaEntry readEntry(Decoder &d, qsizetype index, qsizetype &rowSize)
+{
+    const Where where(nullptr, u"entrada", index);
+    std::optional<ChangeKind> kind;
+    // Absent and null both mean "none"; only a list counts as values.
+    std::optional<Row> original;
+    std::optional<Row> current;
+    d.readMap(where, [&](const QString &key) {
+        if (key == "kind"_L1) {
+            const QString text = d.readText(maxKeyBytes, Where(&where, u"kind"));
+            kind = parseKind(text);
+            if (!kind) {
+                d.fail(where, u"tipo de alteração "_s + quoted(text)
+                                  + u" desconhecido (esperado inserted, modified ou deleted)"_s);
+            }
+        } else if (key == "original"_L1) {
+            if (d.atNull()) {
+                d.skipNull();
+            } else {
+                original = readRow(d, Where(&where, u"valores originais"), rowSize);
+                rowSize = original->size();
+            }
+        } else if (key == "current"_L1) {
+            if (d.atNull()) {
+                d.skipNull();
+            } else {
+                current = readRow(d, Where(&where, u"valores novos"), rowSize);
+                rowSize = current->size();
+            }
+        } else {
+            d.fail(where, u"chave desconhecida "_s + quoted(key));
+        }
+    });
+    if (!kind) {
+        d.fail(where, u"falta o tipo de alteração (kind)"_s);
+    }
+    const auto label = [&] { return where.text() + u" ("_s + kindLabel(*kind) + u")"_s; };
+    if (hasOriginal(*kind) && !original) {
+        d.fail(label() + u" sem valores originais"_s);
+    }
+    if (!hasOriginal(*kind) && original) {
+        d.fail(label() + u" não pode ter valores originais"_s);
+    }
+    if (hasCurrent(*kind) && !current) {
+        d.fail(label() + u" sem valores novos"_s);
+    }
+    if (!hasCurrent(*kind) && current) {
+        d.fail(label() + u" não pode ter valores novos"_s);
+    }
+    return {*kind, original.value_or(Row()), current.value_or(Row())};
+}
+
+// Thrown past decodeNamed: a delta over the caller's limit is not malformed.
+struct TooManyEntries
+{ };
+
+} // namespace
+
 DeltaPacket DeltaPacket::decode(const QByteArray &bytes)
 {
     return decodeNamed(deltaErrorPrefix, [&] {
         Decoder d(bytes);
         DeltaPacket packet;
-        packet.fields = readPacket(d, deltaFormat, "entries"_L1, [&] {
-            qsizetype rowSize = 0; // the last row's size, to reserve for the next
-            d.readArray(Where(u"entries"), PacketLimits::maxRows, [&](qsizetype index) {
-                const Where where(nullptr, u"entrada", index);
-                std::optional<ChangeKind> kind;
-                // Absent and null both mean "none"; only a list counts as values.
-                std::optional<Row> original;
-                std::optional<Row> current;
-                d.readMap(where, [&](const QString &key) {
-                    if (key == "kind"_L1) {
-                        const QString text = d.readText(maxKeyBytes, Where(&where, u"kind"));
-                        kind = parseKind(text);
-                        if (!kind) {
-                            d.fail(where, u"tipo de alteração "_s + quoted(text)
-                                              + u" desconhecido (esperado inserted, modified ou deleted)"_s);
-                        }
-                    } else if (key == "original"_L1) {
-                        if (d.atNull()) {
-                            d.skipNull();
-                        } else {
-                            original = readRow(d, Where(&where, u"valores originais"), rowSize);
-                            rowSize = original->size();
-                        }
-                    } else if (key == "current"_L1) {
-                        if (d.atNull()) {
-                            d.skipNull();
-                        } else {
-                            current = readRow(d, Where(&where, u"valores novos"), rowSize);
-                            rowSize = current->size();
-                        }
-                    } else {
-                        d.fail(where, u"chave desconhecida "_s + quoted(key));
-                    }
-                });
-                if (!kind) {
-                    d.fail(where, u"falta o tipo de alteração (kind)"_s);
-                }
-                const auto label = [&] { return where.text() + u" ("_s + kindLabel(*kind) + u")"_s; };
-                if (hasOriginal(*kind) && !original) {
-                    d.fail(label() + u" sem valores originais"_s);
-                }
-                if (!hasOriginal(*kind) && original) {
-                    d.fail(label() + u" não pode ter valores originais"_s);
-                }
-                if (hasCurrent(*kind) && !current) {
-                    d.fail(label() + u" sem valores novos"_s);
-                }
-                if (!hasCurrent(*kind) && current) {
-                    d.fail(label() + u" não pode ter valores novos"_s);
-                }
-                packet.entries.append({*kind, original.value_or(Row()), current.value_or(Row())});
-            });
+        packet.fields = readPacket(d, deltaFormat, "entries"_L1, [&](const QList<FieldDef> *) {
+            qsizetype rowSize = 0;
+            d.readArray(Where(u"entries"), PacketLimits::maxRows,
+                        [&](qsizetype index) { packet.entries.append(readEntry(d, index, rowSize)); });
         });
         for (qsizetype i = 0; i < packet.entries.size(); ++i) {
             const QString problem = entryProblem(packet.fields, packet.entries[i], i);
@@ -1142,6 +1158,57 @@ DeltaPacket DeltaPacket::decode(const QByteArray &bytes)
             }
         }
         return packet;
+    });
+}
+
+DeltaReader::DeltaReader(QByteArray bytes, qsizetype maxEntries)
+    : m_bytes(std::move(bytes))
+{
+    try {
+        decodeNamed(deltaErrorPrefix, [&] {
+            Decoder d(m_bytes);
+            bool checked = false; // each entry against the fields, as it was read
+            m_fields = readPacket(d, deltaFormat, "entries"_L1, [&](const QList<FieldDef> *fields) {
+                checked = fields != nullptr;
+                qsizetype rowSize = 0;
+                d.readArray(Where(u"entries"), PacketLimits::maxRows, [&](qsizetype index) {
+                    if (index >= maxEntries) {
+                        throw TooManyEntries();
+                    }
+                    m_offsets.append(d.offset());
+                    const DeltaEntry entry = readEntry(d, index, rowSize);
+                    if (fields) {
+                        if (const QString problem = entryProblem(*fields, entry, index); !problem.isEmpty()) {
+                            d.fail(problem);
+                        }
+                    }
+                });
+            });
+            if (!checked) {
+                // The fields came after the entries: each entry is read again against them.
+                for (qsizetype i = 0; i < m_offsets.size(); ++i) {
+                    if (const QString problem = entryProblem(m_fields, at(i), i); !problem.isEmpty()) {
+                        d.fail(problem);
+                    }
+                }
+            }
+            return 0;
+        });
+    } catch (const TooManyEntries &) {
+        throw EDeltaTooLarge(
+            u"o pacote de alterações traz mais de %1 linhas, o limite de uma gravação neste servidor"_s.arg(
+                maxEntries));
+    }
+    m_offsets.squeeze();
+}
+
+DeltaEntry DeltaReader::at(qsizetype index) const
+{
+    const qsizetype from = m_offsets.at(index);
+    return decodeNamed(deltaErrorPrefix, [&] {
+        Decoder d(QByteArray::fromRawData(m_bytes.constData() + from, m_bytes.size() - from));
+        qsizetype rowSize = m_fields.size();
+        return readEntry(d, index, rowSize);
     });
 }
 

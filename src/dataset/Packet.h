@@ -7,6 +7,7 @@
 
 #include <optional>
 
+#include "Exceptions.h"
 #include "dataset_export.h"
 
 // Field types of our record sets. Flags are Text of size 1.
@@ -115,6 +116,69 @@ struct DATASET_EXPORT DeltaPacket
     static DeltaPacket decode(const QByteArray &bytes);
 
     bool operator==(const DeltaPacket &) const = default;
+};
+
+// A delta refused for its size, not its form (DeltaReader's limit of entries).
+class DATASET_EXPORT EDeltaTooLarge : public EPacketError
+{
+public:
+    using EPacketError::EPacketError;
+};
+
+// A delta packet read an entry at a time. The bytes are checked whole when it
+// is made, with the refusals of DeltaPacket::decode, but only where each
+// entry starts is kept; an entry is decoded again when it is reached, so a
+// save holds the packet's bytes and the entry at hand instead of every row
+// decoded at once (a row of QVariants takes several times its bytes). More
+// than maxEntries entries are refused with EDeltaTooLarge.
+class DATASET_EXPORT DeltaReader
+{
+public:
+    explicit DeltaReader(QByteArray bytes, qsizetype maxEntries = PacketLimits::maxRows);
+
+    const QList<FieldDef> &fields() const { return m_fields; }
+    qsizetype size() const { return m_offsets.size(); }
+    bool isEmpty() const { return m_offsets.isEmpty(); }
+    qsizetype byteSize() const { return m_bytes.size(); }
+    DeltaEntry at(qsizetype index) const; // decoded now
+
+    // Range-for: each step decodes its entry, held until the next step.
+    class const_iterator
+    {
+    public:
+        const_iterator(const DeltaReader *reader, qsizetype index)
+            : m_reader(reader)
+            , m_index(index)
+        { }
+        const DeltaEntry &operator*() const
+        {
+            if (!m_loaded) {
+                m_entry = m_reader->at(m_index);
+                m_loaded = true;
+            }
+            return m_entry;
+        }
+        const_iterator &operator++()
+        {
+            ++m_index;
+            m_loaded = false;
+            return *this;
+        }
+        bool operator!=(const const_iterator &other) const { return m_index != other.m_index; }
+
+    private:
+        const DeltaReader *m_reader;
+        qsizetype m_index;
+        mutable DeltaEntry m_entry;
+        mutable bool m_loaded = false;
+    };
+    const_iterator begin() const { return {this, 0}; }
+    const_iterator end() const { return {this, size()}; }
+
+private:
+    QByteArray m_bytes;
+    QList<FieldDef> m_fields;
+    QList<qint64> m_offsets;
 };
 
 // Checks that a value fits a field (type, text size); throws EPacketError otherwise.

@@ -18,6 +18,8 @@
 #include "HostOptions.h"
 #include "HostSettings.h"
 #include "LoginDialog.h"
+#include "ServerTrust.h"
+#include "TrustDialog.h"
 
 using namespace Qt::StringLiterals;
 
@@ -71,15 +73,6 @@ int runHost(QApplication &app, const QStringList &arguments)
         // No one to answer a box: errors go to the terminal.
         setErrorDisplay([](const QString &text, QWidget *) { printLine(stderr, u"Erro: "_s + text); });
     }
-    // A pin belongs to the server it was given for: another server named on
-    // the command line without a pin of its own goes without the files'.
-    const auto sameSecurity = [](const RpcSecurity &a, const RpcSecurity &b) {
-        return a.tls == b.tls && a.caFile == b.caFile && a.fingerprint == b.fingerprint;
-    };
-    if ((options.serverHost != fromFiles.serverHost || options.serverPort != fromFiles.serverPort)
-        && sameSecurity(options.serverSecurity, fromFiles.serverSecurity)) {
-        options.serverSecurity = options.serverSecurity.forAnotherServer();
-    }
     setLookupDatabaseOptions(options.lookupDb);
     setLookupDatabaseHint(HostSettings::lookupHint(*settings));
 
@@ -88,7 +81,21 @@ int runHost(QApplication &app, const QStringList &arguments)
     setChildWindowPresenter([&window](QWidget *child) { window.presentChild(child); });
     window.modules().setSearchPath(options.modulePath);
 
-    DeviceToken::setStore(settings.get());
+    // The user's file keeps tokens and pins while this run lasts, whichever way it ends.
+    struct Stores
+    {
+        explicit Stores(QSettings *settings)
+        {
+            DeviceToken::setStore(settings);
+            ServerTrust::setStore(settings);
+        }
+        ~Stores()
+        {
+            DeviceToken::setStore(nullptr);
+            ServerTrust::setStore(nullptr);
+        }
+        Q_DISABLE_COPY_MOVE(Stores)
+    } stores(settings.get());
     LoginResult login;
     bool chosenInDialog = false;
     QString host = options.serverHost;
@@ -96,7 +103,11 @@ int runHost(QApplication &app, const QStringList &arguments)
     QString operatorCode = options.operatorCode;
     QString password = options.password;
     if (options.hasCredentials()) {
-        login = checkLogin(host, port, operatorCode, password, options.loginModule, options.serverSecurity);
+        // No one to ask in batch mode: a certificate not known yet is refused.
+        login = checkLogin(
+            host, port, operatorCode, password, options.loginModule, options.serverSecurity, 15000,
+            batch ? ServerTrust::Question()
+                  : [](const ServerTrust::UnknownCertificate &certificate) { return TrustDialog::ask(certificate); });
     } else if (batch) {
         printLine(stderr,
                   u"--screenshot precisa de --server, --operator e a senha (--password-file ou PRU_PASSWORD)."_s);
@@ -121,16 +132,19 @@ int runHost(QApplication &app, const QStringList &arguments)
         }
         login = dialog.result();
         chosenInDialog = u"%1:%2"_s.arg(dialog.host()).arg(dialog.port()) != shown;
-        if (chosenInDialog) {
-            options.serverSecurity = options.serverSecurity.forAnotherServer(); // as the dialog logged in to it
-        }
         host = dialog.host();
         port = dialog.port();
         operatorCode = dialog.operatorCode();
         password = dialog.password();
     }
     HostSettings::rememberLogin(*settings, host, port, operatorCode, chosenInDialog);
-    setSession({operatorCode, password, host, port, options.serverSecurity, login.token});
+    // A pin the files do not hold for this server (--server-fingerprint) is
+    // remembered once it let the login in.
+    const bool filesServer = host == fromFiles.serverHost && port == fromFiles.serverPort;
+    if (login.security.fingerprint != (filesServer ? fromFiles.serverSecurity.fingerprint : QByteArray())) {
+        ServerTrust::remember(host, port, login.security.fingerprint);
+    }
+    setSession({operatorCode, password, host, port, login.security, login.token});
     window.setSessionText(u"Operador: %1 (%2)   Unidade: %3   Servidor: %4:%5"_s
                               .arg(operatorCode, login.operatorName, login.unitName, host)
                               .arg(port));
@@ -160,7 +174,5 @@ int runHost(QApplication &app, const QStringList &arguments)
         settle(50);
         return saved && openFailures == 0 ? 0 : 1;
     }
-    const int code = QApplication::exec();
-    DeviceToken::setStore(nullptr);
-    return code;
+    return QApplication::exec();
 }

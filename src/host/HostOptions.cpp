@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "Secret.h"
+
 using namespace Qt::StringLiterals;
 
 bool parseServerAddress(const QString &text, QString *host, int *port, QString *error)
@@ -74,9 +76,17 @@ bool parseHostOptions(const QStringList &arguments, HostOptions *options, QStrin
         *error = u"Argumento desconhecido: %1"_s.arg(parser.positionalArguments().join(u' '));
         return false;
     }
-    if (parser.isSet(server)
-        && !parseServerAddress(parser.value(server), &options->serverHost, &options->serverPort, error)) {
-        return false;
+    if (parser.isSet(server)) {
+        const QString fileHost = options->serverHost;
+        const int filePort = options->serverPort;
+        if (!parseServerAddress(parser.value(server), &options->serverHost, &options->serverPort, error)) {
+            return false;
+        }
+        // A pin belongs to the server it was given for: another server goes
+        // without the files' trust, with what this command line says of it.
+        if (options->serverHost != fileHost || options->serverPort != filePort) {
+            options->serverSecurity = options->serverSecurity.forAnotherServer();
+        }
     }
     // What the settings filled in stays unless the command line says otherwise.
     if (parser.isSet(op)) {
@@ -90,7 +100,9 @@ bool parseHostOptions(const QStringList &arguments, HostOptions *options, QStrin
             *error = u"Não foi possível ler o arquivo de senha %1: %2"_s.arg(file.fileName(), file.errorString());
             return false;
         }
-        options->password = QString::fromUtf8(file.readLine(4096)).remove(u'\n').remove(u'\r');
+        QByteArray line = file.readLine(4096);
+        options->password = QString::fromUtf8(line).remove(u'\n').remove(u'\r');
+        Secret::wipe(line);
         options->passwordGiven = true;
     } else if (parser.isSet(password)) {
         options->password = parser.value(password);

@@ -22,6 +22,7 @@ struct HostOptions
     // How the application server is trusted: --tls (the system's CAs),
     // --server-ca <PEM file>, --server-fingerprint <SHA-256>; plain TCP without any,
     // beyond this machine only with --allow-plain or [server] allowPlain=true.
+    // A --server other than the files' goes without the files' trust.
     RpcSecurity serverSecurity;
 
     bool hasCredentials() const

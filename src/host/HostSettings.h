@@ -16,6 +16,7 @@ struct HostOptions;
 //             replaces=host:port (user's file: the site address the user's choice replaced)
 //   [lookup]  connection=engine=postgresql host=db1 database=pru user=pru_lookup password=...
 //   [login]   operator=MARIA     (written by the host: the last operator)
+//   [tokens]  (written by the host: DeviceToken)   [pins] (written by the host: ServerTrust)
 //
 // The server is the site file's, unless the user chose another one in the
 // login dialog while the site said what it still says; its TLS settings come

@@ -10,6 +10,7 @@
 
 #include "HostOptions.h"
 #include "ModalDialogs.h"
+#include "TrustDialog.h"
 
 using namespace Qt::StringLiterals;
 
@@ -108,8 +109,15 @@ void LoginDialog::accept()
     }
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const bool sameServer = u"%1:%2"_s.arg(m_host).arg(m_port) == m_securityServer;
+    // A certificate not known yet is put to the person, without the wait cursor.
+    const auto ask = [this](const ServerTrust::UnknownCertificate &certificate) {
+        QGuiApplication::restoreOverrideCursor();
+        const bool trusted = TrustDialog::ask(certificate, this);
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        return trusted;
+    };
     m_result = checkLogin(m_host, m_port, operatorCode(), password(), m_remoteModule,
-                          sameServer ? m_security : m_security.forAnotherServer());
+                          sameServer ? m_security : m_security.forAnotherServer(), 15000, ask);
     QGuiApplication::restoreOverrideCursor();
     if (!m_result.ok) {
         setMessage(m_result.error);

@@ -3,6 +3,7 @@
 #include "CborReader.h"
 #include "Exceptions.h"
 #include "Packet.h"
+#include "Secret.h"
 
 #include <QBuffer>
 #include <QCborStreamReader>
@@ -77,6 +78,13 @@ FrameDecoder::Status FrameDecoder::next(QByteArray *payload)
             return Status::Error;
         }
         m_pendingAdmitted = true;
+        if (available - Frame::headerBytes < qsizetype(length)) {
+            // Its bytes are counted already: room for all of them now, so that
+            // the buffer is not copied over each time it would grow.
+            m_buffer.remove(0, m_offset);
+            m_offset = 0;
+            m_buffer.reserve(Frame::headerBytes + qsizetype(length));
+        }
     }
     if (available - Frame::headerBytes < qsizetype(length)) {
         return Status::NeedMore;
@@ -91,6 +99,9 @@ FrameDecoder::Status FrameDecoder::next(QByteArray *payload)
         return Status::Frame;
     }
     *payload = m_buffer.mid(m_offset + Frame::headerBytes, length);
+    if (m_wipes) {
+        explicit_bzero(m_buffer.data() + m_offset, size_t(end - m_offset));
+    }
     m_offset = end;
     if (m_offset == m_buffer.size()) {
         m_buffer.clear();
@@ -102,6 +113,9 @@ FrameDecoder::Status FrameDecoder::next(QByteArray *payload)
 void FrameDecoder::clear()
 {
     m_pendingAdmitted = false;
+    if (m_wipes) {
+        Secret::wipe(m_buffer);
+    }
     m_buffer.clear();
     m_offset = 0;
     m_error.clear();
@@ -205,7 +219,6 @@ private:
     template <typename T>
     bool readString(T *out, T (CborReader::*read)(qsizetype));
     bool readText(QString *text);
-    bool readBytes(QByteArray *bytes);
     bool readUnsigned(std::optional<quint64> *slot, const QString &key);
     bool readValue(QCborValue *value, const QString &what);
     bool readArgs(QCborArray *args);
@@ -234,11 +247,6 @@ bool Parser::readString(T *out, T (CborReader::*read)(qsizetype))
 bool Parser::readText(QString *text)
 {
     return readString(text, &CborReader::readText);
-}
-
-bool Parser::readBytes(QByteArray *bytes)
-{
-    return readString(bytes, &CborReader::readBytes);
 }
 
 bool Parser::readUnsigned(std::optional<quint64> *slot, const QString &key)
@@ -287,11 +295,14 @@ bool Parser::readValue(QCborValue *value, const QString &what)
         return true;
     }
     case QCborStreamReader::ByteArray: {
-        QByteArray bytes;
-        if (!readBytes(&bytes)) {
-            return false;
+        // A packet is copied once, into the message, not into a buffer of its own first.
+        try {
+            QByteArray chunks;
+            const QByteArrayView bytes = m_cbor.viewBytes(m_size, &chunks);
+            *value = QCborValue(QByteArray::fromRawData(bytes.data(), bytes.size()));
+        } catch (const EPacketError &e) {
+            return fail(u"CBOR malformado (%1)."_s.arg(e.message()));
         }
-        *value = QCborValue(bytes);
         return true;
     }
     case QCborStreamReader::SimpleType:

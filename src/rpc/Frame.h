@@ -60,6 +60,9 @@ public:
     // Asked with each frame's declared length once its header is in, before
     // a byte of it is kept; false refuses the frame (an error, with why).
     void setAdmitFrame(std::function<bool(quint32 length, QString *why)> admit) { m_admit = std::move(admit); }
+    // The bytes of frames handed out (and of a clear()) are zeroed in the
+    // buffer while this is set: before login they may hold a password.
+    void setWipesConsumed(bool wipes) { m_wipes = wipes; }
 
     QString errorString() const { return m_error; }
     bool hasError() const { return !m_error.isEmpty(); }
@@ -73,6 +76,7 @@ private:
     std::function<bool(quint32, QString *)> m_admit;
     quint32 m_admitted = 0; // declared length of the frame admitted and not yet complete
     bool m_pendingAdmitted = false;
+    bool m_wipes = false;
     QByteArray m_buffer;
     qsizetype m_offset = 0; // start of the first unconsumed byte in m_buffer
     QString m_error;

@@ -8,6 +8,7 @@
 #include <cctype>
 
 #include "Packet.h"
+#include "Secret.h"
 
 using namespace Qt::StringLiterals;
 
@@ -41,6 +42,7 @@ bool RpcClient::open(const QString &host, quint16 port, const QString &serverNam
                      const QString &password, int timeoutMs, QString *error)
 {
     close();
+    m_refusedFingerprint.clear();
     timeoutMs = effectiveTimeout(timeoutMs);
     auto fail = [this, error](const QString &why) {
         close();
@@ -58,8 +60,9 @@ bool RpcClient::open(const QString &host, quint16 port, const QString &serverNam
 
     RpcMessage reply;
     QString failure;
-    const Outcome outcome = exchange(RpcWire::loginFrame(serverName, operatorCode, password, m_deviceToken), deadline,
-                                     timeoutMs, &reply, &failure);
+    QByteArray login = RpcWire::loginFrame(serverName, operatorCode, password, m_deviceToken);
+    const Outcome outcome = exchange(login, deadline, timeoutMs, &reply, &failure);
+    Secret::wipe(login); // written by now: the socket's buffer has let it go
     if (outcome != Outcome::Received) {
         return fail(failure);
     }
@@ -95,6 +98,14 @@ QString RpcClient::connectTo(const QString &host, quint16 port, const QDeadlineT
         m_socket.setProtocol(QSsl::AnyProtocol);
         m_socket.connectToHost(host, port);
         if (m_socket.waitForConnected(remainingMs(deadline))) {
+            // A name is judged by where it led: "localhost" mapped elsewhere is not this machine.
+            if (!m_security.allowPlain && !m_socket.peerAddress().isLoopback()) {
+                m_socket.abort();
+                return u"O servidor de aplicação em %1 (%2) seria usado sem TLS fora deste computador: a senha "
+                       "passaria sem criptografia pela rede, e não foi enviada. Informe a impressão digital do "
+                       "servidor (--server-fingerprint), o certificado (--server-ca) ou --tls; numa rede de "
+                       "confiança, --allow-plain."_s.arg(where, m_socket.peerAddress().toString());
+            }
             return {};
         }
         return m_socket.error() == QAbstractSocket::SocketTimeoutError
@@ -126,6 +137,12 @@ QString RpcClient::connectTo(const QString &host, quint16 port, const QDeadlineT
             QStringList texts;
             for (const QSslError &e : errors) {
                 texts << e.errorString();
+                if (m_refusedFingerprint.isEmpty() && !e.certificate().isNull()) {
+                    m_refusedFingerprint = e.certificate().digest(QCryptographicHash::Sha256);
+                }
+            }
+            if (const QSslCertificate seen = m_socket.peerCertificate(); !seen.isNull()) {
+                m_refusedFingerprint = seen.digest(QCryptographicHash::Sha256);
             }
             return u"O certificado do servidor de aplicação em %1 não é confiável (%2). A conexão foi recusada e a "
                    "senha não foi enviada."_s.arg(where, texts.join(u"; "_s));
@@ -146,6 +163,7 @@ QString RpcClient::connectTo(const QString &host, quint16 port, const QDeadlineT
     if (!m_security.fingerprint.isEmpty()) {
         const QByteArray got = m_socket.peerCertificate().digest(QCryptographicHash::Sha256);
         if (got != m_security.fingerprint) {
+            m_refusedFingerprint = got;
             return u"O certificado do servidor de aplicação em %1 não confere com a impressão digital configurada "
                    "(esperada %2, recebida %3). A conexão foi recusada e a senha não foi enviada."_s.arg(
                        where, RpcSecurity::formatFingerprint(m_security.fingerprint),

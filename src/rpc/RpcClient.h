@@ -69,6 +69,12 @@ public:
     void setDeviceToken(const QString &token) { m_deviceToken = token; }
     QString deviceToken() const { return m_deviceToken; }
 
+    // The SHA-256 of the certificate the server presented when the last
+    // open() refused it (it does not chain to a trusted CA or name the host,
+    // or it is not the pinned one), so that a person may compare it and pin
+    // it; empty when no certificate was refused.
+    QByteArray refusedFingerprint() const { return m_refusedFingerprint; }
+
     // What the server told at login.
     QString unitName() const;
     QString operatorName() const;
@@ -98,4 +104,5 @@ private:
     QString m_unitName;
     QString m_operatorName;
     QString m_deviceToken;
+    QByteArray m_refusedFingerprint;
 };

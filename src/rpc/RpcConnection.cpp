@@ -7,6 +7,7 @@
 #include "Packet.h"
 #include "RpcAdmission.h"
 #include "RpcLog.h"
+#include "Secret.h"
 
 using namespace Qt::StringLiterals;
 
@@ -39,6 +40,7 @@ RpcConnection::RpcConnection(QSslSocket *socket, SessionHandlerFactory factory, 
     , m_decoder(Frame::maxLoginPayloadBytes)
 {
     m_decoder.setAdmitFrame([this](quint32 length, QString *why) { return admitFrame(length, why); });
+    m_decoder.setWipesConsumed(true); // until the login is in
     m_loginTimer.setSingleShot(true);
     m_frameTimer.setSingleShot(true);
     m_closeTimer.setSingleShot(true);
@@ -215,7 +217,6 @@ void RpcConnection::readFrames()
             const FrameDecoder::Status status = m_decoder.next(&payload);
             if (status == FrameDecoder::Status::Frame) {
                 handlePayload(payload);
-                payload = QByteArray();
                 releaseFrame();
                 if (m_closing || m_socket->state() != QAbstractSocket::ConnectedState) {
                     break;
@@ -240,9 +241,16 @@ void RpcConnection::readFrames()
     }
 }
 
-void RpcConnection::handlePayload(const QByteArray &payload)
+void RpcConnection::handlePayload(QByteArray &payload)
 {
-    const RpcMessage message = RpcWire::parse(payload);
+    RpcMessage message = RpcWire::parse(payload);
+    // The message holds a copy of what it needs. Before login the frame may
+    // hold a password in clear: zeroed, not only let go.
+    if (m_loggedIn) {
+        payload = QByteArray();
+    } else {
+        Secret::wipe(payload);
+    }
     switch (message.kind) {
     case RpcMessage::Kind::Login:
         handleLogin(message);
@@ -267,8 +275,14 @@ void RpcConnection::handlePayload(const QByteArray &payload)
     }
 }
 
-void RpcConnection::handleLogin(const RpcMessage &message)
+void RpcConnection::handleLogin(RpcMessage &message)
 {
+    // Zeroed however the login ends; the handler's copies share this one.
+    struct WipePassword
+    {
+        QString &password;
+        ~WipePassword() { Secret::wipe(password); }
+    } wipePassword{message.password};
     if (m_loggedIn) {
         send(RpcWire::loginFailureFrame(u"Esta sessão já fez login."_s));
         return;
@@ -339,6 +353,7 @@ void RpcConnection::handleLogin(const RpcMessage &message)
         m_operator = attempt.operatorCode;
         m_loginTimer.stop();
         m_decoder.setMaxPayload(Frame::maxPayloadBytes);
+        m_decoder.setWipesConsumed(false);
         const QString token = m_admission ? m_admission->succeeded(attempt) : QString();
         if (m_onLoggedIn) {
             m_onLoggedIn();

@@ -49,8 +49,10 @@ private:
     void readFrames();
     bool admitFrame(quint32 length, QString *why);
     void releaseFrame();
-    void handlePayload(const QByteArray &payload);
-    void handleLogin(const RpcMessage &message);
+    // Lets the payload go once it is parsed, before the call runs.
+    void handlePayload(QByteArray &payload);
+    // Zeroes the password once it is checked.
+    void handleLogin(RpcMessage &message);
     void refuseLogin(QString why);
     void answerLater(const QByteArray &frame, bool close);
     void handleCall(const RpcMessage &message);

@@ -394,7 +394,7 @@ QSqlDatabase open(const DatabaseConfig &config, const QString &connectionName)
     if (sqlite) {
         db.setDatabaseName(config.sqliteFile);
         // Writers queue instead of failing at once while another connection writes.
-        db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=10000"_s);
+        db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=%1"_s.arg(config.busyTimeoutMs));
     } else {
         applyPgOptions(db, config.pgOptions);
     }
@@ -412,7 +412,7 @@ QSqlDatabase open(const DatabaseConfig &config, const QString &connectionName)
             execPragma(db, u"PRAGMA main.synchronous=NORMAL"_s);
             execPragma(db, u"PRAGMA %1.synchronous=NORMAL"_s.arg(Database::credentialsSchema));
             execPragma(db, u"PRAGMA foreign_keys=ON"_s);
-            execPragma(db, u"PRAGMA busy_timeout=10000"_s);
+            execPragma(db, u"PRAGMA busy_timeout=%1"_s.arg(config.busyTimeoutMs));
         } else {
             execPragma(db, u"SET client_min_messages TO WARNING"_s);
         }

@@ -14,6 +14,9 @@ struct DatabaseConfig
     Engine engine = Engine::SQLite;
     QString sqliteFile = QStringLiteral("pru87000.sqlite");
     QString pgOptions;
+    // SQLite: how long a writer waits for another one's write lock before its
+    // statement fails as busy ("O banco de dados está ocupado ...").
+    int busyTimeoutMs = 10'000;
 
     static DatabaseConfig sqlite(const QString &file);
     static DatabaseConfig postgres(const QString &options);

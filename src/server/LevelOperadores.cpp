@@ -195,12 +195,14 @@ QCborValue GetOperadores(RdmProcessoUnidade &session, const QCborArray &args)
 QCborValue SetOperadores(RdmProcessoUnidade &session, const QCborArray &args)
 {
     RemoteCalls::expectCount(u"SetOperadores"_s, args, 1);
-    const DeltaPacket delta = RemoteCalls::deltaArg(u"SetOperadores"_s, args, 0);
+    const Saves::Limits &limits = session.saveLimits();
+    const DeltaReader delta =
+        RemoteCalls::deltaArg(u"SetOperadores"_s, args, 0, limits.maxDeltaBytes, limits.maxDeltaRows);
     save(session.db(), session.session(), delta);
     return QCborValue(0.0);
 }
 
-void save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
+void save(QSqlDatabase &db, const Session &session, const DeltaReader &packet)
 {
     const Delta delta(packet, Fields::definition(u"cdsOperadores"_s));
     const double now = ServerClock::nowDays();

@@ -77,11 +77,13 @@ QCborValue GetProcessos(RdmProcessoUnidade &session, const QCborArray &args)
 QCborValue SetProcessos(RdmProcessoUnidade &session, const QCborArray &args)
 {
     RemoteCalls::expectCount(u"SetProcessos"_s, args, 1);
-    const DeltaPacket delta = RemoteCalls::deltaArg(u"SetProcessos"_s, args, 0);
+    const Saves::Limits &limits = session.saveLimits();
+    const DeltaReader delta =
+        RemoteCalls::deltaArg(u"SetProcessos"_s, args, 0, limits.maxDeltaBytes, limits.maxDeltaRows);
     return QCborValue(double(save(session.db(), session.session(), delta)));
 }
 
-qint64 save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
+qint64 save(QSqlDatabase &db, const Session &session, const DeltaReader &packet)
 {
     const Delta delta(packet, Fields::definition(u"cdsProcessos"_s));
     const double today = ServerClock::todayDays();

@@ -17,6 +17,6 @@ QCborValue SetProcessos(RdmProcessoUnidade &session, const QCborArray &args);
 
 // Applies a change log of the level in one transaction. Returns the number
 // of the last process inserted, 0 when none was.
-qint64 save(QSqlDatabase &db, const Saves::Session &session, const DeltaPacket &delta);
+qint64 save(QSqlDatabase &db, const Saves::Session &session, const DeltaReader &delta);
 
 } // namespace LevelProcessos

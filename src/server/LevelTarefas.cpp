@@ -119,12 +119,14 @@ void checkOrder(const std::optional<qint64> &order)
 QCborValue SetTarefas(RdmProcessoUnidade &session, const QCborArray &args)
 {
     RemoteCalls::expectCount(u"SetTarefas"_s, args, 1);
-    const DeltaPacket delta = RemoteCalls::deltaArg(u"SetTarefas"_s, args, 0);
+    const Saves::Limits &limits = session.saveLimits();
+    const DeltaReader delta =
+        RemoteCalls::deltaArg(u"SetTarefas"_s, args, 0, limits.maxDeltaBytes, limits.maxDeltaRows);
     save(session.db(), session.session(), delta);
     return QCborValue(0.0);
 }
 
-void save(QSqlDatabase &db, const Session &session, const DeltaPacket &packet)
+void save(QSqlDatabase &db, const Session &session, const DeltaReader &packet)
 {
     const Delta delta(packet, Fields::definition(u"cdsTarefas"_s));
     const double today = ServerClock::todayDays();

@@ -16,6 +16,6 @@ QCborValue GetTarefas(RdmProcessoUnidade &session, const QCborArray &args);
 QCborValue SetTarefas(RdmProcessoUnidade &session, const QCborArray &args);
 
 // Applies a change log of the level in one transaction.
-void save(QSqlDatabase &db, const Saves::Session &session, const DeltaPacket &delta);
+void save(QSqlDatabase &db, const Saves::Session &session, const DeltaReader &delta);
 
 } // namespace LevelTarefas

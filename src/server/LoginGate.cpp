@@ -5,6 +5,7 @@
 
 #include "Exceptions.h"
 #include "RpcLog.h"
+#include "Secret.h"
 #include "ServerClock.h"
 #include "Packet.h"
 #include "ServerLog.h"
@@ -144,6 +145,7 @@ void LoginGate::run(Worker *worker)
     std::unique_lock lock(m_mutex);
     while (auto job = take(lock)) {
         if (job->abandoned) {
+            Secret::wipe(job->password);
             continue;
         }
         lock.unlock();
@@ -160,6 +162,7 @@ void LoginGate::run(Worker *worker)
                 continue;
             }
         }
+        Secret::wipe(job->password); // the caller's copy is zeroed by the caller
         job->done = true;
         m_done.notify_all();
     }

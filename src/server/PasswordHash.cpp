@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "Database.h"
+#include "Secret.h"
 
 using namespace Qt::StringLiterals;
 
@@ -23,6 +24,13 @@ QSemaphore &hashSlots()
     static QSemaphore hashing(4);
     return hashing;
 }
+
+// The UTF-8 copy of a password, zeroed however the hash ends.
+struct Wiped
+{
+    QByteArray &bytes;
+    ~Wiped() { Secret::wipe(bytes); }
+};
 
 void requireSodium()
 {
@@ -77,7 +85,8 @@ QString Stored::hashColumn() const
 Stored make(const QString &password, const Cost &cost)
 {
     requireSodium();
-    const QByteArray utf8 = password.toUtf8();
+    QByteArray utf8 = password.toUtf8();
+    const Wiped wiped{utf8};
     char encoded[crypto_pwhash_STRBYTES];
     hashSlots().acquire();
     const QSemaphoreReleaser slot(hashSlots());
@@ -97,13 +106,16 @@ Stored makeLegacy(const QString &password, int iterations)
     stored.iterations = iterations;
     stored.salt.resize(saltBytes);
     QRandomGenerator::system()->generate(stored.salt.begin(), stored.salt.end());
-    stored.hash = pbkdf2Sha256(password.toUtf8(), stored.salt, iterations, hashBytes);
+    QByteArray utf8 = password.toUtf8();
+    const Wiped wiped{utf8};
+    stored.hash = pbkdf2Sha256(utf8, stored.salt, iterations, hashBytes);
     return stored;
 }
 
 bool verify(const QString &password, const Stored &stored)
 {
-    const QByteArray utf8 = password.toUtf8();
+    QByteArray utf8 = password.toUtf8();
+    const Wiped wiped{utf8};
     if (stored.isArgon2id()) {
         requireSodium();
         const QByteArray encoded = stored.hash.left(crypto_pwhash_STRBYTES - 1); // NUL-terminated below

@@ -28,6 +28,8 @@ struct ServerState
     const DatabaseConfig config;
     // Every password is checked here, never on a session's own connection.
     const std::unique_ptr<LoginGate> loginGate;
+    // What one save may bring; set before the first session starts.
+    Saves::Limits saveLimits;
     // Day count of the last day this server generated; -1 before the first.
     std::atomic<qint64> lastGeneratedDay{-1};
 };
@@ -55,6 +57,7 @@ public:
     const QString &unit() const { return m_unit; }
     const QString &operatorCode() const { return m_operator; }
     Saves::Session session() const { return {m_unit, m_operator}; }
+    const Saves::Limits &saveLimits() const { return m_state->saveLimits; }
 
     // For the level handlers, in this session's thread.
     QSqlDatabase &db();

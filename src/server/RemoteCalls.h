@@ -19,7 +19,9 @@ QString textArg(const QString &method, const QCborArray &args, int index, const 
 // A key written as text: plain decimal digits, a minus sign in front of a
 // negative one.
 qint64 keyTextArg(const QString &method, const QCborArray &args, int index, const QString &what);
-DeltaPacket deltaArg(const QString &method, const QCborArray &args, int index);
+// A delta packet, read an entry at a time; one of more than maxBytes bytes or
+// maxRows entries is refused as too large for one save.
+DeltaReader deltaArg(const QString &method, const QCborArray &args, int index, qsizetype maxBytes, qsizetype maxRows);
 
 inline QCborValue reply(const DataPacket &packet)
 {

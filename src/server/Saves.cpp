@@ -50,13 +50,13 @@ void refuseText(const QString &text)
     throw EDatabaseError(text);
 }
 
-Delta::Delta(const DeltaPacket &packet, const RecordSetDefinitions::Definition &definition)
+Delta::Delta(const DeltaReader &packet, const RecordSetDefinitions::Definition &definition)
     : m_packet(packet)
     , m_definition(definition)
 {
-    for (qsizetype i = 0; i < packet.fields.size(); ++i) {
-        m_index.insert(packet.fields.at(i).name.toCaseFolded(), int(i));
-        m_exact.insert(packet.fields.at(i).name, int(i));
+    for (qsizetype i = 0; i < packet.fields().size(); ++i) {
+        m_index.insert(packet.fields().at(i).name.toCaseFolded(), int(i));
+        m_exact.insert(packet.fields().at(i).name, int(i));
     }
     for (const RecordSetDefinitions::FieldDefinition &field : definition.fields) {
         if (!field.saved()) {
@@ -64,19 +64,19 @@ Delta::Delta(const DeltaPacket &packet, const RecordSetDefinitions::Definition &
         }
         const int i = m_index.value(field.name.toCaseFolded(), -1);
         if (i < 0) {
-            if (field.required && !packet.entries.isEmpty()) {
+            if (field.required && !packet.isEmpty()) {
                 refuseText(u"O pacote de alterações não traz o campo %1."_s.arg(field.name));
             }
             continue;
         }
-        const FieldType got = packet.fields.at(i).type;
+        const FieldType got = packet.fields().at(i).type;
         const bool numeric = field.type != FieldType::Text;
         const bool gotNumeric = got != FieldType::Text;
         if (numeric != gotNumeric) {
             refuseText(u"O campo %1 chegou com um tipo inválido no pacote."_s.arg(field.name));
         }
     }
-    for (const DeltaEntry &entry : packet.entries) {
+    for (const DeltaEntry &entry : packet) {
         if (entry.kind != ChangeKind::Deleted) {
             checkSizes(entry.current);
         }

@@ -25,6 +25,14 @@ struct Session
     QString operatorCode;
 };
 
+// What one save may bring (docs/protocol.md, "Limits"): a bound on its
+// memory, and on the time it holds SQLite's write lock.
+struct Limits
+{
+    qsizetype maxDeltaBytes = 16 * 1024 * 1024;
+    qsizetype maxDeltaRows = 10'000;
+};
+
 [[noreturn]] void refuse(const QString &catalogueKey);
 [[noreturn]] void refuseText(const QString &text);
 
@@ -37,9 +45,10 @@ struct Session
 class Delta
 {
 public:
-    Delta(const DeltaPacket &packet, const RecordSetDefinitions::Definition &definition);
+    Delta(const DeltaReader &packet, const RecordSetDefinitions::Definition &definition);
 
-    const QList<DeltaEntry> &entries() const { return m_packet.entries; }
+    // Each entry decoded as it is reached.
+    const DeltaReader &entries() const { return m_packet; }
     const RecordSetDefinitions::Definition &definition() const { return m_definition; }
     bool has(const QString &name) const { return m_index.contains(name.toCaseFolded()); }
 
@@ -60,7 +69,7 @@ public:
 private:
     void checkSizes(const Row &row) const;
 
-    const DeltaPacket &m_packet;
+    const DeltaReader &m_packet;
     const RecordSetDefinitions::Definition &m_definition;
     // Keyed by the case-folded name: packets name fields without regard to case.
     QHash<QString, int> m_index;

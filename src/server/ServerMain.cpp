@@ -356,7 +356,7 @@ void requireSafeListening(const Settings &settings, const QSslConfiguration &tls
 {
     if (tls.isNull() && !settings.address.isLoopback() && !settings.allowPlain) {
         throw EDatabaseError(
-            u"sem TLS o servidor só escuta no endereço local (127.0.0.1 ou ::1); para %1 informe "
+            u"sem TLS o servidor só escuta num endereço local (127.0.0.0/8 ou ::1); para %1 informe "
             "--tls-cert e --tls-key (pru-make-cert, ou scripts/make-cert.sh, gera um par), ou --allow-plain se a rede "
             "já for protegida de outra forma"_s.arg(settings.addressText));
     }

@@ -8,8 +8,22 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+// SQLite's SQLITE_BUSY or SQLITE_LOCKED (extended codes keep them in the low byte).
+bool busy(const QSqlError &error)
+{
+    bool number = false;
+    const int code = error.nativeErrorCode().toInt(&number);
+    return number && ((code & 0xff) == 5 || (code & 0xff) == 6)
+           && error.databaseText().contains(u"locked"_s, Qt::CaseInsensitive);
+}
+
 [[noreturn]] void fail(const QSqlError &error, const QString &text)
 {
+    if (busy(error)) {
+        // Another session's save held the write lock past the busy timeout.
+        throw EServerFailure(u"O banco de dados está ocupado com a gravação de outra sessão e não ficou livre a "
+                             "tempo; nada foi gravado. Tente de novo em instantes."_s);
+    }
     QString detail = error.text().trimmed();
     if (detail.isEmpty()) {
         detail = u"erro desconhecido"_s;

@@ -2,6 +2,8 @@
 
 #include <QTextStream>
 
+#include "Secret.h"
+
 #include <cstdio>
 #include <termios.h>
 #include <unistd.h>
@@ -31,7 +33,9 @@ QString read(const QString &prompt)
     if (quiet) {
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
     }
-    return QString::fromLocal8Bit(line);
+    QString password = QString::fromLocal8Bit(line);
+    Secret::wipe(line);
+    return password;
 }
 
 } // namespace TerminalPassword

@@ -270,6 +270,14 @@ void TstPacket::deltaRoundTrip()
     DeltaPacket back;
     QVERIFY(decodes(packet.encode(), &back));
     QCOMPARE(back, packet);
+    // Read an entry at a time, the same entries.
+    const DeltaReader reader(packet.encode());
+    QCOMPARE(reader.fields(), fields);
+    QList<DeltaEntry> read;
+    for (const DeltaEntry &entry : reader) {
+        read.append(entry);
+    }
+    QCOMPARE(read, entries);
 }
 
 // docs/packets.md describes these bytes; a client in another language is
@@ -607,15 +615,26 @@ void TstPacket::badDeltaPacketIsRefused_data()
                                  entry(u"deleted"_s, QCborArray{u"x"_s, u""_s, QCborValue(nullptr)}, none)}))
                                       << u"entrada 2 (exclusão), valores originais, campo \"NR\": esperado um número"_s;
     QTest::newRow("truncated") << delta(entry(u"inserted"_s, none, full)).chopped(1) << u"truncados"_s;
+    // The fields after the entries: each entry is checked once they are known.
+    QTest::newRow("bad entry before the fields")
+        << cbor(QCborMap{{u"format"_s, u"pru.delta"_s},
+                         {u"version"_s, 1},
+                         {u"entries"_s, list({entry(u"inserted"_s, none, QCborArray{1, u"abcdef"_s, 45000})})},
+                         {u"fields"_s, smallFields()}})
+        << u"valores novos, campo \"NM\": texto com 6 caracteres"_s;
 }
 
 void TstPacket::badDeltaPacketIsRefused()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, reason);
-    const QString said = refusalOf<EPacketError>([&] { DeltaPacket::decode(bytes); });
-    QVERIFY2(said.startsWith(u"Pacote de alterações inválido: "_s), qPrintable(said));
-    QVERIFY2(said.contains(reason), qPrintable(said));
+    // Whole, and an entry at a time: the same refusal.
+    for (const bool whole : {true, false}) {
+        const QString said =
+            refusalOf<EPacketError>([&] { whole ? void(DeltaPacket::decode(bytes)) : void(DeltaReader(bytes)); });
+        QVERIFY2(said.startsWith(u"Pacote de alterações inválido: "_s), qPrintable(said));
+        QVERIFY2(said.contains(reason), qPrintable(said));
+    }
 }
 
 // A connection that drops mid-packet must never yield a shorter, valid-looking packet.
@@ -641,6 +660,19 @@ void TstPacket::oversizedInputIsRefused()
     const QString said = refusalOf<EPacketError>([&] { DataPacket::decode(huge); });
     QVERIFY2(said.contains(u"excedem o limite"_s), qPrintable(said));
     QVERIFY_THROWS_EXCEPTION(EPacketError, DeltaPacket::decode(huge));
+    // A delta over its reader's limit of entries says so, not that it is malformed.
+    const QByteArray two = DeltaPacket{processFields,
+                                       {{ChangeKind::Deleted, row(1, {}, {}, {}, {}), {}},
+                                        {ChangeKind::Deleted, row(2, {}, {}, {}, {}), {}}}}
+                               .encode();
+    QCOMPARE(DeltaReader(two, 2).size(), 2);
+    try {
+        DeltaReader(two, 1);
+        QFAIL("read a delta over its limit");
+    } catch (const EPacketError &e) {
+        QCOMPARE(e.message(),
+                 u"o pacote de alterações traz mais de 1 linhas, o limite de uma gravação neste servidor"_s);
+    }
 }
 
 void TstPacket::deepNestingIsRefused()

@@ -6,6 +6,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QProcess>
+#include <QPushButton>
 #include <QSettings>
 #include <QSslKey>
 #include <QTemporaryDir>
@@ -26,6 +27,8 @@
 #include "ModalDialogs.h"
 #include "Refusal.h"
 #include "RpcServer.h"
+#include "ServerTrust.h"
+#include "TrustDialog.h"
 
 using namespace Qt::StringLiterals;
 
@@ -35,8 +38,10 @@ const QString testRemoteModule = u"Teste.rdmHost"_s;
 class LoginHandler : public SessionHandler
 {
 public:
+    static inline std::atomic<int> logins = 0; // logins that reached a server
     LoginResult login(const LoginRequest &request) override
     {
+        ++logins;
         const QString &serverName = request.server;
         const QString &op = request.operatorCode;
         const QString &password = request.password;
@@ -47,6 +52,28 @@ public:
     }
     QCborValue call(const QString &, const QCborArray &) override { return {}; }
 };
+
+QByteArray fingerprintOf(const QString &certificateFile)
+{
+    return QSslCertificate::fromPath(certificateFile).value(0).digest(QCryptographicHash::Sha256);
+}
+
+// A server with the self-signed certificate of tests/rpc/data.
+std::unique_ptr<RpcServer> tlsServer()
+{
+    const QString data = QStringLiteral(PRU_TEST_DATA_DIR);
+    QFile keyFile(data + u"/pru-server.key"_s);
+    if (!keyFile.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificateChain(QSslCertificate::fromPath(data + u"/pru-server.crt"_s));
+    tls.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Ec));
+    auto server = std::make_unique<RpcServer>([] { return std::make_unique<LoginHandler>(); });
+    server->setTls(tls);
+    QString error;
+    return server->listen(QHostAddress::LocalHost, 0, &error) ? std::move(server) : nullptr;
+}
 
 // The host program run on its own, on the offscreen platform.
 void startHost(QProcess &host, const QStringList &arguments)
@@ -174,26 +201,89 @@ private slots:
     void loginToAServerWithAnotherCertificate()
     {
         const QString data = QStringLiteral(PRU_TEST_DATA_DIR);
-        QFile keyFile(data + u"/pru-server.key"_s);
-        QVERIFY(keyFile.open(QIODevice::ReadOnly));
-        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.setLocalCertificateChain(QSslCertificate::fromPath(data + u"/pru-server.crt"_s));
-        tls.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Ec));
-        RpcServer server([] { return std::make_unique<LoginHandler>(); });
-        server.setTls(tls);
-        QString error;
-        QVERIFY2(server.listen(QHostAddress::LocalHost, 0, &error), qPrintable(error));
+        const std::unique_ptr<RpcServer> server = tlsServer();
+        QVERIFY(server);
         RpcSecurity other;
-        other.fingerprint =
-            QSslCertificate::fromPath(data + u"/other-server.crt"_s).constFirst().digest(QCryptographicHash::Sha256);
+        other.fingerprint = fingerprintOf(data + u"/other-server.crt"_s);
         const LoginResult refused =
-            checkLogin(u"127.0.0.1"_s, server.port(), u"op"_s, u"secret"_s, testRemoteModule, other);
+            checkLogin(u"127.0.0.1"_s, server->port(), u"op"_s, u"secret"_s, testRemoteModule, other);
         QVERIFY2(refusalOf(refused).contains(u"não confere com a impressão digital configurada"_s),
                  qPrintable(refusalOf(refused)));
         RpcSecurity right;
         right.caFile = data + u"/pru-server.crt"_s;
-        const LoginResult ok = checkLogin(u"127.0.0.1"_s, server.port(), u"op"_s, u"secret"_s, testRemoteModule, right);
+        const LoginResult ok =
+            checkLogin(u"127.0.0.1"_s, server->port(), u"op"_s, u"secret"_s, testRemoteModule, right);
         QVERIFY2(ok.ok, qPrintable(ok.error));
+    }
+
+    // A certificate not known yet is shown in the dialog, and pinned for its
+    // server when the person trusts it; refused, nothing reaches the server.
+    // A pinned server with another certificate is refused without a question.
+    void trustOnFirstUse_data()
+    {
+        QTest::addColumn<QString>("storedPin"); // the certificate pinned before, if any
+        QTest::addColumn<QString>("button"); // clicked in the dialog; none when no dialog may open
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("message");
+        const QString other = QStringLiteral(PRU_TEST_DATA_DIR) + u"/other-server.crt"_s;
+        QTest::newRow("trusted") << QString() << u"btnConfiar"_s << true << QString();
+        QTest::newRow("not trusted") << QString() << u"btnNaoConfiar"_s << false << u"não foi aceito"_s;
+        QTest::newRow("changed certificate") << other << QString() << false << u"mudou desde que"_s;
+    }
+    void trustOnFirstUse()
+    {
+        QFETCH(QString, storedPin);
+        QFETCH(QString, button);
+        QFETCH(bool, ok);
+        QFETCH(QString, message);
+        QFile::remove(HostSettings::userFile());
+        const std::unique_ptr<QSettings> user = HostSettings::open();
+        ServerTrust::setStore(user.get());
+        const std::unique_ptr<RpcServer> server = tlsServer();
+        QVERIFY(server);
+        const QString host = u"127.0.0.1"_s;
+        if (!storedPin.isEmpty()) {
+            ServerTrust::remember(host, server->port(), fingerprintOf(storedPin));
+        }
+        const QByteArray presented = fingerprintOf(QStringLiteral(PRU_TEST_DATA_DIR) + u"/pru-server.crt"_s);
+        QString shown;
+        int asked = 0;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, this, [&] {
+            if (auto *dialog = qobject_cast<TrustDialog *>(QApplication::activeModalWidget())) {
+                shown = dialog->findChild<QLabel *>(u"lblImpressao"_s)->text();
+                QTest::mouseClick(dialog->findChild<QPushButton *>(button), Qt::LeftButton);
+            }
+        });
+        answer.start(20);
+        const ServerTrust::Question ask = [&asked](const ServerTrust::UnknownCertificate &certificate) {
+            ++asked;
+            return TrustDialog::ask(certificate);
+        };
+        RpcSecurity tls;
+        tls.tls = true; // the system's CAs, which do not hold this self-signed certificate
+        const int before = LoginHandler::logins;
+        const LoginResult first =
+            checkLogin(host, server->port(), u"op"_s, u"secret"_s, testRemoteModule, tls, 15000, ask);
+        answer.stop();
+        QVERIFY2(first.ok == ok && first.error.contains(message), qPrintable(first.error));
+        QCOMPARE(asked, button.isEmpty() ? 0 : 1);
+        QCOMPARE(LoginHandler::logins - before, ok ? 1 : 0); // the password is sent only once trusted
+        if (!button.isEmpty()) {
+            // Shown whole, in two lines of 16 bytes.
+            QCOMPARE(shown.section(u'\n', 1).replace(u'\n', u':'), RpcSecurity::formatFingerprint(presented));
+        }
+        const QByteArray pinned = ok ? presented : storedPin.isEmpty() ? QByteArray() : fingerprintOf(storedPin);
+        QCOMPARE(ServerTrust::pin(host, server->port()), pinned);
+        if (ok) {
+            // From then on the pin decides, without a question, for the session's connections too.
+            QCOMPARE(first.security.fingerprint, presented);
+            const LoginResult again =
+                checkLogin(host, server->port(), u"op"_s, u"secret"_s, testRemoteModule, tls, 15000, ask);
+            QVERIFY2(again.ok, qPrintable(again.error));
+            QCOMPARE(asked, 1);
+        }
+        ServerTrust::setStore(nullptr);
     }
 
     void loginIsCheckedWithTheServer()
@@ -385,6 +475,11 @@ private slots:
         QCOMPARE(o.serverHost, u"outro"_s);
         QCOMPARE(o.lookupDb, u"QSQLITE:/x.db"_s);
         QVERIFY(o.hasCredentials());
+        QVERIFY(!o.serverSecurity.usesTls()); // the site's pin stays with the site's server
+        HostOptions withTls;
+        QVERIFY(HostSettings::load(*HostSettings::open(), &withTls, &error));
+        QVERIFY(parseHostOptions({u"pru_host"_s, u"--server"_s, u"outro:1"_s, u"--tls"_s}, &withTls, &error));
+        QVERIFY(withTls.serverSecurity.tls && withTls.serverSecurity.fingerprint.isEmpty());
 
         for (const QString &file : {HostSettings::siteFile(), HostSettings::userFile()}) {
             QFile::remove(HostSettings::userFile());
@@ -433,6 +528,22 @@ private slots:
         QVERIFY(!stored.contains("secret"));
         // Only the server and the password this time: the operator is remembered.
         QVERIFY2(run({u"--server"_s, server, u"--password"_s, u"secret"_s}), host.readAllStandardError().constData());
+
+        // A certificate not known yet is refused when no one can be asked; a
+        // pin given on the command line is remembered for its server, and
+        // used from then on.
+        const std::unique_ptr<RpcServer> tls = tlsServer();
+        QVERIFY(tls);
+        const QString tlsAddress = u"127.0.0.1:%1"_s.arg(tls->port());
+        const QString pin =
+            RpcSecurity::formatFingerprint(fingerprintOf(QStringLiteral(PRU_TEST_DATA_DIR) + u"/pru-server.crt"_s));
+        QVERIFY(!run({u"--server"_s, tlsAddress, u"--tls"_s, u"--password"_s, u"secret"_s}));
+        const QString refused = QString::fromUtf8(host.readAllStandardError());
+        QVERIFY2(refused.contains(pin) && refused.contains(u"--server-fingerprint"_s), qPrintable(refused));
+        QVERIFY2(run({u"--server"_s, tlsAddress, u"--server-fingerprint"_s, pin, u"--password"_s, u"secret"_s}),
+                 host.readAllStandardError().constData());
+        QVERIFY2(run({u"--server"_s, tlsAddress, u"--tls"_s, u"--password"_s, u"secret"_s}),
+                 host.readAllStandardError().constData());
     }
 
     // A lookup with no connection set says where to set it, before any driver

@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <new>
 #include <stdexcept>
 
 #include "Exceptions.h"
@@ -112,6 +113,9 @@ public:
         }
         if (method == u"throwInt") {
             throw 42;
+        }
+        if (method == u"outOfMemory") {
+            throw std::bad_alloc();
         }
         if (method == u"badValue") {
             return QCborArray{1, 2};

@@ -3,6 +3,7 @@
 #include <QTest>
 
 #include "Frame.h"
+#include "Secret.h"
 
 using namespace Qt::StringLiterals;
 
@@ -52,6 +53,9 @@ private slots:
 
     // What the builders refuse to send.
     void buildersRefuse();
+
+    // Passwords are zeroed where this copy alone holds them.
+    void secretsAreZeroed();
 };
 
 void TestFrame::decoderAnySplit()
@@ -386,6 +390,33 @@ void TestFrame::buildersRefuse()
     QCOMPARE(m.kind, RpcMessage::Kind::Call);
     QVERIFY(m.args.at(0).isDouble());
     QVERIFY(m.args.at(1).isNull());
+}
+
+void TestFrame::secretsAreZeroed()
+{
+    // A login frame with a byte removed at the front and two chopped: the
+    // whole allocation is zeroed, what lies around the text included.
+    QByteArray frame = RpcWire::loginFrame(u"PRU87000.rdmProcessoUnidade"_s, u"op"_s, u"s3nha"_s, {});
+    frame.remove(0, 1);
+    frame.chop(2);
+    QVERIFY(Secret::zero(frame));
+    const auto &d = frame.data_ptr();
+    const QByteArrayView whole(frame.constData() - d.freeSpaceAtBegin(), d.constAllocatedCapacity());
+    QCOMPARE(whole.count('\0'), whole.size());
+    QString alone = u"s3"_s + u"nha"_s;
+    QVERIFY(Secret::zero(alone));
+    QCOMPARE(alone, QString(5, QChar(0)));
+    // A copy shared with another holder is left to it; the last one zeroes it.
+    QString one = u"se"_s + u"nha"_s;
+    QString two = one;
+    QVERIFY(!Secret::zero(one));
+    Secret::wipe(one);
+    QVERIFY(one.isNull());
+    QCOMPARE(two, u"senha"_s);
+    QVERIFY(Secret::zero(two));
+    // Static text is not ours to write.
+    QString literal = u"senha"_s;
+    QVERIFY(!Secret::zero(literal));
 }
 
 QTEST_GUILESS_MAIN(TestFrame)

@@ -35,6 +35,7 @@ private slots:
     void callerMistakesKeepSessionOpen_data();
     void callerMistakesKeepSessionOpen();
     void callWithoutConnection();
+    void outOfMemoryEndsItsConnectionOnly();
 
     void timeoutGivesClearFailure();
     void serverStoppedWhileIdle();
@@ -232,6 +233,21 @@ void TestRpc::failuresComeBackAsMessages()
     // The session goes on: a failure belongs to its call only.
     QVERIFY(client.isOpen());
     QCOMPARE(client.call(u"calls"_s, {}, 5000).value.toDouble(), 2.0);
+}
+
+// An allocation that fails while a call runs closes that connection; the
+// server and its other sessions go on.
+void TestRpc::outOfMemoryEndsItsConnectionOnly()
+{
+    QTest::ignoreMessage(QtWarningMsg, "memória esgotada numa mensagem de 127.0.0.1; conexão encerrada");
+    RpcClient client;
+    RpcClient other;
+    QVERIFY(open(&client) && open(&other));
+    const RpcReply reply = client.call(u"outOfMemory"_s, {}, 5000);
+    QCOMPARE(reply.error, u"A conexão com o servidor de aplicação foi perdida."_s);
+    QVERIFY(!client.isOpen());
+    QVERIFY(other.call(u"echo"_s, {u"ainda"_s}, 5000).ok);
+    QVERIFY(open(&client));
 }
 
 void TestRpc::callerMistakesKeepSessionOpen_data()

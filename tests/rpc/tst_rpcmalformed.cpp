@@ -228,6 +228,11 @@ void TestRpcMalformed::badFramesAreAnswered_data()
     QTest::newRow("login, operator past its useful length")
         << false << RpcWire::loginFrame(testModule, u"o"_s.repeated(13), u"secret"_s) << login << qint64(-1)
         << u"\"operator\" passa de 12 caracteres"_s;
+    // A login malformed so is answered as a login and is no refused login (the
+    // connection stays open, with its three attempts).
+    QTest::newRow("login with bytes after its map")
+        << false << Frame::wrap(RpcWire::loginFrame(testModule, u"op"_s, u"secret"_s).mid(Frame::headerBytes) + "x")
+        << login << qint64(-1) << u"depois do mapa"_s;
     QTest::newRow("login, password past its useful length")
         << false << RpcWire::loginFrame(testModule, u"op"_s, u"s"_s.repeated(257)) << login << qint64(-1)
         << u"\"password\" passa de 256 caracteres"_s;

@@ -230,6 +230,8 @@ void TestRpcSecurity::untrustedServer()
     QVERIFY2(error.contains(u"a senha não foi enviada"_s), qPrintable(error));
     QVERIFY2(clock.elapsed() < 5000, "a refused certificate must not wait for the time limit");
     QVERIFY(!client.isOpen());
+    // What a person compares before pinning it: the certificate the server showed.
+    QCOMPARE(client.refusedFingerprint(), fingerprintOf(dataDir + u"/pru-server.crt"_s));
 }
 
 void TestRpcSecurity::plainClientToTlsServer()
@@ -264,6 +266,10 @@ void TestRpcSecurity::tlsClientToPlainServer()
     QVERIFY(!open(&client, security, &error));
     QVERIFY2(error.contains(u"conexão criptografada (TLS)"_s), qPrintable(error));
     QVERIFY(clock.elapsed() < 5000);
+    // A name reaches a plain server when it led to a loopback address.
+    RpcClient named;
+    QVERIFY2(named.open(u"localhost"_s, m_server->port(), testModule, u"op"_s, u"secret"_s, 5000, &error),
+             qPrintable(error));
 }
 
 void TestRpcSecurity::passwordNeverInClear_data()

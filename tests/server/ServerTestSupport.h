@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 #include <source_location>
 
@@ -148,11 +149,14 @@ private:
 class Environment
 {
 public:
-    bool start(const QString &engine, QString *why)
+    bool start(const QString &engine, QString *why, const std::function<void(DatabaseConfig &)> &adjust = {})
     {
         m_database = TestDatabase::create(engine, why);
         if (!m_database) {
             return false;
+        }
+        if (adjust) {
+            adjust(m_database->config);
         }
         m_direct = std::make_unique<ScopedConnection>(m_database->config, u"test-direct"_s);
         seed(m_direct->db());

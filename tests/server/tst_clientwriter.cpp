@@ -150,6 +150,8 @@ void TestClientWriter::refusalsAndEchoes_data()
                    .arg(times(u"ç"_s, 40));
         *row("key past 2^53") << engine << u"GetAtividades"_s << QCborArray{u"9007199254740993"_s}
                               << u"*passa de ±9007199254740992*"_s;
+        *row("key of 17 digits") << engine << u"SetAtividades"_s << QCborArray{u"-10000000000000000"_s}
+                                 << u"*passa de ±9007199254740992; recebido \"-10000000000000000\"."_s;
         *row("number key past 2^53") << engine << u"GetTarefas"_s << QCborArray{9007199254740994.0}
                                      << u"*deve ser um número inteiro."_s;
     }
@@ -176,8 +178,10 @@ void TestClientWriter::refusalsAndEchoes()
     } else {
         QCOMPARE(reply.error, expected);
     }
-    // The largest key in range is still a key.
+    // The largest key in range is still a key, and leading zeros count for nothing.
     QVERIFY(client->call(u"GetAtividades"_s, {u"9007199254740992"_s}).ok);
+    QVERIFY(client->call(u"GetAtividades"_s, {u"00000000000000001"_s}).ok);
+    QVERIFY(client->call(u"GetAtividades"_s, {u"-0009007199254740992"_s}).ok);
 }
 
 void TestClientWriter::legacyPasswordRehashedAtLogin()

@@ -301,7 +301,10 @@ void TestServerProgram::checkConfig_data()
     QTest::newRow("accepted") << u"address=127.0.0.1\nport=8787"_s << QString() << 0
                               << u"configuração aceita: 127.0.0.1:8787, SQLite "_s;
     QTest::newRow("plain on every address")
-        << u"address=0.0.0.0"_s << QString() << 1 << u"sem TLS o servidor só escuta"_s;
+        << u"address=0.0.0.0"_s << QString() << 1 << u"sem TLS o servidor só escuta num endereço local (127.0.0.0/8"_s;
+    QTest::newRow("plain on another loopback address")
+        << u"address=127.4.5.6"_s << QString() << 0 << u"configuração aceita: 127.4.5.6:"_s;
+    QTest::newRow("plain on IPv6 loopback") << u"address=::1"_s << QString() << 0 << u"configuração aceita"_s;
     QTest::newRow("plain allowed") << u"address=0.0.0.0\nallowPlain=true"_s << QString() << 0
                                    << u"configuração aceita"_s;
     QTest::newRow("certificate without key")

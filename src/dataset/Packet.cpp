@@ -1090,6 +1090,14 @@ DeltaEntry readEntry(Decoder &d, qsizetype index, qsizetype &rowSize)
     // Absent and null both mean "none"; only a list counts as values.
     std::optional<Row> original;
     std::optional<Row> current;
+    const auto readValues = [&](std::optional<Row> &values, const char16_t *what) {
+        if (d.atNull()) {
+            d.skipNull();
+        } else {
+            values = readRow(d, Where(&where, what), rowSize);
+            rowSize = values->size();
+        }
+    };
     d.readMap(where, [&](const QString &key) {
         if (key == "kind"_L1) {
             const QString text = d.readText(maxKeyBytes, Where(&where, u"kind"));
@@ -1099,19 +1107,9 @@ DeltaEntry readEntry(Decoder &d, qsizetype index, qsizetype &rowSize)
                                   + u" desconhecido (esperado inserted, modified ou deleted)"_s);
             }
         } else if (key == "original"_L1) {
-            if (d.atNull()) {
-                d.skipNull();
-            } else {
-                original = readRow(d, Where(&where, u"valores originais"), rowSize);
-                rowSize = original->size();
-            }
+            readValues(original, u"valores originais");
         } else if (key == "current"_L1) {
-            if (d.atNull()) {
-                d.skipNull();
-            } else {
-                current = readRow(d, Where(&where, u"valores novos"), rowSize);
-                rowSize = current->size();
-            }
+            readValues(current, u"valores novos");
         } else {
             d.fail(where, u"chave desconhecida "_s + quoted(key));
         }

@@ -27,6 +27,7 @@
 #include "DateTime.h"
 #include "FrameworkServices.h"
 #include "Guard.h"
+#include "ModalDialogs.h"
 #include "Packet.h"
 #include "ReportCsv.h"
 #include "TNetConnection.h"
@@ -298,6 +299,9 @@ void ProcessReport::preview()
 void ProcessReport::open(QWidget *parent)
 {
     guarded(parent, [parent] {
+        // The options, the progress and the preview are modal: the keyboard
+        // goes back where it was, with or without a window manager.
+        DialogFocusReturn focusBack;
         ProcessReport report(parent);
         report.start();
         OptionsDialog options(report, parent);

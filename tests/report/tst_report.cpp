@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QMdiArea>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QProcess>
@@ -355,7 +356,10 @@ void TestReport::fromTheHostMenu()
         auto *show = options->findChild<QAbstractButton *>(u"btnVisualizar"_s);
         QTest::mouseClick(show, Qt::LeftButton, {}, show->rect().center());
     });
+    window.workspace()->setFocus();
     QTest::keyClick(&window, Qt::Key_P, Qt::ControlModifier);
+    // The keyboard is back where it was, without a window manager too.
+    QTRY_COMPARE(QApplication::focusWidget(), window.workspace());
     setMainWindow(nullptr);
     QCOMPARE(previewPages, 1);
     QFile file(csv);

@@ -25,7 +25,7 @@
 #include "DateTime.h"
 #include "Exceptions.h"
 #include "Fields.h"
-#include "Frame.h"
+#include "RpcWire.h"
 #include "Packet.h"
 #include "RdmProcessoUnidade.h"
 #include "ServerClock.h"

@@ -11,7 +11,7 @@
 #include <cstdlib>
 
 #include "Exceptions.h"
-#include "Frame.h"
+#include "RpcWire.h"
 #include "Packet.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "Frame.h"
+#include "RpcWire.h"
 
 namespace {
 

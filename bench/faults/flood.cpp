@@ -28,7 +28,7 @@
 
 #include "Admin.h"
 #include "Database.h"
-#include "Frame.h"
+#include "RpcWire.h"
 #include "PasswordHash.h"
 #include "RpcClient.h"
 #include "Sql.h"

@@ -5,7 +5,7 @@
 
 #include <sys/socket.h>
 
-#include "Frame.h"
+#include "RpcWire.h"
 #include "RpcLog.h"
 #include "RpcSessionThread.h"
 

@@ -5,7 +5,7 @@
 #include <QSslSocket>
 #include <QString>
 
-#include "Frame.h"
+#include "RpcWire.h"
 #include "RpcReply.h"
 #include "rpc_export.h"
 

@@ -8,7 +8,7 @@
 #include <functional>
 #include <memory>
 
-#include "Frame.h"
+#include "RpcWire.h"
 #include "RpcServer.h"
 
 class QSslSocket;

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "BareRoundTrip.h"
-#include "Frame.h"
+#include "RpcWire.h"
 
 using namespace Qt::StringLiterals;
 

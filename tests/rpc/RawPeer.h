@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "Frame.h"
+#include "RpcWire.h"
 
 // A client that writes whatever bytes a test gives it and reads what the
 // server answers, frame by frame, with blocking waits and a time limit.

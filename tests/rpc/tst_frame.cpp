@@ -2,7 +2,7 @@
 #include <QtEndian>
 #include <QTest>
 
-#include "Frame.h"
+#include "RpcWire.h"
 #include "Secret.h"
 
 using namespace Qt::StringLiterals;

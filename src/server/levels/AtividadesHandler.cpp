@@ -1,4 +1,4 @@
-#include "LevelAtividades.h"
+#include "AtividadesHandler.h"
 
 #include <QSqlQuery>
 
@@ -14,7 +14,7 @@
 using namespace Qt::StringLiterals;
 using namespace RemoteCalls;
 
-namespace LevelAtividades {
+namespace AtividadesHandler {
 
 QCborValue GetAtividades(RdmProcessoUnidade &session, const QCborArray &args)
 {
@@ -100,4 +100,4 @@ QCborValue GetDataServidor(RdmProcessoUnidade &, const QCborArray &args)
     return QCborValue(ServerClock::nowDays());
 }
 
-} // namespace LevelAtividades
+} // namespace AtividadesHandler

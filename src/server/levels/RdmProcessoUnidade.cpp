@@ -5,11 +5,11 @@
 
 #include "Activities.h"
 #include "Exceptions.h"
-#include "LevelAtividades.h"
-#include "LevelOperadores.h"
-#include "LevelProcessos.h"
-#include "LevelRelatorio.h"
-#include "LevelTarefas.h"
+#include "AtividadesHandler.h"
+#include "OperadoresHandler.h"
+#include "ProcessosHandler.h"
+#include "RelatorioHandler.h"
+#include "TarefasHandler.h"
 #include "PasswordHash.h"
 #include "ServerClock.h"
 #include "ServerLog.h"
@@ -26,18 +26,18 @@ using Handler = QCborValue (*)(RdmProcessoUnidade &, const QCborArray &);
 const QHash<QString, Handler> &handlers()
 {
     static const QHash<QString, Handler> table = {
-        {u"GetProcessos"_s, &LevelProcessos::GetProcessos},
-        {u"GetTarefas"_s, &LevelTarefas::GetTarefas},
-        {u"GetOperadores"_s, &LevelOperadores::GetOperadores},
-        {u"SetProcessos"_s, &LevelProcessos::SetProcessos},
-        {u"SetTarefas"_s, &LevelTarefas::SetTarefas},
-        {u"SetOperadores"_s, &LevelOperadores::SetOperadores},
-        {u"GetAtividades"_s, &LevelAtividades::GetAtividades},
-        {u"SetAtividades"_s, &LevelAtividades::SetAtividades},
-        {u"GetVerifTarefas"_s, &LevelAtividades::GetVerifTarefas},
-        {u"RedefinirAtividadesDia"_s, &LevelAtividades::RedefinirAtividadesDia},
-        {u"GetDataServidor"_s, &LevelAtividades::GetDataServidor},
-        {u"GetRelatorioProcessos"_s, &LevelRelatorio::GetRelatorioProcessos},
+        {u"GetProcessos"_s, &ProcessosHandler::GetProcessos},
+        {u"GetTarefas"_s, &TarefasHandler::GetTarefas},
+        {u"GetOperadores"_s, &OperadoresHandler::GetOperadores},
+        {u"SetProcessos"_s, &ProcessosHandler::SetProcessos},
+        {u"SetTarefas"_s, &TarefasHandler::SetTarefas},
+        {u"SetOperadores"_s, &OperadoresHandler::SetOperadores},
+        {u"GetAtividades"_s, &AtividadesHandler::GetAtividades},
+        {u"SetAtividades"_s, &AtividadesHandler::SetAtividades},
+        {u"GetVerifTarefas"_s, &AtividadesHandler::GetVerifTarefas},
+        {u"RedefinirAtividadesDia"_s, &AtividadesHandler::RedefinirAtividadesDia},
+        {u"GetDataServidor"_s, &AtividadesHandler::GetDataServidor},
+        {u"GetRelatorioProcessos"_s, &RelatorioHandler::GetRelatorioProcessos},
     };
     return table;
 }

@@ -38,8 +38,8 @@ struct ServerState
 // client connection, living in that connection's thread with its own database
 // connection. The business unit is always the logged-in operator's. It logs
 // the operator in and dispatches each call by name to its handler; the
-// handlers live with their level (LevelProcessos, LevelTarefas,
-// LevelOperadores, LevelAtividades).
+// handlers live with their level (ProcessosHandler, TarefasHandler,
+// OperadoresHandler, AtividadesHandler).
 class RdmProcessoUnidade : public SessionHandler
 {
 public:

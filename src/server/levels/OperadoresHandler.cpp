@@ -1,4 +1,4 @@
-#include "LevelOperadores.h"
+#include "OperadoresHandler.h"
 
 #include <QHash>
 #include <QSet>
@@ -183,7 +183,7 @@ private:
 
 } // namespace
 
-namespace LevelOperadores {
+namespace OperadoresHandler {
 
 QCborValue GetOperadores(RdmProcessoUnidade &session, const QCborArray &args)
 {
@@ -269,4 +269,4 @@ void save(QSqlDatabase &db, const Session &session, const DeltaReader &packet)
     guard.commit();
 }
 
-} // namespace LevelOperadores
+} // namespace OperadoresHandler

@@ -13,7 +13,7 @@ class RdmProcessoUnidade;
 // code and name ("U"), a row per process ("P"), then a row per task in order ("T"), each followed by a row
 // per responsible ("R"), with the names of periodicities, operators and
 // groups joined. Read-only; the unit is the session's.
-namespace LevelRelatorio {
+namespace RelatorioHandler {
 
 QList<FieldDef> fields();
 extern const QString select;
@@ -21,4 +21,4 @@ extern const QString select;
 // One argument: the number of a process of the unit, or 0 for every process.
 QCborValue GetRelatorioProcessos(RdmProcessoUnidade &session, const QCborArray &args);
 
-} // namespace LevelRelatorio
+} // namespace RelatorioHandler

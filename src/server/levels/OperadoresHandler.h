@@ -10,7 +10,7 @@
 class RdmProcessoUnidade;
 
 // The level of the responsible operators and groups (cdsOperadores, table RESPATIVFILIAL): its remote get and set, and its save rules.
-namespace LevelOperadores {
+namespace OperadoresHandler {
 
 QCborValue GetOperadores(RdmProcessoUnidade &session, const QCborArray &args);
 QCborValue SetOperadores(RdmProcessoUnidade &session, const QCborArray &args);
@@ -18,4 +18,4 @@ QCborValue SetOperadores(RdmProcessoUnidade &session, const QCborArray &args);
 // Applies a change log of the level in one transaction.
 void save(QSqlDatabase &db, const Saves::Session &session, const DeltaReader &delta);
 
-} // namespace LevelOperadores
+} // namespace OperadoresHandler

@@ -10,7 +10,7 @@
 class RdmProcessoUnidade;
 
 // The level of the processes (cdsProcessos, table PROCESSOFILIAL): its remote get and set, and its save rules.
-namespace LevelProcessos {
+namespace ProcessosHandler {
 
 QCborValue GetProcessos(RdmProcessoUnidade &session, const QCborArray &args);
 QCborValue SetProcessos(RdmProcessoUnidade &session, const QCborArray &args);
@@ -19,4 +19,4 @@ QCborValue SetProcessos(RdmProcessoUnidade &session, const QCborArray &args);
 // of the last process inserted, 0 when none was.
 qint64 save(QSqlDatabase &db, const Saves::Session &session, const DeltaReader &delta);
 
-} // namespace LevelProcessos
+} // namespace ProcessosHandler

@@ -9,7 +9,7 @@ class RdmProcessoUnidade;
 // cdsVerifTarefas, table ATIVIDADEDIA): reading them, deleting a process's
 // pending ones, redefining a process's day; and the server's date, by which
 // the days are counted.
-namespace LevelAtividades {
+namespace AtividadesHandler {
 
 QCborValue GetAtividades(RdmProcessoUnidade &session, const QCborArray &args);
 QCborValue SetAtividades(RdmProcessoUnidade &session, const QCborArray &args);
@@ -17,4 +17,4 @@ QCborValue GetVerifTarefas(RdmProcessoUnidade &session, const QCborArray &args);
 QCborValue RedefinirAtividadesDia(RdmProcessoUnidade &session, const QCborArray &args);
 QCborValue GetDataServidor(RdmProcessoUnidade &session, const QCborArray &args);
 
-} // namespace LevelAtividades
+} // namespace AtividadesHandler

@@ -1,4 +1,4 @@
-#include "LevelRelatorio.h"
+#include "RelatorioHandler.h"
 
 #include "Exceptions.h"
 #include "Fields.h"
@@ -7,7 +7,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace LevelRelatorio {
+namespace RelatorioHandler {
 
 QList<FieldDef> fields()
 {
@@ -126,4 +126,4 @@ QCborValue GetRelatorioProcessos(RdmProcessoUnidade &session, const QCborArray &
     }
 }
 
-} // namespace LevelRelatorio
+} // namespace RelatorioHandler

@@ -1,4 +1,4 @@
-#include "LevelProcessos.h"
+#include "ProcessosHandler.h"
 
 #include <QSet>
 #include <QSqlQuery>
@@ -66,7 +66,7 @@ void checkProcess(const ProcessValues &v, std::optional<double> storedStart, dou
 
 } // namespace
 
-namespace LevelProcessos {
+namespace ProcessosHandler {
 
 QCborValue GetProcessos(RdmProcessoUnidade &session, const QCborArray &args)
 {
@@ -148,4 +148,4 @@ qint64 save(QSqlDatabase &db, const Session &session, const DeltaReader &packet)
     return inserted;
 }
 
-} // namespace LevelProcessos
+} // namespace ProcessosHandler

@@ -1,4 +1,4 @@
-#include "LevelTarefas.h"
+#include "TarefasHandler.h"
 
 #include <QHash>
 #include <QSet>
@@ -91,7 +91,7 @@ QVariant noteOrNull(const QString &note)
 
 } // namespace
 
-namespace LevelTarefas {
+namespace TarefasHandler {
 
 QCborValue GetTarefas(RdmProcessoUnidade &session, const QCborArray &args)
 {
@@ -233,4 +233,4 @@ void save(QSqlDatabase &db, const Session &session, const DeltaReader &packet)
     guard.commit();
 }
 
-} // namespace LevelTarefas
+} // namespace TarefasHandler

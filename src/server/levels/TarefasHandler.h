@@ -10,7 +10,7 @@
 class RdmProcessoUnidade;
 
 // The level of the tasks (cdsTarefas, table ATIVIDADEFILIAL): its remote get and set, and its save rules.
-namespace LevelTarefas {
+namespace TarefasHandler {
 
 QCborValue GetTarefas(RdmProcessoUnidade &session, const QCborArray &args);
 QCborValue SetTarefas(RdmProcessoUnidade &session, const QCborArray &args);
@@ -18,4 +18,4 @@ QCborValue SetTarefas(RdmProcessoUnidade &session, const QCborArray &args);
 // Applies a change log of the level in one transaction.
 void save(QSqlDatabase &db, const Saves::Session &session, const DeltaReader &delta);
 
-} // namespace LevelTarefas
+} // namespace TarefasHandler

@@ -45,24 +45,6 @@ const Definition &definition(const QString &queryName)
     throw EDatabaseError(u"Consulta desconhecida: %1"_s.arg(queryName));
 }
 
-QString dialectSuffix(TSqlDialect dialect)
-{
-    switch (dialect) {
-    case TSqlDialect::Default:
-        return u"default"_s;
-    case TSqlDialect::InterBase:
-        return u"interbase"_s;
-    case TSqlDialect::Oracle:
-        return u"oracle"_s;
-    case TSqlDialect::MSSQL:
-        return u"mssql"_s;
-    }
-    return {};
-}
-
-constexpr TSqlDialect allDialects[] = {TSqlDialect::Default, TSqlDialect::InterBase, TSqlDialect::Oracle,
-                                       TSqlDialect::MSSQL};
-
 } // namespace
 
 QStringList names()
@@ -77,7 +59,7 @@ QStringList names()
 QStringList text(const QString &queryName, TSqlDialect dialect)
 {
     const Definition &d = definition(queryName);
-    const QString path = u"queries/%1.%2.sql"_s.arg(QString::fromUtf16(d.query), dialectSuffix(dialect));
+    const QString path = u"queries/%1.%2.sql"_s.arg(QString::fromUtf16(d.query), enumName(sqlDialectNames, dialect).wire);
     QString content = DataFiles::read(path);
     // Every stored line ends with a newline, the last one too.
     if (!content.endsWith(u'\n')) {
@@ -95,8 +77,8 @@ TADOIBQuery *create(const QString &queryName, QObject *owner)
     const Definition &d = definition(queryName);
     auto *query = new TADOIBQuery(owner);
     query->setObjectName(queryName);
-    for (TSqlDialect dialect : allDialects) {
-        query->setSQL(dialect, text(queryName, dialect));
+    for (const EnumName<TSqlDialect> &name : sqlDialectNames) {
+        query->setSQL(name.value, text(queryName, name.value));
     }
     query->defineField(QString::fromUtf16(d.code.name), FieldType::Text, d.code.size, u"Código"_s, d.code.displayWidth);
     query->defineField(QString::fromUtf16(d.name.name), FieldType::Text, d.name.size, u"Nome"_s, d.name.displayWidth);

@@ -24,7 +24,7 @@ namespace {
 
 FieldType fieldType(const QString &source, const QString &fieldName, const QString &text)
 {
-    if (const std::optional<FieldType> type = fieldTypeFromName(text)) {
+    if (const std::optional<FieldType> type = enumFromWire(fieldTypeNames, text)) {
         return *type;
     }
     fail(source, u"tipo \"%1\" desconhecido no campo %2"_s.arg(text, fieldName));

@@ -2,6 +2,7 @@
 
 #include "CborReader.h"
 #include "Exceptions.h"
+#include "FieldValue.h"
 #include "NullValue.h"
 
 #include <QCborStreamReader>
@@ -45,41 +46,17 @@ constexpr qsizetype maxKeyBytes = 32;
 
 QString typeText(FieldType type)
 {
-    switch (type) {
-    case FieldType::Number:
-        return u"number"_s;
-    case FieldType::Text:
-        return u"text"_s;
-    case FieldType::DateTime:
-        return u"datetime"_s;
-    }
-    return u"?"_s;
+    return enumName(fieldTypeNames, type).wire.toString();
 }
 
 QString kindText(ChangeKind kind)
 {
-    switch (kind) {
-    case ChangeKind::Inserted:
-        return u"inserted"_s;
-    case ChangeKind::Modified:
-        return u"modified"_s;
-    case ChangeKind::Deleted:
-        return u"deleted"_s;
-    }
-    return u"?"_s;
+    return enumName(changeKindNames, kind).wire.toString();
 }
 
 QString kindLabel(ChangeKind kind)
 {
-    switch (kind) {
-    case ChangeKind::Inserted:
-        return u"inclusão"_s;
-    case ChangeKind::Modified:
-        return u"alteração"_s;
-    case ChangeKind::Deleted:
-        return u"exclusão"_s;
-    }
-    return u"?"_s;
+    return enumName(changeKindNames, kind).label.toString();
 }
 
 bool hasOriginal(ChangeKind kind)
@@ -117,21 +94,16 @@ bool countCharacters(QStringView text, qsizetype *count)
 
 QString describeValue(const QVariant &value)
 {
-    switch (value.typeId()) {
-    case QMetaType::QString:
+    if (value.typeId() == QMetaType::QString) {
         return u"um texto"_s;
-    case QMetaType::Double:
-    case QMetaType::Float:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-        return u"um número"_s;
-    case QMetaType::Bool:
-        return u"um valor lógico"_s;
-    default:
-        return u"um valor do tipo "_s + QString::fromLatin1(value.typeName());
     }
+    if (FieldValue::isNumeric(value)) {
+        return u"um número"_s;
+    }
+    if (value.typeId() == QMetaType::Bool) {
+        return u"um valor lógico"_s;
+    }
+    return u"um valor do tipo "_s + QString::fromLatin1(value.typeName());
 }
 
 // Reads a numeric QVariant as the double a packet carries.
@@ -638,7 +610,7 @@ auto decodeNamed(const QString &prefix, Read &&read)
 
 FieldType parseType(Decoder &d, const QString &text, const Where &where)
 {
-    if (const std::optional<FieldType> type = fieldTypeFromName(text)) {
+    if (const std::optional<FieldType> type = enumFromWire(fieldTypeNames, text)) {
         return *type;
     }
     d.fail(where, u"tipo "_s + quoted(text) + u" desconhecido (esperado number, text ou datetime)"_s);
@@ -751,16 +723,6 @@ QList<FieldDef> readPacket(Decoder &d, QLatin1StringView expectedFormat, QLatin1
         d.fail(u"falta "_s + quoted(QString(contentKey)));
     }
     return *fields;
-}
-
-std::optional<ChangeKind> parseKind(const QString &text)
-{
-    for (ChangeKind k : {ChangeKind::Inserted, ChangeKind::Modified, ChangeKind::Deleted}) {
-        if (text == kindText(k)) {
-            return k;
-        }
-    }
-    return std::nullopt;
 }
 
 const QString dataErrorPrefix = u"Pacote de dados inválido: "_s;
@@ -1101,7 +1063,7 @@ DeltaEntry readEntry(Decoder &d, qsizetype index, qsizetype &rowSize)
     d.readMap(where, [&](const QString &key) {
         if (key == "kind"_L1) {
             const QString text = d.readText(maxKeyBytes, Where(&where, u"kind"));
-            kind = parseKind(text);
+            kind = enumFromWire(changeKindNames, text);
             if (!kind) {
                 d.fail(where, u"tipo de alteração "_s + quoted(text)
                                   + u" desconhecido (esperado inserted, modified ou deleted)"_s);
@@ -1208,16 +1170,6 @@ DeltaEntry DeltaReader::at(qsizetype index) const
         qsizetype rowSize = m_fields.size();
         return readEntry(d, index, rowSize);
     });
-}
-
-std::optional<FieldType> fieldTypeFromName(QStringView name)
-{
-    for (const FieldType type : {FieldType::Number, FieldType::Text, FieldType::DateTime}) {
-        if (name == typeText(type)) {
-            return type;
-        }
-    }
-    return std::nullopt;
 }
 
 qsizetype wellFormedTextLength(QStringView text)

@@ -7,11 +7,19 @@
 
 #include <optional>
 
+#include "EnumNames.h"
 #include "Exceptions.h"
 #include "dataset_export.h"
 
 // Field types of our record sets. Flags are Text of size 1.
 enum class FieldType { Number, Text, DateTime };
+// Each type's name in packets and definitions, and in messages.
+inline constexpr EnumName<FieldType> fieldTypeNames[] = {
+    {FieldType::Number, u"number", u"número"},
+    {FieldType::Text, u"text", u"texto"},
+    {FieldType::DateTime, u"datetime", u"data e hora"},
+};
+static_assert(enumTableComplete(fieldTypeNames, FieldType::DateTime));
 
 // Definition of one stored field as it travels in packets.
 // Calculated fields never travel.
@@ -92,6 +100,13 @@ private:
 };
 
 enum class ChangeKind { Inserted, Modified, Deleted };
+// Each kind's name in delta packets, and in messages.
+inline constexpr EnumName<ChangeKind> changeKindNames[] = {
+    {ChangeKind::Inserted, u"inserted", u"inclusão"},
+    {ChangeKind::Modified, u"modified", u"alteração"},
+    {ChangeKind::Deleted, u"deleted", u"exclusão"},
+};
+static_assert(enumTableComplete(changeKindNames, ChangeKind::Deleted));
 
 // One change-log entry.
 //   Inserted: original empty, current = new values
@@ -187,10 +202,6 @@ private:
 // a QString of at most the field's size in characters (textLength) and without
 // lone surrogates. Null (QVariant()) fits every field.
 DATASET_EXPORT void checkValue(const FieldDef &field, const QVariant &value);
-
-// The field type a name stands for, as packets and record-set definitions
-// write it ("number", "text", "datetime"); nullopt for any other text.
-DATASET_EXPORT std::optional<FieldType> fieldTypeFromName(QStringView name);
 
 // Length as textLength counts it, or -1 when the text holds a lone
 // surrogate, which has no UTF-8 form and could not travel in a packet.

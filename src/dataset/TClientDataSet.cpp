@@ -1,6 +1,7 @@
 #include "TClientDataSet.h"
 
 #include "DateTime.h"
+#include "FieldValue.h"
 #include "NullValue.h"
 #include "RadixSort.h"
 
@@ -23,15 +24,7 @@ constexpr qint64 seqGap = qint64(1) << 20;
 
 QString typeName(FieldType type)
 {
-    switch (type) {
-    case FieldType::Number:
-        return u"número"_s;
-    case FieldType::Text:
-        return u"texto"_s;
-    case FieldType::DateTime:
-        return u"data e hora"_s;
-    }
-    return QString();
+    return enumName(fieldTypeNames, type).label.toString();
 }
 
 } // namespace
@@ -565,7 +558,7 @@ void TClientDataSet::SetDataFrom(const TClientDataSet &source)
         for (const FillTarget &target : plan.targets) {
             const QVariant &value = from.at(sourceSlots[size_t(target.source)]);
             if (target.type == FieldType::Text && value.isValid() && target.size < defs.at(target.source).size) {
-                TField::checkText(value.toString(), target.name, target.size, r);
+                FieldValue::checkText(value.toString(), target.name, target.size, r);
             }
             values[target.slot] = value;
         }
@@ -663,13 +656,13 @@ void TClientDataSet::fillFromPacket(const DataPacket &packet, bool decoded)
                 // A decoded text fits its packet field already; counted again
                 // only when the field here is narrower.
                 if (!decoded || target.size < defs.at(target.source).size) {
-                    TField::checkText(value.toString(), target.name, target.size, r);
+                    FieldValue::checkText(value.toString(), target.name, target.size, r);
                 }
                 values[target.slot] = value;
             } else {
                 const double number = value.toDouble();
                 if (!decoded) {
-                    if (!TField::isNumeric(value) || !std::isfinite(number)) {
+                    if (!FieldValue::isNumeric(value) || !std::isfinite(number)) {
                         throw EDatabaseError(
                             u"Valor inválido no campo %1, linha %2 do pacote de dados."_s.arg(target.name).arg(r + 1));
                     }
@@ -1275,23 +1268,10 @@ bool TClientDataSet::Locate(const QString &fieldName, const QVariant &value, TLo
 
     QVariant wanted;
     if (!isNullValue(value)) {
-        if (field->DataType() == FieldType::Text) {
-            wanted = TField::isNumeric(value) ? TField::formatNumber(value.toDouble()) : value.toString();
-        } else if (TField::isNumeric(value)) {
-            wanted = value.toDouble();
-        } else if (value.typeId() == QMetaType::QString) {
-            const QString text = value.toString();
-            if (!text.trimmed().isEmpty()) {
-                const std::optional<double> parsed =
-                    field->DataType() == FieldType::Number ? TField::parseNumber(text) : DateTime::fromText(text);
-                if (!parsed) {
-                    return false; // no row can hold it
-                }
-                wanted = *parsed;
-            }
-        } else if (value.typeId() == QMetaType::QDateTime && value.toDateTime().isValid()) {
-            wanted = DateTime::fromQDateTime(value.toDateTime());
-        } else {
+        // Compared in the form the field stores: a value it could not hold matches no row.
+        try {
+            wanted = FieldValue::toFieldForm(field->def(), value);
+        } catch (const EDatabaseError &) {
             return false;
         }
     }

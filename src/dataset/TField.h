@@ -82,15 +82,6 @@ public:
     // Asks whatever shows this field to put the input focus on its cell.
     void FocusControl();
 
-    // The text forms of numbers: the shortest plain decimal that reads back
-    // the same value ("15", "-3", "2.5"), never an exponent.
-    static QString formatNumber(double value);
-    // Reads that form (a '.' as decimal separator); nullopt when it is not a number.
-    static std::optional<double> parseNumber(const QString &text);
-
-    // Values a number or date-time field takes as numbers.
-    static bool isNumeric(const QVariant &value);
-
 signals:
     void focusRequested(TField *field);
 
@@ -98,14 +89,8 @@ private:
     friend class TClientDataSet;
     [[noreturn]] void refuse(const QString &what) const;
 
-    // One pass over a text bound for a Text field: a lone surrogate (no UTF-8
-    // form) and a text over the size are refused; packetRow >= 0 names the
-    // packet row the text came from.
-    static void checkText(const QString &text, const QString &fieldName, int size, qsizetype packetRow = -1);
-    // An assigned value in the field's own form, or refused; what is
-    // accepted here always travels in a packet.
+    // An assigned value in the field's own form, or refused (FieldValue::convert).
     QVariant convert(const QVariant &value) const;
-    QVariant toFieldForm(const QVariant &value) const;
 
     int m_index = -1;
     TClientDataSet *m_dataSet;

@@ -189,12 +189,13 @@ void ProcessReport::start()
     m_header.operatorCode = Operador();
     m_header.operatorName = m_connection->operatorName();
     const DataPacket list = DataPacket::decode(server->call(u"GetProcessos"_s).packet());
-    const qsizetype number = std::find_if(list.fields.cbegin(), list.fields.cend(),
-                                          [](const FieldDef &f) { return f.name == u"NRPROCESSOFILIAL"_s; })
-                             - list.fields.cbegin();
-    const qsizetype name = std::find_if(list.fields.cbegin(), list.fields.cend(),
-                                        [](const FieldDef &f) { return f.name == u"NMPROCESSOFILIAL"_s; })
-                           - list.fields.cbegin();
+    const auto column = [&list](QStringView field) {
+        return std::find_if(list.fields.cbegin(), list.fields.cend(),
+                            [&](const FieldDef &f) { return f.name == field; })
+               - list.fields.cbegin();
+    };
+    const qsizetype number = column(u"NRPROCESSOFILIAL");
+    const qsizetype name = column(u"NMPROCESSOFILIAL");
     m_list.clear();
     for (const Row &row : list.rows) {
         m_list.append({qint64(row.value(number).toDouble()), row.value(name).toString()});

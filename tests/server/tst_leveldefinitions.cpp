@@ -35,22 +35,9 @@ private:
 
 namespace {
 
-const char *typeName(FieldType type)
-{
-    switch (type) {
-    case FieldType::Number:
-        return "number";
-    case FieldType::Text:
-        return "text";
-    case FieldType::DateTime:
-        return "datetime";
-    }
-    return "?";
-}
-
 QString describe(const FieldDef &f)
 {
-    return u"%1 %2(%3)"_s.arg(f.name, QLatin1StringView(typeName(f.type))).arg(f.size);
+    return u"%1 %2(%3)"_s.arg(f.name, enumName(fieldTypeNames, f.type).wire).arg(f.size);
 }
 
 const FieldDef *findField(const QList<FieldDef> &fields, const QString &name)

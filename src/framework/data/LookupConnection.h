@@ -3,10 +3,19 @@
 #include <QSqlDatabase>
 #include <QString>
 
+#include "EnumNames.h"
 #include "framework_export.h"
 
 // The SQL dialects a lookup query carries a text for.
 enum class TSqlDialect { Default, InterBase, Oracle, MSSQL };
+// Each dialect's suffix in the query files' names (queries/NAME.SUFFIX.sql), and its name in messages.
+inline constexpr EnumName<TSqlDialect> sqlDialectNames[] = {
+    {TSqlDialect::Default, u"default", u"padrão"},
+    {TSqlDialect::InterBase, u"interbase", u"InterBase"},
+    {TSqlDialect::Oracle, u"oracle", u"Oracle"},
+    {TSqlDialect::MSSQL, u"mssql", u"MSSQL"},
+};
+static_assert(enumTableComplete(sqlDialectNames, TSqlDialect::MSSQL));
 
 // Where the lookup connection goes, read from the host's options text
 // (docs/server.md, "Desktops"). Accepted forms (keys are case-insensitive; a

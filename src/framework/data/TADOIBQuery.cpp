@@ -10,6 +10,7 @@
 
 #include "DateTime.h"
 #include "Exceptions.h"
+#include "FieldValue.h"
 #include "TClientDataSet.h"
 #include "TField.h"
 
@@ -22,21 +23,6 @@ constexpr int pgBpcharOid = 1042; // PostgreSQL's CHAR(n)
 int dialectIndex(TSqlDialect dialect)
 {
     return static_cast<int>(dialect);
-}
-
-QString dialectName(TSqlDialect dialect)
-{
-    switch (dialect) {
-    case TSqlDialect::Default:
-        return u"padrão"_s;
-    case TSqlDialect::InterBase:
-        return u"InterBase"_s;
-    case TSqlDialect::Oracle:
-        return u"Oracle"_s;
-    case TSqlDialect::MSSQL:
-        return u"MSSQL"_s;
-    }
-    return {};
 }
 
 bool isIdentifierStart(QChar c)
@@ -87,16 +73,10 @@ QString trimRightBlanks(const QString &text)
 
 FieldType fieldTypeOf(const QSqlField &field)
 {
-    switch (field.metaType().id()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Double:
-    case QMetaType::Float:
+    if (FieldValue::isNumericType(field.metaType())) {
         return FieldType::Number;
+    }
+    switch (field.metaType().id()) {
     case QMetaType::QDate:
     case QMetaType::QDateTime:
         return FieldType::DateTime;
@@ -195,7 +175,8 @@ void TADOIBQuery::Open()
     const TSqlDialect dialect = LookupConnection::dialectOf(db);
     const QString sql = SQL(dialect).join(u'\n');
     if (sql.trimmed().isEmpty()) {
-        throw EDatabaseError(u"%1: não há texto SQL para o dialeto %2."_s.arg(objectName(), dialectName(dialect)));
+        throw EDatabaseError(
+            u"%1: não há texto SQL para o dialeto %2."_s.arg(objectName(), enumName(sqlDialectNames, dialect).label));
     }
 
     QSqlQuery query(db);

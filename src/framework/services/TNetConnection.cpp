@@ -5,7 +5,7 @@
 #include "Exceptions.h"
 #include "FrameworkServices.h"
 #include "RpcClient.h"
-#include "TField.h"
+#include "FieldValue.h"
 
 using namespace Qt::StringLiterals;
 
@@ -15,7 +15,7 @@ QCborValue toCbor(const QVariant &v)
     if (!v.isValid() || v.isNull()) {
         return QCborValue(QCborValue::Null);
     }
-    if (TField::isNumeric(v)) {
+    if (FieldValue::isNumeric(v)) {
         return QCborValue(v.toDouble());
     }
     switch (v.metaType().id()) {

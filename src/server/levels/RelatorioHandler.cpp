@@ -11,25 +11,29 @@ namespace RelatorioHandler {
 
 QList<FieldDef> fields()
 {
-    // Each field as its level's record set types it, so sizes never disagree.
-    QList<FieldDef> all{{u"TPLINHA"_s, FieldType::Text, 1}};
-    const auto take = [&all](const QString &recordSet, const QStringList &names) {
-        const QList<FieldDef> level = Fields::definition(recordSet).packetFields();
-        for (const QString &name : names) {
-            const auto it =
-                std::find_if(level.cbegin(), level.cend(), [&name](const FieldDef &f) { return f.name == name; });
-            Q_ASSERT(it != level.cend());
-            all << *it;
-        }
-    };
-    take(u"cdsProcessos"_s,
-         {u"NRPROCESSOFILIAL"_s, u"NMPROCESSOFILIAL"_s, u"DTINIVIGENCIA"_s, u"DTFINVIGENCIA"_s, u"IDSITUACAO"_s});
-    take(u"cdsTarefas"_s, {u"NRATIVIDADEFILIAL"_s, u"NRORDENAATIVIDADE"_s, u"NMATIVIDADEFILIAL"_s, u"CDTELAATIVIDADE"_s,
-                           u"CDMODULOATIVIDADE"_s, u"CDPERIENTR"_s, u"NMPERIENTR"_s, u"DSATIVIDADEFILIAL"_s});
-    take(u"cdsOperadores"_s, {u"NRRESPATIVFILIAL"_s, u"CDOPERADOR"_s, u"NMOPERADOR"_s, u"CDGRUPOPER"_s, u"DSGRUPOPER"_s,
-                              u"IDEXECUTA"_s, u"IDVALIDA"_s});
-    all << FieldDef{u"CDUNIDADE"_s, FieldType::Text, 4} << FieldDef{u"NMUNIDADE"_s, FieldType::Text, 60};
-    return all;
+    // Built once: each field as its level's record set types it, so sizes never disagree.
+    static const QList<FieldDef> layout = [] {
+        QList<FieldDef> all{{u"TPLINHA"_s, FieldType::Text, 1}};
+        const auto take = [&all](const QString &recordSet, const QStringList &names) {
+            const QList<FieldDef> level = Fields::definition(recordSet).packetFields();
+            for (const QString &name : names) {
+                const auto it =
+                    std::find_if(level.cbegin(), level.cend(), [&name](const FieldDef &f) { return f.name == name; });
+                Q_ASSERT(it != level.cend());
+                all << *it;
+            }
+        };
+        take(u"cdsProcessos"_s,
+             {u"NRPROCESSOFILIAL"_s, u"NMPROCESSOFILIAL"_s, u"DTINIVIGENCIA"_s, u"DTFINVIGENCIA"_s, u"IDSITUACAO"_s});
+        take(u"cdsTarefas"_s,
+             {u"NRATIVIDADEFILIAL"_s, u"NRORDENAATIVIDADE"_s, u"NMATIVIDADEFILIAL"_s, u"CDTELAATIVIDADE"_s,
+              u"CDMODULOATIVIDADE"_s, u"CDPERIENTR"_s, u"NMPERIENTR"_s, u"DSATIVIDADEFILIAL"_s});
+        take(u"cdsOperadores"_s, {u"NRRESPATIVFILIAL"_s, u"CDOPERADOR"_s, u"NMOPERADOR"_s, u"CDGRUPOPER"_s,
+                                  u"DSGRUPOPER"_s, u"IDEXECUTA"_s, u"IDVALIDA"_s});
+        all << FieldDef{u"CDUNIDADE"_s, FieldType::Text, 4} << FieldDef{u"NMUNIDADE"_s, FieldType::Text, 60};
+        return all;
+    }();
+    return layout;
 }
 
 namespace {

@@ -27,7 +27,8 @@
 //      server or the generated unit.
 // SQLite always; PostgreSQL too when PRU_TEST_PG names a server. Arguments
 // "a", "b", "c" or "m" run only those measurements (c moves the screen as b
-// does).
+// does). For a profiler: BENCH_SCREEN_ONLY=1 leaves the plain programs out
+// of a and b, BENCH_ROUNDS=N runs N rounds of them instead of 7.
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -81,6 +82,17 @@ constexpr int processCount = 1000;
 constexpr int tasksPerProcess = 20;
 constexpr int responsiblesPerTask = 5;
 constexpr int timeoutMs = 30'000;
+
+bool screenOnly()
+{
+    return qEnvironmentVariableIntValue("BENCH_SCREEN_ONLY") != 0;
+}
+
+int roundCount()
+{
+    const int rounds = qEnvironmentVariableIntValue("BENCH_ROUNDS");
+    return rounds > 0 ? rounds : 7;
+}
 const QString unitCode = u"0009"_s;
 const QString password = u"senha"_s;
 
@@ -153,6 +165,8 @@ public:
     }
 
     bool painted(Grid grid) const { return m_painted[grid]; }
+    // Paint events of each grid's viewport since this watch was made.
+    qint64 paints(Grid grid) const { return m_paints[grid]; }
 
     bool eventFilter(QObject *watched, QEvent *event) override
     {
@@ -164,6 +178,9 @@ public:
             return false;
         }
         for (int g = 0; g < GridCount; ++g) {
+            if (view->objectName() == QLatin1StringView(gridNames[g])) {
+                ++m_paints[g];
+            }
             if (view->objectName() == QLatin1StringView(gridNames[g]) && view->model()->rowCount() > 0
                 && (!m_requireFresh || m_fresh[g] || g == Processes)) {
                 m_painted[g] = true;
@@ -176,6 +193,7 @@ private:
     bool m_requireFresh = false;
     bool m_painted[GridCount] = {};
     bool m_fresh[GridCount] = {};
+    qint64 m_paints[GridCount] = {};
     QList<QMetaObject::Connection> m_connections;
 };
 
@@ -830,8 +848,10 @@ void ScreenBench::benchOpening()
     // The first opening loads the module; one more warms the rest.
     for (int warm = 0; warm < 2; ++warm) {
         openClose(*m_screen);
-        openClose(*query);
-        openClose(*standard);
+        if (!screenOnly()) {
+            openClose(*query);
+            openClose(*standard);
+        }
     }
     const qint64 firstProcess = m_processes.first();
     const qint64 firstTask = m_firstTask.value(firstProcess);
@@ -852,7 +872,7 @@ void ScreenBench::benchOpening()
     // Rounds alternate the screen, its floor and the plain programs, and the
     // median round is reported, so that the noise of a shared machine hits
     // all alike.
-    const int rounds = 7;
+    const int rounds = roundCount();
     const int baselineRuns = 5;
     QList<double> screen, floor, floorRatio, plainQuery, plainStandard, queryRatio, standardRatio;
     for (int r = 0; r < rounds; ++r) {
@@ -862,11 +882,13 @@ void ScreenBench::benchOpening()
         }
         floor << sum / baselineRuns;
         screen << openClose(*m_screen);
-        plainQuery << openClose(*query);
-        plainStandard << openClose(*standard);
         floorRatio << screen.last() / floor.last();
-        queryRatio << screen.last() / plainQuery.last();
-        standardRatio << screen.last() / plainStandard.last();
+        if (!screenOnly()) {
+            plainQuery << openClose(*query);
+            plainStandard << openClose(*standard);
+            queryRatio << screen.last() / plainQuery.last();
+            standardRatio << screen.last() / plainStandard.last();
+        }
     }
     print(
         u"  a. abrir a tela (IniProc até a primeira pintura com dados): %1 ms; base (GetDataServidor + 3 idas e voltas "
@@ -909,9 +931,28 @@ void ScreenBench::benchMoving()
         }
         return microsSince(timer);
     };
-    const int rounds = 7;
+    const int rounds = roundCount();
     const int moves = 10;
+    std::array<qint64, GridCount> painted{};
+    int moved = 0;
     auto moveRound = [&](Subject &subject) {
+        std::array<qint64, GridCount> before;
+        for (int g = 0; g < GridCount; ++g) {
+            before[g] = m_watch->paints(Grid(g));
+        }
+        struct Count
+        {
+            std::array<qint64, GridCount> &painted;
+            std::array<qint64, GridCount> &before;
+            PaintWatch &watch;
+            ~Count()
+            {
+                for (int g = 0; g < GridCount; ++g) {
+                    painted[g] += watch.paints(Grid(g)) - before[g];
+                }
+            }
+        } count{painted, before, *m_watch};
+        moved += moves;
         double sum = 0;
         for (int i = 0; i < moves; ++i) {
             const std::optional<double> move = moveDown(subject, *m_watch, Qt::Key_Down);
@@ -943,11 +984,18 @@ void ScreenBench::benchMoving()
     print(u"     as mesmas 2 chamadas pelo servidor real, sem a tela: %1 ms (razão à base %2)"_s
               .arg(ms(median(server)))
               .arg(median(server) / median(floor), 0, 'f', 2));
+    print(u"     pinturas por movimento: processos %1, tarefas %2, responsáveis %3"_s
+              .arg(double(painted[Processes]) / moved, 0, 'f', 2)
+              .arg(double(painted[Tasks]) / moved, 0, 'f', 2)
+              .arg(double(painted[Responsibles]) / moved, 0, 'f', 2));
     // The plain programs, each open alone, the same moves over the same rows.
     const int screenRow = m_screen->currentProcessRow();
     m_screen->close();
     QStringList plainText;
     for (const PlainProgram::Model model : {PlainProgram::Model::Query, PlainProgram::Model::Standard}) {
+        if (screenOnly()) {
+            break;
+        }
         std::unique_ptr<PlainProgram> program = plain(model);
         if (!timedOpen(*program, *m_watch)) {
             throw EDatabaseError(program->name() + u" não abriu"_s);

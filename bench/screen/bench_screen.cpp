@@ -643,9 +643,14 @@ QString ratio(double a, double b)
 }
 
 // The host alone, as its program sets it up after the login.
-std::unique_ptr<HostMainWindow> startHost(const QString &operatorCode, quint16 port, const QString &lookupOptions)
+// The device token is the one the host's login received (HostApp keeps it in
+// the session): each screen's connection presents it, and its login is not
+// paced as an unknown host's.
+std::unique_ptr<HostMainWindow> startHost(const QString &operatorCode, quint16 port, const QString &lookupOptions,
+                                          const QString &deviceToken)
 {
     SessionInfo session;
+    session.deviceToken = deviceToken;
     session.operatorCode = operatorCode;
     session.password = password;
     session.host = u"127.0.0.1"_s;
@@ -675,7 +680,7 @@ void stopHost(std::unique_ptr<HostMainWindow> &window)
 // "RSS <point> <kB>".
 int memoryChild(const QStringList &args)
 {
-    // rss <screen|query|standard> <sqlite FILE | postgres OPTIONS> <port> <operator> <lookup options>
+    // rss <screen|query|standard> <sqlite FILE | postgres OPTIONS> <port> <operator> <lookup options> <token>
     const QString kind = args.value(1);
     const DatabaseConfig config = args.value(2) == "sqlite"_L1 ? DatabaseConfig::sqlite(args.value(3))
                                                                 : DatabaseConfig::postgres(args.value(3));
@@ -683,7 +688,7 @@ int memoryChild(const QStringList &args)
     std::unique_ptr<HostMainWindow> host;
     std::unique_ptr<Subject> subject;
     if (kind == "screen"_L1) {
-        host = startHost(args.value(5), quint16(args.value(4).toUInt()), args.value(6));
+        host = startHost(args.value(5), quint16(args.value(4).toUInt()), args.value(6), args.value(7));
         subject = std::make_unique<ScreenSubject>(host.get());
     } else {
         subject = std::make_unique<PlainProgram>(
@@ -804,7 +809,7 @@ void ScreenBench::run()
     m_selectTasks = std::make_unique<DirectSelect>(m_direct->db(), Fields::selectTarefas);
     m_selectResponsibles = std::make_unique<DirectSelect>(m_direct->db(), Fields::selectOperadores);
 
-    m_window = startHost(made.firstOperator, m_server->port(), m_lookupOptions);
+    m_window = startHost(made.firstOperator, m_server->port(), m_lookupOptions, m_client->deviceToken());
     m_watch = std::make_unique<PaintWatch>();
     m_screen = std::make_unique<ScreenSubject>(m_window.get());
 
@@ -1120,7 +1125,7 @@ void ScreenBench::benchMemory()
         process.start(QCoreApplication::applicationFilePath(),
                       {u"rss"_s, kind, sqlite ? u"sqlite"_s : u"postgres"_s,
                        sqlite ? m_config.sqliteFile : m_config.pgOptions, QString::number(m_server->port()),
-                       m_firstOperator, m_lookupOptions});
+                       m_firstOperator, m_lookupOptions, m_client->deviceToken()});
         // The server answers from this program's event loop.
         QEventLoop loop;
         QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);

@@ -994,7 +994,6 @@ void ScreenBench::benchMoving()
               .arg(double(painted[Tasks]) / moved, 0, 'f', 2)
               .arg(double(painted[Responsibles]) / moved, 0, 'f', 2));
     // The plain programs, each open alone, the same moves over the same rows.
-    const int screenRow = m_screen->currentProcessRow();
     m_screen->close();
     QStringList plainText;
     for (const PlainProgram::Model model : {PlainProgram::Model::Query, PlainProgram::Model::Standard}) {
@@ -1020,7 +1019,6 @@ void ScreenBench::benchMoving()
                                                                ms(median(times)), ratio(median(screen), median(times)));
     }
     print(u"     Qt simples: %1 (meta ≤ 0,5)"_s.arg(plainText.join(u"; "_s)));
-    Q_UNUSED(screenRow);
     if (!timedOpen(*m_screen, *m_watch)) {
         throw EDatabaseError(u"a tela não abriu"_s);
     }

@@ -522,13 +522,15 @@ bool TClientDataSet::Active() const
 
 void TClientDataSet::SetData(const QByteArray &packet)
 {
-    // Decoding checked every value against the packet's own fields.
-    fillFromPacket(DataPacket::decode(packet), true);
+    // Decoding checked every value against the packet's own fields, and its
+    // rows are this record set's to take.
+    DataPacket decoded = DataPacket::decode(packet);
+    fillFromPacket(decoded, &decoded);
 }
 
 void TClientDataSet::SetData(const DataPacket &packet)
 {
-    fillFromPacket(packet, false);
+    fillFromPacket(packet, nullptr);
 }
 
 void TClientDataSet::SetDataFrom(const TClientDataSet &source)
@@ -630,17 +632,42 @@ TClientDataSet::FillPlan TClientDataSet::planFill(const QList<FieldDef> &defs, q
     return plan;
 }
 
-void TClientDataSet::fillFromPacket(const DataPacket &packet, bool decoded)
+void TClientDataSet::fillFromPacket(const DataPacket &packet, DataPacket *owned)
 {
     checkNotCalculating();
+    const bool decoded = owned != nullptr;
     const QList<FieldDef> &defs = packet.fields;
-    const FillPlan plan = planFill(defs, packet.rows.size());
+    FillPlan plan = planFill(defs, packet.rows.size());
+    // A decoded packet whose fields stand in this record set's first slots,
+    // in order: each of its rows becomes a record's storage as it is (its
+    // values are what the loop below would store), with the calculated
+    // slots added at its end.
+    bool inPlace = decoded && plan.targets.size() == size_t(defs.size()) && plan.slotCount >= defs.size();
+    std::vector<const FillTarget *> narrower; // texts to count again
+    for (const FillTarget &target : plan.targets) {
+        inPlace = inPlace && target.slot == target.source;
+        if (target.type == FieldType::Text && target.size < defs.at(target.source).size) {
+            narrower.push_back(&target);
+        }
+    }
+    plan.rowsGiven = inPlace;
     fill(plan, [&](qsizetype r, Row &values) {
         const Row &source = packet.rows.at(r);
         if (source.size() != defs.size()) {
             throw EDatabaseError(u"A linha %1 do pacote de dados tem %2 valores para %3 campos."_s.arg(r + 1)
                                      .arg(source.size())
                                      .arg(defs.size()));
+        }
+        if (inPlace) {
+            for (const FillTarget *target : narrower) {
+                const QVariant &value = source.at(target->source);
+                if (!isNullValue(value)) {
+                    TField::checkText(value.toString(), target->name, target->size, r);
+                }
+            }
+            values = std::move(owned->rows[r]);
+            values.resize(plan.slotCount);
+            return;
         }
         for (const FillTarget &target : plan.targets) {
             const QVariant &value = source.at(target.source);
@@ -701,7 +728,9 @@ void TClientDataSet::fill(const FillPlan &plan, ReadRow &&readRow)
     rows.reserve(size_t(plan.rowCount));
     for (qsizetype r = 0; r < plan.rowCount; ++r) {
         auto record = std::make_unique<Record>();
-        record->values = Row(plan.slotCount);
+        if (!plan.rowsGiven) {
+            record->values = Row(plan.slotCount);
+        }
         readRow(r, record->values);
         for (const int slot : numberSlots) {
             lookups[size_t(slot)].add(record->values.at(slot), record.get());

@@ -199,10 +199,12 @@ private:
         bool recreate = false; // the fields are made anew from defs
         int slotCount = 0;
         int indexSlot = -1;
+        bool rowsGiven = false; // readRow hands over each record's whole storage
         std::vector<FillTarget> targets;
     };
     FillPlan planFill(const QList<FieldDef> &defs, qsizetype rowCount) const;
-    void fillFromPacket(const DataPacket &packet, bool decoded);
+    // owned: the same packet, decoded here, whose rows may be taken.
+    void fillFromPacket(const DataPacket &packet, DataPacket *owned);
     template <typename ReadRow>
     void fill(const FillPlan &plan, ReadRow &&readRow);
 

@@ -239,6 +239,7 @@ private slots:
     void setDataRefusesBadPacketAndKeepsContent_data();
     void setDataRefusesBadPacketAndKeepsContent();
     void bytesRoundTrip();
+    void bytesFillAsThePacketDoes();
     void setDataFromMeansSetDataOfGetData_data();
     void setDataFromMeansSetDataOfGetData();
     void setDataFromLeavesSourceAlone();
@@ -1256,6 +1257,43 @@ void TstClientDataSet::bytesRoundTrip()
     const DeltaPacket delta = DeltaPacket::decode(source.GetDelta());
     QVERIFY(delta == source.delta());
     QCOMPARE(delta.entries.size(), 1);
+}
+
+QStringList observed(TClientDataSet &ds);
+
+// The rows of a packet given as bytes become the records' storage as they
+// are: the record set must end as the same packet given decoded leaves it,
+// its calculated field computed and its narrower text still counted.
+void TstClientDataSet::bytesFillAsThePacketDoes()
+{
+    auto define = [](TClientDataSet &ds) {
+        defineTasks(ds);
+        ds.addField(u"NOME_ORDEM"_s, FieldType::Text, 120, true);
+        ds.setIndexName(u"idxPadrao"_s);
+        ds.OnCalcFields = [](TClientDataSet *set) {
+            set->FieldByName(u"NOME_ORDEM"_s)
+                ->setAsString(set->FieldByName(u"NMATIVIDADEFILIAL"_s)->AsString() + u" "_s
+                              + set->FieldByName(u"NRORDENAATIVIDADE"_s)->AsString());
+        };
+    };
+    DataPacket wider = threeTasks();
+    wider.fields[1].size = 200;
+    wider.rows[1][3] = DateTime::fromDate(2025, 3, 5, 14, 7, 9);
+    wider.rows[2][1] = QVariant();
+    TClientDataSet fromPacket, fromBytes;
+    define(fromPacket);
+    define(fromBytes);
+    fromPacket.SetData(wider);
+    fromBytes.SetData(wider.encode());
+    QCOMPARE(observed(fromBytes), observed(fromPacket));
+    QCOMPARE(fromBytes.FieldByName(u"NOME_ORDEM"_s)->AsString(), u"Conferir 1"_s);
+    QVERIFY(fromBytes.data() == fromPacket.data());
+
+    wider.rows[0][1] = QString(101, u'x');
+    const Snapshot before(fromBytes);
+    const QString said = refusalOf([&] { fromBytes.SetData(wider.encode()); });
+    QVERIFY2(said.contains(u"NMATIVIDADEFILIAL"_s), qPrintable(said));
+    QVERIFY(Snapshot(fromBytes) == before);
 }
 
 // What a copy must agree on: fields, state, position, rows (null apart from

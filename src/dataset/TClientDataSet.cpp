@@ -662,7 +662,7 @@ void TClientDataSet::fillFromPacket(const DataPacket &packet, DataPacket *owned)
             for (const FillTarget *target : narrower) {
                 const QVariant &value = source.at(target->source);
                 if (!isNullValue(value)) {
-                    TField::checkText(value.toString(), target->name, target->size, r);
+                    FieldValue::checkText(value.toString(), target->name, target->size, r);
                 }
             }
             values = std::move(owned->rows[r]);

@@ -720,6 +720,8 @@ void TstClientDataSet::locate_data()
     QTest::newRow("text, other case, sensitive") << u"NMATIVIDADEFILIAL"_s << QVariant(u"LANÇAR"_s) << false << 0;
     QTest::newRow("text, other case, insensitive") << u"NMATIVIDADEFILIAL"_s << QVariant(u"LANÇAR"_s) << true << 2;
     QTest::newRow("null finds the null") << u"NRORDENAATIVIDADE"_s << QVariant() << false << 4;
+    QTest::newRow("blank text finds the null") << u"NRORDENAATIVIDADE"_s << QVariant(u"  "_s) << false << 4;
+    QTest::newRow("text longer than the field") << u"NMATIVIDADEFILIAL"_s << QVariant(QString(500, u'x')) << false << 0;
 }
 
 void TstClientDataSet::locate()

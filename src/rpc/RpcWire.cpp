@@ -92,7 +92,8 @@ class Parser
 {
 public:
     explicit Parser(QByteArrayView payload)
-        : m_size(payload.size())
+        : m_payload(payload)
+        , m_size(payload.size())
         , m_cbor(payload)
         , m_reader(m_cbor.stream())
     { }
@@ -119,6 +120,7 @@ private:
     bool readTextField(std::optional<T> *slot, const QString &key, int maxChars = 0);
     bool readField(const QString &key, Fields *fields);
 
+    QByteArrayView m_payload;
     qsizetype m_size;
     CborReader m_cbor;
     QCborStreamReader &m_reader;
@@ -224,15 +226,26 @@ bool Parser::readArgs(QCborArray *args)
     if (m_reader.isLengthKnown() && m_reader.length() > quint64(Frame::maxArguments)) {
         return fail(u"mais de %1 argumentos."_s.arg(Frame::maxArguments));
     }
+    const qint64 start = m_reader.currentOffset();
     if (!m_reader.enterContainer()) {
         return cborFailed();
     }
+    QList<qsizetype> packets; // the arguments that are byte strings
     while (m_reader.hasNext()) {
         if (args->size() == Frame::maxArguments) {
             return fail(u"mais de %1 argumentos."_s.arg(Frame::maxArguments));
         }
         QCborValue value;
-        if (!readValue(&value, u"o argumento %1"_s.arg(args->size() + 1))) {
+        if (m_reader.isByteArray()) {
+            // Only checked here: its bytes are taken below.
+            try {
+                QByteArray chunks;
+                m_cbor.viewBytes(m_size, &chunks);
+            } catch (const EPacketError &e) {
+                return fail(u"CBOR malformado (%1)."_s.arg(e.message()));
+            }
+            packets.append(args->size());
+        } else if (!readValue(&value, u"o argumento %1"_s.arg(args->size() + 1))) {
             return false;
         }
         args->append(value);
@@ -240,7 +253,34 @@ bool Parser::readArgs(QCborArray *args)
     if (m_reader.lastError() != QCborError::NoError) {
         return cborFailed();
     }
-    return m_reader.leaveContainer() || cborFailed();
+    if (!m_reader.leaveContainer()) {
+        return cborFailed();
+    }
+    if (packets.isEmpty()) {
+        return true;
+    }
+    // A value built from a byte string and then appended to an array is
+    // copied twice, once into each; Qt's own decoding of the array copies a
+    // packet once, straight into it, so that a large one is held about twice
+    // (the frame, the array) while the call is read, not three times. Its
+    // numbers and nulls take the form read above; texts and byte strings
+    // were checked above and are the same in both.
+    QCborArray decoded =
+        QCborValue::fromCbor(QByteArray::fromRawData(m_payload.data() + start, m_reader.currentOffset() - start))
+            .toArray();
+    if (decoded.size() != args->size()) {
+        return fail(u"a lista \"args\" não pôde ser lida."_s);
+    }
+    for (qsizetype i = 0; i < args->size(); ++i) {
+        const QCborValue &read = args->at(i);
+        if (read.isDouble() || read.isNull()) {
+            decoded[i] = read;
+        } else if (decoded.at(i).type() != (packets.contains(i) ? QCborValue::ByteArray : QCborValue::String)) {
+            return fail(u"a lista \"args\" não pôde ser lida."_s);
+        }
+    }
+    *args = std::move(decoded);
+    return true;
 }
 
 // maxChars bounds a text by its useful length while it is read: at most four

@@ -113,6 +113,8 @@ private:
     template <typename T>
     bool readString(T *out, T (CborReader::*read)(qsizetype));
     bool readText(QString *text);
+    // A byte string: a view of the payload, or of *chunks when it came in pieces.
+    bool viewBytes(QByteArrayView *bytes, QByteArray *chunks);
     bool readUnsigned(std::optional<quint64> *slot, const QString &key);
     bool readValue(QCborValue *value, const QString &what);
     bool readArgs(QCborArray *args);
@@ -142,6 +144,16 @@ bool Parser::readString(T *out, T (CborReader::*read)(qsizetype))
 bool Parser::readText(QString *text)
 {
     return readString(text, &CborReader::readText);
+}
+
+bool Parser::viewBytes(QByteArrayView *bytes, QByteArray *chunks)
+{
+    try {
+        *bytes = m_cbor.viewBytes(m_size, chunks);
+        return true;
+    } catch (const EPacketError &e) {
+        return fail(u"CBOR malformado (%1)."_s.arg(e.message()));
+    }
 }
 
 bool Parser::readUnsigned(std::optional<quint64> *slot, const QString &key)
@@ -191,13 +203,12 @@ bool Parser::readValue(QCborValue *value, const QString &what)
     }
     case QCborStreamReader::ByteArray: {
         // A packet is copied once, into the message, not into a buffer of its own first.
-        try {
-            QByteArray chunks;
-            const QByteArrayView bytes = m_cbor.viewBytes(m_size, &chunks);
-            *value = QCborValue(QByteArray::fromRawData(bytes.data(), bytes.size()));
-        } catch (const EPacketError &e) {
-            return fail(u"CBOR malformado (%1)."_s.arg(e.message()));
+        QByteArray chunks;
+        QByteArrayView bytes;
+        if (!viewBytes(&bytes, &chunks)) {
+            return false;
         }
+        *value = QCborValue(QByteArray::fromRawData(bytes.data(), bytes.size()));
         return true;
     }
     case QCborStreamReader::SimpleType:
@@ -238,11 +249,10 @@ bool Parser::readArgs(QCborArray *args)
         QCborValue value;
         if (m_reader.isByteArray()) {
             // Only checked here: its bytes are taken below.
-            try {
-                QByteArray chunks;
-                m_cbor.viewBytes(m_size, &chunks);
-            } catch (const EPacketError &e) {
-                return fail(u"CBOR malformado (%1)."_s.arg(e.message()));
+            QByteArray chunks;
+            QByteArrayView bytes;
+            if (!viewBytes(&bytes, &chunks)) {
+                return false;
             }
             packets.append(args->size());
         } else if (!readValue(&value, u"o argumento %1"_s.arg(args->size() + 1))) {

@@ -72,7 +72,6 @@ public:
 private:
     quint32 m_maxPayload;
     std::function<bool(quint32, QString *)> m_admit;
-    quint32 m_admitted = 0; // declared length of the frame admitted and not yet complete
     bool m_pendingAdmitted = false;
     bool m_wipes = false;
     QByteArray m_buffer;

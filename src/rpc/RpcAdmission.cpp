@@ -278,7 +278,7 @@ int RpcAdmission::failed(const Attempt &attempt)
     const QMutexLocker lock(&m_mutex);
     if (attempt.trusted) {
         record(m_tokens, attempt.token, m_clock.elapsed());
-        return 0;
+        return m_tokens.value(attempt.token).count;
     }
     land(attempt, true);
     return m_addresses.value(attempt.address).count;

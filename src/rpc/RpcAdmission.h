@@ -54,7 +54,8 @@ public:
     // milliseconds still to wait (nothing reserved), or 0.
     qint64 begin(Attempt *attempt, const QString &operatorCode, const QString &address, const QString &token);
     // The check refused the password: the failure stays counted. Returns how
-    // many in a row the address has.
+    // many in a row the address has, or the device token for a trusted
+    // attempt (0 when the table of them is full and it was not counted).
     int failed(const Attempt &attempt);
     // The check could not be made (busy, database fault): nothing is counted.
     void undo(const Attempt &attempt);

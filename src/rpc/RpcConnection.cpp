@@ -362,10 +362,14 @@ void RpcConnection::handleLogin(RpcMessage &message)
         return;
     }
     if (m_admission) {
+        // Counted for the device when it gave its token, for the address otherwise.
         const int inARow = m_admission->failed(attempt);
-        qCWarning(lcRpc).noquote() << u"login recusado: operador \"%1\" de %2 (%3ª falha seguida deste endereço)"_s
-                                          .arg(loggable(elidedText(message.operatorCode, 40)), m_peer)
-                                          .arg(inARow);
+        const QString counted = inARow <= 0
+                                    ? QString()
+                                    : u" (%1ª falha seguida %2)"_s.arg(inARow).arg(
+                                        attempt.trusted ? u"com o token deste dispositivo"_s : u"deste endereço"_s);
+        qCWarning(lcRpc).noquote() << u"login recusado: operador \"%1\" de %2%3"_s.arg(
+            loggable(elidedText(message.operatorCode, 40)), m_peer, counted);
     }
     refuseLogin(result.error.isEmpty() ? u"Operador ou senha inválidos."_s : bounded(result.error));
 }

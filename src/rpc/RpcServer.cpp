@@ -3,6 +3,10 @@
 #include "RpcAcceptorThread.h"
 #include "RpcLog.h"
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 using namespace Qt::StringLiterals;
 
 Q_LOGGING_CATEGORY(lcRpc, "pru.rpc", QtWarningMsg)
@@ -18,6 +22,15 @@ RpcServer::~RpcServer()
 
 bool RpcServer::listen(const QHostAddress &address, quint16 port, QString *error)
 {
+#if defined(__GLIBC__)
+    // Frames, packets and their copies of a megabyte and more are mapped on
+    // their own and given back to the system as soon as they are let go. In
+    // the heap (where the allocator's moving threshold would put them once
+    // one was freed) a small allocation splits the freed frame, and the next
+    // copy of the same size takes fresh memory beside it.
+    static const bool mapped = mallopt(M_MMAP_THRESHOLD, 1024 * 1024) == 1;
+    Q_UNUSED(mapped);
+#endif
     if (m_acceptor) {
         if (error) {
             *error = u"O servidor de aplicação já está escutando na porta %1."_s.arg(m_port);

@@ -92,7 +92,8 @@ class Parser
 {
 public:
     explicit Parser(QByteArrayView payload)
-        : m_size(payload.size())
+        : m_payload(payload)
+        , m_size(payload.size())
         , m_cbor(payload)
         , m_reader(m_cbor.stream())
     { }
@@ -112,6 +113,8 @@ private:
     template <typename T>
     bool readString(T *out, T (CborReader::*read)(qsizetype));
     bool readText(QString *text);
+    // A byte string: a view of the payload, or of *chunks when it came in pieces.
+    bool viewBytes(QByteArrayView *bytes, QByteArray *chunks);
     bool readUnsigned(std::optional<quint64> *slot, const QString &key);
     bool readValue(QCborValue *value, const QString &what);
     bool readArgs(QCborArray *args);
@@ -119,6 +122,7 @@ private:
     bool readTextField(std::optional<T> *slot, const QString &key, int maxChars = 0);
     bool readField(const QString &key, Fields *fields);
 
+    QByteArrayView m_payload;
     qsizetype m_size;
     CborReader m_cbor;
     QCborStreamReader &m_reader;
@@ -140,6 +144,16 @@ bool Parser::readString(T *out, T (CborReader::*read)(qsizetype))
 bool Parser::readText(QString *text)
 {
     return readString(text, &CborReader::readText);
+}
+
+bool Parser::viewBytes(QByteArrayView *bytes, QByteArray *chunks)
+{
+    try {
+        *bytes = m_cbor.viewBytes(m_size, chunks);
+        return true;
+    } catch (const EPacketError &e) {
+        return fail(u"CBOR malformado (%1)."_s.arg(e.message()));
+    }
 }
 
 bool Parser::readUnsigned(std::optional<quint64> *slot, const QString &key)
@@ -189,13 +203,12 @@ bool Parser::readValue(QCborValue *value, const QString &what)
     }
     case QCborStreamReader::ByteArray: {
         // A packet is copied once, into the message, not into a buffer of its own first.
-        try {
-            QByteArray chunks;
-            const QByteArrayView bytes = m_cbor.viewBytes(m_size, &chunks);
-            *value = QCborValue(QByteArray::fromRawData(bytes.data(), bytes.size()));
-        } catch (const EPacketError &e) {
-            return fail(u"CBOR malformado (%1)."_s.arg(e.message()));
+        QByteArray chunks;
+        QByteArrayView bytes;
+        if (!viewBytes(&bytes, &chunks)) {
+            return false;
         }
+        *value = QCborValue(QByteArray::fromRawData(bytes.data(), bytes.size()));
         return true;
     }
     case QCborStreamReader::SimpleType:
@@ -224,15 +237,25 @@ bool Parser::readArgs(QCborArray *args)
     if (m_reader.isLengthKnown() && m_reader.length() > quint64(Frame::maxArguments)) {
         return fail(u"mais de %1 argumentos."_s.arg(Frame::maxArguments));
     }
+    const qint64 start = m_reader.currentOffset();
     if (!m_reader.enterContainer()) {
         return cborFailed();
     }
+    QList<qsizetype> packets; // the arguments that are byte strings
     while (m_reader.hasNext()) {
         if (args->size() == Frame::maxArguments) {
             return fail(u"mais de %1 argumentos."_s.arg(Frame::maxArguments));
         }
         QCborValue value;
-        if (!readValue(&value, u"o argumento %1"_s.arg(args->size() + 1))) {
+        if (m_reader.isByteArray()) {
+            // Only checked here: its bytes are taken below.
+            QByteArray chunks;
+            QByteArrayView bytes;
+            if (!viewBytes(&bytes, &chunks)) {
+                return false;
+            }
+            packets.append(args->size());
+        } else if (!readValue(&value, u"o argumento %1"_s.arg(args->size() + 1))) {
             return false;
         }
         args->append(value);
@@ -240,7 +263,34 @@ bool Parser::readArgs(QCborArray *args)
     if (m_reader.lastError() != QCborError::NoError) {
         return cborFailed();
     }
-    return m_reader.leaveContainer() || cborFailed();
+    if (!m_reader.leaveContainer()) {
+        return cborFailed();
+    }
+    if (packets.isEmpty()) {
+        return true;
+    }
+    // A value built from a byte string and then appended to an array is
+    // copied twice, once into each; Qt's own decoding of the array copies a
+    // packet once, straight into it, so that a large one is held about twice
+    // (the frame, the array) while the call is read, not three times. Its
+    // numbers and nulls take the form read above; texts and byte strings
+    // were checked above and are the same in both.
+    QCborArray decoded =
+        QCborValue::fromCbor(QByteArray::fromRawData(m_payload.data() + start, m_reader.currentOffset() - start))
+            .toArray();
+    if (decoded.size() != args->size()) {
+        return fail(u"a lista \"args\" não pôde ser lida."_s);
+    }
+    for (qsizetype i = 0; i < args->size(); ++i) {
+        const QCborValue &read = args->at(i);
+        if (read.isDouble() || read.isNull()) {
+            decoded[i] = read;
+        } else if (decoded.at(i).type() != (packets.contains(i) ? QCborValue::ByteArray : QCborValue::String)) {
+            return fail(u"a lista \"args\" não pôde ser lida."_s);
+        }
+    }
+    *args = std::move(decoded);
+    return true;
 }
 
 // maxChars bounds a text by its useful length while it is read: at most four

@@ -380,8 +380,8 @@ public:
         page->addLayout(lower, 1);
         m_widget->setFixedSize(846, 496);
 
-        QObject::connect(m_views[Processes]->selectionModel(), &QItemSelectionModel::currentRowChanged,
-                         m_widget.get(), [this](const QModelIndex &current) { loadTasks(current); });
+        QObject::connect(m_views[Processes]->selectionModel(), &QItemSelectionModel::currentRowChanged, m_widget.get(),
+                         [this](const QModelIndex &current) { loadTasks(current); });
         QObject::connect(m_views[Tasks]->selectionModel(), &QItemSelectionModel::currentRowChanged, m_widget.get(),
                          [this](const QModelIndex &current) { loadResponsibles(current); });
         m_widget->show();
@@ -682,8 +682,8 @@ int memoryChild(const QStringList &args)
 {
     // rss <screen|query|standard> <sqlite FILE | postgres OPTIONS> <port> <operator> <lookup options> <token>
     const QString kind = args.value(1);
-    const DatabaseConfig config = args.value(2) == "sqlite"_L1 ? DatabaseConfig::sqlite(args.value(3))
-                                                                : DatabaseConfig::postgres(args.value(3));
+    const DatabaseConfig config =
+        args.value(2) == "sqlite"_L1 ? DatabaseConfig::sqlite(args.value(3)) : DatabaseConfig::postgres(args.value(3));
     PaintWatch watch;
     std::unique_ptr<HostMainWindow> host;
     std::unique_ptr<Subject> subject;
@@ -986,8 +986,7 @@ void ScreenBench::benchMoving()
     print(u"  b. ir ao processo seguinte (seta para baixo até pintar tarefas e responsáveis): %1 ms; base (2 idas e "
           "voltas simples + 2 SELECTs) %2 ms; razão %3 (meta ≤ 1,5)"_s.arg(ms(median(screen)), ms(median(floor)))
               .arg(median(ratioToFloor), 0, 'f', 2));
-    print(u"     as mesmas 2 chamadas pelo servidor real, sem a tela: %1 ms (razão à base %2)"_s
-              .arg(ms(median(server)))
+    print(u"     as mesmas 2 chamadas pelo servidor real, sem a tela: %1 ms (razão à base %2)"_s.arg(ms(median(server)))
               .arg(median(server) / median(floor), 0, 'f', 2));
     print(u"     pinturas por movimento: processos %1, tarefas %2, responsáveis %3"_s
               .arg(double(painted[Processes]) / moved, 0, 'f', 2)
@@ -1013,10 +1012,9 @@ void ScreenBench::benchMoving()
             times << moveRound(*program);
         }
         program->close();
-        plainText << u"%1 %2 ms, razão tela/simples %3"_s.arg(model == PlainProgram::Model::Query
-                                                                   ? u"QSqlQueryModel"_s
-                                                                   : u"QStandardItemModel"_s,
-                                                               ms(median(times)), ratio(median(screen), median(times)));
+        plainText << u"%1 %2 ms, razão tela/simples %3"_s.arg(
+            model == PlainProgram::Model::Query ? u"QSqlQueryModel"_s : u"QStandardItemModel"_s, ms(median(times)),
+            ratio(median(screen), median(times)));
     }
     print(u"     Qt simples: %1 (meta ≤ 0,5)"_s.arg(plainText.join(u"; "_s)));
     if (!timedOpen(*m_screen, *m_watch)) {
@@ -1097,15 +1095,15 @@ void ScreenBench::benchScrolling()
         program->close();
         const FrameStats d = frameStats(plainDown);
         const FrameStats p = frameStats(plainPage);
-        print(u"     %1: seta para baixo %2 quadros, mediana %3 ms (razão tela/simples %4), pior %5 ms, acima de 16 ms: "
-              "%6; PageDown %7 quadros, mediana %8 ms (razão %9), pior %10 ms, acima de 16 ms: %11"_s
-                  .arg(program->name())
-                  .arg(d.frames)
-                  .arg(ms(d.median), ratio(screenDown.median, d.median), ms(d.worst))
-                  .arg(d.over)
-                  .arg(p.frames)
-                  .arg(ms(p.median), ratio(screenPage.median, p.median), ms(p.worst))
-                  .arg(p.over));
+        print(
+            u"     %1: seta para baixo %2 quadros, mediana %3 ms (razão tela/simples %4), pior %5 ms, acima de 16 ms: "
+            "%6; PageDown %7 quadros, mediana %8 ms (razão %9), pior %10 ms, acima de 16 ms: %11"_s.arg(program->name())
+                .arg(d.frames)
+                .arg(ms(d.median), ratio(screenDown.median, d.median), ms(d.worst))
+                .arg(d.over)
+                .arg(p.frames)
+                .arg(ms(p.median), ratio(screenPage.median, p.median), ms(p.worst))
+                .arg(p.over));
     }
     if (!timedOpen(*m_screen, *m_watch)) {
         throw EDatabaseError(u"a tela não abriu"_s);
@@ -1149,17 +1147,17 @@ void ScreenBench::benchMemory()
     auto mb = [](qint64 kb) { return QString::number(double(kb) / 1024, 'f', 1); };
     print(u"  m. memória residente (VmRSS, cada programa sozinho num processo filho; antes de abrir / aberta / depois "
           "de descer por todos os processos):"_s);
-    for (const auto &[name, kb] : {std::pair{u"a tela (o host)"_s, screen},
-                                   std::pair{u"Qt simples, QSqlQueryModel"_s, query},
-                                   std::pair{u"Qt simples, QStandardItemModel"_s, standard}}) {
+    for (const auto &[name, kb] :
+         {std::pair{u"a tela (o host)"_s, screen}, std::pair{u"Qt simples, QSqlQueryModel"_s, query},
+          std::pair{u"Qt simples, QStandardItemModel"_s, standard}}) {
         print(u"     %1: %2 / %3 / %4 MB"_s.arg(name, mb(kb.value(u"base"_s)), mb(kb.value(u"open"_s)),
-                                                 mb(kb.value(u"scrolled"_s))));
+                                                mb(kb.value(u"scrolled"_s))));
     }
     print(u"     razão tela/QSqlQueryModel: aberta %1, depois de rolar %2; tela/QStandardItemModel: aberta %3, depois "
           "de rolar %4 (meta ≤ 1,2)"_s.arg(ratio(screen.value(u"open"_s), query.value(u"open"_s)),
-                                          ratio(screen.value(u"scrolled"_s), query.value(u"scrolled"_s)),
-                                          ratio(screen.value(u"open"_s), standard.value(u"open"_s)),
-                                          ratio(screen.value(u"scrolled"_s), standard.value(u"scrolled"_s))));
+                                           ratio(screen.value(u"scrolled"_s), query.value(u"scrolled"_s)),
+                                           ratio(screen.value(u"open"_s), standard.value(u"open"_s)),
+                                           ratio(screen.value(u"scrolled"_s), standard.value(u"scrolled"_s))));
 }
 
 QString withDatabase(const QString &options, const QString &name)

@@ -59,7 +59,8 @@ QStringList names()
 QStringList text(const QString &queryName, TSqlDialect dialect)
 {
     const Definition &d = definition(queryName);
-    const QString path = u"queries/%1.%2.sql"_s.arg(QString::fromUtf16(d.query), enumName(sqlDialectNames, dialect).wire);
+    const QString path =
+        u"queries/%1.%2.sql"_s.arg(QString::fromUtf16(d.query), enumName(sqlDialectNames, dialect).wire);
     QString content = DataFiles::read(path);
     // Every stored line ends with a newline, the last one too.
     if (!content.endsWith(u'\n')) {

@@ -1,3 +1,4 @@
+#include "ProcStatus.h"
 #include "Workload.h"
 
 #include <QCoreApplication>
@@ -256,16 +257,7 @@ void ServerProcess::stop()
 
 qint64 ServerProcess::residentKiB() const
 {
-    QFile status(u"/proc/%1/status"_s.arg(pid()));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return -1;
-    }
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:")) {
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-        }
-    }
-    return -1;
+    return procStatusKiB(QString::number(pid()), "VmRSS");
 }
 
 QString ServerProcess::output() const

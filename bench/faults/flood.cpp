@@ -26,6 +26,7 @@
 #include <atomic>
 #include <vector>
 
+#include "ProcStatus.h"
 #include "Admin.h"
 #include "Database.h"
 #include "RpcWire.h"
@@ -125,16 +126,7 @@ int connectionsHeld(const QString &engine, qint64 pid, const Scratch &scratch, Q
 
 qint64 peakKiB(qint64 pid)
 {
-    QFile status(u"/proc/%1/status"_s.arg(pid));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return 0;
-    }
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:")) {
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-        }
-    }
-    return 0;
+    return qMax<qint64>(0, procStatusKiB(QString::number(pid), "VmHWM"));
 }
 
 bool flood(const QString &engine, const QString &program, const QString &name, int seconds, int threads)

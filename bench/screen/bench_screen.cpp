@@ -60,6 +60,7 @@
 #include <memory>
 #include <optional>
 
+#include "ProcStatus.h"
 #include "Admin.h"
 #include "BareRoundTrip.h"
 #include "Database.h"
@@ -225,16 +226,7 @@ bool waitPainted(const PaintWatch &watch, std::initializer_list<Grid> grids, con
 // Resident memory of this process, in kB (VmRSS of /proc/self/status).
 qint64 residentKb()
 {
-    QFile status(u"/proc/self/status"_s);
-    if (!status.open(QIODevice::ReadOnly)) {
-        return -1;
-    }
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:")) {
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-        }
-    }
-    return -1;
+    return procStatusKiB(u"self"_s, "VmRSS");
 }
 
 // What a, b, c and m drive: a program showing the three grids.

@@ -5,7 +5,8 @@
 // run by a logged-in session of the real remote module over a temporary
 // SQLite database. A call must end in a value that travels or a failure with
 // a text; a data packet in a reply must decode; another unit's rows must
-// never change; a database error (a rule the save did not check) stops the
+// never change (triggers refuse any change to them inside the very save that
+// tries it); a database error (a rule the save did not check) stops the
 // fuzzer, as does any crash or sanitizer finding.
 #include <QCoreApplication>
 #include <QDir>
@@ -93,35 +94,30 @@ struct World
     std::unique_ptr<RdmProcessoUnidade> session;
     QHash<QString, QList<FieldDef>> fields;
     QHash<QString, QList<Row>> rows; // as the session read them, per Set method
-    QString otherUnit;
     QStringList methods;
-    qint64 version = 0; // the database's data_version as the direct connection last saw it
+    qint64 changes = 0; // the session connection's count of changed rows after the last reset
 };
 
-// Changes whenever another connection commits to the database (SQLite's
-// data_version); an input whose call committed nothing needs no check of
-// the other unit and no reseed.
-qint64 dataVersion(QSqlDatabase &db)
+// Rows inserted, changed or removed by the connection so far (SQLite's
+// total_changes): an input that changed none needs no reset. The reset runs
+// on the session's own connection, so that its cache of the database's pages
+// stays valid (a commit by another connection would empty it).
+qint64 changedRows(QSqlDatabase &db)
 {
-    return Sql::scalar(db, u"PRAGMA main.data_version"_s).toLongLong();
+    return Sql::scalar(db, u"SELECT total_changes()"_s).toLongLong();
 }
 
+// The seeded rows of both units, written once.
 void seedRows(QSqlDatabase &db)
 {
-    // Fixed once, so that every reseed writes the very same rows.
-    static const double today = ServerClock::todayDays();
-    static const double now = ServerClock::nowDays();
+    const double today = ServerClock::todayDays();
+    const double now = ServerClock::nowDays();
     TransactionGuard guard(db);
-    for (const char *table :
-         {"ATIVIDADEDIA", "RESPATIVFILIAL", "ATIVIDADEFILIAL", "REDEFATIVIDADE", "PROCESSOFILIAL"}) {
-        Sql::exec(db, u"DELETE FROM "_s + QString::fromLatin1(table));
-    }
     const QString process =
         u"INSERT INTO PROCESSOFILIAL (NRPROCESSOFILIAL, CDUNIDADE, NMPROCESSOFILIAL, DTINIVIGENCIA, "
         "DTFINVIGENCIA, CDOPERATU, DTATUALIZACAO, IDSITUACAO) VALUES (?, ?, ?, ?, ?, 'OP0', ?, 'S')"_s;
     Sql::exec(db, process, {1, u"0001"_s, u"Abertura"_s, today - 10, Sql::nullNumber(), now});
     Sql::exec(db, process, {2, u"0001"_s, u"Encerrado"_s, today - 30, today - 1, now});
-    Sql::exec(db, process, {3, u"0002"_s, u"Outra loja"_s, today - 10, Sql::nullNumber(), now});
     Sql::exec(db, process, {4, u"0001"_s, u"Futuro"_s, today + 5, Sql::nullNumber(), now});
     const QString task =
         u"INSERT INTO ATIVIDADEFILIAL (NRATIVIDADEFILIAL, NRPROCESSOFILIAL, NMATIVIDADEFILIAL, CDMODULOATIVIDADE, "
@@ -129,12 +125,13 @@ void seedRows(QSqlDatabase &db)
     Sql::exec(db, task, {11, 1, u"Conferir caixa"_s, u"DI"_s, u"Nota"_s, 1, now});
     Sql::exec(db, task, {12, 1, u"Repor"_s, u"SG"_s, Sql::nullText(), 2, now});
     Sql::exec(db, task, {13, 2, u"Antiga"_s, u"DI"_s, Sql::nullText(), 1, now});
-    Sql::exec(db, task, {14, 3, u"Alheia"_s, u"DI"_s, Sql::nullText(), 1, now});
     const QString responsible =
         u"INSERT INTO RESPATIVFILIAL (NRRESPATIVFILIAL, NRATIVIDADEFILIAL, NRPROCESSOFILIAL, CDOPERADOR, "
         "CDGRUPOPER, IDEXECUTA, IDVALIDA, CDOPERATU, DTATUALIZACAO) VALUES (?, ?, ?, ?, ?, ?, ?, 'OP0', ?)"_s;
     Sql::exec(db, responsible, {21, 11, 1, u"OP0"_s, Sql::nullText(), u"S"_s, u"N"_s, now});
     Sql::exec(db, responsible, {22, 11, 1, Sql::nullText(), u"CX"_s, u"N"_s, u"S"_s, now});
+    Sql::exec(db, process, {3, u"0002"_s, u"Outra loja"_s, today - 10, Sql::nullNumber(), now});
+    Sql::exec(db, task, {14, 3, u"Alheia"_s, u"DI"_s, Sql::nullText(), 1, now});
     Sql::exec(db, responsible, {23, 14, 3, u"OP9"_s, Sql::nullText(), u"S"_s, u"S"_s, now});
     const double day = double(DateTime::dayNumber(ServerClock::today()));
     const QString occurrence =
@@ -146,22 +143,66 @@ void seedRows(QSqlDatabase &db)
     guard.commit();
 }
 
-// Everything unit 0002 holds, as one text.
-QString otherUnitRows(QSqlDatabase &db)
+// The tables an input may write, each with the rows of unit 0001 in it: a
+// copy of those is kept beside them (FUZZSEED_<table>) and written back after
+// every input that committed, one statement a table. The other unit's rows
+// (process 3, task 14, responsible 23) are never written again: the triggers
+// keep them as they are.
+const struct
 {
-    QString out;
-    for (const QString &text : {u"SELECT * FROM PROCESSOFILIAL WHERE CDUNIDADE = '0002'"_s,
-                                u"SELECT * FROM ATIVIDADEFILIAL WHERE NRPROCESSOFILIAL = 3"_s,
-                                u"SELECT * FROM RESPATIVFILIAL WHERE NRPROCESSOFILIAL = 3"_s}) {
-        QSqlQuery query = Sql::exec(db, text);
-        while (query.next()) {
-            for (int i = 0; i < 12 && query.value(i).isValid(); ++i) {
-                out += query.value(i).toString() + u'|';
-            }
-            out += u'\n';
-        }
+    const char *table;
+    const char *firstUnit;
+} writable[] = {{"PROCESSOFILIAL", "CDUNIDADE <> '0002'"},
+                {"ATIVIDADEFILIAL", "NRPROCESSOFILIAL <> 3"},
+                {"RESPATIVFILIAL", "NRPROCESSOFILIAL <> 3"},
+                {"ATIVIDADEDIA", "1"},
+                {"REDEFATIVIDADE", "1"}};
+
+void keepSeed(QSqlDatabase &db)
+{
+    for (const auto &w : writable) {
+        Sql::exec(db, u"CREATE TABLE FUZZSEED_%1 AS SELECT * FROM %1 WHERE %2"_s.arg(QLatin1StringView(w.table),
+                                                                                     QLatin1StringView(w.firstUnit)));
     }
-    return out;
+}
+
+void restoreSeed(QSqlDatabase &db)
+{
+    TransactionGuard guard(db);
+    // Children first, so that no key of a parent is missing meanwhile.
+    for (auto w = std::rbegin(writable); w != std::rend(writable); ++w) {
+        Sql::exec(db, u"DELETE FROM %1 WHERE %2"_s.arg(QLatin1StringView(w->table), QLatin1StringView(w->firstUnit)));
+    }
+    for (const auto &w : writable) {
+        Sql::exec(db, u"INSERT INTO %1 SELECT * FROM FUZZSEED_%1"_s.arg(QLatin1StringView(w.table)));
+    }
+    guard.commit();
+}
+
+// The text every trigger below fails with.
+constexpr auto otherUnitTouched = "fuzz: linha de outra unidade alterada"_L1;
+
+// Any insert, change or removal of a row of unit 0002 fails the statement.
+void guardOtherUnit(QSqlDatabase &db)
+{
+    const struct
+    {
+        const char *table;
+        const char *test; // on the row as "R."
+    } guarded[] = {{"PROCESSOFILIAL", "R.CDUNIDADE = '0002'"},
+                   {"ATIVIDADEFILIAL", "R.NRPROCESSOFILIAL = 3"},
+                   {"RESPATIVFILIAL", "R.NRPROCESSOFILIAL = 3"}};
+    for (const auto &g : guarded) {
+        const QString table = QString::fromLatin1(g.table);
+        const QString test = QString::fromLatin1(g.test);
+        const QString raise = u" BEGIN SELECT RAISE(ABORT, '%1'); END"_s.arg(otherUnitTouched);
+        const QString oldRow = QString(test).replace(u"R."_s, u"OLD."_s);
+        const QString newRow = QString(test).replace(u"R."_s, u"NEW."_s);
+        Sql::exec(db, u"CREATE TRIGGER fuzz_ins_%1 BEFORE INSERT ON %1 WHEN %2"_s.arg(table, newRow) + raise);
+        Sql::exec(db,
+                  u"CREATE TRIGGER fuzz_upd_%1 BEFORE UPDATE ON %1 WHEN %2 OR %3"_s.arg(table, oldRow, newRow) + raise);
+        Sql::exec(db, u"CREATE TRIGGER fuzz_del_%1 BEFORE DELETE ON %1 WHEN %2"_s.arg(table, oldRow) + raise);
+    }
 }
 
 QList<Row> readRows(RdmProcessoUnidade &session, const QString &method, const QCborArray &args)
@@ -234,9 +275,10 @@ World &world()
                                     {u"CDGRUPOPER"_s, QVariant()},
                                     {u"IDEXECUTA"_s, u"S"_s},
                                     {u"IDVALIDA"_s, u"S"_s}});
-        created->otherUnit = otherUnitRows(db);
+        keepSeed(db);
+        guardOtherUnit(db);
         created->methods = RdmProcessoUnidade::methodNames();
-        created->version = dataVersion(db);
+        created->changes = changedRows(created->session->db());
         // Registered after Qt's globals came to be, so it runs before they go.
         std::atexit([] { QDir(QString::fromStdString(folderToRemove())).removeRecursively(); });
         return true;
@@ -415,6 +457,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         value = w.session->call(message.method, message.args);
         wrote = !message.method.startsWith(u"Get"_s);
     } catch (const EServerFailure &e) {
+        if (e.message().contains(otherUnitTouched)) {
+            std::fprintf(stderr, "%s changed another unit's rows\n", qPrintable(message.method));
+            std::abort();
+        }
         std::fprintf(stderr, "%s reached the database unchecked: %s\n", qPrintable(message.method),
                      qPrintable(e.message()));
         std::abort();
@@ -440,15 +486,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             std::abort();
         }
     }
-    QSqlDatabase &db = w.direct->db();
-    if (wrote && dataVersion(db) != w.version) {
-        if (otherUnitRows(db) != w.otherUnit) {
-            std::fprintf(stderr, "%s changed another unit's rows\n", qPrintable(message.method));
-            std::abort();
-        }
+    QSqlDatabase &db = w.session->db();
+    if (wrote && changedRows(db) != w.changes) {
         // Every input starts from the same rows.
-        seedRows(db);
-        w.version = dataVersion(db);
+        restoreSeed(db);
+        w.changes = changedRows(db);
     }
     return 0;
 }

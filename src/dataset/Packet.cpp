@@ -44,19 +44,20 @@ constexpr quint64 maxExactIntegerU = quint64(PacketLimits::maxWholeNumber);
 // Longest key or enumerated text of the layout ("datetime", "inserted"...), in bytes.
 constexpr qsizetype maxKeyBytes = 32;
 
-QString typeText(FieldType type)
+// Views into the enum tables: a packet written or checked makes no text of them.
+QStringView typeText(FieldType type)
 {
-    return enumName(fieldTypeNames, type).wire.toString();
+    return enumName(fieldTypeNames, type).wire;
 }
 
-QString kindText(ChangeKind kind)
+QStringView kindText(ChangeKind kind)
 {
-    return enumName(changeKindNames, kind).wire.toString();
+    return enumName(changeKindNames, kind).wire;
 }
 
-QString kindLabel(ChangeKind kind)
+QStringView kindLabel(ChangeKind kind)
 {
-    return enumName(changeKindNames, kind).label.toString();
+    return enumName(changeKindNames, kind).label;
 }
 
 bool hasOriginal(ChangeKind kind)
@@ -192,39 +193,40 @@ QString fieldsProblem(const QList<FieldDef> &fields)
     QSet<QString> seen;
     for (qsizetype i = 0; i < fields.size(); ++i) {
         const FieldDef &f = fields[i];
-        const QString where = u"campo %1"_s.arg(i + 1);
-        if (f.name.trimmed().isEmpty()) {
-            return where + u": nome vazio"_s;
+        // Built only for a refusal: this runs for every packet written and read.
+        const auto where = [i] { return u"campo %1"_s.arg(i + 1); };
+        if (QStringView(f.name).trimmed().isEmpty()) {
+            return where() + u": nome vazio"_s;
         }
         qsizetype length = 0;
         if (!countCharacters(f.name, &length)) {
-            return where + u": nome com caractere inválido"_s;
+            return where() + u": nome com caractere inválido"_s;
         }
         if (length > PacketLimits::maxFieldNameLength) {
-            return where + u": nome com mais de %1 caracteres"_s.arg(PacketLimits::maxFieldNameLength);
+            return where() + u": nome com mais de %1 caracteres"_s.arg(PacketLimits::maxFieldNameLength);
         }
         // Fields are looked up by name without regard to case.
         const QString key = f.name.toCaseFolded();
         if (seen.contains(key)) {
-            return where + u": nome "_s + quoted(f.name) + u" repetido"_s;
+            return where() + u": nome "_s + quoted(f.name) + u" repetido"_s;
         }
         seen.insert(key);
         switch (f.type) {
         case FieldType::Text:
             if (f.size < 1 || f.size > PacketLimits::maxTextSize) {
-                return where + u" "_s + quoted(f.name)
+                return where() + u" "_s + quoted(f.name)
                        + u": tamanho %1 fora do intervalo de 1 a %2"_s.arg(f.size).arg(PacketLimits::maxTextSize);
             }
             break;
         case FieldType::Number:
         case FieldType::DateTime:
             if (f.size != 0) {
-                return where + u" "_s + quoted(f.name)
+                return where() + u" "_s + quoted(f.name)
                        + u": tamanho %1 não se aplica ao tipo %2"_s.arg(f.size).arg(typeText(f.type));
             }
             break;
         default:
-            return where + u" "_s + quoted(f.name) + u": tipo desconhecido"_s;
+            return where() + u" "_s + quoted(f.name) + u": tipo desconhecido"_s;
         }
     }
     return {};
@@ -1079,7 +1081,7 @@ DeltaEntry readEntry(Decoder &d, qsizetype index, qsizetype &rowSize)
     if (!kind) {
         d.fail(where, u"falta o tipo de alteração (kind)"_s);
     }
-    const auto label = [&] { return where.text() + u" ("_s + kindLabel(*kind) + u")"_s; };
+    const auto label = [&] { return u"%1 (%2)"_s.arg(where.text(), kindLabel(*kind)); };
     if (hasOriginal(*kind) && !original) {
         d.fail(label() + u" sem valores originais"_s);
     }

@@ -194,10 +194,7 @@ QCborValue GetOperadores(RdmProcessoUnidade &session, const QCborArray &args)
 
 QCborValue SetOperadores(RdmProcessoUnidade &session, const QCborArray &args)
 {
-    RemoteCalls::expectCount(u"SetOperadores"_s, args, 1);
-    const Saves::Limits &limits = session.saveLimits();
-    const DeltaReader delta =
-        RemoteCalls::deltaArg(u"SetOperadores"_s, args, 0, limits.maxDeltaBytes, limits.maxDeltaRows);
+    const DeltaReader delta = session.saveArgument(u"SetOperadores"_s, args);
     save(session.db(), session.session(), delta);
     return QCborValue(0.0);
 }

@@ -76,10 +76,7 @@ QCborValue GetProcessos(RdmProcessoUnidade &session, const QCborArray &args)
 
 QCborValue SetProcessos(RdmProcessoUnidade &session, const QCborArray &args)
 {
-    RemoteCalls::expectCount(u"SetProcessos"_s, args, 1);
-    const Saves::Limits &limits = session.saveLimits();
-    const DeltaReader delta =
-        RemoteCalls::deltaArg(u"SetProcessos"_s, args, 0, limits.maxDeltaBytes, limits.maxDeltaRows);
+    const DeltaReader delta = session.saveArgument(u"SetProcessos"_s, args);
     return QCborValue(double(save(session.db(), session.session(), delta)));
 }
 

@@ -9,6 +9,7 @@
 #include "OperadoresHandler.h"
 #include "ProcessosHandler.h"
 #include "RelatorioHandler.h"
+#include "RemoteCalls.h"
 #include "TarefasHandler.h"
 #include "PasswordHash.h"
 #include "ServerClock.h"
@@ -182,6 +183,13 @@ QCborValue RdmProcessoUnidade::call(const QString &method, const QCborArray &arg
         qCWarning(lcServer).noquote() << u"falha em %1 (operador %2): %3"_s.arg(method, m_operator, message);
         throw EServerFailure(message);
     }
+}
+
+DeltaReader RdmProcessoUnidade::saveArgument(const QString &method, const QCborArray &args) const
+{
+    RemoteCalls::expectCount(method, args, 1);
+    const Saves::Limits &limits = m_state->saveLimits;
+    return RemoteCalls::deltaArg(method, args, 0, limits.maxDeltaBytes, limits.maxDeltaRows);
 }
 
 QString RdmProcessoUnidade::checkProcessUnit(qint64 process)

@@ -57,7 +57,9 @@ public:
     const QString &unit() const { return m_unit; }
     const QString &operatorCode() const { return m_operator; }
     Saves::Session session() const { return {m_unit, m_operator}; }
-    const Saves::Limits &saveLimits() const { return m_state->saveLimits; }
+    // The one argument of a save: its delta packet, within this server's
+    // limits of bytes and rows.
+    DeltaReader saveArgument(const QString &method, const QCborArray &args) const;
 
     // For the level handlers, in this session's thread.
     QSqlDatabase &db();

@@ -118,10 +118,7 @@ void checkOrder(const std::optional<qint64> &order)
 
 QCborValue SetTarefas(RdmProcessoUnidade &session, const QCborArray &args)
 {
-    RemoteCalls::expectCount(u"SetTarefas"_s, args, 1);
-    const Saves::Limits &limits = session.saveLimits();
-    const DeltaReader delta =
-        RemoteCalls::deltaArg(u"SetTarefas"_s, args, 0, limits.maxDeltaBytes, limits.maxDeltaRows);
+    const DeltaReader delta = session.saveArgument(u"SetTarefas"_s, args);
     save(session.db(), session.session(), delta);
     return QCborValue(0.0);
 }

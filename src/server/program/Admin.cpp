@@ -68,18 +68,6 @@ QSqlQuery preparedOnce(QSqlDatabase &db, const QString &text)
     return query;
 }
 
-qint64 rerunReturningKey(QSqlQuery &query, const QString &text, const QVariantList &values)
-{
-    Sql::rerun(query, text, values);
-    if (!query.next()) {
-        throw EServerFailure(
-            u"Erro no banco de dados: a inclusão não devolveu a chave [%1]"_s.arg(text.simplified().left(120)));
-    }
-    const qint64 key = query.value(0).toLongLong();
-    query.finish();
-    return key;
-}
-
 void requireCount(int value, int least, int most, const QString &what)
 {
     if (value < least || value > most) {
@@ -106,6 +94,18 @@ QString freeGroupCode(QSqlDatabase &db)
         }
     }
     throw EDatabaseError(u"Não há código de grupo livre para a unidade."_s);
+}
+
+// On SQLite the credentials are in a file of their own, and a commit in WAL
+// mode is atomic per file: a stop between the two may have left a row
+// without its operator, which this replaces.
+void writePassword(QSqlDatabase &db, const QString &code, const PasswordHash::Stored &stored, double when)
+{
+    Sql::exec(db, u"DELETE FROM OPERADORSENHA WHERE CDOPERADOR = ?"_s, {code});
+    Sql::exec(
+        db,
+        u"INSERT INTO OPERADORSENHA (CDOPERADOR, DSSALT, DSHASH, NRITERACOES, DTATUALIZACAO) VALUES (?, ?, ?, ?, ?)"_s,
+        {code, stored.saltColumn(), stored.hashColumn(), stored.iterations, when});
 }
 
 } // namespace
@@ -151,14 +151,7 @@ void addOperator(QSqlDatabase &db, const QString &code, const QString &name, con
         Sql::exec(db, u"INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR, CDUNIDADE) VALUES (?, ?, ?)"_s,
                   {code, name, unit});
     }
-    // On SQLite the credentials are in a file of their own, and a commit in
-    // WAL mode is atomic per file: a stop between the two may have left a
-    // row without its operator, which this replaces.
-    Sql::exec(db, u"DELETE FROM OPERADORSENHA WHERE CDOPERADOR = ?"_s, {code});
-    Sql::exec(
-        db,
-        u"INSERT INTO OPERADORSENHA (CDOPERADOR, DSSALT, DSHASH, NRITERACOES, DTATUALIZACAO) VALUES (?, ?, ?, ?, ?)"_s,
-        {code, stored.saltColumn(), stored.hashColumn(), stored.iterations, ServerClock::nowDays()});
+    writePassword(db, code, stored, ServerClock::nowDays());
     guard.commit();
 }
 
@@ -342,11 +335,7 @@ LargeUnit loadLargeUnit(QSqlDatabase &db, const QString &unit, int processes, in
         const PasswordHash::Stored &stored = hashes.at(n - 1);
         Sql::exec(db, u"INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR, CDUNIDADE) VALUES (?, ?, ?)"_s,
                   {code, name, unit});
-        Sql::exec(db, u"DELETE FROM OPERADORSENHA WHERE CDOPERADOR = ?"_s, {code});
-        Sql::exec(
-            db,
-            u"INSERT INTO OPERADORSENHA (CDOPERADOR, DSSALT, DSHASH, NRITERACOES, DTATUALIZACAO) VALUES (?, ?, ?, ?, ?)"_s,
-            {code, stored.saltColumn(), stored.hashColumn(), stored.iterations, now});
+        writePassword(db, code, stored, now);
         Sql::exec(db, u"INSERT INTO GRUPOPEROPER (CDGRUPOPER, CDOPERADOR) VALUES (?, ?)"_s, {made.group, code});
     }
     if (!Sql::scalar(db, u"SELECT 1 FROM PERIENTR WHERE CDPERIENTR = 'DI'"_s).isValid()) {
@@ -372,14 +361,14 @@ LargeUnit loadLargeUnit(QSqlDatabase &db, const QString &unit, int processes, in
         // Every tenth process ends in a year; the rest run without an end.
         const QVariant end = p % 10 == 0 ? QVariant(today + 365) : Sql::nullNumber();
         const qint64 process =
-            rerunReturningKey(processInsert, processText,
-                              {unit, u"Processo %1 da unidade %2"_s.arg(p, 4, 10, QChar(u'0')).arg(unit), today - 30,
-                               end, made.firstOperator, now});
+            Sql::rerunReturningKey(processInsert, processText,
+                                   {unit, u"Processo %1 da unidade %2"_s.arg(p, 4, 10, QChar(u'0')).arg(unit),
+                                    today - 30, end, made.firstOperator, now});
         ++made.processes;
         for (int t = 1; t <= tasksPerProcess; ++t) {
             const QVariant note =
                 t % 3 == 0 ? QVariant(u"Observação da tarefa %1 do processo %2."_s.arg(t).arg(p)) : noText;
-            const qint64 task = rerunReturningKey(
+            const qint64 task = Sql::rerunReturningKey(
                 taskInsert, taskText,
                 {process, u"Tarefa %1 do processo %2"_s.arg(t, 2, 10, QChar(u'0')).arg(p, 4, 10, QChar(u'0')),
                  u"TELA%1"_s.arg(t, 4, 10, QChar(u'0')), note, t, made.firstOperator, now});

@@ -125,9 +125,9 @@ QVariant scalar(QSqlDatabase &db, const QString &text, const QVariantList &value
     return value;
 }
 
-qint64 insertReturningKey(QSqlDatabase &db, const QString &text, const QVariantList &values)
+namespace {
+qint64 returnedKey(QSqlQuery &query, const QString &text)
 {
-    QSqlQuery query = exec(db, text, values);
     if (!query.next()) {
         throw EServerFailure(
             u"Erro no banco de dados: a inclusão não devolveu a chave [%1]"_s.arg(text.simplified().left(120)));
@@ -135,6 +135,19 @@ qint64 insertReturningKey(QSqlDatabase &db, const QString &text, const QVariantL
     const qint64 key = query.value(0).toLongLong();
     query.finish();
     return key;
+}
+} // namespace
+
+qint64 insertReturningKey(QSqlDatabase &db, const QString &text, const QVariantList &values)
+{
+    QSqlQuery query = exec(db, text, values);
+    return returnedKey(query, text);
+}
+
+qint64 rerunReturningKey(QSqlQuery &query, const QString &text, const QVariantList &values)
+{
+    rerun(query, text, values);
+    return returnedKey(query, text);
 }
 
 QVariant nullText()

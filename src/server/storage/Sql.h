@@ -23,6 +23,8 @@ void rerun(QSqlQuery &query, const QString &text, const QVariantList &values);
 QVariant scalar(QSqlDatabase &db, const QString &text, const QVariantList &values = {});
 // Runs an INSERT ... RETURNING key and gives the new key.
 qint64 insertReturningKey(QSqlDatabase &db, const QString &text, const QVariantList &values);
+// The same through a query prepared once (rerun).
+qint64 rerunReturningKey(QSqlQuery &query, const QString &text, const QVariantList &values);
 
 // A typed null, so that PostgreSQL never has to guess a parameter's type.
 QVariant nullText();

@@ -722,6 +722,12 @@ void TstClientDataSet::locate_data()
     QTest::newRow("null finds the null") << u"NRORDENAATIVIDADE"_s << QVariant() << false << 4;
     QTest::newRow("blank text finds the null") << u"NRORDENAATIVIDADE"_s << QVariant(u"  "_s) << false << 4;
     QTest::newRow("text longer than the field") << u"NMATIVIDADEFILIAL"_s << QVariant(QString(500, u'x')) << false << 0;
+    // Only the fourth row has a date (01/12/2026); the others have none.
+    QTest::newRow("date as QDate") << u"DTATUALIZACAO"_s << QVariant(QDate(2026, 12, 1)) << false << 4;
+    QTest::newRow("date as its text") << u"DTATUALIZACAO"_s << QVariant(u"01/12/2026"_s) << false << 4;
+    QTest::newRow("blank date mask finds the null") << u"DTATUALIZACAO"_s << QVariant(u"  /  /    "_s) << false << 1;
+    QTest::newRow("date-time on a number field")
+        << u"NRATIVIDADEFILIAL"_s << QVariant(DateTime::toQDateTime(20.0)) << false << 0;
 }
 
 void TstClientDataSet::locate()
@@ -734,7 +740,9 @@ void TstClientDataSet::locate()
     TClientDataSet ds;
     defineTasks(ds);
     DataPacket packet = threeTasks();
-    packet.rows << task(-4, u"Sem ordem"_s, QVariant());
+    Row dated = task(-4, u"Sem ordem"_s, QVariant());
+    dated[3] = DateTime::fromDate(2026, 12, 1);
+    packet.rows << dated;
     ds.SetData(packet);
     ds.Next();
     int scrolls = 0;

@@ -100,6 +100,13 @@ QFont ReportPages::font(Style style)
     return f;
 }
 
+ReportPages::HeaderLines ReportPages::headerLines()
+{
+    const double title = QFontMetricsF(font(Style::Title)).lineSpacing();
+    const double row = QFontMetricsF(font(Style::Header)).lineSpacing();
+    return {title, row, title + 2 * row + 60, title + 2 * row + 180};
+}
+
 // Places the items page by page, top to bottom.
 class ReportPages::Builder
 {
@@ -115,8 +122,7 @@ public:
             m_fonts[int(s)] = font(s);
             m_lineHeight[int(s)] = QFontMetricsF(m_fonts[int(s)]).lineSpacing();
         }
-        // Three header lines and a rule, drawn at paint time with the page numbers.
-        m_top = line(Style::Title) + 2 * line(Style::Header) + 180;
+        m_top = headerLines().itemsTop;
         newPage();
     }
 
@@ -340,8 +346,9 @@ void ReportPages::paintPage(QPainter &painter, int index) const
         }
     };
     const QSizeF size = pageLayout().paintRect(QPageLayout::Inch).size() * dotsPerInch;
-    const double title = QFontMetricsF(styles[int(Style::Title)].font).lineSpacing();
-    const double row = QFontMetricsF(styles[int(Style::Header)].font).lineSpacing();
+    static const HeaderLines lines = headerLines();
+    const double title = lines.title;
+    const double row = lines.row;
     const int left = Qt::AlignLeft | Qt::AlignVCenter;
     const int right = Qt::AlignRight | Qt::AlignVCenter;
     painter.setPen(Qt::black);
@@ -356,7 +363,7 @@ void ReportPages::paintPage(QPainter &painter, int index) const
          u"Operador %1 - %2"_s.arg(m_header.operatorCode, m_header.operatorName));
     draw(QRectF(0, title + row, size.width(), row), Style::Header, right, m_header.scope);
     painter.setPen(QPen(Qt::black, 6));
-    painter.drawLine(QPointF(0, title + 2 * row + 60), QPointF(size.width(), title + 2 * row + 60));
+    painter.drawLine(QPointF(0, lines.rule), QPointF(size.width(), lines.rule));
 
     const QPen textPen(Qt::black);
     const QPen rulePen(QColor(170, 170, 170), 3);

@@ -56,6 +56,17 @@ private:
     class Builder;
     void paintPage(QPainter &painter, int index) const;
     static QFont font(Style style);
+    // Where each page's header puts its lines (drawn at paint time, with the
+    // page numbers): the title, two rows under it, the rule under them, and
+    // the top of the page's items.
+    struct HeaderLines
+    {
+        double title;
+        double row;
+        double rule;
+        double itemsTop;
+    };
+    static HeaderLines headerLines();
 
     Report::Header m_header;
     QList<Page> m_pages;

@@ -12,6 +12,7 @@
 #include <utility>
 #include <cmath>
 #include <exception>
+#include <type_traits>
 #include <unordered_set>
 
 using namespace Qt::StringLiterals;
@@ -524,13 +525,12 @@ void TClientDataSet::SetData(const QByteArray &packet)
 {
     // Decoding checked every value against the packet's own fields, and its
     // rows are this record set's to take.
-    DataPacket decoded = DataPacket::decode(packet);
-    fillFromPacket(decoded, &decoded);
+    fillFromPacket(DataPacket::decode(packet));
 }
 
 void TClientDataSet::SetData(const DataPacket &packet)
 {
-    fillFromPacket(packet, nullptr);
+    fillFromPacket(packet);
 }
 
 void TClientDataSet::SetDataFrom(const TClientDataSet &source)
@@ -555,7 +555,7 @@ void TClientDataSet::SetDataFrom(const TClientDataSet &source)
     const FillPlan plan = planFill(defs, qsizetype(rows.size()));
     // The source's values passed their own fields' checks; only a narrower
     // text field here has something left to check.
-    fill(plan, [&](qsizetype r, Row &values) {
+    fill(plan, false, [&](qsizetype r, Row &values) {
         const Row &from = rows[size_t(r)]->values;
         for (const FillTarget &target : plan.targets) {
             const QVariant &value = from.at(sourceSlots[size_t(target.source)]);
@@ -632,10 +632,13 @@ TClientDataSet::FillPlan TClientDataSet::planFill(const QList<FieldDef> &defs, q
     return plan;
 }
 
-void TClientDataSet::fillFromPacket(const DataPacket &packet, DataPacket *owned)
+template <typename Packet>
+void TClientDataSet::fillFromPacket(Packet &&packet)
 {
     checkNotCalculating();
-    const bool decoded = owned != nullptr;
+    // A packet handed over (not const) is one decoded here: its values were
+    // checked against its own fields, and its rows are this record set's to take.
+    constexpr bool decoded = !std::is_const_v<std::remove_reference_t<Packet>>;
     const QList<FieldDef> &defs = packet.fields;
     FillPlan plan = planFill(defs, packet.rows.size());
     // A decoded packet whose fields stand in this record set's first slots,
@@ -650,8 +653,7 @@ void TClientDataSet::fillFromPacket(const DataPacket &packet, DataPacket *owned)
             narrower.push_back(&target);
         }
     }
-    plan.rowsGiven = inPlace;
-    fill(plan, [&](qsizetype r, Row &values) {
+    fill(plan, inPlace, [&](qsizetype r, Row &values) {
         const Row &source = packet.rows.at(r);
         if (source.size() != defs.size()) {
             throw EDatabaseError(u"A linha %1 do pacote de dados tem %2 valores para %3 campos."_s.arg(r + 1)
@@ -665,8 +667,10 @@ void TClientDataSet::fillFromPacket(const DataPacket &packet, DataPacket *owned)
                     FieldValue::checkText(value.toString(), target->name, target->size, r);
                 }
             }
-            values = std::move(owned->rows[r]);
-            values.resize(plan.slotCount);
+            if constexpr (decoded) {
+                values = std::move(packet.rows[r]);
+                values.resize(plan.slotCount);
+            }
             return;
         }
         for (const FillTarget &target : plan.targets) {
@@ -704,7 +708,7 @@ void TClientDataSet::fillFromPacket(const DataPacket &packet, DataPacket *owned)
 // Builds the rows, then replaces the content: nothing changes until every row
 // has been read and checked.
 template <typename ReadRow>
-void TClientDataSet::fill(const FillPlan &plan, ReadRow &&readRow)
+void TClientDataSet::fill(const FillPlan &plan, bool rowsGiven, ReadRow &&readRow)
 {
     std::vector<int> numberSlots;
     for (const FillTarget &target : plan.targets) {
@@ -728,7 +732,7 @@ void TClientDataSet::fill(const FillPlan &plan, ReadRow &&readRow)
     rows.reserve(size_t(plan.rowCount));
     for (qsizetype r = 0; r < plan.rowCount; ++r) {
         auto record = std::make_unique<Record>();
-        if (!plan.rowsGiven) {
+        if (!rowsGiven) {
             record->values = Row(plan.slotCount);
         }
         readRow(r, record->values);

@@ -199,14 +199,14 @@ private:
         bool recreate = false; // the fields are made anew from defs
         int slotCount = 0;
         int indexSlot = -1;
-        bool rowsGiven = false; // readRow hands over each record's whole storage
         std::vector<FillTarget> targets;
     };
     FillPlan planFill(const QList<FieldDef> &defs, qsizetype rowCount) const;
-    // owned: the same packet, decoded here, whose rows may be taken.
-    void fillFromPacket(const DataPacket &packet, DataPacket *owned);
+    template <typename Packet>
+    void fillFromPacket(Packet &&packet);
+    // rowsGiven: readRow hands over each record's whole storage.
     template <typename ReadRow>
-    void fill(const FillPlan &plan, ReadRow &&readRow);
+    void fill(const FillPlan &plan, bool rowsGiven, ReadRow &&readRow);
 
     QString displayName() const;
     void checkActive() const;

@@ -865,6 +865,8 @@ void TestRdmProcessoUnidade::badArguments_data()
         engineRow(engine, "method in other case") << u"getprocessos"_s << QCborArray{} << u"Método desconhecido"_s;
         engineRow(engine, "argument too many") << u"GetProcessos"_s << QCborArray{1.0} << u"espera 0"_s;
         engineRow(engine, "argument missing") << u"GetTarefas"_s << QCborArray{} << u"espera 1"_s;
+        engineRow(engine, "save with an argument too many")
+            << u"SetOperadores"_s << QCborArray{QCborValue(QByteArray("x")), 1.0} << u"espera 1"_s;
         engineRow(engine, "text for a number") << u"GetTarefas"_s << QCborArray{u"1"_s} << u"deve ser um número"_s;
         engineRow(engine, "fraction for a key") << u"GetOperadores"_s << QCborArray{1.5} << u"número inteiro"_s;
         engineRow(engine, "number for a packet") << u"SetProcessos"_s << QCborArray{1.0} << u"pacote"_s;

@@ -9,6 +9,8 @@
 
 #include <cmath>
 
+#include "FrameworkServices.h"
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -48,8 +50,9 @@ bool CellTextCache::drawsLikeFusion(QStyle *style)
     // follows; another style may draw them its own way.
     if (style != m_style) {
         m_style = style;
-        m_fusion = style && style->name().compare("fusion"_L1, Qt::CaseInsensitive) == 0
-                   && qobject_cast<const QCommonStyle *>(style);
+        const QStyle *drawing = drawingStyle(style);
+        m_fusion = drawing && drawing->name().compare("fusion"_L1, Qt::CaseInsensitive) == 0
+                   && qobject_cast<const QCommonStyle *>(drawing);
     }
     return m_fusion;
 }

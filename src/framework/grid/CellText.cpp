@@ -14,9 +14,11 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-// Enough for the visible cells of several screens of rows; a text's layout
-// is a few hundred bytes to a few kilobytes.
-constexpr int maxCachedTexts = 2000;
+// Enough for the visible cells of several screens of rows (a grid of the
+// screen shows at most about a hundred); a text's layout is a few hundred
+// bytes to a few kilobytes, and a pass through every row fills the cache, so
+// a larger one only holds memory.
+constexpr int maxCachedTexts = 500;
 } // namespace
 
 // A text laid out as it is drawn, and where it is drawn from, relative to the

@@ -257,18 +257,16 @@ bool RpcClient::post(const QString &method, const QCborArray &args)
     if (!isOpen() && !m_opening) {
         return false;
     }
+    quint64 id = 0;
     RpcReply refused;
-    const quint64 id = m_nextId;
-    const QByteArray frame = callFrame(id, method, args, &refused);
-    if (frame.isEmpty()) {
-        return false;
+    const QByteArray frame = callFrame(method, args, &id, &refused);
+    if (!frame.isEmpty()) {
+        m_posted.append({id, method, args, write(frame, QDeadlineTimer(defaultTimeoutMs))});
     }
-    ++m_nextId;
-    m_posted.append({id, method, args, write(frame, QDeadlineTimer(defaultTimeoutMs))});
-    return true;
+    return !frame.isEmpty();
 }
 
-QByteArray RpcClient::callFrame(quint64 id, const QString &method, const QCborArray &args, RpcReply *refused) const
+QByteArray RpcClient::callFrame(const QString &method, const QCborArray &args, quint64 *id, RpcReply *refused)
 {
     // Mistakes of the caller fail the call only; the session stays usable.
     if (method.isEmpty() || textLength(method) > Frame::maxMethodNameLength) {
@@ -288,11 +286,13 @@ QByteArray RpcClient::callFrame(quint64 id, const QString &method, const QCborAr
             return {};
         }
     }
-    QByteArray frame = RpcWire::callFrame(id, method, args);
+    QByteArray frame = RpcWire::callFrame(m_nextId, method, args);
     if (frame.isEmpty()) {
         *refused = RpcReply::failure(
             u"A chamada %1 excede o limite de %2 bytes por mensagem."_s.arg(method).arg(Frame::maxPayloadBytes));
+        return {};
     }
+    *id = m_nextId++;
     return frame;
 }
 
@@ -302,15 +302,11 @@ RpcReply RpcClient::send(const QString &method, const QCborArray &args, int time
         return RpcReply::failure(u"Não há conexão com o servidor de aplicação."_s);
     }
     timeoutMs = effectiveTimeout(timeoutMs);
+    quint64 id = 0;
     RpcReply refused;
-    const quint64 id = m_nextId;
-    const QByteArray frame = callFrame(id, method, args, &refused);
-    if (frame.isEmpty()) {
-        return refused;
-    }
-    ++m_nextId;
+    const QByteArray frame = callFrame(method, args, &id, &refused);
     const QDeadlineTimer deadline(timeoutMs);
-    return receive(id, method, write(frame, deadline), deadline, timeoutMs);
+    return frame.isEmpty() ? refused : receive(id, method, write(frame, deadline), deadline, timeoutMs);
 }
 
 RpcReply RpcClient::receive(quint64 id, const QString &method, Outcome written, const QDeadlineTimer &deadline,

@@ -62,7 +62,6 @@ public:
     bool startOpen(const QString &host, quint16 port, const QString &serverName, const QString &operatorCode,
                    const QString &password, int timeoutMs, QString *error);
     bool finishOpen(QString *error);
-    bool isOpening() const { return m_opening; }
     void close();
     bool isOpen() const; // false once the server closed the connection or a call failed on the wire
 
@@ -107,8 +106,9 @@ private:
         Outcome written = Outcome::Received;
     };
     RpcReply send(const QString &method, const QCborArray &args, int timeoutMs);
-    // A call's frame, or the failure that keeps it from being sent.
-    QByteArray callFrame(quint64 id, const QString &method, const QCborArray &args, RpcReply *refused) const;
+    // A call's frame under the next id (*id), or empty and the failure that
+    // keeps it from being sent.
+    QByteArray callFrame(const QString &method, const QCborArray &args, quint64 *id, RpcReply *refused);
     // The server's answer to the call with this id, whose frame went out
     // with the outcome written.
     RpcReply receive(quint64 id, const QString &method, Outcome written, const QDeadlineTimer &deadline, int timeoutMs);

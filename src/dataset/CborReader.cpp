@@ -121,19 +121,15 @@ QString CborReader::readText(qsizetype maxBytes)
     if (!m_reader.isString()) {
         fail(u"esperado um texto"_s);
     }
-    QByteArrayView bytes;
-    if (!viewDefinite(maxBytes, &bytes)) {
-        readChunks(maxBytes, &m_text);
-        bytes = m_text;
-    }
-    const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; });
+    readChunks(maxBytes, &m_text);
+    const bool ascii = std::all_of(m_text.cbegin(), m_text.cend(), [](char c) { return uchar(c) < 0x80; });
     if (ascii) {
-        return QString::fromLatin1(bytes);
+        return QString::fromLatin1(m_text);
     }
     // A leading U+FEFF is part of the text, not a byte-order mark.
     QStringDecoder decode(QStringDecoder::Utf8,
                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-    QString text = decode(bytes);
+    QString text = decode(m_text);
     if (decode.hasError()) {
         fail(u"texto com UTF-8 inválido"_s);
     }
@@ -145,32 +141,22 @@ QByteArrayView CborReader::viewBytes(qsizetype maxBytes, QByteArray *copy)
     if (!m_reader.isByteArray()) {
         fail(u"esperada uma sequência de bytes"_s);
     }
-    QByteArrayView bytes;
-    if (!viewDefinite(maxBytes, &bytes)) {
+    if (!m_reader.isLengthKnown()) {
         *copy = readBytes(maxBytes); // in chunks: joined
         return *copy;
-    }
-    return bytes;
-}
-
-bool CborReader::viewDefinite(qsizetype maxBytes, QByteArrayView *bytes)
-{
-    if (!m_reader.isLengthKnown()) {
-        return false;
     }
     const quint64 length = m_reader.length();
     // The head: one byte, then 0, 1, 2, 4 or 8 bytes of length (RFC 8949, 3.1).
     const qint64 at = m_reader.currentOffset();
     const int extra = (uchar(m_data[at]) & 0x1f) < 24 ? 0 : 1 << ((uchar(m_data[at]) & 0x1f) - 24);
-    if (length > quint64(qMax<qint64>(0, m_size - at - 1 - extra))) {
-        fail(u"comprimento declarado maior que o pacote"_s);
-    }
     if (length > quint64(maxBytes)) {
         fail(u"texto longo demais"_s);
     }
+    if (qint64(length) > m_size - at - 1 - extra) {
+        fail(u"comprimento declarado maior que o pacote"_s);
+    }
     next();
-    *bytes = QByteArrayView(m_data + at + 1 + extra, qsizetype(length));
-    return true;
+    return QByteArrayView(m_data + at + 1 + extra, qsizetype(length));
 }
 
 QByteArray CborReader::readBytes(qsizetype maxBytes)

@@ -47,9 +47,6 @@ public:
 
 private:
     void readChunks(qsizetype maxBytes, QByteArray *out);
-    // The bytes of the string the reader stands on, in place, the reader past
-    // it; false, the reader untouched, when its length is given in chunks.
-    bool viewDefinite(qsizetype maxBytes, QByteArrayView *bytes);
 
     const char *m_data;
     QCborStreamReader m_reader;

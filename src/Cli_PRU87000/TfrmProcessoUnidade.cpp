@@ -47,6 +47,10 @@ TfrmProcessoUnidade::TfrmProcessoUnidade(QWidget *parent)
     netProcessoUnidade->setServerName(u"PRU87000.rdmProcessoUnidade"_s);
     netProcessoUnidade->setThrowException(false);
     netProcessoUnidade->BeforeConnect = [this](QObject *sender) { netProcessoUnidadeBeforeConnect(sender); };
+    // The server logs in and reads the processes while the screen is built;
+    // FormCreate's connection and first load take what it answered.
+    netProcessoUnidade->connectAhead();
+    netProcessoUnidade->AppServer()->post(u"GetProcessos"_s);
 
     buildRecordSets();
     ScreenLayout::build(this);

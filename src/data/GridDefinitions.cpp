@@ -88,8 +88,7 @@ Grid parse(const QString &json, const QString &sourceName)
 
 Grid load(const QString &gridName)
 {
-    const QString path = u"grids/%1.json"_s.arg(gridName);
-    return parse(DataFiles::read(path), path);
+    return DataFiles::parsed(u"grids/%1.json"_s.arg(gridName), &parse);
 }
 
 void apply(TDBGrid *grid, const QString &gridName)

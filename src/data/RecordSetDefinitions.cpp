@@ -135,8 +135,7 @@ Definition parse(const QString &json, const QString &sourceName)
 
 Definition load(const QString &name)
 {
-    const QString path = u"recordsets/%1.json"_s.arg(name);
-    return parse(DataFiles::read(path), path);
+    return DataFiles::parsed(u"recordsets/%1.json"_s.arg(name), &parse);
 }
 
 QStringList names()
@@ -149,7 +148,8 @@ QStringList names()
     return list;
 }
 
-void applyText(TClientDataSet *dataSet, const QString &json, const QString &sourceName)
+namespace {
+void applyDefinition(TClientDataSet *dataSet, const Definition &definition, const QString &sourceName)
 {
     if (!dataSet) {
         fail(sourceName, u"nenhum conjunto de registros"_s);
@@ -157,7 +157,6 @@ void applyText(TClientDataSet *dataSet, const QString &json, const QString &sour
     if (dataSet->Active()) {
         fail(sourceName, u"o conjunto de registros %1 já está aberto"_s.arg(dataSet->objectName()));
     }
-    const Definition definition = parse(json, sourceName);
     for (const FieldDefinition &def : definition.fields) {
         if (dataSet->FindField(def.name)) {
             fail(sourceName, u"campo %1 repetido"_s.arg(def.name));
@@ -179,10 +178,16 @@ void applyText(TClientDataSet *dataSet, const QString &json, const QString &sour
     }
 }
 
+} // namespace
+
+void applyText(TClientDataSet *dataSet, const QString &json, const QString &sourceName)
+{
+    applyDefinition(dataSet, parse(json, sourceName), sourceName);
+}
+
 void apply(TClientDataSet *dataSet, const QString &name)
 {
-    const QString path = u"recordsets/%1.json"_s.arg(name);
-    applyText(dataSet, DataFiles::read(path), path);
+    applyDefinition(dataSet, load(name), u"recordsets/%1.json"_s.arg(name));
 }
 
 } // namespace RecordSetDefinitions

@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 
+#include "FrameworkServices.h"
 #include "Guard.h"
 #include "ProcessReport.h"
 
@@ -16,6 +17,8 @@ using namespace Qt::StringLiterals;
 HostMainWindow::HostMainWindow(QWidget *parent)
     : QMainWindow(parent)
 {
+    // Every screen's child window and menu bar asks the style for its icons.
+    installStandardIconCache();
     setObjectName(u"frmPrincipal"_s);
     setWindowTitle(u"Sistema da Unidade"_s);
     m_mdi = new QMdiArea(this);

@@ -6,6 +6,7 @@
 #include <QSslConfiguration>
 
 #include <cctype>
+#include <optional>
 
 #include "Packet.h"
 #include "Secret.h"
@@ -41,9 +42,35 @@ RpcClient::~RpcClient()
 bool RpcClient::open(const QString &host, quint16 port, const QString &serverName, const QString &operatorCode,
                      const QString &password, int timeoutMs, QString *error)
 {
+    return startOpen(host, port, serverName, operatorCode, password, timeoutMs, error) && finishOpen(error);
+}
+
+bool RpcClient::startOpen(const QString &host, quint16 port, const QString &serverName, const QString &operatorCode,
+                          const QString &password, int timeoutMs, QString *error)
+{
     close();
     m_refusedFingerprint.clear();
     timeoutMs = effectiveTimeout(timeoutMs);
+    const QDeadlineTimer deadline(timeoutMs);
+    if (const QString why = connectTo(host, port, deadline, timeoutMs); !why.isEmpty()) {
+        close();
+        if (error) {
+            *error = why;
+        }
+        return false;
+    }
+    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    QByteArray login = RpcWire::loginFrame(serverName, operatorCode, password, m_deviceToken);
+    m_loginWritten = write(login, deadline);
+    Secret::wipe(login); // written by now: the socket's buffer has let it go
+    m_opening = true;
+    m_openDeadline = deadline;
+    m_openTimeoutMs = timeoutMs;
+    return true;
+}
+
+bool RpcClient::finishOpen(QString *error)
+{
     auto fail = [this, error](const QString &why) {
         close();
         if (error) {
@@ -51,19 +78,13 @@ bool RpcClient::open(const QString &host, quint16 port, const QString &serverNam
         }
         return false;
     };
-
-    const QDeadlineTimer deadline(timeoutMs);
-    if (const QString why = connectTo(host, port, deadline, timeoutMs); !why.isEmpty()) {
-        return fail(why);
+    if (!m_opening) {
+        return isOpen() || fail(u"Não há conexão com o servidor de aplicação."_s);
     }
-    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-
+    m_opening = false;
     RpcMessage reply;
     QString failure;
-    QByteArray login = RpcWire::loginFrame(serverName, operatorCode, password, m_deviceToken);
-    const Outcome outcome = exchange(login, deadline, timeoutMs, &reply, &failure);
-    Secret::wipe(login); // written by now: the socket's buffer has let it go
-    if (outcome != Outcome::Received) {
+    if (read(m_loginWritten, m_openDeadline, m_openTimeoutMs, &reply, &failure) != Outcome::Received) {
         return fail(failure);
     }
     if (reply.kind == RpcMessage::Kind::LoginReply) {
@@ -200,6 +221,8 @@ void RpcClient::close()
     m_socket.abort();
     m_decoder.clear();
     m_loggedIn = false;
+    m_opening = false;
+    m_posted.clear();
     m_unitName.clear();
     m_operatorName.clear();
 }
@@ -211,9 +234,66 @@ bool RpcClient::isOpen() const
 
 RpcReply RpcClient::call(const QString &method, const QCborArray &args, int timeoutMs)
 {
-    RpcReply reply = send(method, args, timeoutMs);
-    reply.method = method;
-    return reply;
+    std::optional<RpcReply> reply;
+    while (!m_posted.isEmpty() && !reply) {
+        const Posted posted = m_posted.takeFirst();
+        const int limit = effectiveTimeout(timeoutMs);
+        RpcReply answer = receive(posted.id, posted.method, posted.written, QDeadlineTimer(limit), limit);
+        // An answer nobody asks for is dropped, unless the connection ended
+        // with it: its reason is this call's.
+        if ((posted.method == method && posted.args == args) || !isOpen()) {
+            reply = std::move(answer);
+        }
+    }
+    if (!reply) {
+        reply = send(method, args, timeoutMs);
+    }
+    reply->method = method;
+    return *reply;
+}
+
+bool RpcClient::post(const QString &method, const QCborArray &args)
+{
+    if (!isOpen() && !m_opening) {
+        return false;
+    }
+    quint64 id = 0;
+    RpcReply refused;
+    const QByteArray frame = callFrame(method, args, &id, &refused);
+    if (!frame.isEmpty()) {
+        m_posted.append({id, method, args, write(frame, QDeadlineTimer(defaultTimeoutMs))});
+    }
+    return !frame.isEmpty();
+}
+
+QByteArray RpcClient::callFrame(const QString &method, const QCborArray &args, quint64 *id, RpcReply *refused)
+{
+    // Mistakes of the caller fail the call only; the session stays usable.
+    if (method.isEmpty() || textLength(method) > Frame::maxMethodNameLength) {
+        *refused = RpcReply::failure(u"Nome de método inválido: \"%1\"."_s.arg(elidedText(method, 64)));
+        return {};
+    }
+    if (args.size() > Frame::maxArguments) {
+        *refused = RpcReply::failure(u"A chamada %1 tem mais de %2 argumentos."_s.arg(method).arg(Frame::maxArguments));
+        return {};
+    }
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (!RpcWire::isWireValue(args.at(i))) {
+            *refused = RpcReply::failure(
+                u"O argumento %1 da chamada %2 não pode ser enviado: só nulo, número finito, texto ou pacote."_s
+                    .arg(i + 1)
+                    .arg(method));
+            return {};
+        }
+    }
+    QByteArray frame = RpcWire::callFrame(m_nextId, method, args);
+    if (frame.isEmpty()) {
+        *refused = RpcReply::failure(
+            u"A chamada %1 excede o limite de %2 bytes por mensagem."_s.arg(method).arg(Frame::maxPayloadBytes));
+        return {};
+    }
+    *id = m_nextId++;
+    return frame;
 }
 
 RpcReply RpcClient::send(const QString &method, const QCborArray &args, int timeoutMs)
@@ -222,31 +302,19 @@ RpcReply RpcClient::send(const QString &method, const QCborArray &args, int time
         return RpcReply::failure(u"Não há conexão com o servidor de aplicação."_s);
     }
     timeoutMs = effectiveTimeout(timeoutMs);
-    // Mistakes of the caller fail the call only; the session stays usable.
-    if (method.isEmpty() || textLength(method) > Frame::maxMethodNameLength) {
-        return RpcReply::failure(u"Nome de método inválido: \"%1\"."_s.arg(elidedText(method, 64)));
-    }
-    if (args.size() > Frame::maxArguments) {
-        return RpcReply::failure(u"A chamada %1 tem mais de %2 argumentos."_s.arg(method).arg(Frame::maxArguments));
-    }
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        if (!RpcWire::isWireValue(args.at(i))) {
-            return RpcReply::failure(
-                u"O argumento %1 da chamada %2 não pode ser enviado: só nulo, número finito, texto ou pacote."_s
-                    .arg(i + 1)
-                    .arg(method));
-        }
-    }
-    const quint64 id = m_nextId++;
-    const QByteArray frame = RpcWire::callFrame(id, method, args);
-    if (frame.isEmpty()) {
-        return RpcReply::failure(
-            u"A chamada %1 excede o limite de %2 bytes por mensagem."_s.arg(method).arg(Frame::maxPayloadBytes));
-    }
+    quint64 id = 0;
+    RpcReply refused;
+    const QByteArray frame = callFrame(method, args, &id, &refused);
+    const QDeadlineTimer deadline(timeoutMs);
+    return frame.isEmpty() ? refused : receive(id, method, write(frame, deadline), deadline, timeoutMs);
+}
 
+RpcReply RpcClient::receive(quint64 id, const QString &method, Outcome written, const QDeadlineTimer &deadline,
+                            int timeoutMs)
+{
     RpcMessage reply;
     QString failure;
-    if (exchange(frame, QDeadlineTimer(timeoutMs), timeoutMs, &reply, &failure) != Outcome::Received) {
+    if (read(written, deadline, timeoutMs, &reply, &failure) != Outcome::Received) {
         close();
         return RpcReply::failure(failure);
     }
@@ -281,19 +349,24 @@ QString RpcClient::operatorName() const
     return m_operatorName;
 }
 
-RpcClient::Outcome RpcClient::exchange(const QByteArray &frame, const QDeadlineTimer &deadline, int timeoutMs,
-                                       RpcMessage *reply, QString *failure)
+RpcClient::Outcome RpcClient::write(const QByteArray &frame, const QDeadlineTimer &deadline)
 {
-    Outcome outcome = Outcome::Received;
-    QString detail;
     // A frame that came in while idle (the server said why it is closing)
     // is read as the answer, so its text reaches the user.
-    if (m_socket.state() == QAbstractSocket::ConnectedState) {
-        m_socket.write(frame);
-        // Written at once when the kernel takes it; waited for otherwise.
-        m_socket.flush();
-        outcome = waitForWritten(deadline);
+    if (m_socket.state() != QAbstractSocket::ConnectedState) {
+        return Outcome::Received;
     }
+    m_socket.write(frame);
+    // Written at once when the kernel takes it; waited for otherwise.
+    m_socket.flush();
+    return waitForWritten(deadline);
+}
+
+RpcClient::Outcome RpcClient::read(Outcome written, const QDeadlineTimer &deadline, int timeoutMs, RpcMessage *reply,
+                                   QString *failure)
+{
+    Outcome outcome = written;
+    QString detail;
     QByteArray payload;
     if (outcome == Outcome::Received || outcome == Outcome::Lost) {
         const Outcome read = waitForFrame(deadline, &payload);

@@ -55,6 +55,13 @@ public:
 
     bool open(const QString &host, quint16 port, const QString &serverName, const QString &operatorCode,
               const QString &password, int timeoutMs, QString *error);
+    // open() in two halves, so that the server logs in while the caller does
+    // other work: startOpen connects and sends the login, finishOpen waits
+    // (until timeoutMs after the start) for its answer. Calls may be posted
+    // in between. A failure of either half leaves the client closed.
+    bool startOpen(const QString &host, quint16 port, const QString &serverName, const QString &operatorCode,
+                   const QString &password, int timeoutMs, QString *error);
+    bool finishOpen(QString *error);
     void close();
     bool isOpen() const; // false once the server closed the connection or a call failed on the wire
 
@@ -62,6 +69,13 @@ public:
     // (timeout, closed connection, bad frame) come back as a failure reply
     // and leave the client closed.
     RpcReply call(const QString &method, const QCborArray &args, int timeoutMs);
+    // Sends a call now without waiting for it: the server answers it while
+    // the caller goes on, and the next call() of the same method with the same
+    // arguments takes that answer instead of asking again. A call() of
+    // anything else first reads and drops what was posted before it (the
+    // server answers in order). False when nothing could be sent; the
+    // later call() then asks the usual way and reports why it failed.
+    bool post(const QString &method, const QCborArray &args);
 
     // The device token presented at the next login: the server issues one at
     // each successful login (deviceToken() then holds it), and a host that
@@ -84,11 +98,25 @@ public:
 
 private:
     enum class Outcome { Received, TimedOut, Lost, BadFrame };
+    struct Posted
+    {
+        quint64 id = 0;
+        QString method;
+        QCborArray args;
+        Outcome written = Outcome::Received;
+    };
     RpcReply send(const QString &method, const QCborArray &args, int timeoutMs);
-    // Sends one frame and waits, until the deadline, for the next frame from
-    // the server; timeoutMs is the limit the failure text names.
-    Outcome exchange(const QByteArray &frame, const QDeadlineTimer &deadline, int timeoutMs, RpcMessage *reply,
-                     QString *failure);
+    // A call's frame under the next id (*id), or empty and the failure that
+    // keeps it from being sent.
+    QByteArray callFrame(const QString &method, const QCborArray &args, quint64 *id, RpcReply *refused);
+    // The server's answer to the call with this id, whose frame went out
+    // with the outcome written.
+    RpcReply receive(quint64 id, const QString &method, Outcome written, const QDeadlineTimer &deadline, int timeoutMs);
+    // One frame out (skipped when the connection is gone: a frame that came
+    // in meanwhile is still read), then, until the deadline, the next message
+    // in; timeoutMs is the limit the failure text names.
+    Outcome write(const QByteArray &frame, const QDeadlineTimer &deadline);
+    Outcome read(Outcome written, const QDeadlineTimer &deadline, int timeoutMs, RpcMessage *reply, QString *failure);
     Outcome waitForWritten(const QDeadlineTimer &deadline);
     Outcome waitForFrame(const QDeadlineTimer &deadline, QByteArray *payload);
     QString outcomeText(Outcome outcome, int timeoutMs, const QString &detail) const;
@@ -101,6 +129,12 @@ private:
     FrameDecoder m_decoder;
     quint64 m_nextId = 1;
     bool m_loggedIn = false;
+    // Between startOpen and finishOpen: the login is out, its answer not read.
+    bool m_opening = false;
+    Outcome m_loginWritten = Outcome::Received;
+    QDeadlineTimer m_openDeadline;
+    int m_openTimeoutMs = 0;
+    QList<Posted> m_posted; // sent, answers not read yet, oldest first
     QString m_unitName;
     QString m_operatorName;
     QString m_deviceToken;

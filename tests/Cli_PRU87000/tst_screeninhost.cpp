@@ -31,6 +31,7 @@ private slots:
     void closingAsksWhileChangesWait();
     void ctrlDeleteDeletesNothing_data();
     void ctrlDeleteDeletesNothing();
+    void downPaintsEachLowerGridOnce();
 
 private:
     void initScreenTest() override { openInHost(); }
@@ -299,6 +300,43 @@ void TestScreenInHost::ctrlDeleteDeletesNothing()
     QCOMPARE(grid->dataSet()->ChangeCount(), 0);
     QCOMPARE(ModalDialogs::shown().size(), 0);
     QCOMPARE(m_server->calls(), QStringList());
+}
+
+// Down in the processes grid: the tasks and responsibles of the new process
+// are painted once each, their plain cells from the kept texts; the host's
+// style gives every child window the icons it made once.
+void TestScreenInHost::downPaintsEachLowerGridOnce()
+{
+    TfrmProcessoUnidade *screen = m_host->screen;
+    ScreenInHost::clickCell(screen->dbgPadrao, 0, 0);
+    QCoreApplication::processEvents();
+    const QList<TDBGrid *> grids{screen->dbgTarefas, screen->dbgOperadores};
+    struct PaintCount : QObject
+    {
+        QHash<QObject *, int> paints;
+        bool eventFilter(QObject *watched, QEvent *event) override
+        {
+            if (event->type() == QEvent::Paint) {
+                ++paints[watched];
+            }
+            return false;
+        }
+    } count;
+    for (TDBGrid *grid : grids) {
+        grid->viewport()->installEventFilter(&count);
+        grid->cellTexts().clear();
+    }
+    const int before = screen->cdsProcessos->RecNo();
+    m_host->key(Qt::Key_Down);
+    QCoreApplication::processEvents();
+    QCOMPARE(screen->cdsProcessos->RecNo(), before + 1);
+    for (TDBGrid *grid : grids) {
+        QCOMPARE(count.paints.value(grid->viewport()), 1);
+        QVERIFY2(grid->cellTexts().size() > 0, qPrintable(grid->objectName()));
+    }
+    QStyle *style = m_host->subWindow()->style();
+    QCOMPARE(style->standardIcon(QStyle::SP_TitleBarMenuButton).cacheKey(),
+             style->standardIcon(QStyle::SP_TitleBarMenuButton).cacheKey());
 }
 
 QTEST_MAIN(TestScreenInHost)

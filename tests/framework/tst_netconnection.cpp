@@ -15,6 +15,9 @@
 namespace {
 const QString remoteModule = u"PRU87000.rdmProcessoUnidade"_s;
 std::atomic<int> g_busySeenByServer{-1};
+// What reached the server: logins tried, "types" calls answered.
+std::atomic<int> g_logins{0};
+std::atomic<int> g_typesCalls{0};
 
 // A remote module with a few methods; logs in "op" with "secret".
 class Handler : public SessionHandler
@@ -25,6 +28,7 @@ public:
         const QString &serverName = request.server;
         const QString &operatorCode = request.operatorCode;
         const QString &password = request.password;
+        ++g_logins;
         if (serverName != remoteModule) {
             return {false, u"Módulo remoto desconhecido: %1"_s.arg(serverName), {}, {}};
         }
@@ -36,6 +40,7 @@ public:
     QCborValue call(const QString &method, const QCborArray &args) override
     {
         if (method == u"types") {
+            ++g_typesCalls;
             QStringList names;
             for (const QCborValue &a : args) {
                 names << (a.isDouble() || a.isInteger() ? u"number"_s
@@ -102,12 +107,62 @@ private slots:
         m_net->setConnected(false); // closing twice is harmless
     }
 
+    // Connecting ahead (the login sent, its answer read later) fails as
+    // connecting at once does, and tries the password once.
+    void refusedLoginIsAClearError_data()
+    {
+        QTest::addColumn<bool>("ahead");
+        QTest::newRow("at once") << false;
+        QTest::newRow("ahead") << true;
+    }
     void refusedLoginIsAClearError()
     {
+        QFETCH(bool, ahead);
         setSession({u"op"_s, u"errada"_s, u"127.0.0.1"_s, m_server->port(), {}, {}});
+        g_logins = 0;
+        if (ahead) {
+            m_net->connectAhead();
+            QVERIFY(!m_net->Connected());
+        }
         const QString said = refusalOf([&] { m_net->setConnected(true); });
         QVERIFY2(said.contains(u"Operador ou senha inválidos."_s), qPrintable(said));
         QVERIFY(!m_net->Connected());
+        QCOMPARE(g_logins.load(), 1);
+    }
+
+    // A posted call's answer goes to the next call of the same method and
+    // arguments, which the server then answers once; any other call drops it
+    // and gets its own answer. Posting works while the login is on its way.
+    void postedCallIsAnsweredOnce_data()
+    {
+        QTest::addColumn<bool>("ahead");
+        QTest::addColumn<QString>("asked");
+        QTest::addColumn<int>("serverCalls");
+        QTest::newRow("same call") << false << u"a"_s << 1;
+        QTest::newRow("same call, posted during the login") << true << u"a"_s << 1;
+        QTest::newRow("another call") << false << u"b"_s << 2;
+        QTest::newRow("another call, posted during the login") << true << u"b"_s << 2;
+    }
+    void postedCallIsAnsweredOnce()
+    {
+        QFETCH(bool, ahead);
+        QFETCH(QString, asked);
+        QFETCH(int, serverCalls);
+        m_net->setThrowException(false);
+        if (ahead) {
+            m_net->connectAhead();
+        } else {
+            m_net->Open();
+        }
+        g_typesCalls = 0;
+        m_net->AppServer()->post(u"types"_s, {u"a"_s});
+        m_net->Open();
+        const RpcReply reply = m_net->AppServer()->call(u"types"_s, QVariantList{asked});
+        QVERIFY2(reply.ok, qPrintable(reply.error));
+        QCOMPARE(reply.text(), u"text:"_s + asked);
+        QCOMPARE(g_typesCalls.load(), serverCalls);
+        // Nothing is left behind: the next call gets its own answer.
+        QCOMPARE(m_net->AppServer()->call(u"types"_s, QVariantList{u"c"_s}).text(), u"text:c"_s);
     }
 
     void missingAddressIsAClearError()

@@ -9,12 +9,16 @@
 
 #include <cmath>
 
+#include "FrameworkServices.h"
+
 using namespace Qt::StringLiterals;
 
 namespace {
-// Enough for the visible cells of several screens of rows; a text's layout
-// is a few hundred bytes to a few kilobytes.
-constexpr int maxCachedTexts = 2000;
+// Enough for the visible cells of several screens of rows (a grid of the
+// screen shows at most about a hundred); a text's layout is a few hundred
+// bytes to a few kilobytes, and a pass through every row fills the cache, so
+// a larger one only holds memory.
+constexpr int maxCachedTexts = 500;
 } // namespace
 
 // A text laid out as it is drawn, and where it is drawn from, relative to the
@@ -48,8 +52,9 @@ bool CellTextCache::drawsLikeFusion(QStyle *style)
     // follows; another style may draw them its own way.
     if (style != m_style) {
         m_style = style;
-        m_fusion = style && style->name().compare("fusion"_L1, Qt::CaseInsensitive) == 0
-                   && qobject_cast<const QCommonStyle *>(style);
+        const QStyle *drawing = drawingStyle(style);
+        m_fusion = drawing && drawing->name().compare("fusion"_L1, Qt::CaseInsensitive) == 0
+                   && qobject_cast<const QCommonStyle *>(drawing);
     }
     return m_fusion;
 }

@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QPainter>
 #include <QPointer>
+#include <QProxyStyle>
 
 #include "Exceptions.h"
 #include "Guard.h"
@@ -108,6 +109,47 @@ QIcon standardIcon(const QWidget *widget, QStyle::StandardPixmap which)
         icon = styleIcons->insert(int(which), style->standardIcon(which));
     }
     return *icon;
+}
+
+namespace {
+// The application's style with its standard icons kept. An icon asked for
+// without a style option depends only on the layout direction and the icon
+// theme, which are part of the key.
+class StandardIconCache : public QProxyStyle
+{
+public:
+    using QProxyStyle::QProxyStyle;
+    QIcon standardIcon(StandardPixmap which, const QStyleOption *option, const QWidget *widget) const override
+    {
+        if (option) {
+            return QProxyStyle::standardIcon(which, option, widget);
+        }
+        const Qt::LayoutDirection direction = widget ? widget->layoutDirection() : QGuiApplication::layoutDirection();
+        const QString key = u"%1/%2/%3"_s.arg(int(which)).arg(int(direction)).arg(QIcon::themeName());
+        auto icon = m_icons.constFind(key);
+        if (icon == m_icons.constEnd()) {
+            icon = m_icons.insert(key, QProxyStyle::standardIcon(which, option, widget));
+        }
+        return *icon;
+    }
+
+private:
+    mutable QHash<QString, QIcon> m_icons;
+};
+} // namespace
+
+void installStandardIconCache()
+{
+    if (!dynamic_cast<StandardIconCache *>(QApplication::style())) {
+        // The proxy takes the style over; the application takes the proxy.
+        QApplication::setStyle(new StandardIconCache(QApplication::style()->name()));
+    }
+}
+
+const QStyle *drawingStyle(const QStyle *style)
+{
+    const auto *cache = dynamic_cast<const StandardIconCache *>(style);
+    return cache && cache->baseStyle() ? cache->baseStyle() : style;
 }
 
 void RefreshGrid(QWidget *screen)

@@ -47,6 +47,13 @@ FRAMEWORK_EXPORT QString Ajusta(const QString &text, int width);
 // files (several sizes of each) every time it is asked, which was a good
 // part of building a screen's toolbar.
 FRAMEWORK_EXPORT QIcon standardIcon(const QWidget *widget, QStyle::StandardPixmap which);
+// Makes the application's style keep the standard icons it made, for every
+// widget that asks (Qt's own child-window frames and menu bars ask at each
+// construction). Drawing stays the style's own. Once per application; the
+// host's main window does it.
+FRAMEWORK_EXPORT void installStandardIconCache();
+// The style that draws for style: the base of that cache, else style itself.
+FRAMEWORK_EXPORT const QStyle *drawingStyle(const QStyle *style);
 
 // Repaints every grid inside screen.
 FRAMEWORK_EXPORT void RefreshGrid(QWidget *screen);

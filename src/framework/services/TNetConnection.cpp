@@ -31,15 +31,28 @@ QCborValue toCbor(const QVariant &v)
     throw EDatabaseError(
         u"Tipo de argumento não suportado numa chamada ao servidor: %1"_s.arg(QString::fromLatin1(v.typeName())));
 }
-} // namespace
 
-RpcReply TAppServer::call(const QString &method, const QVariantList &args)
+QCborArray toCbor(const QVariantList &args)
 {
     QCborArray array;
     for (const QVariant &v : args) {
         array.append(toCbor(v));
     }
-    return m_connection->callRemote(method, array);
+    return array;
+}
+} // namespace
+
+RpcReply TAppServer::call(const QString &method, const QVariantList &args)
+{
+    return m_connection->callRemote(method, toCbor(args));
+}
+
+void TAppServer::post(const QString &method, const QVariantList &args)
+{
+    RpcClient *client = m_connection->m_client ? m_connection->m_client.get() : m_connection->m_opening.get();
+    if (client) {
+        client->post(method, toCbor(args));
+    }
 }
 
 RpcReply TAppServer::call(const QString &method, const QCborArray &args)
@@ -58,27 +71,61 @@ bool TNetConnection::Connected() const
     return m_client && m_client->isOpen();
 }
 
+std::unique_ptr<RpcClient> TNetConnection::startConnecting()
+{
+    if (BeforeConnect) {
+        BeforeConnect(this);
+    }
+    if (m_host.isEmpty() || m_port <= 0 || m_port > 65535) {
+        throw EDatabaseError(u"Endereço do servidor de aplicação não informado (%1:%2)."_s.arg(m_host).arg(m_port));
+    }
+    auto client = std::make_unique<RpcClient>();
+    QString error;
+    const SessionInfo s = session();
+    client->setSecurity(s.security);
+    client->setDeviceToken(s.deviceToken);
+    if (!client->startOpen(m_host, quint16(m_port), m_serverName, s.operatorCode, s.password, m_timeoutMs, &error)) {
+        failConnecting(error);
+    }
+    return client;
+}
+
+void TNetConnection::failConnecting(const QString &error) const
+{
+    throw EDatabaseError(
+        u"Não foi possível conectar ao servidor de aplicação %1:%2 (%3): %4"_s.arg(m_host).arg(m_port).arg(m_serverName,
+                                                                                                           error));
+}
+
+void TNetConnection::connectAhead()
+{
+    if (Connected() || m_opening || !m_aheadFailure.isEmpty()) {
+        return;
+    }
+    try {
+        m_opening = startConnecting();
+    } catch (const EDatabaseError &e) {
+        // Reported by setConnected(true), without trying once more: a server
+        // that does not answer is waited for once.
+        m_aheadFailure = e.message();
+    } catch (...) {
+        // Anything else (from BeforeConnect) comes again when setConnected runs it.
+    }
+}
+
 void TNetConnection::setConnected(bool connected)
 {
     if (connected) {
         if (Connected()) {
             return;
         }
-        if (BeforeConnect) {
-            BeforeConnect(this);
+        if (const QString failure = std::exchange(m_aheadFailure, {}); !failure.isEmpty()) {
+            throw EDatabaseError(failure);
         }
-        if (m_host.isEmpty() || m_port <= 0 || m_port > 65535) {
-            throw EDatabaseError(u"Endereço do servidor de aplicação não informado (%1:%2)."_s.arg(m_host).arg(m_port));
-        }
-        auto client = std::make_unique<RpcClient>();
+        std::unique_ptr<RpcClient> client = m_opening ? std::move(m_opening) : startConnecting();
         QString error;
-        const SessionInfo s = session();
-        client->setSecurity(s.security);
-        client->setDeviceToken(s.deviceToken);
-        if (!client->open(m_host, quint16(m_port), m_serverName, s.operatorCode, s.password, m_timeoutMs, &error)) {
-            throw EDatabaseError(
-                u"Não foi possível conectar ao servidor de aplicação %1:%2 (%3): %4"_s.arg(m_host).arg(m_port).arg(
-                    m_serverName, error));
+        if (!client->finishOpen(&error)) {
+            failConnecting(error);
         }
         m_client = std::move(client);
         m_dropped = false;
@@ -89,6 +136,8 @@ void TNetConnection::setConnected(bool connected)
         return;
     }
     m_dropped = false;
+    m_opening.reset();
+    m_aheadFailure.clear();
     if (!m_client) {
         return;
     }

@@ -25,6 +25,10 @@ public:
     { }
     RpcReply call(const QString &method, const QVariantList &args = {});
     RpcReply call(const QString &method, const QCborArray &args);
+    // Sends the call now and goes on; the next call() of the same method with
+    // the same arguments takes the server's answer (see RpcClient::post).
+    // Nothing happens without a connection, open or being opened.
+    void post(const QString &method, const QVariantList &args = {});
 
 private:
     TNetConnection *m_connection;
@@ -63,6 +67,12 @@ public:
     // with the reason on failure). false: closes; nothing when not connected.
     void setConnected(bool connected);
     void Open() { setConnected(true); }
+    // Starts connecting (BeforeConnect, the connection, the login sent)
+    // without waiting for the server's answer, so that the server logs in
+    // while the caller builds what it needs; setConnected(true) then waits
+    // for the answer and fails as it would have. A failure here is kept for
+    // setConnected(true) to report; nothing is thrown.
+    void connectAhead();
     void Close() { setConnected(false); }
 
     // What the server told at login.
@@ -81,6 +91,9 @@ signals:
 private:
     friend class TAppServer;
     RpcReply callRemote(const QString &method, const QCborArray &args);
+    // BeforeConnect and the first half of the login (throws EDatabaseError).
+    std::unique_ptr<RpcClient> startConnecting();
+    [[noreturn]] void failConnecting(const QString &error) const;
 
     QString m_serverName;
     QString m_host;
@@ -88,6 +101,10 @@ private:
     int m_timeoutMs = 30000;
     bool m_throwException = true;
     std::unique_ptr<RpcClient> m_client;
+    // After connectAhead: the client whose login is on its way, or why
+    // connecting failed.
+    std::unique_ptr<RpcClient> m_opening;
+    QString m_aheadFailure;
     // Set when the server dropped a connection this object had opened; the
     // next call connects again. A Close() by the caller clears it.
     bool m_dropped = false;

@@ -133,9 +133,16 @@ Definition parse(const QString &json, const QString &sourceName)
     return definition;
 }
 
+namespace {
+QString pathOf(const QString &name)
+{
+    return u"recordsets/%1.json"_s.arg(name);
+}
+} // namespace
+
 Definition load(const QString &name)
 {
-    return DataFiles::parsed(u"recordsets/%1.json"_s.arg(name), &parse);
+    return DataFiles::parsed(pathOf(name), &parse);
 }
 
 QStringList names()
@@ -187,7 +194,7 @@ void applyText(TClientDataSet *dataSet, const QString &json, const QString &sour
 
 void apply(TClientDataSet *dataSet, const QString &name)
 {
-    applyDefinition(dataSet, load(name), u"recordsets/%1.json"_s.arg(name));
+    applyDefinition(dataSet, load(name), pathOf(name));
 }
 
 } // namespace RecordSetDefinitions

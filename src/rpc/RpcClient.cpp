@@ -53,11 +53,7 @@ bool RpcClient::startOpen(const QString &host, quint16 port, const QString &serv
     timeoutMs = effectiveTimeout(timeoutMs);
     const QDeadlineTimer deadline(timeoutMs);
     if (const QString why = connectTo(host, port, deadline, timeoutMs); !why.isEmpty()) {
-        close();
-        if (error) {
-            *error = why;
-        }
-        return false;
+        return openFailed(why, error);
     }
     m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     QByteArray login = RpcWire::loginFrame(serverName, operatorCode, password, m_deviceToken);
@@ -69,15 +65,18 @@ bool RpcClient::startOpen(const QString &host, quint16 port, const QString &serv
     return true;
 }
 
+bool RpcClient::openFailed(const QString &why, QString *error)
+{
+    close();
+    if (error) {
+        *error = why;
+    }
+    return false;
+}
+
 bool RpcClient::finishOpen(QString *error)
 {
-    auto fail = [this, error](const QString &why) {
-        close();
-        if (error) {
-            *error = why;
-        }
-        return false;
-    };
+    const auto fail = [this, error](const QString &why) { return openFailed(why, error); };
     if (!m_opening) {
         return isOpen() || fail(u"Não há conexão com o servidor de aplicação."_s);
     }

@@ -105,6 +105,8 @@ private:
         QCborArray args;
         Outcome written = Outcome::Received;
     };
+    // Closes and gives why opening failed; false.
+    bool openFailed(const QString &why, QString *error);
     RpcReply send(const QString &method, const QCborArray &args, int timeoutMs);
     // A call's frame under the next id (*id), or empty and the failure that
     // keeps it from being sent.

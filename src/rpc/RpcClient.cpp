@@ -25,6 +25,9 @@ int remainingMs(const QDeadlineTimer &deadline)
     return int(qMax<qint64>(0, deadline.remainingTime()));
 }
 
+int g_slowAfterMs = 0;
+void (*g_slowHook)() = nullptr;
+
 QString seconds(int ms)
 {
     return QString::number(ms / 1000.0, 'g', 4).replace(u'.', u',');
@@ -33,6 +36,12 @@ QString seconds(int ms)
 } // namespace
 
 RpcClient::RpcClient() = default;
+
+void RpcClient::setSlowWaitHook(int afterMs, void (*hook)())
+{
+    g_slowAfterMs = qMax(0, afterMs);
+    g_slowHook = hook;
+}
 
 RpcClient::~RpcClient()
 {
@@ -402,6 +411,8 @@ RpcClient::Outcome RpcClient::waitForWritten(const QDeadlineTimer &deadline)
 
 RpcClient::Outcome RpcClient::waitForFrame(const QDeadlineTimer &deadline, QByteArray *payload)
 {
+    const QDeadlineTimer slowAt(g_slowAfterMs);
+    bool slowTold = !g_slowHook;
     for (;;) {
         switch (m_decoder.next(payload)) {
         case FrameDecoder::Status::Frame:
@@ -421,8 +432,15 @@ RpcClient::Outcome RpcClient::waitForFrame(const QDeadlineTimer &deadline, QByte
         if (deadline.hasExpired()) {
             return Outcome::TimedOut;
         }
-        if (!m_socket.waitForReadyRead(remainingMs(deadline))) {
+        // Woken at the slow mark first, when it comes before the deadline.
+        const bool wakeSlow = !slowTold && slowAt.deadline() < deadline.deadline();
+        if (!m_socket.waitForReadyRead(remainingMs(wakeSlow ? slowAt : deadline))) {
             if (m_socket.bytesAvailable() > 0) {
+                continue;
+            }
+            if (wakeSlow && m_socket.state() == QAbstractSocket::ConnectedState) {
+                slowTold = true;
+                g_slowHook();
                 continue;
             }
             if (m_socket.error() == QAbstractSocket::SocketTimeoutError

@@ -96,6 +96,11 @@ public:
     // Used when a caller passes a time limit of zero or less.
     static constexpr int defaultTimeoutMs = 30'000;
 
+    // Told, once per answer awaited, when that answer is still out after
+    // afterMs: the host shows its busy indicator then, so that a quick call
+    // flashes nothing on the screen. Process-wide; null hook for none.
+    static void setSlowWaitHook(int afterMs, void (*hook)());
+
 private:
     enum class Outcome { Received, TimedOut, Lost, BadFrame };
     struct Posted

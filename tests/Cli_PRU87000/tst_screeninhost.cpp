@@ -31,7 +31,7 @@ private slots:
     void closingAsksWhileChangesWait();
     void ctrlDeleteDeletesNothing_data();
     void ctrlDeleteDeletesNothing();
-    void downPaintsEachLowerGridOnce();
+    void downPaintsEachGridOnce();
 
 private:
     void initScreenTest() override { openInHost(); }
@@ -302,15 +302,16 @@ void TestScreenInHost::ctrlDeleteDeletesNothing()
     QCOMPARE(m_server->calls(), QStringList());
 }
 
-// Down in the processes grid: the tasks and responsibles of the new process
-// are painted once each, their plain cells from the kept texts; the host's
-// style gives every child window the icons it made once.
-void TestScreenInHost::downPaintsEachLowerGridOnce()
+// Down in the processes grid: the processes grid, and the tasks and
+// responsibles of the new process, are painted once each, their plain cells
+// from the kept texts; the host's style gives every child window the icons it
+// made once.
+void TestScreenInHost::downPaintsEachGridOnce()
 {
     TfrmProcessoUnidade *screen = m_host->screen;
     ScreenInHost::clickCell(screen->dbgPadrao, 0, 0);
     QCoreApplication::processEvents();
-    const QList<TDBGrid *> grids{screen->dbgTarefas, screen->dbgOperadores};
+    const QList<TDBGrid *> grids{screen->dbgPadrao, screen->dbgTarefas, screen->dbgOperadores};
     struct PaintCount : QObject
     {
         QHash<QObject *, int> paints;
@@ -331,7 +332,8 @@ void TestScreenInHost::downPaintsEachLowerGridOnce()
     QCoreApplication::processEvents();
     QCOMPARE(screen->cdsProcessos->RecNo(), before + 1);
     for (TDBGrid *grid : grids) {
-        QCOMPARE(count.paints.value(grid->viewport()), 1);
+        QVERIFY2(count.paints.value(grid->viewport()) == 1,
+                 qPrintable(u"%1: %2"_s.arg(grid->objectName()).arg(count.paints.value(grid->viewport()))));
         QVERIFY2(grid->cellTexts().size() > 0, qPrintable(grid->objectName()));
     }
     QStyle *style = m_host->subWindow()->style();

@@ -240,19 +240,36 @@ private slots:
         QVERIFY(!m_net->Connected());
     }
 
-    void busyIndicatorShowsDuringACall()
+    void busyIndicatorShowsOnlyForASlowCall_data()
     {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QCborArray>("args");
+        QTest::addColumn<bool>("painted");
+        QTest::newRow("quick: nothing flashes") << u"busy"_s << QCborArray{} << false;
+        QTest::newRow("slow: painted while waiting") << u"slow"_s << QCborArray{600} << true;
+    }
+
+    void busyIndicatorShowsOnlyForASlowCall()
+    {
+        QFETCH(QString, method);
+        QFETCH(QCborArray, args);
+        QFETCH(bool, painted);
         QMainWindow window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         m_net->Open();
         g_busySeenByServer = -1;
+        const int paintsBefore = busyIndicatorPaintCount();
         {
             BusyIndicatorScope busy(&window);
-            CheckResultServ(m_net->AppServer()->call(u"busy"_s), true, 0);
+            CheckResultServ(m_net->AppServer()->call(method, args), true, 0);
         }
-        QCOMPARE(g_busySeenByServer.load(), 1);
+        QCOMPARE(busyIndicatorPaintCount() > paintsBefore, painted);
+        if (method == u"busy"_s) {
+            QCOMPARE(g_busySeenByServer.load(), 0);
+        }
         QVERIFY(!busyIndicatorVisible());
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
     }
 
 private:

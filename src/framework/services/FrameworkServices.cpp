@@ -14,6 +14,7 @@
 #include "Exceptions.h"
 #include "Guard.h"
 #include "ModalDialogs.h"
+#include "RpcClient.h"
 
 using namespace Qt::StringLiterals;
 
@@ -213,6 +214,31 @@ int g_busyShown = 0;
 bool g_busyCursor = false;
 } // namespace
 
+// A call answered within this time shows nothing: the indicator would only
+// flash (and cost a paint of the window) on every move between rows.
+constexpr int busyIndicatorDelayMs = 200;
+
+namespace {
+// Shows the indicator of the calls now running, painted at once: the call
+// that is waiting blocks the event loop.
+void showBusyIndicatorNow()
+{
+    if (g_busyDepth == 0 || !g_busy || g_busy->isVisible()) {
+        return;
+    }
+    if (QWidget *host = g_busy->parentWidget()) {
+        g_busy->move((host->width() - g_busy->width()) / 2, (host->height() - g_busy->height()) / 2);
+    }
+    g_busy->show();
+    g_busy->raise();
+    if (!g_busyCursor) {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        g_busyCursor = true;
+    }
+    g_busy->repaint();
+}
+} // namespace
+
 void ActiveShowAvi(QWidget *mainWindow, int kind)
 {
     Q_UNUSED(kind)
@@ -225,19 +251,10 @@ void ActiveShowAvi(QWidget *mainWindow, int kind)
     if (!g_busy || g_busy->parentWidget() != host) {
         delete g_busy;
         g_busy = new BusyIndicator(host);
+        g_busy->adjustSize();
     }
-    g_busy->adjustSize();
-    if (host) {
-        g_busy->move((host->width() - g_busy->width()) / 2, (host->height() - g_busy->height()) / 2);
-    }
-    g_busy->show();
-    g_busy->raise();
-    if (!g_busyCursor) {
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-        g_busyCursor = true;
-    }
-    // Painted now: the call that follows blocks the event loop.
-    g_busy->repaint();
+    // Shown by the wait for a server's answer, once it has lasted the delay.
+    RpcClient::setSlowWaitHook(busyIndicatorDelayMs, &showBusyIndicatorNow);
 }
 
 void DeactiveShowAvi()

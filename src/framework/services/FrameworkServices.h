@@ -70,16 +70,18 @@ FRAMEWORK_EXPORT bool Pesquisar(TDataSource *dataSource, const QString &title, b
 // starts with it (case-insensitive). True when a row was found.
 FRAMEWORK_EXPORT bool Procura(TClientDataSet *dataSet);
 
-// Busy indicator over mainWindow (null = the host's main window), painted
-// before returning so it shows during the blocking call that follows.
-// Calls nest: the indicator hides when every Active has its Deactive.
+// Busy indicator over mainWindow (null = the host's main window) for the
+// blocking server call that follows: it appears, painted at once with the
+// wait cursor, when the call's answer is still out after 200 ms, so that a
+// quick call shows nothing. Calls nest: it hides when every Active has its
+// Deactive.
 FRAMEWORK_EXPORT void ActiveShowAvi(QWidget *mainWindow = nullptr, int kind = 1);
 FRAMEWORK_EXPORT void DeactiveShowAvi();
 FRAMEWORK_EXPORT bool busyIndicatorVisible();
 FRAMEWORK_EXPORT int busyIndicatorDepth();
-// Times the indicator has been put up (nested calls count once).
+// Times the indicator has been put up, shown or not (nested calls count once).
 FRAMEWORK_EXPORT int busyIndicatorShowCount();
-// Times the indicator has been painted (tests check it was painted before a call).
+// Times the indicator has been painted (tests check it was painted during a slow call).
 FRAMEWORK_EXPORT int busyIndicatorPaintCount();
 // Shows the indicator for its lifetime.
 class FRAMEWORK_EXPORT BusyIndicatorScope

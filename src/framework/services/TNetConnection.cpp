@@ -49,10 +49,7 @@ RpcReply TAppServer::call(const QString &method, const QVariantList &args)
 
 void TAppServer::post(const QString &method, const QVariantList &args)
 {
-    RpcClient *client = m_connection->m_client ? m_connection->m_client.get() : m_connection->m_opening.get();
-    if (client) {
-        client->post(method, toCbor(args));
-    }
+    m_connection->postRemote(method, toCbor(args));
 }
 
 RpcReply TAppServer::call(const QString &method, const QCborArray &args)
@@ -65,6 +62,13 @@ TNetConnection::TNetConnection(QObject *parent)
 { }
 
 TNetConnection::~TNetConnection() = default;
+
+void TNetConnection::postRemote(const QString &method, const QCborArray &args)
+{
+    if (RpcClient *client = m_client ? m_client.get() : m_opening.get()) {
+        client->post(method, args);
+    }
+}
 
 bool TNetConnection::Connected() const
 {

@@ -91,6 +91,8 @@ signals:
 private:
     friend class TAppServer;
     RpcReply callRemote(const QString &method, const QCborArray &args);
+    // Posts on the open client, or on the one whose login is on its way.
+    void postRemote(const QString &method, const QCborArray &args);
     // BeforeConnect and the first half of the login (throws EDatabaseError).
     std::unique_ptr<RpcClient> startConnecting();
     [[noreturn]] void failConnecting(const QString &error) const;

@@ -242,10 +242,13 @@ bool RpcClient::isOpen() const
 
 RpcReply RpcClient::call(const QString &method, const QCborArray &args, int timeoutMs)
 {
+    // The slow mark counts from here, the writing of the call included.
+    m_slowAt = QDeadlineTimer(g_slowAfterMs);
+    m_slowTold = !g_slowHook;
     std::optional<RpcReply> reply;
+    const int limit = effectiveTimeout(timeoutMs);
     while (!m_posted.isEmpty() && !reply) {
         const Posted posted = m_posted.takeFirst();
-        const int limit = effectiveTimeout(timeoutMs);
         RpcReply answer = receive(posted.id, posted.method, posted.written, QDeadlineTimer(limit), limit);
         // An answer nobody asks for is dropped, unless the connection ended
         // with it: its reason is this call's.
@@ -256,6 +259,7 @@ RpcReply RpcClient::call(const QString &method, const QCborArray &args, int time
     if (!reply) {
         reply = send(method, args, timeoutMs);
     }
+    m_slowTold = true; // the waits of opening and posting tell nothing
     reply->method = method;
     return *reply;
 }
@@ -396,13 +400,33 @@ RpcClient::Outcome RpcClient::read(Outcome written, const QDeadlineTimer &deadli
     return outcome;
 }
 
+int RpcClient::waitLimit(const QDeadlineTimer &deadline)
+{
+    m_slowWaking = !m_slowTold && m_slowAt.deadline() < deadline.deadline();
+    return remainingMs(m_slowWaking ? m_slowAt : deadline);
+}
+
+bool RpcClient::slowMarkPassed()
+{
+    if (!m_slowWaking || m_socket.state() != QAbstractSocket::ConnectedState) {
+        return false;
+    }
+    m_slowWaking = false;
+    m_slowTold = true;
+    g_slowHook();
+    return true;
+}
+
 RpcClient::Outcome RpcClient::waitForWritten(const QDeadlineTimer &deadline)
 {
     while (m_socket.bytesToWrite() > 0) {
         if (m_socket.state() != QAbstractSocket::ConnectedState) {
             return Outcome::Lost;
         }
-        if (!m_socket.waitForBytesWritten(remainingMs(deadline))) {
+        if (!m_socket.waitForBytesWritten(waitLimit(deadline))) {
+            if (slowMarkPassed()) {
+                continue;
+            }
             return m_socket.error() == QAbstractSocket::SocketTimeoutError ? Outcome::TimedOut : Outcome::Lost;
         }
     }
@@ -411,8 +435,6 @@ RpcClient::Outcome RpcClient::waitForWritten(const QDeadlineTimer &deadline)
 
 RpcClient::Outcome RpcClient::waitForFrame(const QDeadlineTimer &deadline, QByteArray *payload)
 {
-    const QDeadlineTimer slowAt(g_slowAfterMs);
-    bool slowTold = !g_slowHook;
     for (;;) {
         switch (m_decoder.next(payload)) {
         case FrameDecoder::Status::Frame:
@@ -432,15 +454,8 @@ RpcClient::Outcome RpcClient::waitForFrame(const QDeadlineTimer &deadline, QByte
         if (deadline.hasExpired()) {
             return Outcome::TimedOut;
         }
-        // Woken at the slow mark first, when it comes before the deadline.
-        const bool wakeSlow = !slowTold && slowAt.deadline() < deadline.deadline();
-        if (!m_socket.waitForReadyRead(remainingMs(wakeSlow ? slowAt : deadline))) {
-            if (m_socket.bytesAvailable() > 0) {
-                continue;
-            }
-            if (wakeSlow && m_socket.state() == QAbstractSocket::ConnectedState) {
-                slowTold = true;
-                g_slowHook();
+        if (!m_socket.waitForReadyRead(waitLimit(deadline))) {
+            if (m_socket.bytesAvailable() > 0 || slowMarkPassed()) {
                 continue;
             }
             if (m_socket.error() == QAbstractSocket::SocketTimeoutError

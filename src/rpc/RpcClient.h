@@ -125,6 +125,11 @@ private:
     Outcome write(const QByteArray &frame, const QDeadlineTimer &deadline);
     Outcome read(Outcome written, const QDeadlineTimer &deadline, int timeoutMs, RpcMessage *reply, QString *failure);
     Outcome waitForWritten(const QDeadlineTimer &deadline);
+    // The limit of the socket's next wait: the call's slow mark when it comes
+    // before the deadline. After a wait that ran out, slowMarkPassed() tells
+    // whether it was the mark's (the hook has then been told) or the deadline's.
+    int waitLimit(const QDeadlineTimer &deadline);
+    bool slowMarkPassed();
     Outcome waitForFrame(const QDeadlineTimer &deadline, QByteArray *payload);
     QString outcomeText(Outcome outcome, int timeoutMs, const QString &detail) const;
     // Connects (and with TLS, shakes hands and checks the certificate)
@@ -142,6 +147,10 @@ private:
     QDeadlineTimer m_openDeadline;
     int m_openTimeoutMs = 0;
     QList<Posted> m_posted; // sent, answers not read yet, oldest first
+    // When the call under way tells the slow-wait hook, and whether it has.
+    QDeadlineTimer m_slowAt;
+    bool m_slowTold = true;
+    bool m_slowWaking = false;
     QString m_unitName;
     QString m_operatorName;
     QString m_deviceToken;

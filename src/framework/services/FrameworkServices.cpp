@@ -126,7 +126,11 @@ public:
             return QProxyStyle::standardIcon(which, option, widget);
         }
         const Qt::LayoutDirection direction = widget ? widget->layoutDirection() : QGuiApplication::layoutDirection();
-        const QString key = u"%1/%2/%3"_s.arg(int(which)).arg(int(direction)).arg(QIcon::themeName());
+        if (const QString theme = QIcon::themeName(); theme != m_theme) {
+            m_icons.clear(); // another theme draws other icons
+            m_theme = theme;
+        }
+        const std::pair<int, int> key{int(which), int(direction)};
         auto icon = m_icons.constFind(key);
         if (icon == m_icons.constEnd()) {
             icon = m_icons.insert(key, QProxyStyle::standardIcon(which, option, widget));
@@ -135,7 +139,8 @@ public:
     }
 
 private:
-    mutable QHash<QString, QIcon> m_icons;
+    mutable QHash<std::pair<int, int>, QIcon> m_icons; // by icon and layout direction
+    mutable QString m_theme;
 };
 } // namespace
 

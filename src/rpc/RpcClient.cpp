@@ -3,6 +3,7 @@
 #include <QHostAddress>
 
 #include <QSslCertificate>
+#include <QSslSocket>
 #include <QSslConfiguration>
 
 #include <cctype>
@@ -35,7 +36,9 @@ QString seconds(int ms)
 
 } // namespace
 
-RpcClient::RpcClient() = default;
+RpcClient::RpcClient()
+    : m_socket(std::make_unique<QTcpSocket>())
+{ }
 
 void RpcClient::setSlowWaitHook(int afterMs, void (*hook)())
 {
@@ -64,7 +67,7 @@ bool RpcClient::startOpen(const QString &host, quint16 port, const QString &serv
     if (const QString why = connectTo(host, port, deadline, timeoutMs); !why.isEmpty()) {
         return openFailed(why, error);
     }
-    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     QByteArray login = RpcWire::loginFrame(serverName, operatorCode, password, m_deviceToken);
     m_loginWritten = write(login, deadline);
     Secret::wipe(login); // written by now: the socket's buffer has let it go
@@ -124,23 +127,25 @@ QString RpcClient::connectTo(const QString &host, quint16 port, const QDeadlineT
                    "e não foi enviada. Informe a impressão digital do servidor (--server-fingerprint), o certificado "
                    "(--server-ca) ou --tls; numa rede de confiança, --allow-plain."_s.arg(where);
         }
-        m_socket.setProtocol(QSsl::AnyProtocol);
-        m_socket.connectToHost(host, port);
-        if (m_socket.waitForConnected(remainingMs(deadline))) {
+        if (qobject_cast<QSslSocket *>(m_socket.get())) {
+            m_socket = std::make_unique<QTcpSocket>();
+        }
+        m_socket->connectToHost(host, port);
+        if (m_socket->waitForConnected(remainingMs(deadline))) {
             // A name is judged by where it led: "localhost" mapped elsewhere is not this machine.
-            if (!m_security.allowPlain && !m_socket.peerAddress().isLoopback()) {
-                m_socket.abort();
+            if (!m_security.allowPlain && !m_socket->peerAddress().isLoopback()) {
+                m_socket->abort();
                 return u"O servidor de aplicação em %1 (%2) seria usado sem TLS fora deste computador: a senha "
                        "passaria sem criptografia pela rede, e não foi enviada. Informe a impressão digital do "
                        "servidor (--server-fingerprint), o certificado (--server-ca) ou --tls; numa rede de "
-                       "confiança, --allow-plain."_s.arg(where, m_socket.peerAddress().toString());
+                       "confiança, --allow-plain."_s.arg(where, m_socket->peerAddress().toString());
             }
             return {};
         }
-        return m_socket.error() == QAbstractSocket::SocketTimeoutError
+        return m_socket->error() == QAbstractSocket::SocketTimeoutError
                    ? noAnswer
                    : u"Não foi possível conectar ao servidor de aplicação em %1 (%2)."_s.arg(where,
-                                                                                             m_socket.errorString());
+                                                                                             m_socket->errorString());
     }
     if (!QSslSocket::supportsSsl()) {
         return u"Este computador não tem a biblioteca de criptografia (OpenSSL) de que a conexão TLS precisa."_s;
@@ -158,10 +163,16 @@ QString RpcClient::connectTo(const QString &host, quint16 port, const QDeadlineT
         // The fingerprint, checked below before anything is sent, is the trust.
         configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
     }
-    m_socket.setSslConfiguration(configuration);
-    m_socket.connectToHostEncrypted(host, port);
-    if (!m_socket.waitForEncrypted(remainingMs(deadline))) {
-        const QList<QSslError> errors = m_socket.sslHandshakeErrors();
+    auto *tls = qobject_cast<QSslSocket *>(m_socket.get());
+    if (!tls) {
+        auto created = std::make_unique<QSslSocket>();
+        tls = created.get();
+        m_socket = std::move(created);
+    }
+    tls->setSslConfiguration(configuration);
+    tls->connectToHostEncrypted(host, port);
+    if (!tls->waitForEncrypted(remainingMs(deadline))) {
+        const QList<QSslError> errors = tls->sslHandshakeErrors();
         if (!errors.isEmpty()) {
             QStringList texts;
             for (const QSslError &e : errors) {
@@ -170,27 +181,27 @@ QString RpcClient::connectTo(const QString &host, quint16 port, const QDeadlineT
                     m_refusedFingerprint = e.certificate().digest(QCryptographicHash::Sha256);
                 }
             }
-            if (const QSslCertificate seen = m_socket.peerCertificate(); !seen.isNull()) {
+            if (const QSslCertificate seen = tls->peerCertificate(); !seen.isNull()) {
                 m_refusedFingerprint = seen.digest(QCryptographicHash::Sha256);
             }
             return u"O certificado do servidor de aplicação em %1 não é confiável (%2). A conexão foi recusada e a "
                    "senha não foi enviada."_s.arg(where, texts.join(u"; "_s));
         }
-        switch (m_socket.error()) {
+        switch (m_socket->error()) {
         case QAbstractSocket::SocketTimeoutError:
             return noAnswer;
         case QAbstractSocket::ConnectionRefusedError:
         case QAbstractSocket::HostNotFoundError:
         case QAbstractSocket::NetworkError:
             return u"Não foi possível conectar ao servidor de aplicação em %1 (%2)."_s.arg(where,
-                                                                                           m_socket.errorString());
+                                                                                           m_socket->errorString());
         default:
             return u"Não foi possível abrir uma conexão criptografada (TLS) com o servidor de aplicação em %1 (%2). "
-                   "Verifique se o servidor usa TLS."_s.arg(where, m_socket.errorString());
+                   "Verifique se o servidor usa TLS."_s.arg(where, m_socket->errorString());
         }
     }
     if (!m_security.fingerprint.isEmpty()) {
-        const QByteArray got = m_socket.peerCertificate().digest(QCryptographicHash::Sha256);
+        const QByteArray got = tls->peerCertificate().digest(QCryptographicHash::Sha256);
         if (got != m_security.fingerprint) {
             m_refusedFingerprint = got;
             return u"O certificado do servidor de aplicação em %1 não confere com a impressão digital configurada "
@@ -226,7 +237,7 @@ QString RpcSecurity::formatFingerprint(const QByteArray &fingerprint)
 void RpcClient::close()
 {
     // Nothing is ever pending when a synchronous client closes: drop at once.
-    m_socket.abort();
+    m_socket->abort();
     m_decoder.clear();
     m_loggedIn = false;
     m_opening = false;
@@ -237,7 +248,7 @@ void RpcClient::close()
 
 bool RpcClient::isOpen() const
 {
-    return m_loggedIn && m_socket.state() == QAbstractSocket::ConnectedState;
+    return m_loggedIn && m_socket->state() == QAbstractSocket::ConnectedState;
 }
 
 RpcReply RpcClient::call(const QString &method, const QCborArray &args, int timeoutMs)
@@ -365,12 +376,12 @@ RpcClient::Outcome RpcClient::write(const QByteArray &frame, const QDeadlineTime
 {
     // A frame that came in while idle (the server said why it is closing)
     // is read as the answer, so its text reaches the user.
-    if (m_socket.state() != QAbstractSocket::ConnectedState) {
+    if (m_socket->state() != QAbstractSocket::ConnectedState) {
         return Outcome::Received;
     }
-    m_socket.write(frame);
+    m_socket->write(frame);
     // Written at once when the kernel takes it; waited for otherwise.
-    m_socket.flush();
+    m_socket->flush();
     return waitForWritten(deadline);
 }
 
@@ -408,7 +419,7 @@ int RpcClient::waitLimit(const QDeadlineTimer &deadline)
 
 bool RpcClient::slowMarkPassed()
 {
-    if (!m_slowWaking || m_socket.state() != QAbstractSocket::ConnectedState) {
+    if (!m_slowWaking || m_socket->state() != QAbstractSocket::ConnectedState) {
         return false;
     }
     m_slowWaking = false;
@@ -419,15 +430,15 @@ bool RpcClient::slowMarkPassed()
 
 RpcClient::Outcome RpcClient::waitForWritten(const QDeadlineTimer &deadline)
 {
-    while (m_socket.bytesToWrite() > 0) {
-        if (m_socket.state() != QAbstractSocket::ConnectedState) {
+    while (m_socket->bytesToWrite() > 0) {
+        if (m_socket->state() != QAbstractSocket::ConnectedState) {
             return Outcome::Lost;
         }
-        if (!m_socket.waitForBytesWritten(waitLimit(deadline))) {
+        if (!m_socket->waitForBytesWritten(waitLimit(deadline))) {
             if (slowMarkPassed()) {
                 continue;
             }
-            return m_socket.error() == QAbstractSocket::SocketTimeoutError ? Outcome::TimedOut : Outcome::Lost;
+            return m_socket->error() == QAbstractSocket::SocketTimeoutError ? Outcome::TimedOut : Outcome::Lost;
         }
     }
     return Outcome::Received;
@@ -444,22 +455,22 @@ RpcClient::Outcome RpcClient::waitForFrame(const QDeadlineTimer &deadline, QByte
         case FrameDecoder::Status::NeedMore:
             break;
         }
-        if (m_socket.bytesAvailable() > 0) {
-            m_decoder.feed(m_socket.readAll());
+        if (m_socket->bytesAvailable() > 0) {
+            m_decoder.feed(m_socket->readAll());
             continue;
         }
-        if (m_socket.state() != QAbstractSocket::ConnectedState) {
+        if (m_socket->state() != QAbstractSocket::ConnectedState) {
             return Outcome::Lost;
         }
         if (deadline.hasExpired()) {
             return Outcome::TimedOut;
         }
-        if (!m_socket.waitForReadyRead(waitLimit(deadline))) {
-            if (m_socket.bytesAvailable() > 0 || slowMarkPassed()) {
+        if (!m_socket->waitForReadyRead(waitLimit(deadline))) {
+            if (m_socket->bytesAvailable() > 0 || slowMarkPassed()) {
                 continue;
             }
-            if (m_socket.error() == QAbstractSocket::SocketTimeoutError
-                && m_socket.state() == QAbstractSocket::ConnectedState) {
+            if (m_socket->error() == QAbstractSocket::SocketTimeoutError
+                && m_socket->state() == QAbstractSocket::ConnectedState) {
                 return Outcome::TimedOut;
             }
             return Outcome::Lost;

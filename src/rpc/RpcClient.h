@@ -2,7 +2,9 @@
 
 #include <QCborArray>
 #include <QDeadlineTimer>
-#include <QSslSocket>
+#include <QTcpSocket>
+
+#include <memory>
 #include <QString>
 
 #include "RpcWire.h"
@@ -137,7 +139,9 @@ private:
     QString connectTo(const QString &host, quint16 port, const QDeadlineTimer &deadline, int timeoutMs);
 
     RpcSecurity m_security;
-    QSslSocket m_socket;
+    // A plain socket unless the connection uses TLS: a TLS socket loads the
+    // cryptography libraries (about 6 MB resident) even when it never encrypts.
+    std::unique_ptr<QTcpSocket> m_socket;
     FrameDecoder m_decoder;
     quint64 m_nextId = 1;
     bool m_loggedIn = false;

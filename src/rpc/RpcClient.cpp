@@ -116,6 +116,13 @@ bool RpcClient::finishOpen(QString *error)
     return fail(u"Resposta inválida do servidor de aplicação ao login."_s);
 }
 
+void RpcClient::useSocket(bool tls)
+{
+    if ((qobject_cast<QSslSocket *>(m_socket.get()) != nullptr) != tls) {
+        m_socket = tls ? std::make_unique<QSslSocket>() : std::make_unique<QTcpSocket>();
+    }
+}
+
 QString RpcClient::connectTo(const QString &host, quint16 port, const QDeadlineTimer &deadline, int timeoutMs)
 {
     const QString where = u"%1:%2"_s.arg(host).arg(port);
@@ -127,9 +134,7 @@ QString RpcClient::connectTo(const QString &host, quint16 port, const QDeadlineT
                    "e não foi enviada. Informe a impressão digital do servidor (--server-fingerprint), o certificado "
                    "(--server-ca) ou --tls; numa rede de confiança, --allow-plain."_s.arg(where);
         }
-        if (qobject_cast<QSslSocket *>(m_socket.get())) {
-            m_socket = std::make_unique<QTcpSocket>();
-        }
+        useSocket(false);
         m_socket->connectToHost(host, port);
         if (m_socket->waitForConnected(remainingMs(deadline))) {
             // A name is judged by where it led: "localhost" mapped elsewhere is not this machine.
@@ -163,12 +168,8 @@ QString RpcClient::connectTo(const QString &host, quint16 port, const QDeadlineT
         // The fingerprint, checked below before anything is sent, is the trust.
         configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
     }
-    auto *tls = qobject_cast<QSslSocket *>(m_socket.get());
-    if (!tls) {
-        auto created = std::make_unique<QSslSocket>();
-        tls = created.get();
-        m_socket = std::move(created);
-    }
+    useSocket(true);
+    auto *tls = static_cast<QSslSocket *>(m_socket.get());
     tls->setSslConfiguration(configuration);
     tls->connectToHostEncrypted(host, port);
     if (!tls->waitForEncrypted(remainingMs(deadline))) {
@@ -411,18 +412,21 @@ RpcClient::Outcome RpcClient::read(Outcome written, const QDeadlineTimer &deadli
     return outcome;
 }
 
-int RpcClient::waitLimit(const QDeadlineTimer &deadline)
+bool RpcClient::slowMarkFirst(const QDeadlineTimer &deadline) const
 {
-    m_slowWaking = !m_slowTold && m_slowAt.deadline() < deadline.deadline();
-    return remainingMs(m_slowWaking ? m_slowAt : deadline);
+    return !m_slowTold && m_slowAt.deadline() < deadline.deadline();
 }
 
-bool RpcClient::slowMarkPassed()
+int RpcClient::waitLimit(const QDeadlineTimer &deadline) const
 {
-    if (!m_slowWaking || m_socket->state() != QAbstractSocket::ConnectedState) {
+    return remainingMs(slowMarkFirst(deadline) ? m_slowAt : deadline);
+}
+
+bool RpcClient::slowMarkPassed(const QDeadlineTimer &deadline)
+{
+    if (!slowMarkFirst(deadline) || m_socket->state() != QAbstractSocket::ConnectedState) {
         return false;
     }
-    m_slowWaking = false;
     m_slowTold = true;
     g_slowHook();
     return true;
@@ -435,7 +439,7 @@ RpcClient::Outcome RpcClient::waitForWritten(const QDeadlineTimer &deadline)
             return Outcome::Lost;
         }
         if (!m_socket->waitForBytesWritten(waitLimit(deadline))) {
-            if (slowMarkPassed()) {
+            if (slowMarkPassed(deadline)) {
                 continue;
             }
             return m_socket->error() == QAbstractSocket::SocketTimeoutError ? Outcome::TimedOut : Outcome::Lost;
@@ -466,7 +470,7 @@ RpcClient::Outcome RpcClient::waitForFrame(const QDeadlineTimer &deadline, QByte
             return Outcome::TimedOut;
         }
         if (!m_socket->waitForReadyRead(waitLimit(deadline))) {
-            if (m_socket->bytesAvailable() > 0 || slowMarkPassed()) {
+            if (m_socket->bytesAvailable() > 0 || slowMarkPassed(deadline)) {
                 continue;
             }
             if (m_socket->error() == QAbstractSocket::SocketTimeoutError

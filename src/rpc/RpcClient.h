@@ -2,10 +2,10 @@
 
 #include <QCborArray>
 #include <QDeadlineTimer>
+#include <QString>
 #include <QTcpSocket>
 
 #include <memory>
-#include <QString>
 
 #include "RpcWire.h"
 #include "RpcReply.h"
@@ -127,16 +127,20 @@ private:
     Outcome write(const QByteArray &frame, const QDeadlineTimer &deadline);
     Outcome read(Outcome written, const QDeadlineTimer &deadline, int timeoutMs, RpcMessage *reply, QString *failure);
     Outcome waitForWritten(const QDeadlineTimer &deadline);
-    // The limit of the socket's next wait: the call's slow mark when it comes
-    // before the deadline. After a wait that ran out, slowMarkPassed() tells
-    // whether it was the mark's (the hook has then been told) or the deadline's.
-    int waitLimit(const QDeadlineTimer &deadline);
-    bool slowMarkPassed();
+    // The limit of the socket's next wait: the call's slow mark when it is
+    // still to tell and comes before the deadline. After a wait to that limit
+    // ran out, slowMarkPassed() tells whether it was the mark's (the hook has
+    // then been told) or the deadline's.
+    bool slowMarkFirst(const QDeadlineTimer &deadline) const;
+    int waitLimit(const QDeadlineTimer &deadline) const;
+    bool slowMarkPassed(const QDeadlineTimer &deadline);
     Outcome waitForFrame(const QDeadlineTimer &deadline, QByteArray *payload);
     QString outcomeText(Outcome outcome, int timeoutMs, const QString &detail) const;
     // Connects (and with TLS, shakes hands and checks the certificate)
     // before a byte of the login is written; empty on success, else why not.
     QString connectTo(const QString &host, quint16 port, const QDeadlineTimer &deadline, int timeoutMs);
+    // Makes m_socket a TLS socket or a plain one, as the connection needs.
+    void useSocket(bool tls);
 
     RpcSecurity m_security;
     // A plain socket unless the connection uses TLS: a TLS socket loads the
@@ -154,7 +158,6 @@ private:
     // When the call under way tells the slow-wait hook, and whether it has.
     QDeadlineTimer m_slowAt;
     bool m_slowTold = true;
-    bool m_slowWaking = false;
     QString m_unitName;
     QString m_operatorName;
     QString m_deviceToken;

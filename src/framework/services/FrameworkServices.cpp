@@ -217,13 +217,11 @@ QPointer<BusyIndicator> g_busy;
 int g_busyDepth = 0;
 int g_busyShown = 0;
 bool g_busyCursor = false;
-} // namespace
 
 // A call answered within this time shows nothing: the indicator would only
 // flash (and cost a paint of the window) on every move between rows.
 constexpr int busyIndicatorDelayMs = 200;
 
-namespace {
 // Shows the indicator of the calls now running, painted at once: the call
 // that is waiting blocks the event loop.
 void showBusyIndicatorNow()
@@ -259,7 +257,8 @@ void ActiveShowAvi(QWidget *mainWindow, int kind)
         g_busy->adjustSize();
     }
     // Shown by the wait for a server's answer, once it has lasted the delay.
-    RpcClient::setSlowWaitHook(busyIndicatorDelayMs, &showBusyIndicatorNow);
+    static const bool hooked = (RpcClient::setSlowWaitHook(busyIndicatorDelayMs, &showBusyIndicatorNow), true);
+    Q_UNUSED(hooked)
 }
 
 void DeactiveShowAvi()

@@ -215,6 +215,58 @@ void TestRdmProcessoUnidade::login()
     }
     QVERIFY2(busy >= 2, qPrintable(QString::number(busy)));
     QCOMPARE(gate.check(u"MARIA"_s, u"segredo"_s, true).kind, LoginGate::Verdict::Ok);
+
+    // A login that matched in full spares the next ones the slow hash, and
+    // nothing else: a wrong password, a changed one or a moved operator is
+    // checked as before.
+    using V = LoginGate::Verdict;
+    struct Step
+    {
+        const char *what;
+        QString newPassword; // set before the check (Admin, a new salt) when not empty
+        QString newUnit; // the operator's unit from then on, when not empty
+        QString password;
+        bool trusted;
+        V::Kind verdict;
+        int slowChecks; // since the gate started
+    };
+    const QList<Step> steps = {
+        {"first, in full", {}, {}, u"segredo"_s, true, V::Ok, 1},
+        {"again, remembered", {}, {}, u"segredo"_s, true, V::Ok, 1},
+        {"without a token, remembered", {}, {}, u"segredo"_s, false, V::Ok, 1},
+        {"wrong password", {}, {}, u"SEGREDO"_s, true, V::Refused, 2},
+        {"right again", {}, {}, u"segredo"_s, true, V::Ok, 2},
+        {"moved to another unit", {}, u"0002"_s, u"segredo"_s, true, V::Ok, 2},
+        {"old password after a change", u"outra"_s, {}, u"segredo"_s, true, V::Refused, 3},
+        {"new password, in full", {}, {}, u"outra"_s, true, V::Ok, 4},
+        {"the same password set again", u"outra"_s, {}, u"outra"_s, true, V::Ok, 5},
+        {"and remembered", {}, {}, u"outra"_s, false, V::Ok, 5},
+    };
+    LoginGate remembering(m_env.state().config, {});
+    QString password = u"segredo"_s;
+    QString unit = u"0001"_s;
+    for (const Step &step : steps) {
+        if (!step.newPassword.isEmpty()) {
+            password = step.newPassword;
+            Admin::addOperator(m_env.db(), u"MARIA"_s, u"Maria Souza"_s, unit, password, testCost);
+        }
+        if (!step.newUnit.isEmpty()) {
+            unit = step.newUnit; // the stored hash stays
+            Sql::exec(m_env.db(), u"UPDATE OPERADOR SET CDUNIDADE = ? WHERE CDOPERADOR = 'MARIA'"_s, {unit});
+        }
+        const V verdict = remembering.check(u"MARIA"_s, step.password, step.trusted);
+        QVERIFY2(verdict.kind == step.verdict, step.what);
+        QVERIFY2(remembering.slowChecks() == step.slowChecks,
+                 qPrintable(u"%1: %2"_s.arg(QLatin1StringView(step.what)).arg(remembering.slowChecks())));
+        if (verdict.kind == V::Ok) {
+            QVERIFY2(verdict.unit == unit, step.what);
+        }
+    }
+    // Kept for no time, every login is checked in full.
+    LoginGate forgetting(m_env.state().config, {4, 10, 3'000, 48, 0});
+    QCOMPARE(forgetting.check(u"MARIA"_s, u"outra"_s, true).kind, V::Ok);
+    QCOMPARE(forgetting.check(u"MARIA"_s, u"outra"_s, true).kind, V::Ok);
+    QCOMPARE(forgetting.slowChecks(), 2);
 }
 
 void TestRdmProcessoUnidade::getDataServidor()

@@ -47,6 +47,7 @@ struct LoginGate::Worker
 LoginGate::LoginGate(DatabaseConfig config, Settings settings)
     : m_config(std::move(config))
     , m_settings(settings)
+    , m_recent(settings.rememberMs)
 {
     for (int i = 0; i < qMax(1, m_settings.workers); ++i) {
         auto worker = std::make_unique<Worker>();
@@ -72,6 +73,12 @@ int LoginGate::connectionsHeld() const
 {
     const std::lock_guard lock(m_mutex);
     return m_connections;
+}
+
+int LoginGate::slowChecks() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_slowChecks;
 }
 
 // How long a new anonymous hash would wait behind those queued: the workers'
@@ -235,6 +242,11 @@ bool LoginGate::process(Worker *worker, Job &job)
         if (!lookUp(worker, job)) {
             return true;
         }
+        // The same operator and password as a full check lately: only a
+        // wrong or changed password waits for the slow hash (and its pace).
+        if (m_recent.matches(job.operatorCode, job.password, job.stored)) {
+            return accept(job);
+        }
         if (!job.trusted) {
             return false;
         }
@@ -245,14 +257,23 @@ bool LoginGate::process(Worker *worker, Job &job)
     {
         const std::lock_guard lock(m_mutex);
         m_hashMs = 0.8 * m_hashMs + 0.2 * double(took.elapsed());
+        ++m_slowChecks;
     }
     if (!right) {
         job.verdict.kind = Verdict::Refused;
         return true;
     }
     if (PasswordHash::needsRehash(job.stored)) {
-        rehash(worker, job);
+        rehash(worker, job); // the next login checks the new hash in full, and is remembered then
+    } else {
+        m_recent.remember(job.operatorCode, job.password, job.stored);
     }
+    return accept(job);
+}
+
+// The password matched: the operator still needs a unit.
+bool LoginGate::accept(Job &job)
+{
     if (job.verdict.unit.isEmpty()) {
         job.verdict.kind = Verdict::Refused;
         job.verdict.error = u"O operador %1 não está ligado a nenhuma unidade."_s.arg(job.operatorCode);

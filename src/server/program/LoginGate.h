@@ -11,6 +11,7 @@
 
 #include "Database.h"
 #include "PasswordHash.h"
+#include "RecentLogins.h"
 
 // Where every password of one server is checked: a few worker threads, each
 // with a database connection of its own, shared by all connections that have
@@ -27,6 +28,7 @@ public:
         int anonymousPerSecond = 10; // checks of hosts without a token, all together
         int maxWaitMs = 3'000; // a check that would wait longer is refused as busy
         int maxQueued = 48; // checks waiting, all kinds together
+        qint64 rememberMs = RecentLogins::defaultRememberMs; // a full check spares the slow hash this long
     };
     struct Verdict
     {
@@ -46,6 +48,8 @@ public:
     Verdict check(const QString &operatorCode, const QString &password, bool trusted);
     // Database connections the workers hold now.
     int connectionsHeld() const;
+    // Slow hashes run since start (a login matched by RecentLogins runs none).
+    int slowChecks() const;
 
 private:
     struct Job;
@@ -55,6 +59,7 @@ private:
     // True when the verdict is in; false when the job waits for its hash.
     bool process(Worker *worker, Job &job);
     bool lookUp(Worker *worker, Job &job);
+    static bool accept(Job &job);
     QSqlDatabase &connection(Worker *worker); // opened in the worker's thread at first use
     void rehash(Worker *worker, const Job &job);
     qint64 hashWaitMs(std::size_t ahead) const;
@@ -70,6 +75,8 @@ private:
     qint64 m_nextAnonymousMs = 0;
     double m_hashMs = 150; // moving average of one check, for the estimates
     int m_connections = 0;
+    int m_slowChecks = 0;
     bool m_stop = false;
+    RecentLogins m_recent;
     std::vector<std::unique_ptr<Worker>> m_workers;
 };

@@ -32,6 +32,10 @@ struct Wiped
     ~Wiped() { Secret::wipe(bytes); }
 };
 
+} // namespace
+
+namespace PasswordHash {
+
 void requireSodium()
 {
     static const bool ready = sodium_init() >= 0;
@@ -39,10 +43,6 @@ void requireSodium()
         throw EServerFailure(u"A biblioteca de senhas (libsodium) não pôde ser iniciada."_s);
     }
 }
-
-} // namespace
-
-namespace PasswordHash {
 
 Cost Cost::interactive()
 {

@@ -51,6 +51,8 @@ bool verify(const QString &password, const Stored &stored);
 // True for a hash in the earlier form, to be replaced at the next login.
 bool needsRehash(const Stored &stored);
 
+// Starts libsodium once; throws EServerFailure when it cannot.
+void requireSodium();
 // PBKDF2-HMAC-SHA256 through OpenSSL's libcrypto.
 QByteArray pbkdf2Sha256(const QByteArray &password, const QByteArray &salt, int iterations, int length);
 bool constantTimeEquals(const QByteArray &a, const QByteArray &b);

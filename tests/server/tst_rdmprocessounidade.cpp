@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QMutex>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTest>
 #include <QTcpSocket>
 #include <QThread>
@@ -56,6 +57,8 @@ private slots:
 
     void login_data() { engineRows(); }
     void login();
+    void sessionsTakeOverKeptConnections_data() { engineRows(); }
+    void sessionsTakeOverKeptConnections();
     void getDataServidor_data() { engineRows(); }
     void getDataServidor();
     void processLifecycle_data() { engineRows(); }
@@ -267,6 +270,56 @@ void TestRdmProcessoUnidade::login()
     QCOMPARE(forgetting.check(u"MARIA"_s, u"outra"_s, true).kind, V::Ok);
     QCOMPARE(forgetting.check(u"MARIA"_s, u"outra"_s, true).kind, V::Ok);
     QCOMPARE(forgetting.slowChecks(), 2);
+}
+
+// A session's database connection is kept for the next one; nothing else of
+// the session is.
+void TestRdmProcessoUnidade::sessionsTakeOverKeptConnections()
+{
+    ServerState &state = m_env.state();
+    const auto unitsSeen = [this](Client &client) {
+        QSet<QString> units;
+        const DataPacket packet = dataOf(client.call(u"GetProcessos"_s));
+        for (qsizetype r = 0; r < packet.rows.size(); ++r) {
+            units << m_env
+                         .scalar(u"SELECT CDUNIDADE FROM PROCESSOFILIAL WHERE NRPROCESSOFILIAL = ?"_s,
+                                 {valueOf(packet, r, u"NRPROCESSOFILIAL"_s)})
+                         .toString();
+        }
+        return units;
+    };
+    {
+        auto supervisor = m_env.login();
+        QVERIFY(supervisor);
+        QVERIFY(newProcess(*supervisor, u"Da Loja Centro"_s) > 0);
+        QCOMPARE(unitsSeen(*supervisor), QSet<QString>{u"0001"_s});
+    }
+    QTRY_COMPARE(state.keptWorkers.load(), 1);
+    const int opened = state.sessionConnectionsOpened;
+    {
+        // Another operator of another unit on the same connection: its own unit only.
+        auto gerente = m_env.login(u"GERENTE"_s);
+        QVERIFY(gerente);
+        QCOMPARE(state.keptWorkers.load(), 0);
+        QVERIFY(newProcess(*gerente, u"Da Loja Norte"_s) > 0);
+        QCOMPARE(unitsSeen(*gerente), QSet<QString>{u"0002"_s});
+        QCOMPARE(state.sessionConnectionsOpened.load(), opened);
+        // Two at once: each has a connection of its own.
+        auto maria = m_env.login(u"MARIA"_s, u"segredo"_s);
+        QVERIFY(maria);
+        QCOMPARE(unitsSeen(*maria), QSet<QString>{u"0001"_s});
+        QCOMPARE(state.sessionConnectionsOpened.load(), opened + 1);
+    }
+    QTRY_COMPARE(state.keptWorkers.load(), 2);
+    if (QString::fromLatin1(QTest::currentDataTag()) == u"postgresql") {
+        // The database ends the kept connections meanwhile: the next session opens a new one.
+        m_env.scalar(u"SELECT COUNT(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE datname = "
+                     "current_database() AND pid <> pg_backend_pid() AND query LIKE '%PROCESSOFILIAL%'"_s);
+        auto again = m_env.login();
+        QVERIFY(again);
+        QCOMPARE(unitsSeen(*again), QSet<QString>{u"0001"_s});
+        QCOMPARE(state.sessionConnectionsOpened.load(), opened + 2);
+    }
 }
 
 void TestRdmProcessoUnidade::getDataServidor()

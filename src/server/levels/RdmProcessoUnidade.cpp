@@ -13,6 +13,7 @@
 #include "TarefasHandler.h"
 #include "PasswordHash.h"
 #include "ServerClock.h"
+#include "SessionWorkers.h"
 #include "ServerLog.h"
 #include "Sql.h"
 
@@ -51,17 +52,12 @@ RdmProcessoUnidade::RdmProcessoUnidade(std::shared_ptr<ServerState> state)
 
 RdmProcessoUnidade::~RdmProcessoUnidade()
 {
-    m_statements.clear();
-    m_packets.clear();
-    if (!m_connectionName.isEmpty()) {
-        m_db = QSqlDatabase();
-        Database::remove(m_connectionName);
-    }
+    closeConnection();
 }
 
 SessionHandlerFactory RdmProcessoUnidade::factory(std::shared_ptr<ServerState> state)
 {
-    return [state]() -> std::unique_ptr<SessionHandler> { return std::make_unique<RdmProcessoUnidade>(state); };
+    return SessionWorkers::factory(std::move(state));
 }
 
 QStringList RdmProcessoUnidade::methodNames()
@@ -78,6 +74,7 @@ QSqlDatabase &RdmProcessoUnidade::db()
         const QString name = Database::uniqueConnectionName(u"session"_s);
         m_db = Database::open(m_state->config, name);
         m_connectionName = name;
+        ++m_state->sessionConnectionsOpened;
     }
     return m_db;
 }
@@ -111,15 +108,25 @@ QByteArray RdmProcessoUnidade::packet(const QString &text, const QVariantList &v
 // login: the password is checked on the shared connections of the login gate.
 SessionHandler::LoginResult RdmProcessoUnidade::login(const LoginRequest &request)
 {
-    m_loggedIn = false;
+    end();
+    Identity who;
+    const LoginResult result = checkLogin(*m_state, request, &who);
+    if (result.ok) {
+        begin(who);
+    }
+    return result;
+}
+
+SessionHandler::LoginResult RdmProcessoUnidade::checkLogin(ServerState &state, const LoginRequest &request,
+                                                           Identity *who)
+{
     LoginResult result;
     if (request.server != serverName) {
         result.error = u"Módulo remoto desconhecido: \"%1\". Este servidor atende %2."_s.arg(
             elidedText(request.server, 80), serverName);
         return result;
     }
-    const LoginGate::Verdict verdict =
-        m_state->loginGate->check(request.operatorCode, request.password, request.trusted);
+    const LoginGate::Verdict verdict = state.loginGate->check(request.operatorCode, request.password, request.trusted);
     switch (verdict.kind) {
     case LoginGate::Verdict::Busy:
         result.counts = false;
@@ -135,20 +142,54 @@ SessionHandler::LoginResult RdmProcessoUnidade::login(const LoginRequest &reques
     case LoginGate::Verdict::Ok:
         break;
     }
-    m_operator = request.operatorCode;
-    m_unit = verdict.unit;
-    m_loggedIn = true;
+    *who = {request.operatorCode, verdict.unit};
     result.ok = true;
     result.unitName = verdict.unitName;
     result.operatorName = verdict.operatorName;
     return result;
 }
 
+void RdmProcessoUnidade::begin(const Identity &who)
+{
+    m_operator = who.operatorCode;
+    m_unit = who.unit;
+    m_loggedIn = true;
+    // A connection kept from an earlier session may have died meanwhile (the
+    // database restarted, an idle limit): this session opens a new one.
+    if (!m_connectionName.isEmpty() && m_state->config.engine != DatabaseConfig::Engine::SQLite) {
+        QSqlQuery probe(m_db);
+        if (!probe.exec(u"SELECT 1"_s)) {
+            closeConnection();
+        }
+    }
+}
+
+void RdmProcessoUnidade::end()
+{
+    m_loggedIn = false;
+    m_operator.clear();
+    m_unit.clear();
+}
+
+void RdmProcessoUnidade::closeConnection()
+{
+    m_statements.clear();
+    m_packets.clear();
+    if (!m_connectionName.isEmpty()) {
+        m_db = QSqlDatabase();
+        Database::remove(std::exchange(m_connectionName, {}));
+    }
+}
+
+QString RdmProcessoUnidade::notLoggedInText(const QString &method)
+{
+    return u"Nenhum operador conectado: faça o login antes de chamar %1."_s.arg(elidedText(method, 80));
+}
+
 QCborValue RdmProcessoUnidade::call(const QString &method, const QCborArray &args)
 {
     if (!m_loggedIn) {
-        throw EDatabaseError(
-            u"Nenhum operador conectado: faça o login antes de chamar %1."_s.arg(elidedText(method, 80)));
+        throw EDatabaseError(notLoggedInText(method));
     }
     const Handler handler = handlers().value(method, nullptr);
     if (!handler) {

@@ -32,6 +32,10 @@ struct ServerState
     Saves::Limits saveLimits;
     // Day count of the last day this server generated; -1 before the first.
     std::atomic<qint64> lastGeneratedDay{-1};
+    // Database connections the sessions opened since start (kept ones are reused).
+    std::atomic<int> sessionConnectionsOpened{0};
+    // Workers kept for the next sessions now (SessionWorkers).
+    std::atomic<int> keptWorkers{0};
 };
 
 // The remote data module "PRU87000.rdmProcessoUnidade": one instance per
@@ -51,6 +55,23 @@ public:
     LoginResult login(const LoginRequest &request) override;
     QCborValue call(const QString &method, const QCborArray &args) override;
 
+    // Who a login let in.
+    struct Identity
+    {
+        QString operatorCode;
+        QString unit;
+    };
+    // The login's checks, with no database connection of the session's:
+    // the module asked for and the password (through the login gate).
+    static LoginResult checkLogin(ServerState &state, const LoginRequest &request, Identity *who);
+    // A session starts on this module (which may keep the database
+    // connection and statements of an earlier one) and ends on it.
+    void begin(const Identity &who);
+    void end();
+    static QString notLoggedInText(const QString &method);
+
+    // Each connection's handler: logs in, then runs its calls on a module
+    // it takes from the server's kept ones (SessionWorkers).
     static SessionHandlerFactory factory(std::shared_ptr<ServerState> state);
     static QStringList methodNames();
 
@@ -78,6 +99,8 @@ public:
     QString checkProcessUnit(qint64 process);
 
 private:
+    void closeConnection();
+
     std::shared_ptr<ServerState> m_state;
     QString m_connectionName;
     QSqlDatabase m_db;

@@ -70,8 +70,9 @@ public:
     void end();
     static QString notLoggedInText(const QString &method);
 
-    // Each connection's handler: logs in, then runs its calls on a module
-    // it takes from the server's kept ones (SessionWorkers).
+    // Each connection's handler. On PostgreSQL it logs in, then runs its
+    // calls on a module it takes from the server's kept ones (SessionWorkers);
+    // on SQLite it is a module of its own.
     static SessionHandlerFactory factory(std::shared_ptr<ServerState> state);
     static QStringList methodNames();
 

@@ -13,7 +13,6 @@
 #include "TarefasHandler.h"
 #include "PasswordHash.h"
 #include "ServerClock.h"
-#include "SessionWorkers.h"
 #include "ServerLog.h"
 #include "Sql.h"
 
@@ -53,17 +52,6 @@ RdmProcessoUnidade::RdmProcessoUnidade(std::shared_ptr<ServerState> state)
 RdmProcessoUnidade::~RdmProcessoUnidade()
 {
     closeConnection();
-}
-
-SessionHandlerFactory RdmProcessoUnidade::factory(std::shared_ptr<ServerState> state)
-{
-    // An SQLite connection opens in a third of a millisecond, less than the
-    // hop to a worker costs over a session's calls: its sessions keep their
-    // module in their own thread and open their own connection.
-    if (state->config.engine == DatabaseConfig::Engine::SQLite) {
-        return [state]() -> std::unique_ptr<SessionHandler> { return std::make_unique<RdmProcessoUnidade>(state); };
-    }
-    return SessionWorkers::factory(std::move(state));
 }
 
 QStringList RdmProcessoUnidade::methodNames()

@@ -38,9 +38,11 @@ struct ServerState
     std::atomic<int> keptWorkers{0};
 };
 
-// The remote data module "PRU87000.rdmProcessoUnidade": one instance per
-// client connection, living in that connection's thread with its own database
-// connection. The business unit is always the logged-in operator's. It logs
+// The remote data module "PRU87000.rdmProcessoUnidade": one instance serves
+// one session at a time, with its own database connection, made, used and
+// destroyed in one thread (the connection's own, or a SessionWorker's that
+// keeps it for the next session). The business unit is always the logged-in
+// operator's. It logs
 // the operator in and dispatches each call by name to its handler; the
 // handlers live with their level (ProcessosHandler, TarefasHandler,
 // OperadoresHandler, AtividadesHandler).
@@ -70,10 +72,6 @@ public:
     void end();
     static QString notLoggedInText(const QString &method);
 
-    // Each connection's handler. On PostgreSQL it logs in, then runs its
-    // calls on a module it takes from the server's kept ones (SessionWorkers);
-    // on SQLite it is a module of its own.
-    static SessionHandlerFactory factory(std::shared_ptr<ServerState> state);
     static QStringList methodNames();
 
     const QString &unit() const { return m_unit; }

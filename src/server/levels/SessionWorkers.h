@@ -63,7 +63,9 @@ public:
     std::unique_ptr<SessionWorker> take();
     // Kept for the next session, or let go past maxKept.
     void giveBack(std::unique_ptr<SessionWorker> worker);
-    // The server's handlers, all taking their workers from one SessionWorkers.
+    // The server's handler of each connection. On PostgreSQL it logs in,
+    // then runs its calls on a worker taken from one SessionWorkers; on
+    // SQLite it is a remote module of its own.
     static SessionHandlerFactory factory(std::shared_ptr<ServerState> state);
 
 private:

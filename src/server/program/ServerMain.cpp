@@ -19,6 +19,7 @@
 #include "Database.h"
 #include "DateTime.h"
 #include "RdmProcessoUnidade.h"
+#include "SessionWorkers.h"
 #include "ReferenceCommands.h"
 #include "RpcClient.h"
 #include "RpcServer.h"
@@ -430,7 +431,7 @@ int serve(QCoreApplication &app, const Settings &settings)
         SchemaCheck::require(connection.db());
         Activities::ensureToday(connection.db(), state->lastGeneratedDay);
     }
-    RpcServer server(RdmProcessoUnidade::factory(state));
+    RpcServer server(SessionWorkers::factory(state));
     const QSslConfiguration tls = tlsConfiguration(settings);
     requireSafeListening(settings, tls);
     server.setTls(tls);

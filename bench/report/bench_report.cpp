@@ -15,7 +15,7 @@
 #include "FrameworkServices.h"
 #include "ProcessReport.h"
 #include "RdmProcessoUnidade.h"
-#include "SessionWorkers.h"
+#include "KeptModules.h"
 #include "RpcServer.h"
 
 using namespace Qt::StringLiterals;
@@ -44,7 +44,7 @@ int main(int argc, char **argv)
     const Admin::LargeUnit made = Admin::loadLargeUnit(direct.db(), u"0001"_s, processes, tasks, responsibles,
                                                        u"senha"_s, PasswordHash::Cost::minimal());
     auto state = std::make_shared<ServerState>(config);
-    RpcServer server(SessionWorkers::factory(state));
+    RpcServer server(KeptModules::factory(state));
     QString error;
     if (!server.listen(QHostAddress::LocalHost, 0, &error)) {
         print(error);

@@ -71,7 +71,7 @@
 #include "Guard.h"
 #include "HostMainWindow.h"
 #include "RdmProcessoUnidade.h"
-#include "SessionWorkers.h"
+#include "KeptModules.h"
 #include "RpcClient.h"
 #include "RpcServer.h"
 #include "Sql.h"
@@ -773,7 +773,7 @@ void ScreenBench::run()
     }
 
     auto state = std::make_shared<ServerState>(m_config);
-    m_server = std::make_unique<RpcServer>(SessionWorkers::factory(state));
+    m_server = std::make_unique<RpcServer>(KeptModules::factory(state));
     QString error;
     if (!m_server->listen(QHostAddress::LocalHost, 0, &error)) {
         throw EDatabaseError(u"listen: "_s + error);

@@ -34,7 +34,7 @@
 #include "GridDefinitions.h"
 #include "Packet.h"
 #include "RdmProcessoUnidade.h"
-#include "SessionWorkers.h"
+#include "KeptModules.h"
 #include "RecordSetDefinitions.h"
 #include "RpcClient.h"
 #include "RpcServer.h"
@@ -460,7 +460,7 @@ void benchmark(const QString &engineName, const DatabaseConfig &config)
     ScopedConnection direct(config, u"bench-direct"_s);
     const Seeded s = seed(direct.db());
     auto state = std::make_shared<ServerState>(config);
-    RpcServer server(SessionWorkers::factory(state));
+    RpcServer server(KeptModules::factory(state));
     QString error;
     if (!server.listen(QHostAddress::LocalHost, 0, &error)) {
         print(u"  listen: "_s + error);

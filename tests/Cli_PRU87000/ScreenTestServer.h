@@ -21,7 +21,7 @@
 #include "FrameworkServices.h"
 #include "Packet.h"
 #include "RdmProcessoUnidade.h"
-#include "SessionWorkers.h"
+#include "KeptModules.h"
 #include "RpcServer.h"
 
 class ScreenTestServer
@@ -76,7 +76,7 @@ public:
     void start(quint16 port = 0)
     {
         auto state = std::make_shared<ServerState>(m_config);
-        SessionHandlerFactory inner = SessionWorkers::factory(state);
+        SessionHandlerFactory inner = KeptModules::factory(state);
         std::shared_ptr<Shared> shared = m_shared;
         m_server = std::make_unique<RpcServer>([inner, shared]() -> std::unique_ptr<SessionHandler> {
             return std::make_unique<Recording>(inner(), shared);

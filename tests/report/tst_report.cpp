@@ -129,7 +129,7 @@ void TestReport::initTestCase()
     Sql::exec(m_direct->db(), u"UPDATE ATIVIDADEFILIAL SET DSATIVIDADEFILIAL = ? WHERE NMATIVIDADEFILIAL = ?"_s,
               {m_awkward, u"Inventário geral"_s});
     m_state = std::make_shared<ServerState>(m_database->config);
-    m_server = std::make_unique<RpcServer>(SessionWorkers::factory(m_state));
+    m_server = std::make_unique<RpcServer>(KeptModules::factory(m_state));
     QVERIFY2(m_server->listen(QHostAddress::LocalHost, 0, &why), qPrintable(why));
 }
 

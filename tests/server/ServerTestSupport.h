@@ -22,7 +22,7 @@
 #include "Fields.h"
 #include "Packet.h"
 #include "RdmProcessoUnidade.h"
-#include "SessionWorkers.h"
+#include "KeptModules.h"
 #include "Refusal.h"
 #include "RpcClient.h"
 #include "RpcServer.h"
@@ -162,7 +162,7 @@ public:
         m_direct = std::make_unique<ScopedConnection>(m_database->config, u"test-direct"_s);
         seed(m_direct->db());
         m_state = std::make_shared<ServerState>(m_database->config);
-        m_server = std::make_unique<RpcServer>(SessionWorkers::factory(m_state));
+        m_server = std::make_unique<RpcServer>(KeptModules::factory(m_state));
         if (!m_server->listen(QHostAddress::LocalHost, 0, why)) {
             return false;
         }

@@ -272,11 +272,10 @@ void TestRdmProcessoUnidade::login()
     QCOMPARE(forgetting.slowChecks(), 2);
 }
 
-// On PostgreSQL a session's database connection is kept for the next one;
-// nothing else of the session is. On SQLite each session opens its own.
+// A session's database connection is kept for the next one; nothing else of
+// the session is.
 void TestRdmProcessoUnidade::sessionsTakeOverKeptConnections()
 {
-    const bool pg = QString::fromLatin1(QTest::currentDataTag()) == u"postgresql";
     ServerState &state = m_env.state();
     const auto unitsSeen = [this](Client &client) {
         QSet<QString> units;
@@ -291,7 +290,7 @@ void TestRdmProcessoUnidade::sessionsTakeOverKeptConnections()
     };
     const auto keptUntil = [&](int kept) {
         // A closed client's session ends in the server's own time.
-        return QTest::qWaitFor([&] { return state.keptWorkers == kept; }, 5'000);
+        return QTest::qWaitFor([&] { return state.keptModules == kept; }, 5'000);
     };
     {
         auto supervisor = m_env.login();
@@ -299,8 +298,7 @@ void TestRdmProcessoUnidade::sessionsTakeOverKeptConnections()
         QVERIFY(newProcess(*supervisor, u"Da Loja Centro"_s) > 0);
         QCOMPARE(unitsSeen(*supervisor), QSet<QString>{u"0001"_s});
     }
-    QVERIFY(!pg || keptUntil(1));
-    QCOMPARE(state.keptWorkers.load(), pg ? 1 : 0);
+    QVERIFY(keptUntil(1));
     const int opened = state.sessionConnectionsOpened;
     {
         // Another operator of another unit on the same connection: its own unit only.
@@ -308,18 +306,19 @@ void TestRdmProcessoUnidade::sessionsTakeOverKeptConnections()
         QVERIFY(gerente);
         QVERIFY(newProcess(*gerente, u"Da Loja Norte"_s) > 0);
         QCOMPARE(unitsSeen(*gerente), QSet<QString>{u"0002"_s});
-        QCOMPARE(state.sessionConnectionsOpened.load(), opened + (pg ? 0 : 1));
+        QCOMPARE(state.sessionConnectionsOpened.load(), opened);
         // Two at once: each has a connection of its own.
         auto maria = m_env.login(u"MARIA"_s, u"segredo"_s);
         QVERIFY(maria);
         QCOMPARE(unitsSeen(*maria), QSet<QString>{u"0001"_s});
-        QCOMPARE(state.sessionConnectionsOpened.load(), opened + (pg ? 1 : 2));
+        QCOMPARE(state.sessionConnectionsOpened.load(), opened + 1);
     }
-    if (pg) {
-        QVERIFY(keptUntil(2));
+    QVERIFY(keptUntil(2));
+    if (QString::fromLatin1(QTest::currentDataTag()) == u"postgresql") {
         // The database ends the kept connections meanwhile: the next session opens a new one.
-        m_env.scalar(u"SELECT COUNT(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE datname = "
-                     "current_database() AND pid <> pg_backend_pid() AND query LIKE '%PROCESSOFILIAL%'"_s);
+        QCOMPARE(m_env.count(u"SELECT COUNT(pg_terminate_backend(pid, 5000)) FROM pg_stat_activity WHERE datname = "
+                             "current_database() AND application_name = 'pru_server.session'"_s),
+                 2);
         auto again = m_env.login();
         QVERIFY(again);
         QCOMPARE(unitsSeen(*again), QSet<QString>{u"0001"_s});

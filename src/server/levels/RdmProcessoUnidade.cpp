@@ -1,6 +1,8 @@
 #include "RdmProcessoUnidade.h"
 
+#include <QSqlDriver>
 #include <QSqlError>
+#include <QThread>
 #include <QSqlQuery>
 
 #include "Activities.h"
@@ -172,6 +174,21 @@ void RdmProcessoUnidade::closeConnection()
     if (!m_connectionName.isEmpty()) {
         m_db = QSqlDatabase();
         Database::remove(std::exchange(m_connectionName, {}));
+    }
+}
+
+void RdmProcessoUnidade::leaveThread()
+{
+    if (!m_connectionName.isEmpty()) {
+        Sql::forgetConnection(m_connectionName); // what this thread kept of it
+        m_db.driver()->moveToThread(nullptr);
+    }
+}
+
+void RdmProcessoUnidade::enterThread()
+{
+    if (!m_connectionName.isEmpty()) {
+        m_db.driver()->moveToThread(QThread::currentThread());
     }
 }
 

@@ -34,15 +34,14 @@ struct ServerState
     std::atomic<qint64> lastGeneratedDay{-1};
     // Database connections the sessions opened since start (kept ones are reused).
     std::atomic<int> sessionConnectionsOpened{0};
-    // Workers kept for the next sessions now (SessionWorkers).
-    std::atomic<int> keptWorkers{0};
+    // Modules kept for the next sessions now (KeptModules).
+    std::atomic<int> keptModules{0};
 };
 
 // The remote data module "PRU87000.rdmProcessoUnidade": one instance serves
-// one session at a time, with its own database connection, made, used and
-// destroyed in one thread (the connection's own, or a SessionWorker's that
-// keeps it for the next session). The business unit is always the logged-in
-// operator's. It logs
+// one session at a time, in that session's thread, with its own database
+// connection (kept for a next session by KeptModules). The business unit is
+// always the logged-in operator's. It logs
 // the operator in and dispatches each call by name to its handler; the
 // handlers live with their level (ProcessosHandler, TarefasHandler,
 // OperadoresHandler, AtividadesHandler).
@@ -70,6 +69,13 @@ public:
     // connection and statements of an earlier one) and ends on it.
     void begin(const Identity &who);
     void end();
+    // Between sessions the module belongs to no thread: the one that used it
+    // lets go (leaveThread), the one that takes it on calls enterThread
+    // before anything else. Only the database driver has a thread of its
+    // own (a QObject's); moving it is what QSqlDatabase::moveToThread does
+    // in later Qt versions, and no statement is open between calls.
+    void leaveThread();
+    void enterThread();
     static QString notLoggedInText(const QString &method);
 
     static QStringList methodNames();

@@ -19,7 +19,7 @@
 #include "Database.h"
 #include "DateTime.h"
 #include "RdmProcessoUnidade.h"
-#include "SessionWorkers.h"
+#include "KeptModules.h"
 #include "ReferenceCommands.h"
 #include "RpcClient.h"
 #include "RpcServer.h"
@@ -431,7 +431,7 @@ int serve(QCoreApplication &app, const Settings &settings)
         SchemaCheck::require(connection.db());
         Activities::ensureToday(connection.db(), state->lastGeneratedDay);
     }
-    RpcServer server(SessionWorkers::factory(state));
+    RpcServer server(KeptModules::factory(state));
     const QSslConfiguration tls = tlsConfiguration(settings);
     requireSafeListening(settings, tls);
     server.setTls(tls);

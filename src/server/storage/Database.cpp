@@ -397,6 +397,12 @@ QSqlDatabase open(const DatabaseConfig &config, const QString &connectionName)
         db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=%1"_s.arg(config.busyTimeoutMs));
     } else {
         applyPgOptions(db, config.pgOptions);
+        // Each connection says what it serves in pg_stat_activity
+        // ("pru_server.session", "pru_server.login"), unless the site named it.
+        if (!db.connectOptions().contains(u"application_name="_s)) {
+            const QString named = u"application_name=pru_server."_s + connectionName.section(u'-', 0, 0);
+            db.setConnectOptions(db.connectOptions().isEmpty() ? named : db.connectOptions() + u';' + named);
+        }
     }
     if (!db.open()) {
         const QString error = db.lastError().text();

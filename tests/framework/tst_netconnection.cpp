@@ -1,17 +1,11 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QThread>
-#include <QtEndian>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <optional>
-#include <thread>
 
 #include "Exceptions.h"
 #include "FrameworkServices.h"
@@ -71,59 +65,6 @@ public:
         }
         throw EDatabaseError(u"Método desconhecido: %1"_s.arg(method));
     }
-};
-// A server that answers the login and then reads nothing: the writing of a
-// big call waits on it until the call's time limit.
-class StalledPeer
-{
-public:
-    StalledPeer()
-    {
-        m_listening = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int small = 4096; // inherited by the accepted socket: the client's writes stall sooner
-        ::setsockopt(m_listening, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(m_listening, reinterpret_cast<sockaddr *>(&address), length) != 0 || ::listen(m_listening, 1) != 0
-            || ::getsockname(m_listening, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
-            return;
-        }
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] {
-            const int peer = ::accept(m_listening, nullptr, nullptr);
-            char header[4];
-            if (peer < 0 || ::recv(peer, header, 4, MSG_WAITALL) != 4) {
-                return;
-            }
-            QByteArray payload(qsizetype(qFromBigEndian<quint32>(header)), Qt::Uninitialized);
-            if (::recv(peer, payload.data(), size_t(payload.size()), MSG_WAITALL) == payload.size()) {
-                const QByteArray reply = RpcWire::loginReplyFrame(u"Unidade Centro"_s, u"Operador de Teste"_s);
-                ::send(peer, reply.constData(), size_t(reply.size()), 0);
-            }
-            while (!m_stop) {
-                QThread::msleep(10);
-            }
-            ::close(peer);
-        });
-    }
-    ~StalledPeer()
-    {
-        m_stop = true;
-        ::shutdown(m_listening, SHUT_RDWR); // an accept that never came ends
-        if (m_thread.joinable()) {
-            m_thread.join();
-        }
-        ::close(m_listening);
-    }
-    quint16 port() const { return m_port; }
-
-private:
-    int m_listening = -1;
-    quint16 m_port = 0;
-    std::atomic<bool> m_stop = false;
-    std::thread m_thread;
 };
 } // namespace
 
@@ -323,13 +264,20 @@ private slots:
         QMainWindow window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        std::optional<StalledPeer> peer;
+        // A peer that answers the login and then reads nothing: the writing waits on it.
+        QTcpServer stalledPeer;
         if (stalled) {
-            peer.emplace();
-            QVERIFY(peer->port() > 0);
-            setSession({u"op"_s, u"secret"_s, u"127.0.0.1"_s, peer->port(), {}, {}});
+            QVERIFY(stalledPeer.listen(QHostAddress::LocalHost));
+            setSession({u"op"_s, u"secret"_s, u"127.0.0.1"_s, stalledPeer.serverPort(), {}, {}});
             m_net->setThrowException(false);
             m_net->setTimeout(1'000);
+            m_net->connectAhead();
+            QVERIFY(stalledPeer.waitForNewConnection(5'000));
+            QTcpSocket *peer = stalledPeer.nextPendingConnection();
+            QVERIFY(peer->waitForReadyRead(5'000));
+            peer->setReadBufferSize(1);
+            peer->write(RpcWire::loginReplyFrame(u"Unidade Centro"_s, u"Operador de Teste"_s));
+            QVERIFY(peer->waitForBytesWritten(5'000));
         }
         m_net->Open();
         g_busySeenByServer = -1;

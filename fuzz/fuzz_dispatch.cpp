@@ -241,11 +241,16 @@ World &world()
         Sql::exec(db,
                   u"INSERT INTO PERIENTR (CDPERIENTR, NMPERIENTR, IDTIPODIA) VALUES ('RQ', 'Sob solicitação', 'R')"_s);
         seedRows(db);
-        created->session = std::make_unique<RdmProcessoUnidade>(std::make_shared<ServerState>(created->config));
-        if (!created->session->login({RdmProcessoUnidade::serverName, u"OP0"_s, u"senha"_s, {}, false}).ok) {
+        auto state = std::make_shared<ServerState>(created->config);
+        created->session = std::make_unique<RdmProcessoUnidade>(state);
+        RdmProcessoUnidade::Identity who;
+        if (!RdmProcessoUnidade::checkLogin(*state, {RdmProcessoUnidade::serverName, u"OP0"_s, u"senha"_s, {}, false},
+                                            &who)
+                 .ok) {
             std::fprintf(stderr, "fuzz_dispatch: login failed\n");
             std::abort();
         }
+        created->session->begin(who);
         RdmProcessoUnidade &s = *created->session;
         created->fields = {{u"SetProcessos"_s, Fields::processos()},
                            {u"SetTarefas"_s, Fields::tarefas()},

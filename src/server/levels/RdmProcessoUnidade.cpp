@@ -102,17 +102,6 @@ QByteArray RdmProcessoUnidade::packet(const QString &text, const QVariantList &v
 
 // The session's own database connection opens at its first call, after the
 // login: the password is checked on the shared connections of the login gate.
-SessionHandler::LoginResult RdmProcessoUnidade::login(const LoginRequest &request)
-{
-    end();
-    Identity who;
-    const LoginResult result = checkLogin(*m_state, request, &who);
-    if (result.ok) {
-        begin(who);
-    }
-    return result;
-}
-
 SessionHandler::LoginResult RdmProcessoUnidade::checkLogin(ServerState &state, const LoginRequest &request,
                                                            Identity *who)
 {

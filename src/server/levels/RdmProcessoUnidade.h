@@ -40,21 +40,26 @@ struct ServerState
 
 // The remote data module "PRU87000.rdmProcessoUnidade": one instance serves
 // one session at a time, in that session's thread, with its own database
-// connection (kept for a next session by KeptModules). The business unit is
-// always the logged-in operator's. It logs
-// the operator in and dispatches each call by name to its handler; the
-// handlers live with their level (ProcessosHandler, TarefasHandler,
-// OperadoresHandler, AtividadesHandler).
-class RdmProcessoUnidade : public SessionHandler
+// connection (kept for a next session by KeptModules, whose handler logs the
+// operator in). The business unit is always the logged-in operator's. It
+// dispatches each call by name to its handler; the handlers live with their
+// level (ProcessosHandler, TarefasHandler, OperadoresHandler,
+// AtividadesHandler).
+class RdmProcessoUnidade
 {
 public:
+    using LoginRequest = SessionHandler::LoginRequest;
+    using LoginResult = SessionHandler::LoginResult;
     static const QString serverName;
 
     explicit RdmProcessoUnidade(std::shared_ptr<ServerState> state);
-    ~RdmProcessoUnidade() override;
+    ~RdmProcessoUnidade();
+    RdmProcessoUnidade(const RdmProcessoUnidade &) = delete;
+    RdmProcessoUnidade &operator=(const RdmProcessoUnidade &) = delete;
 
-    LoginResult login(const LoginRequest &request) override;
-    QCborValue call(const QString &method, const QCborArray &args) override;
+    // Runs one method for the session begun. Throws EDatabaseError (or any
+    // std::exception) for a failure reply with its message.
+    QCborValue call(const QString &method, const QCborArray &args);
 
     // Who a login let in.
     struct Identity

@@ -2,17 +2,7 @@
 
 #include <sodium.h>
 
-#include <chrono>
-
 #include "Secret.h"
-
-namespace {
-qint64 nowMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-} // namespace
 
 RecentLogins::RecentLogins(qint64 rememberMs, int capacity)
     : m_rememberMs(rememberMs)
@@ -60,7 +50,7 @@ bool RecentLogins::matches(const QString &operatorCode, const QString &password,
     const Digest digest = digestOf(operatorCode, password, stored);
     const std::lock_guard lock(m_mutex);
     const auto found = m_entries.constFind(operatorCode);
-    return found != m_entries.constEnd() && found->expiresMs > nowMs()
+    return found != m_entries.constEnd() && !found->expires.hasExpired()
            && sodium_memcmp(found->digest.data(), digest.data(), digest.size()) == 0;
 }
 
@@ -69,7 +59,7 @@ void RecentLogins::remember(const QString &operatorCode, const QString &password
     if (m_rememberMs <= 0) {
         return;
     }
-    const Entry entry{digestOf(operatorCode, password, stored), nowMs() + m_rememberMs};
+    const Entry entry{digestOf(operatorCode, password, stored), QDeadlineTimer(m_rememberMs)};
     const std::lock_guard lock(m_mutex);
     if (!m_entries.contains(operatorCode) && m_entries.size() >= m_capacity) {
         dropOldest();
@@ -83,7 +73,7 @@ void RecentLogins::dropOldest()
 {
     auto oldest = m_entries.begin();
     for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
-        if (it->expiresMs < oldest->expiresMs) {
+        if (it->expires.deadline() < oldest->expires.deadline()) {
             oldest = it;
         }
     }

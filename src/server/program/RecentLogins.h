@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QString>
 
@@ -39,7 +40,7 @@ private:
     struct Entry
     {
         Digest digest{};
-        qint64 expiresMs = 0;
+        QDeadlineTimer expires;
     };
     Digest digestOf(const QString &operatorCode, const QString &password, const PasswordHash::Stored &stored) const;
     void dropOldest();
